@@ -1,0 +1,79 @@
+// CDaemonLink: one client of the daemon's pipe, made for one exported call
+// or one menu action. It opens up to two connections on first use: the
+// request channel (a frame out, one reply message back, in one overlapped
+// transaction) and the notification channel (one-way frames, ended by the
+// close frame when the link goes away).
+#pragma once
+
+#include "daemon/command_codes.h"
+#include "daemon/daemon_interface.h"
+#include "daemon/exchange.h"
+#include "daemon/system_calls.h"
+#include "daemon/time_limits.h"
+#include "platform/windows_api.h"
+#include "runtime/apr_lock.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvane::daemon {
+
+class CDaemonLink : public IDaemon {
+ public:
+  // A link opens nothing until it is used. The system calls default to the
+  // real ones; tests pass a scripted set.
+  explicit CDaemonLink(HMODULE module, SystemCalls& calls = SystemCalls::Real());
+  ~CDaemonLink() override;
+  CDaemonLink(const CDaemonLink&) = delete;
+  CDaemonLink& operator=(const CDaemonLink&) = delete;
+
+  bool Initialize() override { return true; }
+
+  // The request channel and its event are open.
+  bool EnsurePipeOpen();
+  // Opens one channel (at most two attempts, a 50 ms wait after a busy one)
+  // and puts it in message read mode; an open channel is trusted as it is.
+  bool InternalEnsurePipeOpen(HANDLE& channel);
+
+  // Sends one frame on the request channel and reads its reply, waiting at
+  // most the limit of the class for a reply that is not there at once.
+  Exchange TransactCommand(Command command, std::optional<std::string_view> payload, TimeLimitClass limitClass);
+
+  // Reads the rest of a reply message into text, up to its first NUL.
+  // Nonzero on success.
+  BOOL ReadPipeStringData(std::string& text);
+
+  // Writes a one-way frame on the notification channel.
+  bool PostCommand(std::string_view payload, Command command);
+
+  // Closes the request channel and its event; the next command reopens them.
+  void ClosePipe();
+  // Sends the close frame on the notification channel and closes it.
+  void CloseNotifyPipe();
+
+  // The mandatory integrity level of this process (medium when unknown).
+  DWORD GetIntegrityLevel();
+
+ protected:
+  HMODULE Module() const { return module_; }
+  SystemCalls& Calls() { return calls_; }
+  runtime::AprCriticalSection& Lock() { return lock_; }
+
+ private:
+  Exchange Transact(const std::string& frame, TimeLimitClass limitClass);
+  Exchange ReadRestOfReply(char firstByte);
+  Exchange Fail(ExchangeEnd end, DWORD systemError);
+  void CloseChannel(HANDLE& channel);
+
+  HMODULE module_;
+  HANDLE request_ = INVALID_HANDLE_VALUE;
+  OVERLAPPED overlapped_{};
+  HANDLE event_ = nullptr;
+  HANDLE notify_ = INVALID_HANDLE_VALUE;
+  runtime::AprCriticalSection lock_;
+  SystemCalls& calls_;
+};
+
+}  // namespace korvane::daemon

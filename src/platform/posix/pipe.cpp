@@ -1,0 +1,424 @@
+// Named-pipe client calls over AF_UNIX SOCK_SEQPACKET sockets: one pipe
+// message is one packet, an empty message an empty packet, and the server's
+// close is end-of-file. A reply is received whole into the handle and served
+// from there, so ERROR_MORE_DATA, PeekNamedPipe and ReadFile behave as on a
+// message-mode pipe.
+#include "errno_to_win32.h"
+#include "kernel_object.h"
+#include "pipe_path.h"
+#include "win32_calls.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+namespace korvane::posix {
+namespace {
+
+// Completion states that an OVERLAPPED block carries in Internal, with the
+// NTSTATUS values Windows uses.
+constexpr ULONG_PTR kStatusSuccess = 0;
+constexpr ULONG_PTR kStatusPending = 0x103;
+constexpr ULONG_PTR kStatusBufferOverflow = 0x80000005;
+constexpr ULONG_PTR kStatusPipeBroken = 0xC000014B;
+
+enum class Arrival { Message, EndOfFile, NotYet, Failed };
+
+struct Received {
+  Arrival arrival;
+  std::vector<char> bytes;
+  int error = 0;
+};
+
+// Waits until the socket has a packet or end-of-file. False with errno set
+// on failure, false with errno 0 when the time ran out.
+bool WaitReadable(int fd, DWORD milliseconds) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    int timeout = -1;
+    if (milliseconds != INFINITE) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      timeout = static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+    }
+    pollfd entry{fd, POLLIN, 0};
+    int ready = poll(&entry, 1, timeout);
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready == 0 && timeout >= 0 && Clock::now() >= deadline) {
+      errno = 0;
+      return false;
+    }
+  }
+}
+
+// Looks at the next packet without taking it: its full length, and whether
+// it is a packet at all. The sender's credentials travel with every packet
+// (SO_PASSCRED), so a zero-length packet and end-of-file, which both read as
+// 0 bytes, are told apart by the credentials being there.
+ssize_t PeekPacket(int fd, void* buffer, size_t size, bool* isPacket) {
+  char scratch;
+  iovec part{buffer != nullptr ? buffer : &scratch, buffer != nullptr ? size : 1};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+  msghdr header{};
+  header.msg_iov = &part;
+  header.msg_iovlen = 1;
+  header.msg_control = control;
+  header.msg_controllen = sizeof control;
+  ssize_t length;
+  do {
+    length = recvmsg(fd, &header, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+  } while (length < 0 && errno == EINTR);
+  *isPacket = header.msg_controllen > 0;
+  return length;
+}
+
+// Takes the next packet whole, if one is there.
+Received ReceiveNow(int fd) {
+  bool isPacket = false;
+  ssize_t length = PeekPacket(fd, nullptr, 0, &isPacket);
+  if (length < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return {Arrival::NotYet, {}};
+    if (errno == ECONNRESET) return {Arrival::EndOfFile, {}};
+    return {Arrival::Failed, {}, errno};
+  }
+  if (!isPacket) return {Arrival::EndOfFile, {}};
+  Received message{Arrival::Message, {}};
+  try {
+    message.bytes.resize(static_cast<size_t>(length));
+  } catch (const std::bad_alloc&) {
+    return {Arrival::Failed, {}, ENOMEM};
+  }
+  ssize_t got;
+  do {
+    got = recv(fd, message.bytes.data(), message.bytes.size(), MSG_DONTWAIT);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return {Arrival::Failed, {}, errno};
+  message.bytes.resize(static_cast<size_t>(got));
+  return message;
+}
+
+Received Receive(int fd, DWORD milliseconds) {
+  if (milliseconds != 0 && !WaitReadable(fd, milliseconds)) {
+    if (errno == 0) return {Arrival::NotYet, {}};
+    return {Arrival::Failed, {}, errno};
+  }
+  return ReceiveNow(fd);
+}
+
+class PipeClient final : public KernelObject, public OverlappedOperation {
+ public:
+  explicit PipeClient(int fd) : fd_(fd) {}
+  ~PipeClient() override {
+    Abandon();
+    close(fd_);
+  }
+  PipeClient(const PipeClient&) = delete;
+  PipeClient& operator=(const PipeClient&) = delete;
+
+  BOOL SetReadMode(DWORD mode) {
+    if (mode != PIPE_READMODE_MESSAGE && mode != PIPE_READMODE_BYTE) return Fail(ERROR_INVALID_PARAMETER);
+    return TRUE;
+  }
+
+  BOOL Transact(const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* bytesRead, OVERLAPPED* overlapped) {
+    if (pending_ != nullptr || Unread() > 0) return Fail(ERROR_PIPE_BUSY);
+    if (!Send(in, inSize)) return FailWithErrno(errno);
+    if (overlapped == nullptr) return FinishSynchronously(Receive(fd_, INFINITE), out, outSize, bytesRead);
+
+    overlapped->Internal = kStatusPending;
+    overlapped->InternalHigh = 0;
+    auto* event = ObjectFromHandle<EventObject>(overlapped->hEvent);
+    if (event != nullptr) event->Reset();
+
+    Received reply = ReceiveNow(fd_);
+    if (reply.arrival == Arrival::Failed) return FailWithErrno(reply.error);
+    if (reply.arrival == Arrival::Message) {
+      Complete(overlapped, std::move(reply), out, outSize);
+      if (event != nullptr) event->Set();
+      if (bytesRead != nullptr) *bytesRead = static_cast<DWORD>(overlapped->InternalHigh);
+      return overlapped->Internal == kStatusSuccess ? TRUE : Fail(ERROR_MORE_DATA);
+    }
+    // Nothing yet, or the server already closed: the wait tells which.
+    pending_ = overlapped;
+    replyBuffer_ = out;
+    replySize_ = outSize;
+    event_ = event;
+    if (event_ != nullptr) event_->AttachOperation(this);
+    return Fail(ERROR_IO_PENDING);
+  }
+
+  DWORD WaitForCompletion(DWORD milliseconds) override {
+    if (pending_ == nullptr) return WAIT_OBJECT_0;
+    Received reply = Receive(fd_, milliseconds);
+    if (reply.arrival == Arrival::NotYet) return WAIT_TIMEOUT;
+    if (reply.arrival == Arrival::Failed) {
+      SetLastError(Win32ErrorFromErrno(reply.error));
+      return WAIT_FAILED;
+    }
+    OVERLAPPED* overlapped = pending_;
+    EventObject* event = event_;
+    Abandon();
+    Complete(overlapped, std::move(reply), replyBuffer_, replySize_);
+    if (event != nullptr) event->Set();
+    return WAIT_OBJECT_0;
+  }
+
+  void ForgetEvent() override { event_ = nullptr; }
+
+  BOOL Result(OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) {
+    if (overlapped->Internal == kStatusPending) {
+      if (overlapped != pending_) return Fail(ERROR_INVALID_PARAMETER);
+      if (!wait) return Fail(ERROR_IO_INCOMPLETE);
+      if (WaitForCompletion(INFINITE) != WAIT_OBJECT_0) return FALSE;
+    }
+    if (transferred != nullptr) *transferred = static_cast<DWORD>(overlapped->InternalHigh);
+    switch (overlapped->Internal) {
+      case kStatusSuccess: return TRUE;
+      case kStatusBufferOverflow: return Fail(ERROR_MORE_DATA);
+      case kStatusPipeBroken: return Fail(ERROR_BROKEN_PIPE);
+      default: return Fail(ERROR_GEN_FAILURE);
+    }
+  }
+
+  BOOL Peek(void* buffer, DWORD size, DWORD* bytesRead, DWORD* totalAvailable, DWORD* leftThisMessage) {
+    DWORD available = 0;
+    DWORD copied = 0;
+    if (Unread() > 0) {
+      available = static_cast<DWORD>(Unread());
+      copied = std::min(available, buffer != nullptr ? size : 0u);
+      if (copied > 0) std::memcpy(buffer, unread_.data() + unreadOffset_, copied);
+    } else if (pending_ == nullptr) {
+      bool isPacket = false;
+      ssize_t length = PeekPacket(fd_, buffer, buffer != nullptr ? size : 0, &isPacket);
+      if (length < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        return errno == ECONNRESET ? Fail(ERROR_BROKEN_PIPE) : FailWithErrno(errno);
+      }
+      if (length >= 0 && !isPacket) return Fail(ERROR_BROKEN_PIPE);
+      if (length > 0) {
+        available = static_cast<DWORD>(length);
+        copied = std::min(available, buffer != nullptr ? size : 0u);
+      }
+    }
+    if (bytesRead != nullptr) *bytesRead = copied;
+    if (totalAvailable != nullptr) *totalAvailable = available;
+    if (leftThisMessage != nullptr) *leftThisMessage = available;
+    return TRUE;
+  }
+
+  BOOL Read(void* buffer, DWORD size, DWORD* bytesRead) {
+    if (pending_ != nullptr) return Fail(ERROR_PIPE_BUSY);
+    if (Unread() == 0) {
+      Received message = Receive(fd_, INFINITE);
+      if (message.arrival == Arrival::EndOfFile) return Fail(ERROR_BROKEN_PIPE);
+      if (message.arrival != Arrival::Message) return FailWithErrno(message.error);
+      unread_ = std::move(message.bytes);
+      unreadOffset_ = 0;
+    }
+    DWORD copied = static_cast<DWORD>(std::min<size_t>(Unread(), size));
+    std::memcpy(buffer, unread_.data() + unreadOffset_, copied);
+    unreadOffset_ += copied;
+    if (bytesRead != nullptr) *bytesRead = copied;
+    return Unread() == 0 ? TRUE : Fail(ERROR_MORE_DATA);
+  }
+
+  BOOL Write(const void* buffer, DWORD size, DWORD* bytesWritten) {
+    if (bytesWritten != nullptr) *bytesWritten = 0;
+    if (!Send(buffer, size)) return FailWithErrno(errno);
+    if (bytesWritten != nullptr) *bytesWritten = size;
+    return TRUE;
+  }
+
+  BOOL Disconnect() {
+    shutdown(fd_, SHUT_RDWR);
+    return TRUE;
+  }
+
+ private:
+  size_t Unread() const { return unread_.size() - unreadOffset_; }
+
+  bool Send(const void* buffer, DWORD size) {
+    ssize_t sent;
+    do {
+      sent = send(fd_, buffer, size, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(size);
+  }
+
+  // Puts a received reply into the caller's buffer and the OVERLAPPED block;
+  // what does not fit stays for PeekNamedPipe and ReadFile.
+  void Complete(OVERLAPPED* overlapped, Received reply, void* out, DWORD outSize) {
+    if (reply.arrival == Arrival::EndOfFile) {
+      overlapped->Internal = kStatusPipeBroken;
+      overlapped->InternalHigh = 0;
+      return;
+    }
+    size_t copied = std::min<size_t>(reply.bytes.size(), outSize);
+    if (copied > 0) std::memcpy(out, reply.bytes.data(), copied);
+    overlapped->InternalHigh = copied;
+    overlapped->Internal = copied == reply.bytes.size() ? kStatusSuccess : kStatusBufferOverflow;
+    unread_ = std::move(reply.bytes);
+    unreadOffset_ = copied;
+  }
+
+  BOOL FinishSynchronously(Received reply, void* out, DWORD outSize, DWORD* bytesRead) {
+    if (reply.arrival == Arrival::Failed) return FailWithErrno(reply.error);
+    OVERLAPPED block{};
+    Complete(&block, std::move(reply), out, outSize);
+    if (bytesRead != nullptr) *bytesRead = static_cast<DWORD>(block.InternalHigh);
+    return Result(&block, nullptr, FALSE);
+  }
+
+  // Forgets the transaction in flight; a reply that comes later is never read.
+  void Abandon() {
+    if (event_ != nullptr) event_->DetachOperation(this);
+    event_ = nullptr;
+    pending_ = nullptr;
+  }
+
+  int fd_;
+  std::vector<char> unread_;
+  size_t unreadOffset_ = 0;
+  OVERLAPPED* pending_ = nullptr;
+  void* replyBuffer_ = nullptr;
+  DWORD replySize_ = 0;
+  EventObject* event_ = nullptr;
+};
+
+PipeClient* PipeFromHandle(HANDLE handle) {
+  auto* pipe = ObjectFromHandle<PipeClient>(handle);
+  if (pipe == nullptr) SetLastError(ERROR_INVALID_HANDLE);
+  return pipe;
+}
+
+// Only a server of this user, or of root, may answer: a socket left by
+// another user in a shared folder must not receive this user's requests.
+bool PeerIsTrusted(int fd) {
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return false;
+  return peer.uid == geteuid() || peer.uid == 0;
+}
+
+bool FillAddress(const std::string& path, sockaddr_un* address) {
+  if (path.size() >= sizeof address->sun_path) return false;
+  address->sun_family = AF_UNIX;
+  std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+HANDLE FailHandle(DWORD error) {
+  SetLastError(error);
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+}  // namespace korvane::posix
+
+using namespace korvane::posix;
+
+HANDLE CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition, DWORD, HANDLE) {
+  if (fileName == nullptr || creationDisposition != OPEN_EXISTING) return FailHandle(ERROR_INVALID_PARAMETER);
+  auto path = PipeSocketPath(fileName);
+  if (!path) return FailHandle(ERROR_INVALID_NAME);
+  sockaddr_un address{};
+  if (!FillAddress(*path, &address)) return FailHandle(ERROR_FILENAME_EXCED_RANGE);
+
+  int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return FailHandle(Win32ErrorFromErrno(errno));
+  int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
+  // A non-blocking connect fails with EAGAIN when the listen queue is full:
+  // every instance is busy.
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    int error = errno;
+    close(fd);
+    return FailHandle(Win32ErrorFromErrno(error));
+  }
+  if (!PeerIsTrusted(fd)) {
+    close(fd);
+    return FailHandle(ERROR_ACCESS_DENIED);
+  }
+  fcntl(fd, F_SETFL, 0);
+  auto* pipe = new (std::nothrow) PipeClient(fd);
+  if (pipe == nullptr) {
+    close(fd);
+    return FailHandle(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  return pipe;
+}
+
+// The stand-in cannot see a free instance without taking it, so it waits the
+// time given (a bounded time for the default and "forever") and then lets the
+// caller try again; a pipe that does not exist fails at once.
+BOOL WaitNamedPipeA(LPCSTR pipeName, DWORD timeoutMs) {
+  constexpr DWORD kDefaultWaitMs = 50;
+  constexpr DWORD kLongestWaitMs = 1000;
+  if (pipeName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  auto path = PipeSocketPath(pipeName);
+  if (!path) return Fail(ERROR_INVALID_NAME);
+  struct stat status{};
+  if (stat(path->c_str(), &status) != 0) return FailWithErrno(errno);
+  Sleep(timeoutMs == 0 ? kDefaultWaitMs : std::min(timeoutMs, kLongestWaitMs));
+  return TRUE;
+}
+
+BOOL SetNamedPipeHandleState(HANDLE handle, LPDWORD mode, LPDWORD, LPDWORD) {
+  PipeClient* pipe = PipeFromHandle(handle);
+  if (pipe == nullptr) return FALSE;
+  return mode == nullptr ? TRUE : pipe->SetReadMode(*mode);
+}
+
+BOOL TransactNamedPipe(HANDLE handle, LPVOID inBuffer, DWORD inSize, LPVOID outBuffer, DWORD outSize,
+                       LPDWORD bytesRead, LPOVERLAPPED overlapped) {
+  PipeClient* pipe = PipeFromHandle(handle);
+  if (pipe == nullptr) return FALSE;
+  if ((inBuffer == nullptr && inSize > 0) || (outBuffer == nullptr && outSize > 0)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  return pipe->Transact(inBuffer, inSize, outBuffer, outSize, bytesRead, overlapped);
+}
+
+BOOL GetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
+  PipeClient* pipe = PipeFromHandle(handle);
+  if (pipe == nullptr) return FALSE;
+  if (overlapped == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  return pipe->Result(overlapped, transferred, wait);
+}
+
+BOOL PeekNamedPipe(HANDLE handle, LPVOID buffer, DWORD bufferSize, LPDWORD bytesRead, LPDWORD totalAvailable,
+                   LPDWORD bytesLeftThisMessage) {
+  PipeClient* pipe = PipeFromHandle(handle);
+  if (pipe == nullptr) return FALSE;
+  return pipe->Peek(buffer, bufferSize, bytesRead, totalAvailable, bytesLeftThisMessage);
+}
+
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD bytesRead, LPOVERLAPPED overlapped) {
+  PipeClient* pipe = PipeFromHandle(handle);
+  if (pipe == nullptr) return FALSE;
+  if (overlapped != nullptr || (buffer == nullptr && toRead > 0)) return Fail(ERROR_INVALID_PARAMETER);
+  return pipe->Read(buffer, toRead, bytesRead);
+}
+
+BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped) {
+  PipeClient* pipe = PipeFromHandle(handle);
+  if (pipe == nullptr) return FALSE;
+  if (overlapped != nullptr || (buffer == nullptr && toWrite > 0)) return Fail(ERROR_INVALID_PARAMETER);
+  return pipe->Write(buffer, toWrite, bytesWritten);
+}
+
+BOOL DisconnectNamedPipe(HANDLE handle) {
+  PipeClient* pipe = PipeFromHandle(handle);
+  if (pipe == nullptr) return FALSE;
+  return pipe->Disconnect();
+}

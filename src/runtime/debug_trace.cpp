@@ -1,0 +1,43 @@
+// The trace writer. Its level comes from the "Debug" setting when it is
+// created; the trace is on at level 1 and above.
+#include "runtime/debug_trace.h"
+
+#include "platform/windows_api.h"
+
+#include <apr_time.h>
+#include <cstdarg>
+#include <cstdio>
+
+namespace korvane::runtime {
+namespace {
+
+constexpr std::int32_t kDefaultTraceLevel = 2;
+
+// The "Debug" setting. The registry reader is not part of the library yet,
+// so the level is the setting's default.
+std::int32_t ReadTraceLevel() { return kDefaultTraceLevel; }
+
+}  // namespace
+
+DebugTrace::DebugTrace() : lastEvaluation_(apr_time_now()) {
+  level_ = ReadTraceLevel();
+  enabled_ = level_ >= 1;
+}
+
+DebugTrace& DebugTrace::Instance() {
+  static DebugTrace* const instance = new DebugTrace();
+  return *instance;
+}
+
+void DebugTrace::Write(const char* format, ...) {
+  if (!enabled_) return;
+  char line[1024];
+  va_list arguments;
+  va_start(arguments, format);
+  // vsnprintf cuts a longer line at 1023 characters and always ends it.
+  std::vsnprintf(line, sizeof line, format, arguments);
+  va_end(arguments);
+  OutputDebugStringA(line);
+}
+
+}  // namespace korvane::runtime
