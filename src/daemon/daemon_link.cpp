@@ -5,6 +5,7 @@
 #include "daemon/request_frame.h"
 #include "runtime/debug_trace.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -17,6 +18,8 @@ constexpr int kOpenAttempts = 2;
 constexpr DWORD kBusyWaitMs = 50;
 constexpr int kPeekRetries = 10;
 constexpr DWORD kPeekRetryPauseMs = 5;
+constexpr DWORD kDaemonStartWaitMs = 1000;
+constexpr DWORD kAutomaticStartIntervalMs = 10000;
 }  // namespace
 
 CDaemonLink::CDaemonLink(HMODULE module, SystemCalls& calls) : module_(module), calls_(calls) {}
@@ -59,9 +62,25 @@ bool CDaemonLink::EnsurePipeOpen() {
   return false;
 }
 
+bool CDaemonLink::EnsurePipeOpenWithRetry(bool startDaemon) {
+  if (EnsurePipeOpen()) return true;
+  if (!startDaemon) return false;
+  auto ticksUntil = [this](DWORD tick) { return static_cast<std::int32_t>(calls_.GetTickCount() - tick); };
+  if (nextStartTick_ && ticksUntil(*nextStartTick_) < 0) return false;
+  if (GetIntegrityLevel() < SECURITY_MANDATORY_MEDIUM_RID) return false;
+  if (!StartDaemon()) return false;
+
+  const DWORD deadline = calls_.GetTickCount() + kDaemonStartWaitMs;
+  bool opened = EnsurePipeOpen();
+  while (!opened && ticksUntil(deadline) <= 0) opened = EnsurePipeOpen();
+  nextStartTick_ = calls_.GetTickCount() + kAutomaticStartIntervalMs;
+  return opened;
+}
+
 Exchange CDaemonLink::TransactCommand(Command command, std::optional<std::string_view> payload,
-                                      TimeLimitClass limitClass) {
-  if (!EnsurePipeOpen()) return {ExchangeEnd::NotConnected};
+                                      TimeLimitClass limitClass, ChannelOpening opening) {
+  bool open = opening == ChannelOpening::StartDaemonIfMissing ? EnsurePipeOpenWithRetry(true) : EnsurePipeOpen();
+  if (!open) return {ExchangeEnd::NotConnected};
   AprLock lock(lock_);
   try {
     std::optional<std::string> frame = BuildRequestFrame(command, payload);

@@ -20,6 +20,10 @@
 
 namespace korvane::daemon {
 
+// How a replying command opens its channel: only the status query may start
+// a daemon that is not running.
+enum class ChannelOpening { ExistingDaemon, StartDaemonIfMissing };
+
 class CDaemonLink : public IDaemon {
  public:
   // A link opens nothing until it is used. The system calls default to the
@@ -30,16 +34,30 @@ class CDaemonLink : public IDaemon {
   CDaemonLink& operator=(const CDaemonLink&) = delete;
 
   bool Initialize() override { return true; }
+  bool StartDaemon() override;
+  bool StopDaemon() override;
+  bool GetErrorText(const std::string& key, std::string& errorText) override;
+
+  // The daemon executable beside the library's own file; empty when that
+  // path cannot be formed.
+  std::u16string GetDaemonPath();
+  // Starts a process, without waiting for it; true when it was created.
+  bool LaunchProcess(const std::u16string& application, LPWSTR commandLine, LPCWSTR currentDirectory);
 
   // The request channel and its event are open.
   bool EnsurePipeOpen();
   // Opens one channel (at most two attempts, a 50 ms wait after a busy one)
   // and puts it in message read mode; an open channel is trusted as it is.
   bool InternalEnsurePipeOpen(HANDLE& channel);
+  // EnsurePipeOpen; when that fails and startDaemon is set, starts the
+  // daemon (at most once per 10 s per link, never below medium integrity)
+  // and tries the pipe for up to 1000 ms.
+  bool EnsurePipeOpenWithRetry(bool startDaemon);
 
   // Sends one frame on the request channel and reads its reply, waiting at
   // most the limit of the class for a reply that is not there at once.
-  Exchange TransactCommand(Command command, std::optional<std::string_view> payload, TimeLimitClass limitClass);
+  Exchange TransactCommand(Command command, std::optional<std::string_view> payload, TimeLimitClass limitClass,
+                           ChannelOpening opening = ChannelOpening::ExistingDaemon);
 
   // Reads the rest of a reply message into text, up to its first NUL.
   // Nonzero on success.
@@ -73,6 +91,7 @@ class CDaemonLink : public IDaemon {
   HANDLE event_ = nullptr;
   HANDLE notify_ = INVALID_HANDLE_VALUE;
   runtime::AprCriticalSection lock_;
+  std::optional<DWORD> nextStartTick_;  // no automatic start before this tick
   SystemCalls& calls_;
 };
 

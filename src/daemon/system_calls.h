@@ -50,6 +50,21 @@ class SystemCalls {
   }
   virtual BOOL DisconnectNamedPipe(HANDLE pipe) { return ::DisconnectNamedPipe(pipe); }
 
+  virtual BOOL CallNamedPipeA(LPCSTR name, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD read,
+                              DWORD timeoutMs) {
+    return ::CallNamedPipeA(name, in, inSize, out, outSize, read, timeoutMs);
+  }
+
+  virtual DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
+    return ::GetModuleFileNameW(module, fileName, size);
+  }
+  virtual BOOL CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                              LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
+                              LPCWSTR folder, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION information) {
+    return ::CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags,
+                            environment, folder, startup, information);
+  }
+
   virtual DWORD GetTickCount() { return ::GetTickCount(); }
   virtual void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
 

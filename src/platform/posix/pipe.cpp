@@ -422,3 +422,49 @@ BOOL DisconnectNamedPipe(HANDLE handle) {
   if (pipe == nullptr) return FALSE;
   return pipe->Disconnect();
 }
+
+// Opens the pipe (waiting while every instance is busy, up to the time
+// limit), sends one message, waits up to the limit for the reply and closes.
+BOOL CallNamedPipeA(LPCSTR pipeName, LPVOID inBuffer, DWORD inSize, LPVOID outBuffer, DWORD outSize,
+                    LPDWORD bytesRead, DWORD timeoutMs) {
+  constexpr DWORD kDefaultTimeoutMs = 50;
+  constexpr DWORD kBusyPauseMs = 10;
+  if (timeoutMs == NMPWAIT_USE_DEFAULT_WAIT) timeoutMs = kDefaultTimeoutMs;
+  const DWORD started = GetTickCount();
+  auto timeLeft = [&]() -> DWORD {
+    if (timeoutMs == NMPWAIT_WAIT_FOREVER) return INFINITE;
+    DWORD spent = GetTickCount() - started;
+    return spent >= timeoutMs ? 0 : timeoutMs - spent;
+  };
+
+  HANDLE pipe;
+  for (;;) {
+    pipe = CreateFileA(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (pipe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_PIPE_BUSY) break;
+    if (timeLeft() == 0) return Fail(ERROR_SEM_TIMEOUT);
+    Sleep(kBusyPauseMs);
+  }
+  if (pipe == INVALID_HANDLE_VALUE) return FALSE;
+
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event;
+  DWORD read = 0;
+  BOOL done = event != nullptr &&
+              TransactNamedPipe(pipe, inBuffer, inSize, outBuffer, outSize, &read, &overlapped);
+  DWORD error = done ? ERROR_SUCCESS : GetLastError();
+  if (!done && event != nullptr && error == ERROR_IO_PENDING) {
+    DWORD waited = WaitForSingleObject(event, timeLeft());
+    if (waited == WAIT_OBJECT_0) {
+      done = GetOverlappedResult(pipe, &overlapped, &read, FALSE);
+      error = done ? ERROR_SUCCESS : GetLastError();
+    } else {
+      error = waited == WAIT_TIMEOUT ? ERROR_SEM_TIMEOUT : GetLastError();
+    }
+  }
+  if (bytesRead != nullptr) *bytesRead = read;
+  CloseHandle(pipe);
+  if (event != nullptr) CloseHandle(event);
+  SetLastError(error);
+  return done;
+}

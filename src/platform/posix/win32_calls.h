@@ -48,3 +48,23 @@ PUCHAR GetSidSubAuthorityCount(PSID sid);
 PDWORD GetSidSubAuthority(PSID sid, DWORD index);
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL memory);
+
+// The module's own file and path text.
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
+BOOL PathRemoveFileSpecW(LPWSTR path);
+BOOL PathAppendW(LPWSTR path, LPCWSTR more);
+
+// Starting a process.
+BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                    LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
+                    LPPROCESS_INFORMATION processInformation);
+
+// One request and its reply on a connection of its own.
+BOOL CallNamedPipeA(LPCSTR pipeName, LPVOID inBuffer, DWORD inSize, LPVOID outBuffer, DWORD outSize,
+                    LPDWORD bytesRead, DWORD timeoutMs);
+
+// The process heap: buffers handed to callers.
+HANDLE GetProcessHeap();
+LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID memory);

@@ -125,3 +125,30 @@ struct SID_AND_ATTRIBUTES {
 struct TOKEN_MANDATORY_LABEL {
   SID_AND_ATTRIBUTES Label;
 };
+
+// Module paths, process start and the process heap.
+#define MAX_PATH 260
+#define HEAP_ZERO_MEMORY 0x00000008u
+#define NMPWAIT_USE_DEFAULT_WAIT 0x00000000u
+#define NMPWAIT_WAIT_FOREVER 0xFFFFFFFFu
+
+struct STARTUPINFOW {
+  DWORD cb;
+  LPWSTR lpReserved;
+  LPWSTR lpDesktop;
+  LPWSTR lpTitle;
+  DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute, dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  BYTE* lpReserved2;
+  HANDLE hStdInput, hStdOutput, hStdError;
+};
+using LPSTARTUPINFOW = STARTUPINFOW*;
+
+struct PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+};
+using LPPROCESS_INFORMATION = PROCESS_INFORMATION*;

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds and runs the whole test suite: the debug
+# build first, then the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-dependencies.sh
+
+run_preset() {
+  local preset=$1
+  echo "== $preset: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  echo "== $preset: tests"
+  ctest --preset "$preset"
+}
+
+run_preset debug
+run_preset asan

@@ -1,0 +1,13 @@
+// GetErrorText: the daemon alone decides what a key selects; the link keeps
+// no record of past failures.
+#include "daemon/daemon_link.h"
+
+namespace korvane::daemon {
+
+bool CDaemonLink::GetErrorText(const std::string& key, std::string& errorText) {
+  Exchange exchange = TransactCommand(Command::GetErrorText, key, TimeLimitClass::LocalCall);
+  if (exchange.end == ExchangeEnd::Replied) errorText = std::move(exchange.reply);
+  return exchange.Answered();
+}
+
+}  // namespace korvane::daemon

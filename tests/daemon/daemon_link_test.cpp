@@ -1,0 +1,301 @@
+// The daemon link against a real daemon on the real transport: what goes
+// over the wire, how replies are assembled, and what every failure leaves.
+#include "daemon/daemon_link.h"
+
+#include "support/debug_output_capture.h"
+#include "support/runtime_folder.h"
+#include "support/scripted_calls.h"
+#include "support/test_daemon.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace korvane::daemon {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Answer;
+using testing::MakeFrame;
+
+constexpr auto kActivations = static_cast<std::uint32_t>(Command::GetActivations);
+
+std::string Bytes(std::initializer_list<unsigned char> bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+bool FirstConnectionClosed(const testing::TestDaemon& daemon) {
+  auto connections = daemon.Connections();
+  return !connections.empty() && connections[0].clientClosed;
+}
+
+class DaemonLinkTest : public ::testing::Test {
+ protected:
+  testing::ScopedRuntimeFolder folder_;
+  testing::ScriptedCalls calls_;
+};
+
+class WithDaemon : public DaemonLinkTest {
+ protected:
+  WithDaemon() { calls_.waitCap = 2000; }
+  testing::TestDaemon daemon_;
+};
+
+TEST_F(WithDaemon, RequestAndOneWayFramesGoOutByteForByte) {
+  daemon_.On(kActivations, Answer::Reply("list"));
+  {
+    CDaemonLink link(nullptr, calls_);
+    EXPECT_EQ(link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall).reply, "list");
+    EXPECT_TRUE(link.PostCommand("C:/A", Command::ActivateKorvaneDialogs));
+  }
+  ASSERT_TRUE(daemon_.WaitUntil([](const auto& d) {
+    auto c = d.Connections();
+    return c.size() == 2 && c[0].clientClosed && c[1].clientClosed;
+  }));
+  auto connections = daemon_.Connections();
+  EXPECT_EQ(connections[0].frames, std::vector<std::string>{Bytes({8, 0, 0, 0, 6, 0, 0, 0})});
+  EXPECT_EQ(connections[1].frames,
+            (std::vector<std::string>{Bytes({0x0D, 0, 0, 0, 2, 0, 0, 0, 'C', ':', '/', 'A', 0}),
+                                      Bytes({8, 0, 0, 0, 0, 0, 0, 0})}));
+}
+
+TEST_F(WithDaemon, CloseFrameOnlyFollowsAOneWayCommand) {
+  daemon_.On(kActivations, Answer::Reply("x"));
+  {
+    CDaemonLink link(nullptr, calls_);
+    link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
+  }
+  ASSERT_TRUE(daemon_.WaitUntil(FirstConnectionClosed));
+  EXPECT_EQ(daemon_.Frames(), std::vector<std::string>{MakeFrame(kActivations)});
+}
+
+struct ReplyCase {
+  const char* name;
+  std::string sent;
+  std::string text;
+};
+
+TEST_F(WithDaemon, ReplyTextIsFirstByteAndRestUpToNul) {
+  const ReplyCase cases[] = {
+      {"one byte", "k", "k"},
+      {"empty message", "", std::string(1, '\0')},
+      {"fields", "1|a|b|c", "1|a|b|c"},
+      {"cut at a NUL after the first byte", std::string("ab\0cd", 5), "ab"},
+      {"first byte NUL stays", std::string("\0ab", 3), std::string("\0ab", 3)},
+      {"long", std::string(60000, 'L'), std::string(60000, 'L')},
+  };
+  for (const ReplyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    daemon_.Next(Answer::Reply(c.sent, 20ms));
+    CDaemonLink link(nullptr, calls_);
+    Exchange exchange = link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
+    EXPECT_EQ(exchange.end, ExchangeEnd::Replied);
+    EXPECT_EQ(exchange.reply, c.text);
+  }
+}
+
+TEST_F(WithDaemon, ImmediateOneByteReplyNeedsNoWait) {
+  calls_.transact = [](LPVOID out, LPDWORD read) {
+    *static_cast<char*>(out) = 'z';
+    *read = 1;
+    return TRUE;
+  };
+  CDaemonLink link(nullptr, calls_);
+  Exchange exchange = link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
+  EXPECT_EQ(exchange.reply, "z");
+  EXPECT_TRUE(calls_.waitLimits.empty());
+}
+
+TEST_F(WithDaemon, SilentCloseIsAnAnswerWithNothing) {
+  daemon_.On(kActivations, Answer::CloseWithoutReply(20ms));
+  CDaemonLink link(nullptr, calls_);
+  Exchange exchange = link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
+  EXPECT_EQ(exchange.end, ExchangeEnd::ClosedWithoutReply);
+  EXPECT_TRUE(exchange.Answered());
+  EXPECT_TRUE(exchange.reply.empty());
+}
+
+TEST_F(WithDaemon, EachClassWaitsItsOwnLimit) {
+  const std::pair<TimeLimitClass, DWORD> cases[] = {{TimeLimitClass::LocalCall, 10000},
+                                                    {TimeLimitClass::FsCall, 120000},
+                                                    {TimeLimitClass::HttpCall, 30000},
+                                                    {TimeLimitClass::SvnCall, INFINITE}};
+  daemon_.On(kActivations, Answer::Reply("ok", 20ms));
+  CDaemonLink link(nullptr, calls_);
+  for (auto [limitClass, milliseconds] : cases) {
+    calls_.waitLimits.clear();
+    EXPECT_EQ(link.TransactCommand(Command::GetActivations, std::nullopt, limitClass).reply, "ok");
+    EXPECT_EQ(calls_.waitLimits, std::vector<DWORD>{milliseconds});
+  }
+}
+
+TEST_F(WithDaemon, TimeOutClosesTheChannelAndTheNextCommandReconnects) {
+  calls_.waitCap = 100;
+  daemon_.Next(Answer::Never());
+  daemon_.On(kActivations, Answer::Reply("late enough", 20ms));
+  CDaemonLink link(nullptr, calls_);
+  Exchange timedOut = link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
+  EXPECT_EQ(timedOut.end, ExchangeEnd::WaitTimedOut);
+  EXPECT_EQ(timedOut.systemError, WAIT_TIMEOUT);
+  EXPECT_EQ(calls_.waitLimits, std::vector<DWORD>{10000});
+
+  EXPECT_EQ(link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall).reply,
+            "late enough");
+  EXPECT_EQ(daemon_.Connections().size(), 2u);
+}
+
+TEST_F(WithDaemon, FailedWaitReportsPendingAndCloses) {
+  daemon_.On(kActivations, Answer::Never());
+  calls_.wait = [] { return WAIT_FAILED; };
+  CDaemonLink link(nullptr, calls_);
+  Exchange exchange = link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
+  EXPECT_EQ(exchange.end, ExchangeEnd::WaitFailed);
+  EXPECT_EQ(exchange.systemError, ERROR_IO_PENDING);
+  ASSERT_TRUE(daemon_.WaitUntil(FirstConnectionClosed));
+}
+
+TEST_F(WithDaemon, TransactionFailingAtOnceCarriesItsError) {
+  calls_.transact = [](LPVOID, LPDWORD) {
+    SetLastError(ERROR_NO_DATA);
+    return FALSE;
+  };
+  CDaemonLink link(nullptr, calls_);
+  Exchange exchange = link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
+  EXPECT_EQ(exchange.end, ExchangeEnd::TransactionFailed);
+  EXPECT_EQ(exchange.systemError, ERROR_NO_DATA);
+  EXPECT_TRUE(calls_.waitLimits.empty());
+}
+
+TEST_F(WithDaemon, PeekThatNeverSucceedsBailsOutAfterTenRetries) {
+  daemon_.On(kActivations, Answer::Reply("more than a byte", 20ms));
+  calls_.peek = [](LPDWORD) {
+    SetLastError(ERROR_BROKEN_PIPE);
+    return FALSE;
+  };
+  testing::DebugOutputCapture trace;
+  CDaemonLink link(nullptr, calls_);
+  EXPECT_EQ(link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall).end,
+            ExchangeEnd::ReadFailed);
+  EXPECT_EQ(calls_.peekCalls, 11);
+  EXPECT_EQ(calls_.sleeps, std::vector<DWORD>(11, 5));
+
+  std::vector<std::string> expected;
+  for (int retry = 1; retry <= 10; ++retry) {
+    expected.push_back("CDaemonLink::ReadPipeStringData: PeekNamedPipe returns 0, server maybe did not write yet, retry " +
+                       std::to_string(retry) + " of 10\n");
+  }
+  expected.push_back(
+      "CDaemonLink::ReadPipeStringData: PeekNamedPipe returns 0, server did not write yet, 10 retries and no data. "
+      "bail out.\n");
+  EXPECT_EQ(trace.Records(), expected);
+}
+
+TEST_F(WithDaemon, PeekThatFindsNothingFailsTheRead) {
+  daemon_.On(kActivations, Answer::Reply("more than a byte", 20ms));
+  calls_.peek = [](LPDWORD available) {
+    *available = 0;
+    return TRUE;
+  };
+  CDaemonLink link(nullptr, calls_);
+  EXPECT_EQ(link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall).end,
+            ExchangeEnd::ReadFailed);
+  EXPECT_EQ(calls_.peekCalls, 1);
+}
+
+TEST_F(WithDaemon, FailedMessageModeClosesTheNewHandle) {
+  calls_.setPipeState = [] { return FALSE; };
+  testing::DebugOutputCapture trace;
+  CDaemonLink link(nullptr, calls_);
+  EXPECT_FALSE(link.EnsurePipeOpen());
+  EXPECT_EQ(trace.Records(),
+            std::vector<std::string>{"CDaemonLink::InternalEnsurePipeOpen: SetNamedPipeHandleState failed\n"});
+  ASSERT_TRUE(daemon_.WaitUntil(FirstConnectionClosed));
+}
+
+TEST_F(WithDaemon, FailedEventClosesTheRequestChannel) {
+  calls_.createEvent = [] { return HANDLE{nullptr}; };
+  testing::DebugOutputCapture trace;
+  CDaemonLink link(nullptr, calls_);
+  EXPECT_EQ(link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall).end,
+            ExchangeEnd::NotConnected);
+  EXPECT_EQ(trace.Records(), std::vector<std::string>{"CDaemonLink::EnsurePipeOpen: CreateEvent failed\n"});
+  ASSERT_TRUE(daemon_.WaitUntil(FirstConnectionClosed));
+}
+
+TEST_F(WithDaemon, OneWayWriteToAVanishedDaemonFailsWithoutSignal) {
+  daemon_.On(2, Answer::CloseWithoutReply());
+  CDaemonLink link(nullptr, calls_);
+  EXPECT_TRUE(link.PostCommand("C:/A", Command::ActivateKorvaneDialogs));
+  ASSERT_TRUE(daemon_.WaitUntil([](const auto& d) { return !d.Connections().empty(); }));
+  // The daemon closed its end; writing again must fail, not raise SIGPIPE.
+  bool failed = false;
+  for (int attempt = 0; attempt < 50 && !failed; ++attempt) {
+    failed = !link.PostCommand("C:/A", Command::ActivateKorvaneDialogs);
+    if (!failed) ::usleep(10000);
+  }
+  EXPECT_TRUE(failed);
+}
+
+TEST_F(WithDaemon, ShortOneWayWriteClosesTheNotificationChannel) {
+  int closeFramesAttempted = 0;
+  calls_.writeFile = [&](HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written) {
+    if (size == 8) ++closeFramesAttempted;
+    BOOL ok = ::WriteFile(file, buffer, size, written, nullptr);
+    if (size > 8) *written = size - 1;
+    return ok;
+  };
+  CDaemonLink link(nullptr, calls_);
+  EXPECT_FALSE(link.PostCommand("C:/A", Command::ActivateKorvaneDialogs));
+  EXPECT_EQ(closeFramesAttempted, 1);
+  ASSERT_TRUE(daemon_.WaitUntil(FirstConnectionClosed));
+}
+
+TEST_F(DaemonLinkTest, NoDaemonFailsAfterTwoAttemptsWithoutWaiting) {
+  CDaemonLink link(nullptr, calls_);
+  EXPECT_EQ(link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall).end,
+            ExchangeEnd::NotConnected);
+  EXPECT_FALSE(link.PostCommand("C:/A", Command::ActivateKorvaneDialogs));
+  EXPECT_EQ(calls_.createFileCalls, 4);
+  EXPECT_EQ(calls_.waitNamedPipeCalls, 0);
+  EXPECT_TRUE(calls_.waitLimits.empty());
+}
+
+TEST_F(DaemonLinkTest, BusyPipeWaitsAfterEachBusyAttempt) {
+  calls_.createFile = [] {
+    SetLastError(ERROR_PIPE_BUSY);
+    return INVALID_HANDLE_VALUE;
+  };
+  testing::TestDaemon daemon;  // so that the pipe exists to be waited on
+  CDaemonLink link(nullptr, calls_);
+  EXPECT_FALSE(link.EnsurePipeOpen());
+  EXPECT_EQ(calls_.createFileCalls, 2);
+  EXPECT_EQ(calls_.namedPipeWaits, (std::vector<DWORD>{50, 50}));
+}
+
+TEST_F(DaemonLinkTest, IntegrityLevelIsTheLabelsLastSubAuthority) {
+  CDaemonLink medium(nullptr, calls_);
+  EXPECT_EQ(medium.GetIntegrityLevel(), SECURITY_MANDATORY_MEDIUM_RID);
+
+  calls_.tokenInformation = [](LPVOID info, DWORD length, PDWORD returned) {
+    HANDLE token = nullptr;
+    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
+    BOOL ok = ::GetTokenInformation(token, TokenIntegrityLevel, info, length, returned);
+    ::CloseHandle(token);
+    if (ok) {
+      PSID sid = static_cast<TOKEN_MANDATORY_LABEL*>(info)->Label.Sid;
+      *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1u) = SECURITY_MANDATORY_LOW_RID;
+    }
+    return ok;
+  };
+  CDaemonLink low(nullptr, calls_);
+  EXPECT_EQ(low.GetIntegrityLevel(), SECURITY_MANDATORY_LOW_RID);
+
+  calls_.tokenInformation = [](LPVOID, DWORD, PDWORD) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  };
+  CDaemonLink unknown(nullptr, calls_);
+  EXPECT_EQ(unknown.GetIntegrityLevel(), SECURITY_MANDATORY_MEDIUM_RID);
+}
+
+}  // namespace
+}  // namespace korvane::daemon

@@ -1,0 +1,233 @@
+// The POSIX named-pipe client calls keep the Windows contracts that the
+// daemon link relies on.
+#include "platform/posix/pipe_path.h"
+#include "platform/windows_api.h"
+
+#include "support/runtime_folder.h"
+#include "support/test_daemon.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using korvane::testing::Answer;
+
+constexpr char kPipe[] = R"(\\.\pipe\DalvDaemonCommand)";
+
+struct PathCase {
+  const char* name;
+  std::optional<std::string> path;
+};
+
+TEST(PipePath, MapsPipeNamesIntoTheRuntimeFolder) {
+  korvane::testing::ScopedRuntimeFolder folder;
+  const std::string base = korvane::posix::PipeFolder();
+  const PathCase cases[] = {
+      {R"(\\.\pipe\DalvDaemonCommand)", base + "/DalvDaemonCommand"},
+      {R"(\\.\PIPE\Other)", base + "/Other"},
+      {R"(\\.\pipe\)", std::nullopt},
+      {R"(\\.\pipe\..)", std::nullopt},
+      {R"(\\.\pipe\a/../../etc)", std::nullopt},
+      {R"(C:\file.txt)", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const PathCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(korvane::posix::PipeSocketPath(c.name), c.path);
+  }
+}
+
+TEST(PipePath, WithoutRuntimeFolderUsesAPerUserTemporaryFolder) {
+  korvane::testing::ScopedRuntimeFolder folder;
+  ::setenv("XDG_RUNTIME_DIR", "", 1);
+  EXPECT_EQ(korvane::posix::PipeFolder(), "/tmp/korvane-" + std::to_string(::getuid()));
+}
+
+class PipeClient : public ::testing::Test {
+ protected:
+  HANDLE Open() {
+    HANDLE pipe = CreateFileA(kPipe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                              nullptr);
+    opened_.push_back(pipe);
+    return pipe;
+  }
+  ~PipeClient() override {
+    for (HANDLE handle : opened_) {
+      if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+  }
+
+  korvane::testing::ScopedRuntimeFolder folder_;
+  std::vector<HANDLE> opened_;
+};
+
+TEST_F(PipeClient, OpeningAMissingPipeIsFileNotFound) {
+  EXPECT_EQ(Open(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(WaitNamedPipeA(kPipe, 50));
+}
+
+TEST_F(PipeClient, FullListenQueueIsPipeBusy) {
+  korvane::testing::TestDaemon daemon("DalvDaemonCommand", 0);
+  daemon.PauseAccepting();
+  HANDLE pipe = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    pipe = Open();
+    if (pipe == INVALID_HANDLE_VALUE) break;
+  }
+  EXPECT_EQ(pipe, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_PIPE_BUSY);
+}
+
+TEST_F(PipeClient, ReplyLongerThanTheBufferIsServedByPeekAndRead) {
+  korvane::testing::TestDaemon daemon;
+  daemon.On(6, Answer::Reply("hello"));
+  HANDLE pipe = Open();
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event;
+  char frame[] = {8, 0, 0, 0, 6, 0, 0, 0};
+  char first = 0;
+  DWORD read = 0;
+  if (!TransactNamedPipe(pipe, frame, sizeof frame, &first, 1, &read, &overlapped)) {
+    ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+    ASSERT_EQ(WaitForSingleObject(event, 5000), WAIT_OBJECT_0);
+    EXPECT_FALSE(GetOverlappedResult(pipe, &overlapped, &read, FALSE));
+  }
+  EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
+  EXPECT_EQ(read, 1u);
+  EXPECT_EQ(first, 'h');
+
+  DWORD available = 0;
+  DWORD left = 0;
+  ASSERT_TRUE(PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, &left));
+  EXPECT_EQ(available, 4u);
+  EXPECT_EQ(left, 4u);
+  char rest[3] = {};
+  EXPECT_FALSE(ReadFile(pipe, rest, sizeof rest, &read, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
+  EXPECT_EQ(std::string(rest, read), "ell");
+  EXPECT_TRUE(ReadFile(pipe, rest, sizeof rest, &read, nullptr));
+  EXPECT_EQ(std::string(rest, read), "o");
+  CloseHandle(event);
+}
+
+TEST_F(PipeClient, EmptyMessageAndServerCloseAreToldApart) {
+  korvane::testing::TestDaemon daemon;
+  daemon.Next(Answer::Reply("", 20ms));
+  daemon.Next(Answer::CloseWithoutReply(20ms));
+  HANDLE pipe = Open();
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  char frame[] = {8, 0, 0, 0, 6, 0, 0, 0};
+  const std::pair<BOOL, DWORD> expected[] = {{TRUE, ERROR_SUCCESS}, {FALSE, ERROR_BROKEN_PIPE}};
+  for (auto [result, error] : expected) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event;
+    char first = 0;
+    DWORD read = 99;
+    ASSERT_FALSE(TransactNamedPipe(pipe, frame, sizeof frame, &first, 1, &read, &overlapped));
+    ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+    ASSERT_EQ(WaitForSingleObject(event, 5000), WAIT_OBJECT_0);
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(GetOverlappedResult(pipe, &overlapped, &read, FALSE), result);
+    EXPECT_EQ(GetLastError(), error);
+    EXPECT_EQ(read, 0u);
+  }
+  CloseHandle(event);
+}
+
+TEST_F(PipeClient, WaitWithoutReplyTimesOutAndLeavesTheTransactionPending) {
+  korvane::testing::TestDaemon daemon;
+  daemon.On(6, Answer::Never());
+  HANDLE pipe = Open();
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event;
+  char frame[] = {8, 0, 0, 0, 6, 0, 0, 0};
+  char first = 0;
+  EXPECT_FALSE(TransactNamedPipe(pipe, frame, sizeof frame, &first, 1, nullptr, &overlapped));
+  EXPECT_EQ(WaitForSingleObject(event, 30), WAIT_TIMEOUT);
+  DWORD read = 0;
+  EXPECT_FALSE(GetOverlappedResult(pipe, &overlapped, &read, FALSE));
+  EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
+  // Closing the pipe first, then the event, as the link does, is safe.
+  CloseHandle(pipe);
+  opened_.clear();
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  CloseHandle(event);
+}
+
+TEST_F(PipeClient, WritingToAClosedServerFailsWithoutSigpipe) {
+  korvane::testing::TestDaemon daemon;
+  daemon.On(2, Answer::CloseWithoutReply());
+  HANDLE pipe = Open();
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  char frame[] = {9, 0, 0, 0, 2, 0, 0, 0, 0};
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(pipe, frame, sizeof frame, &written, nullptr));
+  ASSERT_TRUE(daemon.WaitUntil([](const auto& d) { return !d.Connections().empty(); }));
+  BOOL ok = TRUE;
+  for (int attempt = 0; attempt < 100 && ok; ++attempt) {
+    ok = WriteFile(pipe, frame, sizeof frame, &written, nullptr);
+    if (ok) ::usleep(5000);
+  }
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(written, 0u);
+}
+
+TEST_F(PipeClient, BadHandlesAreRefused) {
+  DWORD read = 0;
+  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(ReadFile(nullptr, nullptr, 0, &read, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_FALSE(PeekNamedPipe(event, nullptr, 0, nullptr, nullptr, nullptr));  // an event is not a pipe
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  CloseHandle(event);
+}
+
+// A server run by another user is refused, whatever it would answer: the
+// library must not hand this user's requests to it.
+TEST_F(PipeClient, ServerOfAnotherUserIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a server as another user";
+  const std::string socketPath = *korvane::posix::PipeSocketPath(kPipe);
+  ::chmod(korvane::posix::PipeFolder().c_str(), 0777);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  pid_t server = ::fork();
+  ASSERT_GE(server, 0);
+  if (server == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0) ::_exit(3);
+    char byte = 1;
+    (void)!::write(ready[1], &byte, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  EXPECT_EQ(Open(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  ::kill(server, SIGKILL);
+  ::waitpid(server, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+}
+
+}  // namespace

@@ -1,0 +1,472 @@
+// The scriptable test daemon over AF_UNIX SOCK_SEQPACKET sockets: an accept
+// loop and one thread per connection, all woken at once by a stop eventfd so
+// that no delay, wait or blocked send can hold up the destructor.
+#include "support/test_daemon.h"
+
+#include "platform/posix/pipe_path.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace korvane::testing {
+namespace {
+
+// Large replies must go out as one packet, and a packet may not exceed the
+// sender's buffer; the kernel caps the request at twice net.core.wmem_max.
+constexpr int kSendBuffer = 8 << 20;
+
+[[noreturn]] void ThrowErrno(const std::string& what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    Reset(std::exchange(other.fd_, -1));
+    return *this;
+  }
+  ~Fd() { Reset(); }
+  int get() const { return fd_; }
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+sockaddr_un SocketAddress(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof(address.sun_path)) {
+    throw std::invalid_argument("socket path too long: " + path);
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  return address;
+}
+
+std::string SocketPathFor(const std::string& pipeName) {
+  const std::string full = pipeName.starts_with(R"(\\)") ? pipeName : R"(\\.\pipe\)" + pipeName;
+  std::optional<std::string> path = posix::PipeSocketPath(full);
+  if (!path) throw std::invalid_argument("not a pipe name: " + pipeName);
+  return *path;
+}
+
+enum class Arrival { kPacket, kEndOfFile, kNotYet };
+
+// Takes the next packet whole. A zero-length packet carries credentials
+// (SO_PASSCRED is set on the listener and inherited), end-of-file does not.
+Arrival ReceivePacket(int fd, std::string& packet) {
+  const ssize_t size = recv(fd, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+  if (size < 0) {
+    return errno == EAGAIN || errno == EINTR ? Arrival::kNotYet : Arrival::kEndOfFile;
+  }
+  packet.assign(static_cast<std::size_t>(size), '\0');
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+  iovec vector{packet.data(), packet.size()};
+  msghdr message{};
+  message.msg_iov = &vector;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof(control);
+  const ssize_t received = recvmsg(fd, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+  if (received < 0) {
+    return errno == EAGAIN || errno == EINTR ? Arrival::kNotYet : Arrival::kEndOfFile;
+  }
+  if (received == 0 && message.msg_controllen == 0) return Arrival::kEndOfFile;
+  packet.resize(static_cast<std::size_t>(received));
+  return Arrival::kPacket;
+}
+
+}  // namespace
+
+Answer Answer::Reply(std::string bytes, std::chrono::milliseconds delay) {
+  return {Kind::kReply, std::move(bytes), delay};
+}
+Answer Answer::CloseWithoutReply(std::chrono::milliseconds delay) {
+  return {Kind::kClose, {}, delay};
+}
+Answer Answer::Never() { return {Kind::kNever, {}, {}}; }
+Answer Answer::Ignore() { return {Kind::kIgnore, {}, {}}; }
+
+std::string MakeFrame(std::uint32_t code, std::string_view payload) {
+  const auto length = static_cast<std::uint32_t>(8 + payload.size());
+  std::string frame;
+  for (std::uint32_t word : {length, code}) {
+    for (int shift = 0; shift < 32; shift += 8) frame.push_back(static_cast<char>(word >> shift));
+  }
+  frame.append(payload);
+  return frame;
+}
+
+std::optional<std::uint32_t> FrameCode(std::string_view frame) {
+  if (frame.size() < 8) return std::nullopt;
+  std::uint32_t code = 0;
+  for (int i = 3; i >= 0; --i) code = code << 8 | static_cast<unsigned char>(frame[4 + i]);
+  return code;
+}
+
+struct TestDaemon::State {
+  explicit State(DaemonOptions options);
+
+  void AcceptLoop();
+  void AcceptOne();
+  void Serve(std::size_t index, Fd socket);
+  bool WaitReadable(int fd) const;
+  bool WaitForHangUp(int fd) const;
+  bool Sleep(std::chrono::milliseconds delay) const;
+  enum class Sent { kSent, kFailed, kStopped };
+  Sent Send(int fd, const std::string& bytes) const;
+  Answer Resolve(std::uint32_t code);
+  void Record(std::size_t index, const std::string& packet);
+  void MarkClientClosed(std::size_t index);
+  void Tell(DaemonEvent::Kind kind, std::size_t index, std::string_view frame = {}) const;
+
+  std::function<void(const DaemonEvent&)> observer;
+  std::string socketPath;
+  ino_t socketInode = 0;
+  Fd listener;
+  Fd stop;  // written once by the destructor, never read: readable for good
+  Fd wake;  // tells the accept loop that pausing changed
+
+  mutable std::mutex mutex;
+  mutable std::condition_variable changed;
+  std::uint64_t changes = 0;
+  std::map<std::uint32_t, Answer> answers;
+  std::deque<std::pair<std::optional<std::uint32_t>, Answer>> next;
+  std::vector<Connection> connections;
+  std::vector<std::string> frames;
+  bool paused = false;
+  std::vector<std::thread> servers;
+  std::thread acceptor;
+};
+
+TestDaemon::State::State(DaemonOptions options)
+    : observer(std::move(options.observer)), socketPath(SocketPathFor(options.pipeName)) {
+  answers[kStopCode] = Answer::Reply("");
+  for (auto& [code, answer] : options.answers) answers[code] = std::move(answer);
+
+  const std::string folder = posix::PipeFolder();
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) ThrowErrno("mkdir " + folder);
+  const sockaddr_un address = SocketAddress(socketPath);
+  listener.Reset(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (listener.get() < 0) ThrowErrno("socket");
+  const int on = 1;
+  if (setsockopt(listener.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof(on)) != 0) {
+    ThrowErrno("SO_PASSCRED");
+  }
+  struct stat status {};
+  if (lstat(socketPath.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) {
+    unlink(socketPath.c_str());
+  }
+  if (bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    ThrowErrno("bind " + socketPath);
+  }
+  if (listen(listener.get(), options.backlog) != 0) ThrowErrno("listen");
+  if (stat(socketPath.c_str(), &status) == 0) socketInode = status.st_ino;
+  stop.Reset(eventfd(0, EFD_CLOEXEC));
+  wake.Reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (stop.get() < 0 || wake.get() < 0) ThrowErrno("eventfd");
+}
+
+void TestDaemon::State::AcceptLoop() {
+  for (;;) {
+    bool accepting;
+    {
+      std::lock_guard lock(mutex);
+      accepting = !paused;
+    }
+    pollfd fds[] = {{stop.get(), POLLIN, 0}, {wake.get(), POLLIN, 0},
+                    {accepting ? listener.get() : -1, POLLIN, 0}};
+    if (poll(fds, 3, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[0].revents != 0) return;
+    if (fds[1].revents != 0) {
+      std::uint64_t count;
+      [[maybe_unused]] ssize_t drained = read(wake.get(), &count, sizeof(count));
+    }
+    if (fds[2].revents != 0) AcceptOne();
+  }
+}
+
+void TestDaemon::State::AcceptOne() {
+  // Accepting under the lock is what makes PauseAccepting() take effect at
+  // once.
+  std::lock_guard lock(mutex);
+  if (paused) return;
+  Fd socket(accept4(listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+  if (socket.get() < 0) return;  // the client gave up while queued
+  setsockopt(socket.get(), SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof(kSendBuffer));
+  const std::size_t index = connections.size();
+  connections.push_back({static_cast<int>(index) + 1, {}, false});
+  ++changes;
+  changed.notify_all();
+  servers.emplace_back(&State::Serve, this, index, std::move(socket));
+}
+
+void TestDaemon::State::Serve(std::size_t index, Fd socket) {
+  std::string packet;
+  while (WaitReadable(socket.get())) {
+    const Arrival arrival = ReceivePacket(socket.get(), packet);
+    if (arrival == Arrival::kNotYet) continue;
+    if (arrival == Arrival::kEndOfFile) {
+      MarkClientClosed(index);
+      return;
+    }
+    Record(index, packet);
+    Tell(DaemonEvent::Kind::kFrame, index, packet);
+    const std::optional<std::uint32_t> code = FrameCode(packet);
+    if (!code) continue;
+    const Answer answer = Resolve(*code);
+    switch (answer.kind) {
+      case Answer::Kind::kIgnore:
+        break;
+      case Answer::Kind::kNever:
+        if (WaitForHangUp(socket.get())) MarkClientClosed(index);
+        return;
+      case Answer::Kind::kClose:
+        if (Sleep(answer.delay)) return;
+        socket.Reset();
+        Tell(DaemonEvent::Kind::kHandled, index, packet);
+        Tell(DaemonEvent::Kind::kClosed, index);
+        return;
+      case Answer::Kind::kReply:
+        if (Sleep(answer.delay)) return;
+        const Sent sent = Send(socket.get(), answer.bytes);
+        if (sent == Sent::kStopped) return;
+        if (sent == Sent::kFailed) {
+          // The client went away, or the reply cannot go out as one packet:
+          // ending the connection shows the client a broken pipe, not a hang.
+          socket.Reset();
+          Tell(DaemonEvent::Kind::kClosed, index);
+          return;
+        }
+        break;
+    }
+    Tell(DaemonEvent::Kind::kHandled, index, packet);
+  }
+}
+
+// False once the daemon stops.
+bool TestDaemon::State::WaitReadable(int fd) const {
+  for (;;) {
+    pollfd fds[] = {{stop.get(), POLLIN, 0}, {fd, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+    if (fds[0].revents != 0) return false;
+    if (fds[1].revents != 0) return true;
+  }
+}
+
+// True when the client closed, false when the daemon stopped first. Asking
+// for no events leaves further packets queued; POLLHUP is reported anyway.
+bool TestDaemon::State::WaitForHangUp(int fd) const {
+  for (;;) {
+    pollfd fds[] = {{stop.get(), POLLIN, 0}, {fd, 0, 0}};
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+    if (fds[0].revents != 0) return false;
+    if (fds[1].revents & (POLLHUP | POLLERR)) return true;
+  }
+}
+
+// Tells whether the daemon stopped during the delay.
+bool TestDaemon::State::Sleep(std::chrono::milliseconds delay) const {
+  const auto deadline = std::chrono::steady_clock::now() + delay;
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd fds[] = {{stop.get(), POLLIN, 0}};
+    const int ready = poll(fds, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+    if (ready > 0) return true;
+    if (ready == 0) return false;
+    if (errno != EINTR) return false;
+  }
+}
+
+TestDaemon::State::Sent TestDaemon::State::Send(int fd, const std::string& bytes) const {
+  for (;;) {
+    if (send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) return Sent::kSent;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return Sent::kFailed;
+    pollfd fds[] = {{stop.get(), POLLIN, 0}, {fd, POLLOUT, 0}};
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) return Sent::kFailed;
+    if (fds[0].revents != 0) return Sent::kStopped;
+  }
+}
+
+Answer TestDaemon::State::Resolve(std::uint32_t code) {
+  std::lock_guard lock(mutex);
+  for (auto it = next.begin(); it != next.end(); ++it) {
+    if (!it->first || *it->first == code) {
+      Answer answer = std::move(it->second);
+      next.erase(it);
+      return answer;
+    }
+  }
+  const auto found = answers.find(code);
+  return found != answers.end() ? found->second : Answer::Ignore();
+}
+
+void TestDaemon::State::Record(std::size_t index, const std::string& packet) {
+  std::lock_guard lock(mutex);
+  connections[index].frames.push_back(packet);
+  frames.push_back(packet);
+  ++changes;
+  changed.notify_all();
+}
+
+void TestDaemon::State::MarkClientClosed(std::size_t index) {
+  {
+    std::lock_guard lock(mutex);
+    connections[index].clientClosed = true;
+    ++changes;
+    changed.notify_all();
+  }
+  Tell(DaemonEvent::Kind::kClosed, index);
+}
+
+void TestDaemon::State::Tell(DaemonEvent::Kind kind, std::size_t index, std::string_view frame) const {
+  if (observer) observer({kind, static_cast<int>(index) + 1, frame});
+}
+
+TestDaemon::TestDaemon(std::string pipeName, int backlog)
+    : TestDaemon(DaemonOptions{.pipeName = std::move(pipeName), .backlog = backlog}) {}
+
+TestDaemon::TestDaemon(DaemonOptions options) : state_(std::make_unique<State>(std::move(options))) {
+  state_->acceptor = std::thread(&State::AcceptLoop, state_.get());
+}
+
+TestDaemon::~TestDaemon() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t written = write(state_->stop.get(), &one, sizeof(one));
+  state_->acceptor.join();
+  // The acceptor has ended, so no server thread is added any more.
+  for (std::thread& server : state_->servers) server.join();
+  // Another server may have taken over the path since; leave its socket be.
+  struct stat status {};
+  if (stat(state_->socketPath.c_str(), &status) == 0 && status.st_ino == state_->socketInode) {
+    unlink(state_->socketPath.c_str());
+  }
+}
+
+void TestDaemon::On(std::uint32_t code, Answer answer) {
+  std::lock_guard lock(state_->mutex);
+  state_->answers[code] = std::move(answer);
+}
+
+void TestDaemon::Next(Answer answer) {
+  std::lock_guard lock(state_->mutex);
+  state_->next.emplace_back(std::nullopt, std::move(answer));
+}
+
+void TestDaemon::Next(std::uint32_t code, Answer answer) {
+  std::lock_guard lock(state_->mutex);
+  state_->next.emplace_back(code, std::move(answer));
+}
+
+std::vector<Connection> TestDaemon::Connections() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->connections;
+}
+
+std::vector<std::string> TestDaemon::Frames() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->frames;
+}
+
+bool TestDaemon::WaitUntil(const std::function<bool(const TestDaemon&)>& condition,
+                           std::chrono::milliseconds limit) const {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  std::unique_lock lock(state_->mutex);
+  for (;;) {
+    const std::uint64_t seen = state_->changes;
+    // The condition takes snapshots, which lock.
+    lock.unlock();
+    if (condition(*this)) return true;
+    lock.lock();
+    if (!state_->changed.wait_until(lock, deadline, [&] { return state_->changes != seen; })) {
+      lock.unlock();
+      return condition(*this);
+    }
+  }
+}
+
+void TestDaemon::PauseAccepting() {
+  std::lock_guard lock(state_->mutex);
+  state_->paused = true;
+}
+
+void TestDaemon::ResumeAccepting() {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->paused = false;
+  }
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t written = write(state_->wake.get(), &one, sizeof(one));
+}
+
+const std::string& TestDaemon::SocketPath() const { return state_->socketPath; }
+
+RawClient::RawClient(const std::string& socketPath) {
+  const sockaddr_un address = SocketAddress(socketPath);
+  fd_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) ThrowErrno("socket");
+  const int on = 1;
+  if (setsockopt(fd_, SOL_SOCKET, SO_PASSCRED, &on, sizeof(on)) != 0 ||
+      connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    const int error = errno;
+    Close();
+    throw std::system_error(error, std::generic_category(), "connect " + socketPath);
+  }
+}
+
+RawClient::~RawClient() { Close(); }
+
+bool RawClient::Send(std::string_view bytes) {
+  return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+}
+
+std::optional<std::string> RawClient::Receive(std::chrono::milliseconds limit) {
+  pollfd fds[] = {{fd_, POLLIN, 0}};
+  int ready;
+  do {
+    ready = poll(fds, 1, static_cast<int>(limit.count()));
+  } while (ready < 0 && errno == EINTR);
+  if (ready == 0) throw std::runtime_error("no packet and no end-of-file within the limit");
+  std::string packet;
+  for (;;) {
+    switch (ReceivePacket(fd_, packet)) {
+      case Arrival::kPacket:
+        return packet;
+      case Arrival::kEndOfFile:
+        return std::nullopt;
+      case Arrival::kNotYet:
+        continue;
+    }
+  }
+}
+
+void RawClient::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace korvane::testing

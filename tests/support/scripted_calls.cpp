@@ -1,0 +1,66 @@
+#include "support/scripted_calls.h"
+
+#include <algorithm>
+
+namespace korvane::testing {
+
+HANDLE ScriptedCalls::CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
+                                  DWORD disposition, DWORD flags, HANDLE templateFile) {
+  ++createFileCalls;
+  if (createFile) return createFile();
+  return SystemCalls::CreateFileA(name, access, share, attributes, disposition, flags, templateFile);
+}
+
+BOOL ScriptedCalls::WaitNamedPipeA(LPCSTR name, DWORD timeoutMs) {
+  ++waitNamedPipeCalls;
+  namedPipeWaits.push_back(timeoutMs);
+  return SystemCalls::WaitNamedPipeA(name, timeoutMs);
+}
+
+BOOL ScriptedCalls::SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCount, LPDWORD timeout) {
+  if (setPipeState) return setPipeState();
+  return SystemCalls::SetNamedPipeHandleState(pipe, mode, maxCount, timeout);
+}
+
+HANDLE ScriptedCalls::CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState,
+                                   LPCWSTR name) {
+  if (createEvent) return createEvent();
+  return SystemCalls::CreateEventW(attributes, manualReset, initialState, name);
+}
+
+BOOL ScriptedCalls::TransactNamedPipe(HANDLE pipe, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD read,
+                                      LPOVERLAPPED overlapped) {
+  if (transact) return transact(out, read);
+  return SystemCalls::TransactNamedPipe(pipe, in, inSize, out, outSize, read, overlapped);
+}
+
+DWORD ScriptedCalls::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  waitLimits.push_back(milliseconds);
+  if (wait) return wait();
+  return SystemCalls::WaitForSingleObject(handle, std::min(milliseconds, waitCap));
+}
+
+BOOL ScriptedCalls::PeekNamedPipe(HANDLE pipe, LPVOID buffer, DWORD size, LPDWORD read, LPDWORD available,
+                                  LPDWORD leftThisMessage) {
+  ++peekCalls;
+  if (peek) return peek(available);
+  return SystemCalls::PeekNamedPipe(pipe, buffer, size, read, available, leftThisMessage);
+}
+
+BOOL ScriptedCalls::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped) {
+  if (writeFile) return writeFile(file, buffer, toWrite, written);
+  return SystemCalls::WriteFile(file, buffer, toWrite, written, overlapped);
+}
+
+void ScriptedCalls::Sleep(DWORD milliseconds) {
+  sleeps.push_back(milliseconds);
+  SystemCalls::Sleep(milliseconds);
+}
+
+BOOL ScriptedCalls::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
+                                        PDWORD returned) {
+  if (tokenInformation) return tokenInformation(info, length, returned);
+  return SystemCalls::GetTokenInformation(token, infoClass, info, length, returned);
+}
+
+}  // namespace korvane::testing

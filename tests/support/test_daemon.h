@@ -1,0 +1,134 @@
+// The scriptable test daemon: a real server on the daemon pipe's transport
+// that records every frame it receives and answers each one by script, and a
+// bare client socket for checking a server byte for byte.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvane::testing {
+
+// What the daemon does with one request frame.
+struct Answer {
+  enum class Kind { kReply, kClose, kNever, kIgnore };
+
+  // One reply message, after the delay. It may be empty, hold NULs, or be
+  // long: up to twice net.core.wmem_max (at least 400 KiB).
+  static Answer Reply(std::string bytes, std::chrono::milliseconds delay = {});
+  // Closes the connection, after the delay, instead of answering.
+  static Answer CloseWithoutReply(std::chrono::milliseconds delay = {});
+  // Answers nothing and reads nothing more from the connection; only the
+  // client's close is still noticed.
+  static Answer Never();
+  // Answers nothing and goes on reading: what one-way frames get.
+  static Answer Ignore();
+
+  Kind kind = Kind::kIgnore;
+  std::string bytes;
+  std::chrono::milliseconds delay{};
+};
+
+// One accepted connection (a pipe instance) and every packet it carried.
+struct Connection {
+  int id = 0;                       // 1, 2, ... in accept order
+  std::vector<std::string> frames;  // raw bytes of each packet received
+  bool clientClosed = false;        // the client ended the connection
+};
+
+// What a connection did, told to an observer on that connection's thread.
+struct DaemonEvent {
+  enum class Kind {
+    kFrame,    // a packet arrived (frame: its bytes)
+    kHandled,  // the answer to a frame was carried out (frame: that frame)
+    kClosed,   // the client or the script ended the connection
+  };
+  Kind kind;
+  int connection;
+  std::string_view frame;
+};
+
+struct DaemonOptions {
+  std::string pipeName = "DalvDaemonCommand";  // or a full \\.\pipe\NAME
+  int backlog = 16;
+  // Answers by code from the first frame on, over the default table.
+  std::map<std::uint32_t, Answer> answers;
+  // Called on connection threads, outside the daemon's lock.
+  std::function<void(const DaemonEvent&)> observer;
+};
+
+class TestDaemon {
+ public:
+  // The stop request; by default it gets an empty reply.
+  static constexpr std::uint32_t kStopCode = 254;
+
+  // Listens at once; throws std::system_error when it cannot.
+  explicit TestDaemon(std::string pipeName = "DalvDaemonCommand", int backlog = 16);
+  explicit TestDaemon(DaemonOptions options);
+  // Closes the listener and every connection, interrupting delays and
+  // Never(), joins every thread and removes the socket file.
+  ~TestDaemon();
+  TestDaemon(const TestDaemon&) = delete;
+  TestDaemon& operator=(const TestDaemon&) = delete;
+
+  // How frames with this code are answered from now on. Unscripted codes
+  // are ignored.
+  void On(std::uint32_t code, Answer answer);
+  // One-shot answers, taken first-in first-out before On() applies: for the
+  // next frame of any code, or for the next frame of the given code.
+  void Next(Answer answer);
+  void Next(std::uint32_t code, Answer answer);
+
+  std::vector<Connection> Connections() const;  // in accept order
+  std::vector<std::string> Frames() const;      // every connection's, in arrival order
+  // Checks the condition after every change until it holds or the limit
+  // passes; tells whether it held.
+  bool WaitUntil(const std::function<bool(const TestDaemon&)>& condition,
+                 std::chrono::milliseconds limit = std::chrono::seconds(5)) const;
+
+  // While paused, connections wait in the listen queue, so a test can fill
+  // it. No connection is accepted after PauseAccepting() returns.
+  void PauseAccepting();
+  void ResumeAccepting();
+
+  const std::string& SocketPath() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// A request frame: total length and code (both 32-bit little-endian), then
+// the payload as given.
+std::string MakeFrame(std::uint32_t code, std::string_view payload = {});
+// The code of a frame, when it has a whole header.
+std::optional<std::uint32_t> FrameCode(std::string_view frame);
+
+// A bare SOCK_SEQPACKET client with SO_PASSCRED set, so an empty packet and
+// end-of-file can be told apart.
+class RawClient {
+ public:
+  // Connects to the socket; throws std::system_error when it cannot.
+  explicit RawClient(const std::string& socketPath);
+  ~RawClient();
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  // Sends one packet; false when the server is gone.
+  bool Send(std::string_view bytes);
+  // The next packet whole, or nothing at end-of-file. Throws
+  // std::runtime_error when nothing arrives within the limit.
+  std::optional<std::string> Receive(std::chrono::milliseconds limit = std::chrono::seconds(5));
+  void Close();
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace korvane::testing
