@@ -57,6 +57,28 @@ void ScriptedCalls::Sleep(DWORD milliseconds) {
   SystemCalls::Sleep(milliseconds);
 }
 
+DWORD ScriptedCalls::GetTickCount() { return SystemCalls::GetTickCount() + tickOffset; }
+
+BOOL ScriptedCalls::CallNamedPipeA(LPCSTR name, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD read,
+                                   DWORD timeoutMs) {
+  callNamedPipeLimits.push_back(timeoutMs);
+  return SystemCalls::CallNamedPipeA(name, in, inSize, out, outSize, read, std::min(timeoutMs, callNamedPipeCap));
+}
+
+DWORD ScriptedCalls::GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
+  if (moduleFileName) return moduleFileName(fileName, size);
+  return SystemCalls::GetModuleFileNameW(module, fileName, size);
+}
+
+BOOL ScriptedCalls::CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                   LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
+                                   LPVOID environment, LPCWSTR folder, LPSTARTUPINFOW startup,
+                                   LPPROCESS_INFORMATION information) {
+  ++createProcessCalls;
+  return SystemCalls::CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags,
+                                     environment, folder, startup, information);
+}
+
 BOOL ScriptedCalls::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
                                         PDWORD returned) {
   if (tokenInformation) return tokenInformation(info, length, returned);

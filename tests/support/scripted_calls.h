@@ -21,10 +21,13 @@ class ScriptedCalls : public daemon::SystemCalls {
   std::function<BOOL(LPDWORD available)> peek;
   std::function<BOOL(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written)> writeFile;
   std::function<BOOL(LPVOID info, DWORD length, PDWORD returned)> tokenInformation;
+  std::function<DWORD(LPWSTR fileName, DWORD size)> moduleFileName;
 
   // Real waits are cut to this many milliseconds, so tests of a 10 s or
   // unlimited wait take a moment; the limit the link asked for is recorded.
   DWORD waitCap = INFINITE;
+  DWORD callNamedPipeCap = INFINITE;  // the same for the stop request
+  DWORD tickOffset = 0;               // added to the real tick count: time travel
 
   int createFileCalls = 0;
   int waitNamedPipeCalls = 0;
@@ -32,6 +35,8 @@ class ScriptedCalls : public daemon::SystemCalls {
   std::vector<DWORD> waitLimits;     // what the link asked WaitForSingleObject for
   std::vector<DWORD> namedPipeWaits; // what it asked WaitNamedPipeA for
   std::vector<DWORD> sleeps;
+  int createProcessCalls = 0;
+  std::vector<DWORD> callNamedPipeLimits;
 
   HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
                      DWORD flags, HANDLE templateFile) override;
@@ -45,6 +50,13 @@ class ScriptedCalls : public daemon::SystemCalls {
                      LPDWORD leftThisMessage) override;
   BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped) override;
   void Sleep(DWORD milliseconds) override;
+  DWORD GetTickCount() override;
+  BOOL CallNamedPipeA(LPCSTR name, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD read,
+                      DWORD timeoutMs) override;
+  DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) override;
+  BOOL CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                      LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
+                      LPCWSTR folder, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION information) override;
   BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
                            PDWORD returned) override;
 };

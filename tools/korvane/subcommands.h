@@ -1,0 +1,23 @@
+// The subcommands of the korvane tool: one per export of the library, named
+// after the export without its prefix, in lower case with hyphens.
+#pragma once
+
+#include <span>
+#include <string>
+#include <vector>
+
+namespace korvane::cli {
+
+struct Subcommand {
+  const char* name;
+  const char* arguments;  // for the usage line, e.g. "[KEY]"
+  const char* summary;
+  std::size_t fewestArguments;
+  std::size_t mostArguments;
+  // Calls the export, prints what it handed out; true when it returned 1.
+  bool (*run)(const std::vector<std::string>& arguments);
+};
+
+std::span<const Subcommand> Subcommands();
+
+}  // namespace korvane::cli
