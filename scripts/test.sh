@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds and runs the whole test suite: the debug
 # build first, then the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, then the concurrency tests under
+# ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,12 +10,14 @@ scripts/install-dependencies.sh
 
 run_preset() {
   local preset=$1
+  shift
   echo "== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
+  cmake --build --preset "$preset" "$@"
   echo "== $preset: tests"
   ctest --preset "$preset"
 }
 
 run_preset debug
 run_preset asan
+run_preset tsan --target korvane_api_tests

@@ -73,6 +73,117 @@ KORVANE_API int32_t Korvane_StopDaemon(void);
  */
 KORVANE_API int32_t Korvane_GetErrorText(const char* key, char** errorText);
 
+/* ---- Activation and status ------------------------------------------- */
+
+/*
+ * Activation modes of a folder, as Korvane_ActivatePath takes them and as
+ * the status record reports them (0: not activated).
+ */
+enum KorvaneActivationMode {
+  KORVANE_MODE_KORVANE_DIALOGS = 1,
+  KORVANE_MODE_TORTOISESVN_DIALOGS = 2,
+  KORVANE_MODE_AUTOMATIC_COMMIT_UPDATE = 3
+};
+
+/*
+ * The daemon's list of activated folders, in the daemon's own format, in a
+ * new buffer (null when the list is empty or the daemon closed without a
+ * word). 0 when the daemon could not be asked, when list is null, or when
+ * the buffer could not be allocated.
+ */
+KORVANE_API int32_t Korvane_GetActivations(char** list);
+
+/*
+ * Activates a folder in mode 1, 2 or 3. 0 at once, sending nothing, for a
+ * null path or another mode; otherwise 1 when the command was written to the
+ * daemon's pipe (the daemon does not report back whether it carried it out).
+ */
+KORVANE_API int32_t Korvane_ActivatePath(const KorvaneChar* path, int32_t mode);
+
+/* Deactivates a folder. 0 at once for a null path; else as above. */
+KORVANE_API int32_t Korvane_DeactivatePath(const KorvaneChar* path);
+
+/*
+ * Asks the daemon to check out url into path (null: the empty text) in the
+ * given mode, sent as its decimal digits without any check. 1 when the
+ * command was written to the daemon's pipe.
+ */
+KORVANE_API int32_t Korvane_Checkout(const KorvaneChar* url, const KorvaneChar* path, uint8_t mode);
+
+/*
+ * The activation status of a folder, which starts the daemon when none runs
+ * (at most once per 10 seconds, and never from a process below medium
+ * integrity) and waits up to a second for it. On 1, *status receives a new
+ * buffer with the whole status record: the decimal mode (0 to 3), then the
+ * daemon's three status texts, each followed by "|" ("1|a|b|c|"); a reply
+ * too short to read gives "0||||". 0 for a null path, when the daemon could
+ * not be asked, when status is null, or when the buffer could not be
+ * allocated.
+ */
+KORVANE_API int32_t Korvane_GetStatus(const KorvaneChar* path, char** status);
+
+/* ---- Working copies ---------------------------------------------------- */
+
+/*
+ * 1 when path (absolute) lies in a Subversion working copy that records it,
+ * 0 otherwise, also for a null, empty or relative path. Works locally: the
+ * daemon is not asked.
+ */
+KORVANE_API int32_t Korvane_IsVersioned(const KorvaneChar* path);
+
+/* ---- Hosting service ----------------------------------------------------- */
+
+/*
+ * Requests about spaces on the hosting service, which the daemon carries
+ * out. The text arguments (null: empty) are sent as they are, joined with
+ * "|"; the first three fields of the daemon's reply come back in out1, out2
+ * and out3 (each in a new buffer, or null for an empty or missing field, a
+ * null output address, or a buffer that could not be allocated). 1 when the
+ * daemon answered (or closed the connection without a word), 0 when it could
+ * not be asked; on 0 no output is written.
+ *
+ * Korvane_ListSpaces puts "Daemon is not running or connection to daemon
+ * timed out." in out2 when the daemon closed without a word or its reply had
+ * one field only.
+ */
+KORVANE_API int32_t Korvane_ListSpaces(const KorvaneChar* arg1, const KorvaneChar* arg2, char** out1, char** out2,
+                                       char** out3);
+KORVANE_API int32_t Korvane_ShowSpace(const KorvaneChar* arg1, const KorvaneChar* arg2, const KorvaneChar* arg3,
+                                      char** out1, char** out2, char** out3);
+KORVANE_API int32_t Korvane_CreateSpace(const KorvaneChar* arg1, const KorvaneChar* arg2, const KorvaneChar* arg3,
+                                        const KorvaneChar* arg4, char** out1, char** out2, char** out3);
+KORVANE_API int32_t Korvane_FindUsers(const KorvaneChar* arg1, const KorvaneChar* arg2, char** out1, char** out2,
+                                      char** out3);
+KORVANE_API int32_t Korvane_Invite(const KorvaneChar* arg1, const KorvaneChar* arg2, const KorvaneChar* arg3,
+                                   const KorvaneChar* arg4, char** out1, char** out2, char** out3);
+
+/* ---- Repositories and local directories ------------------------------- */
+
+/*
+ * Work on repositories, working copies and the local directories of a
+ * share, which the daemon carries out. The text arguments (null: empty) are
+ * sent as they are (Korvane_RenameLDir canonicalises its path first). On 1,
+ * *result receives a new buffer with the daemon's verdict
+ * "code|operation|message|systemError|detail|" (numbers in decimal), or null
+ * when the daemon closed without a word or sent fewer than five fields. 1
+ * means the daemon answered; whether the work succeeded is in the verdict.
+ * 0 when the daemon could not be asked or did not answer in time, and also
+ * when result is null (the work is still done) or the buffer could not be
+ * allocated. Korvane_SvnCheckoutWait, Korvane_SvnAdd and Korvane_SvnCommit
+ * wait as long as the daemon takes; Korvane_CreateRepo and Korvane_OpenRepo
+ * up to 30 seconds; the others up to 120 seconds.
+ */
+KORVANE_API int32_t Korvane_RenameLDir(const KorvaneChar* directory, char** result);
+KORVANE_API int32_t Korvane_CreateRepo(const KorvaneChar* repository, char** result);
+KORVANE_API int32_t Korvane_OpenRepo(const KorvaneChar* repository, char** result);
+KORVANE_API int32_t Korvane_SvnCheckoutWait(const KorvaneChar* arg1, const KorvaneChar* arg2, char** result);
+KORVANE_API int32_t Korvane_CopyToRepo(const KorvaneChar* arg1, const KorvaneChar* arg2, char** result);
+KORVANE_API int32_t Korvane_SvnAdd(const KorvaneChar* path, char** result);
+KORVANE_API int32_t Korvane_SvnCommit(const KorvaneChar* path, char** result);
+KORVANE_API int32_t Korvane_RemoveLDir(const KorvaneChar* arg1, const KorvaneChar* arg2, char** result);
+KORVANE_API int32_t Korvane_RemoveTmpDir(const KorvaneChar* directory, char** result);
+KORVANE_API int32_t Korvane_RestoreLDir(const KorvaneChar* arg1, const KorvaneChar* arg2, char** result);
+
 #ifdef __cplusplus
 }
 #endif

@@ -13,6 +13,8 @@
 #include "platform/windows_api.h"
 #include "runtime/apr_lock.h"
 
+#include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,7 +38,41 @@ class CDaemonLink : public IDaemon {
   bool Initialize() override { return true; }
   bool StartDaemon() override;
   bool StopDaemon() override;
+  bool GetActivations(std::string& list) override;
+  bool GetStatus(const std::u16string& path, PathStatusInfo& status) override;
+  bool ActivatePath(const std::u16string& path, std::int32_t mode) override;
+  bool DeactivatePath(const std::u16string& path) override;
+  bool IsVersioned(const std::u16string& path) override;
+  bool Checkout(const std::u16string& url, const std::u16string& path, std::int32_t mode) override;
+  bool RenameLDir(const std::u16string& directory, DaemonError& record) override;
+  bool CreateRepo(const std::u16string& repository, DaemonError& record) override;
+  bool OpenRepo(const std::u16string& repository, DaemonError& record) override;
+  bool SvnCheckoutWait(const std::u16string& first, const std::u16string& second, DaemonError& record) override;
+  bool CopyToRepo(const std::u16string& first, const std::u16string& second, DaemonError& record) override;
+  bool SvnAdd(const std::u16string& path, DaemonError& record) override;
+  bool SvnCommit(const std::u16string& path, DaemonError& record) override;
+  bool RemoveLDir(const std::u16string& first, const std::u16string& second, DaemonError& record) override;
+  bool RemoveTmpDir(const std::u16string& directory, DaemonError& record) override;
+  bool RestoreLDir(const std::u16string& first, const std::u16string& second, DaemonError& record) override;
+  bool ListSpaces(const std::u16string& arg1, const std::u16string& arg2, std::string& out1, std::string& out2,
+                  std::string& out3) override;
+  bool ShowSpace(const std::u16string& arg1, const std::u16string& arg2, const std::u16string& arg3,
+                 std::string& out1, std::string& out2, std::string& out3) override;
+  bool CreateSpace(const std::u16string& arg1, const std::u16string& arg2, const std::u16string& arg3,
+                   const std::u16string& arg4, std::string& out1, std::string& out2, std::string& out3) override;
   bool GetErrorText(const std::string& key, std::string& errorText) override;
+  bool FindUsers(const std::u16string& arg1, const std::u16string& arg2, std::string& out1, std::string& out2,
+                 std::string& out3) override;
+  bool Invite(const std::u16string& arg1, const std::u16string& arg2, const std::u16string& arg3,
+              const std::u16string& arg4, std::string& out1, std::string& out2, std::string& out3) override;
+
+  // The context menu's sharing actions: one-way commands on a folder.
+  virtual bool ShareFolder(const std::u16string& path);
+  virtual bool ShareWithTeam(const std::u16string& path);
+  virtual bool CheckoutFromService(const std::u16string& path);
+
+  // Writes a one-way frame with the path's canonical text.
+  bool PostPathCommand(const std::u16string& path, Command command);
 
   // The daemon executable beside the library's own file; empty when that
   // path cannot be formed.
@@ -80,6 +116,10 @@ class CDaemonLink : public IDaemon {
   runtime::AprCriticalSection& Lock() { return lock_; }
 
  private:
+  bool RunRepositoryCommand(Command command, std::initializer_list<const std::u16string*> arguments,
+                            DaemonError& record);
+  bool RunHostingCommand(Command command, std::initializer_list<const std::u16string*> arguments, std::string& out1,
+                         std::string& out2, std::string& out3);
   Exchange Transact(const std::string& frame, TimeLimitClass limitClass);
   Exchange ReadRestOfReply(char firstByte);
   Exchange Fail(ExchangeEnd end, DWORD systemError);

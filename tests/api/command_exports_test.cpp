@@ -1,0 +1,186 @@
+// The activation, hosting and repository exports: arguments as callers pass
+// them, and the three rules for handing texts out.
+#include "korvane/korvane.h"
+
+#include "support/runtime_folder.h"
+#include "support/test_daemon.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+namespace korvane::api {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Answer;
+using testing::MakeFrame;
+
+char* const kUntouched = reinterpret_cast<char*>(0x1);
+const KorvaneChar* const kPath = u"/work/A";
+
+std::string Taken(char*& buffer) {
+  std::string text = buffer != nullptr && buffer != kUntouched ? buffer : "(null)";
+  if (buffer != kUntouched) std::free(buffer);
+  buffer = nullptr;
+  return text;
+}
+
+class CommandExports : public ::testing::Test {
+ protected:
+  std::vector<std::string> NotificationFrames() {
+    daemon_.WaitUntil([](const auto& d) {
+      auto connections = d.Connections();
+      return !connections.empty() && connections.back().clientClosed;
+    });
+    return daemon_.Connections().back().frames;
+  }
+
+  testing::ScopedRuntimeFolder folder_;
+  testing::TestDaemon daemon_;
+};
+
+TEST_F(CommandExports, StatusHandsOutTheWholeRecord) {
+  daemon_.Next(Answer::Reply("1|a|b|c", 5ms));
+  daemon_.Next(Answer::Reply("1|a", 5ms));
+  char* status = kUntouched;
+  EXPECT_EQ(Korvane_GetStatus(kPath, &status), 1);
+  EXPECT_EQ(Taken(status), "1|a|b|c|");
+  EXPECT_EQ(Korvane_GetStatus(kPath, &status), 1);
+  EXPECT_EQ(Taken(status), "0||||");
+
+  daemon_.Next(Answer::Reply("1|a|b|c", 5ms));
+  EXPECT_EQ(Korvane_GetStatus(kPath, nullptr), 0);  // answered, but nowhere to put it
+  status = kUntouched;
+  EXPECT_EQ(Korvane_GetStatus(nullptr, &status), 0);
+  EXPECT_EQ(status, kUntouched);
+}
+
+TEST_F(CommandExports, ActivationListFollowsTheSingleOutputRule) {
+  daemon_.Next(Answer::Reply("/a|1\n/b|3", 5ms));
+  daemon_.Next(Answer::Reply("", 5ms));
+  daemon_.Next(Answer::Reply("/a|1", 5ms));
+  char* list = kUntouched;
+  EXPECT_EQ(Korvane_GetActivations(&list), 1);
+  EXPECT_EQ(Taken(list), "/a|1\n/b|3");
+  list = kUntouched;
+  EXPECT_EQ(Korvane_GetActivations(&list), 1);
+  EXPECT_EQ(list, nullptr);
+  EXPECT_EQ(Korvane_GetActivations(nullptr), 0);
+}
+
+TEST_F(CommandExports, OneWayExportsCheckTheirArguments) {
+  EXPECT_EQ(Korvane_ActivatePath(nullptr, 1), 0);
+  EXPECT_EQ(Korvane_ActivatePath(kPath, 0), 0);
+  EXPECT_EQ(Korvane_ActivatePath(kPath, 4), 0);
+  EXPECT_EQ(Korvane_DeactivatePath(nullptr), 0);
+  EXPECT_TRUE(daemon_.Connections().empty());
+
+  EXPECT_EQ(Korvane_ActivatePath(kPath, 2), 1);
+  EXPECT_EQ(NotificationFrames(), (std::vector<std::string>{MakeFrame(3, std::string("/work/A\0", 8)), MakeFrame(0)}));
+  EXPECT_EQ(Korvane_Checkout(nullptr, nullptr, 255), 1);
+  EXPECT_EQ(NotificationFrames(), (std::vector<std::string>{MakeFrame(8, std::string("||255\0", 6)), MakeFrame(0)}));
+}
+
+TEST_F(CommandExports, RepositoryExportsHandOutTheNormalisedVerdict) {
+  daemon_.On(15, Answer::Reply("1|svnCommit|Conflict|0|", 5ms));
+  char* result = kUntouched;
+  EXPECT_EQ(Korvane_SvnCommit(kPath, &result), 1);
+  EXPECT_EQ(Taken(result), "1|svnCommit|Conflict|0||");
+
+  daemon_.Next(Answer::Reply("007|svnAdd|done|0|x|dropped", 5ms));
+  EXPECT_EQ(Korvane_SvnAdd(kPath, &result), 1);
+  EXPECT_EQ(Taken(result), "7|svnAdd|done|0|x|");
+
+  daemon_.Next(Answer::CloseWithoutReply(5ms));
+  result = kUntouched;
+  EXPECT_EQ(Korvane_RemoveTmpDir(kPath, &result), 1);
+  EXPECT_EQ(result, nullptr);
+
+  // Without an output address the work is still asked for, and the result is 0.
+  std::size_t before = daemon_.Frames().size();
+  EXPECT_EQ(Korvane_SvnCommit(kPath, nullptr), 0);
+  EXPECT_EQ(daemon_.Frames().size(), before + 1);
+
+  // Null inputs are empty texts.
+  daemon_.Next(Answer::Reply("0|createRepo|ok|0|", 5ms));
+  EXPECT_EQ(Korvane_CreateRepo(nullptr, &result), 1);
+  Taken(result);
+  EXPECT_EQ(daemon_.Frames().back(), MakeFrame(10, std::string(1, '\0')));
+}
+
+TEST_F(CommandExports, HostingExportsSkipMissingOutputs) {
+  daemon_.Next(Answer::Reply("x|y|z", 5ms));
+  EXPECT_EQ(Korvane_ShowSpace(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 1);
+  EXPECT_EQ(daemon_.Frames().back(), MakeFrame(21, std::string("|||\0", 4)));
+
+  daemon_.Next(Answer::Reply("only", 5ms));
+  char* out[3] = {kUntouched, kUntouched, kUntouched};
+  EXPECT_EQ(Korvane_ListSpaces(u"a", u"b", &out[0], &out[1], &out[2]), 1);
+  EXPECT_EQ(Taken(out[0]), "only");
+  EXPECT_EQ(Taken(out[1]), "Daemon is not running or connection to daemon timed out.");
+  EXPECT_EQ(out[2], nullptr);
+
+  daemon_.Next(Answer::CloseWithoutReply(5ms));
+  out[0] = out[1] = out[2] = kUntouched;
+  EXPECT_EQ(Korvane_Invite(u"a", u"b", u"c", u"d", &out[0], &out[1], &out[2]), 1);
+  EXPECT_EQ(out[0], nullptr);
+  EXPECT_EQ(out[1], nullptr);
+  EXPECT_EQ(out[2], nullptr);
+}
+
+TEST(CommandExportsWithoutDaemon, FailAndLeaveOutputsAlone) {
+  testing::ScopedRuntimeFolder folder;
+  char* out[3] = {kUntouched, kUntouched, kUntouched};
+  EXPECT_EQ(Korvane_GetActivations(&out[0]), 0);
+  EXPECT_EQ(Korvane_ActivatePath(kPath, 1), 0);
+  EXPECT_EQ(Korvane_Checkout(u"u", kPath, 1), 0);
+  EXPECT_EQ(Korvane_SvnAdd(kPath, &out[0]), 0);
+  EXPECT_EQ(Korvane_FindUsers(u"a", u"b", &out[0], &out[1], &out[2]), 0);
+  for (char* output : out) EXPECT_EQ(output, kUntouched);
+}
+
+// Many callers at once, each with its own link: every answer reaches the
+// caller that asked. The daemon keeps enough instances for all of them (a
+// busy pipe fails after two attempts by design).
+TEST(CommandExportsConcurrently, EachCallerGetsItsOwnAnswers) {
+  testing::ScopedRuntimeFolder folder;
+  testing::TestDaemon daemon_("DalvDaemonCommand", 128);
+  daemon_.On(6, Answer::Reply("activations"));
+  daemon_.On(14, Answer::Reply("0|svnAdd|done|0|"));
+  daemon_.On(21, Answer::Reply("space|owner|url"));
+  constexpr int kThreads = 16;
+  constexpr int kCallsPerThread = 200;
+  std::vector<int> wrong(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &wrong] {
+      for (int i = 0; i < kCallsPerThread; ++i) {
+        char* out[3] = {};
+        bool right = false;
+        switch ((t + i) % 4) {
+          case 0:
+            right = Korvane_GetActivations(&out[0]) == 1 && Taken(out[0]) == "activations";
+            break;
+          case 1:
+            right = Korvane_SvnAdd(kPath, &out[0]) == 1 && Taken(out[0]) == "0|svnAdd|done|0||";
+            break;
+          case 2:
+            right = Korvane_ShowSpace(u"a", u"b", u"c", &out[0], &out[1], &out[2]) == 1 && Taken(out[0]) == "space" &&
+                    Taken(out[1]) == "owner" && Taken(out[2]) == "url";
+            break;
+          case 3:
+            right = Korvane_DeactivatePath(kPath) == 1;
+            break;
+        }
+        if (!right) ++wrong[t];
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
+}
+
+}  // namespace
+}  // namespace korvane::api

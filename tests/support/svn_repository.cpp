@@ -1,0 +1,92 @@
+// Each step runs the installed program through the shell, with its output
+// kept in a log beside the repository for the error message.
+#include "support/svn_repository.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace korvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// A new, empty folder under the system's temporary folder.
+fs::path MakeUniqueFolder() {
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  const fs::path base = fs::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::ostringstream name;
+    name << "korvane-svn-" << std::hex << random();
+    const fs::path candidate = base / name.str();
+    if (fs::create_directory(candidate)) return fs::canonical(candidate);
+  }
+  throw std::runtime_error("no temporary folder could be made under " + base.string());
+}
+
+}  // namespace
+
+SvnRepository::SvnRepository(const std::string& location, const std::vector<std::string>& tree) {
+  const fs::path folder = MakeUniqueFolder();
+  folder_ = folder.generic_string();
+  try {
+    const fs::path repository = folder / location;
+    fs::create_directories(repository.parent_path());
+    const std::string repositoryPath = repository.generic_string();
+    url_ = (repositoryPath.front() == '/' ? "file://" : "file:///") + repositoryPath;
+
+    const fs::path seed = folder / "seed";
+    fs::create_directory(seed);
+    for (const std::string& entry : tree) {
+      if (!entry.empty() && entry.back() == '/') {
+        fs::create_directories(seed / entry);
+      } else {
+        fs::create_directories((seed / entry).parent_path());
+        std::ofstream(seed / entry) << entry << '\n';
+      }
+    }
+    workingCopy_ = (folder / "wc").generic_string();
+
+    Run("svnadmin create " + Quoted(repositoryPath));
+    Svn({"import", "-m", "Initial tree", seed.generic_string(), url_});
+    Svn({"checkout", url_, workingCopy_});
+    fs::remove_all(seed);
+  } catch (...) {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    throw;
+  }
+}
+
+SvnRepository::~SvnRepository() {
+  std::error_code ignored;
+  fs::remove_all(folder_, ignored);
+}
+
+void SvnRepository::Svn(const std::vector<std::string>& arguments) const {
+  // A configuration folder of its own keeps the user's settings out.
+  std::string command = "svn --non-interactive --quiet --config-dir " + Quoted(folder_ + "/config");
+  for (const std::string& argument : arguments) command += " " + Quoted(argument);
+  Run(command);
+}
+
+void SvnRepository::Run(const std::string& command) const {
+  const std::string log = folder_ + "/commands.log";
+  if (std::system((command + " >" + Quoted(log) + " 2>&1").c_str()) == 0) return;
+  std::ifstream output(log);
+  std::ostringstream message;
+  message << "failed: " << command << '\n' << output.rdbuf();
+  throw std::runtime_error(message.str());
+}
+
+}  // namespace korvane::testing
