@@ -1,0 +1,269 @@
+// KorvaneBkgProc for tests: the scriptable test daemon as a process of its
+// own, so that tests exercise the library's real start and stop of its daemon.
+//
+// KORVANE_TEST_DAEMON_SCRIPT names the script, one answer a line (# starts a
+// comment; codes are decimal, or hexadecimal after 0x; HEX is the reply's
+// bytes, "-" or nothing for an empty reply):
+//   CODE reply [HEX [DELAY_MS]]
+//   CODE reply-then-exit [HEX [DELAY_MS]]   reply, then stop the daemon
+//   CODE close [DELAY_MS]                    close the connection, no reply
+//   CODE exit-silently                       close the connection and stop
+//   CODE never | CODE ignore
+// Without a script, or where it says nothing of it, the stop request 254 gets
+// an empty reply and stops the daemon; every other code is ignored.
+//
+// KORVANE_TEST_DAEMON_LOG names a file that gets one line per event, each
+// appended with a single write() so that concurrent daemons do not mix lines:
+//   start PID | frame PID CONNID HEX | close PID CONNID | stop PID
+//   duplicate PID | error PID TEXT
+// A second daemon on a pipe that is already served leaves at once with
+// status 0 after logging "duplicate". SIGTERM, SIGINT and SIGHUP stop the
+// daemon as the stop request does.
+#include "platform/posix/pipe_path.h"
+#include "support/test_daemon.h"
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+using korvane::testing::Answer;
+using korvane::testing::DaemonEvent;
+using korvane::testing::DaemonOptions;
+using korvane::testing::TestDaemon;
+
+constexpr const char* kPipeName = R"(\\.\pipe\DalvDaemonCommand)";
+
+class Log {
+ public:
+  explicit Log(const char* path)
+      : fd_(path != nullptr && *path != '\0' ? open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600)
+                                             : -1) {}
+  ~Log() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Log(const Log&) = delete;
+  Log& operator=(const Log&) = delete;
+
+  // One line: the event, this process's id, then the details.
+  void Write(std::string_view event, const std::string& details = {}) const {
+    if (fd_ < 0) return;
+    std::string line = std::string(event) + " " + std::to_string(getpid());
+    if (!details.empty()) line += " " + details;
+    line += '\n';
+    [[maybe_unused]] ssize_t written = write(fd_, line.data(), line.size());
+  }
+
+ private:
+  int fd_;
+};
+
+std::string Hex(std::string_view bytes) {
+  if (bytes.empty()) return "-";
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned char byte : bytes) {
+    text.push_back(kDigits[byte >> 4]);
+    text.push_back(kDigits[byte & 15]);
+  }
+  return text;
+}
+
+std::optional<std::string> Unhex(std::string_view text) {
+  if (text == "-") return std::string();
+  if (text.size() % 2 != 0) return std::nullopt;
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data() + i, text.data() + i + 2, value, 16);
+    if (error != std::errc() || end != text.data() + i + 2) return std::nullopt;
+    bytes.push_back(static_cast<char>(value));
+  }
+  return bytes;
+}
+
+template <typename Number>
+std::optional<Number> ParseNumber(std::string_view text) {
+  int base = 10;
+  if (text.starts_with("0x") || text.starts_with("0X")) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  Number value{};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+struct Script {
+  std::map<std::uint32_t, Answer> answers;
+  std::set<std::uint32_t> stopAfter;  // codes whose handling stops the daemon
+};
+
+// One script line into the script; false when it is malformed.
+bool ParseLine(const std::string& line, Script& script) {
+  std::istringstream words(line.substr(0, line.find('#')));
+  std::string codeText, action, first, second, extra;
+  if (!(words >> codeText)) return true;  // blank or comment only
+  words >> action >> first >> second >> extra;
+  const std::optional<std::uint32_t> code = ParseNumber<std::uint32_t>(codeText);
+  if (!code || !extra.empty()) return false;
+
+  const auto delay = [](const std::string& text) -> std::optional<std::chrono::milliseconds> {
+    if (text.empty()) return std::chrono::milliseconds(0);
+    const std::optional<unsigned> value = ParseNumber<unsigned>(text);
+    if (!value) return std::nullopt;
+    return std::chrono::milliseconds(*value);
+  };
+  Answer answer;
+  bool stops = false;
+  if (action == "reply" || action == "reply-then-exit") {
+    const std::optional<std::string> bytes = Unhex(first.empty() ? "-" : first);
+    const auto wait = delay(second);
+    if (!bytes || !wait) return false;
+    answer = Answer::Reply(*bytes, *wait);
+    stops = action == "reply-then-exit";
+  } else if (action == "close" && second.empty()) {
+    const auto wait = delay(first);
+    if (!wait) return false;
+    answer = Answer::CloseWithoutReply(*wait);
+  } else if (action == "exit-silently" && first.empty()) {
+    answer = Answer::CloseWithoutReply();
+    stops = true;
+  } else if (action == "never" && first.empty()) {
+    answer = Answer::Never();
+  } else if (action == "ignore" && first.empty()) {
+    answer = Answer::Ignore();
+  } else {
+    return false;
+  }
+  script.answers[*code] = answer;
+  if (stops) {
+    script.stopAfter.insert(*code);
+  } else {
+    script.stopAfter.erase(*code);
+  }
+  return true;
+}
+
+// The script, or the text of what is wrong with it.
+std::variant<Script, std::string> LoadScript(const char* path) {
+  Script script;
+  script.answers[TestDaemon::kStopCode] = Answer::Reply("");
+  script.stopAfter.insert(TestDaemon::kStopCode);
+  if (path == nullptr || *path == '\0') return script;
+  std::ifstream file(path);
+  if (!file) return std::string("cannot read script ") + path;
+  std::string line;
+  for (int number = 1; std::getline(file, line); ++number) {
+    if (!ParseLine(line, script)) return "script line " + std::to_string(number) + ": " + line;
+  }
+  return script;
+}
+
+// Whether a live server answers at the socket; a full listen queue counts.
+bool Served(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof(address.sun_path)) return false;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (probe < 0) return false;
+  const bool served = connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ||
+                      errno == EAGAIN;
+  close(probe);
+  return served;
+}
+
+// Held for the daemon's life, so that of two daemons started at once only
+// one binds the socket (binding removes a stale socket first, which would
+// otherwise let the later one take the path from the earlier). False when
+// another daemon holds it. The file stays: removing it would let a third
+// daemon lock a new file while the first still runs.
+bool TakeStartLock(const std::string& socketPath) {
+  const std::size_t slash = socketPath.rfind('/') + 1;
+  const std::string lockPath = socketPath.substr(0, slash) + "." + socketPath.substr(slash) + ".lock";
+  const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return true;  // no lock to be had; binding tells whether the folder is usable
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;  // fd stays open until exit
+  close(fd);
+  return false;
+}
+
+}  // namespace
+
+int main() {
+  const Log log(std::getenv("KORVANE_TEST_DAEMON_LOG"));
+
+  // Every thread inherits the blocked set, so these signals reach only the
+  // sigwait below, and a connection thread can stop the daemon with SIGUSR1.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) sigaddset(&stopSignals, signal);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  auto loaded = LoadScript(std::getenv("KORVANE_TEST_DAEMON_SCRIPT"));
+  if (const std::string* problem = std::get_if<std::string>(&loaded)) {
+    log.Write("error", *problem);
+    return 2;
+  }
+  Script& script = std::get<Script>(loaded);
+
+  const std::string socketPath = *korvane::posix::PipeSocketPath(kPipeName);
+  const std::string folder = korvane::posix::PipeFolder();
+  mkdir(folder.c_str(), 0700);
+  if (Served(socketPath) || !TakeStartLock(socketPath)) {
+    log.Write("duplicate");
+    return 0;
+  }
+
+  try {
+    const pid_t pid = getpid();
+    DaemonOptions options{.pipeName = kPipeName, .answers = std::move(script.answers)};
+    options.observer = [&log, stopAfter = script.stopAfter, pid](const DaemonEvent& event) {
+      switch (event.kind) {
+        case DaemonEvent::Kind::kFrame:
+          log.Write("frame", std::to_string(event.connection) + " " + Hex(event.frame));
+          break;
+        case DaemonEvent::Kind::kClosed:
+          log.Write("close", std::to_string(event.connection));
+          break;
+        case DaemonEvent::Kind::kHandled:
+          if (const auto code = korvane::testing::FrameCode(event.frame); code && stopAfter.contains(*code)) {
+            kill(pid, SIGUSR1);
+          }
+          break;
+      }
+    };
+    const TestDaemon daemon(std::move(options));
+    log.Write("start");
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+  } catch (const std::exception& error) {
+    log.Write("error", error.what());
+    return 1;
+  }
+  log.Write("stop");
+  return 0;
+}
