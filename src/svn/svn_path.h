@@ -26,7 +26,9 @@ class SVNPath {
   // The path with the platform's separators; "." for the empty path.
   std::u16string GetLocalPath() const;
 
-  // Whether a working copy records a node at this absolute path.
+  // Whether a working copy records a node at this absolute path, deleted and
+  // hidden nodes included. A path in a working copy that Subversion cannot
+  // read (one that needs an upgrade, say) counts as versioned.
   bool IsVersioned(WorkingCopyCalls& calls = WorkingCopyCalls::Real()) const;
 
   // Reads the path's kind and, for a file or a folder, its status, copied

@@ -23,8 +23,6 @@
 // but AddressSanitizer would report it.
 #if defined(__clang__) || defined(__GNUC__)
 #define KORVANE_NO_ADDRESS_CHECK __attribute__((no_sanitize_address))
-#elif defined(_MSC_VER)
-#define KORVANE_NO_ADDRESS_CHECK __declspec(no_sanitize_address)
 #else
 #define KORVANE_NO_ADDRESS_CHECK
 #endif

@@ -31,6 +31,17 @@ svn_error_t* WorkingCopyCalls::ReadKind(svn_node_kind_t* kind, svn_wc_context_t*
   return svn_wc_read_kind2(kind, context, absolutePath, TRUE, TRUE, scratchPool);
 }
 
+namespace {
+
+// An error the operating system reported, passed on by Subversion. Windows
+// system errors are offset to APR_OS_START_SYSERR and above; on POSIX, APR
+// passes errno values through as they are, below APR_OS_START_ERROR.
+bool IsSystemError(apr_status_t code) {
+  return code >= APR_OS_START_SYSERR || (code > 0 && code < APR_OS_START_ERROR);
+}
+
+}  // namespace
+
 bool IsVersionedKind(const KindRead& read) {
   if (!read.error) return read.kind != svn_node_none;
   switch (*read.error) {
@@ -39,7 +50,7 @@ bool IsVersionedKind(const KindRead& read) {
     case SVN_ERR_WC_PATH_NOT_FOUND:
       return false;
     default:
-      return *read.error < APR_OS_START_SYSERR;
+      return !IsSystemError(*read.error);
   }
 }
 

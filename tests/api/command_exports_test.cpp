@@ -29,12 +29,14 @@ std::string Taken(char*& buffer) {
 
 class CommandExports : public ::testing::Test {
  protected:
-  std::vector<std::string> NotificationFrames() {
-    daemon_.WaitUntil([](const auto& d) {
+  // The frames of the nth connection, once its client has closed it.
+  std::vector<std::string> FramesOfConnection(std::size_t n) {
+    daemon_.WaitUntil([n](const auto& d) {
       auto connections = d.Connections();
-      return !connections.empty() && connections.back().clientClosed;
+      return connections.size() >= n && connections[n - 1].clientClosed;
     });
-    return daemon_.Connections().back().frames;
+    auto connections = daemon_.Connections();
+    return connections.size() >= n ? connections[n - 1].frames : std::vector<std::string>{};
   }
 
   testing::ScopedRuntimeFolder folder_;
@@ -78,9 +80,10 @@ TEST_F(CommandExports, OneWayExportsCheckTheirArguments) {
   EXPECT_TRUE(daemon_.Connections().empty());
 
   EXPECT_EQ(Korvane_ActivatePath(kPath, 2), 1);
-  EXPECT_EQ(NotificationFrames(), (std::vector<std::string>{MakeFrame(3, std::string("/work/A\0", 8)), MakeFrame(0)}));
+  EXPECT_EQ(FramesOfConnection(1),
+            (std::vector<std::string>{MakeFrame(3, std::string("/work/A\0", 8)), MakeFrame(0)}));
   EXPECT_EQ(Korvane_Checkout(nullptr, nullptr, 255), 1);
-  EXPECT_EQ(NotificationFrames(), (std::vector<std::string>{MakeFrame(8, std::string("||255\0", 6)), MakeFrame(0)}));
+  EXPECT_EQ(FramesOfConnection(2), (std::vector<std::string>{MakeFrame(8, std::string("||255\0", 6)), MakeFrame(0)}));
 }
 
 TEST_F(CommandExports, RepositoryExportsHandOutTheNormalisedVerdict) {

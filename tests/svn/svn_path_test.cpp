@@ -15,7 +15,6 @@
 #include <svn_error.h>
 #include <svn_error_codes.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -86,9 +85,11 @@ TEST(SVNError, KeepsTheFirstCodeAndTheDeepestMessageAndClearsTheChain) {
     chain = svn_error_create(SVN_ERR_WC_NOT_FILE, chain, c.middle);
     chain = svn_error_create(SVN_ERR_WC_NOT_WORKING_COPY, chain, c.outer);
     bool cleared = false;
-    apr_pool_cleanup_register(
-        chain->pool, &cleared, [](void* flag) { return *static_cast<bool*>(flag) = true, APR_SUCCESS; },
-        apr_pool_cleanup_null);
+    const auto onCleared = [](void* flag) -> apr_status_t {
+      *static_cast<bool*>(flag) = true;
+      return APR_SUCCESS;
+    };
+    apr_pool_cleanup_register(chain->pool, &cleared, onCleared, apr_pool_cleanup_null);
     const SVNError error(chain);
     EXPECT_EQ(error.code, SVN_ERR_WC_NOT_WORKING_COPY);
     EXPECT_EQ(error.message, c.expected);
@@ -120,16 +121,18 @@ TEST(SVNPoolDeathTest, OutlivingAprLeavesThePoolAlone) {
 // Every SVNPool draws on the one allocator; on many threads at once each must
 // still get blocks of its own.
 TEST(SVNPool, PoolsOnManyThreadsGetBlocksOfTheirOwn) {
+  constexpr std::size_t kLargest = 40000;
   std::atomic<int> overwritten{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&overwritten, t] {
-      for (int i = 0; i < 20000; ++i) {
+      const std::vector<unsigned char> expected(kLargest, static_cast<unsigned char>(t));
+      for (std::size_t i = 0; i < 20000; ++i) {
         SVNPool pool;
-        const std::size_t size = 9000 + static_cast<std::size_t>(i % 7) * 5000;
-        auto* block = static_cast<unsigned char*>(apr_palloc(pool, size));
+        const std::size_t size = kLargest - (i % 7) * 5000;
+        void* block = apr_palloc(pool, size);
         std::memset(block, t, size);
-        if (std::count(block, block + size, t) != static_cast<std::ptrdiff_t>(size)) ++overwritten;
+        if (std::memcmp(block, expected.data(), size) != 0) ++overwritten;
       }
     });
   }

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <svn_error.h>
 #include <svn_wc.h>
 
@@ -124,6 +126,10 @@ TEST(WorkingCopyQueries, KindReadsAreClassifiedAlikeByEveryQuery) {
       {{SVN_ERR_WC_OBSTRUCTED_UPDATE}, true},
       {{SVN_ERR_WC_UPGRADE_REQUIRED}, true},
       {{0}, true},
+      {{155000}, true},
+      {{125001}, true},
+      {{APR_OS_START_ERROR}, true},  // APR's own errors
+      {{EINVAL}, false},             // errno passed through on POSIX
       {{APR_OS_START_SYSERR - 1}, true},
       {{APR_OS_START_SYSERR}, false},
       {{APR_OS_START_SYSERR + 5}, false},

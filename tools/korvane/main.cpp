@@ -30,7 +30,7 @@ void PrintUsage(std::FILE* out) {
                "Exit status: 0 when the call succeeded, 1 when it failed, 2 on wrong use.\n\n"
                "Subcommands:\n");
   for (const Subcommand& subcommand : Subcommands()) {
-    std::fprintf(out, "  %-18s %s\n", subcommand.name, subcommand.summary);
+    std::fprintf(out, "  %-19s %s\n", subcommand.name, subcommand.summary);
   }
 }
 
@@ -75,5 +75,11 @@ int main(int argc, char** argv) {
     PrintSubcommandUsage(stderr, *subcommand);
     return kWrongUse;
   }
-  return subcommand->run(arguments) ? kSucceeded : kFailed;
+  switch (subcommand->run(arguments)) {
+    case korvane::cli::Outcome::Succeeded: return kSucceeded;
+    case korvane::cli::Outcome::Failed: return kFailed;
+    case korvane::cli::Outcome::WrongUse: break;
+  }
+  PrintSubcommandUsage(stderr, *subcommand);
+  return kWrongUse;
 }

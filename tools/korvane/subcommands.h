@@ -8,14 +8,16 @@
 
 namespace korvane::cli {
 
+enum class Outcome { Succeeded, Failed, WrongUse };
+
 struct Subcommand {
   const char* name;
   const char* arguments;  // for the usage line, e.g. "[KEY]"
   const char* summary;
   std::size_t fewestArguments;
   std::size_t mostArguments;
-  // Calls the export, prints what it handed out; true when it returned 1.
-  bool (*run)(const std::vector<std::string>& arguments);
+  // Calls the export and prints what it handed out.
+  Outcome (*run)(const std::vector<std::string>& arguments);
 };
 
 std::span<const Subcommand> Subcommands();

@@ -14,11 +14,18 @@
 //
 // KORVANE_TEST_DAEMON_LOG names a file that gets one line per event, each
 // appended with a single write() so that concurrent daemons do not mix lines:
-//   start PID | frame PID CONNID HEX | close PID CONNID | stop PID
+//   start PID                 listening
+//   frame PID CONNID HEX      a packet on connection CONNID (1, 2, ...; "-"
+//                             for an empty packet)
+//   close PID CONNID          the client, or the script, ended the connection
+//   stop PID                  every connection closed, the socket removed
 //   duplicate PID | error PID TEXT
 // A second daemon on a pipe that is already served leaves at once with
-// status 0 after logging "duplicate". SIGTERM, SIGINT and SIGHUP stop the
-// daemon as the stop request does.
+// status 0 after logging "duplicate": it tries to connect first (so the
+// serving daemon logs a connection that closes without frames), then takes
+// the lock file .NAME.lock beside the socket, which also settles two daemons
+// started at once. SIGTERM, SIGINT and SIGHUP stop the daemon as the stop
+// request does.
 #include "platform/posix/pipe_path.h"
 #include "support/test_daemon.h"
 

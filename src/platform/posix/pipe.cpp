@@ -13,7 +13,6 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
 #include <poll.h>
 #include <sys/socket.h>
@@ -60,6 +59,15 @@ bool WaitReadable(int fd, DWORD milliseconds) {
       return false;
     }
   }
+}
+
+bool WaitWritable(int fd) {
+  pollfd entry{fd, POLLOUT, 0};
+  int ready;
+  do {
+    ready = poll(&entry, 1, -1);
+  } while (ready < 0 && errno == EINTR);
+  return ready > 0;
 }
 
 // Looks at the next packet without taking it: its full length, and whether
@@ -140,16 +148,9 @@ class PipeClient final : public KernelObject, public OverlappedOperation {
     overlapped->InternalHigh = 0;
     auto* event = ObjectFromHandle<EventObject>(overlapped->hEvent);
     if (event != nullptr) event->Reset();
-
-    Received reply = ReceiveNow(fd_);
-    if (reply.arrival == Arrival::Failed) return FailWithErrno(reply.error);
-    if (reply.arrival == Arrival::Message) {
-      Complete(overlapped, std::move(reply), out, outSize);
-      if (event != nullptr) event->Set();
-      if (bytesRead != nullptr) *bytesRead = static_cast<DWORD>(overlapped->InternalHigh);
-      return overlapped->Internal == kStatusSuccess ? TRUE : Fail(ERROR_MORE_DATA);
-    }
-    // Nothing yet, or the server already closed: the wait tells which.
+    // The reply is left to the wait, as it is on Windows whenever the server
+    // has not answered by the time the request is written: a daemon never
+    // has, so looking now would cost a system call for nothing.
     pending_ = overlapped;
     replyBuffer_ = out;
     replySize_ = outSize;
@@ -247,12 +248,14 @@ class PipeClient final : public KernelObject, public OverlappedOperation {
  private:
   size_t Unread() const { return unread_.size() - unreadOffset_; }
 
+  // The socket stays non-blocking; a send that finds no room waits for it.
   bool Send(const void* buffer, DWORD size) {
-    ssize_t sent;
-    do {
-      sent = send(fd_, buffer, size, MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    return sent == static_cast<ssize_t>(size);
+    for (;;) {
+      ssize_t sent = send(fd_, buffer, size, MSG_NOSIGNAL);
+      if (sent == static_cast<ssize_t>(size)) return true;
+      if (sent >= 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+      if (errno != EINTR && !WaitWritable(fd_)) return false;
+    }
   }
 
   // Puts a received reply into the caller's buffer and the OVERLAPPED block;
@@ -334,6 +337,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD c
   sockaddr_un address{};
   if (!FillAddress(*path, &address)) return FailHandle(ERROR_FILENAME_EXCED_RANGE);
 
+  // Non-blocking for good: every wait is a poll with its own limit.
   int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return FailHandle(Win32ErrorFromErrno(errno));
   int on = 1;
@@ -349,7 +353,6 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD c
     close(fd);
     return FailHandle(ERROR_ACCESS_DENIED);
   }
-  fcntl(fd, F_SETFL, 0);
   auto* pipe = new (std::nothrow) PipeClient(fd);
   if (pipe == nullptr) {
     close(fd);
