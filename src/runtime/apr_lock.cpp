@@ -15,31 +15,47 @@ constexpr apr_size_t kSectionMemoryKeptFree = 256 * 1024;
 // Every lock draws its pool from one allocator that keeps freed blocks for
 // the next link. An allocator of its own would map fresh pages for each link
 // and unmap them again, which in a host with many threads makes every core
-// flush its address translations. The allocator lives as long as the
-// process, guarded by its own mutex. Null (APR makes one per pool) when it
-// cannot be made.
-apr_allocator_t* SectionAllocator() {
-  static apr_allocator_t* const allocator = [] {
-    apr_allocator_t* created = nullptr;
-    apr_pool_t* owner = nullptr;
+// flush its address translations. The allocator is guarded by its own mutex
+// and goes away with the module's static objects, after the last link.
+class SectionAllocator {
+ public:
+  // Null when it cannot be made: APR then makes one per pool.
+  static apr_allocator_t* Get() {
+    static SectionAllocator shared;
+    return shared.allocator_;
+  }
+
+  SectionAllocator(const SectionAllocator&) = delete;
+  SectionAllocator& operator=(const SectionAllocator&) = delete;
+
+ private:
+  SectionAllocator() {
+    apr_allocator_t* allocator = nullptr;
     apr_thread_mutex_t* mutex = nullptr;
-    if (apr_allocator_create(&created) != APR_SUCCESS) return static_cast<apr_allocator_t*>(nullptr);
-    if (apr_pool_create_unmanaged_ex(&owner, nullptr, created) != APR_SUCCESS ||
-        apr_thread_mutex_create(&mutex, APR_THREAD_MUTEX_DEFAULT, owner) != APR_SUCCESS) {
-      return static_cast<apr_allocator_t*>(nullptr);  // left behind: a few bytes, once
+    if (apr_allocator_create(&allocator) != APR_SUCCESS) return;
+    if (apr_pool_create_unmanaged_ex(&owner_, nullptr, allocator) != APR_SUCCESS) {
+      apr_allocator_destroy(allocator);
+      owner_ = nullptr;
+      return;
     }
-    apr_allocator_max_free_set(created, kSectionMemoryKeptFree);
-    apr_allocator_owner_set(created, owner);
-    apr_allocator_mutex_set(created, mutex);
-    return created;
-  }();
-  return allocator;
-}
+    apr_allocator_owner_set(allocator, owner_);  // destroying the owner destroys the allocator
+    if (apr_thread_mutex_create(&mutex, APR_THREAD_MUTEX_DEFAULT, owner_) != APR_SUCCESS) return;
+    apr_allocator_max_free_set(allocator, kSectionMemoryKeptFree);
+    apr_allocator_mutex_set(allocator, mutex);
+    allocator_ = allocator;
+  }
+  ~SectionAllocator() {
+    if (owner_ != nullptr) apr_pool_destroy(owner_);
+  }
+
+  apr_pool_t* owner_ = nullptr;
+  apr_allocator_t* allocator_ = nullptr;
+};
 
 }  // namespace
 
 AprCriticalSection::AprCriticalSection() {
-  apr_pool_create_unmanaged_ex(&pool_, nullptr, SectionAllocator());
+  apr_pool_create_unmanaged_ex(&pool_, nullptr, SectionAllocator::Get());
   apr_thread_mutex_create(&mutex_, APR_THREAD_MUTEX_NESTED, pool_);
   apr_pool_cleanup_register(pool_, this, &AprCriticalSection::OnPoolCleared, apr_pool_cleanup_null);
   apr_pool_tag(pool_, "critical section");

@@ -24,9 +24,12 @@ DebugTrace::DebugTrace() : lastEvaluation_(apr_time_now()) {
   enabled_ = level_ >= 1;
 }
 
+// A static object rather than a heap one: the writer lives as long as the
+// module, and a host that loads and unloads the library many times leaves
+// nothing behind.
 DebugTrace& DebugTrace::Instance() {
-  static DebugTrace* const instance = new DebugTrace();
-  return *instance;
+  static DebugTrace instance;
+  return instance;
 }
 
 void DebugTrace::Write(const char* format, ...) {

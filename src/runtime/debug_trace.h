@@ -9,7 +9,7 @@ namespace korvane::runtime {
 class DebugTrace {
  public:
   // The process's writer, created on first use (exactly once, even when two
-  // threads write their first line together) and never destroyed.
+  // threads write their first line together); it has nothing to destroy.
   static DebugTrace& Instance();
 
   // Formats one line into 1024 bytes (a longer line is cut) and writes it,

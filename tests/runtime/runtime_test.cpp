@@ -6,6 +6,7 @@
 #include "runtime/module_entry.h"
 
 #include "support/debug_output_capture.h"
+#include "support/runtime_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -100,9 +101,14 @@ TEST(ModuleEntry, LoadAndUnloadWriteTheirLinesInOrder) {
   ASSERT_GE(fd, 0);
   ::close(fd);
   ::setenv("KORVANE_DEBUG_OUTPUT", logPath, 1);
+  testing::ScopedRuntimeFolder folder;  // no daemon here
   void* library = ::dlopen((ProgramFolder() + "/libkorvane.so.1").c_str(), RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(library, nullptr) << ::dlerror();
   EXPECT_EQ(::dlsym(library, "DllMain"), nullptr);  // nothing but the exports is visible
+  // A call makes a link, and with it the lock's memory, which goes with the library.
+  auto stopDaemon = reinterpret_cast<int32_t (*)()>(::dlsym(library, "Korvane_StopDaemon"));
+  ASSERT_NE(stopDaemon, nullptr);
+  EXPECT_EQ(stopDaemon(), 0);
   ::dlclose(library);
   ::unsetenv("KORVANE_DEBUG_OUTPUT");
 
