@@ -5,7 +5,13 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
 #else
 #include "posix/win32_types.h"
 #include "posix/win32_calls.h"
+#include "posix/win32_registry.h"
+#include "posix/win32_menus.h"
+#include "posix/win32_shell.h"
 #endif
