@@ -2,6 +2,8 @@
 // created; the trace is on at level 1 and above.
 #include "runtime/debug_trace.h"
 
+#include "runtime/settings.h"
+
 #include "platform/windows_api.h"
 
 #include <apr_time.h>
@@ -13,9 +15,9 @@ namespace {
 
 constexpr std::int32_t kDefaultTraceLevel = 2;
 
-// The "Debug" setting. The registry reader is not part of the library yet,
-// so the level is the setting's default.
-std::int32_t ReadTraceLevel() { return kDefaultTraceLevel; }
+// The "Debug" setting, the user's before the machine's, read once when the
+// writer is created.
+std::int32_t ReadTraceLevel() { return ReadSettingNumber(SettingValue(u"Debug", kDefaultTraceLevel)); }
 
 }  // namespace
 

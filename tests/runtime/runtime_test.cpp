@@ -37,9 +37,9 @@ TEST(DebugTrace, CutsALongLineAt1023Characters) {
   EXPECT_EQ(capture.Records()[0], std::string(1023, 'x') + "\n");
 }
 
-TEST(DebugTrace, IsOnAtTheDefaultLevel) {
-  EXPECT_EQ(DebugTrace::Instance().Level(), 2);
-  EXPECT_TRUE(DebugTrace::Instance().Enabled());
+TEST(DebugTrace, IsOnFromLevelOne) {
+  // The level was read from the "Debug" setting when the library loaded.
+  EXPECT_EQ(DebugTrace::Instance().Enabled(), DebugTrace::Instance().Level() >= 1);
 }
 
 TEST(DebugTrace, ThreadsRacingForTheFirstUseShareOneWriter) {

@@ -1,0 +1,171 @@
+// Settings: the user's value before the machine's, then the default.
+#include "runtime/registry_value.h"
+#include "runtime/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace korvane::runtime {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Fresh XDG_CONFIG_HOME and XDG_CONFIG_DIRS for one test, restored afterwards.
+class ScopedConfigFolders {
+ public:
+  ScopedConfigFolders() {
+    std::string name = (fs::temp_directory_path() / "korvane-settings-XXXXXX").string();
+    if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp");
+    root_ = name;
+    for (int i = 0; i < 2; ++i) {
+      if (const char* value = std::getenv(kVariables[i])) saved_[i] = value;
+    }
+    ::setenv("XDG_CONFIG_HOME", (root_ / "home").c_str(), 1);
+    ::setenv("XDG_CONFIG_DIRS", (root_ / "machine").c_str(), 1);
+  }
+  ~ScopedConfigFolders() {
+    for (int i = 0; i < 2; ++i) {
+      if (saved_[i]) {
+        ::setenv(kVariables[i], saved_[i]->c_str(), 1);
+      } else {
+        ::unsetenv(kVariables[i]);
+      }
+    }
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+  // An empty body leaves the hive without a file.
+  void User(const std::string& body) const { Write("home/korvane/user.reg", "HKEY_CURRENT_USER", body); }
+  void Machine(const std::string& body) const { Write("machine/korvane/machine.reg", "HKEY_LOCAL_MACHINE", body); }
+
+ private:
+  // The body's section lines name keys below the root: "[SOFTWARE\\Korvane]".
+  void Write(const fs::path& relative, const std::string& root, std::string body) const {
+    if (body.empty()) return;
+    for (std::size_t at = body.find('['); at != std::string::npos; at = body.find('[', at + 1)) {
+      body.insert(at + 1, root + "\\");
+    }
+    fs::create_directories((root_ / relative).parent_path());
+    std::ofstream(root_ / relative, std::ios::binary) << "Windows Registry Editor Version 5.00\n\n" << body;
+  }
+
+  static constexpr const char* kVariables[2] = {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"};
+  fs::path root_;
+  std::optional<std::string> saved_[2];
+};
+
+const SettingValue kDebug(u"Debug", 2);
+const SettingValue kContextMenu(u"ContextMenuUsesTSVN", 0);
+const SettingValue kTortoiseDirectory(u"SOFTWARE\\TortoiseSVN\\Directory", u"");
+const SettingValue kTortoiseSlashes(u"SOFTWARE/TortoiseSVN/Directory", u"");
+const SettingValue kLevelAsText(u"SOFTWARE\\Korvane\\Level", u"4");
+
+constexpr char kKorvane[] = "[SOFTWARE\\Korvane]\n";
+constexpr char kTortoise[] = "[SOFTWARE\\TortoiseSVN]\n";
+
+TEST(ReadSetting, TakesTheUserValueThenTheMachineValueThenTheDefault) {
+  const struct {
+    const char* label;
+    std::string user;
+    std::string machine;
+    const SettingValue& setting;
+    std::int32_t number;
+    std::u16string text;
+  } cases[] = {
+      {"no value anywhere", "", "", kDebug, 2, u"2"},
+      {"user zero wins", kKorvane + std::string("\"Debug\"=dword:00000000\n"),
+       kKorvane + std::string("\"Debug\"=dword:5\n"), kDebug, 0, u"0"},
+      {"only the machine", "", kKorvane + std::string("\"ContextMenuUsesTSVN\"=dword:1\n"), kContextMenu, 1, u"1"},
+      {"user qword is absent", kKorvane + std::string("\"ContextMenuUsesTSVN\"=hex(b):07,00,00,00,00,00,00,00\n"),
+       kKorvane + std::string("\"ContextMenuUsesTSVN\"=dword:3\n"), kContextMenu, 3, u"3"},
+      {"qword and no machine value", kKorvane + std::string("\"ContextMenuUsesTSVN\"=hex(b):07,00,00,00,00,00,00,00\n"),
+       "", kContextMenu, 0, u"0"},
+      {"short data of any type", kKorvane + std::string("\"Debug\"=hex:05\n"), "", kDebug, 5, u"5"},
+      {"all bits set", kKorvane + std::string("\"Debug\"=dword:ffffffff\n"), "", kDebug, -1, u"-1"},
+      {"names without case", "[software\\KORVANE]\n\"debug\"=dword:3\n", "", kDebug, 3, u"3"},
+      {"user empty text wins", kTortoise + std::string("\"Directory\"=\"\"\n"),
+       kTortoise + std::string("\"Directory\"=\"C:\\\\TSVN\"\n"), kTortoiseDirectory, 0, u""},
+      {"user text with no data", kTortoise + std::string("\"Directory\"=hex(1):\n"),
+       kTortoise + std::string("\"Directory\"=\"C:\\\\TSVN\"\n"), kTortoiseDirectory, 0, u""},
+      {"text from the machine", "",
+       kTortoise + std::string("\"Directory\"=\"C:\\\\Program Files\\\\TortoiseSVN\\\\\"\n"), kTortoiseDirectory, 0,
+       u"C:\\Program Files\\TortoiseSVN\\"},
+      {"forward slashes", kTortoise + std::string("\"Directory\"=\"C:\\\\TSVN\"\n"), "", kTortoiseSlashes, 0,
+       u"C:\\TSVN"},
+      {"text read as number", kKorvane + std::string("\"Level\"=\" 12abc\"\n"), "", kLevelAsText, 12, u" 12abc"},
+      {"text default", "", "", kLevelAsText, 4, u"4"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    ScopedConfigFolders folders;
+    folders.User(c.user);
+    folders.Machine(c.machine);
+    EXPECT_EQ(ReadSettingNumber(c.setting), c.number);
+    EXPECT_EQ(ReadSettingText(c.setting), c.text);
+  }
+}
+
+TEST(ComposeSettingPath, PutsBareNamesUnderTheProductKey) {
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"Debug", u"SOFTWARE\\Korvane\\Debug"},
+      {u"SOFTWARE\\TortoiseSVN\\Directory", u"SOFTWARE\\TortoiseSVN\\Directory"},
+      {u"SOFTWARE/TortoiseSVN/Directory", u"SOFTWARE\\TortoiseSVN\\Directory"},
+      {u"Vendor\\Value", u"SOFTWARE\\Vendor\\Value"},
+      {u"software\\Vendor\\Value", u"SOFTWARE\\software\\Vendor\\Value"},
+      {u"Policies\\SOFTWARE\\Value", u"Policies\\SOFTWARE\\Value"},
+      {u"", u"SOFTWARE\\Korvane\\"},
+  };
+  for (const auto& [name, path] : cases) EXPECT_EQ(ComposeSettingPath(name), path);
+}
+
+TEST(SettingValue, KeepsTheDefaultAsNumberAndText) {
+  const std::pair<std::u16string, std::int32_t> cases[] = {
+      {u"42", 42},
+      {u" \t-7x", -7},
+      {u"+3", 3},
+      {u"abc", 0},
+      {u"", 0},
+      {u"- 5", 0},
+      {u"99999999999", INT_MAX},
+      {u"-2147483648", INT_MIN},
+      {u"-99999999999", INT_MIN},
+  };
+  for (const auto& [text, number] : cases) {
+    SettingValue setting(u"Name", text);
+    EXPECT_FALSE(setting.isNumber);
+    EXPECT_EQ(setting.numberDefault, number) << std::string(text.begin(), text.end());
+  }
+  SettingValue number(u"Debug", -12);
+  EXPECT_TRUE(number.isNumber);
+  EXPECT_EQ(number.textDefault, u"-12");
+}
+
+TEST(RegistryValue, KeepsTheFirstReadUnlessForced) {
+  ScopedConfigFolders folders;
+  folders.User(kKorvane + std::string("\"Debug\"=dword:1\n"));
+  CRegDWORD kept(u"SOFTWARE\\Korvane\\Debug", 2);
+  CRegDWORD forced(u"SOFTWARE\\Korvane\\Debug", 2, true);
+  CRegString missing(u"SOFTWARE\\Nowhere\\Dir", u"none");
+  folders.User(kKorvane + std::string("\"Debug\"=dword:9\n"));
+  EXPECT_EQ(kept.Value(), 1u);
+  EXPECT_EQ(forced.Value(), 9u);
+  EXPECT_TRUE(kept.Exists());
+  EXPECT_EQ(kept.LastError(), ERROR_SUCCESS);
+
+  EXPECT_EQ(missing.Value(), u"none");
+  EXPECT_FALSE(missing.Exists());
+  EXPECT_EQ(missing.SubKey(), u"SOFTWARE\\Nowhere");
+  EXPECT_EQ(missing.ValueName(), u"Dir");
+  EXPECT_EQ(missing.LastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(missing.LastErrorText(), u"The system cannot find the file specified.\r\n");
+}
+
+}  // namespace
+}  // namespace korvane::runtime
