@@ -7,6 +7,7 @@ packages=(
   libsvn-dev libapr1-dev subversion
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  python3
 )
 
 missing=()

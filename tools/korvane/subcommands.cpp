@@ -174,6 +174,10 @@ Outcome TwoTextVerdict(const Arguments& a) {
 }
 
 constexpr Subcommand kSubcommands[] = {
+    {"menu", "PATH [--background] [--invoke VERB]",
+     "Show the context menu the shell extension offers for PATH (or for the background of the folder PATH), "
+     "and run the entry with VERB.",
+     1, 4, Menu},
     {"start-daemon", "", "Start one more daemon process from the library's folder.", 0, 0, StartDaemon},
     {"stop-daemon", "", "Ask the running daemon to stop.", 0, 0, StopDaemon},
     {"get-error-text", "[KEY]", "Ask the daemon for the error text that KEY selects (none: the empty key).", 0, 1,

@@ -22,4 +22,7 @@ struct Subcommand {
 
 std::span<const Subcommand> Subcommands();
 
+// The shell extension's menu, driven as a shell drives it (menu_subcommand.cpp).
+Outcome Menu(const std::vector<std::string>& arguments);
+
 }  // namespace korvane::cli

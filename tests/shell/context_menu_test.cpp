@@ -1,0 +1,159 @@
+// The "Korvane" entry and its submenu for every state of the selected
+// folder, the shell's flags, and the placement beside TortoiseSVN.
+#include "shell_fixture.h"
+
+#include "platform/posix/menu_inspection.h"
+#include "support/svn_repository.h"
+
+#include <filesystem>
+
+namespace korvane::shell {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Answer;
+using Texts = std::vector<std::string>;
+
+class ContextMenu : public ShellTest {
+ protected:
+  // A working copy from a repository elsewhere, and one from the hosting service.
+  testing::SvnRepository plain_{"repos/plain", {"sub/", "sub/file.txt"}};
+  testing::SvnRepository hosted_{"host/svn.halcyra.com/svn/space", {"docs/"}};
+};
+
+struct StatusMenuCase {
+  const char* name;
+  const char* status;  // the daemon's reply
+  bool tortoiseSvn;
+  bool hosted;
+  Texts submenu;
+};
+
+TEST_F(ContextMenu, VersionedFolderOffersWhatItsStatusAllows) {
+  const StatusMenuCase cases[] = {
+      {"not activated", "0|||", false, false, {"Use Korvane dialogs", "Automatic commit and update"}},
+      {"not activated, TortoiseSVN",
+       "0|||",
+       true,
+       false,
+       {"Use Korvane dialogs", "Use TortoiseSVN dialogs", "Automatic commit and update"}},
+      {"not activated, hosted",
+       "0|||",
+       false,
+       true,
+       {"Use Korvane dialogs", "Automatic commit and update", "-", "Share with team member"}},
+      {"activated here, TortoiseSVN mode",
+       "2|url|/w|/w",
+       true,
+       false,
+       {"Use Korvane dialogs", "Automatic commit and update", "-", "Deactivate"}},
+      {"activated here, automatic", "3|url|/w|/w", false, false, {"Use Korvane dialogs", "-", "Deactivate"}},
+      {"activated above", "1|url|/w|/w/sub", false, false, {}},
+      {"activated above, hosted", "1|url|/w|/w/sub", false, true, {"-", "Share with team member"}},
+  };
+  for (const StatusMenuCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    settings_.User(c.tortoiseSvn ? kTortoiseSvnInstalled : "");
+    daemon_.On(1, Answer::Reply(c.status, 5ms));
+    if (shellMenu_ != nullptr) DestroyMenu(shellMenu_);
+    shellMenu_ = nullptr;
+    IContextMenu* handler = HandlerFor(c.hosted ? hosted_.WorkingCopy() : plain_.WorkingCopy());
+    ASSERT_NE(handler, nullptr);
+    HRESULT result = Query(handler);
+    ASSERT_TRUE(SUCCEEDED(result));
+    // Every submenu entry and separator uses one identifier, and so does the
+    // product's entry, when there is one.
+    EXPECT_EQ(HRESULT_CODE(result), c.submenu.empty() ? 0u : c.submenu.size() + 1);
+    EXPECT_EQ(SubmenuTexts(), c.submenu);
+    EXPECT_EQ(ShellMenuTexts(), c.submenu.empty() ? Texts{} : Texts{"Korvane"});
+  }
+}
+
+TEST_F(ContextMenu, UnversionedFolderOffersSharingAndCheckouts) {
+  const std::string outside = folder_.Path() + "/plain folder";
+  std::filesystem::create_directories(outside + "/inner");
+  IContextMenu* handler = HandlerFor(outside);
+  EXPECT_EQ(HRESULT_CODE(Query(handler)), 4u);
+  EXPECT_EQ(SubmenuTexts(), (Texts{"Share on Halcyra", "Checkout from Halcyra", "Checkout"}));
+  // Building the menu starts the daemon, for the command that may follow.
+  EXPECT_TRUE(processes_.WaitForLines("duplicate", 1));  // this test's daemon already serves
+}
+
+TEST_F(ContextMenu, BackgroundOfAFolderHoldingAWorkingCopyDoesNotOfferSharing) {
+  const std::string parent = std::filesystem::path(plain_.WorkingCopy()).parent_path();
+  IContextMenu* handler = HandlerFor(parent, true);
+  ASSERT_NE(handler, nullptr);
+  EXPECT_EQ(HRESULT_CODE(Query(handler)), 3u);
+  EXPECT_EQ(SubmenuTexts(), (Texts{"Checkout from Halcyra", "Checkout"}));
+}
+
+TEST_F(ContextMenu, DaemonThatDoesNotAnswerAddsNothing) {
+  daemon_.On(1, Answer::CloseWithoutReply(5ms));
+  IContextMenu* handler = HandlerFor(plain_.WorkingCopy());
+  EXPECT_EQ(Query(handler), S_OK);
+  EXPECT_TRUE(ShellMenuTexts().empty());
+}
+
+struct FlagsCase {
+  UINT flags;
+  bool built;
+};
+
+TEST_F(ContextMenu, ShellFlagsDecideWhetherEntriesAreAdded) {
+  const FlagsCase cases[] = {
+      {CMF_NORMAL, true},   {CMF_DEFAULTONLY, false},          {CMF_NOVERBS, false},
+      {CMF_VERBSONLY, true}, {CMF_NOVERBS | CMF_EXPLORE, true}, {CMF_DEFAULTONLY | CMF_EXPLORE, false},
+      {0x100, true},
+  };
+  for (const FlagsCase& c : cases) {
+    SCOPED_TRACE(c.flags);
+    if (shellMenu_ != nullptr) DestroyMenu(shellMenu_);
+    shellMenu_ = nullptr;
+    IContextMenu* handler = HandlerFor(plain_.WorkingCopy());
+    EXPECT_EQ(HRESULT_CODE(Query(handler, c.flags)), c.built ? 3u : 0u);
+  }
+}
+
+TEST_F(ContextMenu, IdentifiersAreConsecutiveAndTheEntryComesLast) {
+  IContextMenu* handler = HandlerFor(plain_.WorkingCopy());
+  EXPECT_EQ(HRESULT_CODE(Query(handler, CMF_NORMAL, 0, 300)), 3u);
+  MENUITEMINFOW item{};
+  item.cbSize = sizeof item;
+  item.fMask = MIIM_ID | MIIM_SUBMENU;
+  ASSERT_TRUE(GetMenuItemInfoW(shellMenu_, 0, TRUE, &item));
+  EXPECT_EQ(item.wID, 302u);
+  EXPECT_EQ(GetMenuItemID(item.hSubMenu, 0), 300u);
+  EXPECT_EQ(GetMenuItemID(item.hSubMenu, 1), 301u);
+}
+
+TEST_F(ContextMenu, EntryGoesRightAfterTheSeparatorOpeningTortoiseSvnsGroup) {
+  settings_.User("[HKEY_CURRENT_USER\\SOFTWARE\\Korvane]\n\"ContextMenuUsesTSVN\"=dword:00000001\n");
+  shellMenu_ = CreatePopupMenu();
+  for (int index = 0; index < 7; ++index) AppendMenuW(shellMenu_, MF_STRING, 1 + index, u"Open");
+  AppendMenuW(shellMenu_, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(shellMenu_, MF_STRING, 20, u"&TortoiseSVN");
+  IContextMenu* handler = HandlerFor(plain_.WorkingCopy());
+  EXPECT_EQ(HRESULT_CODE(Query(handler, CMF_NORMAL, 2)), 3u);
+  Texts texts = ShellMenuTexts();
+  ASSERT_EQ(texts.size(), 10u);
+  EXPECT_EQ(texts[7], "-");
+  EXPECT_EQ(texts[8], "Korvane");
+  EXPECT_EQ(texts[9], "&TortoiseSVN");
+}
+
+TEST_F(ContextMenu, MenusAndPicturesGoWithTheHandler) {
+  const std::size_t menusBefore = posix::LiveMenuCount();
+  const std::size_t picturesBefore = posix::LiveBitmapCount();
+  IContextMenu* handler = HandlerFor(plain_.WorkingCopy());
+  Query(handler);
+  Query(handler);  // a second menu replaces the first
+  handler->Release();
+  handlers_.clear();
+  DestroyMenu(shellMenu_);
+  shellMenu_ = nullptr;
+  EXPECT_EQ(posix::LiveMenuCount(), menusBefore);
+  EXPECT_EQ(posix::LiveBitmapCount(), picturesBefore);
+}
+
+}  // namespace
+}  // namespace korvane::shell

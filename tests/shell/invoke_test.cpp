@@ -1,0 +1,206 @@
+// Carrying out entries by offset and by verb, and the verbs and help texts
+// the shell asks for.
+#include "shell_fixture.h"
+
+#include "platform/posix/wide_path.h"
+#include "support/svn_repository.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+namespace korvane::shell {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Answer;
+using testing::MakeFrame;
+
+std::string PathFrame(std::uint32_t code, const std::string& path) { return MakeFrame(code, path + '\0'); }
+
+class Invoke : public ShellTest {
+ protected:
+  Invoke() {
+    settings_.User(kTortoiseSvnInstalled);
+    std::filesystem::create_directories(unversioned_);
+  }
+
+  // A handler whose menu was built for the folder: for the versioned one
+  // (not activated, TortoiseSVN installed) its entries are
+  // 0 "Use Korvane dialogs", 1 "Use TortoiseSVN dialogs",
+  // 2 "Automatic commit and update", 3 the product's own entry.
+  IContextMenu* BuiltFor(const std::string& path) {
+    IContextMenu* handler = HandlerFor(path);
+    Query(handler);
+    return handler;
+  }
+
+  HRESULT ByOffset(IContextMenu* handler, UINT offset) {
+    CMINVOKECOMMANDINFO info{};
+    info.cbSize = sizeof info;
+    info.lpVerb = reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(offset));
+    return handler->InvokeCommand(&info);
+  }
+
+  HRESULT ByVerb(IContextMenu* handler, const char* verb, const char16_t* wideVerb = nullptr) {
+    CMINVOKECOMMANDINFOEX info{};
+    info.cbSize = wideVerb != nullptr ? sizeof(CMINVOKECOMMANDINFOEX) : sizeof(CMINVOKECOMMANDINFO);
+    info.fMask = wideVerb != nullptr ? CMIC_MASK_UNICODE : 0;
+    info.lpVerb = verb;
+    info.lpVerbW = reinterpret_cast<LPCWSTR>(wideVerb);
+    return handler->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info));
+  }
+
+  // Waits for the one-way frames the daemon should have by now.
+  std::vector<std::string> SentFrames(std::size_t count) {
+    daemon_.WaitUntil([this, count](const auto&) { return OneWayFrames().size() >= count; }, 2s);
+    return OneWayFrames();
+  }
+
+  testing::SvnRepository repository_{"repos/r", {"sub/"}};
+  const std::string unversioned_ = folder_.Path() + "/new";
+};
+
+TEST_F(Invoke, OffsetsNameTheEntriesOfTheBuiltMenu) {
+  const std::string wc = repository_.WorkingCopy();
+  IContextMenu* handler = BuiltFor(wc);
+  for (UINT offset : {0u, 1u, 2u, 3u, 4u, 999u}) EXPECT_EQ(ByOffset(handler, offset), S_OK);
+  // The product's entry (3) and offsets past the menu do nothing. Each
+  // command has a connection of its own, so they may arrive in any order.
+  auto frames = SentFrames(3);
+  std::sort(frames.begin(), frames.end(), [](const std::string& a, const std::string& b) { return a[4] < b[4]; });
+  EXPECT_EQ(frames, (std::vector<std::string>{PathFrame(2, wc), PathFrame(3, wc), PathFrame(4, wc)}));
+}
+
+struct VerbCase {
+  const char* verb;
+  const char16_t* wideVerb;
+  std::uint32_t code;  // 0: nothing is sent
+  std::string payloadAfterPath;
+};
+
+TEST_F(Invoke, VerbsNameCommandsExactly) {
+  const VerbCase cases[] = {
+      {"verb:release", nullptr, 5, ""},
+      {"verb:add-tsvn", nullptr, 3, ""},
+      {"whatever", u"verb:share", 7, ""},
+      {"verb:shareteam", u"verb:unknown", 19, ""},  // the 8-bit verb is tried next
+      {"verb:ascheckout", nullptr, 25, ""},
+      {"VERB:SHARE", nullptr, 0, ""},
+      {"verb:share ", nullptr, 0, ""},
+      {"", nullptr, 0, ""},
+  };
+  const std::string path = unversioned_;
+  for (const VerbCase& c : cases) {
+    SCOPED_TRACE(c.verb);
+    const std::size_t before = OneWayFrames().size();
+    IContextMenu* handler = HandlerFor(path);  // no menu built: verbs need none
+    EXPECT_EQ(ByVerb(handler, c.verb, c.wideVerb), S_OK);
+    if (c.code == 0) {
+      IContextMenu* probe = HandlerFor(path);
+      ByVerb(probe, "verb:share");  // a marker: nothing may arrive before it
+      auto frames = SentFrames(before + 1);
+      ASSERT_EQ(frames.size(), before + 1);
+      EXPECT_EQ(frames.back(), PathFrame(7, path));
+    } else {
+      auto frames = SentFrames(before + 1);
+      ASSERT_EQ(frames.size(), before + 1);
+      EXPECT_EQ(frames.back(), PathFrame(c.code, path));
+    }
+  }
+}
+
+TEST_F(Invoke, CheckoutSendsAnEmptyUrlAndModeThree) {
+  IContextMenu* handler = HandlerFor(unversioned_);
+  EXPECT_EQ(ByVerb(handler, "verb:checkout"), S_OK);
+  EXPECT_EQ(SentFrames(1), std::vector<std::string>{MakeFrame(8, "|" + unversioned_ + "|3" + '\0')});
+}
+
+TEST_F(Invoke, NothingHappensWithoutAMenu) {
+  IContextMenu* handler = HandlerFor(repository_.WorkingCopy());
+  EXPECT_EQ(ByOffset(handler, 0), S_OK);
+  EXPECT_EQ(handler->InvokeCommand(nullptr), E_INVALIDARG);
+  EXPECT_TRUE(SentFrames(1).empty());
+}
+
+struct StringCase {
+  UINT_PTR offset;
+  UINT type;
+  UINT capacity;
+  HRESULT result;
+  std::string text;
+};
+
+TEST_F(Invoke, CommandStringsServeVerbsAndHelpTexts) {
+  IContextMenu* handler = BuiltFor(unversioned_);  // 0 Share, 1 Checkout from Halcyra, 2 Checkout, 3 Korvane
+  const StringCase cases[] = {
+      {0, GCS_VERBW, 64, S_OK, "verb:share"},
+      {0, GCS_VERBA, 64, S_OK, "verb:share"},
+      {0, GCS_VERBA, 5, S_OK, ""},  // does not fit: nothing
+      {0, GCS_HELPTEXTW, 10, S_OK, "Shares th"},
+      {1, GCS_HELPTEXTA, 64, S_OK, "Checks out a working copy from Halcyra"},
+      {2, GCS_VERBW, 6, S_OK, "verb:"},
+      {3, GCS_HELPTEXTW, 64, S_OK, "Displays Korvane activation options."},
+      {3, GCS_VERBW, 64, S_OK, ""},
+      {2, GCS_VALIDATEW, 64, S_OK, ""},
+      {9, GCS_VALIDATEW, 64, S_FALSE, ""},
+      {9, GCS_VALIDATEA, 64, S_FALSE, ""},
+      {9, GCS_VERBW, 64, E_FAIL, ""},
+      {0, 3, 64, E_FAIL, ""},
+      {0, GCS_VERBW, 0, E_FAIL, ""},
+  };
+  for (const StringCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.offset) + "/" + std::to_string(c.type));
+    char buffer[256];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(handler->GetCommandString(c.offset, c.type, nullptr, buffer, c.capacity), c.result);
+    const bool wide = c.type == GCS_VERBW || c.type == GCS_HELPTEXTW;
+    std::string text = wide ? Narrow(reinterpret_cast<const char16_t*>(buffer)) : std::string(buffer);
+    if (c.capacity > 0) {
+      EXPECT_EQ(text, c.text);
+    }
+  }
+}
+
+// A second menu on the same object starts a new entry list: help texts and
+// commands then describe the same entries.
+TEST_F(Invoke, SecondMenuReplacesTheEntryList) {
+  IContextMenu* handler = BuiltFor(repository_.WorkingCopy());
+  Query(handler, CMF_NORMAL, 5, 500);
+  WCHAR verb[32] = {};
+  EXPECT_EQ(handler->GetCommandString(1, GCS_VERBW, nullptr, reinterpret_cast<CHAR*>(verb), 32), S_OK);
+  EXPECT_EQ(Narrow(reinterpret_cast<const char16_t*>(verb)), "verb:add-tsvn");
+  EXPECT_EQ(ByOffset(handler, 1), S_OK);
+  EXPECT_EQ(SentFrames(1), std::vector<std::string>{PathFrame(3, repository_.WorkingCopy())});
+}
+
+TEST_F(Invoke, SelectionOfSeveralItemsIsRefusedAndKeepsThePath) {
+  const std::string wc = repository_.WorkingCopy();
+  IContextMenu* handler = HandlerFor(unversioned_);
+  IShellExtInit* init = nullptr;
+  handler->QueryInterface(IID_IShellExtInit, reinterpret_cast<void**>(&init));
+  EXPECT_EQ(InitializeWith(init, {wc, wc + "/sub"}), E_INVALIDARG);
+  EXPECT_EQ(InitializeWith(init, {}), E_INVALIDARG);
+  EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr), E_INVALIDARG);
+  PIDLIST_ABSOLUTE virtualFolder = ILCreateVirtualForTesting();
+  EXPECT_EQ(init->Initialize(virtualFolder, nullptr, nullptr), E_INVALIDARG);
+  ILFree(virtualFolder);
+  std::u16string file = posix::WidePath(folder_.Path() + "/daemon.script");
+  PIDLIST_ABSOLUTE fileItem = ILCreateFromPathW(reinterpret_cast<LPCWSTR>(file.c_str()));
+  EXPECT_EQ(init->Initialize(fileItem, nullptr, nullptr), E_INVALIDARG);  // a file has no background
+  ILFree(fileItem);
+  init->Release();
+  EXPECT_EQ(ByVerb(handler, "verb:release"), S_OK);
+  EXPECT_EQ(SentFrames(1), std::vector<std::string>{PathFrame(5, unversioned_)});
+}
+
+TEST_F(Invoke, LongNamesAreCutToTheShellsBuffer) {
+  const std::string longName = unversioned_ + "/" + std::string(300, 'n');
+  IContextMenu* handler = HandlerFor(longName);
+  ASSERT_NE(handler, nullptr);
+  EXPECT_EQ(ByVerb(handler, "verb:release"), S_OK);
+  EXPECT_EQ(SentFrames(1), std::vector<std::string>{PathFrame(5, longName.substr(0, 259))});
+}
+
+}  // namespace
+}  // namespace korvane::shell

@@ -1,0 +1,101 @@
+#include "shell_fixture.h"
+
+#include "platform/posix/data_object.h"
+#include "platform/posix/wide_path.h"
+#include "shell/class_factory.h"
+
+extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
+
+namespace korvane::shell {
+
+std::string Narrow(const std::u16string& text) { return posix::NarrowPath(text.c_str()); }
+
+ShellTest::ShellTest() { daemon_.On(1, testing::Answer::Reply("0|||", std::chrono::milliseconds(5))); }
+
+ShellTest::~ShellTest() {
+  for (IContextMenu* handler : handlers_) handler->Release();
+  if (shellMenu_ != nullptr) DestroyMenu(shellMenu_);
+}
+
+HRESULT ShellTest::InitializeWith(IShellExtInit* init, const std::vector<std::string>& paths) {
+  std::vector<std::u16string> names;
+  for (const std::string& path : paths) names.push_back(posix::WidePath(path));
+  IDataObject* data = nullptr;
+  posix::CreateFileListDataObject(names, &data);
+  HRESULT result = init->Initialize(nullptr, data, nullptr);
+  data->Release();
+  return result;
+}
+
+IContextMenu* ShellTest::HandlerFor(const std::string& path, bool background) {
+  IClassFactory* factory = nullptr;
+  DllGetClassObject(CLSID_KorvaneExt, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+  IShellExtInit* init = nullptr;
+  factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init));
+  factory->Release();
+  HRESULT result;
+  if (background) {
+    std::u16string wide = posix::WidePath(path);
+    PIDLIST_ABSOLUTE list = ILCreateFromPathW(reinterpret_cast<LPCWSTR>(wide.c_str()));
+    result = init->Initialize(list, nullptr, nullptr);
+    ILFree(list);
+  } else {
+    result = InitializeWith(init, {path});
+  }
+  IContextMenu* menu = nullptr;
+  if (SUCCEEDED(result)) init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
+  init->Release();
+  if (menu != nullptr) handlers_.push_back(menu);
+  return menu;
+}
+
+HRESULT ShellTest::Query(IContextMenu* handler, UINT flags, UINT indexMenu, UINT idCmdFirst) {
+  if (shellMenu_ == nullptr) shellMenu_ = CreatePopupMenu();
+  return handler->QueryContextMenu(shellMenu_, indexMenu, idCmdFirst, idCmdFirst + 100, flags);
+}
+
+namespace {
+
+std::vector<std::string> TextsOf(HMENU menu) {
+  std::vector<std::string> texts;
+  const int count = GetMenuItemCount(menu);
+  for (int index = 0; index < count; ++index) {
+    WCHAR text[128] = {};
+    MENUITEMINFOW item{};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_FTYPE | MIIM_STRING;
+    item.dwTypeData = text;
+    item.cch = 128;
+    GetMenuItemInfoW(menu, static_cast<UINT>(index), TRUE, &item);
+    texts.push_back((item.fType & MFT_SEPARATOR) != 0 ? "-" : Narrow(reinterpret_cast<const char16_t*>(text)));
+  }
+  return texts;
+}
+
+}  // namespace
+
+std::vector<std::string> ShellTest::ShellMenuTexts() const { return TextsOf(shellMenu_); }
+
+std::vector<std::string> ShellTest::SubmenuTexts() const {
+  const int count = GetMenuItemCount(shellMenu_);
+  for (int index = 0; index < count; ++index) {
+    MENUITEMINFOW item{};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_SUBMENU;
+    if (GetMenuItemInfoW(shellMenu_, static_cast<UINT>(index), TRUE, &item) && item.hSubMenu != nullptr) {
+      return TextsOf(item.hSubMenu);
+    }
+  }
+  return {};
+}
+
+std::vector<std::string> ShellTest::OneWayFrames() const {
+  std::vector<std::string> frames;
+  for (const std::string& frame : daemon_.Frames()) {
+    auto code = testing::FrameCode(frame);
+    if (code && *code != 0 && *code != 1 && *code != 254) frames.push_back(frame);
+  }
+  return frames;
+}
+
+}  // namespace korvane::shell

@@ -1,0 +1,135 @@
+// korvane menu: drives the context-menu handler exactly as a shell would,
+// prints the entries it offers, and can run one of them by its verb.
+#include "subcommands.h"
+
+#include "platform/posix/data_object.h"
+#include "platform/posix/wide_path.h"
+#include "platform/windows_api.h"
+#include "shell/class_factory.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
+
+namespace korvane::cli {
+namespace {
+
+constexpr UINT kFirstCommand = 1;
+
+struct MenuRequest {
+  std::string path;
+  bool background = false;
+  std::string verb;
+};
+
+bool ParseMenuRequest(const std::vector<std::string>& arguments, MenuRequest& request) {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    if (arguments[i] == "--background") {
+      request.background = true;
+    } else if (arguments[i] == "--invoke" && i + 1 < arguments.size()) {
+      request.verb = arguments[++i];
+    } else if (request.path.empty() && arguments[i].rfind("--", 0) != 0) {
+      request.path = arguments[i];
+    } else {
+      return false;
+    }
+  }
+  return !request.path.empty();
+}
+
+// A handler initialised with the selection, as the shell makes one.
+IContextMenu* CreateHandler(const MenuRequest& request) {
+  IClassFactory* factory = nullptr;
+  if (FAILED(DllGetClassObject(shell::CLSID_KorvaneExt, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+    return nullptr;
+  }
+  IShellExtInit* init = nullptr;
+  HRESULT created = factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init));
+  factory->Release();
+  if (FAILED(created)) return nullptr;
+
+  std::error_code error;
+  std::u16string path = posix::WidePath(std::filesystem::absolute(request.path, error).lexically_normal().string());
+  HRESULT initialised;
+  if (request.background) {
+    PIDLIST_ABSOLUTE folder = ILCreateFromPathW(reinterpret_cast<LPCWSTR>(path.c_str()));
+    initialised = init->Initialize(folder, nullptr, nullptr);
+    ILFree(folder);
+  } else {
+    IDataObject* selection = nullptr;
+    posix::CreateFileListDataObject({path}, &selection);
+    initialised = selection != nullptr ? init->Initialize(nullptr, selection, nullptr) : E_OUTOFMEMORY;
+    if (selection != nullptr) selection->Release();
+  }
+  IContextMenu* handler = nullptr;
+  if (SUCCEEDED(initialised)) init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&handler));
+  init->Release();
+  return handler;
+}
+
+std::string CommandString(IContextMenu* handler, UINT offset, UINT type) {
+  WCHAR text[256] = {};
+  if (FAILED(handler->GetCommandString(offset, type, nullptr, reinterpret_cast<CHAR*>(text), 256))) return "";
+  return posix::NarrowPath(text);
+}
+
+void PrintEntries(IContextMenu* handler, HMENU menu) {
+  MENUITEMINFOW entry{};
+  entry.cbSize = sizeof entry;
+  entry.fMask = MIIM_SUBMENU;
+  GetMenuItemInfoW(menu, 0, TRUE, &entry);
+  const int count = GetMenuItemCount(entry.hSubMenu);
+  std::printf("Korvane\n");
+  for (int index = 0; index < count; ++index) {
+    WCHAR text[128] = {};
+    MENUITEMINFOW item{};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_FTYPE | MIIM_STRING | MIIM_ID;
+    item.dwTypeData = text;
+    item.cch = 128;
+    GetMenuItemInfoW(entry.hSubMenu, static_cast<UINT>(index), TRUE, &item);
+    if ((item.fType & MFT_SEPARATOR) != 0) {
+      std::printf("  ----------------------------\n");
+      continue;
+    }
+    const UINT offset = item.wID - kFirstCommand;
+    std::printf("  %-30s %-17s %s\n", posix::NarrowPath(text).c_str(),
+                CommandString(handler, offset, GCS_VERBW).c_str(), CommandString(handler, offset, GCS_HELPTEXTW).c_str());
+  }
+}
+
+}  // namespace
+
+Outcome Menu(const std::vector<std::string>& arguments) {
+  MenuRequest request;
+  if (!ParseMenuRequest(arguments, request)) return Outcome::WrongUse;
+  IContextMenu* handler = CreateHandler(request);
+  if (handler == nullptr) {
+    std::fprintf(stderr, "The shell extension refused the selection (one folder or file, or a folder's background).\n");
+    return Outcome::Failed;
+  }
+  HMENU menu = CreatePopupMenu();
+  HRESULT built = handler->QueryContextMenu(menu, 0, kFirstCommand, 0x7FFF, CMF_NORMAL);
+  Outcome outcome = Outcome::Succeeded;
+  if (FAILED(built) || HRESULT_CODE(built) == 0) {
+    std::printf("The shell extension offers nothing here.\n");
+    outcome = Outcome::Failed;
+  } else {
+    PrintEntries(handler, menu);
+  }
+  if (!request.verb.empty()) {
+    CMINVOKECOMMANDINFO info{};
+    info.cbSize = sizeof info;
+    info.lpVerb = request.verb.c_str();
+    handler->InvokeCommand(&info);
+    std::printf("Invoked %s: the command was handed to the daemon if the verb names one.\n", request.verb.c_str());
+    outcome = Outcome::Succeeded;
+  }
+  handler->Release();
+  DestroyMenu(menu);
+  return outcome;
+}
+
+}  // namespace korvane::cli
