@@ -61,6 +61,15 @@ class Invoke : public ShellTest {
   const std::string unversioned_ = folder_.Path() + "/new";
 };
 
+TEST_F(Invoke, OffsetsOfTheUnversionedMenuNameItsEntries) {
+  IContextMenu* handler = BuiltFor(unversioned_);  // 0 Share, 1 Checkout from Halcyra, 2 Checkout
+  for (UINT offset : {0u, 1u, 2u}) EXPECT_EQ(ByOffset(handler, offset), S_OK);
+  auto frames = SentFrames(3);
+  std::sort(frames.begin(), frames.end(), [](const std::string& a, const std::string& b) { return a[4] < b[4]; });
+  EXPECT_EQ(frames, (std::vector<std::string>{PathFrame(7, unversioned_), MakeFrame(8, "|" + unversioned_ + "|3" + '\0'),
+                                              PathFrame(25, unversioned_)}));
+}
+
 TEST_F(Invoke, OffsetsNameTheEntriesOfTheBuiltMenu) {
   const std::string wc = repository_.WorkingCopy();
   IContextMenu* handler = BuiltFor(wc);
@@ -81,8 +90,10 @@ struct VerbCase {
 
 TEST_F(Invoke, VerbsNameCommandsExactly) {
   const VerbCase cases[] = {
-      {"verb:release", nullptr, 5, ""},
+      {"verb:add-dalv", nullptr, 2, ""},
       {"verb:add-tsvn", nullptr, 3, ""},
+      {"", u"verb:add-auto", 4, ""},
+      {"verb:release", nullptr, 5, ""},
       {"whatever", u"verb:share", 7, ""},
       {"verb:shareteam", u"verb:unknown", 19, ""},  // the 8-bit verb is tried next
       {"verb:ascheckout", nullptr, 25, ""},
