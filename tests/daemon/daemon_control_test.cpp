@@ -129,17 +129,7 @@ TEST_F(DaemonControl, AutomaticStartReachesTheNewDaemonAndHoldsOffTenSeconds) {
 }
 
 TEST_F(DaemonControl, NoAutomaticStartBelowMediumIntegrity) {
-  calls_.tokenInformation = [](LPVOID info, DWORD length, PDWORD returned) {
-    HANDLE token = nullptr;
-    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
-    BOOL ok = ::GetTokenInformation(token, TokenIntegrityLevel, info, length, returned);
-    ::CloseHandle(token);
-    if (ok) {
-      PSID sid = static_cast<TOKEN_MANDATORY_LABEL*>(info)->Label.Sid;
-      *GetSidSubAuthority(sid, 0) = SECURITY_MANDATORY_LOW_RID;
-    }
-    return ok;
-  };
+  calls_.ReportIntegrityLevel(SECURITY_MANDATORY_LOW_RID);
   CDaemonLink link(nullptr, calls_);
   EXPECT_FALSE(link.EnsurePipeOpenWithRetry(true));
   EXPECT_EQ(calls_.createProcessCalls, 0);

@@ -275,17 +275,7 @@ TEST_F(DaemonLinkTest, IntegrityLevelIsTheLabelsLastSubAuthority) {
   CDaemonLink medium(nullptr, calls_);
   EXPECT_EQ(medium.GetIntegrityLevel(), SECURITY_MANDATORY_MEDIUM_RID);
 
-  calls_.tokenInformation = [](LPVOID info, DWORD length, PDWORD returned) {
-    HANDLE token = nullptr;
-    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
-    BOOL ok = ::GetTokenInformation(token, TokenIntegrityLevel, info, length, returned);
-    ::CloseHandle(token);
-    if (ok) {
-      PSID sid = static_cast<TOKEN_MANDATORY_LABEL*>(info)->Label.Sid;
-      *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1u) = SECURITY_MANDATORY_LOW_RID;
-    }
-    return ok;
-  };
+  calls_.ReportIntegrityLevel(SECURITY_MANDATORY_LOW_RID);
   CDaemonLink low(nullptr, calls_);
   EXPECT_EQ(low.GetIntegrityLevel(), SECURITY_MANDATORY_LOW_RID);
 

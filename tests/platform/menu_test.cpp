@@ -1,7 +1,7 @@
 // The in-memory menus keep the Windows contracts that the shell extension
 // relies on: where items go, how text is handed out, and that destroying a
 // menu frees its submenus and never trusts a stale handle.
-#include "platform/posix/menu_inspection.h"
+#include "platform/posix/menu_probes.h"
 #include "platform/windows_api.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,8 @@
 // The read-only registry over export-format files, and FormatMessageW.
 #include "platform/windows_api.h"
 
+#include "support/scoped_settings.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,46 +18,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// Fresh XDG_CONFIG_HOME and XDG_CONFIG_DIRS (two folders, the first without a
-// hive) for one test; the old environment comes back afterwards.
-class ScopedConfigFolders {
- public:
-  ScopedConfigFolders() {
-    std::string name = (fs::temp_directory_path() / "korvane-registry-XXXXXX").string();
-    if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp");
-    root_ = name;
-    for (const char* variable : kVariables) {
-      const char* value = std::getenv(variable);
-      saved_.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
-    }
-    ::setenv("XDG_CONFIG_HOME", (root_ / "home").c_str(), 1);
-    ::setenv("XDG_CONFIG_DIRS", ((root_ / "none").string() + ":" + (root_ / "machine").string()).c_str(), 1);
-  }
-  ~ScopedConfigFolders() {
-    for (std::size_t i = 0; i < std::size(kVariables); ++i) {
-      if (saved_[i]) {
-        ::setenv(kVariables[i], saved_[i]->c_str(), 1);
-      } else {
-        ::unsetenv(kVariables[i]);
-      }
-    }
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-  void Write(const fs::path& relative, const std::string& bytes) const {
-    fs::create_directories((root_ / relative).parent_path());
-    std::ofstream(root_ / relative, std::ios::binary) << bytes;
-  }
-  void User(const std::string& bytes) const { Write("home/korvane/user.reg", bytes); }
-  void Machine(const std::string& bytes) const { Write("machine/korvane/machine.reg", bytes); }
-  const fs::path& Root() const { return root_; }
-
- private:
-  static constexpr const char* kVariables[] = {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "HOME"};
-  fs::path root_;
-  std::vector<std::optional<std::string>> saved_;
-};
 
 struct Stored {
   DWORD type;
@@ -100,7 +62,7 @@ Outcome Text(std::u16string_view text) {
 Outcome Dword(BYTE low) { return Stored{REG_DWORD, {low, 0, 0, 0}}; }
 
 TEST(RegistryFile, ReadsEveryKindOfValue) {
-  ScopedConfigFolders folders;
+  korvane::testing::ScopedSettings folders;
   folders.User(
       "Windows Registry Editor Version 5.00\n\n; settings\n[HKEY_CURRENT_USER\\SOFTWARE\\Korvane]\n"
       "@=\"default\"\n\"Debug\"=dword:0000002a\n\"Dir\"=\"C:\\\\Tools \\\"x\\\"\"\n"
@@ -130,7 +92,7 @@ TEST(RegistryFile, ReadsEveryKindOfValue) {
 }
 
 TEST(RegistryFile, SkipsMalformedLinesAndReadsTheRest) {
-  ScopedConfigFolders folders;
+  korvane::testing::ScopedSettings folders;
   folders.User(
       "[HKEY_CURRENT_USER\\SOFTWARE\\Korvane]\n\"A\"=dword:1\nnot a registry line\n\"NoValue\"\n"
       "\"Letters\"=dword:xyz\n\"TooLong\"=dword:123456789\n\"Open\"=\"abc\n\"Escape\"=\"a\\qb\"\n"
@@ -152,14 +114,14 @@ TEST(RegistryFile, AcceptsUtf8AndUtf16LeWithOrWithoutMarks) {
     if (c != 0) utf16 += {static_cast<char>(c), static_cast<char>(c >> 8)};
   }
   for (const std::string& file : {text, "\xEF\xBB\xBF" + text, utf16}) {
-    ScopedConfigFolders folders;
+    korvane::testing::ScopedSettings folders;
     folders.User(file);
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, u"SOFTWARE\\Korvane", u"dir"), Text(u"\u00FC"));
   }
 }
 
 TEST(RegistryOpen, FindsOnlyTheKeysOfItsOwnHive) {
-  ScopedConfigFolders folders;
+  korvane::testing::ScopedSettings folders;
   folders.User("[HKEY_CURRENT_USER\\SOFTWARE\\Korvane\\Deep]\n\"V\"=dword:1\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Mixed]\n");
   folders.Write("none/korvane/other.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wrong]\n");
   folders.Machine("[hkey_local_machine\\software\\korvane]\n\"V\"=dword:2\n");
@@ -192,7 +154,7 @@ TEST(RegistryOpen, FindsOnlyTheKeysOfItsOwnHive) {
 }
 
 TEST(RegistryOpen, ReadsTheFileAgainEachTime) {
-  ScopedConfigFolders folders;
+  korvane::testing::ScopedSettings folders;
   HKEY missing = nullptr;
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"SOFTWARE\\Korvane", 0, KEY_QUERY_VALUE, &missing), kNotFound);
   folders.User("[HKEY_CURRENT_USER\\SOFTWARE\\Korvane]\n\"V\"=dword:1\n");
@@ -210,7 +172,7 @@ TEST(RegistryOpen, ReadsTheFileAgainEachTime) {
 }
 
 TEST(RegistryOpen, UserHiveDefaultsToTheHomeFolder) {
-  ScopedConfigFolders folders;
+  korvane::testing::ScopedSettings folders;
   ::unsetenv("XDG_CONFIG_HOME");
   ::setenv("HOME", (folders.Root() / "user").c_str(), 1);
   folders.Write("user/.config/korvane/user.reg", "[HKEY_CURRENT_USER\\SOFTWARE\\Korvane]\n\"V\"=dword:3\n");
@@ -218,7 +180,7 @@ TEST(RegistryOpen, UserHiveDefaultsToTheHomeFolder) {
 }
 
 TEST(RegistryQuery, ReportsSizesAsWindowsDoes) {
-  ScopedConfigFolders folders;
+  korvane::testing::ScopedSettings folders;
   folders.User("[HKEY_CURRENT_USER\\SOFTWARE\\Korvane]\n\"Dir\"=\"abc\"\n");
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"SOFTWARE\\Korvane", 0, KEY_QUERY_VALUE, &key), 0);

@@ -1,7 +1,7 @@
 // The string table and the icon compiled into the library: the Windows
 // loading contracts, the images of icon group 101, and that every icon and
 // bitmap handed out can be released.
-#include "platform/posix/menu_inspection.h"
+#include "platform/posix/menu_probes.h"
 #include "platform/windows_api.h"
 
 #include <gtest/gtest.h>

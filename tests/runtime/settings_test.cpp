@@ -2,6 +2,8 @@
 #include "runtime/registry_value.h"
 #include "runtime/settings.h"
 
+#include "support/scoped_settings.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -17,55 +19,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Fresh XDG_CONFIG_HOME and XDG_CONFIG_DIRS for one test, restored afterwards.
-class ScopedConfigFolders {
- public:
-  ScopedConfigFolders() {
-    std::string name = (fs::temp_directory_path() / "korvane-settings-XXXXXX").string();
-    if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp");
-    root_ = name;
-    for (int i = 0; i < 2; ++i) {
-      if (const char* value = std::getenv(kVariables[i])) saved_[i] = value;
-    }
-    ::setenv("XDG_CONFIG_HOME", (root_ / "home").c_str(), 1);
-    ::setenv("XDG_CONFIG_DIRS", (root_ / "machine").c_str(), 1);
-  }
-  ~ScopedConfigFolders() {
-    for (int i = 0; i < 2; ++i) {
-      if (saved_[i]) {
-        ::setenv(kVariables[i], saved_[i]->c_str(), 1);
-      } else {
-        ::unsetenv(kVariables[i]);
-      }
-    }
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-  // An empty body leaves the hive without a file.
-  void User(const std::string& body) const { Write("home/korvane/user.reg", "HKEY_CURRENT_USER", body); }
-  void Machine(const std::string& body) const { Write("machine/korvane/machine.reg", "HKEY_LOCAL_MACHINE", body); }
-
- private:
-  // The body's section lines name keys below the root: "[SOFTWARE\\Korvane]".
-  void Write(const fs::path& relative, const std::string& root, std::string body) const {
-    if (body.empty()) return;
-    for (std::size_t at = body.find('['); at != std::string::npos; at = body.find('[', at + 1)) {
-      body.insert(at + 1, root + "\\");
-    }
-    fs::create_directories((root_ / relative).parent_path());
-    std::ofstream(root_ / relative, std::ios::binary) << "Windows Registry Editor Version 5.00\n\n" << body;
-  }
-
-  static constexpr const char* kVariables[2] = {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"};
-  fs::path root_;
-  std::optional<std::string> saved_[2];
-};
-
 const SettingValue kDebug(u"Debug", 2);
 const SettingValue kContextMenu(u"ContextMenuUsesTSVN", 0);
 const SettingValue kTortoiseDirectory(u"SOFTWARE\\TortoiseSVN\\Directory", u"");
 const SettingValue kTortoiseSlashes(u"SOFTWARE/TortoiseSVN/Directory", u"");
 const SettingValue kLevelAsText(u"SOFTWARE\\Korvane\\Level", u"4");
+
+// Section lines in the cases name keys below the hive's root: "[SOFTWARE\\Korvane]".
+std::string UnderRoot(std::string body, const std::string& root) {
+  for (std::size_t at = body.find('['); at != std::string::npos; at = body.find('[', at + 1)) {
+    body.insert(at + 1, root + "\\");
+  }
+  return "Windows Registry Editor Version 5.00\n\n" + body;
+}
+
+void WriteHives(const testing::ScopedSettings& settings, const std::string& user, const std::string& machine) {
+  settings.User(UnderRoot(user, "HKEY_CURRENT_USER"));
+  settings.Machine(UnderRoot(machine, "HKEY_LOCAL_MACHINE"));
+}
 
 constexpr char kKorvane[] = "[SOFTWARE\\Korvane]\n";
 constexpr char kTortoise[] = "[SOFTWARE\\TortoiseSVN]\n";
@@ -104,9 +75,8 @@ TEST(ReadSetting, TakesTheUserValueThenTheMachineValueThenTheDefault) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    ScopedConfigFolders folders;
-    folders.User(c.user);
-    folders.Machine(c.machine);
+    korvane::testing::ScopedSettings folders;
+    WriteHives(folders, c.user, c.machine);
     EXPECT_EQ(ReadSettingNumber(c.setting), c.number);
     EXPECT_EQ(ReadSettingText(c.setting), c.text);
   }
@@ -148,12 +118,12 @@ TEST(SettingValue, KeepsTheDefaultAsNumberAndText) {
 }
 
 TEST(RegistryValue, KeepsTheFirstReadUnlessForced) {
-  ScopedConfigFolders folders;
-  folders.User(kKorvane + std::string("\"Debug\"=dword:1\n"));
+  korvane::testing::ScopedSettings folders;
+  WriteHives(folders, kKorvane + std::string("\"Debug\"=dword:1\n"), "");
   CRegDWORD kept(u"SOFTWARE\\Korvane\\Debug", 2);
   CRegDWORD forced(u"SOFTWARE\\Korvane\\Debug", 2, true);
   CRegString missing(u"SOFTWARE\\Nowhere\\Dir", u"none");
-  folders.User(kKorvane + std::string("\"Debug\"=dword:9\n"));
+  WriteHives(folders, kKorvane + std::string("\"Debug\"=dword:9\n"), "");
   EXPECT_EQ(kept.Value(), 1u);
   EXPECT_EQ(forced.Value(), 9u);
   EXPECT_TRUE(kept.Exists());

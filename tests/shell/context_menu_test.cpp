@@ -2,7 +2,7 @@
 // folder, the shell's flags, and the placement beside TortoiseSVN.
 #include "shell_fixture.h"
 
-#include "platform/posix/menu_inspection.h"
+#include "platform/posix/menu_probes.h"
 #include "support/svn_repository.h"
 
 #include <filesystem>

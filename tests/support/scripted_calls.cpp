@@ -4,6 +4,20 @@
 
 namespace korvane::testing {
 
+void ScriptedCalls::ReportIntegrityLevel(DWORD level) {
+  tokenInformation = [level](LPVOID info, DWORD length, PDWORD returned) {
+    HANDLE token = nullptr;
+    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
+    BOOL ok = ::GetTokenInformation(token, TokenIntegrityLevel, info, length, returned);
+    ::CloseHandle(token);
+    if (ok) {
+      PSID sid = static_cast<TOKEN_MANDATORY_LABEL*>(info)->Label.Sid;
+      *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1u) = level;
+    }
+    return ok;
+  };
+}
+
 HANDLE ScriptedCalls::CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
                                   DWORD disposition, DWORD flags, HANDLE templateFile) {
   ++createFileCalls;

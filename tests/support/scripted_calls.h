@@ -38,6 +38,9 @@ class ScriptedCalls : public daemon::SystemCalls {
   int createProcessCalls = 0;
   std::vector<DWORD> callNamedPipeLimits;
 
+  // Makes the process token report this integrity level.
+  void ReportIntegrityLevel(DWORD level);
+
   HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
                      DWORD flags, HANDLE templateFile) override;
   BOOL WaitNamedPipeA(LPCSTR name, DWORD timeoutMs) override;

@@ -3,7 +3,7 @@
 // dereferenced; a parent that still holds a destroyed submenu keeps only the
 // handle's value, as on Windows.
 #include "errno_to_win32.h"
-#include "menu_inspection.h"
+#include "menu_probes.h"
 #include "wide_path.h"
 #include "win32_calls.h"
 #include "win32_menus.h"

@@ -4,7 +4,7 @@
 // and bitmap handles name objects in tables, as menu handles do, so a stale
 // or made-up handle fails the call instead of being dereferenced.
 #include "errno_to_win32.h"
-#include "menu_inspection.h"
+#include "menu_probes.h"
 #include "wide_path.h"
 #include "win32_calls.h"
 #include "win32_menus.h"

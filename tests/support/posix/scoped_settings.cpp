@@ -1,49 +1,42 @@
 #include "support/scoped_settings.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace korvane::testing {
 namespace {
-
-std::optional<std::string> Variable(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+constexpr const char* kVariables[] = {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "HOME"};
 }
 
-void Restore(const char* name, const std::optional<std::string>& value) {
-  if (value) {
-    ::setenv(name, value->c_str(), 1);
-  } else {
-    ::unsetenv(name);
+ScopedSettings::ScopedSettings() {
+  std::string name = (std::filesystem::temp_directory_path() / "korvane-settings-XXXXXX").string();
+  if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("cannot make a settings folder");
+  root_ = name;
+  for (const char* variable : kVariables) {
+    const char* value = std::getenv(variable);
+    saved_.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
   }
-}
-
-}  // namespace
-
-ScopedSettings::ScopedSettings() : previousHome_(Variable("XDG_CONFIG_HOME")), previousDirs_(Variable("XDG_CONFIG_DIRS")) {
-  char pattern[] = "/tmp/korvane-settings-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("cannot make a settings folder");
-  folder_ = pattern;
-  std::filesystem::create_directories(folder_ + "/user/korvane");
-  std::filesystem::create_directories(folder_ + "/machine/korvane");
-  ::setenv("XDG_CONFIG_HOME", (folder_ + "/user").c_str(), 1);
-  ::setenv("XDG_CONFIG_DIRS", (folder_ + "/machine").c_str(), 1);
+  ::setenv("XDG_CONFIG_HOME", (root_ / "home").c_str(), 1);
+  ::setenv("XDG_CONFIG_DIRS", ((root_ / "none").string() + ":" + (root_ / "machine").string()).c_str(), 1);
 }
 
 ScopedSettings::~ScopedSettings() {
-  Restore("XDG_CONFIG_HOME", previousHome_);
-  Restore("XDG_CONFIG_DIRS", previousDirs_);
+  for (std::size_t i = 0; i < std::size(kVariables); ++i) {
+    if (saved_[i]) {
+      ::setenv(kVariables[i], saved_[i]->c_str(), 1);
+    } else {
+      ::unsetenv(kVariables[i]);
+    }
+  }
   std::error_code ignored;
-  std::filesystem::remove_all(folder_, ignored);
+  std::filesystem::remove_all(root_, ignored);
 }
 
-void ScopedSettings::User(const std::string& text) const { std::ofstream(folder_ + "/user/korvane/user.reg") << text; }
-
-void ScopedSettings::Machine(const std::string& text) const {
-  std::ofstream(folder_ + "/machine/korvane/machine.reg") << text;
+void ScopedSettings::Write(const std::filesystem::path& relative, const std::string& bytes) const {
+  std::filesystem::create_directories((root_ / relative).parent_path());
+  std::ofstream(root_ / relative, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 }  // namespace korvane::testing
