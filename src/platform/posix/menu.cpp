@@ -99,18 +99,6 @@ MenuTable& Menus() {
   return table;
 }
 
-// Runs a call that may allocate; running out of memory fails the call
-// instead of unwinding into the host.
-template <typename Result, typename Call>
-Result Guarded(Result failure, Call call) {
-  try {
-    return call();
-  } catch (const std::exception&) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return failure;
-  }
-}
-
 // Whether hanging `subMenu` below `menu` would make a cycle or nest too deep.
 bool NestsBadly(const MenuTable& table, HMENU subMenu, const Menu* menu, int depth = 0) {
   const Menu* sub = table.Find(subMenu);

@@ -585,18 +585,6 @@ std::span<const BYTE> GroupBytes(UINT id) {
   return {};
 }
 
-// Runs a call that may allocate; running out of memory fails the call
-// instead of unwinding into the host.
-template <typename Result, typename Call>
-Result Guarded(Result failure, Call call) {
-  try {
-    return call();
-  } catch (const std::exception&) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return failure;
-  }
-}
-
 // The longest prefix of at most `limit` bytes that ends on a character
 // boundary of the UTF-8 text.
 std::size_t Utf8Prefix(const std::string& text, std::size_t limit) {
