@@ -2,7 +2,8 @@
 # Sets up what is missing, builds the library and its tools, and shows them
 # at work against the test daemon, in a private runtime folder:
 #  1. a daemon link, frame by frame;
-#  2. the korvane tool driving the daemon program through the exports.
+#  2. the korvane tool driving the daemon program through the exports, and
+#     the shell extension's menu for a folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,6 +37,9 @@ step stop-daemon
 step start-daemon
 sleep 0.5
 step get-error-text E_OFFLINE
+mkdir -p "$work/Shared folder"
+step menu "$work/Shared folder"
+step menu "$work/Shared folder" --invoke verb:share
 step stop-daemon
 sleep 0.2
 echo
