@@ -1,7 +1,9 @@
 // korvane: drives the Korvane daemon through the library's exports.
 //
-//   korvane SUBCOMMAND [ARGUMENTS]     exit 0 when the export returned 1,
-//   korvane --help                     1 when it returned 0, 2 on wrong use
+//   korvane SUBCOMMAND [ARGUMENTS] [--json]   exit 0 when the export returned 1,
+//   korvane --help                            1 when it returned 0, 2 on wrong use
+//
+// With --json, standard output carries one JSON object and nothing else.
 #include "subcommands.h"
 
 #include <cstdio>
@@ -24,9 +26,10 @@ bool IsHelp(const char* argument) {
 
 void PrintUsage(std::FILE* out) {
   std::fprintf(out,
-               "Usage: korvane SUBCOMMAND [ARGUMENTS]\n"
+               "Usage: korvane SUBCOMMAND [ARGUMENTS] [--json]\n"
                "       korvane SUBCOMMAND --help\n\n"
                "Drives the Korvane daemon through the client library.\n"
+               "With --json, standard output carries one JSON object and nothing else.\n"
                "Exit status: 0 when the call succeeded, 1 when it failed, 2 on wrong use.\n\n"
                "Subcommands:\n");
   for (const Subcommand& subcommand : Subcommands()) {
@@ -46,24 +49,58 @@ const Subcommand* Find(const char* name) {
   return nullptr;
 }
 
+// The hidden lists the shell completion reads, one name a line.
+bool PrintList(const std::string& option) {
+  if (option == "--list-subcommands") {
+    for (const Subcommand& subcommand : Subcommands()) std::printf("%s\n", subcommand.name);
+    return true;
+  }
+  if (option == "--list-verbs") {
+    for (const char* verb : korvane::cli::MenuVerbs()) std::printf("%s\n", verb);
+    return true;
+  }
+  return false;
+}
+
+// Wrong use: a message and the usage for a person on standard error and,
+// with --json, the JSON object that records it.
+int WrongUse(const char* command, bool json, const std::string& message, const Subcommand* subcommand) {
+  korvane::cli::Report report(command, json);
+  report.WrongUse(message);
+  if (subcommand != nullptr) {
+    PrintSubcommandUsage(stderr, *subcommand);
+  } else {
+    std::fprintf(stderr, "\n");
+    PrintUsage(stderr);
+  }
+  report.Finish();
+  return kWrongUse;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    PrintUsage(stderr);
-    return kWrongUse;
+  // --json may stand anywhere; every other word keeps its place.
+  std::vector<std::string> words;
+  bool json = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--json") == 0) {
+      json = true;
+    } else {
+      words.emplace_back(argv[i]);
+    }
   }
-  if (IsHelp(argv[1]) || std::strcmp(argv[1], "help") == 0) {
+  if (words.empty()) return WrongUse(nullptr, json, "korvane: no subcommand given", nullptr);
+  if (IsHelp(words[0].c_str()) || words[0] == "help") {
     PrintUsage(stdout);
     return kSucceeded;
   }
-  const Subcommand* subcommand = Find(argv[1]);
+  if (words.size() == 1 && PrintList(words[0])) return kSucceeded;
+  const Subcommand* subcommand = Find(words[0].c_str());
   if (subcommand == nullptr) {
-    std::fprintf(stderr, "korvane: unknown subcommand '%s'\n\n", argv[1]);
-    PrintUsage(stderr);
-    return kWrongUse;
+    return WrongUse(words[0].c_str(), json, "korvane: unknown subcommand '" + words[0] + "'", nullptr);
   }
-  std::vector<std::string> arguments(argv + 2, argv + argc);
+  std::vector<std::string> arguments(words.begin() + 1, words.end());
   for (const std::string& argument : arguments) {
     if (IsHelp(argument.c_str())) {
       PrintSubcommandUsage(stdout, *subcommand);
@@ -71,15 +108,21 @@ int main(int argc, char** argv) {
     }
   }
   if (arguments.size() < subcommand->fewestArguments || arguments.size() > subcommand->mostArguments) {
-    std::fprintf(stderr, "korvane %s: wrong number of arguments\n", subcommand->name);
-    PrintSubcommandUsage(stderr, *subcommand);
-    return kWrongUse;
+    return WrongUse(subcommand->name, json, std::string("korvane ") + subcommand->name + ": wrong number of arguments",
+                    subcommand);
   }
-  switch (subcommand->run(arguments)) {
+  korvane::cli::Report report(subcommand->name, json);
+  korvane::cli::Outcome outcome = subcommand->run(arguments, report);
+  if (outcome == korvane::cli::Outcome::WrongUse) {
+    // A subcommand that found its arguments wrong may not have said why.
+    if (!report.HasError()) report.WrongUse(std::string("korvane ") + subcommand->name + ": wrong arguments");
+    PrintSubcommandUsage(stderr, *subcommand);
+  }
+  report.Finish();
+  switch (outcome) {
     case korvane::cli::Outcome::Succeeded: return kSucceeded;
     case korvane::cli::Outcome::Failed: return kFailed;
     case korvane::cli::Outcome::WrongUse: break;
   }
-  PrintSubcommandUsage(stderr, *subcommand);
   return kWrongUse;
 }

@@ -6,10 +6,12 @@
 #include "platform/posix/wide_path.h"
 #include "platform/windows_api.h"
 #include "shell/class_factory.h"
+#include "shell/menu_vocabulary.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 
@@ -75,13 +77,21 @@ std::string CommandString(IContextMenu* handler, UINT offset, UINT type) {
   return posix::NarrowPath(text);
 }
 
-void PrintEntries(IContextMenu* handler, HMENU menu) {
+struct MenuLine {
+  bool separator = false;
+  std::string text;
+  std::string verb;
+  std::string help;
+};
+
+// The entries of the product's submenu, in menu order.
+std::vector<MenuLine> Entries(IContextMenu* handler, HMENU menu) {
   MENUITEMINFOW entry{};
   entry.cbSize = sizeof entry;
   entry.fMask = MIIM_SUBMENU;
   GetMenuItemInfoW(menu, 0, TRUE, &entry);
   const int count = GetMenuItemCount(entry.hSubMenu);
-  std::printf("Korvane\n");
+  std::vector<MenuLine> lines;
   for (int index = 0; index < count; ++index) {
     WCHAR text[128] = {};
     MENUITEMINFOW item{};
@@ -91,45 +101,89 @@ void PrintEntries(IContextMenu* handler, HMENU menu) {
     item.cch = 128;
     GetMenuItemInfoW(entry.hSubMenu, static_cast<UINT>(index), TRUE, &item);
     if ((item.fType & MFT_SEPARATOR) != 0) {
-      std::printf("  ----------------------------\n");
+      lines.push_back({.separator = true});
       continue;
     }
     const UINT offset = item.wID - kFirstCommand;
-    std::printf("  %-30s %-17s %s\n", posix::NarrowPath(text).c_str(),
-                CommandString(handler, offset, GCS_VERBW).c_str(), CommandString(handler, offset, GCS_HELPTEXTW).c_str());
+    lines.push_back({false, posix::NarrowPath(text), CommandString(handler, offset, GCS_VERBW),
+                     CommandString(handler, offset, GCS_HELPTEXTW)});
   }
+  return lines;
+}
+
+void PrintEntries(const std::vector<MenuLine>& lines) {
+  std::printf("Korvane\n");
+  for (const MenuLine& line : lines) {
+    if (line.separator) {
+      std::printf("  ----------------------------\n");
+    } else {
+      std::printf("  %-30s %-17s %s\n", line.text.c_str(), line.verb.c_str(), line.help.c_str());
+    }
+  }
+}
+
+// Separators are left out: they carry nothing a script can use.
+void WriteEntries(JsonWriter& json, const std::vector<MenuLine>& lines) {
+  json.BeginArray();
+  for (const MenuLine& line : lines) {
+    if (line.separator) continue;
+    json.BeginObject().Key("text").String(line.text).Key("verb").String(line.verb).Key("help").String(line.help);
+    json.EndObject();
+  }
+  json.EndArray();
 }
 
 }  // namespace
 
-Outcome Menu(const std::vector<std::string>& arguments) {
+std::vector<const char*> MenuVerbs() {
+  std::vector<const char*> verbs;
+  for (const shell::MenuCommand& command : shell::kMenuCommands) {
+    if (*command.verb != '\0') verbs.push_back(command.verb);
+  }
+  return verbs;
+}
+
+Outcome Menu(const std::vector<std::string>& arguments, Report& report) {
   MenuRequest request;
   if (!ParseMenuRequest(arguments, request)) return Outcome::WrongUse;
   IContextMenu* handler = CreateHandler(request);
   if (handler == nullptr) {
     std::fprintf(stderr, "The shell extension refused the selection (one folder or file, or a folder's background).\n");
+    report.Result(0);
+    report.Member("entries").BeginArray().EndArray();
+    report.Member("invoked").Null();
     return Outcome::Failed;
   }
   HMENU menu = CreatePopupMenu();
   HRESULT built = handler->QueryContextMenu(menu, 0, kFirstCommand, 0x7FFF, CMF_NORMAL);
-  Outcome outcome = Outcome::Succeeded;
-  if (FAILED(built) || HRESULT_CODE(built) == 0) {
-    std::printf("The shell extension offers nothing here.\n");
-    outcome = Outcome::Failed;
-  } else {
-    PrintEntries(handler, menu);
-  }
+  const bool offered = SUCCEEDED(built) && HRESULT_CODE(built) != 0;
+  std::vector<MenuLine> lines;
+  if (offered) lines = Entries(handler, menu);
   if (!request.verb.empty()) {
     CMINVOKECOMMANDINFO info{};
     info.cbSize = sizeof info;
     info.lpVerb = request.verb.c_str();
     handler->InvokeCommand(&info);
-    std::printf("Invoked %s: the command was handed to the daemon if the verb names one.\n", request.verb.c_str());
-    outcome = Outcome::Succeeded;
   }
   handler->Release();
   DestroyMenu(menu);
-  return outcome;
+
+  const bool succeeded = offered || !request.verb.empty();
+  report.Result(succeeded ? 1 : 0);
+  if (report.Json()) {
+    WriteEntries(report.Member("entries"), lines);
+    report.Member("invoked").String(request.verb.empty() ? nullptr : request.verb.c_str());
+  } else {
+    if (offered) {
+      PrintEntries(lines);
+    } else {
+      std::printf("The shell extension offers nothing here.\n");
+    }
+    if (!request.verb.empty()) {
+      std::printf("Invoked %s: the command was handed to the daemon if the verb names one.\n", request.verb.c_str());
+    }
+  }
+  return succeeded ? Outcome::Succeeded : Outcome::Failed;
 }
 
 }  // namespace korvane::cli

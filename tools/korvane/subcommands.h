@@ -2,6 +2,8 @@
 // after the export without its prefix, in lower case with hyphens.
 #pragma once
 
+#include "report.h"
+
 #include <span>
 #include <string>
 #include <vector>
@@ -16,13 +18,15 @@ struct Subcommand {
   const char* summary;
   std::size_t fewestArguments;
   std::size_t mostArguments;
-  // Calls the export and prints what it handed out.
-  Outcome (*run)(const std::vector<std::string>& arguments);
+  // Calls the export and reports what it handed out.
+  Outcome (*run)(const std::vector<std::string>& arguments, Report& report);
 };
 
 std::span<const Subcommand> Subcommands();
 
 // The shell extension's menu, driven as a shell drives it (menu_subcommand.cpp).
-Outcome Menu(const std::vector<std::string>& arguments);
+Outcome Menu(const std::vector<std::string>& arguments, Report& report);
+// The verbs the menu's entries answer to, in menu order.
+std::vector<const char*> MenuVerbs();
 
 }  // namespace korvane::cli

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# What `cmake --install` gives a user: every file in its place, the library
+# exporting exactly its export table, a C program built against it through
+# pkg-config and through find_package(Korvane), and a working korvane tool
+# with its completion.
+#   check_install.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+source_dir=$(cd "$2" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+cmake --install "$build" --prefix "$prefix" >"$work/install.log"
+libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+libdir=${libdir:-lib}
+
+# ---- Every file in its place
+expected=(
+  "$libdir/libkorvane.so.1.0.0"
+  "$libdir/libkorvane.so.1 -> libkorvane.so.1.0.0"
+  "$libdir/libkorvane.so -> libkorvane.so.1"
+  include/korvane/korvane.h
+  "$libdir/pkgconfig/korvane.pc"
+  "$libdir/cmake/Korvane/KorvaneConfig.cmake"
+  "$libdir/cmake/Korvane/KorvaneConfigVersion.cmake"
+  "$libdir/cmake/Korvane/KorvaneTargets.cmake"
+  bin/korvane
+  share/bash-completion/completions/korvane
+  share/man/man1/korvane.1
+)
+for entry in "${expected[@]}"; do
+  file=${entry%% -> *}
+  if [[ ! -e $prefix/$file ]]; then
+    fail "$file is not installed"
+  elif [[ $entry == *" -> "* && $(readlink "$prefix/$file") != "${entry##* -> }" ]]; then
+    fail "$file links to $(readlink "$prefix/$file"), not ${entry##* -> }"
+  fi
+done
+[[ $(ls "$prefix/bin") == korvane ]] || fail "bin/ holds more than korvane: $(ls "$prefix/bin" | tr '\n' ' ')"
+# A daemon program belongs beside the library, and the test daemon nowhere.
+while IFS= read -r daemon; do
+  [[ $daemon == "$prefix/$libdir/KorvaneBkgProc" ]] || fail "daemon program installed at $daemon"
+  ! grep -q KORVANE_TEST_DAEMON_SCRIPT "$daemon" || fail "the test daemon is installed at $daemon"
+done < <(find "$prefix" -name 'KorvaneBkgProc*')
+
+# ---- Exactly the exports of the export table
+expected_exports=$(grep -E '^[[:space:]]+[A-Za-z_]+[[:space:]]+@[0-9]+' "$source_dir/src/api/korvane.def" | awk '{print $1}' | sort)
+actual_exports=$(nm -D --defined-only "$prefix/$libdir/libkorvane.so" | awk '{print $3}' | sort)
+[[ $(wc -l <<<"$expected_exports") -eq 26 ]] || fail "the export table does not list 26 exports"
+[[ $expected_exports == "$actual_exports" ]] || fail "installed exports differ: $(diff <(echo "$expected_exports") <(echo "$actual_exports") | tr '\n' ' ')"
+
+# ---- A C program built against the installed package, two ways
+mkdir -p "$work/consumer"
+cat >"$work/consumer/main.c" <<'EOF'
+#include <korvane/korvane.h>
+#include <stdio.h>
+int main(void) {
+  printf("%d\n", (int)Korvane_IsVersioned(u"/"));
+  return 0;
+}
+EOF
+cat >"$work/consumer/CMakeLists.txt" <<'EOF'
+cmake_minimum_required(VERSION 3.25)
+project(KorvaneConsumer LANGUAGES C)
+find_package(Korvane 1.0 REQUIRED)
+add_executable(consumer main.c)
+target_link_libraries(consumer PRIVATE Korvane::korvane)
+EOF
+# A library built with sanitizers needs their runtimes loaded first.
+runtime=(LD_LIBRARY_PATH="$prefix/$libdir" KORVANE_DEBUG_OUTPUT="$work/trace.log" XDG_CONFIG_HOME="$work/config")
+preload=$(readelf -d "$prefix/$libdir/libkorvane.so" | grep -oE 'lib(asan|tsan|ubsan)\.so[.0-9]*' | tr '\n' ' ' || true)
+[[ -z $preload ]] || runtime+=(LD_PRELOAD="$preload" ASAN_OPTIONS=detect_leaks=0)
+run_consumer() { env "${runtime[@]}" "$@"; }
+
+# shellcheck disable=SC2086 # the flags are words
+if ! flags=$(PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" pkg-config --cflags --libs korvane); then
+  fail "pkg-config does not find korvane.pc"
+elif ! cc -std=c11 -Wall -Werror -o "$work/by_pkg_config" "$work/consumer/main.c" $flags; then
+  fail "the program does not build with the flags of pkg-config: $flags"
+elif [[ $(run_consumer "$work/by_pkg_config") != 0 ]]; then
+  fail "the program built through pkg-config does not print 0"
+fi
+if cmake -S "$work/consumer" -B "$work/consumer/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$work/consumer.log" 2>&1 &&
+  cmake --build "$work/consumer/build" >>"$work/consumer.log" 2>&1; then
+  [[ $(run_consumer "$work/consumer/build/consumer") == 0 ]] ||
+    fail "the program built through find_package does not print 0"
+else
+  cat "$work/consumer.log"
+  fail "find_package(Korvane) does not give a program that links"
+fi
+
+# ---- The installed tool, its completion and its manual page
+"$prefix/bin/korvane" --help | grep -q '^  svn-checkout-wait ' || fail "the installed korvane --help does not list its subcommands"
+completion_cases=(
+  "korvane get-s|get-status"
+  "korvane --json svn-c|svn-checkout-wait svn-commit"
+  "korvane menu /x --invoke verb : sh|share shareteam"
+  "korvane menu /x --b|--background"
+)
+for case in "${completion_cases[@]}"; do
+  line=${case%%|*}
+  got=$(PATH="$prefix/bin:$PATH" bash -c '
+    source "$1"
+    read -ra COMP_WORDS <<<"$2"
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    _korvane
+    echo "${COMPREPLY[*]}"' _ "$prefix/share/bash-completion/completions/korvane" "$line")
+  [[ $got == "${case##*|}" ]] || fail "completing '$line' gives '$got', not '${case##*|}'"
+done
+if command -v groff >/dev/null; then
+  warnings=$(groff -man -ww -z "$prefix/share/man/man1/korvane.1" 2>&1)
+  [[ -z $warnings ]] || fail "the manual page does not render cleanly: $warnings"
+fi
+
+if ((failures)); then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "install into $prefix: files, exports, pkg-config, find_package, tool and completion all check out"
