@@ -1,0 +1,131 @@
+// Activations through the library: what the list and the status queries
+// report after each change, and which paths the daemon refuses to keep.
+#include "reference_daemon.h"
+
+#include "korvane/korvane.h"
+#include "support/svn_repository.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace korvane::reference {
+namespace {
+
+class Activation : public ReferenceDaemonTest {
+ protected:
+  void SetUp() override { daemon_ = StartServing(); }
+
+  static void Activate(const std::string& path, int mode) {
+    ASSERT_EQ(Korvane_ActivatePath(Wide(path).c_str(), mode), 1);
+  }
+  static void Deactivate(const std::string& path) { ASSERT_EQ(Korvane_DeactivatePath(Wide(path).c_str()), 1); }
+
+  std::unique_ptr<DaemonProcess> daemon_;
+};
+
+struct StatusCase {
+  std::string asked;
+  std::string expected;
+};
+
+TEST_F(Activation, StatusNamesTheCoveringFolderAndThePathAsked) {
+  const std::string outer = Folder("outer");
+  const std::string inner = Folder("outer/inner");
+  const std::string other = Folder("other");
+  Activate(outer, 2);
+  Activate(inner, 3);
+  EXPECT_EQ(Activations(), "2|" + outer + "\n3|" + inner + "\n");
+  const StatusCase cases[] = {
+      {outer, "2||" + outer + "|" + outer + "|"},
+      {outer + "/sub", "2||" + outer + "|" + outer + "/sub|"},
+      {inner + "/deep/er", "3||" + inner + "|" + inner + "/deep/er|"},
+      {outer + "/inner-not", "2||" + outer + "|" + outer + "/inner-not|"},
+      {other, "0|||" + other + "|"},
+  };
+  for (const StatusCase& c : cases) EXPECT_EQ(Status(c.asked), c.expected) << c.asked;
+
+  Deactivate(inner);
+  EXPECT_EQ(Status(inner + "/deep"), "2||" + outer + "|" + inner + "/deep|");
+  Deactivate(outer);
+  EXPECT_EQ(Activations(), "");
+  EXPECT_EQ(Status(outer), "0|||" + outer + "|");
+}
+
+TEST_F(Activation, ActivatingAgainChangesTheModeInPlace) {
+  const std::string folder = Folder("f");
+  Activate(folder, 1);
+  Activate(folder, 3);
+  EXPECT_EQ(Activations(), "3|" + folder + "\n");
+}
+
+// Every one-way change is in force for the next query of the same caller,
+// though each travels on a connection of its own.
+TEST_F(Activation, EveryChangeIsSeenByTheNextQuery) {
+  const std::string folder = Folder("f");
+  for (int round = 0; round < 20; ++round) {
+    const int mode = round % 3 + 1;
+    Activate(folder, mode);
+    ASSERT_EQ(Activations(), std::to_string(mode) + "|" + folder + "\n") << "round " << round;
+    Deactivate(folder);
+    ASSERT_EQ(Activations(), "") << "round " << round;
+  }
+}
+
+TEST_F(Activation, PathsThatCannotBeKeptAreRefused) {
+  const std::string kept = Folder("kept");
+  Activate(kept, 1);
+  for (const std::string path : {"relative/folder", "", "/a/../b"}) Activate(path, 2);
+  EXPECT_EQ(Activations(), "1|" + kept + "\n");
+}
+
+TEST_F(Activation, StatusInAWorkingCopyGivesItsRepositoryRoot) {
+  testing::SvnRepository repository("repos/main", {"trunk/", "trunk/file.txt"});
+  const std::string trunk = repository.WorkingCopy() + "/trunk";
+  std::ofstream(trunk + "/unversioned.txt") << "new\n";
+  Activate(trunk, 1);
+  const std::string root = repository.Url();
+  const StatusCase cases[] = {
+      {repository.WorkingCopy(), "0|" + root + "||" + repository.WorkingCopy() + "|"},
+      {trunk + "/file.txt", "1|" + root + "|" + trunk + "|" + trunk + "/file.txt|"},
+      {trunk + "/unversioned.txt", "1|" + root + "|" + trunk + "|" + trunk + "/unversioned.txt|"},
+      {repository.Folder(), "0|||" + repository.Folder() + "|"},
+  };
+  for (const StatusCase& c : cases) EXPECT_EQ(Status(c.asked), c.expected) << c.asked;
+}
+
+struct ErrorTextCase {
+  const char* key;
+  std::string expected;
+};
+
+TEST_F(Activation, ErrorTextsByKeyAndByCode) {
+  const ErrorTextCase cases[] = {
+      {"DONE", "The operation completed."},
+      {"NOT_FOUND", "The path or repository does not exist."},
+      {"-4", "The path or repository does not exist."},
+      {"-6", "The path is not in a Subversion working copy."},
+      {nullptr, "No error key was given."},
+      {"nonsense", "The error key \"nonsense\" is not known."},
+  };
+  for (const ErrorTextCase& c : cases) {
+    char* text = nullptr;
+    ASSERT_EQ(Korvane_GetErrorText(c.key, &text), 1);
+    EXPECT_EQ(Take(text), c.expected) << (c.key != nullptr ? c.key : "(null)");
+  }
+}
+
+TEST_F(Activation, HostingCommandsSayTheyAreNotSupportedYet) {
+  char* out[3] = {};
+  ASSERT_EQ(Korvane_ListSpaces(u"a", u"b", &out[0], &out[1], &out[2]), 1);
+  EXPECT_EQ(Take(out[0]), "NOT_SUPPORTED");
+  EXPECT_EQ(Take(out[1]), "This daemon does not support the command yet.");
+  EXPECT_EQ(Take(out[2]), "listSpaces");
+  ASSERT_EQ(Korvane_Invite(u"a", u"b", u"c", u"d", &out[0], &out[1], &out[2]), 1);
+  EXPECT_EQ(Take(out[0]), "NOT_SUPPORTED");
+  Take(out[1]);
+  EXPECT_EQ(Take(out[2]), "invite");
+}
+
+}  // namespace
+}  // namespace korvane::reference

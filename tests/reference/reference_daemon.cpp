@@ -1,0 +1,151 @@
+#include "reference_daemon.h"
+
+#include "korvane/korvane.h"
+#include "platform/posix/pipe_path.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace korvane::reference {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string DaemonProgram() {
+  return (fs::read_symlink("/proc/self/exe").parent_path() / ".." / "reference" / "KorvaneBkgProc").string();
+}
+
+std::vector<std::string> Environment(const std::string& stateHome, const std::string& temporary) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    if (!text.starts_with("XDG_STATE_HOME=") && !text.starts_with("TMPDIR=")) entries.push_back(text);
+  }
+  entries.push_back("XDG_STATE_HOME=" + stateHome);
+  entries.push_back("TMPDIR=" + temporary);
+  return entries;
+}
+
+int StatusOf(int waited) { return WIFEXITED(waited) ? WEXITSTATUS(waited) : 128 + WTERMSIG(waited); }
+
+}  // namespace
+
+DaemonProcess::DaemonProcess(const std::string& stateHome, const std::string& temporary) {
+  const std::string program = DaemonProgram();
+  std::vector<std::string> environment = Environment(stateHome, temporary);
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  const int error = posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, envp.data());
+  if (error != 0) throw std::system_error(error, std::generic_category(), "posix_spawn " + program);
+}
+
+DaemonProcess::~DaemonProcess() {
+  if (Running()) Kill(SIGKILL);
+  WaitForExit();
+}
+
+bool DaemonProcess::Running() {
+  if (status_) return false;
+  int waited = 0;
+  if (waitpid(pid_, &waited, WNOHANG) != pid_) return true;
+  status_ = StatusOf(waited);
+  return false;
+}
+
+std::optional<int> DaemonProcess::WaitForExit(std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (Running() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  return status_;
+}
+
+void DaemonProcess::Kill(int signal) { ::kill(pid_, signal); }
+
+ReferenceDaemonTest::ReferenceDaemonTest() : top_(runtime_.Path() + "/test") {
+  fs::create_directories(top_);
+  stateHome_ = Folder("state");
+  temporary_ = Folder("tmp");
+}
+
+ReferenceDaemonTest::~ReferenceDaemonTest() {
+  // Whatever still serves this test's pipe stops with it.
+  if (Served()) Korvane_StopDaemon();
+}
+
+std::unique_ptr<DaemonProcess> ReferenceDaemonTest::Start() {
+  return std::make_unique<DaemonProcess>(stateHome_, temporary_);
+}
+
+std::unique_ptr<DaemonProcess> ReferenceDaemonTest::StartServing() {
+  auto daemon = Start();
+  EXPECT_TRUE(WaitUntilServed()) << "the daemon did not serve its pipe";
+  return daemon;
+}
+
+std::string ReferenceDaemonTest::SocketPath() const { return *posix::PipeSocketPath(R"(\\.\pipe\DalvDaemonCommand)"); }
+
+bool ReferenceDaemonTest::Served() const {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string path = SocketPath();
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  const bool served = connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  close(probe);
+  return served;
+}
+
+bool ReferenceDaemonTest::WaitUntilServed() const {
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (!Served()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+std::string ReferenceDaemonTest::StateFile(const std::string& name) const { return stateHome_ + "/korvane/" + name; }
+
+std::string ReferenceDaemonTest::Folder(const std::string& name) const {
+  const std::string path = top_ + "/" + name;
+  fs::create_directories(path);
+  return path;
+}
+
+std::string ReferenceDaemonTest::Activations() const {
+  char* list = nullptr;
+  EXPECT_EQ(Korvane_GetActivations(&list), 1);
+  return Take(list);
+}
+
+std::string ReferenceDaemonTest::Status(const std::string& path) const {
+  char* status = nullptr;
+  EXPECT_EQ(Korvane_GetStatus(Wide(path).c_str(), &status), 1);
+  return Take(status);
+}
+
+std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+std::string Take(char* text) {
+  std::string taken = text != nullptr ? text : "";
+  std::free(text);
+  return taken;
+}
+
+}  // namespace korvane::reference

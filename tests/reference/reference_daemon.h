@@ -1,0 +1,82 @@
+// The reference daemon as the tests run it: a process of its own, started
+// from ../reference/KorvaneBkgProc beside the test program, with the test's
+// private runtime folder, a private state folder and a private temporary
+// folder. Tests talk to it through the library's exports.
+#pragma once
+
+#include "support/runtime_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace korvane::reference {
+
+using namespace std::chrono_literals;
+
+// One daemon process; killed and reaped at the end if it still runs.
+class DaemonProcess {
+ public:
+  // Starts the program with XDG_STATE_HOME and TMPDIR set as given.
+  DaemonProcess(const std::string& stateHome, const std::string& temporary);
+  ~DaemonProcess();
+  DaemonProcess(const DaemonProcess&) = delete;
+  DaemonProcess& operator=(const DaemonProcess&) = delete;
+
+  pid_t Pid() const { return pid_; }
+  bool Running();
+  // The exit status once the process ended within the limit (128 + N for
+  // signal N); nothing while it still runs.
+  std::optional<int> WaitForExit(std::chrono::milliseconds limit = 10s);
+  void Kill(int signal);
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+// A test with its own runtime, state and temporary folders, and helpers
+// for the exports it calls.
+class ReferenceDaemonTest : public ::testing::Test {
+ protected:
+  ReferenceDaemonTest();
+  ~ReferenceDaemonTest() override;
+
+  // Starts a daemon without waiting for it.
+  std::unique_ptr<DaemonProcess> Start();
+  // Starts a daemon and waits until it serves the pipe.
+  std::unique_ptr<DaemonProcess> StartServing();
+  // Whether something accepts connections on the pipe's socket.
+  bool Served() const;
+  bool WaitUntilServed() const;
+
+  std::string SocketPath() const;
+  std::string StateFile(const std::string& name) const;
+  // A fresh folder (made) under the test's own folder; absolute.
+  std::string Folder(const std::string& name) const;
+  const std::string& TemporaryFolder() const { return temporary_; }
+
+  // The activation list; "" when it is empty. Fails the test when the
+  // daemon could not be asked.
+  std::string Activations() const;
+  // The status record, mode|text1|text2|text3|.
+  std::string Status(const std::string& path) const;
+
+  testing::ScopedRuntimeFolder runtime_;
+
+ private:
+  std::string top_;
+  std::string stateHome_;
+  std::string temporary_;
+};
+
+// ASCII text as the library's UTF-16.
+std::u16string Wide(const std::string& text);
+// Takes a text the library handed out and frees it; "" for null.
+std::string Take(char* text);
+
+}  // namespace korvane::reference

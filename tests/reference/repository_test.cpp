@@ -1,0 +1,138 @@
+// The repository and local-directory commands through the library: real
+// repositories, working copies and folders, and the verdict each gives.
+#include "reference_daemon.h"
+
+#include "korvane/korvane.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+namespace korvane::reference {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Repository : public ReferenceDaemonTest {
+ protected:
+  void SetUp() override { daemon_ = StartServing(); }
+  std::unique_ptr<DaemonProcess> daemon_;
+};
+
+using OneArgument = int32_t (*)(const KorvaneChar*, char**);
+using TwoArguments = int32_t (*)(const KorvaneChar*, const KorvaneChar*, char**);
+
+std::string Ask(OneArgument command, const std::string& argument) {
+  char* verdict = nullptr;
+  EXPECT_EQ(command(Wide(argument).c_str(), &verdict), 1);
+  return Take(verdict);
+}
+
+std::string Ask(TwoArguments command, const std::string& first, const std::string& second) {
+  char* verdict = nullptr;
+  EXPECT_EQ(command(Wide(first).c_str(), Wide(second).c_str(), &verdict), 1);
+  return Take(verdict);
+}
+
+std::string Done(const std::string& operation, const std::string& detail, const std::string& specifics = "") {
+  return "0|" + operation + "|The operation completed." + (specifics.empty() ? "" : " (" + specifics + ")") + "|0|" +
+         detail + "|";
+}
+
+TEST_F(Repository, CreateCheckOutAddAndCommit) {
+  const std::string repository = Folder("repos") + "/main";
+  const std::string url = "file://" + repository;
+  const std::string workingCopy = Folder("wc");
+  EXPECT_EQ(Ask(Korvane_CreateRepo, repository), Done("createRepo", url));
+  EXPECT_EQ(Ask(Korvane_OpenRepo, url), Done("openRepo", url, "youngest revision 0"));
+  EXPECT_EQ(Ask(Korvane_SvnCheckoutWait, url, workingCopy), Done("svnCheckoutWait", "0"));
+
+  std::ofstream(workingCopy + "/notes.txt") << "first\n";
+  EXPECT_EQ(Ask(Korvane_SvnAdd, workingCopy + "/notes.txt"), Done("svnAdd", workingCopy + "/notes.txt"));
+  EXPECT_EQ(Ask(Korvane_SvnCommit, workingCopy), Done("svnCommit", "1"));
+  EXPECT_EQ(Ask(Korvane_SvnCommit, workingCopy), Done("svnCommit", ""));
+  EXPECT_EQ(Korvane_IsVersioned(Wide(workingCopy + "/notes.txt").c_str()), 1);
+  EXPECT_EQ(Status(workingCopy + "/notes.txt"), "0|" + url + "||" + workingCopy + "/notes.txt|");
+}
+
+TEST_F(Repository, CopyAFolderIntoARepository) {
+  const std::string repository = Folder("repos") + "/main";
+  const std::string url = "file://" + repository;
+  const std::string share = Folder("share");
+  std::ofstream(share + "/a.txt") << "a\n";
+  ASSERT_EQ(Ask(Korvane_CreateRepo, repository), Done("createRepo", url));
+  EXPECT_EQ(Ask(Korvane_CopyToRepo, share, url + "/shared"), Done("copyToRepo", "1"));
+  EXPECT_EQ(Ask(Korvane_SvnCheckoutWait, url + "/shared", Folder("wc")), Done("svnCheckoutWait", "1"));
+  EXPECT_TRUE(fs::exists(TemporaryFolder() + "/../wc/a.txt"));
+}
+
+TEST_F(Repository, RemovedFoldersComeBackAndRenamedOnesMoveAside) {
+  const std::string folder = Folder("share");
+  std::ofstream(folder + "/keep.txt") << "keep\n";
+  EXPECT_EQ(Ask(Korvane_RemoveLDir, folder, "k1"), Done("removeLDir", "k1"));
+  EXPECT_FALSE(fs::exists(folder));
+  EXPECT_EQ(Ask(Korvane_RestoreLDir, "", "k1"), Done("restoreLDir", folder));
+  EXPECT_TRUE(fs::exists(folder + "/keep.txt"));
+
+  EXPECT_EQ(Ask(Korvane_RenameLDir, folder), Done("renameLDir", folder + " (old)"));
+  Folder("share");
+  EXPECT_EQ(Ask(Korvane_RenameLDir, folder), Done("renameLDir", folder + " (old 2)"));
+  EXPECT_TRUE(fs::exists(folder + " (old)/keep.txt"));
+
+  const std::string scratch = TemporaryFolder() + "/scratch";
+  fs::create_directories(scratch + "/inner");
+  EXPECT_EQ(Ask(Korvane_RemoveTmpDir, scratch), Done("removeTmpDir", scratch));
+  EXPECT_FALSE(fs::exists(scratch));
+}
+
+struct FailureCase {
+  const char* name;
+  std::function<std::string()> run;
+  std::string start;  // code|operation|
+  const char* key;
+};
+
+TEST_F(Repository, FailuresCarryTheirCodeAndKey) {
+  const std::string plain = Folder("plain");
+  std::ofstream(plain + "/file.txt") << "x\n";
+  const FailureCase cases[] = {
+      {"repository over a full folder", [&] { return Ask(Korvane_CreateRepo, plain); }, "-5|createRepo|",
+       "ALREADY_EXISTS"},
+      {"no repository there", [&] { return Ask(Korvane_OpenRepo, plain); }, "-4|openRepo|", "NOT_FOUND"},
+      {"checkout from no URL", [&] { return Ask(Korvane_SvnCheckoutWait, "not a url", plain); }, "-2|svnCheckoutWait|",
+       "BAD_ARGUMENTS"},
+      {"commit outside a working copy", [&] { return Ask(Korvane_SvnCommit, plain); }, "-6|svnCommit|",
+       "NOT_WORKING_COPY"},
+      {"restore of an unknown key", [&] { return Ask(Korvane_RestoreLDir, plain, "nothing"); }, "-4|restoreLDir|",
+       "NOT_FOUND"},
+      {"removal of a relative path", [&] { return Ask(Korvane_RemoveLDir, "relative", ""); }, "-2|removeLDir|",
+       "BAD_ARGUMENTS"},
+      {"temporary removal outside the temporary folder", [&] { return Ask(Korvane_RemoveTmpDir, plain); },
+       "-11|removeTmpDir|", "NOT_ALLOWED"},
+  };
+  for (const FailureCase& c : cases) {
+    const std::string verdict = c.run();
+    EXPECT_TRUE(verdict.starts_with(c.start)) << c.name << ": " << verdict;
+    EXPECT_TRUE(verdict.ends_with(std::string("|") + c.key + "|")) << c.name << ": " << verdict;
+  }
+  EXPECT_TRUE(fs::exists(plain + "/file.txt"));
+}
+
+// The one-way checkout reports nothing; its activation shows when it is done.
+TEST_F(Repository, CheckoutInTheBackgroundActivatesTheNewWorkingCopy) {
+  const std::string repository = Folder("repos") + "/main";
+  const std::string url = "file://" + repository;
+  const std::string workingCopy = TemporaryFolder() + "/wc";
+  ASSERT_EQ(Ask(Korvane_CreateRepo, repository), Done("createRepo", url));
+  ASSERT_EQ(Korvane_Checkout(Wide(url).c_str(), Wide(workingCopy).c_str(), 3), 1);
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (Activations().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(Activations(), "3|" + workingCopy + "\n");
+  EXPECT_EQ(Korvane_IsVersioned(Wide(workingCopy).c_str()), 1);
+}
+
+}  // namespace
+}  // namespace korvane::reference

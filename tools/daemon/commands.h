@@ -1,0 +1,53 @@
+// The command table: what the daemon does for each code of the protocol.
+// Every row names its handler; the server only frames, routes and replies.
+#pragma once
+
+#include "activation_store.h"
+#include "daemon_log.h"
+#include "daemon_paths.h"
+#include "protocol.h"
+#include "results.h"
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace korvane::server {
+
+// What every handler may use.
+struct DaemonContext {
+  ActivationStore& activations;
+  const DaemonPaths& paths;
+  const DaemonLog& log;
+  const std::atomic<bool>& stopping;  // long work gives up once this is set
+};
+
+// A handler's decision: a reply at once, or work whose result is the reply
+// (for one-way commands the result only goes to the log).
+struct Handling {
+  std::optional<std::string> reply;
+  std::function<std::string()> work;
+};
+
+// How a request is refused when its frame or arguments are not usable.
+enum class ReplyShape {
+  Fields,   // KEY|text|detail
+  Verdict,  // code|operation|message|systemError|detail
+};
+
+struct CommandEntry {
+  Command command;
+  const char* operation;  // the name in verdicts and in the log
+  ReplyShape shape;
+  Handling (*handle)(DaemonContext& context, const std::optional<std::string>& payload);
+};
+
+// The row for a code; nothing for a code that has none (close, stop and
+// unknown codes are the server's own business).
+const CommandEntry* FindCommand(std::uint32_t code);
+
+// The refusal of a request, in the shape its command's callers read.
+std::string Refusal(const CommandEntry* entry, Result result, std::string_view detail);
+
+}  // namespace korvane::server

@@ -1,0 +1,76 @@
+#include "daemon_paths.h"
+
+#include "daemon/command_codes.h"
+#include "platform/posix/pipe_path.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace korvane::server {
+
+namespace {
+
+std::optional<std::string> HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home == '/') return home;
+  if (const passwd* entry = getpwuid(geteuid()); entry != nullptr && entry->pw_dir != nullptr) {
+    return entry->pw_dir;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<DaemonPaths> FindPaths(std::string& problem) {
+  DaemonPaths paths;
+  paths.runtimeFolder = posix::PipeFolder();
+  std::optional<std::string> socket = posix::PipeSocketPath(daemon::kPipeName);
+  if (!socket || socket->size() >= sizeof(sockaddr_un::sun_path)) {
+    problem = "the socket path in " + paths.runtimeFolder + " is too long";
+    return std::nullopt;
+  }
+  paths.socketPath = *socket;
+  // Relative values of XDG_STATE_HOME are not to be used.
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && *state == '/') {
+    paths.stateFolder = std::string(state) + "/korvane";
+  } else if (std::optional<std::string> home = HomeFolder()) {
+    paths.stateFolder = *home + "/.local/state/korvane";
+  } else {
+    problem = "neither XDG_STATE_HOME nor a home folder is known";
+    return std::nullopt;
+  }
+  return paths;
+}
+
+bool PrepareFolder(const std::string& path, bool makePrivate, std::string& problem) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    mkdir(path.substr(0, slash).c_str(), 0700);
+  }
+  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    problem = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat status {};
+  if (lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    problem = path + " is not a folder";
+    return false;
+  }
+  if (status.st_uid != geteuid()) {
+    problem = path + " belongs to another user";
+    return false;
+  }
+  if (makePrivate && (status.st_mode & 077) != 0 && chmod(path.c_str(), status.st_mode & 0700) != 0) {
+    problem = "cannot make " + path + " private: " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace korvane::server

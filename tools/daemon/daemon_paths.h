@@ -1,0 +1,34 @@
+// Where the daemon keeps its things: the pipe's socket and the start lock in
+// the runtime folder, the log, the activations and removed directories in
+// the state folder ($XDG_STATE_HOME/korvane, by default
+// ~/.local/state/korvane).
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace korvane::server {
+
+struct DaemonPaths {
+  std::string runtimeFolder;
+  std::string socketPath;
+  std::string stateFolder;
+
+  std::string StartLock() const { return runtimeFolder + "/.DalvDaemonCommand.lock"; }
+  std::string StateLock() const { return stateFolder + "/daemon.lock"; }
+  std::string Log() const { return stateFolder + "/daemon.log"; }
+  std::string ActivationsFile() const { return stateFolder + "/activations"; }
+  // Local directories that removeLDir put aside, one folder per key.
+  std::string RemovedFolder() const { return stateFolder + "/removed"; }
+};
+
+// The paths from the environment; nothing (and why) when the socket path
+// cannot be formed or no home folder is known.
+std::optional<DaemonPaths> FindPaths(std::string& problem);
+
+// Makes path and any missing parents with mode 0700, then checks that path
+// is a folder owned by this user; a private folder also loses any access
+// for group and others. False, with why, when it is not usable.
+bool PrepareFolder(const std::string& path, bool makePrivate, std::string& problem);
+
+}  // namespace korvane::server

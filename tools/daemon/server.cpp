@@ -1,0 +1,372 @@
+#include "server.h"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/epoll.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace korvane::server {
+
+namespace {
+
+// Identities in the epoll data; connections count up from kFirstConnection.
+constexpr std::uint64_t kListener = 1;
+constexpr std::uint64_t kSignals = 2;
+constexpr std::uint64_t kFinishedWork = 3;
+constexpr std::uint64_t kFirstConnection = 16;
+
+// Packets taken from one connection before the others get their turn.
+constexpr int kPacketsPerTurn = 32;
+// Large replies (a long activation list) must go out as one packet.
+constexpr int kSendBuffer = 4 << 20;
+
+[[noreturn]] void Fail(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+
+enum class Arrival { Packet, EndOfFile, NotYet };
+
+// The next packet, cut at the buffer's size; size receives its real size.
+// With SO_PASSCRED a zero-length packet carries credentials and end-of-file
+// does not, so the two can be told apart.
+Arrival Receive(int fd, std::string& buffer, std::size_t& size) {
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+  iovec vector{buffer.data(), buffer.size()};
+  msghdr message{};
+  message.msg_iov = &vector;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const ssize_t received = recvmsg(fd, &message, MSG_DONTWAIT | MSG_TRUNC | MSG_CMSG_CLOEXEC);
+  if (received < 0) return errno == EAGAIN || errno == EINTR ? Arrival::NotYet : Arrival::EndOfFile;
+  if (received == 0 && message.msg_controllen == 0) return Arrival::EndOfFile;
+  size = static_cast<std::size_t>(received);
+  return Arrival::Packet;
+}
+
+// The code of the next packet, without taking it; nothing when no whole
+// header waits.
+std::optional<std::uint32_t> PeekCode(int fd) {
+  unsigned char header[kHeaderSize];
+  if (recv(fd, header, sizeof header, MSG_PEEK | MSG_DONTWAIT) != static_cast<ssize_t>(sizeof header)) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(header[4]) | header[5] << 8 | header[6] << 16 |
+         static_cast<std::uint32_t>(header[7]) << 24;
+}
+
+bool PeerIsTrusted(int fd) {
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return false;
+  return peer.uid == geteuid() || peer.uid == 0;
+}
+
+}  // namespace
+
+Server::Server(Listener listener, DaemonContext& context, std::atomic<bool>& stopping)
+    : context_(context),
+      stopping_(stopping),
+      listener_(std::move(listener)),
+      nextId_(kFirstConnection),
+      buffer_(kMaxPacketSize + 1, '\0') {
+  epoll_ = epoll_create1(EPOLL_CLOEXEC);
+  if (epoll_ < 0) Fail("epoll_create1");
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stopSignals, signal);
+  signals_ = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+  if (signals_ < 0) Fail("signalfd");
+  spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  for (auto [fd, id] : {std::pair{listener_.fd, kListener}, {signals_, kSignals}, {runner_.ReadyFd(), kFinishedWork}}) {
+    epoll_event event{EPOLLIN, {.u64 = id}};
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) Fail("epoll_ctl");
+  }
+}
+
+Server::~Server() {
+  Shutdown();
+  if (spare_ >= 0) close(spare_);
+  close(signals_);
+  close(epoll_);
+}
+
+void Server::Run() {
+  std::array<epoll_event, 64> events;
+  while (!stopping_) {
+    const int count = epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), -1);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      context_.log.Error(std::string("epoll_wait failed: ") + std::strerror(errno));
+      break;
+    }
+    for (int i = 0; i < count && !stopping_; ++i) {
+      const std::uint64_t id = events[i].data.u64;
+      if (id == kListener) {
+        AcceptPending();
+      } else if (id == kSignals) {
+        signalfd_siginfo info{};
+        if (read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+          context_.log.Info(std::string("stopping on signal ") + strsignal(static_cast<int>(info.ssi_signo)));
+          stopping_ = true;
+        }
+      } else if (id == kFinishedWork) {
+        DeliverFinished();
+      } else {
+        OnConnectionEvent(id, events[i].events);
+      }
+    }
+  }
+  Shutdown();
+}
+
+void Server::AcceptPending() {
+  if (listener_.fd < 0) return;
+  for (;;) {
+    const int fd = accept4(listener_.fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if ((errno == EMFILE || errno == ENFILE) && spare_ >= 0) {
+        // Out of descriptors: take the client off the queue with the spare
+        // one rather than leave the listener readable for ever.
+        close(spare_);
+        const int refused = accept(listener_.fd, nullptr, nullptr);
+        if (refused >= 0) close(refused);
+        spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        context_.log.Warning("a client was turned away: no descriptor left");
+        continue;
+      }
+      return;  // nothing pending, or the client gave up while queued
+    }
+    if (!PeerIsTrusted(fd)) {
+      close(fd);
+      context_.log.Warning("a client of another user was refused");
+      continue;
+    }
+    if (connections_.size() >= kMaxConnections) {
+      close(fd);
+      context_.log.Warning("a client was turned away: too many connections");
+      continue;
+    }
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
+    const std::uint64_t id = nextId_++;
+    connections_[id].fd = fd;
+    epoll_event event{EPOLLIN, {.u64 = id}};
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) {
+      connections_.erase(id);
+      close(fd);
+    }
+  }
+}
+
+void Server::OnConnectionEvent(std::uint64_t id, std::uint32_t events) {
+  const auto found = connections_.find(id);
+  if (found == connections_.end()) return;
+  Connection& connection = found->second;
+  if (connection.hasOutgoing && (events & (EPOLLOUT | EPOLLERR | EPOLLHUP))) {
+    FlushOutgoing(id);
+    return;
+  }
+  if (connection.awaitingWork) {
+    // The client left before its work was done; the reply goes nowhere.
+    if (events & (EPOLLHUP | EPOLLERR)) Close(id);
+    return;
+  }
+  ReadFrom(id);
+}
+
+void Server::ReadFrom(std::uint64_t id) {
+  for (int turn = 0; turn < kPacketsPerTurn; ++turn) {
+    const auto found = connections_.find(id);
+    if (found == connections_.end() || stopping_) return;
+    Connection& connection = found->second;
+    if (connection.awaitingWork || connection.hasOutgoing) return;
+    std::size_t size = 0;
+    switch (Receive(connection.fd, buffer_, size)) {
+      case Arrival::NotYet:
+        return;
+      case Arrival::EndOfFile:
+        Close(id);
+        return;
+      case Arrival::Packet:
+        HandlePacket(id, std::string_view(buffer_).substr(0, std::min(size, buffer_.size())), size);
+        break;
+    }
+  }
+}
+
+void Server::HandlePacket(std::uint64_t id, std::string_view bytes, std::size_t size) {
+  Connection& connection = connections_.at(id);
+  const FrameReading frame = ReadFrame(bytes, size);
+  if (!frame.code) {
+    context_.log.Warning("a packet was dropped: " + DescribeFault(frame));
+    return;
+  }
+  const CommandEntry* entry = FindCommand(*frame.code);
+  Channel channel = ChannelOf(*frame.code);
+  // Only close and stop are served without a row of the table.
+  if (entry == nullptr && (channel == Channel::Request || channel == Channel::OneWay)) channel = Channel::Unknown;
+  const std::string name = entry != nullptr ? entry->operation : "code " + std::to_string(*frame.code);
+  if (frame.fault != FrameFault::None) {
+    context_.log.Warning("a malformed " + name + " frame: " + DescribeFault(frame));
+    // Requests get their answer; frames that are never answered are dropped,
+    // and so are those of unknown codes on a channel for one-way frames.
+    if (channel == Channel::Request || channel == Channel::Stop ||
+        (channel == Channel::Unknown && connection.use != Channel::OneWay)) {
+      Reply(id, Refusal(entry, Result::BadRequest, DescribeFault(frame)));
+    }
+    return;
+  }
+  switch (channel) {
+    case Channel::Close:
+      Close(id);
+      return;
+    case Channel::Stop:
+      context_.log.Info("stopping on request");
+      Reply(id, "");
+      stopping_ = true;
+      return;
+    case Channel::Unknown:
+      context_.log.Warning("a frame of unknown " + name);
+      if (connection.use != Channel::OneWay) Reply(id, Refusal(nullptr, Result::UnknownCommand, name));
+      return;
+    case Channel::OneWay:
+      connection.use = Channel::OneWay;
+      if (Handling handling = entry->handle(context_, frame.payload); handling.work) {
+        runner_.Start(0, std::move(handling.work), {});
+      }
+      return;
+    case Channel::Request:
+      connection.use = Channel::Request;
+      HandleRequest(id, entry, frame.payload);
+      return;
+  }
+}
+
+void Server::HandleRequest(std::uint64_t id, const CommandEntry* entry, const std::optional<std::string>& payload) {
+  // Whatever a client sent without needing an answer before it asked this
+  // takes effect first, so that the answer reflects it.
+  Settle(id);
+  if (!connections_.contains(id)) return;
+  Handling handling = entry->handle(context_, payload);
+  if (handling.work) {
+    connections_.at(id).awaitingWork = true;
+    Watch(id);
+    runner_.Start(id, std::move(handling.work), Refusal(entry, Result::InternalError, entry->operation));
+  } else {
+    Reply(id, handling.reply.value_or(""));
+  }
+}
+
+void Server::Settle(std::uint64_t asking) {
+  AcceptPending();
+  std::vector<std::uint64_t> ids;
+  for (const auto& [id, connection] : connections_) {
+    if (id != asking && !connection.awaitingWork && !connection.hasOutgoing) ids.push_back(id);
+  }
+  for (std::uint64_t id : ids) {
+    for (;;) {
+      const auto found = connections_.find(id);
+      if (found == connections_.end() || stopping_) break;
+      const std::optional<std::uint32_t> code = PeekCode(found->second.fd);
+      if (!code || (ChannelOf(*code) != Channel::OneWay && ChannelOf(*code) != Channel::Close)) break;
+      std::size_t size = 0;
+      if (Receive(found->second.fd, buffer_, size) != Arrival::Packet) break;
+      HandlePacket(id, std::string_view(buffer_).substr(0, std::min(size, buffer_.size())), size);
+    }
+  }
+}
+
+void Server::Reply(std::uint64_t id, std::string text) {
+  Connection& connection = connections_.at(id);
+  connection.outgoing = std::move(text);
+  connection.hasOutgoing = true;
+  FlushOutgoing(id);
+}
+
+void Server::FlushOutgoing(std::uint64_t id) {
+  Connection& connection = connections_.at(id);
+  const ssize_t sent =
+      send(connection.fd, connection.outgoing.data(), connection.outgoing.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (sent < 0 && (errno == EAGAIN || errno == EINTR)) {
+    Watch(id);  // the client is not reading yet; try again when it is
+    return;
+  }
+  if (sent < 0) {
+    if (errno == EMSGSIZE)
+      context_.log.Error("a reply of " + std::to_string(connection.outgoing.size()) +
+                         " bytes does not fit in one packet");
+    Close(id);
+    return;
+  }
+  connection.hasOutgoing = false;
+  connection.outgoing.clear();
+  Watch(id);
+}
+
+void Server::DeliverFinished() {
+  for (WorkRunner::Finished& finished : runner_.TakeFinished()) {
+    if (finished.connection == 0) {
+      context_.log.Info("background work ended: " + finished.reply);
+      continue;
+    }
+    const auto found = connections_.find(finished.connection);
+    if (found == connections_.end()) continue;  // the client has gone
+    found->second.awaitingWork = false;
+    Reply(finished.connection, std::move(finished.reply));
+  }
+}
+
+// What a connection waits for: room for its reply, nothing while its work
+// runs (a hang-up is reported regardless), otherwise its next frame.
+void Server::Watch(std::uint64_t id) {
+  const Connection& connection = connections_.at(id);
+  std::uint32_t wanted = EPOLLIN;
+  if (connection.hasOutgoing) {
+    wanted = EPOLLOUT;
+  } else if (connection.awaitingWork) {
+    wanted = 0;
+  }
+  epoll_event event{wanted, {.u64 = id}};
+  epoll_ctl(epoll_, EPOLL_CTL_MOD, connection.fd, &event);
+}
+
+void Server::Close(std::uint64_t id) {
+  const auto found = connections_.find(id);
+  if (found == connections_.end()) return;
+  epoll_ctl(epoll_, EPOLL_CTL_DEL, found->second.fd, nullptr);
+  close(found->second.fd);
+  connections_.erase(found);
+}
+
+void Server::Shutdown() {
+  if (listener_.fd < 0) return;
+  epoll_ctl(epoll_, EPOLL_CTL_DEL, listener_.fd, nullptr);
+  close(listener_.fd);
+  listener_.fd = -1;
+  struct stat status {};
+  if (stat(listener_.path.c_str(), &status) == 0 && status.st_ino == listener_.inode) unlink(listener_.path.c_str());
+  stopping_ = true;
+  // Work still running gives up at its next chance; whoever waits for it
+  // gets its reply if the socket takes it now.
+  for (WorkRunner::Finished& finished : runner_.JoinAll()) {
+    if (finished.connection == 0) context_.log.Info("background work ended: " + finished.reply);
+    const auto found = connections_.find(finished.connection);
+    if (found == connections_.end()) continue;
+    send(found->second.fd, finished.reply.data(), finished.reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  }
+  std::vector<std::uint64_t> ids;
+  for (const auto& [id, connection] : connections_) ids.push_back(id);
+  for (std::uint64_t id : ids) {
+    if (connections_.at(id).hasOutgoing) FlushOutgoing(id);
+    Close(id);
+  }
+}
+
+}  // namespace korvane::server

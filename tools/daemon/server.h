@@ -1,0 +1,77 @@
+// The daemon's server: one event loop over the listening socket, every
+// connection, the stop signals and finished work. It never waits on one
+// client: sockets are non-blocking, a reply that cannot go out waits on its
+// own connection, and long work runs on threads of its own.
+#pragma once
+
+#include "commands.h"
+#include "work_runner.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include <sys/types.h>
+
+namespace korvane::server {
+
+// The bound and listening socket, and the file that names it.
+struct Listener {
+  int fd = -1;
+  std::string path;
+  ino_t inode = 0;
+};
+
+class Server {
+ public:
+  // Takes over the listening socket; its file goes when the server stops
+  // accepting (unless another server has taken the path since). Throws
+  // std::system_error when the loop's own descriptors cannot be made.
+  Server(Listener listener, DaemonContext& context, std::atomic<bool>& stopping);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Serves until a stop request or SIGTERM, SIGINT or SIGHUP (which the
+  // caller has blocked); then stops accepting, cancels and waits for running
+  // work, and closes every connection.
+  void Run();
+
+  static constexpr std::size_t kMaxConnections = 512;
+
+ private:
+  struct Connection {
+    int fd = -1;
+    Channel use = Channel::Unknown;  // what its first frame showed it to be
+    bool awaitingWork = false;
+    bool hasOutgoing = false;
+    std::string outgoing;
+  };
+
+  void AcceptPending();
+  void OnConnectionEvent(std::uint64_t id, std::uint32_t events);
+  void ReadFrom(std::uint64_t id);
+  void HandlePacket(std::uint64_t id, std::string_view bytes, std::size_t size);
+  void HandleRequest(std::uint64_t id, const CommandEntry* entry, const std::optional<std::string>& payload);
+  void Settle(std::uint64_t asking);
+  void Reply(std::uint64_t id, std::string text);
+  void FlushOutgoing(std::uint64_t id);
+  void DeliverFinished();
+  void Watch(std::uint64_t id);
+  void Close(std::uint64_t id);
+  void Shutdown();
+
+  DaemonContext& context_;
+  std::atomic<bool>& stopping_;
+  WorkRunner runner_;
+  Listener listener_;
+  int epoll_ = -1;
+  int signals_ = -1;
+  int spare_ = -1;  // given up to accept and close a client when descriptors run out
+  std::uint64_t nextId_;
+  std::unordered_map<std::uint64_t, Connection> connections_;
+  std::string buffer_;
+};
+
+}  // namespace korvane::server

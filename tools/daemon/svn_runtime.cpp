@@ -1,0 +1,115 @@
+#include "svn_runtime.h"
+
+#include <apr_general.h>
+#include <svn_auth.h>
+#include <svn_dirent_uri.h>
+#include <svn_dso.h>
+#include <svn_fs.h>
+#include <svn_pools.h>
+#include <svn_ra.h>
+#include <svn_utf.h>
+
+namespace korvane::server {
+
+namespace {
+
+apr_pool_t* globalPool = nullptr;
+
+svn_error_t* CancelWhenStopping(void* baton) {
+  if (static_cast<const std::atomic<bool>*>(baton)->load()) {
+    return svn_error_create(SVN_ERR_CANCELLED, nullptr, "The daemon is stopping");
+  }
+  return SVN_NO_ERROR;
+}
+
+svn_error_t* FixedLogMessage(const char** message, const char** temporaryFile, const apr_array_header_t*, void* baton,
+                             apr_pool_t*) {
+  *message = static_cast<const char*>(baton);
+  *temporaryFile = nullptr;
+  return SVN_NO_ERROR;
+}
+
+}  // namespace
+
+bool StartSubversion(std::string& problem) {
+  if (apr_initialize() != APR_SUCCESS) {
+    problem = "APR could not be initialised";
+    return false;
+  }
+  // A broken assertion inside the libraries becomes an error, never an
+  // abort of the daemon.
+  svn_error_set_malfunction_handler(svn_error_raise_on_malfunction);
+  globalPool = svn_pool_create(nullptr);
+  svn_utf_initialize2(TRUE, globalPool);
+  // Each must run once before threads use the libraries.
+  svn_error_t* error = svn_dso_initialize2();
+  if (error == SVN_NO_ERROR) error = svn_fs_initialize(globalPool);
+  if (error == SVN_NO_ERROR) error = svn_ra_initialize(globalPool);
+  if (std::optional<SvnFailure> failure = TakeError(error)) {
+    problem = "Subversion could not be initialised: " + failure->message;
+    return false;
+  }
+  return true;
+}
+
+void EndSubversion() {
+  svn_pool_destroy(globalPool);
+  globalPool = nullptr;
+  apr_terminate();
+}
+
+Pool::Pool() : pool_(svn_pool_create(nullptr)) {}
+Pool::~Pool() { svn_pool_destroy(pool_); }
+
+std::optional<SvnFailure> TakeError(svn_error_t* error) {
+  if (error == SVN_NO_ERROR) return std::nullopt;
+  SvnFailure failure{error->apr_err, {}};
+  char buffer[512];
+  for (svn_error_t* link = svn_error_purge_tracing(error); link != nullptr; link = link->child) {
+    const char* text = link->message != nullptr ? link->message : svn_strerror(link->apr_err, buffer, sizeof buffer);
+    if (!failure.message.empty()) failure.message += "; ";
+    failure.message += text;
+  }
+  svn_error_clear(error);
+  return failure;
+}
+
+svn_client_ctx_t* ClientContext(const std::atomic<bool>& stopping, const char* logMessage, apr_pool_t* pool,
+                                std::optional<SvnFailure>& failure) {
+  svn_client_ctx_t* context = nullptr;
+  failure = TakeError(svn_client_create_context2(&context, nullptr, pool));
+  if (failure) return nullptr;
+  apr_array_header_t* providers = apr_array_make(pool, 2, sizeof(svn_auth_provider_object_t*));
+  svn_auth_get_username_provider(&APR_ARRAY_PUSH(providers, svn_auth_provider_object_t*), pool);
+  svn_auth_get_simple_provider2(&APR_ARRAY_PUSH(providers, svn_auth_provider_object_t*), nullptr, nullptr, pool);
+  svn_auth_open(&context->auth_baton, providers, pool);
+  svn_auth_set_parameter(context->auth_baton, SVN_AUTH_PARAM_NON_INTERACTIVE, "");
+  context->cancel_func = CancelWhenStopping;
+  context->cancel_baton = const_cast<std::atomic<bool>*>(&stopping);
+  context->log_msg_func3 = FixedLogMessage;
+  context->log_msg_baton3 = const_cast<char*>(logMessage);
+  return context;
+}
+
+std::string RepositoryRootOf(const std::string& path, const std::atomic<bool>& stopping) {
+  if (!svn_dirent_is_absolute(path.c_str())) return {};
+  Pool pool;
+  std::optional<SvnFailure> failure;
+  svn_client_ctx_t* context = ClientContext(stopping, "", pool, failure);
+  if (context == nullptr) return {};
+  const char* canonical = svn_dirent_canonicalize(path.c_str(), pool);
+  const char* root = nullptr;
+  if (!TakeError(svn_client_get_repos_root(&root, nullptr, canonical, context, pool, pool)) && root != nullptr) {
+    return root;
+  }
+  // An unversioned path inside a working copy has no root of its own: the
+  // working copy's is given.
+  const char* workingCopy = nullptr;
+  if (TakeError(svn_client_get_wc_root(&workingCopy, canonical, context, pool, pool)) ||
+      TakeError(svn_client_get_repos_root(&root, nullptr, workingCopy, context, pool, pool))) {
+    return {};
+  }
+  return root != nullptr ? root : "";
+}
+
+}  // namespace korvane::server

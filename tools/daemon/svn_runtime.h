@@ -1,0 +1,51 @@
+// The Subversion libraries as the daemon uses them: set up once before any
+// thread starts, one pool per piece of work, client contexts that give up
+// when the daemon stops, and error chains turned into values at once.
+#pragma once
+
+#include <apr_pools.h>
+#include <svn_client.h>
+#include <svn_error.h>
+
+#include <atomic>
+#include <optional>
+#include <string>
+
+namespace korvane::server {
+
+// Starts APR and the Subversion libraries; false, with why, when that
+// fails. The daemon's paths are UTF-8 whatever the locale says.
+bool StartSubversion(std::string& problem);
+void EndSubversion();
+
+// A top-level pool for one piece of work.
+class Pool {
+ public:
+  Pool();
+  ~Pool();
+  Pool(const Pool&) = delete;
+  Pool& operator=(const Pool&) = delete;
+  operator apr_pool_t*() const { return pool_; }
+
+ private:
+  apr_pool_t* pool_;
+};
+
+// A Subversion error chain, taken over and cleared.
+struct SvnFailure {
+  apr_status_t code = 0;
+  std::string message;  // every message of the chain, outermost first
+};
+std::optional<SvnFailure> TakeError(svn_error_t* error);
+
+// A client context in pool, without prompts, whose work is cancelled once
+// stopping turns true; commits it makes carry logMessage.
+svn_client_ctx_t* ClientContext(const std::atomic<bool>& stopping, const char* logMessage, apr_pool_t* pool,
+                                std::optional<SvnFailure>& failure);
+
+// The repository root URL of the working copy that holds path (the path
+// itself, or the working copy it lies in when it is not versioned itself);
+// empty when there is none.
+std::string RepositoryRootOf(const std::string& path, const std::atomic<bool>& stopping);
+
+}  // namespace korvane::server
