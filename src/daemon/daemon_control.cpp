@@ -57,16 +57,17 @@ bool CDaemonLink::StopDaemon() {
     runtime::AprLock lock(lock_);
     if (!InternalEnsurePipeOpen(notify_)) return false;
   }
-  char request[kFrameHeaderSize] = {8, 0, 0, 0, static_cast<char>(Command::StopDaemon), 0, 0, 0};
+  std::optional<std::string> request;
   std::vector<char> reply;
   try {
+    request = BuildRequestFrame(Command::StopDaemon, std::nullopt);
     reply.assign(kStopReplyCapacity, '\0');
   } catch (const std::bad_alloc&) {
     return false;
   }
   DWORD read = 0;
-  if (calls_.CallNamedPipeA(kPipeName, request, sizeof request, reply.data(), kStopReplyCapacity, &read,
-                            kStopTimeLimitMs)) {
+  if (calls_.CallNamedPipeA(kPipeName, request->data(), static_cast<DWORD>(request->size()), reply.data(),
+                            kStopReplyCapacity, &read, kStopTimeLimitMs)) {
     return true;
   }
   // A daemon going down may break the connection instead of answering.

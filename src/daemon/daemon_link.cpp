@@ -199,9 +199,9 @@ void CDaemonLink::ClosePipe() {
 void CDaemonLink::CloseNotifyPipe() {
   AprLock lock(lock_);
   if (notify_ == INVALID_HANDLE_VALUE) return;
-  static constexpr char kCloseFrame[kFrameHeaderSize] = {8, 0, 0, 0, 0, 0, 0, 0};
+  static const std::string kCloseFrame = *BuildRequestFrame(Command::Close, std::nullopt);
   DWORD written = 0;
-  calls_.WriteFile(notify_, kCloseFrame, sizeof kCloseFrame, &written, nullptr);
+  calls_.WriteFile(notify_, kCloseFrame.data(), static_cast<DWORD>(kCloseFrame.size()), &written, nullptr);
   calls_.DisconnectNamedPipe(notify_);
   CloseChannel(notify_);
 }

@@ -110,11 +110,6 @@ class CDaemonLink : public IDaemon {
   // The mandatory integrity level of this process (medium when unknown).
   DWORD GetIntegrityLevel();
 
- protected:
-  HMODULE Module() const { return module_; }
-  SystemCalls& Calls() { return calls_; }
-  runtime::AprCriticalSection& Lock() { return lock_; }
-
  private:
   bool RunRepositoryCommand(Command command, std::initializer_list<const std::u16string*> arguments,
                             DaemonError& record);
