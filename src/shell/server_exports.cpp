@@ -1,5 +1,6 @@
 // The in-process server's two entry points. The library registers nothing
 // itself: the installer records the class with the shell.
+#include "platform/com_export.h"
 #include "platform/windows_api.h"
 
 #include "runtime/debug_trace.h"
@@ -7,12 +8,6 @@
 #include "shell/ref_count.h"
 
 #include <new>
-
-#ifdef _WIN32
-#define KORVANE_COM_EXPORT
-#else
-#define KORVANE_COM_EXPORT __attribute__((visibility("default")))
-#endif
 
 using korvane::shell::CShellExtClassFactory;
 
