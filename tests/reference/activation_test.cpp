@@ -115,17 +115,5 @@ TEST_F(Activation, ErrorTextsByKeyAndByCode) {
   }
 }
 
-TEST_F(Activation, HostingCommandsSayTheyAreNotSupportedYet) {
-  char* out[3] = {};
-  ASSERT_EQ(Korvane_ListSpaces(u"a", u"b", &out[0], &out[1], &out[2]), 1);
-  EXPECT_EQ(Take(out[0]), "NOT_SUPPORTED");
-  EXPECT_EQ(Take(out[1]), "This daemon does not support the command yet.");
-  EXPECT_EQ(Take(out[2]), "listSpaces");
-  ASSERT_EQ(Korvane_Invite(u"a", u"b", u"c", u"d", &out[0], &out[1], &out[2]), 1);
-  EXPECT_EQ(Take(out[0]), "NOT_SUPPORTED");
-  Take(out[1]);
-  EXPECT_EQ(Take(out[2]), "invite");
-}
-
 }  // namespace
 }  // namespace korvane::reference

@@ -3,6 +3,7 @@
 #include "korvane/korvane.h"
 #include "platform/posix/pipe_path.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -30,14 +31,21 @@ std::string DaemonProgram() {
   return (fs::read_symlink("/proc/self/exe").parent_path() / ".." / "reference" / "KorvaneBkgProc").string();
 }
 
+// The daemon's folders are the test's own; automatic commits follow a
+// change after a short quiet period.
 std::vector<std::string> Environment(const std::string& stateHome, const std::string& temporary) {
+  const std::string set[] = {"XDG_STATE_HOME=" + stateHome, "TMPDIR=" + temporary,
+                             "XDG_DATA_HOME=" + fs::path(stateHome).parent_path().string() + "/data",
+                             "KORVANE_COMMIT_QUIET_MS=200"};
   std::vector<std::string> entries;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
-    if (!text.starts_with("XDG_STATE_HOME=") && !text.starts_with("TMPDIR=")) entries.push_back(text);
+    const bool replaced = std::any_of(std::begin(set), std::end(set), [&](const std::string& own) {
+      return text.starts_with(own.substr(0, own.find('=') + 1));
+    });
+    if (!replaced) entries.push_back(text);
   }
-  entries.push_back("XDG_STATE_HOME=" + stateHome);
-  entries.push_back("TMPDIR=" + temporary);
+  entries.insert(entries.end(), std::begin(set), std::end(set));
   return entries;
 }
 
@@ -121,6 +129,8 @@ bool ReferenceDaemonTest::WaitUntilServed() const {
 }
 
 std::string ReferenceDaemonTest::StateFile(const std::string& name) const { return stateHome_ + "/korvane/" + name; }
+
+std::string ReferenceDaemonTest::SpacesFolder() const { return top_ + "/data/korvane/spaces/svn.halcyra.com/svn"; }
 
 std::string ReferenceDaemonTest::Folder(const std::string& name) const {
   const std::string path = top_ + "/" + name;

@@ -1,7 +1,6 @@
 // The reference daemon as the tests run it: a process of its own, started
 // from ../reference/KorvaneBkgProc beside the test program, with the test's
-// private runtime folder, a private state folder and a private temporary
-// folder. Tests talk to it through the library's exports.
+// private runtime folder and private state, data and temporary folders. Tests talk to it through the library's exports.
 #pragma once
 
 #include "support/runtime_folder.h"
@@ -56,6 +55,8 @@ class ReferenceDaemonTest : public ::testing::Test {
 
   std::string SocketPath() const;
   std::string StateFile(const std::string& name) const;
+  // Where the daemon keeps the hosting service's spaces.
+  std::string SpacesFolder() const;
   // A fresh folder (made) under the test's own folder; absolute.
   std::string Folder(const std::string& name) const;
   const std::string& TemporaryFolder() const { return temporary_; }

@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "hosting_service.h"
 #include "repository_commands.h"
 #include "svn_runtime.h"
 
@@ -61,7 +62,7 @@ Handling GetErrorText(DaemonContext&, const std::optional<std::string>& payload)
   return {ErrorTextFor(payload.value_or("")), {}};
 }
 
-// The hosting service is not reached by this daemon yet.
+// Sharing with a team is not done by this daemon yet.
 template <Command Code>
 Handling NotSupported(DaemonContext& context, const std::optional<std::string>&) {
   const CommandEntry* entry = FindCommand(static_cast<std::uint32_t>(Code));
@@ -82,7 +83,7 @@ constexpr CommandEntry kCommands[] = {
      Activate<Command::ActivateAutomaticCommitUpdate, 3>},
     {Command::DeactivatePath, "deactivatePath", ReplyShape::Fields, Activate<Command::DeactivatePath, 0>},
     {Command::GetActivations, "getActivations", ReplyShape::Fields, GetActivations},
-    {Command::ShareFolder, "shareFolder", ReplyShape::Fields, NotSupported<Command::ShareFolder>},
+    {Command::ShareFolder, "shareFolder", ReplyShape::Fields, ShareFolder},
     {Command::Checkout, "checkout", ReplyShape::Fields, CheckoutInBackground},
     {Command::RenameLDir, "renameLDir", ReplyShape::Verdict, RenameLocalDirectory},
     {Command::CreateRepo, "createRepo", ReplyShape::Verdict, CreateRepository},
@@ -95,14 +96,13 @@ constexpr CommandEntry kCommands[] = {
     {Command::RemoveTmpDir, "removeTmpDir", ReplyShape::Verdict, RemoveTemporaryDirectory},
     {Command::RestoreLDir, "restoreLDir", ReplyShape::Verdict, RestoreLocalDirectory},
     {Command::ShareWithTeam, "shareWithTeam", ReplyShape::Fields, NotSupported<Command::ShareWithTeam>},
-    {Command::ListSpaces, "listSpaces", ReplyShape::Fields, NotSupported<Command::ListSpaces>},
-    {Command::ShowSpace, "showSpace", ReplyShape::Fields, NotSupported<Command::ShowSpace>},
-    {Command::CreateSpace, "createSpace", ReplyShape::Fields, NotSupported<Command::CreateSpace>},
+    {Command::ListSpaces, "listSpaces", ReplyShape::Hosting, ListSpaces},
+    {Command::ShowSpace, "showSpace", ReplyShape::Hosting, ShowSpace},
+    {Command::CreateSpace, "createSpace", ReplyShape::Hosting, CreateSpace},
     {Command::GetErrorText, "getErrorText", ReplyShape::Fields, GetErrorText},
-    {Command::FindUsers, "findUsers", ReplyShape::Fields, NotSupported<Command::FindUsers>},
-    {Command::CheckoutFromService, "checkoutFromService", ReplyShape::Fields,
-     NotSupported<Command::CheckoutFromService>},
-    {Command::Invite, "invite", ReplyShape::Fields, NotSupported<Command::Invite>},
+    {Command::FindUsers, "findUsers", ReplyShape::Hosting, FindUsers},
+    {Command::CheckoutFromService, "checkoutFromService", ReplyShape::Fields, CheckoutFromService},
+    {Command::Invite, "invite", ReplyShape::Hosting, Invite},
 };
 
 }  // namespace
@@ -116,6 +116,7 @@ const CommandEntry* FindCommand(std::uint32_t code) {
 
 std::string Refusal(const CommandEntry* entry, Result result, std::string_view detail) {
   if (entry == nullptr || entry->shape == ReplyShape::Fields) return FailureReply(result, detail);
+  if (entry->shape == ReplyShape::Hosting) return HostingFailure(result, detail);
   return Verdict(entry->operation, result, detail, 0, TextOf(result).key);
 }
 

@@ -34,6 +34,7 @@ struct Handling {
 enum class ReplyShape {
   Fields,   // KEY|text|detail
   Verdict,  // code|operation|message|systemError|detail
+  Hosting,  // |KEY|text (detail)
 };
 
 struct CommandEntry {

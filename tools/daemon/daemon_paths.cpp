@@ -36,14 +36,21 @@ std::optional<DaemonPaths> FindPaths(std::string& problem) {
     return std::nullopt;
   }
   paths.socketPath = *socket;
-  // Relative values of XDG_STATE_HOME are not to be used.
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && *state == '/') {
-    paths.stateFolder = std::string(state) + "/korvane";
-  } else if (std::optional<std::string> home = HomeFolder()) {
-    paths.stateFolder = *home + "/.local/state/korvane";
-  } else {
-    problem = "neither XDG_STATE_HOME nor a home folder is known";
+  // Relative values of the XDG variables are not to be used.
+  const auto folder = [&](const char* variable, const char* fallback, std::string& into) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value == '/') {
+      into = std::string(value) + "/korvane";
+    } else if (std::optional<std::string> home = HomeFolder()) {
+      into = *home + fallback;
+    } else {
+      problem = std::string("neither ") + variable + " nor a home folder is known";
+      return false;
+    }
+    return true;
+  };
+  if (!folder("XDG_STATE_HOME", "/.local/state/korvane", paths.stateFolder) ||
+      !folder("XDG_DATA_HOME", "/.local/share/korvane", paths.dataFolder)) {
     return std::nullopt;
   }
   return paths;

@@ -1,7 +1,8 @@
 // Where the daemon keeps its things: the pipe's socket and the start lock in
 // the runtime folder, the log, the activations and removed directories in
 // the state folder ($XDG_STATE_HOME/korvane, by default
-// ~/.local/state/korvane).
+// ~/.local/state/korvane), the spaces of the hosting service in the data
+// folder ($XDG_DATA_HOME/korvane, by default ~/.local/share/korvane).
 #pragma once
 
 #include <optional>
@@ -13,6 +14,7 @@ struct DaemonPaths {
   std::string runtimeFolder;
   std::string socketPath;
   std::string stateFolder;
+  std::string dataFolder;
 
   std::string StartLock() const { return runtimeFolder + "/.DalvDaemonCommand.lock"; }
   std::string StateLock() const { return stateFolder + "/daemon.lock"; }
@@ -20,6 +22,12 @@ struct DaemonPaths {
   std::string ActivationsFile() const { return stateFolder + "/activations"; }
   // Local directories that removeLDir put aside, one folder per key.
   std::string RemovedFolder() const { return stateFolder + "/removed"; }
+  // The hosting service's spaces: one FSFS repository per space, in a
+  // folder whose file:// URLs hold the service's "svn.halcyra.com/svn/".
+  std::string SpacesRoot() const { return dataFolder + "/spaces"; }
+  std::string SpacesFolder() const { return SpacesRoot() + "/svn.halcyra.com/svn"; }
+  // The service's users, one a line.
+  std::string UsersFile() const { return SpacesRoot() + "/users"; }
 };
 
 // The paths from the environment; nothing (and why) when the socket path

@@ -1,13 +1,15 @@
 // KorvaneBkgProc: the product's background daemon. It serves the daemon
 // pipe for the user who runs it, keeps the activated folders, answers status
-// queries from the working copies, and does the repository and
-// local-directory work that the library asks of it.
+// queries from the working copies, does the repository and local-directory
+// work that the library asks of it, hosts the spaces of the embedded hosting
+// service, and commits and updates the folders activated in mode 3.
 //
 // Started with no arguments (the library starts it detached). It leaves at
 // once, with status 0, when a daemon already serves the pipe; a lock file
 // beside the socket settles daemons started at the same moment. It stops on
 // the stop request (254) and on SIGTERM, SIGINT or SIGHUP.
 #include "activation_store.h"
+#include "automatic_sync.h"
 #include "commands.h"
 #include "daemon_log.h"
 #include "daemon_paths.h"
@@ -150,6 +152,7 @@ int Serve(const DaemonPaths& paths, const DaemonLog& log) {
     std::atomic<bool> stopping{false};
     DaemonContext context{activations, paths, log, stopping};
     Server server(Listen(paths.socketPath), context, stopping);
+    const AutomaticSync sync(activations, log, AutomaticSync::PeriodsFromEnvironment());
     log.Info("serving " + paths.socketPath + " with " + std::to_string(activations.Current().size()) + " activations");
     server.Run();
   } catch (const std::exception& error) {

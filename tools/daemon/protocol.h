@@ -64,6 +64,9 @@ std::vector<std::string> SplitArguments(std::string_view payload, std::size_t co
 // Fields joined with "|". A "|" or line break inside a field would shift the
 // reader's view of the fields, so each becomes a blank.
 std::string JoinFields(std::initializer_list<std::string_view> fields);
+// The same for fields that may hold lists, one item a line: only "|" and
+// carriage returns become blanks.
+std::string JoinListFields(std::initializer_list<std::string_view> fields);
 
 // The five-field verdict of a repository or local-directory command:
 // code|operation|message|systemError|detail.

@@ -1,0 +1,168 @@
+// The embedded hosting service through the library: spaces, users and
+// members, sharing a folder in place, and automatic commits.
+#include "reference_daemon.h"
+
+#include "daemon/daemon_link.h"
+#include "korvane/korvane.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+namespace korvane::reference {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Outputs = std::array<std::string, 3>;
+
+template <typename... Arguments>
+Outputs Ask(int32_t (*command)(Arguments...), std::initializer_list<std::string> texts) {
+  std::vector<std::u16string> wide;
+  for (const std::string& text : texts) wide.push_back(Wide(text));
+  char* out[3] = {};
+  int32_t answered = 0;
+  if constexpr (sizeof...(Arguments) == 5) {
+    answered = command(wide[0].c_str(), wide[1].c_str(), &out[0], &out[1], &out[2]);
+  } else if constexpr (sizeof...(Arguments) == 6) {
+    answered = command(wide[0].c_str(), wide[1].c_str(), wide[2].c_str(), &out[0], &out[1], &out[2]);
+  } else {
+    answered = command(wide[0].c_str(), wide[1].c_str(), wide[2].c_str(), wide[3].c_str(), &out[0], &out[1], &out[2]);
+  }
+  EXPECT_EQ(answered, 1);
+  return {Take(out[0]), Take(out[1]), Take(out[2])};
+}
+
+class Hosting : public ReferenceDaemonTest {
+ protected:
+  void SetUp() override { daemon_ = StartServing(); }
+
+  std::string SpaceUrl(const std::string& name) const { return "file://" + SpacesFolder() + "/" + name; }
+  Outputs Create(const std::string& name, const std::string& owner = "") {
+    return Ask(Korvane_CreateSpace, {name, "a space", owner, ""});
+  }
+  // Waits (bounded) until check holds.
+  static bool Eventually(const std::function<bool()>& check) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!check()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(20ms);
+    }
+    return true;
+  }
+
+  std::unique_ptr<DaemonProcess> daemon_;
+};
+
+TEST_F(Hosting, SpacesAreRepositoriesThatCanBeListedAndShown) {
+  EXPECT_EQ(Create("alpha", "ann"), (Outputs{SpaceUrl("alpha"), "created", ""}));
+  EXPECT_EQ(Create("beta"), (Outputs{SpaceUrl("beta"), "created", ""}));
+  EXPECT_NE(SpaceUrl("alpha").find("svn.halcyra.com/svn/"), std::string::npos);
+  EXPECT_TRUE(fs::is_regular_file(SpacesFolder() + "/alpha/format"));
+
+  EXPECT_EQ(Ask(Korvane_ListSpaces, {"", ""}), (Outputs{"2", "alpha\nbeta\n", ""}));
+  EXPECT_EQ(Ask(Korvane_ListSpaces, {"ALP", ""}), (Outputs{"1", "alpha\n", ""}));
+  EXPECT_EQ(Ask(Korvane_ShowSpace, {"alpha", "", ""}), (Outputs{SpaceUrl("alpha"), "ann\towner\n", "0"}));
+}
+
+TEST_F(Hosting, InvitedUsersBecomeMembersAndCanBeFound) {
+  ASSERT_EQ(Create("team", "ann")[1], "created");
+  EXPECT_EQ(Ask(Korvane_Invite, {"team", "bob", "", ""}), (Outputs{"invited", "team", "bob"}));
+  EXPECT_EQ(Ask(Korvane_Invite, {"team", "Carla", "reader", ""}), (Outputs{"invited", "team", "Carla"}));
+  EXPECT_EQ(Ask(Korvane_ShowSpace, {"team", "", ""})[1], "Carla\treader\nann\towner\nbob\tmember\n");
+  EXPECT_EQ(Ask(Korvane_FindUsers, {"", ""}), (Outputs{"3", "Carla\nann\nbob\n", ""}));
+  EXPECT_EQ(Ask(Korvane_FindUsers, {"c", ""}), (Outputs{"1", "Carla\n", ""}));
+}
+
+struct RefusalCase {
+  const char* name;
+  std::function<Outputs()> run;
+  const char* key;
+};
+
+TEST_F(Hosting, RefusalsLeaveTheFirstOutputEmptyAndNameTheKey) {
+  ASSERT_EQ(Create("taken")[1], "created");
+  const RefusalCase cases[] = {
+      {"existing space", [&] { return Create("taken"); }, "ALREADY_EXISTS"},
+      {"name with a slash", [&] { return Create("a/b"); }, "BAD_ARGUMENTS"},
+      {"parent folder", [&] { return Create(".."); }, "BAD_ARGUMENTS"},
+      {"empty name", [&] { return Create(""); }, "BAD_ARGUMENTS"},
+      {"unknown space shown", [] { return Ask(Korvane_ShowSpace, {"nothing", "", ""}); }, "NOT_FOUND"},
+      {"invitation to an unknown space", [] { return Ask(Korvane_Invite, {"nothing", "bob", "", ""}); }, "NOT_FOUND"},
+  };
+  for (const RefusalCase& c : cases) {
+    const Outputs outputs = c.run();
+    EXPECT_EQ(outputs[0], "") << c.name;
+    EXPECT_EQ(outputs[1], c.key) << c.name;
+    EXPECT_FALSE(outputs[2].empty()) << c.name;
+  }
+  EXPECT_EQ(Ask(Korvane_ListSpaces, {"", ""}), (Outputs{"1", "taken\n", ""}));
+}
+
+// Two folders of the same name give two spaces; each folder becomes a
+// working copy of its own space, its files versioned in place.
+TEST_F(Hosting, SharedFoldersBecomeWorkingCopiesOfNewSpaces) {
+  const std::string first = Folder("one/Project");
+  const std::string second = Folder("two/Project");
+  fs::create_directories(first + "/sub");
+  std::ofstream(first + "/sub/notes.txt") << "notes\n";
+  std::ofstream(second + "/plan.txt") << "plan\n";
+  daemon::CDaemonLink link(nullptr);
+  for (const std::string& folder : {first, second}) {
+    ASSERT_TRUE(link.ShareFolder(Wide(folder)));
+    ASSERT_TRUE(Eventually([&] { return Activations().find(folder) != std::string::npos; })) << folder;
+  }
+  EXPECT_EQ(Activations(), "1|" + first + "\n1|" + second + "\n");
+  EXPECT_EQ(Ask(Korvane_ListSpaces, {"", ""}), (Outputs{"2", "Project\nProject 2\n", ""}));
+  EXPECT_EQ(Korvane_IsVersioned(Wide(first + "/sub/notes.txt").c_str()), 1);
+  EXPECT_EQ(Korvane_IsVersioned(Wide(second + "/plan.txt").c_str()), 1);
+  EXPECT_EQ(Status(first), "1|" + SpaceUrl("Project") + "|" + first + "|" + first + "|");
+  EXPECT_EQ(Status(second), "1|" + SpaceUrl("Project%202") + "|" + second + "|" + second + "|");
+  EXPECT_EQ(Ask(Korvane_ShowSpace, {"Project", "", ""})[2], "1");
+  EXPECT_EQ(std::ifstream(first + "/sub/notes.txt").get(), 'n');
+}
+
+TEST_F(Hosting, CheckoutFromTheServiceTakesTheSpaceNamedAfterTheFolder) {
+  ASSERT_EQ(Create("docs")[1], "created");
+  const std::string folder = TemporaryFolder() + "/docs";
+  daemon::CDaemonLink link(nullptr);
+  ASSERT_TRUE(link.CheckoutFromService(Wide(folder)));
+  // The working copy is known once the checkout has recorded where it comes from.
+  const std::string expected = "0|" + SpaceUrl("docs") + "||" + folder + "|";
+  EXPECT_TRUE(Eventually([&] { return Status(folder) == expected; })) << Status(folder);
+  EXPECT_EQ(Korvane_IsVersioned(Wide(folder).c_str()), 1);
+}
+
+// A working copy activated in mode 3 is committed after each change.
+TEST_F(Hosting, ChangesInAnAutomaticFolderAreCommitted) {
+  ASSERT_EQ(Create("auto")[1], "created");
+  const std::string workingCopy = Folder("auto");
+  char* verdict = nullptr;
+  ASSERT_EQ(Korvane_SvnCheckoutWait(Wide(SpaceUrl("auto")).c_str(), Wide(workingCopy).c_str(), &verdict), 1);
+  ASSERT_TRUE(Take(verdict).starts_with("0|"));
+  ASSERT_EQ(Korvane_ActivatePath(Wide(workingCopy).c_str(), 3), 1);
+  const auto youngest = [&] { return Ask(Korvane_ShowSpace, {"auto", "", ""})[2]; };
+
+  fs::create_directories(workingCopy + "/new");
+  std::ofstream(workingCopy + "/new/first.txt") << "first\n";
+  const auto log = [&] {
+    std::stringstream text;
+    text << std::ifstream(StateFile("daemon.log")).rdbuf();
+    return text.str();
+  };
+  EXPECT_TRUE(Eventually([&] { return youngest() == "1"; })) << log();
+  // The next change follows the end of the commit, working copy included.
+  EXPECT_TRUE(Eventually([&] { return log().find(" as revision 1\n") != std::string::npos; })) << log();
+  EXPECT_EQ(Korvane_IsVersioned(Wide(workingCopy + "/new/first.txt").c_str()), 1);
+
+  std::ofstream(workingCopy + "/new/first.txt") << "changed\n";
+  EXPECT_TRUE(Eventually([&] { return youngest() == "2"; })) << log();
+}
+
+}  // namespace
+}  // namespace korvane::reference

@@ -1,0 +1,252 @@
+#include "automatic_sync.h"
+
+#include "svn_runtime.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+namespace korvane::server {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kLogMessage[] = "Committed automatically by Korvane";
+constexpr char kAdministrativeFolder[] = ".svn";
+constexpr std::uint32_t kWatchedEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_FROM |
+                                         IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_ONLYDIR;
+// How often the activations are looked at again while nothing else is due.
+constexpr auto kActivationPoll = std::chrono::milliseconds(250);
+
+long FromEnvironment(const char* name, long fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  return *end == '\0' && value > 0 ? value : fallback;
+}
+
+struct Pending {
+  std::vector<std::string> unversioned;
+  std::vector<std::string> missing;
+};
+
+svn_error_t* Collect(void* baton, const char* path, const svn_client_status_t* status, apr_pool_t*) {
+  Pending& pending = *static_cast<Pending*>(baton);
+  if (status->node_status == svn_wc_status_unversioned) pending.unversioned.emplace_back(path);
+  if (status->node_status == svn_wc_status_missing) pending.missing.emplace_back(path);
+  return SVN_NO_ERROR;
+}
+
+svn_error_t* RecordRevision(const svn_commit_info_t* info, void* baton, apr_pool_t*) {
+  *static_cast<svn_revnum_t*>(baton) = info->revision;
+  return SVN_NO_ERROR;
+}
+
+apr_array_header_t* Targets(const std::vector<std::string>& paths, apr_pool_t* pool) {
+  apr_array_header_t* targets = apr_array_make(pool, static_cast<int>(paths.size()), sizeof(const char*));
+  for (const std::string& path : paths) APR_ARRAY_PUSH(targets, const char*) = path.c_str();
+  return targets;
+}
+
+// Schedules what is new or gone, then commits; the new revision, or an
+// invalid one when nothing changed.
+svn_error_t* CommitAll(const std::string& folder, svn_client_ctx_t* client, svn_revnum_t& revision, apr_pool_t* pool) {
+  Pending pending;
+  const svn_opt_revision_t working{svn_opt_revision_working, {}};
+  SVN_ERR(svn_client_status6(nullptr, client, folder.c_str(), &working, svn_depth_infinity, FALSE, FALSE, TRUE, FALSE,
+                             TRUE, FALSE, nullptr, Collect, &pending, pool));
+  for (const std::string& path : pending.unversioned) {
+    SVN_ERR(svn_client_add5(path.c_str(), svn_depth_infinity, FALSE, FALSE, FALSE, FALSE, client, pool));
+  }
+  if (!pending.missing.empty()) {
+    SVN_ERR(svn_client_delete4(Targets(pending.missing, pool), TRUE, FALSE, nullptr, nullptr, nullptr, client, pool));
+  }
+  return svn_client_commit6(Targets({folder}, pool), svn_depth_infinity, FALSE, FALSE, TRUE, FALSE, FALSE, nullptr,
+                            nullptr, RecordRevision, &revision, client, pool);
+}
+
+}  // namespace
+
+AutomaticSync::Periods AutomaticSync::PeriodsFromEnvironment() {
+  Periods periods;
+  periods.quiet = std::chrono::milliseconds(FromEnvironment("KORVANE_COMMIT_QUIET_MS", periods.quiet.count()));
+  periods.update = std::chrono::seconds(FromEnvironment("KORVANE_UPDATE_PERIOD_SECONDS", 60));
+  return periods;
+}
+
+AutomaticSync::AutomaticSync(const ActivationStore& activations, const DaemonLog& log, Periods periods)
+    : activations_(activations), log_(log), periods_(periods) {
+  inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (inotify_ < 0 || wake_ < 0) {
+    log_.Error(std::string("automatic commit and update are off: ") + std::strerror(errno));
+    return;
+  }
+  thread_ = std::thread([this] { Run(); });
+}
+
+AutomaticSync::~AutomaticSync() {
+  stop_ = true;
+  if (thread_.joinable()) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(wake_, &one, sizeof one);
+    thread_.join();
+  }
+  if (inotify_ >= 0) close(inotify_);
+  if (wake_ >= 0) close(wake_);
+}
+
+void AutomaticSync::Run() {
+  while (!stop_) {
+    FollowActivations();
+    auto now = Clock::now();
+    auto next = now + kActivationPoll;
+    for (const auto& [path, folder] : folders_) {
+      next = std::min(next, folder.changed ? folder.lastChange + periods_.quiet : folder.nextUpdate);
+    }
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
+    pollfd descriptors[] = {{inotify_, POLLIN, 0}, {wake_, POLLIN, 0}};
+    if (poll(descriptors, 2, static_cast<int>(std::max<long long>(wait, 0))) < 0 && errno != EINTR) {
+      log_.Error(std::string("automatic commit and update stopped: ") + std::strerror(errno));
+      return;
+    }
+    if (stop_) return;
+    if (descriptors[0].revents & POLLIN) ReadEvents();
+    now = Clock::now();
+    for (auto& [path, folder] : folders_) {
+      if (stop_) return;
+      if (folder.changed && now - folder.lastChange >= periods_.quiet) {
+        folder.changed = false;
+        Commit(path);
+      }
+      if (now >= folder.nextUpdate) {
+        Update(path);
+        folder.nextUpdate = Clock::now() + periods_.update;
+      }
+    }
+  }
+}
+
+// Watches the folders newly activated in mode 3 and lets go of the others.
+void AutomaticSync::FollowActivations() {
+  std::map<std::string, Folder> wanted;
+  const auto now = Clock::now();
+  for (const auto& [path, mode] : activations_.Current()) {
+    if (mode != 3) continue;
+    if (auto known = folders_.find(path); known != folders_.end()) {
+      wanted.insert(*known);
+      continue;
+    }
+    wanted[path] = Folder{true, now - periods_.quiet, now + periods_.update};
+    WatchTree(path, path);
+    log_.Info("automatic commit and update of " + path + " begins");
+  }
+  for (auto watch = watches_.begin(); watch != watches_.end();) {
+    if (wanted.contains(watch->second.folder)) {
+      ++watch;
+      continue;
+    }
+    inotify_rm_watch(inotify_, watch->first);
+    watch = watches_.erase(watch);
+  }
+  for (const auto& [path, folder] : folders_) {
+    if (!wanted.contains(path)) log_.Info("automatic commit and update of " + path + " ends");
+  }
+  folders_ = std::move(wanted);
+}
+
+void AutomaticSync::WatchTree(const std::string& folder, const std::string& top) {
+  const auto watch = [&](const std::string& directory) {
+    const int id = inotify_add_watch(inotify_, directory.c_str(), kWatchedEvents);
+    if (id >= 0) {
+      watches_[id] = Watch{folder, directory};
+    } else if (errno != ENOENT && errno != ENOTDIR) {
+      log_.Warning("cannot watch " + directory + ": " + std::strerror(errno));
+    }
+  };
+  watch(top);
+  std::error_code error;
+  for (fs::recursive_directory_iterator walk(top, fs::directory_options::skip_permission_denied, error), end;
+       !error && walk != end; walk.increment(error)) {
+    if (!walk->is_directory(error) || walk->is_symlink(error)) continue;
+    if (walk->path().filename() == kAdministrativeFolder) {
+      walk.disable_recursion_pending();
+      continue;
+    }
+    watch(walk->path().string());
+  }
+}
+
+void AutomaticSync::ReadEvents() {
+  alignas(inotify_event) char buffer[16 * 1024];
+  const auto now = Clock::now();
+  for (;;) {
+    const ssize_t size = read(inotify_, buffer, sizeof buffer);
+    if (size <= 0) return;
+    for (const char* at = buffer; at < buffer + size;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(at);
+      at += sizeof(inotify_event) + event->len;
+      if (event->mask & IN_Q_OVERFLOW) {
+        for (auto& [path, folder] : folders_) folder = Folder{true, now, folder.nextUpdate};
+        continue;
+      }
+      const auto watch = watches_.find(event->wd);
+      if (watch == watches_.end()) continue;
+      if (event->mask & IN_IGNORED) {
+        watches_.erase(watch);
+        continue;
+      }
+      const std::string name = event->len > 0 ? event->name : "";
+      if (name == kAdministrativeFolder) continue;
+      const auto folder = folders_.find(watch->second.folder);
+      if (folder == folders_.end()) continue;
+      folder->second.changed = true;
+      folder->second.lastChange = now;
+      if ((event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO))) {
+        WatchTree(watch->second.folder, watch->second.directory + "/" + name);
+      }
+    }
+  }
+}
+
+void AutomaticSync::Commit(const std::string& folder) {
+  Pool pool;
+  std::optional<SvnFailure> failure;
+  svn_revnum_t revision = SVN_INVALID_REVNUM;
+  if (svn_client_ctx_t* client = ClientContext(stop_, kLogMessage, pool, failure)) {
+    failure = TakeError(CommitAll(folder, client, revision, pool));
+  }
+  if (failure) {
+    if (!stop_) log_.Error("automatic commit of " + folder + " failed: " + failure->message);
+  } else if (SVN_IS_VALID_REVNUM(revision)) {
+    log_.Info("committed " + folder + " as revision " + std::to_string(revision));
+  }
+}
+
+void AutomaticSync::Update(const std::string& folder) {
+  Pool pool;
+  std::optional<SvnFailure> failure;
+  apr_array_header_t* revisions = nullptr;
+  if (svn_client_ctx_t* client = ClientContext(stop_, kLogMessage, pool, failure)) {
+    const svn_opt_revision_t head{svn_opt_revision_head, {}};
+    failure = TakeError(svn_client_update4(&revisions, Targets({folder}, pool), &head, svn_depth_unknown, FALSE, FALSE,
+                                           TRUE, TRUE, FALSE, client, pool));
+  }
+  if (failure) {
+    if (!stop_) log_.Error("automatic update of " + folder + " failed: " + failure->message);
+  } else if (revisions != nullptr && revisions->nelts > 0) {
+    log_.Info("updated " + folder + " to revision " + std::to_string(APR_ARRAY_IDX(revisions, 0, svn_revnum_t)));
+  }
+}
+
+}  // namespace korvane::server

@@ -1,0 +1,72 @@
+// Automatic commit and update of the folders activated in mode 3. One thread
+// watches each such working copy with inotify (every folder in it except
+// .svn), commits it once changes have rested for a quiet period (scheduling
+// new files for addition and missing ones for deletion first), and updates
+// it every update period. A folder is committed once as soon as it is
+// activated, so that nothing changed before the watch began is left out.
+// Every commit that makes a revision and every update is logged, and so is
+// every failure.
+//
+// The periods come from the environment: KORVANE_UPDATE_PERIOD_SECONDS
+// (default 60) and KORVANE_COMMIT_QUIET_MS (default 2000).
+#pragma once
+
+#include "activation_store.h"
+#include "daemon_log.h"
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+namespace korvane::server {
+
+class AutomaticSync {
+ public:
+  struct Periods {
+    std::chrono::milliseconds quiet{2000};
+    std::chrono::milliseconds update{60000};
+  };
+  static Periods PeriodsFromEnvironment();
+
+  // Starts the thread; Subversion must be started already. Without inotify
+  // nothing is watched, which the log says.
+  AutomaticSync(const ActivationStore& activations, const DaemonLog& log, Periods periods);
+  // Cancels any running commit or update and waits for the thread.
+  ~AutomaticSync();
+  AutomaticSync(const AutomaticSync&) = delete;
+  AutomaticSync& operator=(const AutomaticSync&) = delete;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Folder {
+    bool changed = true;
+    Clock::time_point lastChange;
+    Clock::time_point nextUpdate;
+  };
+  struct Watch {
+    std::string folder;     // the activated folder
+    std::string directory;  // the directory watched
+  };
+
+  void Run();
+  void FollowActivations();
+  void WatchTree(const std::string& folder, const std::string& top);
+  void ReadEvents();
+  void Commit(const std::string& folder);
+  void Update(const std::string& folder);
+
+  const ActivationStore& activations_;
+  const DaemonLog& log_;
+  const Periods periods_;
+  std::atomic<bool> stop_{false};
+  int inotify_ = -1;
+  int wake_ = -1;
+  std::map<std::string, Folder> folders_;
+  std::unordered_map<int, Watch> watches_;
+  std::thread thread_;
+};
+
+}  // namespace korvane::server

@@ -1,0 +1,351 @@
+#include "hosting_service.h"
+
+#include "svn_runtime.h"
+
+#include <svn_dirent_uri.h>
+#include <svn_fs.h>
+#include <svn_repos.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <vector>
+
+namespace korvane::server {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kMembersFile[] = "/conf/korvane-members";
+constexpr char kDescriptionFile[] = "/conf/korvane-description";
+constexpr char kDefaultRole[] = "member";
+constexpr char kOwnerRole[] = "owner";
+constexpr char kImportMessage[] = "Shared by Korvane";
+constexpr int kMaxNameTries = 1000;
+
+// Changes of spaces, members and users are made one at a time.
+std::mutex changes;
+
+struct Reply {
+  Result result = Result::Done;
+  std::string first, second, third;  // on failure, second holds the message
+};
+
+Reply Failure(Result result, std::string message) { return {result, {}, std::move(message), {}}; }
+
+std::string Render(const Reply& reply) {
+  if (reply.result != Result::Done) return HostingFailure(reply.result, reply.second);
+  return JoinListFields({reply.first, reply.second, reply.third});
+}
+
+bool IsUsableName(std::string_view name) {
+  if (name.empty() || name == "." || name == ".." || name.size() > 200) return false;
+  return std::none_of(name.begin(), name.end(),
+                      [](unsigned char c) { return c == '/' || c == '|' || c < 0x20 || c == 0x7f; });
+}
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+bool Matches(const std::string& name, const std::string& pattern) {
+  return pattern.empty() || Lower(name).find(Lower(pattern)) != std::string::npos;
+}
+
+std::string Lines(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) (text += item) += '\n';
+  return text;
+}
+
+std::vector<std::string> ReadLines(const std::string& file) {
+  std::vector<std::string> lines;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line[0] != '#') lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string SpaceFolder(const DaemonPaths& paths, const std::string& name) { return paths.SpacesFolder() + "/" + name; }
+
+bool IsSpace(const std::string& folder) {
+  std::error_code error;
+  return fs::is_regular_file(folder + "/format", error) && fs::is_directory(folder + "/db", error);
+}
+
+std::string SpaceUrl(const std::string& folder) {
+  Pool pool;
+  const char* url = nullptr;
+  if (TakeError(svn_uri_get_file_url_from_dirent(&url, folder.c_str(), pool))) return {};
+  return url;
+}
+
+std::vector<std::string> SpaceNames(const DaemonPaths& paths) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(paths.SpacesFolder(), error)) {
+    if (IsSpace(entry.path().string())) names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// USER -> ROLE.
+std::map<std::string, std::string> Members(const std::string& folder) {
+  std::map<std::string, std::string> members;
+  for (const std::string& line : ReadLines(folder + kMembersFile)) {
+    const std::size_t tab = line.find('\t');
+    members[line.substr(0, tab)] = tab == std::string::npos ? kDefaultRole : line.substr(tab + 1);
+  }
+  return members;
+}
+
+// Called with changes held; empty on success, otherwise what failed.
+std::string SaveMembers(const std::string& folder, const std::map<std::string, std::string>& members) {
+  std::string text = "# members of this space: USER<TAB>ROLE\n";
+  for (const auto& [user, role] : members) text += user + '\t' + role + '\n';
+  return ReplaceFileAtomically(folder + kMembersFile, text);
+}
+
+// Called with changes held.
+std::string AddUser(const DaemonPaths& paths, const std::string& user) {
+  const std::vector<std::string> lines = ReadLines(paths.UsersFile());
+  std::set<std::string> users(lines.begin(), lines.end());
+  if (!users.insert(user).second) return {};
+  return ReplaceFileAtomically(paths.UsersFile(), "# users of the hosting service\n" +
+                                                      Lines(std::vector<std::string>(users.begin(), users.end())));
+}
+
+std::optional<svn_revnum_t> Youngest(const std::string& folder, std::string& problem) {
+  Pool pool;
+  svn_repos_t* repository = nullptr;
+  svn_revnum_t youngest = 0;
+  std::optional<SvnFailure> failure = TakeError(svn_repos_open3(&repository, folder.c_str(), nullptr, pool, pool));
+  if (!failure) failure = TakeError(svn_fs_youngest_rev(&youngest, svn_repos_fs(repository), pool));
+  if (failure) {
+    problem = failure->message;
+    return std::nullopt;
+  }
+  return youngest;
+}
+
+// Makes the space's repository; its URL is the reply's first field.
+Reply MakeSpace(DaemonContext& context, const std::string& name, const std::string& description,
+                const std::string& owner) {
+  if (!IsUsableName(name)) return Failure(Result::BadArguments, "not a usable space name: \"" + name + "\"");
+  if (!owner.empty() && !IsUsableName(owner)) return Failure(Result::BadArguments, "not a usable user: " + owner);
+  std::lock_guard lock(changes);
+  const std::string folder = SpaceFolder(context.paths, name);
+  std::error_code error;
+  if (fs::exists(folder, error)) return Failure(Result::AlreadyExists, "the space " + name + " exists");
+  fs::create_directories(context.paths.SpacesFolder(), error);
+  if (error) return Failure(Result::FileSystemFailed, "cannot create " + context.paths.SpacesFolder());
+  Pool pool;
+  svn_repos_t* repository = nullptr;
+  if (std::optional<SvnFailure> failure =
+          TakeError(svn_repos_create(&repository, folder.c_str(), nullptr, nullptr, nullptr, nullptr, pool))) {
+    return Failure(Result::SubversionFailed, failure->message);
+  }
+  std::string problem;
+  if (!description.empty()) problem = ReplaceFileAtomically(folder + kDescriptionFile, description + "\n");
+  if (problem.empty() && !owner.empty()) problem = SaveMembers(folder, {{owner, kOwnerRole}});
+  if (problem.empty() && !owner.empty()) problem = AddUser(context.paths, owner);
+  if (!problem.empty()) return Failure(Result::FileSystemFailed, problem);
+  context.log.Info("created the space " + name);
+  return {Result::Done, SpaceUrl(folder), "created", {}};
+}
+
+// A request run on a thread of its own, its arguments the payload's first
+// count fields.
+template <std::size_t Count>
+Handling Run(DaemonContext& context, const std::optional<std::string>& payload,
+             Reply (*body)(DaemonContext&, const std::vector<std::string>&)) {
+  return {std::nullopt, [&context, arguments = SplitArguments(payload.value_or(""), Count), body] {
+            return Render(body(context, arguments));
+          }};
+}
+
+Reply ListSpacesNow(DaemonContext& context, const std::vector<std::string>& arguments) {
+  std::vector<std::string> names = SpaceNames(context.paths);
+  std::erase_if(names, [&](const std::string& name) { return !Matches(name, arguments[0]); });
+  return {Result::Done, std::to_string(names.size()), Lines(names), {}};
+}
+
+Reply ShowSpaceNow(DaemonContext& context, const std::vector<std::string>& arguments) {
+  const std::string& name = arguments[0];
+  if (!IsUsableName(name)) return Failure(Result::BadArguments, "not a usable space name: \"" + name + "\"");
+  const std::string folder = SpaceFolder(context.paths, name);
+  if (!IsSpace(folder)) return Failure(Result::NotFound, "no space is named " + name);
+  std::string problem;
+  const std::optional<svn_revnum_t> youngest = Youngest(folder, problem);
+  if (!youngest) return Failure(Result::SubversionFailed, problem);
+  std::vector<std::string> members;
+  {
+    std::lock_guard lock(changes);
+    for (const auto& [user, role] : Members(folder)) members.push_back(user + '\t' + role);
+  }
+  return {Result::Done, SpaceUrl(folder), Lines(members), std::to_string(*youngest)};
+}
+
+Reply CreateSpaceNow(DaemonContext& context, const std::vector<std::string>& arguments) {
+  return MakeSpace(context, arguments[0], arguments[1], arguments[2]);
+}
+
+Reply FindUsersNow(DaemonContext& context, const std::vector<std::string>& arguments) {
+  std::vector<std::string> users;
+  {
+    std::lock_guard lock(changes);
+    users = ReadLines(context.paths.UsersFile());
+  }
+  std::erase_if(users, [&](const std::string& user) { return !Matches(user, arguments[0]); });
+  return {Result::Done, std::to_string(users.size()), Lines(users), {}};
+}
+
+Reply InviteNow(DaemonContext& context, const std::vector<std::string>& arguments) {
+  const std::string& space = arguments[0];
+  const std::string& user = arguments[1];
+  const std::string role = arguments[2].empty() ? kDefaultRole : arguments[2];
+  if (!IsUsableName(space) || !IsUsableName(user) || !IsUsableName(role)) {
+    return Failure(Result::BadArguments, "a space, a user and a usable role are needed");
+  }
+  std::lock_guard lock(changes);
+  const std::string folder = SpaceFolder(context.paths, space);
+  if (!IsSpace(folder)) return Failure(Result::NotFound, "no space is named " + space);
+  std::map<std::string, std::string> members = Members(folder);
+  members[user] = role;
+  std::string problem = SaveMembers(folder, members);
+  if (problem.empty()) problem = AddUser(context.paths, user);
+  if (!problem.empty()) return Failure(Result::FileSystemFailed, problem);
+  context.log.Info("invited " + user + " to " + space + " as " + role);
+  return {Result::Done, "invited", space, user};
+}
+
+std::string LastComponent(const std::string& folder) { return folder.substr(folder.rfind('/') + 1); }
+
+svn_error_t* RecordRevision(const svn_commit_info_t* info, void* baton, apr_pool_t*) {
+  *static_cast<svn_revnum_t*>(baton) = info->revision;
+  return SVN_NO_ERROR;
+}
+
+// Checks out url into folder; existing files there become versioned when
+// adopt is set. Empty on success, otherwise what failed.
+std::string CheckOutInto(DaemonContext& context, const std::string& url, const std::string& folder, bool adopt) {
+  Pool pool;
+  std::optional<SvnFailure> failure;
+  svn_client_ctx_t* client = ClientContext(context.stopping, kImportMessage, pool, failure);
+  if (client != nullptr) {
+    const svn_opt_revision_t head{svn_opt_revision_head, {}};
+    failure = TakeError(svn_client_checkout3(nullptr, url.c_str(), folder.c_str(), &head, &head, svn_depth_infinity,
+                                             FALSE, adopt ? TRUE : FALSE, client, pool));
+  }
+  return failure ? failure->message : std::string();
+}
+
+std::string ShareFolderNow(DaemonContext& context, const std::string& folder) {
+  const std::string account = "shareFolder " + folder + ": ";
+  const auto failed = [&](const std::string& why) {
+    context.log.Error(account + why);
+    return account + "not shared";
+  };
+  std::error_code error;
+  if (folder == "/" || !fs::is_directory(folder, error)) return failed("not a folder");
+  if (!RepositoryRootOf(folder, context.stopping).empty()) return failed("already in a working copy");
+  const std::string base = LastComponent(folder);
+  Reply made;
+  std::string name;
+  for (int number = 1; number <= kMaxNameTries; ++number) {
+    name = number == 1 ? base : base + " " + std::to_string(number);
+    made = MakeSpace(context, name, "Shared from " + folder, "");
+    if (made.result != Result::AlreadyExists) break;
+  }
+  if (made.result != Result::Done) return failed(made.second);
+  const std::string& url = made.first;
+
+  Pool pool;
+  std::optional<SvnFailure> failure;
+  svn_client_ctx_t* client = ClientContext(context.stopping, kImportMessage, pool, failure);
+  svn_revnum_t revision = SVN_INVALID_REVNUM;
+  if (client != nullptr) {
+    failure = TakeError(svn_client_import5(folder.c_str(), url.c_str(), svn_depth_infinity, FALSE, FALSE, FALSE, nullptr,
+                                           nullptr, nullptr, RecordRevision, &revision, client, pool));
+  }
+  if (failure) return failed("the import into " + url + " failed: " + failure->message);
+  if (std::string problem = CheckOutInto(context, url, folder, true); !problem.empty()) {
+    return failed("the checkout of " + url + " failed: " + problem);
+  }
+  std::string problem;
+  if (context.activations.Set(folder, 1, problem) == ActivationStore::Change::Failed) {
+    return failed("shared as " + name + " but not activated: " + problem);
+  }
+  return account + "shared as the space " + name + " (" + url + ") at revision " +
+         (SVN_IS_VALID_REVNUM(revision) ? std::to_string(revision) : "0") + ", activated in mode 1";
+}
+
+std::string CheckoutFromServiceNow(DaemonContext& context, const std::string& folder) {
+  const std::string account = "checkoutFromService " + folder + ": ";
+  const std::string name = LastComponent(folder);
+  const std::string space = SpaceFolder(context.paths, name);
+  if (!IsUsableName(name) || !IsSpace(space)) {
+    context.log.Error(account + "no space is named " + name);
+    return account + "not checked out";
+  }
+  const std::string url = SpaceUrl(space);
+  if (std::string problem = CheckOutInto(context, url, folder, false); !problem.empty()) {
+    context.log.Error(account + "the checkout of " + url + " failed: " + problem);
+    return account + "not checked out";
+  }
+  return account + "checked out " + url;
+}
+
+// A one-way command on a folder, run on a thread of its own.
+Handling OnFolder(DaemonContext& context, const char* operation, const std::optional<std::string>& payload,
+                  std::string (*body)(DaemonContext&, const std::string&)) {
+  std::optional<std::string> folder = payload ? CanonicalFolder(SplitArguments(*payload, 1)[0]) : std::nullopt;
+  if (!folder) {
+    context.log.Warning(std::string(operation) + ": ignored, not an absolute path: " + payload.value_or(""));
+    return {};
+  }
+  return {std::nullopt, [&context, folder = std::move(*folder), body] { return body(context, folder); }};
+}
+
+}  // namespace
+
+std::string HostingFailure(Result result, std::string_view detail) {
+  const ResultText& entry = TextOf(result);
+  std::string message = entry.text;
+  if (!detail.empty()) ((message += " (") += detail) += ')';
+  return JoinFields({"", entry.key, message});
+}
+
+Handling ListSpaces(DaemonContext& context, const std::optional<std::string>& payload) {
+  return Run<2>(context, payload, ListSpacesNow);
+}
+Handling ShowSpace(DaemonContext& context, const std::optional<std::string>& payload) {
+  return Run<3>(context, payload, ShowSpaceNow);
+}
+Handling CreateSpace(DaemonContext& context, const std::optional<std::string>& payload) {
+  return Run<4>(context, payload, CreateSpaceNow);
+}
+Handling FindUsers(DaemonContext& context, const std::optional<std::string>& payload) {
+  return Run<2>(context, payload, FindUsersNow);
+}
+Handling Invite(DaemonContext& context, const std::optional<std::string>& payload) {
+  return Run<4>(context, payload, InviteNow);
+}
+Handling ShareFolder(DaemonContext& context, const std::optional<std::string>& payload) {
+  return OnFolder(context, "shareFolder", payload, ShareFolderNow);
+}
+Handling CheckoutFromService(DaemonContext& context, const std::optional<std::string>& payload) {
+  return OnFolder(context, "checkoutFromService", payload, CheckoutFromServiceNow);
+}
+
+}  // namespace korvane::server
