@@ -2,13 +2,20 @@
 # What `cmake --install` gives a user: every file in its place, the library
 # exporting exactly its export table, a C program built against it through
 # pkg-config and through find_package(Korvane), and a working korvane tool
-# with its completion.
+# with its completion that starts and stops the installed daemon.
 #   check_install.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
 source_dir=$(cd "$2" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# The daemon's socket path must fit in sun_path, whatever TMPDIR is.
+run=$(mktemp -d /tmp/korvane-install-XXXXXX)
+daemon_pid=
+finish() {
+  if [[ -n $daemon_pid ]] && kill -0 "$daemon_pid" 2>/dev/null; then kill -KILL "$daemon_pid" 2>/dev/null || true; fi
+  rm -rf "$work" "$run"
+}
+trap finish EXIT
 prefix=$work/prefix
 failures=0
 fail() {
@@ -43,6 +50,17 @@ for entry in "${expected[@]}"; do
   fi
 done
 [[ $(ls "$prefix/bin") == korvane ]] || fail "bin/ holds more than korvane: $(ls "$prefix/bin" | tr '\n' ' ')"
+# The tool's code looks for the daemon beside the tool's own file, so that
+# file lives in the library's folder and bin/korvane is a relative link to it.
+if [[ ! -L $prefix/bin/korvane ]]; then
+  fail "bin/korvane is not a symbolic link"
+elif [[ $(readlink "$prefix/bin/korvane") == /* ]]; then
+  fail "bin/korvane links to an absolute path: $(readlink "$prefix/bin/korvane")"
+elif [[ $(realpath "$prefix/bin/korvane") != "$(realpath "$prefix/$libdir")/korvane" ]]; then
+  fail "bin/korvane resolves to $(realpath "$prefix/bin/korvane"), not into the library's folder"
+elif [[ ! -x $prefix/$libdir/korvane ]]; then
+  fail "$libdir/korvane is not executable"
+fi
 # A daemon program belongs beside the library, and the test daemon nowhere.
 while IFS= read -r daemon; do
   [[ $daemon == "$prefix/$libdir/KorvaneBkgProc" ]] || fail "daemon program installed at $daemon"
@@ -116,6 +134,46 @@ done
 if command -v groff >/dev/null; then
   warnings=$(groff -man -ww -z "$prefix/share/man/man1/korvane.1" 2>&1)
   [[ -z $warnings ]] || fail "the manual page does not render cleanly: $warnings"
+fi
+
+# ---- The installed tool starts and stops the installed daemon
+# Only when the tree installs a daemon program (the reference daemon).
+if [[ -x $prefix/$libdir/KorvaneBkgProc ]]; then
+  daemon_env=(XDG_RUNTIME_DIR="$run" XDG_STATE_HOME="$work/state" XDG_CONFIG_HOME="$work/config"
+    TMPDIR="$work" KORVANE_DEBUG_OUTPUT="$work/tool-trace.log")
+  # Run as a user runs it: found through PATH.
+  tool() { env "${daemon_env[@]}" PATH="$prefix/bin:$PATH" korvane "$@"; }
+  if tool get-activations >/dev/null 2>&1; then
+    fail "a daemon answers in the private runtime folder before any was started"
+  elif ! tool start-daemon >"$work/start.log" 2>&1; then
+    fail "the installed korvane start-daemon fails: $(cat "$work/start.log")"
+  else
+    # The daemon serves once it answers; get-activations never starts one.
+    for _ in $(seq 200); do
+      tool get-activations >/dev/null 2>&1 && break
+      sleep 0.05
+    done
+    # The daemon's log line names its process.
+    daemon_pid=$(sed -n '1s/^[^ ]* \([0-9]*\) .*/\1/p' "$work/state/korvane/daemon.log" 2>/dev/null || true)
+    if [[ -z $daemon_pid ]]; then
+      fail "start-daemon from the installed tree started no daemon that logs into XDG_STATE_HOME"
+    elif [[ $(realpath "/proc/$daemon_pid/exe" 2>/dev/null) != "$(realpath "$prefix/$libdir/KorvaneBkgProc")" ]]; then
+      fail "the daemon started is $(realpath "/proc/$daemon_pid/exe" 2>/dev/null), not the installed one"
+    elif ! tool get-activations >/dev/null 2>&1; then
+      fail "the daemon started from the installed tree does not answer"
+    fi
+    if ! tool stop-daemon >"$work/stop.log" 2>&1; then
+      fail "the installed korvane stop-daemon fails: $(cat "$work/stop.log")"
+    fi
+    if [[ -n $daemon_pid ]]; then
+      for _ in $(seq 200); do
+        kill -0 "$daemon_pid" 2>/dev/null || break
+        sleep 0.05
+      done
+      ! kill -0 "$daemon_pid" 2>/dev/null || fail "the daemon still runs 10 s after stop-daemon"
+    fi
+    ! tool get-activations >/dev/null 2>&1 || fail "a daemon still answers after stop-daemon"
+  fi
 fi
 
 if ((failures)); then

@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -107,6 +108,10 @@ void Server::Run() {
       context_.log.Error(std::string("epoll_wait failed: ") + std::strerror(errno));
       break;
     }
+    // Connections in the order they were accepted: a client's later call
+    // comes on a later connection, so its one-way changes apply in order.
+    std::sort(events.begin(), events.begin() + count,
+              [](const epoll_event& a, const epoll_event& b) { return a.data.u64 < b.data.u64; });
     for (int i = 0; i < count && !stopping_; ++i) {
       const std::uint64_t id = events[i].data.u64;
       if (id == kListener) {
@@ -270,6 +275,7 @@ void Server::Settle(std::uint64_t asking) {
   for (const auto& [id, connection] : connections_) {
     if (id != asking && !connection.awaitingWork && !connection.hasOutgoing) ids.push_back(id);
   }
+  std::sort(ids.begin(), ids.end());  // in the order the connections came
   for (std::uint64_t id : ids) {
     for (;;) {
       const auto found = connections_.find(id);

@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <dlfcn.h>
+#include <sys/auxv.h>
 #include <string>
 #include <unistd.h>
 
@@ -22,10 +23,17 @@ std::string ProgramPath() {
   return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
 }
 
-// dladdr names the main program only by how it was started, which may be
-// relative; its own link in /proc is the absolute truth.
+// The base address of the main program, found from its program headers.
+void* ProgramBase() {
+  Dl_info info{};
+  const auto headers = reinterpret_cast<void*>(getauxval(AT_PHDR));
+  return dladdr(headers, &info) != 0 ? info.dli_fbase : nullptr;
+}
+
+// dladdr names the main program only by how it was started, through
+// whatever link; its own link in /proc is the file itself.
 std::string ModulePath(HMODULE module) {
-  if (module == nullptr) return ProgramPath();
+  if (module == nullptr || module == ProgramBase()) return ProgramPath();
   Dl_info info{};
   if (dladdr(module, &info) == 0 || info.dli_fname == nullptr) return {};
   if (info.dli_fname[0] != '/') return ProgramPath();

@@ -1,0 +1,381 @@
+// The reference daemon under load: 32 client threads make 5000 exported
+// calls of mixed kinds through the library, and every answer is checked.
+// Reported: calls per second, wrong answers, and the daemon's resident
+// memory before the run, after it and after a second identical run, which
+// shows whether the daemon keeps memory it no longer needs.
+//
+// The daemon is the reference program, ../reference/KorvaneBkgProc beside
+// this program's folder, with private runtime, state, data and temporary
+// folders. It is stopped at the end, and killed if it does not go.
+#include "korvane/korvane.h"
+#include "platform/posix/pipe_path.h"
+
+#include "support/runtime_folder.h"
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <latch>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr int kThreads = 32;
+constexpr int kCallsPerRun = 5000;
+constexpr char kErrorKey[] = "DONE";
+
+// Sets an environment variable for the object's lifetime.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    if (const char* previous = std::getenv(name)) previous_ = previous;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedVariable() {
+    if (previous_) {
+      setenv(name_, previous_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> previous_;
+};
+
+std::string DaemonProgram() {
+  return (fs::read_symlink("/proc/self/exe").parent_path() / ".." / "reference" / "KorvaneBkgProc").string();
+}
+
+bool Served() {
+  const std::optional<std::string> path = korvane::posix::PipeSocketPath(R"(\\.\pipe\DalvDaemonCommand)");
+  if (!path || path->size() >= sizeof(sockaddr_un::sun_path)) return false;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path->c_str(), path->size() + 1);
+  const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (probe < 0) return false;
+  const bool served = connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  close(probe);
+  return served;
+}
+
+// The daemon process this benchmark started; killed and reaped at the end
+// if it is still there.
+class Daemon {
+ public:
+  Daemon() {
+    const std::string program = DaemonProgram();
+    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    const int error = posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ);
+    if (error != 0) {
+      pid_ = -1;
+      error_ = "cannot start " + program + ": " + std::strerror(error);
+    }
+  }
+  ~Daemon() {
+    if (Running()) {
+      ::kill(pid_, SIGKILL);
+      WaitForExit(10s);
+    }
+  }
+  Daemon(const Daemon&) = delete;
+  Daemon& operator=(const Daemon&) = delete;
+
+  const std::string& Error() const { return error_; }
+  pid_t Pid() const { return pid_; }
+
+  bool Running() {
+    if (pid_ < 0 || exited_) return false;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
+    exited_ = true;
+    return false;
+  }
+  bool WaitForExit(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (Running() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    return !Running();
+  }
+  bool WaitUntilServed(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!Served()) {
+      if (!Running() || std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(5ms);
+    }
+    return true;
+  }
+
+  // VmRSS in bytes; 0 when it cannot be read.
+  double ResidentBytes() const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.starts_with("VmRSS:")) return std::strtod(line.c_str() + 6, nullptr) * 1024.0;
+    }
+    return 0;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool exited_ = false;
+  std::string error_;
+};
+
+std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+std::string Take(char* text) {
+  std::string taken = text != nullptr ? text : "";
+  std::free(text);
+  return taken;
+}
+
+// Wrong answers of one run, with the first one described.
+class Verdicts {
+ public:
+  void Wrong(const std::string& what) {
+    if (count_.fetch_add(1) == 0) {
+      std::lock_guard lock(mutex_);
+      first_ = what;
+    }
+  }
+  long Count() const { return count_.load(); }
+  std::string First() {
+    std::lock_guard lock(mutex_);
+    return first_;
+  }
+
+ private:
+  std::atomic<long> count_{0};
+  std::mutex mutex_;
+  std::string first_;
+};
+
+// Whether every line of an activation list reads MODE|PATH with a mode of
+// 1 to 3 and an absolute path, and whether the list holds the line wanted
+// (when wanted is not empty) or no line for folder (when it is).
+bool ListIsRight(const std::string& list, const std::string& folder, const std::string& wanted) {
+  if (!list.empty() && list.back() != '\n') return false;
+  bool found = false;
+  std::size_t start = 0;
+  while (start < list.size()) {
+    const std::size_t end = list.find('\n', start);
+    const std::string line = list.substr(start, end - start);
+    start = end + 1;
+    if (line.size() < 3 || line[0] < '1' || line[0] > '3' || line[1] != '|' || line[2] != '/') return false;
+    if (line.substr(2) == folder) {
+      if (line != wanted) return false;
+      found = true;
+    }
+  }
+  return found == !wanted.empty();
+}
+
+// One client's share of a run, on a folder of its own. Its folder's mode is
+// known to it at every step: a one-way change written before a request is
+// applied before that request is answered.
+void Client(const std::string& folder, int calls, const std::string& errorText, Verdicts& verdicts) {
+  const std::u16string path = Wide(folder);
+  int mode = 0;
+  for (int call = 0; call < calls; ++call) {
+    char* text = nullptr;
+    switch (call % 8) {
+      case 0:
+      case 4: {
+        const int wanted = call % 3 + 1;
+        if (Korvane_ActivatePath(path.c_str(), wanted) != 1) {
+          verdicts.Wrong("ActivatePath " + folder + " returned 0");
+        } else {
+          mode = wanted;
+        }
+        break;
+      }
+      case 6:
+        if (Korvane_DeactivatePath(path.c_str()) != 1) {
+          verdicts.Wrong("DeactivatePath " + folder + " returned 0");
+        } else {
+          mode = 0;
+        }
+        break;
+      case 1:
+      case 7: {
+        if (Korvane_GetStatus(path.c_str(), &text) != 1) {
+          verdicts.Wrong("GetStatus " + folder + " returned 0");
+          break;
+        }
+        const std::string status = Take(text);
+        const std::string expected =
+            std::to_string(mode) + "||" + (mode != 0 ? folder : std::string()) + "|" + folder + "|";
+        if (status != expected) verdicts.Wrong("GetStatus " + folder + " gave '" + status + "', not '" + expected + "'");
+        break;
+      }
+      case 2:
+      case 5: {
+        if (Korvane_GetActivations(&text) != 1) {
+          verdicts.Wrong("GetActivations returned 0");
+          break;
+        }
+        const std::string list = Take(text);
+        const std::string wanted = mode != 0 ? std::to_string(mode) + "|" + folder : std::string();
+        if (!ListIsRight(list, folder, wanted)) {
+          verdicts.Wrong("GetActivations for " + folder + " in mode " + std::to_string(mode) + " gave '" + list + "'");
+        }
+        break;
+      }
+      case 3: {
+        if (Korvane_GetErrorText(kErrorKey, &text) != 1) {
+          verdicts.Wrong("GetErrorText returned 0");
+          break;
+        }
+        const std::string got = Take(text);
+        if (got != errorText) verdicts.Wrong("GetErrorText gave '" + got + "', not '" + errorText + "'");
+        break;
+      }
+    }
+  }
+  // Every run starts with no folder activated. For a client whose last call
+  // activated its folder, this deactivation follows that activation at once,
+  // on another connection: the daemon must apply the two in the order sent.
+  if (mode != 0 && Korvane_DeactivatePath(path.c_str()) != 1) verdicts.Wrong("DeactivatePath " + folder + " returned 0");
+}
+
+struct RunResult {
+  double seconds;
+  long wrong;
+  std::string firstWrong;
+};
+
+RunResult Run(const std::vector<std::string>& folders, const std::string& errorText) {
+  Verdicts verdicts;
+  std::latch ready(kThreads + 1);
+  std::vector<std::thread> clients;
+  for (int index = 0; index < kThreads; ++index) {
+    const int calls = kCallsPerRun / kThreads + (index < kCallsPerRun % kThreads ? 1 : 0);
+    clients.emplace_back([&, index, calls] {
+      ready.arrive_and_wait();
+      Client(folders[index], calls, errorText, verdicts);
+    });
+  }
+  ready.arrive_and_wait();
+  const auto start = std::chrono::steady_clock::now();
+  for (std::thread& client : clients) client.join();
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+
+  // Each client left its folder deactivated, so the list is empty again.
+  char* list = nullptr;
+  if (Korvane_GetActivations(&list) != 1) {
+    verdicts.Wrong("GetActivations after the run returned 0");
+  } else if (const std::string left = Take(list); !left.empty()) {
+    verdicts.Wrong("activations left after the run: '" + left + "'");
+  }
+  return {elapsed.count(), verdicts.Count(), verdicts.First()};
+}
+
+void BM_LoadReferenceDaemon(benchmark::State& state) {
+  korvane::testing::ScopedRuntimeFolder runtime;
+  const std::string top = runtime.Path();
+  for (const char* folder : {"state", "data", "config", "tmp", "work"}) fs::create_directories(top + "/" + folder);
+  ScopedVariable stateHome("XDG_STATE_HOME", top + "/state");
+  ScopedVariable dataHome("XDG_DATA_HOME", top + "/data");
+  ScopedVariable configHome("XDG_CONFIG_HOME", top + "/config");
+  ScopedVariable temporary("TMPDIR", top + "/tmp");
+  std::vector<std::string> folders;
+  for (int index = 0; index < kThreads; ++index) {
+    folders.push_back(top + "/work/client" + std::to_string(index));
+    fs::create_directories(folders.back());
+  }
+
+  Daemon daemon;
+  if (!daemon.Error().empty()) {
+    state.SkipWithError(daemon.Error().c_str());
+    return;
+  }
+  if (!daemon.WaitUntilServed(20s)) {
+    state.SkipWithError("the reference daemon did not serve its pipe");
+    return;
+  }
+  std::string errorText;
+  {
+    char* text = nullptr;
+    if (Korvane_GetErrorText(kErrorKey, &text) != 1 || (errorText = Take(text)).empty()) {
+      state.SkipWithError("the daemon gives no text for DONE");
+      return;
+    }
+  }
+
+  const double rssBefore = daemon.ResidentBytes();
+  double rssAfter = 0;
+  double rssAfterSecond = 0;
+  RunResult first{};
+  RunResult second{};
+  for (auto _ : state) {
+    first = Run(folders, errorText);
+    rssAfter = daemon.ResidentBytes();
+    second = Run(folders, errorText);
+    rssAfterSecond = daemon.ResidentBytes();
+  }
+
+  const long wrong = first.wrong + second.wrong;
+  using benchmark::Counter;
+  state.counters["calls_per_s"] = Counter(kCallsPerRun / first.seconds);
+  state.counters["calls_per_s_second_run"] = Counter(kCallsPerRun / second.seconds);
+  state.counters["wrong_answers"] = Counter(static_cast<double>(wrong));
+  state.counters["rss_before"] = Counter(rssBefore, Counter::kDefaults, Counter::kIs1024);
+  state.counters["rss_after"] = Counter(rssAfter, Counter::kDefaults, Counter::kIs1024);
+  state.counters["rss_after_second_run"] = Counter(rssAfterSecond, Counter::kDefaults, Counter::kIs1024);
+
+  // A run marked as an error shows no counters, so the figures also go to
+  // standard error.
+  std::fprintf(stderr,
+               "load: %.0f calls/s (second run %.0f), %ld wrong answer(s), daemon VmRSS %.0f KiB before, "
+               "%.0f KiB after, %.0f KiB after the second run\n",
+               kCallsPerRun / first.seconds, kCallsPerRun / second.seconds, wrong, rssBefore / 1024, rssAfter / 1024,
+               rssAfterSecond / 1024);
+
+  // The daemon goes at the end, whatever the runs gave.
+  const bool stopDelivered = Korvane_StopDaemon() == 1;
+  const bool gone = daemon.WaitForExit(10s);
+  if (wrong != 0) {
+    const std::string message = std::to_string(wrong) + " wrong answer(s); the first: " +
+                                (first.wrong != 0 ? first.firstWrong : second.firstWrong);
+    state.SkipWithError(message.c_str());
+  } else if (!stopDelivered) {
+    state.SkipWithError("the stop request did not reach the daemon");
+  } else if (!gone) {
+    state.SkipWithError("the daemon still ran 10 s after the stop request");
+  } else if (Served()) {
+    state.SkipWithError("something still serves the pipe after the daemon stopped");
+  }
+  // Nothing outlives the private folders, not even a daemon the library
+  // started on its own.
+  if (Served()) Korvane_StopDaemon();
+}
+// One iteration is two runs of 5000 calls; the rates are the counters'.
+BENCHMARK(BM_LoadReferenceDaemon)->Name("Load/ReferenceDaemon")->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
