@@ -11,7 +11,9 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace korvane::server {
@@ -127,6 +129,7 @@ void AutomaticSync::Run() {
       if (stop_) return;
       if (folder.changed && now - folder.lastChange >= periods_.quiet) {
         folder.changed = false;
+        Restamp(folder.written);
         Commit(path);
       }
       if (now >= folder.nextUpdate) {
@@ -212,11 +215,25 @@ void AutomaticSync::ReadEvents() {
       if (folder == folders_.end()) continue;
       folder->second.changed = true;
       folder->second.lastChange = now;
+      if (!(event->mask & IN_ISDIR) && !name.empty() &&
+          (event->mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO)) != 0) {
+        folder->second.written.insert(watch->second.directory + "/" + name);
+      }
       if ((event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO))) {
         WatchTree(watch->second.folder, watch->second.directory + "/" + name);
       }
     }
   }
+}
+
+// A file written while the previous commit ran can carry the very time
+// stamp that the commit recorded for it, and Subversion then takes it as
+// unchanged without reading it. Stamping every written file anew makes
+// Subversion compare its content, so no change is left out; a file whose
+// content did not change stays unchanged.
+void AutomaticSync::Restamp(std::set<std::string>& files) {
+  for (const std::string& file : files) utimensat(AT_FDCWD, file.c_str(), nullptr, AT_SYMLINK_NOFOLLOW);
+  files.clear();
 }
 
 void AutomaticSync::Commit(const std::string& folder) {

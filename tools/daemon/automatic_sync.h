@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -45,6 +46,7 @@ class AutomaticSync {
     bool changed = true;
     Clock::time_point lastChange;
     Clock::time_point nextUpdate;
+    std::set<std::string> written;  // files written since the last commit
   };
   struct Watch {
     std::string folder;     // the activated folder
@@ -56,6 +58,7 @@ class AutomaticSync {
   void WatchTree(const std::string& folder, const std::string& top);
   void ReadEvents();
   void Commit(const std::string& folder);
+  static void Restamp(std::set<std::string>& files);
   void Update(const std::string& folder);
 
   const ActivationStore& activations_;
