@@ -32,9 +32,17 @@ CDaemonLink::~CDaemonLink() {
 bool CDaemonLink::InternalEnsurePipeOpen(HANDLE& channel) {
   if (channel != INVALID_HANDLE_VALUE) return true;
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    // Identification level only: the server may learn who calls, never act
+    // with the caller's rights.
     HANDLE opened = calls_.CreateFileA(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_OVERLAPPED, nullptr);
+                                       FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (opened != INVALID_HANDLE_VALUE) {
+      if (!calls_.PipeServerIsCallingUser(opened)) {
+        // A pipe of another user's process is as good as no daemon.
+        KORVANE_TRACE("CDaemonLink::InternalEnsurePipeOpen: pipe served by another user");
+        calls_.CloseHandle(opened);
+        return false;
+      }
       channel = opened;
       break;
     }

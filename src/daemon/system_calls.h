@@ -4,6 +4,7 @@
 // to the system.
 #pragma once
 
+#include "platform/pipe_server.h"
 #include "platform/windows_api.h"
 
 namespace korvane::daemon {
@@ -21,6 +22,8 @@ class SystemCalls {
                              DWORD disposition, DWORD flags, HANDLE templateFile) {
     return ::CreateFileA(name, access, share, attributes, disposition, flags, templateFile);
   }
+  // Not a single Windows call: the server's process id, its token and ours.
+  virtual bool PipeServerIsCallingUser(HANDLE pipe) { return platform::PipeServerIsCallingUser(pipe); }
   virtual BOOL WaitNamedPipeA(LPCSTR name, DWORD timeoutMs) { return ::WaitNamedPipeA(name, timeoutMs); }
   virtual BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCount, LPDWORD timeout) {
     return ::SetNamedPipeHandleState(pipe, mode, maxCount, timeout);

@@ -19,7 +19,7 @@ void RunLoadTimeInitialisation() {
 
 }  // namespace korvane::runtime
 
-BOOL DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
   using namespace korvane::runtime;
   switch (reason) {
     case DLL_PROCESS_ATTACH:

@@ -16,4 +16,4 @@ void RunLoadTimeInitialisation();
 
 // The module entry point: records the module handle and brings APR up at
 // process attach, takes APR down at process detach. TRUE in every case.
-BOOL DllMain(HINSTANCE module, DWORD reason, LPVOID reserved);
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved);

@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace korvane::daemon {
 namespace {

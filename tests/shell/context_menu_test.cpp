@@ -2,7 +2,6 @@
 // folder, the shell's flags, and the placement beside TortoiseSVN.
 #include "shell_fixture.h"
 
-#include "platform/posix/menu_probes.h"
 #include "support/svn_repository.h"
 
 #include <filesystem>
@@ -139,20 +138,6 @@ TEST_F(ContextMenu, EntryGoesRightAfterTheSeparatorOpeningTortoiseSvnsGroup) {
   EXPECT_EQ(texts[7], "-");
   EXPECT_EQ(texts[8], "Korvane");
   EXPECT_EQ(texts[9], "&TortoiseSVN");
-}
-
-TEST_F(ContextMenu, MenusAndPicturesGoWithTheHandler) {
-  const std::size_t menusBefore = posix::LiveMenuCount();
-  const std::size_t picturesBefore = posix::LiveBitmapCount();
-  IContextMenu* handler = HandlerFor(plain_.WorkingCopy());
-  Query(handler);
-  Query(handler);  // a second menu replaces the first
-  handler->Release();
-  handlers_.clear();
-  DestroyMenu(shellMenu_);
-  shellMenu_ = nullptr;
-  EXPECT_EQ(posix::LiveMenuCount(), menusBefore);
-  EXPECT_EQ(posix::LiveBitmapCount(), picturesBefore);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // the shell asks for.
 #include "shell_fixture.h"
 
-#include "platform/posix/wide_path.h"
+#include "support/shell_items.h"
 #include "support/svn_repository.h"
 
 #include <algorithm>
@@ -194,7 +194,7 @@ TEST_F(Invoke, SelectionOfSeveralItemsIsRefusedAndKeepsThePath) {
   PIDLIST_ABSOLUTE virtualFolder = ILCreateVirtualForTesting();
   EXPECT_EQ(init->Initialize(virtualFolder, nullptr, nullptr), E_INVALIDARG);
   ILFree(virtualFolder);
-  std::u16string file = posix::WidePath(folder_.Path() + "/daemon.script");
+  std::u16string file = testing::WidePath(folder_.Path() + "/daemon.script");
   PIDLIST_ABSOLUTE fileItem = ILCreateFromPathW(reinterpret_cast<LPCWSTR>(file.c_str()));
   EXPECT_EQ(init->Initialize(fileItem, nullptr, nullptr), E_INVALIDARG);  // a file has no background
   ILFree(fileItem);

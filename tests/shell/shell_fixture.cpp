@@ -1,14 +1,13 @@
 #include "shell_fixture.h"
 
-#include "platform/posix/data_object.h"
-#include "platform/posix/wide_path.h"
+#include "support/shell_items.h"
 #include "shell/class_factory.h"
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 
 namespace korvane::shell {
 
-std::string Narrow(const std::u16string& text) { return posix::NarrowPath(text.c_str()); }
+std::string Narrow(const std::u16string& text) { return testing::NarrowPath(text); }
 
 ShellTest::ShellTest() { daemon_.On(1, testing::Answer::Reply("0|||", std::chrono::milliseconds(5))); }
 
@@ -19,9 +18,8 @@ ShellTest::~ShellTest() {
 
 HRESULT ShellTest::InitializeWith(IShellExtInit* init, const std::vector<std::string>& paths) {
   std::vector<std::u16string> names;
-  for (const std::string& path : paths) names.push_back(posix::WidePath(path));
-  IDataObject* data = nullptr;
-  posix::CreateFileListDataObject(names, &data);
+  for (const std::string& path : paths) names.push_back(testing::WidePath(path));
+  IDataObject* data = testing::FileListDataObject(names);
   HRESULT result = init->Initialize(nullptr, data, nullptr);
   data->Release();
   return result;
@@ -35,7 +33,7 @@ IContextMenu* ShellTest::HandlerFor(const std::string& path, bool background) {
   factory->Release();
   HRESULT result;
   if (background) {
-    std::u16string wide = posix::WidePath(path);
+    std::u16string wide = testing::WidePath(path);
     PIDLIST_ABSOLUTE list = ILCreateFromPathW(reinterpret_cast<LPCWSTR>(wide.c_str()));
     result = init->Initialize(list, nullptr, nullptr);
     ILFree(list);

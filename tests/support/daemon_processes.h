@@ -3,11 +3,13 @@
 // through the environment. Every process it logged is killed at the end.
 #pragma once
 
+#include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace korvane::testing {
+
+using ProcessId = std::uint32_t;
 
 class DaemonProcesses {
  public:
@@ -22,7 +24,7 @@ class DaemonProcesses {
 
   std::vector<std::string> LogLines() const;
   // The processes that logged "start", in order.
-  std::vector<pid_t> Started() const;
+  std::vector<ProcessId> Started() const;
   // Waits until the log has at least count lines beginning with word.
   bool WaitForLines(const std::string& word, std::size_t count) const;
 
@@ -31,8 +33,12 @@ class DaemonProcesses {
   std::string logPath_;
 };
 
-// True when the calling process has no child left to reap: the library
-// must never leave a zombie in its host.
+// True when the library left nothing of a child process behind in its host.
+// On POSIX: no child left to reap, so no zombie. On Windows, where an exited
+// process lives on for as long as a handle to it is open, the equivalent:
+// this process holds no handle to a process it started (alive or exited) nor
+// to a thread of another process, as CreateProcessW hands out both. False too
+// when the process's handles cannot be listed.
 bool HasNoChildren();
 
 }  // namespace korvane::testing

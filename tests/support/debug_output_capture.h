@@ -1,6 +1,12 @@
-// Captures the library's debugger output in-process, as a debugger would.
+// Captures the library's debugger output in-process, as a debugger would: on
+// POSIX from the OutputDebugStringA stand-in; on Windows from the debug-output
+// buffer (DBWIN_BUFFER) that debug viewers read, keeping this process's
+// records only. That buffer is one per session, so on Windows one capture at
+// a time exists across processes; the constructor throws std::runtime_error
+// when it cannot have it.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,10 +24,12 @@ class DebugOutputCapture {
   std::vector<std::string> Records() const;
 
  private:
+  struct Reader;  // what reads the records in, where that takes more than Append
   static void Append(const char* record, void* self);
 
   mutable std::mutex mutex_;
   std::vector<std::string> records_;
+  std::unique_ptr<Reader> reader_;  // last, so that it ends first
 };
 
 }  // namespace korvane::testing

@@ -7,9 +7,10 @@
 
 namespace korvane::testing {
 
-// Creates a fresh folder (mode 0700) and points XDG_RUNTIME_DIR at it for
-// the helper's lifetime; afterwards restores the previous value and removes
-// the folder with everything in it.
+// Creates a fresh folder (mode 0700; on Windows below the user's temporary
+// folder, whose access rights it inherits) and points XDG_RUNTIME_DIR at it
+// for the helper's lifetime; afterwards restores the previous value and
+// removes the folder with everything in it. Path() is UTF-8.
 class ScopedRuntimeFolder {
  public:
   ScopedRuntimeFolder();  // throws std::system_error when it cannot

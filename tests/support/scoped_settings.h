@@ -1,6 +1,14 @@
 // Registry settings for one test: the user's and the machine's hive files in
 // a temporary folder, found through XDG_CONFIG_HOME and XDG_CONFIG_DIRS (two
 // folders, the first without a hive). The environment comes back afterwards.
+//
+// On Windows the library reads the real registry, so the hives are the keys
+// SOFTWARE\Korvane and SOFTWARE\TortoiseSVN of HKEY_CURRENT_USER and
+// HKEY_LOCAL_MACHINE: saved and emptied at the start, restored afterwards.
+// User() and Machine() write the export's sections below those keys into the
+// registry and skip every other line. The registry is shared by every test
+// process, so only one ScopedSettings exists at a time across processes; it
+// must be made and ended on one thread.
 #pragma once
 
 #include <filesystem>
@@ -17,9 +25,9 @@ class ScopedSettings {
   ScopedSettings(const ScopedSettings&) = delete;
   ScopedSettings& operator=(const ScopedSettings&) = delete;
 
-  // Replaces a hive file with these bytes of a registry export.
-  void User(const std::string& bytes) const { Write("home/korvane/user.reg", bytes); }
-  void Machine(const std::string& bytes) const { Write("machine/korvane/machine.reg", bytes); }
+  // Replaces a hive with these bytes of a registry export.
+  void User(const std::string& bytes) const;
+  void Machine(const std::string& bytes) const;
   // Any file below the temporary folder.
   void Write(const std::filesystem::path& relative, const std::string& bytes) const;
   const std::filesystem::path& Root() const { return root_; }

@@ -1,8 +1,13 @@
 #include "support/scripted_calls.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace korvane::testing {
+
+LPCSTR ScriptedCalls::Renamed(LPCSTR name) const {
+  return name != nullptr && std::string_view(name) == kWellKnownPipeName ? pipeName.c_str() : name;
+}
 
 void ScriptedCalls::ReportIntegrityLevel(DWORD level) {
   tokenInformation = [level](LPVOID info, DWORD length, PDWORD returned) {
@@ -21,14 +26,20 @@ void ScriptedCalls::ReportIntegrityLevel(DWORD level) {
 HANDLE ScriptedCalls::CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
                                   DWORD disposition, DWORD flags, HANDLE templateFile) {
   ++createFileCalls;
+  createFileFlags.push_back(flags);
   if (createFile) return createFile();
-  return SystemCalls::CreateFileA(name, access, share, attributes, disposition, flags, templateFile);
+  return SystemCalls::CreateFileA(Renamed(name), access, share, attributes, disposition, flags, templateFile);
+}
+
+bool ScriptedCalls::PipeServerIsCallingUser(HANDLE pipe) {
+  if (serverIsCallingUser) return serverIsCallingUser();
+  return SystemCalls::PipeServerIsCallingUser(pipe);
 }
 
 BOOL ScriptedCalls::WaitNamedPipeA(LPCSTR name, DWORD timeoutMs) {
   ++waitNamedPipeCalls;
   namedPipeWaits.push_back(timeoutMs);
-  return SystemCalls::WaitNamedPipeA(name, timeoutMs);
+  return SystemCalls::WaitNamedPipeA(Renamed(name), timeoutMs);
 }
 
 BOOL ScriptedCalls::SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCount, LPDWORD timeout) {
@@ -76,7 +87,7 @@ DWORD ScriptedCalls::GetTickCount() { return SystemCalls::GetTickCount() + tickO
 BOOL ScriptedCalls::CallNamedPipeA(LPCSTR name, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD read,
                                    DWORD timeoutMs) {
   callNamedPipeLimits.push_back(timeoutMs);
-  return SystemCalls::CallNamedPipeA(name, in, inSize, out, outSize, read, std::min(timeoutMs, callNamedPipeCap));
+  return SystemCalls::CallNamedPipeA(Renamed(name), in, inSize, out, outSize, read, std::min(timeoutMs, callNamedPipeCap));
 }
 
 DWORD ScriptedCalls::GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {

@@ -4,8 +4,10 @@
 #pragma once
 
 #include "daemon/system_calls.h"
+#include "support/test_pipe_name.h"
 
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace korvane::testing {
@@ -22,6 +24,11 @@ class ScriptedCalls : public daemon::SystemCalls {
   std::function<BOOL(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written)> writeFile;
   std::function<BOOL(LPVOID info, DWORD length, PDWORD returned)> tokenInformation;
   std::function<DWORD(LPWSTR fileName, DWORD size)> moduleFileName;
+  std::function<bool()> serverIsCallingUser;
+
+  // The pipe the link's well-known name stands for: this test's own (see
+  // TestPipeName), so that tests may run side by side.
+  std::string pipeName = TestPipeName();
 
   // Real waits are cut to this many milliseconds, so tests of a 10 s or
   // unlimited wait take a moment; the limit the link asked for is recorded.
@@ -30,6 +37,7 @@ class ScriptedCalls : public daemon::SystemCalls {
   DWORD tickOffset = 0;               // added to the real tick count: time travel
 
   int createFileCalls = 0;
+  std::vector<DWORD> createFileFlags;  // the flags of every open
   int waitNamedPipeCalls = 0;
   int peekCalls = 0;
   std::vector<DWORD> waitLimits;     // what the link asked WaitForSingleObject for
@@ -43,6 +51,7 @@ class ScriptedCalls : public daemon::SystemCalls {
 
   HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
                      DWORD flags, HANDLE templateFile) override;
+  bool PipeServerIsCallingUser(HANDLE pipe) override;
   BOOL WaitNamedPipeA(LPCSTR name, DWORD timeoutMs) override;
   BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCount, LPDWORD timeout) override;
   HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCWSTR name) override;
@@ -62,6 +71,9 @@ class ScriptedCalls : public daemon::SystemCalls {
                       LPCWSTR folder, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION information) override;
   BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
                            PDWORD returned) override;
+
+ private:
+  LPCSTR Renamed(LPCSTR name) const;
 };
 
 }  // namespace korvane::testing

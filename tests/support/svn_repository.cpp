@@ -2,7 +2,8 @@
 // kept in a log beside the repository for the error message.
 #include "support/svn_repository.h"
 
-#include <cstdlib>
+#include "support/shell_command.h"
+
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -24,7 +25,7 @@ std::string Quoted(const std::string& text) {
 fs::path MakeUniqueFolder() {
   std::random_device seed;
   std::mt19937_64 random(seed());
-  const fs::path base = fs::temp_directory_path();
+  const fs::path base = SharedTemporaryFolder();
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::ostringstream name;
     name << "korvane-svn-" << std::hex << random();
@@ -42,7 +43,7 @@ SvnRepository::SvnRepository(const std::string& location, const std::vector<std:
   try {
     const fs::path repository = folder / location;
     fs::create_directories(repository.parent_path());
-    const std::string repositoryPath = repository.generic_string();
+    const std::string repositoryPath = ShellPath(repository.generic_string());
     url_ = (repositoryPath.front() == '/' ? "file://" : "file:///") + repositoryPath;
 
     const fs::path seed = folder / "seed";
@@ -58,7 +59,7 @@ SvnRepository::SvnRepository(const std::string& location, const std::vector<std:
     workingCopy_ = (folder / "wc").generic_string();
 
     Run("svnadmin create " + Quoted(repositoryPath));
-    Svn({"import", "-m", "Initial tree", seed.generic_string(), url_});
+    Svn({"import", "-m", "Initial tree", ShellPath(seed.generic_string()), url_});
     Svn({"checkout", url_, workingCopy_});
     fs::remove_all(seed);
   } catch (...) {
@@ -75,14 +76,14 @@ SvnRepository::~SvnRepository() {
 
 void SvnRepository::Svn(const std::vector<std::string>& arguments) const {
   // A configuration folder of its own keeps the user's settings out.
-  std::string command = "svn --non-interactive --quiet --config-dir " + Quoted(folder_ + "/config");
-  for (const std::string& argument : arguments) command += " " + Quoted(argument);
+  std::string command = "svn --non-interactive --quiet --config-dir " + Quoted(ShellPath(folder_ + "/config"));
+  for (const std::string& argument : arguments) command += " " + Quoted(ShellPath(argument));
   Run(command);
 }
 
 void SvnRepository::Run(const std::string& command) const {
   const std::string log = folder_ + "/commands.log";
-  if (std::system((command + " >" + Quoted(log) + " 2>&1").c_str()) == 0) return;
+  if (RunShellCommand(command + " >" + Quoted(ShellPath(log)) + " 2>&1") == 0) return;
   std::ifstream output(log);
   std::ostringstream message;
   message << "failed: " << command << '\n' << output.rdbuf();

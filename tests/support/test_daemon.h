@@ -1,7 +1,11 @@
 // The scriptable test daemon: a real server on the daemon pipe's transport
 // that records every frame it receives and answers each one by script, and a
-// bare client socket for checking a server byte for byte.
+// bare client for checking a server byte for byte. The transport is an
+// AF_UNIX SOCK_SEQPACKET socket on POSIX and a message-mode named pipe on
+// Windows; one packet there is one message here.
 #pragma once
+
+#include "support/test_pipe_name.h"
 
 #include <chrono>
 #include <cstdint>
@@ -55,7 +59,9 @@ struct DaemonEvent {
 };
 
 struct DaemonOptions {
-  std::string pipeName = "DalvDaemonCommand";  // or a full \\.\pipe\NAME
+  std::string pipeName = TestPipeName();  // or a bare NAME for \\.\pipe\NAME
+  // How many clients may wait to be accepted: the listen queue on POSIX; on
+  // Windows the pipe instances kept listening (at least one).
   int backlog = 16;
   // Answers by code from the first frame on, over the default table.
   std::map<std::uint32_t, Answer> answers;
@@ -69,10 +75,10 @@ class TestDaemon {
   static constexpr std::uint32_t kStopCode = 254;
 
   // Listens at once; throws std::system_error when it cannot.
-  explicit TestDaemon(std::string pipeName = "DalvDaemonCommand", int backlog = 16);
+  explicit TestDaemon(std::string pipeName = TestPipeName(), int backlog = 16);
   explicit TestDaemon(DaemonOptions options);
   // Closes the listener and every connection, interrupting delays and
-  // Never(), joins every thread and removes the socket file.
+  // Never(), joins every thread and removes the socket file (POSIX).
   ~TestDaemon();
   TestDaemon(const TestDaemon&) = delete;
   TestDaemon& operator=(const TestDaemon&) = delete;
@@ -92,11 +98,15 @@ class TestDaemon {
   bool WaitUntil(const std::function<bool(const TestDaemon&)>& condition,
                  std::chrono::milliseconds limit = std::chrono::seconds(5)) const;
 
-  // While paused, connections wait in the listen queue, so a test can fill
-  // it. No connection is accepted after PauseAccepting() returns.
+  // While paused, connections wait in the listen queue (on Windows: they
+  // open the listening instances, which then stay unserved), so a test can
+  // fill it; a client beyond it gets ERROR_PIPE_BUSY. No connection is
+  // accepted after PauseAccepting() returns.
   void PauseAccepting();
   void ResumeAccepting();
 
+  // Where clients connect: the socket file on POSIX, the full pipe name
+  // \\.\pipe\NAME on Windows.
   const std::string& SocketPath() const;
 
  private:
@@ -110,11 +120,13 @@ std::string MakeFrame(std::uint32_t code, std::string_view payload = {});
 // The code of a frame, when it has a whole header.
 std::optional<std::uint32_t> FrameCode(std::string_view frame);
 
-// A bare SOCK_SEQPACKET client with SO_PASSCRED set, so an empty packet and
-// end-of-file can be told apart.
+// A bare client that tells an empty packet from end-of-file: on POSIX a
+// SOCK_SEQPACKET socket with SO_PASSCRED set; on Windows a pipe handle in
+// message read mode, where the end is ERROR_BROKEN_PIPE.
 class RawClient {
  public:
-  // Connects to the socket; throws std::system_error when it cannot.
+  // Connects to SocketPath(); throws std::system_error when it cannot. A
+  // busy server is waited for, up to five seconds on Windows.
   explicit RawClient(const std::string& socketPath);
   ~RawClient();
   RawClient(const RawClient&) = delete;
@@ -128,7 +140,7 @@ class RawClient {
   void Close();
 
  private:
-  int fd_ = -1;
+  std::intptr_t handle_ = -1;  // the socket, or the pipe's HANDLE (INVALID_HANDLE_VALUE is -1 too)
 };
 
 }  // namespace korvane::testing

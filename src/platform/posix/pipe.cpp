@@ -3,6 +3,8 @@
 // close is end-of-file. A reply is received whole into the handle and served
 // from there, so ERROR_MORE_DATA, PeekNamedPipe and ReadFile behave as on a
 // message-mode pipe.
+#include "platform/pipe_server.h"
+
 #include "errno_to_win32.h"
 #include "kernel_object.h"
 #include "pipe_path.h"
@@ -133,6 +135,8 @@ class PipeClient final : public KernelObject, public OverlappedOperation {
   }
   PipeClient(const PipeClient&) = delete;
   PipeClient& operator=(const PipeClient&) = delete;
+
+  int Descriptor() const { return fd_; }
 
   BOOL SetReadMode(DWORD mode) {
     if (mode != PIPE_READMODE_MESSAGE && mode != PIPE_READMODE_BYTE) return Fail(ERROR_INVALID_PARAMETER);
@@ -471,3 +475,14 @@ BOOL CallNamedPipeA(LPCSTR pipeName, LPVOID inBuffer, DWORD inSize, LPVOID outBu
   SetLastError(error);
   return done;
 }
+
+namespace korvane::platform {
+
+// The connect has already refused a server of another user; asking again
+// keeps the answer true to the socket's peer as it is now.
+bool PipeServerIsCallingUser(HANDLE pipe) {
+  PipeClient* client = PipeFromHandle(pipe);
+  return client != nullptr && PeerIsTrusted(client->Descriptor());
+}
+
+}  // namespace korvane::platform

@@ -38,6 +38,9 @@ using HINSTANCE = void*;
 using HLOCAL = void*;
 using PSID = void*;
 
+// Calling conventions: one only on 64-bit POSIX.
+#define WINAPI
+
 #define TRUE 1
 #define FALSE 0
 
@@ -79,6 +82,8 @@ using PSID = void*;
 #define GENERIC_WRITE 0x40000000u
 #define OPEN_EXISTING 3u
 #define FILE_FLAG_OVERLAPPED 0x40000000u
+#define SECURITY_IDENTIFICATION 0x00010000u
+#define SECURITY_SQOS_PRESENT 0x00100000u
 #define PIPE_READMODE_BYTE 0u
 #define PIPE_READMODE_MESSAGE 2u
 

@@ -23,7 +23,7 @@ DaemonProcesses::DaemonProcesses(const std::string& folder)
 // log path in its environment; any of them still running is ended, also one
 // that had not yet logged its start when the test finished.
 DaemonProcesses::~DaemonProcesses() {
-  for (pid_t pid : Started()) ::kill(pid, SIGKILL);
+  for (ProcessId pid : Started()) ::kill(static_cast<pid_t>(pid), SIGKILL);
   const std::string marker = "KORVANE_TEST_DAEMON_LOG=" + logPath_;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
@@ -50,12 +50,12 @@ std::vector<std::string> DaemonProcesses::LogLines() const {
   return lines;
 }
 
-std::vector<pid_t> DaemonProcesses::Started() const {
-  std::vector<pid_t> pids;
+std::vector<ProcessId> DaemonProcesses::Started() const {
+  std::vector<ProcessId> pids;
   for (const std::string& line : LogLines()) {
     std::istringstream words(line);
     std::string word;
-    pid_t pid = 0;
+    ProcessId pid = 0;
     if (words >> word >> pid && word == "start") pids.push_back(pid);
   }
   return pids;

@@ -4,6 +4,9 @@
 
 namespace korvane::testing {
 
+// The stand-in hands every record to Append itself.
+struct DebugOutputCapture::Reader {};
+
 DebugOutputCapture::DebugOutputCapture() { posix::SetDebugOutputSink(&DebugOutputCapture::Append, this); }
 
 DebugOutputCapture::~DebugOutputCapture() { posix::SetDebugOutputSink(nullptr, nullptr); }

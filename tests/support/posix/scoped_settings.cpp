@@ -34,6 +34,10 @@ ScopedSettings::~ScopedSettings() {
   std::filesystem::remove_all(root_, ignored);
 }
 
+void ScopedSettings::User(const std::string& bytes) const { Write("home/korvane/user.reg", bytes); }
+
+void ScopedSettings::Machine(const std::string& bytes) const { Write("machine/korvane/machine.reg", bytes); }
+
 void ScopedSettings::Write(const std::filesystem::path& relative, const std::string& bytes) const {
   std::filesystem::create_directories((root_ / relative).parent_path());
   std::ofstream(root_ / relative, std::ios::binary | std::ios::trunc) << bytes;

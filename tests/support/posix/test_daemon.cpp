@@ -427,11 +427,12 @@ const std::string& TestDaemon::SocketPath() const { return state_->socketPath; }
 
 RawClient::RawClient(const std::string& socketPath) {
   const sockaddr_un address = SocketAddress(socketPath);
-  fd_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) ThrowErrno("socket");
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (fd < 0) ThrowErrno("socket");
+  handle_ = fd;
   const int on = 1;
-  if (setsockopt(fd_, SOL_SOCKET, SO_PASSCRED, &on, sizeof(on)) != 0 ||
-      connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+  if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof(on)) != 0 ||
+      connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
     const int error = errno;
     Close();
     throw std::system_error(error, std::generic_category(), "connect " + socketPath);
@@ -441,11 +442,13 @@ RawClient::RawClient(const std::string& socketPath) {
 RawClient::~RawClient() { Close(); }
 
 bool RawClient::Send(std::string_view bytes) {
-  return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  return send(static_cast<int>(handle_), bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+         static_cast<ssize_t>(bytes.size());
 }
 
 std::optional<std::string> RawClient::Receive(std::chrono::milliseconds limit) {
-  pollfd fds[] = {{fd_, POLLIN, 0}};
+  const int fd = static_cast<int>(handle_);
+  pollfd fds[] = {{fd, POLLIN, 0}};
   int ready;
   do {
     ready = poll(fds, 1, static_cast<int>(limit.count()));
@@ -453,7 +456,7 @@ std::optional<std::string> RawClient::Receive(std::chrono::milliseconds limit) {
   if (ready == 0) throw std::runtime_error("no packet and no end-of-file within the limit");
   std::string packet;
   for (;;) {
-    switch (ReceivePacket(fd_, packet)) {
+    switch (ReceivePacket(fd, packet)) {
       case Arrival::kPacket:
         return packet;
       case Arrival::kEndOfFile:
@@ -465,8 +468,8 @@ std::optional<std::string> RawClient::Receive(std::chrono::milliseconds limit) {
 }
 
 void RawClient::Close() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
+  if (handle_ >= 0) close(static_cast<int>(handle_));
+  handle_ = -1;
 }
 
 }  // namespace korvane::testing

@@ -83,7 +83,7 @@ std::vector<BYTE> ReadFile(const std::filesystem::path& path) {
 }
 
 TEST(IconGroup, IsTheIconFileThatTheScriptDraws) {
-  const auto root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+  const auto root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
   const std::vector<BYTE> committed = ReadFile(root / "src/shell/resources/korvane.ico");
   ASSERT_FALSE(committed.empty());
   const auto embedded = korvane::posix::IconGroupBytes(kIconGroup);

@@ -1,0 +1,87 @@
+// Wine starts an ELF program given to CreateProcessW but hands back no
+// process handle, so the command writes its exit status to a file when it
+// ends, and the test waits for that file to appear.
+#include "support/shell_command.h"
+
+#include "platform/windows_api.h"
+
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+namespace korvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+fs::path UniqueStatusFile() {
+  std::random_device seed;
+  std::ostringstream name;
+  name << "korvane-status-" << std::hex << seed() << seed();
+  return SharedTemporaryFolder() / name.str();
+}
+
+bool StartShell(const std::string& script) {
+  std::wstring commandLine = L"Z:\\bin\\sh -c \"";
+  for (char c : script) {
+    if (c == '"' || c == '\\') commandLine += L'\\';
+    commandLine += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  }
+  commandLine += L'"';
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+    return false;
+  }
+  if (process.hThread != nullptr) ::CloseHandle(process.hThread);
+  if (process.hProcess != nullptr) ::CloseHandle(process.hProcess);
+  return true;
+}
+
+}  // namespace
+
+int RunShellCommand(const std::string& command) {
+  const fs::path status = UniqueStatusFile();
+  const std::string written = ShellPath(status.generic_string());
+  // The status file appears whole: written aside, then renamed.
+  if (!StartShell("(" + command + "); echo $? >" + Quoted(written + ".tmp") + " && mv " + Quoted(written + ".tmp") +
+                  " " + Quoted(written))) {
+    return -1;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream file(status);
+    int code = -1;
+    if (file >> code) {
+      file.close();
+      std::error_code ignored;
+      fs::remove(status, ignored);
+      return code;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return -1;
+}
+
+std::string ShellPath(const std::string& path) {
+  const bool onDriveZ = path.size() >= 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':';
+  std::string unixPath = onDriveZ ? path.substr(2) : path;
+  for (char& c : unixPath) {
+    if (c == '\\') c = '/';
+  }
+  return unixPath;
+}
+
+std::filesystem::path SharedTemporaryFolder() { return "Z:/tmp"; }
+
+}  // namespace korvane::testing
