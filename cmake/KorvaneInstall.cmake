@@ -51,41 +51,43 @@ string(CONFIGURE [[
 ]] korvane_pc_install_code @ONLY)
 install(CODE "${korvane_pc_install_code}")
 
-# The tool. It carries the library's code within itself (see tools/korvane),
-# so that code looks for the daemon beside the tool's own file, symbolic links
-# followed. Its file therefore lives in the library's folder, beside the
-# daemon, and BINDIR/korvane is a relative symbolic link to it: the installed
-# tree can be moved whole, and a DESTDIR staging keeps the link right.
-install(TARGETS korvane_cli RUNTIME DESTINATION ${KORVANE_INSTALL_LIBRARY_FOLDER})
-if(NOT WIN32)
-  foreach(folder BINDIR LIBRARY_FOLDER)
-    if(folder STREQUAL "BINDIR")
-      set(korvane_tool_folder "${CMAKE_INSTALL_BINDIR}")
-    else()
-      set(korvane_tool_folder "${KORVANE_INSTALL_LIBRARY_FOLDER}")
-    endif()
-    if(IS_ABSOLUTE "${korvane_tool_folder}")
-      set(korvane_tool_${folder} "${korvane_tool_folder}")
-    else()
-      set(korvane_tool_${folder} "\${CMAKE_INSTALL_PREFIX}/${korvane_tool_folder}")
-    endif()
-  endforeach()
-  string(CONFIGURE [[
-    set(korvane_link_folder "@korvane_tool_BINDIR@")
-    set(korvane_tool_file "@korvane_tool_LIBRARY_FOLDER@/$<TARGET_FILE_NAME:korvane_cli>")
-    file(RELATIVE_PATH korvane_link_target "${korvane_link_folder}" "${korvane_tool_file}")
-    set(korvane_link "$ENV{DESTDIR}${korvane_link_folder}/$<TARGET_FILE_NAME:korvane_cli>")
-    message(STATUS "Installing: ${korvane_link} -> ${korvane_link_target}")
-    file(MAKE_DIRECTORY "$ENV{DESTDIR}${korvane_link_folder}")
-    file(REMOVE "${korvane_link}")
-    file(CREATE_LINK "${korvane_link_target}" "${korvane_link}" SYMBOLIC)
-    list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${korvane_link}")
-  ]] korvane_tool_link_code @ONLY)
-  install(CODE "${korvane_tool_link_code}")
+if(TARGET korvane_cli)
+  # The tool. It carries the library's code within itself (see tools/korvane),
+  # so that code looks for the daemon beside the tool's own file, symbolic links
+  # followed. Its file therefore lives in the library's folder, beside the
+  # daemon, and BINDIR/korvane is a relative symbolic link to it: the installed
+  # tree can be moved whole, and a DESTDIR staging keeps the link right.
+  install(TARGETS korvane_cli RUNTIME DESTINATION ${KORVANE_INSTALL_LIBRARY_FOLDER})
+  if(NOT WIN32)
+    foreach(folder BINDIR LIBRARY_FOLDER)
+      if(folder STREQUAL "BINDIR")
+        set(korvane_tool_folder "${CMAKE_INSTALL_BINDIR}")
+      else()
+        set(korvane_tool_folder "${KORVANE_INSTALL_LIBRARY_FOLDER}")
+      endif()
+      if(IS_ABSOLUTE "${korvane_tool_folder}")
+        set(korvane_tool_${folder} "${korvane_tool_folder}")
+      else()
+        set(korvane_tool_${folder} "\${CMAKE_INSTALL_PREFIX}/${korvane_tool_folder}")
+      endif()
+    endforeach()
+    string(CONFIGURE [[
+      set(korvane_link_folder "@korvane_tool_BINDIR@")
+      set(korvane_tool_file "@korvane_tool_LIBRARY_FOLDER@/$<TARGET_FILE_NAME:korvane_cli>")
+      file(RELATIVE_PATH korvane_link_target "${korvane_link_folder}" "${korvane_tool_file}")
+      set(korvane_link "$ENV{DESTDIR}${korvane_link_folder}/$<TARGET_FILE_NAME:korvane_cli>")
+      message(STATUS "Installing: ${korvane_link} -> ${korvane_link_target}")
+      file(MAKE_DIRECTORY "$ENV{DESTDIR}${korvane_link_folder}")
+      file(REMOVE "${korvane_link}")
+      file(CREATE_LINK "${korvane_link_target}" "${korvane_link}" SYMBOLIC)
+      list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${korvane_link}")
+    ]] korvane_tool_link_code @ONLY)
+    install(CODE "${korvane_tool_link_code}")
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/korvane/completion/korvane.bash
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME korvane)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/korvane/man/korvane.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/tools/korvane/completion/korvane.bash
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME korvane)
-install(FILES ${PROJECT_SOURCE_DIR}/tools/korvane/man/korvane.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The daemon program, when the tree builds one. The test daemon, which
 # shares its file name, is never installed.

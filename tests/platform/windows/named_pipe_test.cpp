@@ -234,7 +234,9 @@ TEST(NamedPipeDaemon, ShutdownEndsEveryWaitAndLeavesTheNameFree) {
   for (auto& client : waiting) {
     std::optional<std::string> got = client->Receive(1s);
     // The large reply may have begun to arrive before the end.
-    if (got) EXPECT_EQ(client->Receive(1s), std::nullopt);
+    if (got) {
+      EXPECT_EQ(client->Receive(1s), std::nullopt);
+    }
   }
   EXPECT_EQ(queued.Receive(1s), std::nullopt);
   waiting.clear();
