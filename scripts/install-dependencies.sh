@@ -8,6 +8,11 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3
+  # The Windows build: the mingw-w64 cross compiler, GoogleTest's sources,
+  # the tools that build Subversion and APR from source, and Wine.
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  googletest tcl dpkg-dev autoconf automake libtool file
+  wine wine64
 )
 
 missing=()

@@ -2,7 +2,8 @@
 # Sets up what is missing, builds and runs the whole test suite: the debug
 # build first, then the same suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then the concurrency tests under
-# ThreadSanitizer, and last the fuzzers for a bounded time.
+# ThreadSanitizer, then the fuzzers for a bounded time; last the Windows DLL,
+# cross-built with mingw-w64, with its tests run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,3 +27,17 @@ echo "== fuzz: configure, build and run each fuzzer for ${KORVANE_FUZZ_SECONDS:=
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 fuzz/run.sh build/fuzz "$KORVANE_FUZZ_SECONDS"
+
+echo "== windows-release: Subversion and APR for Windows (cached by version)"
+KORVANE_WINDOWS_DEPS=$(scripts/build-windows-deps.sh | tail -n 1)
+export KORVANE_WINDOWS_DEPS
+echo "$KORVANE_WINDOWS_DEPS"
+
+# A fresh Wine prefix for the run, booted once before the tests start, and
+# one persistent wineserver that every test program shares.
+export WINEPREFIX=$PWD/build/wine-prefix
+rm -rf "$WINEPREFIX"
+scripts/wine-run.sh cmd.exe /c exit >/dev/null
+/usr/lib/wine/wineserver -p
+trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+run_preset windows-release

@@ -1,6 +1,11 @@
 // KorvaneBkgProc for tests: the scriptable test daemon as a process of its
 // own, so that tests exercise the library's real start and stop of its daemon.
 //
+// It serves the pipe that KORVANE_TEST_PIPE names, by default the well-known
+// \\.\pipe\DalvDaemonCommand. (On POSIX each test's runtime folder already
+// makes that name the test's own; on Windows each test process has a pipe
+// name of its own.)
+//
 // KORVANE_TEST_DAEMON_SCRIPT names the script, one answer a line (# starts a
 // comment; codes are decimal, or hexadecimal after 0x; HEX is the reply's
 // bytes, "-" or nothing for an empty reply):
@@ -13,29 +18,29 @@
 // an empty reply and stops the daemon; every other code is ignored.
 //
 // KORVANE_TEST_DAEMON_LOG names a file that gets one line per event, each
-// appended with a single write() so that concurrent daemons do not mix lines:
+// appended with a single write so that concurrent daemons do not mix lines:
 //   start PID                 listening
 //   frame PID CONNID HEX      a packet on connection CONNID (1, 2, ...; "-"
 //                             for an empty packet)
 //   close PID CONNID          the client, or the script, ended the connection
-//   stop PID                  every connection closed, the socket removed
+//   stop PID                  every connection closed, the pipe gone
 //   duplicate PID | error PID TEXT
 // A second daemon on a pipe that is already served leaves at once with
 // status 0 after logging "duplicate": it tries to connect first (so the
 // serving daemon logs a connection that closes without frames), then takes
-// the lock file .NAME.lock beside the socket, which also settles two daemons
-// started at once. SIGTERM, SIGINT and SIGHUP stop the daemon as the stop
-// request does.
-#include "platform/posix/pipe_path.h"
+// a start lock named after the pipe (the lock file .NAME.lock beside the
+// socket on POSIX, a named mutex on Windows), which also settles two daemons
+// started at once. SIGTERM, SIGINT and SIGHUP (on Windows the console's
+// Ctrl+C, Ctrl+Break and close) stop the daemon as the stop request does.
+#include "daemon_platform.h"
 #include "support/test_daemon.h"
+#include "support/test_pipe_name.h"
 
-#include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -45,45 +50,31 @@
 #include <string_view>
 #include <variant>
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 namespace {
 
+using korvane::test_daemon::LogFile;
+using korvane::test_daemon::StopSignal;
 using korvane::testing::Answer;
 using korvane::testing::DaemonEvent;
 using korvane::testing::DaemonOptions;
 using korvane::testing::TestDaemon;
 
-constexpr const char* kPipeName = R"(\\.\pipe\DalvDaemonCommand)";
-
 class Log {
  public:
-  explicit Log(const char* path)
-      : fd_(path != nullptr && *path != '\0' ? open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600)
-                                             : -1) {}
-  ~Log() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Log(const Log&) = delete;
-  Log& operator=(const Log&) = delete;
+  explicit Log(const std::optional<std::filesystem::path>& path)
+      : file_(path), pid_(std::to_string(korvane::test_daemon::CurrentProcessId())) {}
 
   // One line: the event, this process's id, then the details.
   void Write(std::string_view event, const std::string& details = {}) const {
-    if (fd_ < 0) return;
-    std::string line = std::string(event) + " " + std::to_string(getpid());
+    std::string line = std::string(event) + " " + pid_;
     if (!details.empty()) line += " " + details;
     line += '\n';
-    [[maybe_unused]] ssize_t written = write(fd_, line.data(), line.size());
+    file_.Append(line);
   }
 
  private:
-  int fd_;
+  LogFile file_;
+  std::string pid_;
 };
 
 std::string Hex(std::string_view bytes) {
@@ -175,13 +166,13 @@ bool ParseLine(const std::string& line, Script& script) {
 }
 
 // The script, or the text of what is wrong with it.
-std::variant<Script, std::string> LoadScript(const char* path) {
+std::variant<Script, std::string> LoadScript(const std::optional<std::filesystem::path>& path) {
   Script script;
   script.answers[TestDaemon::kStopCode] = Answer::Reply("");
   script.stopAfter.insert(TestDaemon::kStopCode);
-  if (path == nullptr || *path == '\0') return script;
-  std::ifstream file(path);
-  if (!file) return std::string("cannot read script ") + path;
+  if (!path) return script;
+  std::ifstream file(*path);
+  if (!file) return "cannot read script " + path->string();
   std::string line;
   for (int number = 1; std::getline(file, line); ++number) {
     if (!ParseLine(line, script)) return "script line " + std::to_string(number) + ": " + line;
@@ -189,66 +180,34 @@ std::variant<Script, std::string> LoadScript(const char* path) {
   return script;
 }
 
-// Whether a live server answers at the socket; a full listen queue counts.
-bool Served(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof(address.sun_path)) return false;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (probe < 0) return false;
-  const bool served = connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ||
-                      errno == EAGAIN;
-  close(probe);
-  return served;
-}
-
-// Held for the daemon's life, so that of two daemons started at once only
-// one binds the socket (binding removes a stale socket first, which would
-// otherwise let the later one take the path from the earlier). False when
-// another daemon holds it. The file stays: removing it would let a third
-// daemon lock a new file while the first still runs.
-bool TakeStartLock(const std::string& socketPath) {
-  const std::size_t slash = socketPath.rfind('/') + 1;
-  const std::string lockPath = socketPath.substr(0, slash) + "." + socketPath.substr(slash) + ".lock";
-  const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return true;  // no lock to be had; binding tells whether the folder is usable
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;  // fd stays open until exit
-  close(fd);
-  return false;
+// The pipe to serve: the test's own when it names one.
+std::string PipeName() {
+  const char* name = std::getenv("KORVANE_TEST_PIPE");
+  return name != nullptr && *name != '\0' ? name : korvane::testing::kWellKnownPipeName;
 }
 
 }  // namespace
 
 int main() {
-  const Log log(std::getenv("KORVANE_TEST_DAEMON_LOG"));
+  const Log log(korvane::test_daemon::PathFromEnvironment("KORVANE_TEST_DAEMON_LOG"));
+  const StopSignal stop;
 
-  // Every thread inherits the blocked set, so these signals reach only the
-  // sigwait below, and a connection thread can stop the daemon with SIGUSR1.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) sigaddset(&stopSignals, signal);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
-  auto loaded = LoadScript(std::getenv("KORVANE_TEST_DAEMON_SCRIPT"));
+  auto loaded = LoadScript(korvane::test_daemon::PathFromEnvironment("KORVANE_TEST_DAEMON_SCRIPT"));
   if (const std::string* problem = std::get_if<std::string>(&loaded)) {
     log.Write("error", *problem);
     return 2;
   }
   Script& script = std::get<Script>(loaded);
 
-  const std::string socketPath = *korvane::posix::PipeSocketPath(kPipeName);
-  const std::string folder = korvane::posix::PipeFolder();
-  mkdir(folder.c_str(), 0700);
-  if (Served(socketPath) || !TakeStartLock(socketPath)) {
+  const std::string pipeName = PipeName();
+  if (!korvane::test_daemon::ClaimPipe(pipeName)) {
     log.Write("duplicate");
     return 0;
   }
 
   try {
-    const pid_t pid = getpid();
-    DaemonOptions options{.pipeName = kPipeName, .answers = std::move(script.answers)};
-    options.observer = [&log, stopAfter = script.stopAfter, pid](const DaemonEvent& event) {
+    DaemonOptions options{.pipeName = pipeName, .answers = std::move(script.answers)};
+    options.observer = [&log, &stop, stopAfter = script.stopAfter](const DaemonEvent& event) {
       switch (event.kind) {
         case DaemonEvent::Kind::kFrame:
           log.Write("frame", std::to_string(event.connection) + " " + Hex(event.frame));
@@ -258,15 +217,14 @@ int main() {
           break;
         case DaemonEvent::Kind::kHandled:
           if (const auto code = korvane::testing::FrameCode(event.frame); code && stopAfter.contains(*code)) {
-            kill(pid, SIGUSR1);
+            stop.Raise();
           }
           break;
       }
     };
     const TestDaemon daemon(std::move(options));
     log.Write("start");
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    stop.Wait();
   } catch (const std::exception& error) {
     log.Write("error", error.what());
     return 1;

@@ -9,11 +9,13 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace korvane::testing {
 namespace {
@@ -60,8 +62,8 @@ std::string FullPipeName(const std::string& pipeName) {
 // How an overlapped operation on a pipe ended.
 enum class Outcome { kDone, kMoreData, kEnded, kStopped, kTimedOut };
 
-// Waits for the overlapped operation that a ReadFile, WriteFile or
-// ConnectNamedPipe call (which returned `started`) began on `pipe`. When
+// Waits for the overlapped operation that a ReadFile or WriteFile call
+// (which returned `started`) began on `pipe`. When
 // `stop` is signalled or `limit` passes first, the operation is cancelled and
 // its cancellation waited for, so that its buffer and OVERLAPPED may go; one
 // that finished in the meantime counts as finished. Every failure but a

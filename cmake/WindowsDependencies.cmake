@@ -1,0 +1,59 @@
+# Subversion and APR for the Windows build: static libraries cross-built with
+# mingw-w64 from Debian's source packages by scripts/build-windows-deps.sh,
+# which prints the prefix to give here:
+#
+#   cmake -DKORVANE_WINDOWS_DEPS="$(scripts/build-windows-deps.sh)" ...
+#
+# Defines korvane_svn, the same interface target cmake/Dependencies.cmake
+# defines on Linux.
+include_guard(GLOBAL)
+
+set(KORVANE_WINDOWS_DEPS "" CACHE PATH
+    "Prefix of the cross-built Subversion and APR libraries (printed by scripts/build-windows-deps.sh)")
+
+if(NOT KORVANE_WINDOWS_DEPS)
+  message(FATAL_ERROR
+    "KORVANE_WINDOWS_DEPS is not set. Run scripts/build-windows-deps.sh and "
+    "configure with -DKORVANE_WINDOWS_DEPS=<the prefix it prints>.")
+endif()
+
+# Static libraries in link order: each one before the libraries it uses.
+set(_korvane_windows_libs
+  svn_wc-1 svn_diff-1 svn_delta-1 svn_subr-1
+  aprutil-1 apr-1
+  expat sqlite3 z)
+set(_korvane_windows_lib_paths)
+foreach(_lib IN LISTS _korvane_windows_libs)
+  set(_path "${KORVANE_WINDOWS_DEPS}/lib/lib${_lib}.a")
+  if(NOT EXISTS "${_path}")
+    message(FATAL_ERROR
+      "${_path} is missing: KORVANE_WINDOWS_DEPS (${KORVANE_WINDOWS_DEPS}) is not "
+      "a prefix made by scripts/build-windows-deps.sh. Run the script and pass the "
+      "prefix it prints.")
+  endif()
+  list(APPEND _korvane_windows_lib_paths "${_path}")
+endforeach()
+
+add_library(korvane_svn INTERFACE)
+target_include_directories(korvane_svn SYSTEM INTERFACE
+  "${KORVANE_WINDOWS_DEPS}/include/subversion-1"
+  "${KORVANE_WINDOWS_DEPS}/include/apr-1")
+# APR's and Subversion's headers test WIN32, which gcc does not define in
+# strict C++20 mode (only _WIN32); the libraries were built with it, and the
+# structures and error mappings in the headers must match them. The
+# *_DECLARE_STATIC macros drop the dllimport from the declarations.
+target_compile_definitions(korvane_svn INTERFACE
+  WIN32 APR_DECLARE_STATIC APU_DECLARE_STATIC)
+# The Windows libraries after the static ones. kernel32, user32 and msvcrt
+# come by default; advapi32 and shell32 too, but APR needs them (registry,
+# security, shell folders), so they are named. Beyond those: ws2_32 and
+# mswsock (APR sockets), rpcrt4 (UuidCreate), ole32 and uuid (Subversion's
+# character-set conversion through MLang), version (Subversion's system info).
+target_link_libraries(korvane_svn INTERFACE
+  ${_korvane_windows_lib_paths}
+  ws2_32 mswsock rpcrt4 ole32 uuid version advapi32 shell32)
+
+unset(_korvane_windows_libs)
+unset(_korvane_windows_lib_paths)
+unset(_lib)
+unset(_path)

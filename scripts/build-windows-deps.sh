@@ -1,0 +1,400 @@
+#!/usr/bin/env bash
+# Cross-builds, with mingw-w64 for Windows x64, the static libraries the
+# Windows build of Korvane links: APR, APR-util, the four Subversion libraries
+# it uses (libsvn_subr, libsvn_delta, libsvn_diff, libsvn_wc) and what they
+# need (expat, SQLite, zlib). The sources are Debian bookworm's source
+# packages, of the same versions the Linux build links, Debian's patches
+# applied.
+#
+# The result is cached in a folder named after the package versions:
+#
+#   ${KORVANE_CACHE_DIR:-$HOME/.cache/korvane}/windows-deps-<key>/
+#     prefix/include/   apr-1/, subversion-1/, expat, SQLite and zlib headers
+#     prefix/lib/       lib*.a
+#     build.log         everything the build printed
+#     sources.list      where the sources came from
+#     complete          written last: the folder is ready
+#
+# A run that finds the folder complete does nothing else. The last line on
+# standard output is always the prefix, for the caller to capture:
+#
+#   cmake -DKORVANE_WINDOWS_DEPS="$(scripts/build-windows-deps.sh)" ...
+#
+# Progress goes to standard error; on failure the tail of build.log follows.
+
+# The perl expressions below are single-quoted on purpose.
+# shellcheck disable=SC2016
+set -euo pipefail
+
+# Bump when a change to this script changes the libraries it makes, so that
+# builds pick up a fresh cache folder.
+readonly SCRIPT_REVISION=1
+
+# The Debian source packages, pinned to the versions bookworm offers, so that
+# the cache key only changes when we decide to move. When Debian drops one of
+# these versions from its archive the run stops and says which pin to update.
+readonly PACKAGES=(
+  zlib=1:1.2.13.dfsg-1
+  expat=2.5.0-1+deb12u2
+  sqlite3=3.40.1-2+deb12u2
+  apr=1.7.2-3+deb12u1
+  apr-util=1.6.3-1+deb12u1
+  subversion=1.14.2-4+deb12u1
+)
+
+readonly DEBIAN_MIRROR=${KORVANE_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+readonly DEBIAN_SECURITY_MIRROR=${KORVANE_DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
+
+readonly HOST=x86_64-w64-mingw32
+# The posix-threads variants of the mingw-w64 compilers, as for Korvane itself.
+readonly CROSS_CC=$HOST-gcc-posix
+readonly CROSS_CXX=$HOST-g++-posix
+readonly CFLAGS_RELEASE=-O2
+
+# --- Cache folder ------------------------------------------------------------
+
+# The key joins the script revision and every name-version pair. Epochs are
+# left out: they never change without the version changing too, and a ':'
+# has no place in a path.
+cache_key="r$SCRIPT_REVISION"
+for pin in "${PACKAGES[@]}"; do
+  version=${pin#*=}
+  cache_key+="_${pin%%=*}-${version#*:}"
+done
+readonly cache_root=${KORVANE_CACHE_DIR:-$HOME/.cache/korvane}
+readonly cache=$cache_root/windows-deps-$cache_key
+readonly prefix=$cache/prefix
+readonly stamp=$cache/complete
+readonly log=$cache/build.log
+
+if [[ -f $stamp ]]; then
+  printf '%s\n' "$prefix"
+  exit 0
+fi
+
+# --- Build tools -------------------------------------------------------------
+
+# Installs the Debian packages the build needs, when missing (as
+# install-dependencies.sh does). Native gcc and tcl build SQLite's generators.
+install_build_tools() {
+  local packages=(
+    build-essential tcl dpkg-dev autoconf automake libtool
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    perl patch xz-utils bzip2
+  )
+  local missing=() package
+  for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+  done
+  if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    local sudo_cmd=()
+    [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+install_build_tools >&2
+
+# --- Lock, log, work folder --------------------------------------------------
+
+# One build per key at a time; a run that waited finds the stamp and stops.
+mkdir -p "$cache_root"
+exec 9>"$cache.lock"
+flock 9
+if [[ -f $stamp ]]; then
+  printf '%s\n' "$prefix"
+  exit 0
+fi
+
+rm -rf "$cache"
+mkdir -p "$prefix/include" "$prefix/lib"
+work=$(mktemp -d "${TMPDIR:-/tmp}/korvane-windows-deps.XXXXXX")
+readonly work
+jobs=$(nproc)
+readonly jobs
+started=$SECONDS
+sqlite_pid=
+
+# From here on all output goes to the log; fd 3 and 4 keep the caller's
+# standard output and error.
+exec 3>&1 4>&2 >>"$log" 2>&1
+
+# Reports progress, with the seconds spent so far, to the log and the caller.
+step() {
+  printf '==> [%4d s] %s\n' $((SECONDS - started)) "$*"
+  printf 'build-windows-deps: [%4d s] %s\n' $((SECONDS - started)) "$*" >&4
+}
+
+die() {
+  printf 'build-windows-deps: %s\n' "$*"
+  printf 'build-windows-deps: %s\n' "$*" >&4
+  exit 1
+}
+
+finish() {
+  local rc=$?
+  if [[ -n $sqlite_pid ]]; then
+    kill -- -"$sqlite_pid" 2>/dev/null || true
+    wait "$sqlite_pid" 2>/dev/null || true
+  fi
+  if ((rc != 0)); then
+    {
+      echo "build-windows-deps: failed (exit $rc). Last lines of $log:"
+      tail -n 60 "$log"
+      echo "build-windows-deps: work folder kept for inspection: $work"
+    } >&4
+  else
+    rm -rf "$work"
+  fi
+}
+trap finish EXIT
+
+# Runs a perl substitution (whole file in $_) over FILE and fails when it
+# changes nothing, so that a new upstream version cannot silently skip a fix.
+edit() {
+  local file=$1 expression=$2
+  cp "$file" "$file.before-edit"
+  perl -0pi -e "$expression" "$file"
+  if cmp -s "$file" "$file.before-edit"; then
+    die "edit did not apply to $file: $expression"
+  fi
+  rm "$file.before-edit"
+}
+
+# --- Sources -----------------------------------------------------------------
+
+# Debian's source packages, through apt with a private deb-src list, package
+# lists and archive cache under the cache folder: the system's apt
+# configuration and state are left as they are. apt checks every file against
+# the signed index.
+fetch_sources() {
+  local apt_dir=$work/apt
+  mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$work/src"
+  cat >"$cache/sources.list" <<EOF
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $DEBIAN_MIRROR bookworm main
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $DEBIAN_MIRROR bookworm-updates main
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $DEBIAN_SECURITY_MIRROR bookworm-security main
+EOF
+  local apt_options=(
+    -o Dir::Etc::SourceList="$cache/sources.list"
+    -o Dir::Etc::SourceParts=/dev/null
+    -o Dir::State::Lists="$apt_dir/lists"
+    -o Dir::Cache="$apt_dir/cache"
+  )
+  # Root would hand the downloads to the _apt user, who may not reach $HOME.
+  [[ $(id -u) -ne 0 ]] || apt_options+=(-o APT::Sandbox::User=root)
+
+  apt-get "${apt_options[@]}" update
+
+  local pin name version offered
+  for pin in "${PACKAGES[@]}"; do
+    name=${pin%%=*}
+    version=${pin#*=}
+    offered=$(apt-cache "${apt_options[@]}" showsrc --only-source "$name")
+    grep -qxF "Version: $version" <<<"$offered" ||
+      die "Debian bookworm no longer offers $name $version; set the version it offers now in PACKAGES in $0"
+  done
+  (cd "$work/src" && apt-get "${apt_options[@]}" source --download-only "${PACKAGES[@]}")
+
+  # Unpacking applies Debian's patches.
+  for pin in "${PACKAGES[@]}"; do
+    name=${pin%%=*}
+    version=${pin#*=}
+    dpkg-source -x "$work/src/${name}_${version#*:}.dsc" "$work/$name"
+  done
+}
+
+# --- zlib, expat, SQLite -----------------------------------------------------
+
+build_zlib() (
+  cd "$work/zlib"
+  CHOST=$HOST CC=$CROSS_CC ./configure --static --prefix="$prefix"
+  # Only the library: the test programs are no use here.
+  make -j"$jobs" libz.a
+  install -m 644 zlib.h zconf.h "$prefix/include/"
+  install -m 644 libz.a "$prefix/lib/"
+)
+
+build_expat() (
+  # The Debian source is the upstream repository layout, without configure.
+  cd "$work/expat/expat"
+  ./buildconf.sh
+  ./configure --host=$HOST --prefix="$prefix" CC=$CROSS_CC CFLAGS="$CFLAGS_RELEASE" \
+    --disable-shared --enable-static \
+    --without-docbook --without-examples --without-tests --without-xmlwf
+  make -j"$jobs" -C lib
+  make -C lib install
+)
+
+build_sqlite() (
+  # The amalgamation sqlite3.c is generated by native tools (and tclsh) from
+  # the Debian-patched sources, then compiled on its own for Windows.
+  mkdir "$work/sqlite3/native"
+  cd "$work/sqlite3/native"
+  CC=gcc ../configure --disable-tcl --disable-readline --disable-shared
+  make -j"$jobs" sqlite3.c
+  # Subversion opens each database from one thread at a time but from several
+  # threads overall, and never loads extensions.
+  $CROSS_CC $CFLAGS_RELEASE -DSQLITE_THREADSAFE=1 -DSQLITE_OMIT_LOAD_EXTENSION \
+    -c sqlite3.c -o sqlite3.o
+  $HOST-ar rcs libsqlite3.a sqlite3.o
+  install -m 644 sqlite3.h sqlite3ext.h "$prefix/include/"
+  install -m 644 libsqlite3.a "$prefix/lib/"
+)
+
+# --- APR, APR-util -----------------------------------------------------------
+
+# The configure scripts shipped in the tarballs are used as they are: the
+# Debian patches to configure.in only concern Unix atomics, the Hurd and
+# database back ends, none of which this build uses.
+
+build_apr() (
+  cd "$work/apr"
+  # Debian empties LIBS in apr-1-config; Subversion's configure needs the
+  # Windows libraries from it to link its checks.
+  patch -R -p1 <debian/patches/omit_extra_libs.patch
+
+  # ssize_t and size_t are long long on Win64; configure knows the 64-bit
+  # formats for mingw but not these two.
+  edit configure 's/^(        int64_strfn="_strtoi64"\n)/$1        ssize_t_fmt="I64d"\n        size_t_fmt="I64u"\n/m'
+  # The interface-name calls need netioapi.h, which the Windows sources of
+  # APR do not include under mingw; without them only IPv6 zone names
+  # (apr_sockaddr_zone_*) are unsupported.
+  edit include/arch/win32/apr_private.h 's/(#define HAVE_IF_INDEXTONAME 1\n#define HAVE_IF_NAMETOINDEX 1\n)/#ifndef __MINGW32__\n$1#endif\n/'
+  # The shared atomics header sends gcc on x86-64 to the generic 64-bit
+  # fallback, which the Windows build does not compile; the Windows atomics
+  # need no set-up.
+  edit atomic/win32/apr_atomic.c 's|(#include "apr_arch_atomic.h"\n)|$1\n/* The Interlocked functions cover 64 bits: no generic fallback. */\n#undef NEED_ATOMICS_GENERIC64\n|'
+
+  # configure cannot run test programs for Windows: give it the answers.
+  env \
+    ac_cv_file__dev_zero=no \
+    apr_cv_process_shared_works=no \
+    apr_cv_mutex_robust_shared=no \
+    apr_cv_tcp_nodelay_with_cork=no \
+    apr_cv_mutex_recursive=yes \
+    ac_cv_o_nonblock_inherited=no \
+    apr_cv_gai_addrconfig=no \
+    ap_cv_atomic_builtins=yes \
+    ap_cv_atomic_builtins64=yes \
+    ./configure --host=$HOST --prefix="$prefix" --disable-shared --enable-static \
+    CC=$CROSS_CC CFLAGS="$CFLAGS_RELEASE" CPPFLAGS=-DCOM_NO_WINDOWS_H
+  make -j"$jobs"
+  make install
+)
+
+build_apr_util() (
+  cd "$work/apr-util"
+  # As for APR: Debian empties LIBS in apu-1-config (here: expat).
+  patch -R -p1 <debian/patches/apu_config_dont_list_indep_libs.patch
+  # Only the core (pools of buckets, XML, URIs, dates...) with expat; every
+  # optional back end off, the DBM one being the built-in sdbm.
+  ./configure --host=$HOST --prefix="$prefix" \
+    CC=$CROSS_CC CFLAGS="$CFLAGS_RELEASE" CPPFLAGS=-DCOM_NO_WINDOWS_H \
+    --with-apr="$prefix/bin/apr-1-config" --with-expat="$prefix" \
+    --disable-util-dso --without-crypto --without-openssl --without-nss \
+    --without-commoncrypto --without-ldap --without-gdbm --without-ndbm \
+    --without-berkeley-db --without-pgsql --without-mysql --without-sqlite3 \
+    --without-sqlite2 --without-oracle --without-odbc --without-iconv
+  make -j"$jobs"
+  make install
+)
+
+# --- Subversion --------------------------------------------------------------
+
+build_subversion() (
+  cd "$work/subversion"
+  # Debian converts $LastChangedDate$ to the locale's character set; keyword
+  # expansion stays UTF-8 here, as upstream has it.
+  patch -R -p1 <debian/patches/last-changed-date-charset
+
+  # mingw-w64 spells the header in lower case (Linux file names are exact).
+  edit subversion/libsvn_subr/config_win.c 's/<Ws2tcpip\.h>/<ws2tcpip.h>/'
+  edit subversion/libsvn_subr/win32_xlate.c 's/<Ws2tcpip\.h>/<ws2tcpip.h>/'
+  # A cast is not an lvalue in gcc: cast the address instead.
+  edit subversion/libsvn_subr/io.c 's/svn_utf__win32_utf8_to_utf16\(&\(const WCHAR\*\)buffer,/svn_utf__win32_utf8_to_utf16((const WCHAR **)&buffer,/'
+  # mingw-w64's mlang.h declares IID_IMultiLanguage but its libuuid does not
+  # define it; the value is the interface's published GUID.
+  edit subversion/libsvn_subr/win32_xlate.c 's|(#include <mlang.h>\n)|$1\n#ifdef __MINGW32__\nstatic const IID svn_mingw_IID_IMultiLanguage =\n  {0x275c23e1, 0x3747, 0x11d0, {0x9f, 0xea, 0x00, 0xaa, 0x00, 0x3f, 0x86, 0x46}};\n#define IID_IMultiLanguage svn_mingw_IID_IMultiLanguage\n#endif\n|'
+
+  # pkg-config must not find the Linux libraries.
+  PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig PKG_CONFIG_PATH='' \
+    ./configure --host=$HOST --prefix="$prefix" --disable-shared --enable-static \
+    CC=$CROSS_CC CXX=$CROSS_CXX CFLAGS="$CFLAGS_RELEASE" CXXFLAGS="$CFLAGS_RELEASE" \
+    CPPFLAGS="-DAPR_DECLARE_STATIC -DAPU_DECLARE_STATIC" \
+    --with-apr="$prefix/bin/apr-1-config" --with-apr-util="$prefix/bin/apu-1-config" \
+    --with-expat="$prefix/include:$prefix/lib:-lexpat" \
+    --with-zlib="$prefix" --with-sqlite="$prefix" \
+    --with-lz4=internal --with-utf8proc=internal \
+    --without-serf --without-apr_memcache --without-apxs --without-berkeley-db \
+    --without-sasl --without-gpg-agent --without-gnome-keyring --without-kwallet \
+    --without-libmagic --without-swig --without-jdk --without-junit \
+    --without-doxygen --without-trang --without-ctypesgen --without-py3c \
+    --without-boost --disable-javahl --disable-svnxx --disable-nls \
+    --disable-keychain --disable-mod-activation
+
+  # configure writes the Unix path separator and null device; the Windows
+  # build of Subversion uses these (svn_private_config.hw).
+  edit subversion/svn_private_config.h "s/^#define SVN_PATH_LOCAL_SEPARATOR .*\$/#define SVN_PATH_LOCAL_SEPARATOR '\\\\\\\\'/m"
+  edit subversion/svn_private_config.h 's/^#define SVN_NULL_DEVICE_NAME .*$/#define SVN_NULL_DEVICE_NAME "nul"/m'
+
+  # Only the four libraries, not the whole tree.
+  local libs=(subr delta diff wc) lib targets=()
+  for lib in "${libs[@]}"; do
+    targets+=("subversion/libsvn_$lib/libsvn_$lib-1.la")
+  done
+  make -j"$jobs" "${targets[@]}"
+  make install-include
+  for lib in "${libs[@]}"; do
+    install -m 644 "subversion/libsvn_$lib/.libs/libsvn_$lib-1.a" "$prefix/lib/"
+  done
+)
+
+# --- Main --------------------------------------------------------------------
+
+step "building into $cache"
+step "fetching Debian sources"
+fetch_sources
+
+# SQLite's generation and single large compile run beside the other
+# libraries; Subversion's configure needs it.
+# Job control gives the job its own process group, so that a failure
+# elsewhere can stop it with its compiler.
+step "building SQLite (in the background)"
+set -m
+build_sqlite >"$work/sqlite.log" 2>&1 &
+sqlite_pid=$!
+set +m
+
+step "building zlib"
+build_zlib
+step "building expat"
+build_expat
+step "building APR"
+build_apr
+step "building APR-util"
+build_apr_util
+
+step "waiting for SQLite"
+sqlite_status=0
+wait "$sqlite_pid" || sqlite_status=$?
+sqlite_pid=
+echo "==> SQLite build output"
+cat "$work/sqlite.log"
+((sqlite_status == 0)) || die "SQLite build failed"
+
+step "building Subversion"
+build_subversion
+
+# Keep only headers and static libraries: the rest (config scripts, libtool
+# files, pkg-config files, build rules) names folders of this build.
+rm -rf "${prefix:?}/bin" "${prefix:?}/build-1" "${prefix:?}/share"
+rm -rf "${prefix:?}/lib/pkgconfig" "${prefix:?}"/lib/*.la "${prefix:?}"/lib/*.exp
+
+{
+  echo "Built $(date -u +%Y-%m-%dT%H:%M:%SZ) by scripts/build-windows-deps.sh revision $SCRIPT_REVISION"
+  printf '%s\n' "${PACKAGES[@]}"
+} >"$stamp"
+step "done"
+printf '%s\n' "$prefix" >&3

@@ -1,0 +1,232 @@
+// The daemon processes of a test on Windows. KorvaneBkgProc gets the script,
+// the log and the test's own pipe name (KORVANE_TEST_PIPE, see
+// test_pipe_name.h) through the environment, which CreateProcessW hands on.
+#include "support/daemon_processes.h"
+
+#include "support/test_pipe_name.h"
+
+#include "platform/windows_api.h"
+
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cwctype>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace korvane::testing {
+namespace {
+
+constexpr wchar_t kProgramName[] = L"KorvaneBkgProc.exe";
+constexpr DWORD kExitWaitMs = 5000;
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const {
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
+  }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring text(static_cast<std::size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), size);
+  return text;
+}
+
+// Through the C runtime, which passes it on to the process environment that
+// children inherit. An empty value removes the variable.
+void SetVariable(const wchar_t* name, const std::string& value) { ::_wputenv_s(name, Wide(value).c_str()); }
+
+std::uint64_t CreationTime(HANDLE process) {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+  return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+bool EndsWithProgramName(const std::wstring& path) {
+  const std::wstring_view name = kProgramName;
+  if (path.size() < name.size()) return false;
+  const std::wstring_view tail = std::wstring_view(path).substr(path.size() - name.size());
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (std::towlower(tail[i]) != std::towlower(name[i])) return false;
+  }
+  return path.size() == name.size() || path[path.size() - name.size() - 1] == L'\\';
+}
+
+// Ends the process when it is a daemon program started after this process
+// was: a process id from a log may since have gone to another program. Waits
+// for it to be gone, so that its pipe and its open log go with it.
+void EndIfDaemon(ProcessId pid) {
+  const UniqueHandle process(
+      ::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+  if (!process) return;
+  std::wstring image(MAX_PATH, L'\0');
+  DWORD size = static_cast<DWORD>(image.size());
+  if (!::QueryFullProcessImageNameW(process.get(), 0, image.data(), &size)) return;
+  image.resize(size);
+  if (!EndsWithProgramName(image) || CreationTime(process.get()) < CreationTime(::GetCurrentProcess())) return;
+  ::TerminateProcess(process.get(), 1);
+  ::WaitForSingleObject(process.get(), kExitWaitMs);
+}
+
+// The daemon programs this process started, from the system's process list.
+std::set<ProcessId> DaemonChildren() {
+  std::set<ProcessId> children;
+  const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (snapshot.get() == INVALID_HANDLE_VALUE) return children;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  const DWORD self = ::GetCurrentProcessId();
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ParentProcessID == self && EndsWithProgramName(entry.szExeFile)) {
+      children.insert(entry.th32ProcessID);
+    }
+  }
+  return children;
+}
+
+// SYSTEM_HANDLE_INFORMATION_EX (SystemExtendedHandleInformation, 64), which
+// <winternl.h> does not declare.
+struct SystemHandleEntry {
+  PVOID object;
+  ULONG_PTR processId;
+  ULONG_PTR handle;
+  ULONG grantedAccess;
+  USHORT creatorBackTraceIndex;
+  USHORT objectTypeIndex;
+  ULONG attributes;
+  ULONG reserved;
+};
+struct SystemHandleTable {
+  ULONG_PTR count;
+  ULONG_PTR reserved;
+  SystemHandleEntry entries[1];
+};
+constexpr ULONG kSystemExtendedHandleInformation = 64;
+constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+
+using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+using QueryInformationProcess = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+
+template <typename Function>
+Function NtFunction(const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+// Every handle value open in this process, or nothing when the system does
+// not tell.
+std::optional<std::vector<HANDLE>> OwnHandles() {
+  static const auto query = NtFunction<QuerySystemInformation>("NtQuerySystemInformation");
+  if (query == nullptr) return std::nullopt;
+  std::vector<unsigned char> buffer(1 << 16);
+  for (;;) {
+    ULONG needed = 0;
+    const LONG status = query(kSystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                              &needed);
+    if (status == kStatusInfoLengthMismatch) {
+      buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed + 4096));
+      continue;
+    }
+    if (status < 0) return std::nullopt;
+    break;
+  }
+  const auto* table = reinterpret_cast<const SystemHandleTable*>(buffer.data());
+  std::vector<HANDLE> handles;
+  const ULONG_PTR self = ::GetCurrentProcessId();
+  for (ULONG_PTR i = 0; i < table->count; ++i) {
+    if (table->entries[i].processId == self) handles.push_back(reinterpret_cast<HANDLE>(table->entries[i].handle));
+  }
+  return handles;
+}
+
+// The process that started the one this handle is for; it answers even
+// once that process has ended.
+ULONG_PTR ParentOf(HANDLE process) {
+  static const auto query = NtFunction<QueryInformationProcess>("NtQueryInformationProcess");
+  PROCESS_BASIC_INFORMATION information{};
+  if (query == nullptr || query(process, ProcessBasicInformation, &information, sizeof(information), nullptr) < 0) {
+    return 0;
+  }
+  return information.InheritedFromUniqueProcessId;
+}
+
+}  // namespace
+
+DaemonProcesses::DaemonProcesses(const std::string& folder)
+    : scriptPath_(folder + "\\daemon.script"), logPath_(folder + "\\daemon.log") {
+  Script("");
+  SetVariable(L"KORVANE_TEST_DAEMON_SCRIPT", scriptPath_);
+  SetVariable(L"KORVANE_TEST_DAEMON_LOG", logPath_);
+  SetVariable(L"KORVANE_TEST_PIPE", TestPipeName());
+}
+
+// Every daemon program still running that this process started ends, also
+// one that had not yet logged its start when the test finished.
+DaemonProcesses::~DaemonProcesses() {
+  std::set<ProcessId> daemons = DaemonChildren();
+  for (ProcessId pid : Started()) daemons.insert(pid);
+  for (ProcessId pid : daemons) EndIfDaemon(pid);
+  SetVariable(L"KORVANE_TEST_DAEMON_SCRIPT", "");
+  SetVariable(L"KORVANE_TEST_DAEMON_LOG", "");
+  SetVariable(L"KORVANE_TEST_PIPE", "");
+}
+
+void DaemonProcesses::Script(const std::string& lines) {
+  std::ofstream(std::filesystem::path(Wide(scriptPath_)), std::ios::trunc) << lines;
+}
+
+std::vector<std::string> DaemonProcesses::LogLines() const {
+  std::ifstream log{std::filesystem::path(Wide(logPath_))};
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(log, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<ProcessId> DaemonProcesses::Started() const {
+  std::vector<ProcessId> pids;
+  for (const std::string& line : LogLines()) {
+    std::istringstream words(line);
+    std::string word;
+    ProcessId pid = 0;
+    if (words >> word >> pid && word == "start") pids.push_back(pid);
+  }
+  return pids;
+}
+
+bool DaemonProcesses::WaitForLines(const std::string& word, std::size_t count) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    std::size_t found = 0;
+    for (const std::string& line : LogLines()) found += line.rfind(word + " ", 0) == 0 ? 1 : 0;
+    if (found >= count) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+bool HasNoChildren() {
+  const std::optional<std::vector<HANDLE>> handles = OwnHandles();
+  if (!handles) return false;
+  const DWORD self = ::GetCurrentProcessId();
+  for (HANDLE handle : *handles) {
+    // Each call fails on a handle of another kind.
+    const DWORD process = ::GetProcessId(handle);
+    if (process != 0 && process != self && ParentOf(handle) == self) return false;
+    const DWORD threadOwner = ::GetProcessIdOfThread(handle);
+    if (threadOwner != 0 && threadOwner != self) return false;
+  }
+  return true;
+}
+
+}  // namespace korvane::testing

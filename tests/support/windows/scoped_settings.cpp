@@ -1,0 +1,389 @@
+// Registry settings for one test on Windows, in the real registry: the keys
+// the library reads are saved (as export text), emptied, written from the
+// test's registry exports, and restored at the end.
+#include "support/scoped_settings.h"
+
+#include "platform/windows_api.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+#include <system_error>
+#include <type_traits>
+#include <vector>
+
+namespace korvane::testing {
+namespace {
+
+struct Tree {
+  HKEY root;
+  std::wstring_view rootName;
+  std::wstring_view path;
+};
+
+constexpr std::wstring_view kCurrentUser = L"HKEY_CURRENT_USER";
+constexpr std::wstring_view kLocalMachine = L"HKEY_LOCAL_MACHINE";
+
+// The keys a test may write; saved_ holds them in this order.
+const Tree kTrees[] = {
+    {HKEY_CURRENT_USER, kCurrentUser, L"SOFTWARE\\Korvane"},
+    {HKEY_CURRENT_USER, kCurrentUser, L"SOFTWARE\\TortoiseSVN"},
+    {HKEY_LOCAL_MACHINE, kLocalMachine, L"SOFTWARE\\Korvane"},
+    {HKEY_LOCAL_MACHINE, kLocalMachine, L"SOFTWARE\\TortoiseSVN"},
+};
+
+constexpr DWORD kLockWaitMs = 60000;
+
+std::wstring Wide(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring text(static_cast<std::size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), size);
+  return text;
+}
+
+std::string Utf8(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int size =
+      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+  return bytes;
+}
+
+// UTF-16LE after its byte order mark (what regedit writes), else UTF-8.
+std::wstring DecodeExport(const std::string& bytes) {
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+    std::wstring text;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
+                                   (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    }
+    return text;
+  }
+  return Wide(bytes.starts_with("\xEF\xBB\xBF") ? std::string_view(bytes).substr(3) : std::string_view(bytes));
+}
+
+wchar_t Fold(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+
+bool SameName(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Fold(a[i]) != Fold(b[i])) return false;
+  }
+  return true;
+}
+
+// Whether the key path is one of the trees' keys of that root, or below one.
+bool InTrees(std::wstring_view rootName, std::wstring_view path) {
+  for (const Tree& tree : kTrees) {
+    if (!SameName(tree.rootName, rootName) || path.size() < tree.path.size()) continue;
+    if (SameName(path.substr(0, tree.path.size()), tree.path) &&
+        (path.size() == tree.path.size() || path[tree.path.size()] == L'\\')) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// ---- Export text: what the library's POSIX registry reads, and what the
+// saved keys are kept as ----
+
+std::wstring_view Trim(std::wstring_view text) {
+  const auto blank = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::optional<std::uint32_t> ParseHex(std::wstring_view text, std::size_t maxDigits) {
+  if (text.empty() || text.size() > maxDigits) return std::nullopt;
+  std::uint32_t value = 0;
+  for (wchar_t c : text) {
+    const int digit = c >= L'0' && c <= L'9'   ? c - L'0'
+                      : c >= L'a' && c <= L'f' ? c - L'a' + 10
+                      : c >= L'A' && c <= L'F' ? c - L'A' + 10
+                                               : -1;
+    if (digit < 0) return std::nullopt;
+    value = value << 4 | static_cast<std::uint32_t>(digit);
+  }
+  return value;
+}
+
+// A quoted text at the start of `rest`, with \\ and \" escapes; `rest` moves
+// past the closing quote.
+std::optional<std::wstring> ParseQuoted(std::wstring_view& rest) {
+  if (rest.empty() || rest.front() != L'"') return std::nullopt;
+  std::wstring text;
+  for (std::size_t i = 1; i < rest.size(); ++i) {
+    wchar_t c = rest[i];
+    if (c == L'"') {
+      rest.remove_prefix(i + 1);
+      return text;
+    }
+    if (c == L'\\') {
+      if (i + 1 >= rest.size() || (rest[i + 1] != L'\\' && rest[i + 1] != L'"')) return std::nullopt;
+      c = rest[++i];
+    }
+    text += c;
+  }
+  return std::nullopt;
+}
+
+std::wstring Quoted(std::wstring_view text) {
+  std::wstring quoted = L"\"";
+  for (wchar_t c : text) {
+    if (c == L'\\' || c == L'"') quoted += L'\\';
+    quoted += c;
+  }
+  return quoted + L"\"";
+}
+
+struct Value {
+  DWORD type = REG_NONE;
+  std::string data;
+};
+
+// One value's data: "text", dword:N, hex:..., hex(T):..., a hex list going
+// on over the following lines after a trailing backslash.
+std::optional<Value> ParseData(std::wstring_view data, const std::vector<std::wstring_view>& lines,
+                               std::size_t& line) {
+  Value value;
+  if (!data.empty() && data.front() == L'"') {
+    const std::optional<std::wstring> text = ParseQuoted(data);
+    if (!text || !Trim(data).empty()) return std::nullopt;
+    value.type = REG_SZ;
+    value.data.assign(reinterpret_cast<const char*>(text->c_str()), (text->size() + 1) * sizeof(wchar_t));
+    return value;
+  }
+  if (data.size() > 6 && SameName(data.substr(0, 6), L"dword:")) {
+    const std::optional<std::uint32_t> number = ParseHex(data.substr(6), 8);
+    if (!number) return std::nullopt;
+    value.type = REG_DWORD;
+    value.data.assign(reinterpret_cast<const char*>(&*number), sizeof(*number));
+    return value;
+  }
+  if (data.size() < 4 || !SameName(data.substr(0, 3), L"hex")) return std::nullopt;
+  data.remove_prefix(3);
+  value.type = REG_BINARY;
+  if (data.front() == L'(') {
+    const std::size_t close = data.find(L')');
+    const std::optional<std::uint32_t> type =
+        close == std::wstring_view::npos ? std::nullopt : ParseHex(data.substr(1, close - 1), 8);
+    if (!type) return std::nullopt;
+    value.type = *type;
+    data.remove_prefix(close + 1);
+  }
+  if (data.empty() || data.front() != L':') return std::nullopt;
+  std::wstring list(data.substr(1));
+  while (!list.empty() && list.back() == L'\\') {
+    list.pop_back();
+    if (++line >= lines.size()) return std::nullopt;
+    list += lines[line];
+  }
+  std::wstring_view rest = Trim(list);
+  while (!rest.empty()) {
+    const std::size_t comma = rest.find(L',');
+    const std::optional<std::uint32_t> byte = ParseHex(Trim(rest.substr(0, comma)), 2);
+    if (!byte) return std::nullopt;
+    value.data.push_back(static_cast<char>(*byte));
+    if (comma == std::wstring_view::npos) break;
+    rest = Trim(rest.substr(comma + 1));
+    if (rest.empty()) return std::nullopt;  // a trailing comma leaves a byte missing
+  }
+  return value;
+}
+
+[[noreturn]] void ThrowRegistryError(LSTATUS status, const std::wstring& what) {
+  throw std::system_error(static_cast<int>(status), std::system_category(), Utf8(what));
+}
+
+struct KeyCloser {
+  void operator()(HKEY key) const { ::RegCloseKey(key); }
+};
+using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+
+// Writes the sections of `text` that name keys of the trees below `root`
+// into the registry; every other line is skipped, as the POSIX registry
+// skips what it cannot read. Throws std::system_error on a failed write when
+// `strict`.
+void Import(const std::string& bytes, HKEY root, std::wstring_view rootName, bool strict) {
+  const std::wstring text = DecodeExport(bytes);
+  std::vector<std::wstring_view> lines;
+  for (std::size_t start = 0; start <= text.size();) {
+    const std::size_t end = std::min(text.find(L'\n', start), text.size());
+    lines.push_back(Trim(std::wstring_view(text).substr(start, end - start)));
+    start = end + 1;
+  }
+  UniqueKey key;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::wstring_view line = lines[i];
+    if (line.empty() || line.front() == L';') continue;
+    if (line.front() == L'[') {
+      key.reset();
+      if (line.back() != L']') continue;
+      const std::wstring_view section = line.substr(1, line.size() - 2);
+      const std::size_t slash = section.find(L'\\');
+      if (slash == std::wstring_view::npos || !SameName(section.substr(0, slash), rootName)) continue;
+      const std::wstring path(section.substr(slash + 1));
+      if (!InTrees(rootName, path) || path.back() == L'\\' || path.find(L"\\\\") != std::wstring::npos) continue;
+      HKEY opened = nullptr;
+      const LSTATUS status =
+          ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr);
+      if (status != ERROR_SUCCESS && strict) ThrowRegistryError(status, L"RegCreateKeyExW " + path);
+      key.reset(opened);
+      continue;
+    }
+    std::wstring_view rest = line;
+    std::optional<std::wstring> name;
+    if (rest.front() == L'@') {
+      name.emplace();
+      rest.remove_prefix(1);
+    } else {
+      name = ParseQuoted(rest);
+    }
+    rest = Trim(rest);
+    if (!name || rest.empty() || rest.front() != L'=') continue;
+    // Parsed even outside a key, so that a hex list's continuation lines are
+    // never read as lines of their own.
+    const std::optional<Value> value = ParseData(Trim(rest.substr(1)), lines, i);
+    if (!key || !value) continue;
+    const LSTATUS status = ::RegSetValueExW(key.get(), name->c_str(), 0, value->type,
+                                            reinterpret_cast<const BYTE*>(value->data.data()),
+                                            static_cast<DWORD>(value->data.size()));
+    if (status != ERROR_SUCCESS && strict) ThrowRegistryError(status, L"RegSetValueExW " + *name);
+  }
+}
+
+void AppendHex(std::wstring& text, std::uint32_t value, int digits) {
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) text += L"0123456789abcdef"[(value >> shift) & 15];
+}
+
+// Every value as hex(TYPE), which keeps any data as it was.
+void ExportKey(HKEY key, const std::wstring& fullName, std::wstring& text) {
+  text += L"[" + fullName + L"]\n";
+  DWORD subkeys = 0, longestSubkey = 0, values = 0, longestName = 0, longestData = 0;
+  if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &longestSubkey, nullptr, &values, &longestName,
+                         &longestData, nullptr, nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  std::wstring name(longestName + 1, L'\0');
+  std::string data(longestData, '\0');
+  for (DWORD i = 0; i < values; ++i) {
+    DWORD nameSize = static_cast<DWORD>(name.size());
+    DWORD dataSize = static_cast<DWORD>(data.size());
+    DWORD type = 0;
+    if (::RegEnumValueW(key, i, name.data(), &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                        &dataSize) != ERROR_SUCCESS) {
+      continue;
+    }
+    text += nameSize == 0 ? std::wstring(L"@") : Quoted(std::wstring_view(name.data(), nameSize));
+    text += L"=hex(";
+    AppendHex(text, type, 8);
+    text += L"):";
+    for (DWORD b = 0; b < dataSize; ++b) {
+      if (b > 0) text += L',';
+      AppendHex(text, static_cast<unsigned char>(data[b]), 2);
+    }
+    text += L"\n";
+  }
+  std::wstring subkey(longestSubkey + 1, L'\0');
+  for (DWORD i = 0; i < subkeys; ++i) {
+    DWORD size = static_cast<DWORD>(subkey.size());
+    if (::RegEnumKeyExW(key, i, subkey.data(), &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) continue;
+    const std::wstring child(subkey.data(), size);
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) continue;
+    const UniqueKey owned(opened);
+    ExportKey(owned.get(), fullName + L"\\" + child, text);
+  }
+}
+
+// The tree as export text, or nothing when its key does not exist.
+std::optional<std::string> Export(const Tree& tree) {
+  HKEY opened = nullptr;
+  if (::RegOpenKeyExW(tree.root, std::wstring(tree.path).c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  const UniqueKey key(opened);
+  std::wstring text;
+  ExportKey(key.get(), std::wstring(tree.rootName) + L"\\" + std::wstring(tree.path), text);
+  return Utf8(text);
+}
+
+void Remove(const Tree& tree) { ::RegDeleteTreeW(tree.root, std::wstring(tree.path).c_str()); }
+
+// Replaces the trees of one root with what the export text says.
+void ReplaceHive(HKEY root, const std::string& bytes) {
+  for (const Tree& tree : kTrees) {
+    if (tree.root == root) Remove(tree);
+  }
+  Import(bytes, root, root == HKEY_CURRENT_USER ? kCurrentUser : kLocalMachine, true);
+}
+
+// One ScopedSettings at a time across test processes, made and ended on
+// the same thread: the mutex belongs to the thread that took it. A test that
+// crashed leaves it abandoned, which the next one takes over.
+HANDLE SettingsLock() {
+  static const HANDLE lock = ::CreateMutexW(nullptr, FALSE, L"Local\\KorvaneScopedSettings");
+  return lock;
+}
+
+std::filesystem::path MakeFreshFolder() {
+  static std::atomic<unsigned> counter{0};
+  const std::filesystem::path temp = std::filesystem::temp_directory_path();
+  for (int attempt = 0;; ++attempt) {
+    const std::filesystem::path folder = temp / (L"korvane-settings-" + std::to_wstring(::GetCurrentProcessId()) +
+                                                 L"-" + std::to_wstring(counter++));
+    if (::CreateDirectoryW(folder.c_str(), nullptr)) return folder;
+    if (::GetLastError() != ERROR_ALREADY_EXISTS || attempt == 100) {
+      throw std::runtime_error("cannot make a settings folder");
+    }
+  }
+}
+
+}  // namespace
+
+ScopedSettings::ScopedSettings() {
+  const DWORD waited = SettingsLock() != nullptr ? ::WaitForSingleObject(SettingsLock(), kLockWaitMs) : WAIT_FAILED;
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    throw std::runtime_error("another test process kept the registry settings");
+  }
+  try {
+    root_ = MakeFreshFolder();
+  } catch (...) {
+    ::ReleaseMutex(SettingsLock());
+    throw;
+  }
+  for (const Tree& tree : kTrees) {
+    saved_.push_back(Export(tree));
+    Remove(tree);
+  }
+}
+
+ScopedSettings::~ScopedSettings() {
+  for (std::size_t i = 0; i < std::size(kTrees); ++i) {
+    Remove(kTrees[i]);
+    if (saved_[i]) Import(*saved_[i], kTrees[i].root, kTrees[i].rootName, false);
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(root_, ignored);
+  ::ReleaseMutex(SettingsLock());
+}
+
+void ScopedSettings::User(const std::string& bytes) const { ReplaceHive(HKEY_CURRENT_USER, bytes); }
+
+void ScopedSettings::Machine(const std::string& bytes) const { ReplaceHive(HKEY_LOCAL_MACHINE, bytes); }
+
+void ScopedSettings::Write(const std::filesystem::path& relative, const std::string& bytes) const {
+  std::filesystem::create_directories((root_ / relative).parent_path());
+  std::ofstream(root_ / relative, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+}  // namespace korvane::testing
