@@ -19,9 +19,11 @@
 
 #include <stdint.h>
 
+/* KORVANE_TEXT("...") is a text literal of KorvaneChar on either platform. */
 #ifdef _WIN32
 #include <wchar.h>
 typedef wchar_t KorvaneChar;
+#define KORVANE_TEXT(literal) L##literal
 #define KORVANE_API __declspec(dllimport)
 #else
 #ifdef __cplusplus
@@ -30,6 +32,7 @@ typedef char16_t KorvaneChar;
 #include <uchar.h>
 typedef char16_t KorvaneChar;
 #endif
+#define KORVANE_TEXT(literal) u##literal
 #define KORVANE_API __attribute__((visibility("default")))
 #endif
 

@@ -4,6 +4,7 @@
 // to the system.
 #pragma once
 
+#include "platform/call_named_pipe.h"
 #include "platform/pipe_server.h"
 #include "platform/windows_api.h"
 
@@ -55,7 +56,7 @@ class SystemCalls {
 
   virtual BOOL CallNamedPipeA(LPCSTR name, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD read,
                               DWORD timeoutMs) {
-    return ::CallNamedPipeA(name, in, inSize, out, outSize, read, timeoutMs);
+    return platform::CallNamedPipeWithin(name, in, inSize, out, outSize, read, timeoutMs);
   }
 
   virtual DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {

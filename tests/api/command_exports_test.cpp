@@ -18,7 +18,7 @@ using testing::Answer;
 using testing::MakeFrame;
 
 char* const kUntouched = reinterpret_cast<char*>(0x1);
-const KorvaneChar* const kPath = u"/work/A";
+const KorvaneChar* const kPath = KORVANE_TEXT("/work/A");
 
 std::string Taken(char*& buffer) {
   std::string text = buffer != nullptr && buffer != kUntouched ? buffer : "(null)";
@@ -40,7 +40,7 @@ class CommandExports : public ::testing::Test {
   }
 
   testing::ScopedRuntimeFolder folder_;
-  testing::TestDaemon daemon_;
+  testing::TestDaemon daemon_{testing::kWellKnownPipeName};
 };
 
 TEST_F(CommandExports, StatusHandsOutTheWholeRecord) {
@@ -120,14 +120,14 @@ TEST_F(CommandExports, HostingExportsSkipMissingOutputs) {
 
   daemon_.Next(Answer::Reply("only", 5ms));
   char* out[3] = {kUntouched, kUntouched, kUntouched};
-  EXPECT_EQ(Korvane_ListSpaces(u"a", u"b", &out[0], &out[1], &out[2]), 1);
+  EXPECT_EQ(Korvane_ListSpaces(KORVANE_TEXT("a"), KORVANE_TEXT("b"), &out[0], &out[1], &out[2]), 1);
   EXPECT_EQ(Taken(out[0]), "only");
   EXPECT_EQ(Taken(out[1]), "Daemon is not running or connection to daemon timed out.");
   EXPECT_EQ(out[2], nullptr);
 
   daemon_.Next(Answer::CloseWithoutReply(5ms));
   out[0] = out[1] = out[2] = kUntouched;
-  EXPECT_EQ(Korvane_Invite(u"a", u"b", u"c", u"d", &out[0], &out[1], &out[2]), 1);
+  EXPECT_EQ(Korvane_Invite(KORVANE_TEXT("a"), KORVANE_TEXT("b"), KORVANE_TEXT("c"), KORVANE_TEXT("d"), &out[0], &out[1], &out[2]), 1);
   EXPECT_EQ(out[0], nullptr);
   EXPECT_EQ(out[1], nullptr);
   EXPECT_EQ(out[2], nullptr);
@@ -138,9 +138,9 @@ TEST(CommandExportsWithoutDaemon, FailAndLeaveOutputsAlone) {
   char* out[3] = {kUntouched, kUntouched, kUntouched};
   EXPECT_EQ(Korvane_GetActivations(&out[0]), 0);
   EXPECT_EQ(Korvane_ActivatePath(kPath, 1), 0);
-  EXPECT_EQ(Korvane_Checkout(u"u", kPath, 1), 0);
+  EXPECT_EQ(Korvane_Checkout(KORVANE_TEXT("u"), kPath, 1), 0);
   EXPECT_EQ(Korvane_SvnAdd(kPath, &out[0]), 0);
-  EXPECT_EQ(Korvane_FindUsers(u"a", u"b", &out[0], &out[1], &out[2]), 0);
+  EXPECT_EQ(Korvane_FindUsers(KORVANE_TEXT("a"), KORVANE_TEXT("b"), &out[0], &out[1], &out[2]), 0);
   for (char* output : out) EXPECT_EQ(output, kUntouched);
 }
 
@@ -170,7 +170,7 @@ TEST(CommandExportsConcurrently, EachCallerGetsItsOwnAnswers) {
             right = Korvane_SvnAdd(kPath, &out[0]) == 1 && Taken(out[0]) == "0|svnAdd|done|0||";
             break;
           case 2:
-            right = Korvane_ShowSpace(u"a", u"b", u"c", &out[0], &out[1], &out[2]) == 1 && Taken(out[0]) == "space" &&
+            right = Korvane_ShowSpace(KORVANE_TEXT("a"), KORVANE_TEXT("b"), KORVANE_TEXT("c"), &out[0], &out[1], &out[2]) == 1 && Taken(out[0]) == "space" &&
                     Taken(out[1]) == "owner" && Taken(out[2]) == "url";
             break;
           case 3:

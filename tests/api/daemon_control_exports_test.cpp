@@ -28,7 +28,7 @@ class Exports : public ::testing::Test {
 
 class ExportsWithDaemon : public Exports {
  protected:
-  testing::TestDaemon daemon_;
+  testing::TestDaemon daemon_{testing::kWellKnownPipeName};
 };
 
 TEST_F(ExportsWithDaemon, ErrorTextIsHandedOutInAnExactBuffer) {
@@ -84,7 +84,7 @@ TEST_F(ExportsWithDaemon, StopIsDeliveredAndTheProbeClosesCleanly) {
 }
 
 TEST_F(Exports, StartTwiceStartsTwoProcessesAndLeavesNoZombie) {
-  testing::DaemonProcesses processes(folder_.Path());
+  testing::DaemonProcesses processes(folder_.Path(), testing::kWellKnownPipeName);
   EXPECT_EQ(Korvane_StartDaemon(), 1);
   ASSERT_TRUE(processes.WaitForLines("start", 1));
   EXPECT_EQ(Korvane_StartDaemon(), 1);

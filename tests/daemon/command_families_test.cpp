@@ -3,6 +3,7 @@
 #include "daemon/daemon_link.h"
 #include "daemon/hosting_commands.h"
 
+#include "support/local_path.h"
 #include "support/debug_output_capture.h"
 #include "support/runtime_folder.h"
 #include "support/scripted_calls.h"
@@ -63,7 +64,8 @@ TEST_F(RequestCommands, SendTheirCodePayloadAndLimit) {
   const RequestCase cases[] = {
       {"GetStatus", [&](L& l, F& f) { return l.GetStatus(u"/work/A/", f.status_); }, 1, Payload("/work/A"), 10000},
       {"GetActivations", [&](L& l, F& f) { return l.GetActivations(f.text_); }, 6, "", 10000},
-      {"RenameLDir", [&](L& l, F& f) { return l.RenameLDir(u"/work//A/", f.record_); }, 9, Payload("/work/A"), 120000},
+      {"RenameLDir", [&](L& l, F& f) { return l.RenameLDir(u"/work//A/", f.record_); }, 9,
+       Payload(testing::LocalPath("/work/A")), 120000},
       {"RenameLDir empty", [&](L& l, F& f) { return l.RenameLDir(e, f.record_); }, 9, Payload(""), 120000},
       {"CreateRepo", [&](L& l, F& f) { return l.CreateRepo(a, f.record_); }, 10, Payload("a"), 30000},
       {"CreateRepo empty", [&](L& l, F& f) { return l.CreateRepo(e, f.record_); }, 10, Payload(""), 30000},

@@ -1,9 +1,11 @@
 // Starting the daemon program beside the library, asking it to stop, and the
 // automatic start of the status query's channel.
 #include "daemon/daemon_link.h"
+#include "platform/executable_suffix.h"
 
 #include "support/daemon_processes.h"
 #include "support/debug_output_capture.h"
+#include "support/local_path.h"
 #include "support/runtime_folder.h"
 #include "support/scripted_calls.h"
 #include "support/test_daemon.h"
@@ -27,7 +29,7 @@ class DaemonControl : public ::testing::Test {
     std::u16string module(folder_.Path().begin(), folder_.Path().end());
     module += u"/libkorvane.so.1";
     calls_.moduleFileName = [module](LPWSTR name, DWORD) {
-      module.copy(name, module.size());
+      module.copy(reinterpret_cast<char16_t*>(name), module.size());
       name[module.size()] = 0;
       return static_cast<DWORD>(module.size());
     };
@@ -37,8 +39,9 @@ class DaemonControl : public ::testing::Test {
 TEST_F(DaemonControl, DaemonPathIsBesideTheModuleFile) {
   CDaemonLink link(nullptr, calls_);
   std::u16string path = link.GetDaemonPath();
-  ASSERT_GT(path.size(), 15u);
-  EXPECT_EQ(path.substr(path.size() - 15), u"/KorvaneBkgProc");
+  const std::u16string file = testing::LocalPath(u"/KorvaneBkgProc") + KORVANE_EXECUTABLE_SUFFIX;
+  ASSERT_GT(path.size(), file.size());
+  EXPECT_EQ(path.substr(path.size() - file.size()), file);
 
   calls_.moduleFileName = [](LPWSTR, DWORD) { return DWORD{0}; };
   EXPECT_TRUE(link.GetDaemonPath().empty());

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 
 namespace korvane::daemon {
 namespace {
@@ -228,7 +229,7 @@ TEST_F(WithDaemon, OneWayWriteToAVanishedDaemonFailsWithoutSignal) {
   bool failed = false;
   for (int attempt = 0; attempt < 50 && !failed; ++attempt) {
     failed = !link.PostCommand("C:/A", Command::ActivateKorvaneDialogs);
-    if (!failed) ::usleep(10000);
+    if (!failed) std::this_thread::sleep_for(10ms);
   }
   EXPECT_TRUE(failed);
 }
@@ -296,8 +297,9 @@ TEST_F(WithDaemon, PipeIsOpenedForIdentificationAndOnlyFromTheCallersServer) {
 }
 
 TEST_F(DaemonLinkTest, IntegrityLevelIsTheLabelsLastSubAuthority) {
+  // A user's own process runs at medium integrity or above (Wine's at high).
   CDaemonLink medium(nullptr, calls_);
-  EXPECT_EQ(medium.GetIntegrityLevel(), SECURITY_MANDATORY_MEDIUM_RID);
+  EXPECT_GE(medium.GetIntegrityLevel(), SECURITY_MANDATORY_MEDIUM_RID);
 
   calls_.ReportIntegrityLevel(SECURITY_MANDATORY_LOW_RID);
   CDaemonLink low(nullptr, calls_);

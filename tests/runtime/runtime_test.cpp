@@ -63,9 +63,9 @@ TEST(AprLock, IsRecursiveAndHeldUntilTheOutermostRelease) {
         AprLock lock(section);
         otherHasIt = true;
       });
-      ::usleep(20000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    ::usleep(20000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(otherHasIt);
   }
   other.join();

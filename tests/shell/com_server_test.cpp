@@ -3,6 +3,7 @@
 #include "platform/windows_api.h"
 #include "shell/class_factory.h"
 
+#include "support/com_apartment.h"
 #include "support/scoped_settings.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +45,7 @@ TEST(ComServer, ClassObjectIsServedForTheHandlerAlone) {
 }
 
 TEST(ComServer, ServerLocksKeepTheModuleLoaded) {
+  testing::ComApartment com;
   IClassFactory* factory = nullptr;
   ASSERT_EQ(DllGetClassObject(CLSID_KorvaneExt, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
   EXPECT_EQ(factory->LockServer(TRUE), S_OK);

@@ -2,6 +2,7 @@
 // folder, the shell's flags, and the placement beside TortoiseSVN.
 #include "shell_fixture.h"
 
+#include "korvane/korvane.h"
 #include "support/svn_repository.h"
 
 #include <filesystem>
@@ -79,7 +80,7 @@ TEST_F(ContextMenu, UnversionedFolderOffersSharingAndCheckouts) {
 }
 
 TEST_F(ContextMenu, BackgroundOfAFolderHoldingAWorkingCopyDoesNotOfferSharing) {
-  const std::string parent = std::filesystem::path(plain_.WorkingCopy()).parent_path();
+  const std::string parent = std::filesystem::path(plain_.WorkingCopy()).parent_path().generic_string();
   IContextMenu* handler = HandlerFor(parent, true);
   ASSERT_NE(handler, nullptr);
   EXPECT_EQ(HRESULT_CODE(Query(handler)), 3u);
@@ -128,9 +129,9 @@ TEST_F(ContextMenu, IdentifiersAreConsecutiveAndTheEntryComesLast) {
 TEST_F(ContextMenu, EntryGoesRightAfterTheSeparatorOpeningTortoiseSvnsGroup) {
   settings_.User("[HKEY_CURRENT_USER\\SOFTWARE\\Korvane]\n\"ContextMenuUsesTSVN\"=dword:00000001\n");
   shellMenu_ = CreatePopupMenu();
-  for (int index = 0; index < 7; ++index) AppendMenuW(shellMenu_, MF_STRING, 1 + index, u"Open");
+  for (int index = 0; index < 7; ++index) AppendMenuW(shellMenu_, MF_STRING, 1 + index, KORVANE_TEXT("Open"));
   AppendMenuW(shellMenu_, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(shellMenu_, MF_STRING, 20, u"&TortoiseSVN");
+  AppendMenuW(shellMenu_, MF_STRING, 20, KORVANE_TEXT("&TortoiseSVN"));
   IContextMenu* handler = HandlerFor(plain_.WorkingCopy());
   EXPECT_EQ(HRESULT_CODE(Query(handler, CMF_NORMAL, 2)), 3u);
   Texts texts = ShellMenuTexts();

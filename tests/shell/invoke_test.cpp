@@ -191,7 +191,7 @@ TEST_F(Invoke, SelectionOfSeveralItemsIsRefusedAndKeepsThePath) {
   EXPECT_EQ(InitializeWith(init, {wc, wc + "/sub"}), E_INVALIDARG);
   EXPECT_EQ(InitializeWith(init, {}), E_INVALIDARG);
   EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr), E_INVALIDARG);
-  PIDLIST_ABSOLUTE virtualFolder = ILCreateVirtualForTesting();
+  PIDLIST_ABSOLUTE virtualFolder = testing::VirtualFolderItem();
   EXPECT_EQ(init->Initialize(virtualFolder, nullptr, nullptr), E_INVALIDARG);
   ILFree(virtualFolder);
   std::u16string file = testing::WidePath(folder_.Path() + "/daemon.script");

@@ -1,5 +1,6 @@
 #include "shell_fixture.h"
 
+#include "support/local_path.h"
 #include "support/shell_items.h"
 #include "shell/class_factory.h"
 
@@ -33,7 +34,7 @@ IContextMenu* ShellTest::HandlerFor(const std::string& path, bool background) {
   factory->Release();
   HRESULT result;
   if (background) {
-    std::u16string wide = testing::WidePath(path);
+    std::u16string wide = testing::LocalPath(testing::WidePath(path));
     PIDLIST_ABSOLUTE list = ILCreateFromPathW(reinterpret_cast<LPCWSTR>(wide.c_str()));
     result = init->Initialize(list, nullptr, nullptr);
     ILFree(list);

@@ -41,9 +41,9 @@ class ShellTest : public ::testing::Test {
   std::vector<std::string> OneWayFrames() const;
 
   testing::ScopedRuntimeFolder folder_;
-  testing::DaemonProcesses processes_{folder_.Path()};
+  testing::DaemonProcesses processes_{folder_.Path(), testing::kWellKnownPipeName};
   testing::ScopedSettings settings_;
-  testing::TestDaemon daemon_;
+  testing::TestDaemon daemon_{testing::kWellKnownPipeName};
   HMENU shellMenu_ = nullptr;
   std::vector<IContextMenu*> handlers_;
 };

@@ -3,6 +3,8 @@
 // through the environment. Every process it logged is killed at the end.
 #pragma once
 
+#include "support/test_pipe_name.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,8 +15,10 @@ using ProcessId = std::uint32_t;
 
 class DaemonProcesses {
  public:
-  // Files go into folder, which must outlive this object.
-  explicit DaemonProcesses(const std::string& folder);
+  // Files go into folder, which must outlive this object. The daemons serve
+  // the pipe name given (on POSIX always the well-known one, which the
+  // test's runtime folder already makes its own).
+  explicit DaemonProcesses(const std::string& folder, const std::string& pipeName = TestPipeName());
   ~DaemonProcesses();
   DaemonProcesses(const DaemonProcesses&) = delete;
   DaemonProcesses& operator=(const DaemonProcesses&) = delete;

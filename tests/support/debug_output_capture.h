@@ -26,6 +26,8 @@ class DebugOutputCapture {
  private:
   struct Reader;  // what reads the records in, where that takes more than Append
   static void Append(const char* record, void* self);
+  // Returns once every record already written has reached Append.
+  void AwaitReader() const;
 
   mutable std::mutex mutex_;
   std::vector<std::string> records_;

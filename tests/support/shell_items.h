@@ -17,4 +17,8 @@ std::string NarrowPath(const std::u16string& path);
 // DROPFILES block with wide names in global memory, as the shell gives it.
 IDataObject* FileListDataObject(const std::vector<std::u16string>& names);
 
+// A new item list for a folder outside the file system (free it with
+// ILFree): the shell's "This PC" on Windows.
+PIDLIST_ABSOLUTE VirtualFolderItem();
+
 }  // namespace korvane::testing

@@ -15,12 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 // A new, empty folder under the system's temporary folder.
 fs::path MakeUniqueFolder() {
   std::random_device seed;
@@ -58,7 +52,7 @@ SvnRepository::SvnRepository(const std::string& location, const std::vector<std:
     }
     workingCopy_ = (folder / "wc").generic_string();
 
-    Run("svnadmin create " + Quoted(repositoryPath));
+    Run("svnadmin create " + ShellQuoted(repositoryPath));
     Svn({"import", "-m", "Initial tree", ShellPath(seed.generic_string()), url_});
     Svn({"checkout", url_, workingCopy_});
     fs::remove_all(seed);
@@ -76,14 +70,15 @@ SvnRepository::~SvnRepository() {
 
 void SvnRepository::Svn(const std::vector<std::string>& arguments) const {
   // A configuration folder of its own keeps the user's settings out.
-  std::string command = "svn --non-interactive --quiet --config-dir " + Quoted(ShellPath(folder_ + "/config"));
-  for (const std::string& argument : arguments) command += " " + Quoted(ShellPath(argument));
+  std::string command =
+      "svn --non-interactive --quiet --config-dir " + ShellQuoted(ShellPath(folder_ + "/config"));
+  for (const std::string& argument : arguments) command += " " + ShellQuoted(ShellPath(argument));
   Run(command);
 }
 
 void SvnRepository::Run(const std::string& command) const {
   const std::string log = folder_ + "/commands.log";
-  if (RunShellCommand(command + " >" + Quoted(ShellPath(log)) + " 2>&1") == 0) return;
+  if (RunShellCommand(command + " >" + ShellQuoted(ShellPath(log)) + " 2>&1") == 0) return;
   std::ifstream output(log);
   std::ostringstream message;
   message << "failed: " << command << '\n' << output.rdbuf();

@@ -69,6 +69,9 @@ struct DaemonOptions {
   std::function<void(const DaemonEvent&)> observer;
 };
 
+// The part of the daemon that every transport shares (test_daemon_state.h).
+struct DaemonScript;
+
 class TestDaemon {
  public:
   // The stop request; by default it gets an empty reply.
@@ -110,7 +113,8 @@ class TestDaemon {
   const std::string& SocketPath() const;
 
  private:
-  struct State;
+  struct State;  // the transport's, built on DaemonScript
+  DaemonScript& Script() const;
   std::unique_ptr<State> state_;
 };
 

@@ -71,7 +71,8 @@ TEST(WorkingCopyQueries, AnswerForPathsInAndOutOfWorkingCopies) {
   EXPECT_EQ(Korvane_IsVersioned(nullptr), 0);
   for (const Place& place : Places()) {
     SCOPED_TRACE(place.path);
-    EXPECT_EQ(Korvane_IsVersioned(Utf8ToWide(place.path).c_str()), place.versioned ? 1 : 0);
+    const std::u16string path = Utf8ToWide(place.path);
+    EXPECT_EQ(Korvane_IsVersioned(reinterpret_cast<const KorvaneChar*>(path.c_str())), place.versioned ? 1 : 0);
     EXPECT_EQ(PathOf(place.path).IsHalcyraWorkingCopy(), place.hosted);
   }
   // The fragment counts only in its own letter case, and only whole.

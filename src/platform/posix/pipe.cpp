@@ -3,6 +3,7 @@
 // close is end-of-file. A reply is received whole into the handle and served
 // from there, so ERROR_MORE_DATA, PeekNamedPipe and ReadFile behave as on a
 // message-mode pipe.
+#include "platform/call_named_pipe.h"
 #include "platform/pipe_server.h"
 
 #include "errno_to_win32.h"
@@ -480,6 +481,13 @@ namespace korvane::platform {
 
 // The connect has already refused a server of another user; asking again
 // keeps the answer true to the socket's peer as it is now.
+// The stand-in's CallNamedPipeA already limits the whole call, and its
+// connect refuses a server of another user.
+BOOL CallNamedPipeWithin(LPCSTR pipeName, LPVOID inBuffer, DWORD inSize, LPVOID outBuffer, DWORD outSize,
+                         LPDWORD bytesRead, DWORD timeoutMs) {
+  return ::CallNamedPipeA(pipeName, inBuffer, inSize, outBuffer, outSize, bytesRead, timeoutMs);
+}
+
 bool PipeServerIsCallingUser(HANDLE pipe) {
   PipeClient* client = PipeFromHandle(pipe);
   return client != nullptr && PeerIsTrusted(client->Descriptor());

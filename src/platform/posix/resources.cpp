@@ -1,5 +1,5 @@
 // The library's resources, compiled in from the sources that the Windows
-// resource script uses: the string table (shell/resources/strings.h) and the
+// resource script uses: the string table (shell/resources/string_table.inc) and the
 // icon groups (.ico files), with the icons and bitmaps made from them. Icon
 // and bitmap handles name objects in tables, as menu handles do, so a stale
 // or made-up handle fails the call instead of being dereferenced.
@@ -42,7 +42,7 @@ struct StringResource {
 
 constexpr StringResource kStrings[] = {
 #define KORVANE_STRING(id, text) {id, u"" text},
-#include "shell/resources/strings.h"
+#include "shell/resources/string_table.inc"
 #undef KORVANE_STRING
 };
 

@@ -6,6 +6,7 @@
 #include "shell/class_factory.h"
 
 #include "korvane/korvane.h"
+#include "support/com_apartment.h"
 #include "support/debug_output_capture.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +30,9 @@ class LoadedLibrary : public ::testing::Test {
     ASSERT_NE(library_, nullptr) << "error " << ::GetLastError();
   }
   void TearDown() override {
-    if (library_ != nullptr) EXPECT_TRUE(::FreeLibrary(library_));
+    if (library_ != nullptr) {
+      EXPECT_TRUE(::FreeLibrary(library_));
+    }
   }
 
   template <typename Function>
@@ -66,6 +69,7 @@ TEST_F(LoadedLibrary, ExportsAnswerByNameAndOrdinalAndNothingElseIsVisible) {
 // The shell asks DllCanUnloadNow after every release: the module stays while
 // a factory, a handler or a server lock lives.
 TEST_F(LoadedLibrary, ServerReachedThroughGetProcAddressFollowsItsObjects) {
+  testing::ComApartment com;
   auto* getClassObject = Export<HRESULT(REFCLSID, REFIID, LPVOID*)>("DllGetClassObject");
   auto* canUnloadNow = Export<HRESULT()>("DllCanUnloadNow");
   ASSERT_NE(getClassObject, nullptr);

@@ -1,18 +1,18 @@
+// The daemon processes of a test on POSIX: the script and the log reach
+// KorvaneBkgProc through the environment, and every process whose
+// environment names the test's log is killed at the end.
 #include "support/daemon_processes.h"
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <sys/wait.h>
-#include <thread>
 
 namespace korvane::testing {
 
-DaemonProcesses::DaemonProcesses(const std::string& folder)
+DaemonProcesses::DaemonProcesses(const std::string& folder, const std::string&)
     : scriptPath_(folder + "/daemon.script"), logPath_(folder + "/daemon.log") {
   Script("");
   ::setenv("KORVANE_TEST_DAEMON_SCRIPT", scriptPath_.c_str(), 1);
@@ -39,37 +39,6 @@ DaemonProcesses::~DaemonProcesses() {
   }
   ::unsetenv("KORVANE_TEST_DAEMON_SCRIPT");
   ::unsetenv("KORVANE_TEST_DAEMON_LOG");
-}
-
-void DaemonProcesses::Script(const std::string& lines) { std::ofstream(scriptPath_, std::ios::trunc) << lines; }
-
-std::vector<std::string> DaemonProcesses::LogLines() const {
-  std::ifstream log(logPath_);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(log, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<ProcessId> DaemonProcesses::Started() const {
-  std::vector<ProcessId> pids;
-  for (const std::string& line : LogLines()) {
-    std::istringstream words(line);
-    std::string word;
-    ProcessId pid = 0;
-    if (words >> word >> pid && word == "start") pids.push_back(pid);
-  }
-  return pids;
-}
-
-bool DaemonProcesses::WaitForLines(const std::string& word, std::size_t count) const {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  for (;;) {
-    std::size_t found = 0;
-    for (const std::string& line : LogLines()) found += line.rfind(word + " ", 0) == 0 ? 1 : 0;
-    if (found >= count) return true;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
 }
 
 bool HasNoChildren() {

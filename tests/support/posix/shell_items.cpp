@@ -15,4 +15,6 @@ IDataObject* FileListDataObject(const std::vector<std::u16string>& names) {
   return object;
 }
 
+PIDLIST_ABSOLUTE VirtualFolderItem() { return ILCreateVirtualForTesting(); }
+
 }  // namespace korvane::testing

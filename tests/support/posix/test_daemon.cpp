@@ -3,17 +3,19 @@
 // that no delay, wait or blocked send can hold up the destructor.
 #include "support/test_daemon.h"
 
+#include "support/test_daemon_state.h"
+
 #include "platform/posix/pipe_path.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <mutex>
+#include <memory>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -96,74 +98,95 @@ Arrival ReceivePacket(int fd, std::string& packet) {
   return Arrival::kPacket;
 }
 
+// A connection's socket. Every wait polls the stop eventfd too.
+class SocketConnection final : public DaemonConnection {
+ public:
+  SocketConnection(Fd socket, int stop) : socket_(std::move(socket)), stop_(stop) {}
+
+  Received Receive(std::string& frame) override {
+    while (WaitReadable()) {
+      switch (ReceivePacket(socket_.get(), frame)) {
+        case Arrival::kPacket:
+          return Received::kFrame;
+        case Arrival::kEndOfFile:
+          return Received::kEnd;
+        case Arrival::kNotYet:
+          break;
+      }
+    }
+    return Received::kStopped;
+  }
+
+  Sent Send(const std::string& bytes) override {
+    for (;;) {
+      if (send(socket_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) return Sent::kSent;
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN) return Sent::kFailed;
+      pollfd fds[] = {{stop_, POLLIN, 0}, {socket_.get(), POLLOUT, 0}};
+      if (poll(fds, 2, -1) < 0 && errno != EINTR) return Sent::kFailed;
+      if (fds[0].revents != 0) return Sent::kStopped;
+    }
+  }
+
+  // Asking for no events leaves further packets queued; POLLHUP is reported
+  // anyway.
+  bool WaitForHangUp() override {
+    for (;;) {
+      pollfd fds[] = {{stop_, POLLIN, 0}, {socket_.get(), 0, 0}};
+      if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+      if (fds[0].revents != 0) return false;
+      if (fds[1].revents & (POLLHUP | POLLERR)) return true;
+    }
+  }
+
+  bool Sleep(std::chrono::milliseconds delay) override {
+    const auto deadline = std::chrono::steady_clock::now() + delay;
+    for (;;) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      pollfd fds[] = {{stop_, POLLIN, 0}};
+      const int ready = poll(fds, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+      if (ready > 0) return true;
+      if (ready == 0) return false;
+      if (errno != EINTR) return false;
+    }
+  }
+
+  void Close() override { socket_.Reset(); }
+
+ private:
+  // False once the daemon stops.
+  bool WaitReadable() const {
+    for (;;) {
+      pollfd fds[] = {{stop_, POLLIN, 0}, {socket_.get(), POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+      if (fds[0].revents != 0) return false;
+      if (fds[1].revents != 0) return true;
+    }
+  }
+
+  Fd socket_;
+  int stop_;
+};
+
 }  // namespace
 
-Answer Answer::Reply(std::string bytes, std::chrono::milliseconds delay) {
-  return {Kind::kReply, std::move(bytes), delay};
-}
-Answer Answer::CloseWithoutReply(std::chrono::milliseconds delay) {
-  return {Kind::kClose, {}, delay};
-}
-Answer Answer::Never() { return {Kind::kNever, {}, {}}; }
-Answer Answer::Ignore() { return {Kind::kIgnore, {}, {}}; }
-
-std::string MakeFrame(std::uint32_t code, std::string_view payload) {
-  const auto length = static_cast<std::uint32_t>(8 + payload.size());
-  std::string frame;
-  for (std::uint32_t word : {length, code}) {
-    for (int shift = 0; shift < 32; shift += 8) frame.push_back(static_cast<char>(word >> shift));
-  }
-  frame.append(payload);
-  return frame;
-}
-
-std::optional<std::uint32_t> FrameCode(std::string_view frame) {
-  if (frame.size() < 8) return std::nullopt;
-  std::uint32_t code = 0;
-  for (int i = 3; i >= 0; --i) code = code << 8 | static_cast<unsigned char>(frame[4 + i]);
-  return code;
-}
-
-struct TestDaemon::State {
+struct TestDaemon::State : DaemonScript {
   explicit State(DaemonOptions options);
 
   void AcceptLoop();
   void AcceptOne();
-  void Serve(std::size_t index, Fd socket);
-  bool WaitReadable(int fd) const;
-  bool WaitForHangUp(int fd) const;
-  bool Sleep(std::chrono::milliseconds delay) const;
-  enum class Sent { kSent, kFailed, kStopped };
-  Sent Send(int fd, const std::string& bytes) const;
-  Answer Resolve(std::uint32_t code);
-  void Record(std::size_t index, const std::string& packet);
-  void MarkClientClosed(std::size_t index);
-  void Tell(DaemonEvent::Kind kind, std::size_t index, std::string_view frame = {}) const;
 
-  std::function<void(const DaemonEvent&)> observer;
   std::string socketPath;
   ino_t socketInode = 0;
   Fd listener;
   Fd stop;  // written once by the destructor, never read: readable for good
   Fd wake;  // tells the accept loop that pausing changed
-
-  mutable std::mutex mutex;
-  mutable std::condition_variable changed;
-  std::uint64_t changes = 0;
-  std::map<std::uint32_t, Answer> answers;
-  std::deque<std::pair<std::optional<std::uint32_t>, Answer>> next;
-  std::vector<Connection> connections;
-  std::vector<std::string> frames;
-  bool paused = false;
   std::vector<std::thread> servers;
   std::thread acceptor;
 };
 
 TestDaemon::State::State(DaemonOptions options)
-    : observer(std::move(options.observer)), socketPath(SocketPathFor(options.pipeName)) {
-  answers[kStopCode] = Answer::Reply("");
-  for (auto& [code, answer] : options.answers) answers[code] = std::move(answer);
-
+    : DaemonScript(options), socketPath(SocketPathFor(options.pipeName)) {
   const std::string folder = posix::PipeFolder();
   if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) ThrowErrno("mkdir " + folder);
   const sockaddr_un address = SocketAddress(socketPath);
@@ -189,11 +212,7 @@ TestDaemon::State::State(DaemonOptions options)
 
 void TestDaemon::State::AcceptLoop() {
   for (;;) {
-    bool accepting;
-    {
-      std::lock_guard lock(mutex);
-      accepting = !paused;
-    }
+    const bool accepting = Accepting();
     pollfd fds[] = {{stop.get(), POLLIN, 0}, {wake.get(), POLLIN, 0},
                     {accepting ? listener.get() : -1, POLLIN, 0}};
     if (poll(fds, 3, -1) < 0) {
@@ -217,138 +236,9 @@ void TestDaemon::State::AcceptOne() {
   Fd socket(accept4(listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
   if (socket.get() < 0) return;  // the client gave up while queued
   setsockopt(socket.get(), SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof(kSendBuffer));
-  const std::size_t index = connections.size();
-  connections.push_back({static_cast<int>(index) + 1, {}, false});
-  ++changes;
-  changed.notify_all();
-  servers.emplace_back(&State::Serve, this, index, std::move(socket));
+  servers.emplace_back(&State::Serve, this, AddConnection(),
+                       std::make_unique<SocketConnection>(std::move(socket), stop.get()));
 }
-
-void TestDaemon::State::Serve(std::size_t index, Fd socket) {
-  std::string packet;
-  while (WaitReadable(socket.get())) {
-    const Arrival arrival = ReceivePacket(socket.get(), packet);
-    if (arrival == Arrival::kNotYet) continue;
-    if (arrival == Arrival::kEndOfFile) {
-      MarkClientClosed(index);
-      return;
-    }
-    Record(index, packet);
-    Tell(DaemonEvent::Kind::kFrame, index, packet);
-    const std::optional<std::uint32_t> code = FrameCode(packet);
-    if (!code) continue;
-    const Answer answer = Resolve(*code);
-    switch (answer.kind) {
-      case Answer::Kind::kIgnore:
-        break;
-      case Answer::Kind::kNever:
-        if (WaitForHangUp(socket.get())) MarkClientClosed(index);
-        return;
-      case Answer::Kind::kClose:
-        if (Sleep(answer.delay)) return;
-        socket.Reset();
-        Tell(DaemonEvent::Kind::kHandled, index, packet);
-        Tell(DaemonEvent::Kind::kClosed, index);
-        return;
-      case Answer::Kind::kReply:
-        if (Sleep(answer.delay)) return;
-        const Sent sent = Send(socket.get(), answer.bytes);
-        if (sent == Sent::kStopped) return;
-        if (sent == Sent::kFailed) {
-          // The client went away, or the reply cannot go out as one packet:
-          // ending the connection shows the client a broken pipe, not a hang.
-          socket.Reset();
-          Tell(DaemonEvent::Kind::kClosed, index);
-          return;
-        }
-        break;
-    }
-    Tell(DaemonEvent::Kind::kHandled, index, packet);
-  }
-}
-
-// False once the daemon stops.
-bool TestDaemon::State::WaitReadable(int fd) const {
-  for (;;) {
-    pollfd fds[] = {{stop.get(), POLLIN, 0}, {fd, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
-    if (fds[0].revents != 0) return false;
-    if (fds[1].revents != 0) return true;
-  }
-}
-
-// True when the client closed, false when the daemon stopped first. Asking
-// for no events leaves further packets queued; POLLHUP is reported anyway.
-bool TestDaemon::State::WaitForHangUp(int fd) const {
-  for (;;) {
-    pollfd fds[] = {{stop.get(), POLLIN, 0}, {fd, 0, 0}};
-    if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
-    if (fds[0].revents != 0) return false;
-    if (fds[1].revents & (POLLHUP | POLLERR)) return true;
-  }
-}
-
-// Tells whether the daemon stopped during the delay.
-bool TestDaemon::State::Sleep(std::chrono::milliseconds delay) const {
-  const auto deadline = std::chrono::steady_clock::now() + delay;
-  for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd fds[] = {{stop.get(), POLLIN, 0}};
-    const int ready = poll(fds, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
-    if (ready > 0) return true;
-    if (ready == 0) return false;
-    if (errno != EINTR) return false;
-  }
-}
-
-TestDaemon::State::Sent TestDaemon::State::Send(int fd, const std::string& bytes) const {
-  for (;;) {
-    if (send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) return Sent::kSent;
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) return Sent::kFailed;
-    pollfd fds[] = {{stop.get(), POLLIN, 0}, {fd, POLLOUT, 0}};
-    if (poll(fds, 2, -1) < 0 && errno != EINTR) return Sent::kFailed;
-    if (fds[0].revents != 0) return Sent::kStopped;
-  }
-}
-
-Answer TestDaemon::State::Resolve(std::uint32_t code) {
-  std::lock_guard lock(mutex);
-  for (auto it = next.begin(); it != next.end(); ++it) {
-    if (!it->first || *it->first == code) {
-      Answer answer = std::move(it->second);
-      next.erase(it);
-      return answer;
-    }
-  }
-  const auto found = answers.find(code);
-  return found != answers.end() ? found->second : Answer::Ignore();
-}
-
-void TestDaemon::State::Record(std::size_t index, const std::string& packet) {
-  std::lock_guard lock(mutex);
-  connections[index].frames.push_back(packet);
-  frames.push_back(packet);
-  ++changes;
-  changed.notify_all();
-}
-
-void TestDaemon::State::MarkClientClosed(std::size_t index) {
-  {
-    std::lock_guard lock(mutex);
-    connections[index].clientClosed = true;
-    ++changes;
-    changed.notify_all();
-  }
-  Tell(DaemonEvent::Kind::kClosed, index);
-}
-
-void TestDaemon::State::Tell(DaemonEvent::Kind kind, std::size_t index, std::string_view frame) const {
-  if (observer) observer({kind, static_cast<int>(index) + 1, frame});
-}
-
-TestDaemon::TestDaemon(std::string pipeName, int backlog)
-    : TestDaemon(DaemonOptions{.pipeName = std::move(pipeName), .backlog = backlog}) {}
 
 TestDaemon::TestDaemon(DaemonOptions options) : state_(std::make_unique<State>(std::move(options))) {
   state_->acceptor = std::thread(&State::AcceptLoop, state_.get());
@@ -367,61 +257,13 @@ TestDaemon::~TestDaemon() {
   }
 }
 
-void TestDaemon::On(std::uint32_t code, Answer answer) {
-  std::lock_guard lock(state_->mutex);
-  state_->answers[code] = std::move(answer);
-}
-
-void TestDaemon::Next(Answer answer) {
-  std::lock_guard lock(state_->mutex);
-  state_->next.emplace_back(std::nullopt, std::move(answer));
-}
-
-void TestDaemon::Next(std::uint32_t code, Answer answer) {
-  std::lock_guard lock(state_->mutex);
-  state_->next.emplace_back(code, std::move(answer));
-}
-
-std::vector<Connection> TestDaemon::Connections() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->connections;
-}
-
-std::vector<std::string> TestDaemon::Frames() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->frames;
-}
-
-bool TestDaemon::WaitUntil(const std::function<bool(const TestDaemon&)>& condition,
-                           std::chrono::milliseconds limit) const {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  std::unique_lock lock(state_->mutex);
-  for (;;) {
-    const std::uint64_t seen = state_->changes;
-    // The condition takes snapshots, which lock.
-    lock.unlock();
-    if (condition(*this)) return true;
-    lock.lock();
-    if (!state_->changed.wait_until(lock, deadline, [&] { return state_->changes != seen; })) {
-      lock.unlock();
-      return condition(*this);
-    }
-  }
-}
-
-void TestDaemon::PauseAccepting() {
-  std::lock_guard lock(state_->mutex);
-  state_->paused = true;
-}
-
 void TestDaemon::ResumeAccepting() {
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->paused = false;
-  }
+  state_->SetPaused(false);
   const std::uint64_t one = 1;
   [[maybe_unused]] ssize_t written = write(state_->wake.get(), &one, sizeof(one));
 }
+
+DaemonScript& TestDaemon::Script() const { return *state_; }
 
 const std::string& TestDaemon::SocketPath() const { return state_->socketPath; }
 

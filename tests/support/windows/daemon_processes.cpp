@@ -4,6 +4,7 @@
 #include "support/daemon_processes.h"
 
 #include "support/test_pipe_name.h"
+#include "support/windows/windows_helpers.h"
 
 #include "platform/windows_api.h"
 
@@ -11,16 +12,10 @@
 #include <winternl.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cwctype>
-#include <filesystem>
-#include <fstream>
-#include <memory>
 #include <optional>
 #include <set>
-#include <sstream>
-#include <thread>
 #include <vector>
 
 namespace korvane::testing {
@@ -28,21 +23,6 @@ namespace {
 
 constexpr wchar_t kProgramName[] = L"KorvaneBkgProc.exe";
 constexpr DWORD kExitWaitMs = 5000;
-
-struct HandleCloser {
-  void operator()(HANDLE handle) const {
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
-  }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
-
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring text(static_cast<std::size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), size);
-  return text;
-}
 
 // Through the C runtime, which passes it on to the process environment that
 // children inherit. An empty value removes the variable.
@@ -119,11 +99,6 @@ constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
 using QueryInformationProcess = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
 
-template <typename Function>
-Function NtFunction(const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name)));
-}
-
 // Every handle value open in this process, or nothing when the system does
 // not tell.
 std::optional<std::vector<HANDLE>> OwnHandles() {
@@ -163,12 +138,12 @@ ULONG_PTR ParentOf(HANDLE process) {
 
 }  // namespace
 
-DaemonProcesses::DaemonProcesses(const std::string& folder)
+DaemonProcesses::DaemonProcesses(const std::string& folder, const std::string& pipeName)
     : scriptPath_(folder + "\\daemon.script"), logPath_(folder + "\\daemon.log") {
   Script("");
   SetVariable(L"KORVANE_TEST_DAEMON_SCRIPT", scriptPath_);
   SetVariable(L"KORVANE_TEST_DAEMON_LOG", logPath_);
-  SetVariable(L"KORVANE_TEST_PIPE", TestPipeName());
+  SetVariable(L"KORVANE_TEST_PIPE", pipeName);
 }
 
 // Every daemon program still running that this process started ends, also
@@ -180,39 +155,6 @@ DaemonProcesses::~DaemonProcesses() {
   SetVariable(L"KORVANE_TEST_DAEMON_SCRIPT", "");
   SetVariable(L"KORVANE_TEST_DAEMON_LOG", "");
   SetVariable(L"KORVANE_TEST_PIPE", "");
-}
-
-void DaemonProcesses::Script(const std::string& lines) {
-  std::ofstream(std::filesystem::path(Wide(scriptPath_)), std::ios::trunc) << lines;
-}
-
-std::vector<std::string> DaemonProcesses::LogLines() const {
-  std::ifstream log{std::filesystem::path(Wide(logPath_))};
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(log, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<ProcessId> DaemonProcesses::Started() const {
-  std::vector<ProcessId> pids;
-  for (const std::string& line : LogLines()) {
-    std::istringstream words(line);
-    std::string word;
-    ProcessId pid = 0;
-    if (words >> word >> pid && word == "start") pids.push_back(pid);
-  }
-  return pids;
-}
-
-bool DaemonProcesses::WaitForLines(const std::string& word, std::size_t count) const {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  for (;;) {
-    std::size_t found = 0;
-    for (const std::string& line : LogLines()) found += line.rfind(word + " ", 0) == 0 ? 1 : 0;
-    if (found >= count) return true;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
 }
 
 bool HasNoChildren() {

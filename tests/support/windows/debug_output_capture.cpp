@@ -5,13 +5,14 @@
 // their wait for the buffer and their write.
 #include "support/debug_output_capture.h"
 
+#include "support/windows/windows_helpers.h"
+
 #include "platform/windows_api.h"
 
 #include <cstring>
 #include <future>
 #include <memory>
 #include <stdexcept>
-#include <system_error>
 #include <thread>
 
 namespace korvane::testing {
@@ -28,15 +29,8 @@ struct Buffer {
   char text[kBufferSize - sizeof(DWORD)];
 };
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const {
-    if (handle != nullptr) ::CloseHandle(handle);
-  }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
-
 UniqueHandle Named(HANDLE handle, const char* what) {
-  if (handle == nullptr) throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), what);
+  if (handle == nullptr) ThrowLastError(what);
   return UniqueHandle(handle);
 }
 
@@ -70,7 +64,7 @@ struct DebugOutputCapture::Reader {
 
 DebugOutputCapture::Reader::Reader(DebugOutputCapture* captureOwner) : owner(captureOwner) {
   view.reset(static_cast<const Buffer*>(::MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, kBufferSize)));
-  if (!view) throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), "DBWIN_BUFFER view");
+  if (!view) ThrowLastError("DBWIN_BUFFER view");
   std::future<bool> reading = started.get_future();
   thread = std::thread(&Reader::Run, this);
   if (!reading.get()) {
@@ -123,16 +117,6 @@ DebugOutputCapture::DebugOutputCapture() : reader_(std::make_unique<Reader>(this
 
 DebugOutputCapture::~DebugOutputCapture() { reader_.reset(); }
 
-std::vector<std::string> DebugOutputCapture::Records() const {
-  reader_->Sync();
-  std::lock_guard lock(mutex_);
-  return records_;
-}
-
-void DebugOutputCapture::Append(const char* record, void* self) {
-  auto* capture = static_cast<DebugOutputCapture*>(self);
-  std::lock_guard lock(capture->mutex_);
-  capture->records_.emplace_back(record);
-}
+void DebugOutputCapture::AwaitReader() const { reader_->Sync(); }
 
 }  // namespace korvane::testing

@@ -3,10 +3,11 @@
 // test's registry exports, and restored at the end.
 #include "support/scoped_settings.h"
 
+#include "support/windows/windows_helpers.h"
+
 #include "platform/windows_api.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -39,23 +40,6 @@ const Tree kTrees[] = {
 };
 
 constexpr DWORD kLockWaitMs = 60000;
-
-std::wstring Wide(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring text(static_cast<std::size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), size);
-  return text;
-}
-
-std::string Utf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int size =
-      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
-  return bytes;
-}
 
 // UTF-16LE after its byte order mark (what regedit writes), else UTF-8.
 std::wstring DecodeExport(const std::string& bytes) {
@@ -335,19 +319,6 @@ HANDLE SettingsLock() {
   return lock;
 }
 
-std::filesystem::path MakeFreshFolder() {
-  static std::atomic<unsigned> counter{0};
-  const std::filesystem::path temp = std::filesystem::temp_directory_path();
-  for (int attempt = 0;; ++attempt) {
-    const std::filesystem::path folder = temp / (L"korvane-settings-" + std::to_wstring(::GetCurrentProcessId()) +
-                                                 L"-" + std::to_wstring(counter++));
-    if (::CreateDirectoryW(folder.c_str(), nullptr)) return folder;
-    if (::GetLastError() != ERROR_ALREADY_EXISTS || attempt == 100) {
-      throw std::runtime_error("cannot make a settings folder");
-    }
-  }
-}
-
 }  // namespace
 
 ScopedSettings::ScopedSettings() {
@@ -356,7 +327,7 @@ ScopedSettings::ScopedSettings() {
     throw std::runtime_error("another test process kept the registry settings");
   }
   try {
-    root_ = MakeFreshFolder();
+    root_ = MakeFreshFolder(L"korvane-settings-");
   } catch (...) {
     ::ReleaseMutex(SettingsLock());
     throw;

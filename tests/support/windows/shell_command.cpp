@@ -16,12 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 fs::path UniqueStatusFile() {
   std::random_device seed;
   std::ostringstream name;
@@ -54,8 +48,8 @@ int RunShellCommand(const std::string& command) {
   const fs::path status = UniqueStatusFile();
   const std::string written = ShellPath(status.generic_string());
   // The status file appears whole: written aside, then renamed.
-  if (!StartShell("(" + command + "); echo $? >" + Quoted(written + ".tmp") + " && mv " + Quoted(written + ".tmp") +
-                  " " + Quoted(written))) {
+  const std::string aside = ShellQuoted(written + ".tmp");
+  if (!StartShell("(" + command + "); echo $? >" + aside + " && mv " + aside + " " + ShellQuoted(written))) {
     return -1;
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);

@@ -2,6 +2,8 @@
 // global memory and nothing else, as a selection in the shell does.
 #include "support/shell_items.h"
 
+#include "support/windows/windows_helpers.h"
+
 #include <atomic>
 #include <cstring>
 
@@ -82,22 +84,19 @@ class FileListObject final : public IDataObject {
 }  // namespace
 
 std::u16string WidePath(const std::string& path) {
-  const int units = ::MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-  std::u16string wide(static_cast<std::size_t>(units), u'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), reinterpret_cast<LPWSTR>(wide.data()),
-                        units);
-  return wide;
+  const std::wstring wide = Wide(path);
+  return std::u16string(wide.begin(), wide.end());
 }
 
 std::string NarrowPath(const std::u16string& path) {
-  const auto* wide = reinterpret_cast<LPCWSTR>(path.data());
-  const int size = static_cast<int>(path.size());
-  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide, size, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(bytes), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide, size, narrow.data(), bytes, nullptr, nullptr);
-  return narrow;
+  return Utf8(std::wstring_view(reinterpret_cast<const wchar_t*>(path.data()), path.size()));
 }
 
 IDataObject* FileListDataObject(const std::vector<std::u16string>& names) { return new FileListObject(names); }
+
+PIDLIST_ABSOLUTE VirtualFolderItem() {
+  PIDLIST_ABSOLUTE item = nullptr;
+  return SUCCEEDED(::SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &item)) ? item : nullptr;
+}
 
 }  // namespace korvane::testing

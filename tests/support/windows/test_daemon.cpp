@@ -4,13 +4,14 @@
 // event too, so no delay, read or large write can hold up the destructor.
 #include "support/test_daemon.h"
 
+#include "support/test_daemon_state.h"
+#include "support/windows/windows_helpers.h"
+
 #include "platform/windows_api.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -30,29 +31,10 @@ constexpr auto kBusyWait = std::chrono::seconds(5);
 // How often a connection answered with Never() looks at its pipe's state.
 constexpr DWORD kHangUpPollMs = 10;
 
-[[noreturn]] void ThrowLastError(const std::string& what) {
-  throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), what);
-}
-
-struct HandleCloser {
-  void operator()(HANDLE handle) const {
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
-  }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
-
 UniqueHandle NewEvent(bool manualReset) {
   UniqueHandle event(::CreateEventW(nullptr, manualReset, FALSE, nullptr));
   if (!event) ThrowLastError("CreateEventW");
   return event;
-}
-
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring text(static_cast<std::size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), size);
-  return text;
 }
 
 std::string FullPipeName(const std::string& pipeName) {
@@ -149,8 +131,7 @@ using QueryInformationFile = LONG(WINAPI*)(HANDLE, IoStatusBlock*, PVOID, ULONG,
 // state even while messages it sent are unread, where PeekNamedPipe and
 // ReadFile would still hand out data.
 bool ClientConnected(HANDLE pipe) {
-  static const auto query = reinterpret_cast<QueryInformationFile>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+  static const auto query = NtFunction<QueryInformationFile>("NtQueryInformationFile");
   PipeLocalInformation information{};
   IoStatusBlock status{};
   if (query == nullptr ||
@@ -171,50 +152,57 @@ struct Instance {
   DWORD connectError = ERROR_IO_PENDING;
 };
 
+// A connection's pipe instance. Every wait takes the daemon's stop event
+// too.
+class PipeConnection final : public DaemonConnection {
+ public:
+  PipeConnection(std::unique_ptr<Instance> instance, HANDLE stop) : instance_(std::move(instance)), stop_(stop) {}
+
+  Received Receive(std::string& frame) override {
+    const Arrival arrival = ReadMessage(instance_->pipe.get(), instance_->event.get(), stop_, INFINITE, frame);
+    if (arrival == Arrival::kMessage) return Received::kFrame;
+    return arrival == Arrival::kStopped ? Received::kStopped : Received::kEnd;
+  }
+
+  Sent Send(const std::string& bytes) override {
+    const Outcome sent = WriteMessage(instance_->pipe.get(), instance_->event.get(), stop_, bytes);
+    if (sent == Outcome::kStopped) return Sent::kStopped;
+    return sent == Outcome::kDone ? Sent::kSent : Sent::kFailed;
+  }
+
+  // Looks at the pipe's state rather than reading, so later messages stay in
+  // the pipe.
+  bool WaitForHangUp() override {
+    while (::WaitForSingleObject(stop_, kHangUpPollMs) == WAIT_TIMEOUT) {
+      if (!ClientConnected(instance_->pipe.get())) return true;
+    }
+    return false;
+  }
+
+  bool Sleep(std::chrono::milliseconds delay) override {
+    const auto ms = std::clamp<std::int64_t>(delay.count(), 0, INFINITE - 1);
+    return ::WaitForSingleObject(stop_, static_cast<DWORD>(ms)) == WAIT_OBJECT_0;
+  }
+
+  // Closing without DisconnectNamedPipe leaves what the client has not read
+  // yet readable, then ERROR_BROKEN_PIPE: a socket's close.
+  void Close() override { instance_.reset(); }
+
+ private:
+  std::unique_ptr<Instance> instance_;
+  HANDLE stop_;
+};
+
 }  // namespace
 
-Answer Answer::Reply(std::string bytes, std::chrono::milliseconds delay) {
-  return {Kind::kReply, std::move(bytes), delay};
-}
-Answer Answer::CloseWithoutReply(std::chrono::milliseconds delay) {
-  return {Kind::kClose, {}, delay};
-}
-Answer Answer::Never() { return {Kind::kNever, {}, {}}; }
-Answer Answer::Ignore() { return {Kind::kIgnore, {}, {}}; }
-
-std::string MakeFrame(std::uint32_t code, std::string_view payload) {
-  const auto length = static_cast<std::uint32_t>(8 + payload.size());
-  std::string frame;
-  for (std::uint32_t word : {length, code}) {
-    for (int shift = 0; shift < 32; shift += 8) frame.push_back(static_cast<char>(word >> shift));
-  }
-  frame.append(payload);
-  return frame;
-}
-
-std::optional<std::uint32_t> FrameCode(std::string_view frame) {
-  if (frame.size() < 8) return std::nullopt;
-  std::uint32_t code = 0;
-  for (int i = 3; i >= 0; --i) code = code << 8 | static_cast<unsigned char>(frame[4 + i]);
-  return code;
-}
-
-struct TestDaemon::State {
+struct TestDaemon::State : DaemonScript {
   explicit State(DaemonOptions options);
   ~State();
 
   std::unique_ptr<Instance> Listen();
   void AcceptLoop();
   void AcceptOne(std::size_t position);
-  void Serve(std::size_t index, std::unique_ptr<Instance> instance);
-  bool WaitForHangUp(HANDLE pipe) const;
-  bool Sleep(std::chrono::milliseconds delay) const;
-  Answer Resolve(std::uint32_t code);
-  void Record(std::size_t index, const std::string& message);
-  void MarkClientClosed(std::size_t index);
-  void Tell(DaemonEvent::Kind kind, std::size_t index, std::string_view frame = {}) const;
 
-  std::function<void(const DaemonEvent&)> observer;
   std::string pipeName;  // the full name, UTF-8
   std::wstring widePipeName;
   UniqueHandle stop = NewEvent(true);   // set once by the destructor
@@ -222,25 +210,12 @@ struct TestDaemon::State {
   // The instances waiting for a client, oldest first; the accept thread's
   // alone once it runs.
   std::deque<std::unique_ptr<Instance>> listening;
-
-  mutable std::mutex mutex;
-  mutable std::condition_variable changed;
-  std::uint64_t changes = 0;
-  std::map<std::uint32_t, Answer> answers;
-  std::deque<std::pair<std::optional<std::uint32_t>, Answer>> next;
-  std::vector<Connection> connections;
-  std::vector<std::string> frames;
-  bool paused = false;
   std::vector<std::thread> servers;
   std::thread acceptor;
 };
 
 TestDaemon::State::State(DaemonOptions options)
-    : observer(std::move(options.observer)),
-      pipeName(FullPipeName(options.pipeName)),
-      widePipeName(Wide(pipeName)) {
-  answers[kStopCode] = Answer::Reply("");
-  for (auto& [code, answer] : options.answers) answers[code] = std::move(answer);
+    : DaemonScript(options), pipeName(FullPipeName(options.pipeName)), widePipeName(Wide(pipeName)) {
   // The first instance makes the name; a failure there is the daemon's.
   const int count = std::clamp(options.backlog, 1, kMaxListening);
   for (int i = 0; i < count; ++i) {
@@ -279,13 +254,8 @@ std::unique_ptr<Instance> TestDaemon::State::Listen() {
 
 void TestDaemon::State::AcceptLoop() {
   for (;;) {
-    bool accepting;
-    {
-      std::lock_guard lock(mutex);
-      accepting = !paused;
-    }
     std::vector<HANDLE> handles = {stop.get(), wake.get()};
-    if (accepting) {
+    if (Accepting()) {
       for (const std::unique_ptr<Instance>& instance : listening) handles.push_back(instance->event.get());
     }
     const DWORD waited =
@@ -311,112 +281,9 @@ void TestDaemon::State::AcceptOne(std::size_t position) {
   // ERROR_NO_DATA: the client came and went already; served, it shows as a
   // connection its client closed, as on POSIX.
   if (error != 0 && error != ERROR_PIPE_CONNECTED && error != ERROR_NO_DATA) return;
-  const std::size_t index = connections.size();
-  connections.push_back({static_cast<int>(index) + 1, {}, false});
-  ++changes;
-  changed.notify_all();
-  servers.emplace_back(&State::Serve, this, index, std::move(instance));
+  servers.emplace_back(&State::Serve, this, AddConnection(),
+                       std::make_unique<PipeConnection>(std::move(instance), stop.get()));
 }
-
-void TestDaemon::State::Serve(std::size_t index, std::unique_ptr<Instance> instance) {
-  const HANDLE pipe = instance->pipe.get();
-  std::string message;
-  for (;;) {
-    const Arrival arrival = ReadMessage(pipe, instance->event.get(), stop.get(), INFINITE, message);
-    if (arrival == Arrival::kStopped) return;
-    if (arrival != Arrival::kMessage) {
-      MarkClientClosed(index);
-      return;
-    }
-    Record(index, message);
-    Tell(DaemonEvent::Kind::kFrame, index, message);
-    const std::optional<std::uint32_t> code = FrameCode(message);
-    if (!code) continue;
-    const Answer answer = Resolve(*code);
-    switch (answer.kind) {
-      case Answer::Kind::kIgnore:
-        break;
-      case Answer::Kind::kNever:
-        if (WaitForHangUp(pipe)) MarkClientClosed(index);
-        return;
-      case Answer::Kind::kClose:
-        if (Sleep(answer.delay)) return;
-        // Closing without DisconnectNamedPipe leaves what the client has not
-        // read yet readable, then ERROR_BROKEN_PIPE: a socket's close.
-        instance.reset();
-        Tell(DaemonEvent::Kind::kHandled, index, message);
-        Tell(DaemonEvent::Kind::kClosed, index);
-        return;
-      case Answer::Kind::kReply: {
-        if (Sleep(answer.delay)) return;
-        const Outcome sent = WriteMessage(pipe, instance->event.get(), stop.get(), answer.bytes);
-        if (sent == Outcome::kStopped) return;
-        if (sent != Outcome::kDone) {
-          // The client went away: ending the connection shows a broken pipe
-          // to anyone still holding it, not a hang.
-          instance.reset();
-          Tell(DaemonEvent::Kind::kClosed, index);
-          return;
-        }
-        break;
-      }
-    }
-    Tell(DaemonEvent::Kind::kHandled, index, message);
-  }
-}
-
-// True when the client closed, false when the daemon stopped first. Reads
-// nothing, so later messages stay in the pipe.
-bool TestDaemon::State::WaitForHangUp(HANDLE pipe) const {
-  while (::WaitForSingleObject(stop.get(), kHangUpPollMs) == WAIT_TIMEOUT) {
-    if (!ClientConnected(pipe)) return true;
-  }
-  return false;
-}
-
-// Tells whether the daemon stopped during the delay.
-bool TestDaemon::State::Sleep(std::chrono::milliseconds delay) const {
-  const auto ms = std::clamp<std::int64_t>(delay.count(), 0, INFINITE - 1);
-  return ::WaitForSingleObject(stop.get(), static_cast<DWORD>(ms)) == WAIT_OBJECT_0;
-}
-
-Answer TestDaemon::State::Resolve(std::uint32_t code) {
-  std::lock_guard lock(mutex);
-  for (auto it = next.begin(); it != next.end(); ++it) {
-    if (!it->first || *it->first == code) {
-      Answer answer = std::move(it->second);
-      next.erase(it);
-      return answer;
-    }
-  }
-  const auto found = answers.find(code);
-  return found != answers.end() ? found->second : Answer::Ignore();
-}
-
-void TestDaemon::State::Record(std::size_t index, const std::string& message) {
-  std::lock_guard lock(mutex);
-  connections[index].frames.push_back(message);
-  frames.push_back(message);
-  ++changes;
-  changed.notify_all();
-}
-
-void TestDaemon::State::MarkClientClosed(std::size_t index) {
-  {
-    std::lock_guard lock(mutex);
-    connections[index].clientClosed = true;
-    ++changes;
-    changed.notify_all();
-  }
-  Tell(DaemonEvent::Kind::kClosed, index);
-}
-
-void TestDaemon::State::Tell(DaemonEvent::Kind kind, std::size_t index, std::string_view frame) const {
-  if (observer) observer({kind, static_cast<int>(index) + 1, frame});
-}
-
-TestDaemon::TestDaemon(std::string pipeName, int backlog)
-    : TestDaemon(DaemonOptions{.pipeName = std::move(pipeName), .backlog = backlog}) {}
 
 TestDaemon::TestDaemon(DaemonOptions options) : state_(std::make_unique<State>(std::move(options))) {
   state_->acceptor = std::thread(&State::AcceptLoop, state_.get());
@@ -429,60 +296,12 @@ TestDaemon::~TestDaemon() {
   for (std::thread& server : state_->servers) server.join();
 }
 
-void TestDaemon::On(std::uint32_t code, Answer answer) {
-  std::lock_guard lock(state_->mutex);
-  state_->answers[code] = std::move(answer);
-}
-
-void TestDaemon::Next(Answer answer) {
-  std::lock_guard lock(state_->mutex);
-  state_->next.emplace_back(std::nullopt, std::move(answer));
-}
-
-void TestDaemon::Next(std::uint32_t code, Answer answer) {
-  std::lock_guard lock(state_->mutex);
-  state_->next.emplace_back(code, std::move(answer));
-}
-
-std::vector<Connection> TestDaemon::Connections() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->connections;
-}
-
-std::vector<std::string> TestDaemon::Frames() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->frames;
-}
-
-bool TestDaemon::WaitUntil(const std::function<bool(const TestDaemon&)>& condition,
-                           std::chrono::milliseconds limit) const {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  std::unique_lock lock(state_->mutex);
-  for (;;) {
-    const std::uint64_t seen = state_->changes;
-    // The condition takes snapshots, which lock.
-    lock.unlock();
-    if (condition(*this)) return true;
-    lock.lock();
-    if (!state_->changed.wait_until(lock, deadline, [&] { return state_->changes != seen; })) {
-      lock.unlock();
-      return condition(*this);
-    }
-  }
-}
-
-void TestDaemon::PauseAccepting() {
-  std::lock_guard lock(state_->mutex);
-  state_->paused = true;
-}
-
 void TestDaemon::ResumeAccepting() {
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->paused = false;
-  }
+  state_->SetPaused(false);
   ::SetEvent(state_->wake.get());
 }
+
+DaemonScript& TestDaemon::Script() const { return *state_; }
 
 const std::string& TestDaemon::SocketPath() const { return state_->pipeName; }
 

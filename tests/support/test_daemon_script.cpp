@@ -1,0 +1,192 @@
+// What the test daemon does the same on every transport: frames, answers by
+// script, the record of connections and frames, and waiting for a change.
+#include "support/test_daemon.h"
+
+#include "support/test_daemon_state.h"
+
+namespace korvane::testing {
+
+Answer Answer::Reply(std::string bytes, std::chrono::milliseconds delay) {
+  return {Kind::kReply, std::move(bytes), delay};
+}
+Answer Answer::CloseWithoutReply(std::chrono::milliseconds delay) {
+  return {Kind::kClose, {}, delay};
+}
+Answer Answer::Never() { return {Kind::kNever, {}, {}}; }
+Answer Answer::Ignore() { return {Kind::kIgnore, {}, {}}; }
+
+std::string MakeFrame(std::uint32_t code, std::string_view payload) {
+  const auto length = static_cast<std::uint32_t>(8 + payload.size());
+  std::string frame;
+  for (std::uint32_t word : {length, code}) {
+    for (int shift = 0; shift < 32; shift += 8) frame.push_back(static_cast<char>(word >> shift));
+  }
+  frame.append(payload);
+  return frame;
+}
+
+std::optional<std::uint32_t> FrameCode(std::string_view frame) {
+  if (frame.size() < 8) return std::nullopt;
+  std::uint32_t code = 0;
+  for (int i = 3; i >= 0; --i) code = code << 8 | static_cast<unsigned char>(frame[4 + i]);
+  return code;
+}
+
+DaemonScript::DaemonScript(DaemonOptions& options) : observer(std::move(options.observer)) {
+  answers[TestDaemon::kStopCode] = Answer::Reply("");
+  for (auto& [code, answer] : options.answers) answers[code] = std::move(answer);
+}
+
+bool DaemonScript::Accepting() const {
+  std::lock_guard lock(mutex);
+  return !paused;
+}
+
+void DaemonScript::SetPaused(bool pause) {
+  std::lock_guard lock(mutex);
+  paused = pause;
+}
+
+std::size_t DaemonScript::AddConnection() {
+  const std::size_t index = connections.size();
+  connections.push_back({static_cast<int>(index) + 1, {}, false});
+  ++changes;
+  changed.notify_all();
+  return index;
+}
+
+void DaemonScript::Serve(std::size_t index, std::unique_ptr<DaemonConnection> connection) {
+  using Received = DaemonConnection::Received;
+  using Sent = DaemonConnection::Sent;
+  std::string frame;
+  for (;;) {
+    const Received received = connection->Receive(frame);
+    if (received == Received::kStopped) return;
+    if (received == Received::kEnd) {
+      MarkClientClosed(index);
+      return;
+    }
+    Record(index, frame);
+    Tell(DaemonEvent::Kind::kFrame, index, frame);
+    const std::optional<std::uint32_t> code = FrameCode(frame);
+    if (!code) continue;
+    const Answer answer = Resolve(*code);
+    switch (answer.kind) {
+      case Answer::Kind::kIgnore:
+        break;
+      case Answer::Kind::kNever:
+        if (connection->WaitForHangUp()) MarkClientClosed(index);
+        return;
+      case Answer::Kind::kClose:
+        if (connection->Sleep(answer.delay)) return;
+        connection->Close();
+        Tell(DaemonEvent::Kind::kHandled, index, frame);
+        Tell(DaemonEvent::Kind::kClosed, index);
+        return;
+      case Answer::Kind::kReply: {
+        if (connection->Sleep(answer.delay)) return;
+        const Sent sent = connection->Send(answer.bytes);
+        if (sent == Sent::kStopped) return;
+        if (sent == Sent::kFailed) {
+          // The client went away, or the reply cannot go out as one packet:
+          // ending the connection shows the client a broken pipe, not a hang.
+          connection->Close();
+          Tell(DaemonEvent::Kind::kClosed, index);
+          return;
+        }
+        break;
+      }
+    }
+    Tell(DaemonEvent::Kind::kHandled, index, frame);
+  }
+}
+
+Answer DaemonScript::Resolve(std::uint32_t code) {
+  std::lock_guard lock(mutex);
+  for (auto it = next.begin(); it != next.end(); ++it) {
+    if (!it->first || *it->first == code) {
+      Answer answer = std::move(it->second);
+      next.erase(it);
+      return answer;
+    }
+  }
+  const auto found = answers.find(code);
+  return found != answers.end() ? found->second : Answer::Ignore();
+}
+
+void DaemonScript::Record(std::size_t index, const std::string& frame) {
+  std::lock_guard lock(mutex);
+  connections[index].frames.push_back(frame);
+  frames.push_back(frame);
+  ++changes;
+  changed.notify_all();
+}
+
+void DaemonScript::MarkClientClosed(std::size_t index) {
+  {
+    std::lock_guard lock(mutex);
+    connections[index].clientClosed = true;
+    ++changes;
+    changed.notify_all();
+  }
+  Tell(DaemonEvent::Kind::kClosed, index);
+}
+
+void DaemonScript::Tell(DaemonEvent::Kind kind, std::size_t index, std::string_view frame) const {
+  if (observer) observer({kind, static_cast<int>(index) + 1, frame});
+}
+
+TestDaemon::TestDaemon(std::string pipeName, int backlog)
+    : TestDaemon(DaemonOptions{.pipeName = std::move(pipeName), .backlog = backlog, .answers = {}, .observer = {}}) {}
+
+void TestDaemon::On(std::uint32_t code, Answer answer) {
+  DaemonScript& script = Script();
+  std::lock_guard lock(script.mutex);
+  script.answers[code] = std::move(answer);
+}
+
+void TestDaemon::Next(Answer answer) {
+  DaemonScript& script = Script();
+  std::lock_guard lock(script.mutex);
+  script.next.emplace_back(std::nullopt, std::move(answer));
+}
+
+void TestDaemon::Next(std::uint32_t code, Answer answer) {
+  DaemonScript& script = Script();
+  std::lock_guard lock(script.mutex);
+  script.next.emplace_back(code, std::move(answer));
+}
+
+std::vector<Connection> TestDaemon::Connections() const {
+  const DaemonScript& script = Script();
+  std::lock_guard lock(script.mutex);
+  return script.connections;
+}
+
+std::vector<std::string> TestDaemon::Frames() const {
+  const DaemonScript& script = Script();
+  std::lock_guard lock(script.mutex);
+  return script.frames;
+}
+
+bool TestDaemon::WaitUntil(const std::function<bool(const TestDaemon&)>& condition,
+                           std::chrono::milliseconds limit) const {
+  const DaemonScript& script = Script();
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  std::unique_lock lock(script.mutex);
+  for (;;) {
+    const std::uint64_t seen = script.changes;
+    // The condition takes snapshots, which lock.
+    lock.unlock();
+    if (condition(*this)) return true;
+    lock.lock();
+    if (!script.changed.wait_until(lock, deadline, [&] { return script.changes != seen; })) {
+      lock.unlock();
+      return condition(*this);
+    }
+  }
+}
+
+void TestDaemon::PauseAccepting() { Script().SetPaused(true); }
+
+}  // namespace korvane::testing
