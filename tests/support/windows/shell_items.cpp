@@ -10,9 +10,10 @@
 namespace korvane::testing {
 namespace {
 
-// A DROPFILES header, then each name with its NUL, then one more NUL.
+// A DROPFILES header, then each name with its NUL, then one more NUL: an
+// empty list is two NULs, as the shell's readers expect.
 HGLOBAL DropFilesFor(const std::vector<std::u16string>& names) {
-  std::size_t units = 1;
+  std::size_t units = names.empty() ? 2 : 1;
   for (const std::u16string& name : names) units += name.size() + 1;
   HGLOBAL memory = ::GlobalAlloc(GHND, sizeof(DROPFILES) + units * sizeof(WCHAR));
   if (memory == nullptr) return nullptr;
