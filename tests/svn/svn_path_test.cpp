@@ -10,6 +10,7 @@
 #include "svn/svn_pool.h"
 
 #include "support/local_path.h"
+#include "svn/platform_path_cases.h"
 
 #include <gtest/gtest.h>
 
@@ -57,6 +58,15 @@ TEST(SVNPath, IsCanonicalInternalStyleWhicheverWayItIsMade) {
       EXPECT_EQ(path.GetLocalPath(), testing::LocalPath(c.local));
       EXPECT_STREQ(SVNPath(path.GetLocalPath()).GetInternalPath(), c.internal);
     }
+  }
+}
+
+TEST(SVNPath, FollowsThePlatformsSeparatorsAndDrives) {
+  for (const PlatformPathCase& c : PlatformPathCases()) {
+    SCOPED_TRACE(c.internal);
+    SVNPath path(c.input);
+    EXPECT_STREQ(path.GetInternalPath(), c.internal);
+    EXPECT_EQ(path.GetLocalPath(), c.local);
   }
 }
 
