@@ -36,8 +36,10 @@ echo "$KORVANE_WINDOWS_DEPS"
 # A fresh Wine prefix for the run, booted once before the tests start, and
 # one persistent wineserver that every test program shares.
 export WINEPREFIX=$PWD/build/wine-prefix
+/usr/lib/wine/wineserver -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"
-scripts/wine-run.sh cmd.exe /c exit >/dev/null
+mkdir -p "$WINEPREFIX"
 /usr/lib/wine/wineserver -p
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+scripts/wine-run.sh cmd.exe /c exit >/dev/null
 run_preset windows-release

@@ -12,9 +12,8 @@ unset DISPLAY WAYLAND_DISPLAY
 wine=/usr/lib/wine/wine64
 [[ -x $wine ]] || wine=$(command -v wine64 || command -v wine)
 
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
+if [[ ! -d $WINEPREFIX/drive_c ]]; then
   mkdir -p "$WINEPREFIX"
   "$wine" wineboot --init >/dev/null 2>&1 || true
-  "${wine%/*}/wineserver" -w 2>/dev/null || wineserver -w || true
 fi
 exec "$wine" "$@"
