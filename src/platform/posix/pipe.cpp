@@ -479,8 +479,6 @@ BOOL CallNamedPipeA(LPCSTR pipeName, LPVOID inBuffer, DWORD inSize, LPVOID outBu
 
 namespace korvane::platform {
 
-// The connect has already refused a server of another user; asking again
-// keeps the answer true to the socket's peer as it is now.
 // The stand-in's CallNamedPipeA already limits the whole call, and its
 // connect refuses a server of another user.
 BOOL CallNamedPipeWithin(LPCSTR pipeName, LPVOID inBuffer, DWORD inSize, LPVOID outBuffer, DWORD outSize,
@@ -488,6 +486,8 @@ BOOL CallNamedPipeWithin(LPCSTR pipeName, LPVOID inBuffer, DWORD inSize, LPVOID 
   return ::CallNamedPipeA(pipeName, inBuffer, inSize, outBuffer, outSize, bytesRead, timeoutMs);
 }
 
+// The connect has already refused a server of another user; asking again
+// keeps the answer true to the socket's peer as it is now.
 bool PipeServerIsCallingUser(HANDLE pipe) {
   PipeClient* client = PipeFromHandle(pipe);
   return client != nullptr && PeerIsTrusted(client->Descriptor());
