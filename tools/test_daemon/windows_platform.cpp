@@ -4,19 +4,14 @@
 #include "daemon_platform.h"
 
 #include "platform/windows_api.h"
+#include "support/windows/windows_helpers.h"
 
 #include <cstdlib>
 
 namespace korvane::test_daemon {
 namespace {
 
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring text(static_cast<std::size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), size);
-  return text;
-}
+using testing::Wide;
 
 // Whether a live server answers at the pipe. A connection that got through
 // is closed at once: the server sees a connection close without frames.

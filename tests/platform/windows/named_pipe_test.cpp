@@ -5,6 +5,7 @@
 #include "support/test_pipe_name.h"
 
 #include "platform/windows_api.h"
+#include "support/windows/windows_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +20,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
-
-std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 std::string Pattern(std::size_t size) {
   std::string bytes(size, '\0');

@@ -4,6 +4,7 @@
 #include "support/shell_command.h"
 
 #include "platform/windows_api.h"
+#include "support/windows/windows_helpers.h"
 
 #include <chrono>
 #include <fstream>
@@ -24,12 +25,12 @@ fs::path UniqueStatusFile() {
 }
 
 bool StartShell(const std::string& script) {
-  std::wstring commandLine = L"Z:\\bin\\sh -c \"";
+  std::string quoted = "Z:\\bin\\sh -c \"";
   for (char c : script) {
-    if (c == '"' || c == '\\') commandLine += L'\\';
-    commandLine += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
   }
-  commandLine += L'"';
+  std::wstring commandLine = Wide(quoted + '"');
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
