@@ -4,8 +4,8 @@
 // is the public converter (SSE2 where the processor has it), "scalar" the
 // plain loop; Utf16ToUtf8/memcpy of a text copies as many bytes as
 // Utf8ToUtf16 writes for it.
-#include "svn/processor_features.h"
-#include "svn/utf_convert.h"
+#include "text/processor_features.h"
+#include "text/utf_convert.h"
 
 #include <benchmark/benchmark.h>
 #include <iconv.h>
@@ -20,7 +20,7 @@
 
 namespace {
 
-using namespace korvane::svn;
+using namespace korvane::text;
 
 // A path of `units` UTF-16 units made of ordinary ASCII folder names, with
 // `letters` written in from unit `at` on, one letter every 40 units.

@@ -10,9 +10,9 @@ else()
   find_library(SVN_WC_LIBRARY svn_wc-1 REQUIRED)
   find_library(SVN_SUBR_LIBRARY svn_subr-1 REQUIRED)
 
-  add_library(korvane_svn INTERFACE)
-  target_include_directories(korvane_svn SYSTEM INTERFACE ${SVN_INCLUDE_DIR})
-  target_link_libraries(korvane_svn INTERFACE ${SVN_WC_LIBRARY} ${SVN_SUBR_LIBRARY} PkgConfig::APR)
+  add_library(korvane_svn_libraries INTERFACE)
+  target_include_directories(korvane_svn_libraries SYSTEM INTERFACE ${SVN_INCLUDE_DIR})
+  target_link_libraries(korvane_svn_libraries INTERFACE ${SVN_WC_LIBRARY} ${SVN_SUBR_LIBRARY} PkgConfig::APR)
 endif()
 
 find_package(Threads REQUIRED)

@@ -1,7 +1,9 @@
-# What `cmake --install` puts where: the library with its soname links, the
-# public header, a pkg-config file and a CMake package (Korvane::korvane),
-# the korvane tool with its bash completion and manual page, and the daemon
-# program in the library's folder, where the library looks for it.
+# What `cmake --install` puts where: the library with its soname links (on
+# Linux beside it the stand-in for the system DLLs, libkorvane-win32.so.1),
+# the public header, a pkg-config file and a CMake package
+# (Korvane::korvane), the korvane tool with its bash completion and manual
+# page, and the daemon program in the library's folder, where the library
+# looks for it.
 # Included last, once every target of the tree is known.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -14,6 +16,12 @@ else()
   set(KORVANE_INSTALL_LIBRARY_FOLDER ${CMAKE_INSTALL_LIBDIR})
 endif()
 
+if(NOT WIN32)
+  # What the library and the tool call for the system's part; never linked
+  # by users, so it has no development link of its own.
+  install(TARGETS korvane_platform EXPORT KorvaneTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_SKIP)
+endif()
 install(TARGETS korvane EXPORT KorvaneTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -52,38 +60,9 @@ string(CONFIGURE [[
 install(CODE "${korvane_pc_install_code}")
 
 if(TARGET korvane_cli)
-  # The tool. It carries the library's code within itself (see tools/korvane),
-  # so that code looks for the daemon beside the tool's own file, symbolic links
-  # followed. Its file therefore lives in the library's folder, beside the
-  # daemon, and BINDIR/korvane is a relative symbolic link to it: the installed
-  # tree can be moved whole, and a DESTDIR staging keeps the link right.
-  install(TARGETS korvane_cli RUNTIME DESTINATION ${KORVANE_INSTALL_LIBRARY_FOLDER})
-  if(NOT WIN32)
-    foreach(folder BINDIR LIBRARY_FOLDER)
-      if(folder STREQUAL "BINDIR")
-        set(korvane_tool_folder "${CMAKE_INSTALL_BINDIR}")
-      else()
-        set(korvane_tool_folder "${KORVANE_INSTALL_LIBRARY_FOLDER}")
-      endif()
-      if(IS_ABSOLUTE "${korvane_tool_folder}")
-        set(korvane_tool_${folder} "${korvane_tool_folder}")
-      else()
-        set(korvane_tool_${folder} "\${CMAKE_INSTALL_PREFIX}/${korvane_tool_folder}")
-      endif()
-    endforeach()
-    string(CONFIGURE [[
-      set(korvane_link_folder "@korvane_tool_BINDIR@")
-      set(korvane_tool_file "@korvane_tool_LIBRARY_FOLDER@/$<TARGET_FILE_NAME:korvane_cli>")
-      file(RELATIVE_PATH korvane_link_target "${korvane_link_folder}" "${korvane_tool_file}")
-      set(korvane_link "$ENV{DESTDIR}${korvane_link_folder}/$<TARGET_FILE_NAME:korvane_cli>")
-      message(STATUS "Installing: ${korvane_link} -> ${korvane_link_target}")
-      file(MAKE_DIRECTORY "$ENV{DESTDIR}${korvane_link_folder}")
-      file(REMOVE "${korvane_link}")
-      file(CREATE_LINK "${korvane_link_target}" "${korvane_link}" SYMBOLIC)
-      list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${korvane_link}")
-    ]] korvane_tool_link_code @ONLY)
-    install(CODE "${korvane_tool_link_code}")
-  endif()
+  # The tool is a program on the shipped library, which finds its daemon
+  # beside its own file; the tool finds the library through its run path.
+  install(TARGETS korvane_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/tools/korvane/completion/korvane.bash
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME korvane)
   install(FILES ${PROJECT_SOURCE_DIR}/tools/korvane/man/korvane.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

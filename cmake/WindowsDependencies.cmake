@@ -4,7 +4,7 @@
 #
 #   cmake -DKORVANE_WINDOWS_DEPS="$(scripts/build-windows-deps.sh)" ...
 #
-# Defines korvane_svn, the same interface target cmake/Dependencies.cmake
+# Defines korvane_svn_libraries, the same interface target cmake/Dependencies.cmake
 # defines on Linux.
 include_guard(GLOBAL)
 
@@ -34,22 +34,22 @@ foreach(_lib IN LISTS _korvane_windows_libs)
   list(APPEND _korvane_windows_lib_paths "${_path}")
 endforeach()
 
-add_library(korvane_svn INTERFACE)
-target_include_directories(korvane_svn SYSTEM INTERFACE
+add_library(korvane_svn_libraries INTERFACE)
+target_include_directories(korvane_svn_libraries SYSTEM INTERFACE
   "${KORVANE_WINDOWS_DEPS}/include/subversion-1"
   "${KORVANE_WINDOWS_DEPS}/include/apr-1")
 # APR's and Subversion's headers test WIN32, which gcc does not define in
 # strict C++20 mode (only _WIN32); the libraries were built with it, and the
 # structures and error mappings in the headers must match them. The
 # *_DECLARE_STATIC macros drop the dllimport from the declarations.
-target_compile_definitions(korvane_svn INTERFACE
+target_compile_definitions(korvane_svn_libraries INTERFACE
   WIN32 APR_DECLARE_STATIC APU_DECLARE_STATIC)
 # The Windows libraries after the static ones. kernel32, user32 and msvcrt
 # come by default; advapi32 and shell32 too, but APR needs them (registry,
 # security, shell folders), so they are named. Beyond those: ws2_32 and
 # mswsock (APR sockets), rpcrt4 (UuidCreate), ole32 and uuid (Subversion's
 # character-set conversion through MLang), version (Subversion's system info).
-target_link_libraries(korvane_svn INTERFACE
+target_link_libraries(korvane_svn_libraries INTERFACE
   ${_korvane_windows_lib_paths}
   ws2_32 mswsock rpcrt4 ole32 uuid version advapi32 shell32)
 

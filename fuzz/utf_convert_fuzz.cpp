@@ -2,8 +2,8 @@
 // both as UTF-16 units and as UTF-8 bytes; for each, the SSE2 path and the
 // scalar loop must agree, neither may touch memory outside the source's count
 // or the target's worst-case room, and text round-trips as the rules say.
-#include "svn/processor_features.h"
-#include "svn/utf_convert.h"
+#include "text/processor_features.h"
+#include "text/utf_convert.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace korvane::svn;
+using namespace korvane::text;
 
 void Require(bool condition) {
   if (!condition) std::abort();

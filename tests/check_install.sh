@@ -32,6 +32,8 @@ expected=(
   "$libdir/libkorvane.so.1.0.0"
   "$libdir/libkorvane.so.1 -> libkorvane.so.1.0.0"
   "$libdir/libkorvane.so -> libkorvane.so.1"
+  "$libdir/libkorvane-win32.so.1.0.0"
+  "$libdir/libkorvane-win32.so.1 -> libkorvane-win32.so.1.0.0"
   include/korvane/korvane.h
   "$libdir/pkgconfig/korvane.pc"
   "$libdir/cmake/Korvane/KorvaneConfig.cmake"
@@ -50,17 +52,25 @@ for entry in "${expected[@]}"; do
   fi
 done
 [[ $(ls "$prefix/bin") == korvane ]] || fail "bin/ holds more than korvane: $(ls "$prefix/bin" | tr '\n' ' ')"
-# The tool's code looks for the daemon beside the tool's own file, so that
-# file lives in the library's folder and bin/korvane is a relative link to it.
-if [[ ! -L $prefix/bin/korvane ]]; then
-  fail "bin/korvane is not a symbolic link"
-elif [[ $(readlink "$prefix/bin/korvane") == /* ]]; then
-  fail "bin/korvane links to an absolute path: $(readlink "$prefix/bin/korvane")"
-elif [[ $(realpath "$prefix/bin/korvane") != "$(realpath "$prefix/$libdir")/korvane" ]]; then
-  fail "bin/korvane resolves to $(realpath "$prefix/bin/korvane"), not into the library's folder"
-elif [[ ! -x $prefix/$libdir/korvane ]]; then
-  fail "$libdir/korvane is not executable"
+# The tool is a program on the shipped library: a file of its own in bin/,
+# linked to libkorvane.so.1, carrying none of the library's code.
+tool_file=$prefix/bin/korvane
+if [[ -L $tool_file || ! -f $tool_file || ! -x $tool_file ]]; then
+  fail "bin/korvane is not an executable regular file"
+else
+  loaded=$(ldd "$tool_file" | sed -n 's/^[[:space:]]*libkorvane\.so\.1 => \([^ ]*\) .*/\1/p')
+  [[ -n $loaded && $(realpath "$loaded") == "$(realpath "$prefix/$libdir/libkorvane.so.1")" ]] ||
+    fail "bin/korvane does not load the installed libkorvane.so.1: $(ldd "$tool_file" | tr '\n' ' ')"
+  defined=$(nm -C --defined-only "$tool_file" | grep -E ' korvane::(platform|text|runtime|protocol|svn|daemon|shell|api|posix)::' || true)
+  [[ -z $defined ]] || fail "bin/korvane defines the library's code: $(head -3 <<<"$defined" | tr '\n' ' ')"
 fi
+# The stand-in exports the Windows calls and its own functions, under its own
+# version node, and nothing of the C++ runtime.
+stand_in=$prefix/$libdir/libkorvane-win32.so.1
+others=$(nm -D --defined-only "$stand_in" | awk '$3 !~ /@@KORVANE_WIN32_1$/ && $3 != "KORVANE_WIN32_1" {print $3}')
+[[ -z $others ]] || fail "the stand-in exports outside its version node: $(head -3 <<<"$others" | tr '\n' ' ')"
+runtime_exports=$(nm -DC --defined-only "$stand_in" | grep -E '^[0-9a-f]+ [A-Za-z] (std::|__gnu_cxx::|typeinfo |vtable |VTT |guard variable )' || true)
+[[ -z $runtime_exports ]] || fail "the stand-in exports C++ runtime code: $(head -3 <<<"$runtime_exports" | tr '\n' ' ')"
 # A daemon program belongs beside the library, and the test daemon nowhere.
 while IFS= read -r daemon; do
   [[ $daemon == "$prefix/$libdir/KorvaneBkgProc" ]] || fail "daemon program installed at $daemon"

@@ -5,7 +5,7 @@
 #include "api/export_guard.h"
 #include "api/hand_out.h"
 #include "daemon/daemon_link.h"
-#include "runtime/module_entry.h"
+#include "runtime/module_handle.h"
 
 using korvane::api::Guarded;
 using korvane::daemon::CDaemonLink;

@@ -7,7 +7,7 @@
 #include "api/hand_out.h"
 #include "api/text_argument.h"
 #include "daemon/daemon_link.h"
-#include "runtime/module_entry.h"
+#include "runtime/module_handle.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "daemon/daemon_link.h"
 
 #include "svn/svn_path.h"
-#include "svn/utf_convert.h"
+#include "text/utf_convert.h"
 
 namespace korvane::daemon {
 
@@ -53,7 +53,7 @@ bool CDaemonLink::CheckoutFromService(const std::u16string& path) {
 // Neither the URL nor the path is checked: an empty URL gives a payload that
 // starts with "|".
 bool CDaemonLink::Checkout(const std::u16string& url, const std::u16string& path, std::int32_t mode) {
-  std::string payload = svn::WideToUtf8(url) + '|' + CanonicalPath(path) + '|' + std::to_string(mode);
+  std::string payload = text::WideToUtf8(url) + '|' + CanonicalPath(path) + '|' + std::to_string(mode);
   return PostCommand(payload, Command::Checkout);
 }
 

@@ -5,7 +5,7 @@
 #include "daemon/daemon_link.h"
 #include "daemon/split_string.h"
 #include "runtime/debug_trace.h"
-#include "svn/utf_convert.h"
+#include "text/utf_convert.h"
 
 #include <vector>
 
@@ -30,7 +30,7 @@ bool CDaemonLink::RunHostingCommand(Command command, std::initializer_list<const
   }
   std::u16string request;
   for (const std::u16string* argument : arguments) (request += *argument) += u'|';
-  Exchange exchange = TransactCommand(entry.command, svn::WideToUtf8(request), TimeLimitClass::HttpCall);
+  Exchange exchange = TransactCommand(entry.command, text::WideToUtf8(request), TimeLimitClass::HttpCall);
   if (exchange.end == ExchangeEnd::TransactionFailed && entry.reportsDaemonState) out2.clear();
   if (exchange.end != ExchangeEnd::Replied) return exchange.Answered();
 

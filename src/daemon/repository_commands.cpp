@@ -5,7 +5,7 @@
 #include "daemon/daemon_link.h"
 #include "runtime/debug_trace.h"
 #include "svn/svn_path.h"
-#include "svn/utf_convert.h"
+#include "text/utf_convert.h"
 
 namespace korvane::daemon {
 
@@ -17,15 +17,15 @@ std::string RepositoryPayload(const RepositoryCommand& entry, std::initializer_l
     case PayloadShape::LocalPath:
       // An empty path stays empty: Subversion's local style would turn it
       // into ".", the daemon's own folder.
-      return first.empty() ? std::string() : svn::WideToUtf8(svn::SVNPath(first).GetLocalPath());
+      return first.empty() ? std::string() : text::WideToUtf8(svn::SVNPath(first).GetLocalPath());
     case PayloadShape::Plain:
-      return svn::WideToUtf8(first);
+      return text::WideToUtf8(first);
     case PayloadShape::Separated:
       break;
   }
   std::u16string text;
   for (const std::u16string* argument : arguments) (text += *argument) += u'|';
-  return svn::WideToUtf8(text);
+  return text::WideToUtf8(text);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include "shell/korvane_ext.h"
 
 #include "daemon/daemon_link.h"
-#include "runtime/module_entry.h"
+#include "runtime/module_handle.h"
 
 #include <algorithm>
 #include <cstdint>

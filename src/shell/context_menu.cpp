@@ -4,7 +4,7 @@
 #include "shell/korvane_ext.h"
 
 #include "daemon/daemon_link.h"
-#include "runtime/module_entry.h"
+#include "runtime/module_handle.h"
 
 #include <cstring>
 #include <string>

@@ -3,7 +3,7 @@
 #include "svn/svn_path.h"
 
 #include "svn/svn_pool.h"
-#include "svn/utf_convert.h"
+#include "text/utf_convert.h"
 
 #include <svn_dirent_uri.h>
 #include <svn_error.h>
@@ -19,7 +19,7 @@ bool Failed(svn_error_t* error) {
 }
 
 std::string CanonicalInternalPath(std::u16string_view path) {
-  const std::string utf8 = WideToUtf8(path);
+  const std::string utf8 = text::WideToUtf8(path);
   if (utf8.empty()) return {};
 
   SVNPool pool;
@@ -51,7 +51,7 @@ SVNPath& SVNPath::operator=(const char16_t* path) {
 
 std::u16string SVNPath::GetLocalPath() const {
   SVNPool pool;
-  return Utf8ToWide(svn_dirent_local_style(path_.c_str(), pool));
+  return text::Utf8ToWide(svn_dirent_local_style(path_.c_str(), pool));
 }
 
 }  // namespace korvane::svn

@@ -2,7 +2,6 @@
 // buffers and what went over the wire.
 #include "korvane/korvane.h"
 
-#include "api/hand_out.h"
 #include "support/daemon_processes.h"
 #include "support/runtime_folder.h"
 #include "support/test_daemon.h"
@@ -92,20 +91,6 @@ TEST_F(Exports, StartTwiceStartsTwoProcessesAndLeavesNoZombie) {
   EXPECT_EQ(Korvane_StopDaemon(), 1);
   ASSERT_TRUE(processes.WaitForLines("stop", 1));
   EXPECT_TRUE(testing::HasNoChildren());
-}
-
-TEST(HandOut, FollowsTheRuleForEachKindOfText) {
-  char* out = kUntouched;
-  EXPECT_EQ(HandOutText(nullptr, "text"), HandOut::NoAddress);
-  EXPECT_EQ(HandOutText(&out, ""), HandOut::Empty);
-  EXPECT_EQ(out, nullptr);
-  out = kUntouched;
-  EXPECT_EQ(HandOutText(&out, std::string_view("\0abc", 4)), HandOut::Empty);
-  EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(HandOutText(&out, std::string_view("ab\0c", 4)), HandOut::Given);
-  ASSERT_NE(out, nullptr);
-  EXPECT_EQ(std::memcmp(out, "ab", 3), 0);  // two bytes and the terminating zero
-  std::free(out);
 }
 
 }  // namespace

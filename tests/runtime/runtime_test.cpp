@@ -1,8 +1,10 @@
-// The trace writer, the APR runtime, the link lock and the module entry.
+// The trace writer, the APR runtime, the link lock, and the module entry with
+// its load-time list, which ran when this program loaded the library's code.
 #include "runtime/apr_lock.h"
 #include "runtime/apr_runtime.h"
 #include "runtime/debug_trace.h"
-#include "runtime/module_entry.h"
+#include "runtime/module_handle.h"
+#include "text/processor_features.h"
 
 #include "support/debug_output_capture.h"
 #include "support/runtime_folder.h"
@@ -11,6 +13,8 @@
 
 #include <atomic>
 #include <thread>
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved);
 
 namespace korvane::runtime {
 namespace {
@@ -70,6 +74,17 @@ TEST(AprLock, IsRecursiveAndHeldUntilTheOutermostRelease) {
   }
   other.join();
   EXPECT_TRUE(otherHasIt);
+}
+
+TEST(ModuleEntry, LoadTimeListStartedEveryLayer) {
+  EXPECT_NE(ModuleHandle(), nullptr);
+  EXPECT_TRUE(AprRuntime::Initialize());
+  // The converters take their vector path wherever the processor has one,
+  // without anyone but the module entry asking.
+  EXPECT_EQ(text::ProcessorHasSse2(), IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != FALSE);
+#if defined(__x86_64__) || defined(_M_X64)
+  EXPECT_TRUE(text::ProcessorHasSse2());
+#endif
 }
 
 TEST(ModuleEntry, ThreadNotificationsChangeNothing) {

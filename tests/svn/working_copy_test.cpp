@@ -6,7 +6,7 @@
 #include "korvane/korvane.h"
 #include "support/svn_repository.h"
 #include "svn/svn_pool.h"
-#include "svn/utf_convert.h"
+#include "text/utf_convert.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +41,7 @@ const SvnRepository& Hosted() {
   return *repository;
 }
 
-SVNPath PathOf(const std::string& path) { return SVNPath(Utf8ToWide(path)); }
+SVNPath PathOf(const std::string& path) { return SVNPath(text::Utf8ToWide(path)); }
 
 // An excluded folder is versioned, but its status names no repository.
 struct Place {
@@ -71,7 +71,7 @@ TEST(WorkingCopyQueries, AnswerForPathsInAndOutOfWorkingCopies) {
   EXPECT_EQ(Korvane_IsVersioned(nullptr), 0);
   for (const Place& place : Places()) {
     SCOPED_TRACE(place.path);
-    const std::u16string path = Utf8ToWide(place.path);
+    const std::u16string path = text::Utf8ToWide(place.path);
     EXPECT_EQ(Korvane_IsVersioned(reinterpret_cast<const KorvaneChar*>(path.c_str())), place.versioned ? 1 : 0);
     EXPECT_EQ(PathOf(place.path).IsHalcyraWorkingCopy(), place.hosted);
   }

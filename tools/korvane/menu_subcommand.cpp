@@ -5,8 +5,6 @@
 #include "platform/posix/data_object.h"
 #include "platform/posix/wide_path.h"
 #include "platform/windows_api.h"
-#include "shell/class_factory.h"
-#include "shell/menu_vocabulary.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +15,16 @@ extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 
 namespace korvane::cli {
 namespace {
+
+// The handler's class, as the shell finds it registered.
+constexpr CLSID kHandlerClass = {0x3F6A1C52, 0xB8E4, 0x4A7D, {0x9C, 0x31, 0xE5, 0xD2, 0x0B, 0x7F, 0x4A, 0x96}};
+
+// The canonical verbs the handler publishes, for completion; the shell
+// extension answers each through GetCommandString and InvokeCommand.
+constexpr const char* kHandlerVerbs[] = {
+    "verb:add-dalv", "verb:add-tsvn", "verb:add-auto",     "verb:release",
+    "verb:share",    "verb:checkout", "verb:shareteam", "verb:ascheckout",
+};
 
 constexpr UINT kFirstCommand = 1;
 
@@ -44,7 +52,7 @@ bool ParseMenuRequest(const std::vector<std::string>& arguments, MenuRequest& re
 // A handler initialised with the selection, as the shell makes one.
 IContextMenu* CreateHandler(const MenuRequest& request) {
   IClassFactory* factory = nullptr;
-  if (FAILED(DllGetClassObject(shell::CLSID_KorvaneExt, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+  if (FAILED(DllGetClassObject(kHandlerClass, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
     return nullptr;
   }
   IShellExtInit* init = nullptr;
@@ -136,11 +144,7 @@ void WriteEntries(JsonWriter& json, const std::vector<MenuLine>& lines) {
 }  // namespace
 
 std::vector<const char*> MenuVerbs() {
-  std::vector<const char*> verbs;
-  for (const shell::MenuCommand& command : shell::kMenuCommands) {
-    if (*command.verb != '\0') verbs.push_back(command.verb);
-  }
-  return verbs;
+  return {std::begin(kHandlerVerbs), std::end(kHandlerVerbs)};
 }
 
 Outcome Menu(const std::vector<std::string>& arguments, Report& report) {

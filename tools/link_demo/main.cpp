@@ -3,7 +3,7 @@
 // list, sends a one-way activation and goes away. Every frame that crossed
 // the pipe is then printed per connection.
 #include "daemon/daemon_link.h"
-#include "runtime/module_entry.h"
+#include "runtime/module_handle.h"
 
 #include "support/runtime_folder.h"
 #include "support/test_daemon.h"

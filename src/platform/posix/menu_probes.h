@@ -25,10 +25,10 @@ struct IconImageInfo {
 };
 
 // The .ico bytes of an icon group, empty when there is no such group.
-std::span<const BYTE> IconGroupBytes(UINT groupId);
+std::span<const BYTE> IconGroupBytes(HMODULE module, UINT groupId);
 // The images of an icon group in the order of its directory, as their own
 // headers describe them; empty when the group is absent or malformed.
-std::vector<IconImageInfo> IconGroupImages(UINT groupId);
+std::vector<IconImageInfo> IconGroupImages(HMODULE module, UINT groupId);
 // The group image an icon was made from.
 std::optional<IconImageInfo> IconSourceImage(HICON icon);
 

@@ -3,6 +3,8 @@
 // icon groups (.ico files), with the icons and bitmaps made from them. Icon
 // and bitmap handles name objects in tables, as menu handles do, so a stale
 // or made-up handle fails the call instead of being dereferenced.
+#include "platform/module_resources.h"
+
 #include "errno_to_win32.h"
 #include "menu_probes.h"
 #include "wide_path.h"
@@ -26,46 +28,36 @@
 #include <utility>
 #include <vector>
 
-// The icon group 101, embedded from shell/resources/korvane.ico by the build.
-extern const unsigned char korvane_icon_group[];
-extern const std::size_t korvane_icon_group_size;
 
 namespace korvane::posix {
 namespace {
 
 // --- The string table ---------------------------------------------------
 
-struct StringResource {
-  UINT id;
-  std::u16string_view text;  // NUL-terminated as well
-};
+// Each module's resources, by module handle.
+std::mutex registeredMutex;
+std::unordered_map<HMODULE, korvane::platform::ModuleResources>& Registered() {
+  static std::unordered_map<HMODULE, korvane::platform::ModuleResources> modules;
+  return modules;
+}
 
-constexpr StringResource kStrings[] = {
-#define KORVANE_STRING(id, text) {id, u"" text},
-#include "shell/resources/string_table.inc"
-#undef KORVANE_STRING
-};
+std::optional<korvane::platform::ModuleResources> ResourcesOf(HMODULE module) {
+  std::lock_guard lock(registeredMutex);
+  auto it = Registered().find(module);
+  if (it == Registered().end()) return std::nullopt;
+  return it->second;
+}
 
-const StringResource* FindString(UINT id) {
-  for (const StringResource& entry : kStrings) {
+const korvane::platform::StringResource* FindString(HMODULE module, UINT id) {
+  const auto resources = ResourcesOf(module);
+  if (!resources) return nullptr;
+  for (const auto& entry : resources->strings) {
     if (entry.id == id) return &entry;
   }
   return nullptr;
 }
 
 // --- Icon groups: .ico files, as the resource compiler takes them -------
-
-struct IconGroup {
-  UINT id;
-  std::span<const BYTE> bytes;
-};
-
-std::span<const IconGroup> IconGroups() {
-  static const IconGroup groups[] = {
-      {101, {korvane_icon_group, korvane_icon_group_size}},
-  };
-  return groups;
-}
 
 // An icon is at most this wide and high here; larger requests are refused
 // rather than allowed to exhaust the host's memory.
@@ -578,9 +570,11 @@ HBITMAP MaskBitmap(const Image& image) {
   return Bitmaps().Add<HBITMAP>(std::move(bitmap));
 }
 
-std::span<const BYTE> GroupBytes(UINT id) {
-  for (const IconGroup& group : IconGroups()) {
-    if (group.id == id) return group.bytes;
+std::span<const BYTE> GroupBytes(HMODULE module, UINT id) {
+  const auto resources = ResourcesOf(module);
+  if (!resources) return {};
+  for (const auto& group : resources->iconGroups) {
+    if (group.id == id) return {group.bytes, group.size};
   }
   return {};
 }
@@ -598,11 +592,11 @@ std::size_t Utf8Prefix(const std::string& text, std::size_t limit) {
 std::size_t LiveBitmapCount() { return Bitmaps().Count(); }
 std::size_t LiveIconCount() { return Icons().Count(); }
 
-std::span<const BYTE> IconGroupBytes(UINT groupId) { return GroupBytes(groupId); }
+std::span<const BYTE> IconGroupBytes(HMODULE module, UINT groupId) { return GroupBytes(module, groupId); }
 
-std::vector<IconImageInfo> IconGroupImages(UINT groupId) {
+std::vector<IconImageInfo> IconGroupImages(HMODULE module, UINT groupId) {
   std::vector<IconImageInfo> images;
-  const auto entries = ReadDirectory(GroupBytes(groupId));
+  const auto entries = ReadDirectory(GroupBytes(module, groupId));
   if (!entries) return images;
   for (const GroupEntry& entry : *entries) {
     const auto info = DescribeImage(entry.data);
@@ -620,6 +614,20 @@ std::optional<IconImageInfo> IconSourceImage(HICON icon) {
 
 }  // namespace korvane::posix
 
+namespace korvane::platform {
+
+void RegisterModuleResources(HMODULE module, const ModuleResources& resources) {
+  std::lock_guard lock(posix::registeredMutex);
+  posix::Registered()[module] = resources;
+}
+
+void UnregisterModuleResources(HMODULE module) {
+  std::lock_guard lock(posix::registeredMutex);
+  posix::Registered().erase(module);
+}
+
+}  // namespace korvane::platform
+
 using korvane::posix::Bitmaps;
 using korvane::posix::BitmapObject;
 using korvane::posix::Fail;
@@ -627,18 +635,18 @@ using korvane::posix::Guarded;
 using korvane::posix::IconObject;
 using korvane::posix::Icons;
 
-int LoadStringW(HINSTANCE, UINT id, LPWSTR buffer, int bufferMax) {
+int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax) {
   if (buffer == nullptr || bufferMax < 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  const auto* entry = korvane::posix::FindString(id);
+  const auto* entry = korvane::posix::FindString(instance, id);
   if (entry == nullptr) {
     if (bufferMax > 0) buffer[0] = 0;
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return 0;
   }
-  const std::u16string_view text = entry->text;
+  const std::u16string_view text = entry->text;  // NUL-terminated as well
   if (bufferMax == 0) {  // the caller asked for the resource itself, read-only
     const WCHAR* resource = text.data();
     std::memcpy(buffer, &resource, sizeof(resource));
@@ -650,19 +658,19 @@ int LoadStringW(HINSTANCE, UINT id, LPWSTR buffer, int bufferMax) {
   return static_cast<int>(count);
 }
 
-int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int bufferMax) {
+int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax) {
   if (buffer == nullptr || bufferMax <= 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
   buffer[0] = 0;
-  const auto* entry = korvane::posix::FindString(id);
+  const auto* entry = korvane::posix::FindString(instance, id);
   if (entry == nullptr) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return 0;
   }
   return Guarded(0, [&] {
-    const std::string text = korvane::posix::NarrowPath(entry->text.data());
+    const std::string text = korvane::posix::NarrowPath(reinterpret_cast<const WCHAR*>(entry->text));
     const std::size_t count = korvane::posix::Utf8Prefix(text, static_cast<std::size_t>(bufferMax) - 1);
     std::copy_n(text.data(), count, buffer);
     buffer[count] = 0;
@@ -680,7 +688,7 @@ int GetSystemMetrics(int index) {
   }
 }
 
-HANDLE LoadImageW(HINSTANCE, LPCWSTR name, UINT type, int cx, int cy, UINT flags) {
+HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int cx, int cy, UINT flags) {
   if (type != IMAGE_ICON) {
     SetLastError(ERROR_NOT_SUPPORTED);
     return nullptr;
@@ -692,7 +700,7 @@ HANDLE LoadImageW(HINSTANCE, LPCWSTR name, UINT type, int cx, int cy, UINT flags
   return Guarded(static_cast<HANDLE>(nullptr), [&]() -> HANDLE {
     const auto entries = IS_INTRESOURCE(name)
                              ? korvane::posix::ReadDirectory(
-                                   korvane::posix::GroupBytes(static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name))))
+                                   korvane::posix::GroupBytes(instance, static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name))))
                              : std::nullopt;
     if (!entries) {
       SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);

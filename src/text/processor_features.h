@@ -2,7 +2,7 @@
 // library load so that hot loops test a flag instead of asking the system.
 #pragma once
 
-namespace korvane::svn {
+namespace korvane::text {
 
 // Asks the system whether the processor has SSE2 and keeps the answer in a
 // process-wide flag. Called at library load; calling it again is harmless.
@@ -16,4 +16,4 @@ bool ProcessorHasSse2();
 // be run on one machine. Never force it on for a processor without SSE2.
 void SetSse2ForTesting(bool present);
 
-}  // namespace korvane::svn
+}  // namespace korvane::text

@@ -1,9 +1,9 @@
 // UTF-16 <-> UTF-8 conversion: scalar loops that define the results, an SSE2
 // fast path that copies ASCII 16 elements at a time and hands every non-ASCII
 // stretch to the scalar code, and the string converters built on both.
-#include "svn/utf_convert.h"
+#include "text/utf_convert.h"
 
-#include "svn/processor_features.h"
+#include "text/processor_features.h"
 
 #include <bit>
 #include <cstdint>
@@ -27,7 +27,7 @@
 #define KORVANE_NO_ADDRESS_CHECK
 #endif
 
-namespace korvane::svn {
+namespace korvane::text {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -372,4 +372,4 @@ std::u16string Utf8ToWide(const char* text) {
   return Utf8ToWide(std::string_view(text, std::strlen(text)));
 }
 
-}  // namespace korvane::svn
+}  // namespace korvane::text

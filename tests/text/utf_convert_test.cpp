@@ -3,8 +3,8 @@
 // independent reference on seeded random text. Every conversion reads from a
 // heap copy of exactly `count` elements and writes into exactly the worst-case
 // room, so sanitized builds catch any access outside either.
-#include "svn/processor_features.h"
-#include "svn/utf_convert.h"
+#include "text/processor_features.h"
+#include "text/utf_convert.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <random>
 #include <string>
 
-namespace korvane::svn {
+namespace korvane::text {
 namespace {
 
 #define REPLACEMENT "\xEF\xBF\xBD"
@@ -228,4 +228,4 @@ TEST(UtfConvertDifferential, Sse2PathScalarLoopAndReferenceAgreeOnRandomText) {
 }
 
 }  // namespace
-}  // namespace korvane::svn
+}  // namespace korvane::text

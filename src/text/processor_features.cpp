@@ -1,12 +1,12 @@
 // The recorded processor features: one flag, written at library load and read
 // by the converters on every call.
-#include "svn/processor_features.h"
+#include "text/processor_features.h"
 
 #include "platform/windows_api.h"
 
 #include <atomic>
 
-namespace korvane::svn {
+namespace korvane::text {
 namespace {
 
 // Relaxed is enough: the flag only selects between two paths that give the
@@ -23,4 +23,4 @@ bool ProcessorHasSse2() { return hasSse2.load(std::memory_order_relaxed); }
 
 void SetSse2ForTesting(bool present) { hasSse2.store(present, std::memory_order_relaxed); }
 
-}  // namespace korvane::svn
+}  // namespace korvane::text

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace korvane::svn {
+namespace korvane::text {
 
 // Target sizes, in elements, that hold any conversion of `count` source
 // elements with its terminating NUL: a UTF-16 unit never needs more than three
@@ -50,4 +50,4 @@ char16_t* Utf8ToUtf16Scalar(const char* source, std::size_t count, char16_t* tar
 std::size_t WideLength(const char16_t* text);
 
 }  // namespace detail
-}  // namespace korvane::svn
+}  // namespace korvane::text
