@@ -115,8 +115,9 @@ KORVANE_API int32_t Korvane_Checkout(const KorvaneChar* url, const KorvaneChar* 
 
 /*
  * The activation status of a folder, which starts the daemon when none runs
- * (at most once per 10 seconds, and never from a process below medium
- * integrity) and waits up to a second for it. On 1, *status receives a new
+ * and waits up to a second for it. One process starts the daemon this way at
+ * most once per 10 seconds, whatever the number of calls, threads or menus
+ * asking, and never from below medium integrity. On 1, *status receives a new
  * buffer with the whole status record: the decimal mode (0 to 3), then the
  * daemon's three status texts, each followed by "|" ("1|a|b|c|"); a reply
  * too short to read gives "0||||". 0 for a null path, when the daemon could

@@ -2,6 +2,7 @@
 // transaction with its time limit, one-way sends and closing.
 #include "daemon/daemon_link.h"
 
+#include "daemon/automatic_start.h"
 #include "daemon/request_frame.h"
 #include "runtime/debug_trace.h"
 
@@ -19,7 +20,6 @@ constexpr DWORD kBusyWaitMs = 50;
 constexpr int kPeekRetries = 10;
 constexpr DWORD kPeekRetryPauseMs = 5;
 constexpr DWORD kDaemonStartWaitMs = 1000;
-constexpr DWORD kAutomaticStartIntervalMs = 10000;
 }  // namespace
 
 CDaemonLink::CDaemonLink(HMODULE module, SystemCalls& calls) : module_(module), calls_(calls) {}
@@ -73,15 +73,19 @@ bool CDaemonLink::EnsurePipeOpen() {
 bool CDaemonLink::EnsurePipeOpenWithRetry(bool startDaemon) {
   if (EnsurePipeOpen()) return true;
   if (!startDaemon) return false;
-  auto ticksUntil = [this](DWORD tick) { return static_cast<std::int32_t>(calls_.GetTickCount() - tick); };
-  if (nextStartTick_ && ticksUntil(*nextStartTick_) < 0) return false;
   if (GetIntegrityLevel() < SECURITY_MANDATORY_MEDIUM_RID) return false;
-  if (!StartDaemon()) return false;
+  AutomaticStartHoldOff& holdOff = AutomaticStartHoldOff::Process();
+  if (!holdOff.TryClaim(calls_.GetTickCount())) return false;
+  if (!StartDaemon()) {
+    holdOff.Release();
+    return false;
+  }
 
+  auto ticksUntil = [this](DWORD tick) { return static_cast<std::int32_t>(calls_.GetTickCount() - tick); };
   const DWORD deadline = calls_.GetTickCount() + kDaemonStartWaitMs;
   bool opened = EnsurePipeOpen();
   while (!opened && ticksUntil(deadline) <= 0) opened = EnsurePipeOpen();
-  nextStartTick_ = calls_.GetTickCount() + kAutomaticStartIntervalMs;
+  holdOff.HoldFrom(calls_.GetTickCount());
   return opened;
 }
 

@@ -86,8 +86,8 @@ class CDaemonLink : public IDaemon {
   // and puts it in message read mode; an open channel is trusted as it is.
   bool InternalEnsurePipeOpen(HANDLE& channel);
   // EnsurePipeOpen; when that fails and startDaemon is set, starts the
-  // daemon (at most once per 10 s per link, never below medium integrity)
-  // and tries the pipe for up to 1000 ms.
+  // daemon (at most once per 10 s in the whole process, never below medium
+  // integrity) and tries the pipe for up to 1000 ms.
   bool EnsurePipeOpenWithRetry(bool startDaemon);
 
   // Sends one frame on the request channel and reads its reply, waiting at
@@ -126,7 +126,6 @@ class CDaemonLink : public IDaemon {
   HANDLE event_ = nullptr;
   HANDLE notify_ = INVALID_HANDLE_VALUE;
   runtime::AprCriticalSection lock_;
-  std::optional<DWORD> nextStartTick_;  // no automatic start before this tick
   SystemCalls& calls_;
 };
 

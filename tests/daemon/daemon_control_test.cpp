@@ -12,6 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 namespace korvane::daemon {
 namespace {
 
@@ -129,6 +133,34 @@ TEST_F(DaemonControl, AutomaticStartReachesTheNewDaemonAndHoldsOffTenSeconds) {
   EXPECT_TRUE(link.EnsurePipeOpenWithRetry(true));
   EXPECT_EQ(calls_.createProcessCalls, 2);
   EXPECT_TRUE(testing::HasNoChildren());
+}
+
+// Every export and every menu makes a link of its own, so the hold-off must
+// outlive the link: a shell asking for the status of every folder it shows
+// starts one daemon, not one per folder.
+TEST_F(DaemonControl, AutomaticStartIsHeldOffForTheWholeProcess) {
+  std::atomic<int> starts = 0;
+  calls_.createProcess = [&starts] {  // a daemon that starts and never serves
+    ++starts;
+    return TRUE;
+  };
+  EXPECT_FALSE(CDaemonLink(nullptr, calls_).EnsurePipeOpenWithRetry(true));
+  EXPECT_EQ(starts, 1);
+
+  // Links made one after another, and links racing on threads.
+  for (int i = 0; i < 2; ++i) EXPECT_FALSE(CDaemonLink(nullptr, calls_).EnsurePipeOpenWithRetry(true));
+  calls_.tickOffset += 3000;
+  std::vector<std::thread> shells;
+  for (int i = 0; i < 4; ++i) shells.emplace_back([this] { CDaemonLink(nullptr, calls_).EnsurePipeOpenWithRetry(true); });
+  for (auto& shell : shells) shell.join();
+  EXPECT_EQ(starts, 1);
+
+  // Ten seconds after the last start, one more, and again only one.
+  calls_.tickOffset += 10001;
+  shells.clear();
+  for (int i = 0; i < 4; ++i) shells.emplace_back([this] { CDaemonLink(nullptr, calls_).EnsurePipeOpenWithRetry(true); });
+  for (auto& shell : shells) shell.join();
+  EXPECT_EQ(starts, 2);
 }
 
 TEST_F(DaemonControl, NoAutomaticStartBelowMediumIntegrity) {

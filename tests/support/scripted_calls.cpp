@@ -99,6 +99,7 @@ BOOL ScriptedCalls::CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSE
                                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
                                    LPVOID environment, LPCWSTR folder, LPSTARTUPINFOW startup,
                                    LPPROCESS_INFORMATION information) {
+  if (createProcess) return createProcess();
   ++createProcessCalls;
   return SystemCalls::CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags,
                                      environment, folder, startup, information);

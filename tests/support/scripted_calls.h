@@ -25,6 +25,9 @@ class ScriptedCalls : public daemon::SystemCalls {
   std::function<BOOL(LPVOID info, DWORD length, PDWORD returned)> tokenInformation;
   std::function<DWORD(LPWSTR fileName, DWORD size)> moduleFileName;
   std::function<bool()> serverIsCallingUser;
+  // Replaces the process start: its answer, and no process at all. It may
+  // be called from several threads at once.
+  std::function<BOOL()> createProcess;
 
   // The pipe the link's well-known name stands for: this test's own (see
   // TestPipeName), so that tests may run side by side.
@@ -43,7 +46,7 @@ class ScriptedCalls : public daemon::SystemCalls {
   std::vector<DWORD> waitLimits;     // what the link asked WaitForSingleObject for
   std::vector<DWORD> namedPipeWaits; // what it asked WaitNamedPipeA for
   std::vector<DWORD> sleeps;
-  int createProcessCalls = 0;
+  int createProcessCalls = 0;  // not counted while createProcess is set
   std::vector<DWORD> callNamedPipeLimits;
 
   // Makes the process token report this integrity level.
