@@ -2,7 +2,7 @@
 // and a parsed record always reads back as its own normalised text.
 #include "daemon/daemon_error.h"
 #include "daemon/path_status.h"
-#include "daemon/split_string.h"
+#include "protocol/fields.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -19,7 +19,7 @@ void Check(bool condition) {
 
 void SplitKeepsEveryByte(std::string_view reply) {
   std::vector<std::string> fields;
-  SplitString(fields, reply, kFieldSeparator);
+  korvane::protocol::SplitString(fields, reply, korvane::protocol::kFieldSeparator);
   std::string joined;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i > 0) joined += '|';

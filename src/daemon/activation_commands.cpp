@@ -3,6 +3,8 @@
 // folder to the daemon's sharing actions are one-way commands.
 #include "daemon/daemon_link.h"
 
+#include "daemon/request_payload.h"
+#include "protocol/fields.h"
 #include "svn/svn_path.h"
 #include "text/utf_convert.h"
 
@@ -15,8 +17,9 @@ std::string CanonicalPath(const std::u16string& path) { return svn::SVNPath(path
 }  // namespace
 
 bool CDaemonLink::GetStatus(const std::u16string& path, PathStatusInfo& status) {
-  Exchange exchange = TransactCommand(Command::GetStatus, CanonicalPath(path), TimeLimitClass::LocalCall,
-                                      ChannelOpening::StartDaemonIfMissing);
+  const protocol::CommandInfo& entry = protocol::Describe(Command::GetStatus);
+  Exchange exchange =
+      TransactCommand(entry.command, RequestPayload(entry, {&path}), *entry.limit, ChannelOpening::StartDaemonIfMissing);
   if (exchange.end == ExchangeEnd::ClosedWithoutReply) {
     // The status query alone counts a silent close as a failure.
     ClosePipe();
@@ -28,7 +31,8 @@ bool CDaemonLink::GetStatus(const std::u16string& path, PathStatusInfo& status) 
 }
 
 bool CDaemonLink::GetActivations(std::string& list) {
-  Exchange exchange = TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
+  const protocol::CommandInfo& entry = protocol::Describe(Command::GetActivations);
+  Exchange exchange = TransactCommand(entry.command, std::nullopt, *entry.limit);
   if (exchange.end == ExchangeEnd::Replied) list += exchange.reply;
   return exchange.Answered();
 }
@@ -53,12 +57,13 @@ bool CDaemonLink::CheckoutFromService(const std::u16string& path) {
 // Neither the URL nor the path is checked: an empty URL gives a payload that
 // starts with "|".
 bool CDaemonLink::Checkout(const std::u16string& url, const std::u16string& path, std::int32_t mode) {
-  std::string payload = text::WideToUtf8(url) + '|' + CanonicalPath(path) + '|' + std::to_string(mode);
+  const std::string payload =
+      protocol::JoinFields({text::WideToUtf8(url), CanonicalPath(path), std::to_string(mode)});
   return PostCommand(payload, Command::Checkout);
 }
 
 bool CDaemonLink::PostPathCommand(const std::u16string& path, Command command) {
-  return PostCommand(CanonicalPath(path), command);
+  return PostCommand(RequestPayload(protocol::Describe(command), {&path}), command);
 }
 
 bool CDaemonLink::IsVersioned(const std::u16string& path) { return svn::SVNPath(path).IsVersioned(); }

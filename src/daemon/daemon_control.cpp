@@ -2,7 +2,7 @@
 // daemon process: whether one runs is learnt only by opening the pipe.
 #include "daemon/daemon_link.h"
 
-#include "daemon/request_frame.h"
+#include "protocol/frame.h"
 #include "platform/executable_suffix.h"
 #include "runtime/debug_trace.h"
 
@@ -60,7 +60,7 @@ bool CDaemonLink::StopDaemon() {
   std::optional<std::string> request;
   std::vector<char> reply;
   try {
-    request = BuildRequestFrame(Command::StopDaemon, std::nullopt);
+    request = protocol::BuildRequestFrame(Command::StopDaemon, std::nullopt);
     reply.assign(kStopReplyCapacity, '\0');
   } catch (const std::bad_alloc&) {
     return false;

@@ -1,6 +1,6 @@
 #include "daemon/daemon_error.h"
 
-#include "daemon/split_string.h"
+#include "protocol/fields.h"
 
 #include <algorithm>
 #include <limits>
@@ -39,7 +39,7 @@ void DaemonError::SetError(std::int32_t newCode, std::string_view newOperation, 
 
 bool DaemonError::ParseErrorReply(std::string_view reply) {
   std::vector<std::string> fields;
-  SplitString(fields, reply, kFieldSeparator);
+  protocol::SplitString(fields, reply, protocol::kFieldSeparator);
   if (fields.size() < kErrorReplyFields) return false;
   code = ReadDecimal(fields[0]);
   operation = std::move(fields[1]);

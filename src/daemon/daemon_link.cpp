@@ -3,7 +3,7 @@
 #include "daemon/daemon_link.h"
 
 #include "daemon/automatic_start.h"
-#include "daemon/request_frame.h"
+#include "protocol/frame.h"
 #include "runtime/debug_trace.h"
 
 #include <cstdint>
@@ -95,7 +95,7 @@ Exchange CDaemonLink::TransactCommand(Command command, std::optional<std::string
   if (!open) return {ExchangeEnd::NotConnected};
   AprLock lock(lock_);
   try {
-    std::optional<std::string> frame = BuildRequestFrame(command, payload);
+    std::optional<std::string> frame = protocol::BuildRequestFrame(command, payload);
     if (!frame) return Fail(ExchangeEnd::TransactionFailed, ERROR_INVALID_PARAMETER);
     return Transact(*frame, limitClass);
   } catch (const std::bad_alloc&) {
@@ -187,7 +187,7 @@ bool CDaemonLink::PostCommand(std::string_view payload, Command command) {
 
   std::optional<std::string> frame;
   try {
-    frame = BuildRequestFrame(command, payload);
+    frame = protocol::BuildRequestFrame(command, payload);
   } catch (const std::bad_alloc&) {
   }
   DWORD written = 0;
@@ -211,7 +211,7 @@ void CDaemonLink::ClosePipe() {
 void CDaemonLink::CloseNotifyPipe() {
   AprLock lock(lock_);
   if (notify_ == INVALID_HANDLE_VALUE) return;
-  static const std::string kCloseFrame = *BuildRequestFrame(Command::Close, std::nullopt);
+  static const std::string kCloseFrame = *protocol::BuildRequestFrame(Command::Close, std::nullopt);
   DWORD written = 0;
   calls_.WriteFile(notify_, kCloseFrame.data(), static_cast<DWORD>(kCloseFrame.size()), &written, nullptr);
   calls_.DisconnectNamedPipe(notify_);

@@ -5,12 +5,12 @@
 // close frame when the link goes away).
 #pragma once
 
-#include "daemon/command_codes.h"
 #include "daemon/daemon_interface.h"
 #include "daemon/exchange.h"
 #include "daemon/system_calls.h"
 #include "daemon/time_limits.h"
 #include "platform/windows_api.h"
+#include "protocol/commands.h"
 #include "runtime/apr_lock.h"
 
 #include <cstdint>
@@ -21,6 +21,9 @@
 #include <vector>
 
 namespace korvane::daemon {
+
+using protocol::Command;
+using protocol::kPipeName;
 
 // How a replying command opens its channel: only the status query may start
 // a daemon that is not running.

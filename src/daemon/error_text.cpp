@@ -5,7 +5,7 @@
 namespace korvane::daemon {
 
 bool CDaemonLink::GetErrorText(const std::string& key, std::string& errorText) {
-  Exchange exchange = TransactCommand(Command::GetErrorText, key, TimeLimitClass::LocalCall);
+  Exchange exchange = TransactCommand(Command::GetErrorText, key, *protocol::Describe(Command::GetErrorText).limit);
   if (exchange.end == ExchangeEnd::Replied) errorText = std::move(exchange.reply);
   return exchange.Answered();
 }

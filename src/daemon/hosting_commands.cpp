@@ -1,41 +1,36 @@
-// The hosting-service commands, run from their table: the arguments joined
-// with "|", the first three reply fields handed back as the daemon sent them.
+// The hosting-service commands, run from the protocol table: the arguments
+// each followed by "|", the first three reply fields handed back as the
+// daemon sent them.
 #include "daemon/hosting_commands.h"
 
 #include "daemon/daemon_link.h"
-#include "daemon/split_string.h"
+#include "daemon/request_payload.h"
+#include "protocol/fields.h"
 #include "runtime/debug_trace.h"
-#include "text/utf_convert.h"
 
 #include <vector>
 
 namespace korvane::daemon {
 
-const HostingCommand& HostingCommandFor(Command command) {
-  for (const HostingCommand& entry : kHostingCommands) {
-    if (entry.command == command) return entry;
-  }
-  return kHostingCommands[0];  // unreachable: every caller names a member of the family
-}
-
 bool CDaemonLink::RunHostingCommand(Command command, std::initializer_list<const std::u16string*> arguments,
                                     std::string& out1, std::string& out2, std::string& out3) {
-  const HostingCommand& entry = HostingCommandFor(command);
-  if (entry.reportsDaemonState) out2 = kDaemonUnreachableMessage;
+  const protocol::CommandInfo& entry = protocol::Describe(command);
+  // The space list alone reports a missing or silent daemon in its second
+  // output and in the trace.
+  const bool reportsDaemonState = command == Command::ListSpaces;
+  if (reportsDaemonState) out2 = kDaemonUnreachableMessage;
   if (!EnsurePipeOpen()) {
-    if (entry.reportsDaemonState) {
+    if (reportsDaemonState) {
       KORVANE_TRACE("CDaemonLink::ListSpaces: CDaemonLink::ListSpaces - EnsurePipeOpenWithRetry failed");
     }
     return false;
   }
-  std::u16string request;
-  for (const std::u16string* argument : arguments) (request += *argument) += u'|';
-  Exchange exchange = TransactCommand(entry.command, text::WideToUtf8(request), TimeLimitClass::HttpCall);
-  if (exchange.end == ExchangeEnd::TransactionFailed && entry.reportsDaemonState) out2.clear();
+  Exchange exchange = TransactCommand(command, RequestPayload(entry, arguments), *entry.limit);
+  if (exchange.end == ExchangeEnd::TransactionFailed && reportsDaemonState) out2.clear();
   if (exchange.end != ExchangeEnd::Replied) return exchange.Answered();
 
   std::vector<std::string> fields;
-  SplitString(fields, exchange.reply, kFieldSeparator);
+  protocol::SplitString(fields, exchange.reply, protocol::kFieldSeparator);
   std::string* outputs[] = {&out1, &out2, &out3};
   for (std::size_t i = 0; i < fields.size() && i < std::size(outputs); ++i) *outputs[i] = std::move(fields[i]);
   return true;

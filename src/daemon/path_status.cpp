@@ -1,6 +1,6 @@
 #include "daemon/path_status.h"
 
-#include "daemon/split_string.h"
+#include "protocol/fields.h"
 
 #include <vector>
 
@@ -21,7 +21,7 @@ std::string PathStatusInfo::Text() const {
 
 bool ParseStatusReply(std::string_view reply, PathStatusInfo& status) {
   std::vector<std::string> fields;
-  SplitString(fields, reply, kFieldSeparator);
+  protocol::SplitString(fields, reply, protocol::kFieldSeparator);
   if (fields.size() < kStatusReplyFields) return false;
   status.mode = ModeOf(fields[0]);
   status.text1 = std::move(fields[1]);

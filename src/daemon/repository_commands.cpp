@@ -1,46 +1,15 @@
-// The repository and local-directory commands, run from their table: one
-// request on the request channel, the daemon's verdict in the record.
-#include "daemon/repository_commands.h"
-
+// The repository and local-directory commands, run from the protocol table:
+// one request on the request channel, the daemon's verdict in the record.
 #include "daemon/daemon_link.h"
+#include "daemon/request_payload.h"
 #include "runtime/debug_trace.h"
-#include "svn/svn_path.h"
-#include "text/utf_convert.h"
 
 namespace korvane::daemon {
 
-namespace {
-
-std::string RepositoryPayload(const RepositoryCommand& entry, std::initializer_list<const std::u16string*> arguments) {
-  const std::u16string& first = **arguments.begin();
-  switch (entry.shape) {
-    case PayloadShape::LocalPath:
-      // An empty path stays empty: Subversion's local style would turn it
-      // into ".", the daemon's own folder.
-      return first.empty() ? std::string() : text::WideToUtf8(svn::SVNPath(first).GetLocalPath());
-    case PayloadShape::Plain:
-      return text::WideToUtf8(first);
-    case PayloadShape::Separated:
-      break;
-  }
-  std::u16string text;
-  for (const std::u16string* argument : arguments) (text += *argument) += u'|';
-  return text::WideToUtf8(text);
-}
-
-}  // namespace
-
-const RepositoryCommand& RepositoryCommandFor(Command command) {
-  for (const RepositoryCommand& entry : kRepositoryCommands) {
-    if (entry.command == command) return entry;
-  }
-  return kRepositoryCommands[0];  // unreachable: every caller names a member of the family
-}
-
 bool CDaemonLink::RunRepositoryCommand(Command command, std::initializer_list<const std::u16string*> arguments,
                                        DaemonError& record) {
-  const RepositoryCommand& entry = RepositoryCommandFor(command);
-  Exchange exchange = TransactCommand(entry.command, RepositoryPayload(entry, arguments), entry.limitClass);
+  const protocol::CommandInfo& entry = protocol::Describe(command);
+  Exchange exchange = TransactCommand(command, RequestPayload(entry, arguments), *entry.limit);
   switch (exchange.end) {
     case ExchangeEnd::Replied:
       record.ParseErrorReply(exchange.reply);
@@ -62,7 +31,9 @@ bool CDaemonLink::RunRepositoryCommand(Command command, std::initializer_list<co
     case ExchangeEnd::ReadFailed:
       break;
   }
-  if (entry.failureTrace != nullptr) KORVANE_TRACE("%s", entry.failureTrace);
+  // The commit alone leaves a trace when its exchange fails after the
+  // request went out.
+  if (command == Command::SvnCommit) KORVANE_TRACE("%s", "CDaemonLink::SvnCommit: pipe call returning false\n");
   return false;
 }
 

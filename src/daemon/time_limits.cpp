@@ -8,10 +8,10 @@ namespace korvane::daemon {
 
 void WriteTimeLimitListing() {
   OutputDebugStringA("Displaying NP timeouts (Release):");
-  for (const TimeLimit& limit : kTimeLimits) {
+  for (const protocol::TimeLimit& limit : protocol::kTimeLimits) {
     // INFINITE is shown as the signed number it is, -1.
     const long shown = static_cast<std::int32_t>(limit.milliseconds);
-    if (limit.milliseconds == INFINITE) {
+    if (limit.milliseconds == protocol::kNoTimeLimit) {
       KORVANE_TRACE("  %-32s = %ld (INFINITE)", limit.name, shown);
     } else {
       KORVANE_TRACE("  %-32s = %ld", limit.name, shown);

@@ -1,38 +1,17 @@
-// How long a replying command waits for the daemon's answer, by the kind of
-// work it asks for. The limits are constants; no setting changes them.
+// How long a replying command waits for the daemon's answer: the classes and
+// their milliseconds are the protocol's (protocol/commands.h); the library
+// lists them when it is loaded.
 #pragma once
 
 #include "platform/windows_api.h"
+#include "protocol/commands.h"
 
 namespace korvane::daemon {
 
-enum class TimeLimitClass {
-  LocalCall,  // the daemon answers from what it knows
-  FsCall,     // file-system work
-  HttpCall,   // a call to the hosting service
-  SvnCall,    // Subversion work: no limit
-};
+using protocol::LimitOf;
+using protocol::TimeLimitClass;
 
-struct TimeLimit {
-  TimeLimitClass limitClass;
-  const char* name;
-  DWORD milliseconds;
-};
-
-// In the order of the load-time listing.
-inline constexpr TimeLimit kTimeLimits[] = {
-    {TimeLimitClass::LocalCall, "PIPE_WAIT_EVENT_TIMEOUT_LOCALCALL", 10000},
-    {TimeLimitClass::FsCall, "PIPE_WAIT_EVENT_TIMEOUT_FSCALL", 120000},
-    {TimeLimitClass::HttpCall, "PIPE_WAIT_EVENT_TIMEOUT_HTTPCALL", 30000},
-    {TimeLimitClass::SvnCall, "PIPE_WAIT_EVENT_TIMEOUT_SVNCALL", INFINITE},
-};
-
-constexpr DWORD LimitOf(TimeLimitClass limitClass) {
-  for (const TimeLimit& limit : kTimeLimits) {
-    if (limit.limitClass == limitClass) return limit.milliseconds;
-  }
-  return INFINITE;
-}
+static_assert(protocol::kNoTimeLimit == INFINITE, "no limit is a wait with INFINITE");
 
 // Writes the listing of the limits that the library shows when it is loaded:
 // a header straight to the debugger output, then one trace line per limit.

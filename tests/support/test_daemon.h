@@ -5,6 +5,7 @@
 // Windows; one packet there is one message here.
 #pragma once
 
+#include "protocol/commands.h"
 #include "support/test_pipe_name.h"
 
 #include <chrono>
@@ -75,7 +76,7 @@ struct DaemonScript;
 class TestDaemon {
  public:
   // The stop request; by default it gets an empty reply.
-  static constexpr std::uint32_t kStopCode = 254;
+  static constexpr std::uint32_t kStopCode = protocol::CodeOf(protocol::Command::StopDaemon);
 
   // Listens at once; throws std::system_error when it cannot.
   explicit TestDaemon(std::string pipeName = TestPipeName(), int backlog = 16);

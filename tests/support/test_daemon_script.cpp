@@ -4,6 +4,8 @@
 
 #include "support/test_daemon_state.h"
 
+#include "protocol/frame.h"
+
 namespace korvane::testing {
 
 Answer Answer::Reply(std::string bytes, std::chrono::milliseconds delay) {
@@ -16,21 +18,11 @@ Answer Answer::Never() { return {Kind::kNever, {}, {}}; }
 Answer Answer::Ignore() { return {Kind::kIgnore, {}, {}}; }
 
 std::string MakeFrame(std::uint32_t code, std::string_view payload) {
-  const auto length = static_cast<std::uint32_t>(8 + payload.size());
-  std::string frame;
-  for (std::uint32_t word : {length, code}) {
-    for (int shift = 0; shift < 32; shift += 8) frame.push_back(static_cast<char>(word >> shift));
-  }
-  frame.append(payload);
-  return frame;
+  const auto length = static_cast<std::uint32_t>(protocol::kFrameHeaderSize + payload.size());
+  return protocol::FrameHeader(length, code).append(payload);
 }
 
-std::optional<std::uint32_t> FrameCode(std::string_view frame) {
-  if (frame.size() < 8) return std::nullopt;
-  std::uint32_t code = 0;
-  for (int i = 3; i >= 0; --i) code = code << 8 | static_cast<unsigned char>(frame[4 + i]);
-  return code;
-}
+std::optional<std::uint32_t> FrameCode(std::string_view frame) { return protocol::FrameCode(frame); }
 
 DaemonScript::DaemonScript(DaemonOptions& options) : observer(std::move(options.observer)) {
   answers[TestDaemon::kStopCode] = Answer::Reply("");

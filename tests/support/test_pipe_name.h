@@ -3,11 +3,13 @@
 // namespace, so there each test process serves and opens a name of its own.
 #pragma once
 
+#include "protocol/commands.h"
+
 #include <string>
 
 namespace korvane::testing {
 
-inline constexpr char kWellKnownPipeName[] = R"(\\.\pipe\DalvDaemonCommand)";
+inline constexpr const char* kWellKnownPipeName = protocol::kPipeName;
 
 // The well-known name on POSIX; a name unique to this process on Windows.
 std::string TestPipeName();

@@ -37,7 +37,7 @@ void ChangeActivation(DaemonContext& context, const char* operation, const std::
 // Mode 0 deactivates.
 template <Command Code, int Mode>
 Handling Activate(DaemonContext& context, const std::optional<std::string>& payload) {
-  ChangeActivation(context, FindCommand(static_cast<std::uint32_t>(Code))->operation, payload, Mode);
+  ChangeActivation(context, FindCommand(static_cast<std::uint32_t>(Code))->Info().operation, payload, Mode);
   return {};
 }
 
@@ -66,43 +66,41 @@ Handling GetErrorText(DaemonContext&, const std::optional<std::string>& payload)
 template <Command Code>
 Handling NotSupported(DaemonContext& context, const std::optional<std::string>&) {
   const CommandEntry* entry = FindCommand(static_cast<std::uint32_t>(Code));
-  if (ChannelOf(static_cast<std::uint32_t>(Code)) == Channel::OneWay) {
-    context.log.Warning(std::string(entry->operation) + ": not supported yet, ignored");
+  const protocol::CommandInfo& info = entry->Info();
+  if (info.channel == Channel::OneWay) {
+    context.log.Warning(std::string(info.operation) + ": not supported yet, ignored");
     return {};
   }
-  return {Refusal(entry, Result::NotSupported, entry->operation), {}};
+  return {Refusal(entry, Result::NotSupported, info.operation), {}};
 }
 
 constexpr CommandEntry kCommands[] = {
-    {Command::GetStatus, "getStatus", ReplyShape::Fields, GetStatus},
-    {Command::ActivateKorvaneDialogs, "activatePath1", ReplyShape::Fields,
-     Activate<Command::ActivateKorvaneDialogs, 1>},
-    {Command::ActivateTortoiseSvnDialogs, "activatePath2", ReplyShape::Fields,
-     Activate<Command::ActivateTortoiseSvnDialogs, 2>},
-    {Command::ActivateAutomaticCommitUpdate, "activatePath3", ReplyShape::Fields,
-     Activate<Command::ActivateAutomaticCommitUpdate, 3>},
-    {Command::DeactivatePath, "deactivatePath", ReplyShape::Fields, Activate<Command::DeactivatePath, 0>},
-    {Command::GetActivations, "getActivations", ReplyShape::Fields, GetActivations},
-    {Command::ShareFolder, "shareFolder", ReplyShape::Fields, ShareFolder},
-    {Command::Checkout, "checkout", ReplyShape::Fields, CheckoutInBackground},
-    {Command::RenameLDir, "renameLDir", ReplyShape::Verdict, RenameLocalDirectory},
-    {Command::CreateRepo, "createRepo", ReplyShape::Verdict, CreateRepository},
-    {Command::OpenRepo, "openRepo", ReplyShape::Verdict, OpenRepository},
-    {Command::SvnCheckoutWait, "svnCheckoutWait", ReplyShape::Verdict, CheckoutAndWait},
-    {Command::CopyToRepo, "copyToRepo", ReplyShape::Verdict, CopyToRepository},
-    {Command::SvnAdd, "svnAdd", ReplyShape::Verdict, AddToWorkingCopy},
-    {Command::SvnCommit, "svnCommit", ReplyShape::Verdict, CommitWorkingCopy},
-    {Command::RemoveLDir, "removeLDir", ReplyShape::Verdict, RemoveLocalDirectory},
-    {Command::RemoveTmpDir, "removeTmpDir", ReplyShape::Verdict, RemoveTemporaryDirectory},
-    {Command::RestoreLDir, "restoreLDir", ReplyShape::Verdict, RestoreLocalDirectory},
-    {Command::ShareWithTeam, "shareWithTeam", ReplyShape::Fields, NotSupported<Command::ShareWithTeam>},
-    {Command::ListSpaces, "listSpaces", ReplyShape::Hosting, ListSpaces},
-    {Command::ShowSpace, "showSpace", ReplyShape::Hosting, ShowSpace},
-    {Command::CreateSpace, "createSpace", ReplyShape::Hosting, CreateSpace},
-    {Command::GetErrorText, "getErrorText", ReplyShape::Fields, GetErrorText},
-    {Command::FindUsers, "findUsers", ReplyShape::Hosting, FindUsers},
-    {Command::CheckoutFromService, "checkoutFromService", ReplyShape::Fields, CheckoutFromService},
-    {Command::Invite, "invite", ReplyShape::Hosting, Invite},
+    {Command::GetStatus, GetStatus},
+    {Command::ActivateKorvaneDialogs, Activate<Command::ActivateKorvaneDialogs, 1>},
+    {Command::ActivateTortoiseSvnDialogs, Activate<Command::ActivateTortoiseSvnDialogs, 2>},
+    {Command::ActivateAutomaticCommitUpdate, Activate<Command::ActivateAutomaticCommitUpdate, 3>},
+    {Command::DeactivatePath, Activate<Command::DeactivatePath, 0>},
+    {Command::GetActivations, GetActivations},
+    {Command::ShareFolder, ShareFolder},
+    {Command::Checkout, CheckoutInBackground},
+    {Command::RenameLDir, RenameLocalDirectory},
+    {Command::CreateRepo, CreateRepository},
+    {Command::OpenRepo, OpenRepository},
+    {Command::SvnCheckoutWait, CheckoutAndWait},
+    {Command::CopyToRepo, CopyToRepository},
+    {Command::SvnAdd, AddToWorkingCopy},
+    {Command::SvnCommit, CommitWorkingCopy},
+    {Command::RemoveLDir, RemoveLocalDirectory},
+    {Command::RemoveTmpDir, RemoveTemporaryDirectory},
+    {Command::RestoreLDir, RestoreLocalDirectory},
+    {Command::ShareWithTeam, NotSupported<Command::ShareWithTeam>},
+    {Command::ListSpaces, ListSpaces},
+    {Command::ShowSpace, ShowSpace},
+    {Command::CreateSpace, CreateSpace},
+    {Command::GetErrorText, GetErrorText},
+    {Command::FindUsers, FindUsers},
+    {Command::CheckoutFromService, CheckoutFromService},
+    {Command::Invite, Invite},
 };
 
 }  // namespace
@@ -115,9 +113,12 @@ const CommandEntry* FindCommand(std::uint32_t code) {
 }
 
 std::string Refusal(const CommandEntry* entry, Result result, std::string_view detail) {
-  if (entry == nullptr || entry->shape == ReplyShape::Fields) return FailureReply(result, detail);
-  if (entry->shape == ReplyShape::Hosting) return HostingFailure(result, detail);
-  return Verdict(entry->operation, result, detail, 0, TextOf(result).key);
+  const protocol::ReplyShape shape = entry != nullptr ? entry->Info().reply : protocol::ReplyShape::Text;
+  if (shape == protocol::ReplyShape::Hosting) return HostingFailure(result, detail);
+  if (shape == protocol::ReplyShape::Verdict) {
+    return Verdict(entry->Info().operation, result, detail, 0, TextOf(result).key);
+  }
+  return FailureReply(result, detail);
 }
 
 }  // namespace korvane::server

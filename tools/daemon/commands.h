@@ -30,18 +30,16 @@ struct Handling {
   std::function<std::string()> work;
 };
 
-// How a request is refused when its frame or arguments are not usable.
-enum class ReplyShape {
-  Fields,   // KEY|text|detail
-  Verdict,  // code|operation|message|systemError|detail
-  Hosting,  // |KEY|text (detail)
-};
-
+// A command of the protocol table and what the daemon does for it. How a
+// request is refused when its frame or arguments are not usable follows
+// the reply shape of its row.
 struct CommandEntry {
   Command command;
-  const char* operation;  // the name in verdicts and in the log
-  ReplyShape shape;
   Handling (*handle)(DaemonContext& context, const std::optional<std::string>& payload);
+
+  // The command's row of the protocol table: operation, channel, arguments
+  // and shapes.
+  const protocol::CommandInfo& Info() const { return protocol::Describe(command); }
 };
 
 // The row for a code; nothing for a code that has none (close, stop and

@@ -1,6 +1,6 @@
 #include "daemon_paths.h"
 
-#include "daemon/command_codes.h"
+#include "protocol/commands.h"
 #include "platform/posix/pipe_path.h"
 
 #include <cerrno>
@@ -30,7 +30,7 @@ std::optional<std::string> HomeFolder() {
 std::optional<DaemonPaths> FindPaths(std::string& problem) {
   DaemonPaths paths;
   paths.runtimeFolder = posix::PipeFolder();
-  std::optional<std::string> socket = posix::PipeSocketPath(daemon::kPipeName);
+  std::optional<std::string> socket = posix::PipeSocketPath(protocol::kPipeName);
   if (!socket || socket->size() >= sizeof(sockaddr_un::sun_path)) {
     problem = "the socket path in " + paths.runtimeFolder + " is too long";
     return std::nullopt;

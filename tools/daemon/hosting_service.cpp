@@ -165,11 +165,11 @@ Reply MakeSpace(DaemonContext& context, const std::string& name, const std::stri
 }
 
 // A request run on a thread of its own, its arguments the payload's first
-// count fields.
-template <std::size_t Count>
-Handling Run(DaemonContext& context, const std::optional<std::string>& payload,
+// fields, as many as the protocol table gives the command.
+Handling Run(DaemonContext& context, Command command, const std::optional<std::string>& payload,
              Reply (*body)(DaemonContext&, const std::vector<std::string>&)) {
-  return {std::nullopt, [&context, arguments = SplitArguments(payload.value_or(""), Count), body] {
+  std::vector<std::string> arguments = protocol::ArgumentsOf(protocol::Describe(command), payload.value_or(""));
+  return {std::nullopt, [&context, arguments = std::move(arguments), body] {
             return Render(body(context, arguments));
           }};
 }
@@ -327,19 +327,19 @@ std::string HostingFailure(Result result, std::string_view detail) {
 }
 
 Handling ListSpaces(DaemonContext& context, const std::optional<std::string>& payload) {
-  return Run<2>(context, payload, ListSpacesNow);
+  return Run(context, Command::ListSpaces, payload, ListSpacesNow);
 }
 Handling ShowSpace(DaemonContext& context, const std::optional<std::string>& payload) {
-  return Run<3>(context, payload, ShowSpaceNow);
+  return Run(context, Command::ShowSpace, payload, ShowSpaceNow);
 }
 Handling CreateSpace(DaemonContext& context, const std::optional<std::string>& payload) {
-  return Run<4>(context, payload, CreateSpaceNow);
+  return Run(context, Command::CreateSpace, payload, CreateSpaceNow);
 }
 Handling FindUsers(DaemonContext& context, const std::optional<std::string>& payload) {
-  return Run<2>(context, payload, FindUsersNow);
+  return Run(context, Command::FindUsers, payload, FindUsersNow);
 }
 Handling Invite(DaemonContext& context, const std::optional<std::string>& payload) {
-  return Run<4>(context, payload, InviteNow);
+  return Run(context, Command::Invite, payload, InviteNow);
 }
 Handling ShareFolder(DaemonContext& context, const std::optional<std::string>& payload) {
   return OnFolder(context, "shareFolder", payload, ShareFolderNow);

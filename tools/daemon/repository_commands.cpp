@@ -348,13 +348,13 @@ Outcome RemoveTemporary(const std::vector<std::string>& arguments, DaemonContext
 
 using Runner = Outcome (*)(const std::vector<std::string>& arguments, DaemonContext& context);
 
-// A verdict command: the payload whole as its one argument (count 0) or
-// its first count "|"-separated fields, run on a thread of its own.
-Handling Verdicts(DaemonContext& context, Command command, const std::optional<std::string>& payload, std::size_t count,
-                  Runner run) {
-  std::vector<std::string> arguments =
-      count == 0 ? std::vector<std::string>{payload.value_or("")} : SplitArguments(payload.value_or(""), count);
-  const char* operation = FindCommand(static_cast<std::uint32_t>(command))->operation;
+// A verdict command, run on a thread of its own: its arguments as the
+// protocol table shapes them, the payload whole for a one-text command or
+// its first "|"-separated fields.
+Handling Verdicts(DaemonContext& context, Command command, const std::optional<std::string>& payload, Runner run) {
+  const protocol::CommandInfo& info = protocol::Describe(command);
+  std::vector<std::string> arguments = protocol::ArgumentsOf(info, payload.value_or(""));
+  const char* operation = info.operation;
   return {std::nullopt, [&context, operation, arguments = std::move(arguments), run] {
             const Outcome outcome = run(arguments, context);
             const std::string detail = outcome.result == Result::Done ? outcome.detail : TextOf(outcome.result).key;
@@ -365,40 +365,41 @@ Handling Verdicts(DaemonContext& context, Command command, const std::optional<s
 }  // namespace
 
 Handling RenameLocalDirectory(DaemonContext& context, const std::optional<std::string>& payload) {
-  return Verdicts(context, Command::RenameLDir, payload, 0, RenameAside);
+  return Verdicts(context, Command::RenameLDir, payload, RenameAside);
 }
 Handling CreateRepository(DaemonContext& context, const std::optional<std::string>& payload) {
-  return Verdicts(context, Command::CreateRepo, payload, 0, CreateRepositoryAt);
+  return Verdicts(context, Command::CreateRepo, payload, CreateRepositoryAt);
 }
 Handling OpenRepository(DaemonContext& context, const std::optional<std::string>& payload) {
-  return Verdicts(context, Command::OpenRepo, payload, 0, OpenRepositoryAt);
+  return Verdicts(context, Command::OpenRepo, payload, OpenRepositoryAt);
 }
 Handling CheckoutAndWait(DaemonContext& context, const std::optional<std::string>& payload) {
-  return Verdicts(context, Command::SvnCheckoutWait, payload, 2, CheckOut);
+  return Verdicts(context, Command::SvnCheckoutWait, payload, CheckOut);
 }
 Handling CopyToRepository(DaemonContext& context, const std::optional<std::string>& payload) {
-  return Verdicts(context, Command::CopyToRepo, payload, 2, Import);
+  return Verdicts(context, Command::CopyToRepo, payload, Import);
 }
 Handling AddToWorkingCopy(DaemonContext& context, const std::optional<std::string>& payload) {
-  return Verdicts(context, Command::SvnAdd, payload, 1, Add);
+  return Verdicts(context, Command::SvnAdd, payload, Add);
 }
 Handling CommitWorkingCopy(DaemonContext& context, const std::optional<std::string>& payload) {
-  return Verdicts(context, Command::SvnCommit, payload, 1, Commit);
+  return Verdicts(context, Command::SvnCommit, payload, Commit);
 }
 Handling RemoveLocalDirectory(DaemonContext& context, const std::optional<std::string>& payload) {
-  return Verdicts(context, Command::RemoveLDir, payload, 2, RemoveAside);
+  return Verdicts(context, Command::RemoveLDir, payload, RemoveAside);
 }
 Handling RemoveTemporaryDirectory(DaemonContext& context, const std::optional<std::string>& payload) {
-  return Verdicts(context, Command::RemoveTmpDir, payload, 1, RemoveTemporary);
+  return Verdicts(context, Command::RemoveTmpDir, payload, RemoveTemporary);
 }
 Handling RestoreLocalDirectory(DaemonContext& context, const std::optional<std::string>& payload) {
-  return Verdicts(context, Command::RestoreLDir, payload, 2, RestoreAside);
+  return Verdicts(context, Command::RestoreLDir, payload, RestoreAside);
 }
 
 // The checkout's verdict goes to the log; the activation follows a
 // successful checkout.
 Handling CheckoutInBackground(DaemonContext& context, const std::optional<std::string>& payload) {
-  std::vector<std::string> arguments = SplitArguments(payload.value_or(""), 3);
+  std::vector<std::string> arguments =
+      protocol::ArgumentsOf(protocol::Describe(Command::Checkout), payload.value_or(""));
   return {
       std::nullopt, [&context, arguments = std::move(arguments)] {
         const Outcome outcome = CheckOut(arguments, context);

@@ -1,5 +1,7 @@
 #include "server.h"
 
+#include "platform/posix/seqpacket.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -35,39 +37,29 @@ constexpr int kSendBuffer = 4 << 20;
 enum class Arrival { Packet, EndOfFile, NotYet };
 
 // The next packet, cut at the buffer's size; size receives its real size.
-// With SO_PASSCRED a zero-length packet carries credentials and end-of-file
-// does not, so the two can be told apart.
+// Failures end the connection as end-of-file does.
 Arrival Receive(int fd, std::string& buffer, std::size_t& size) {
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
-  iovec vector{buffer.data(), buffer.size()};
-  msghdr message{};
-  message.msg_iov = &vector;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  const ssize_t received = recvmsg(fd, &message, MSG_DONTWAIT | MSG_TRUNC | MSG_CMSG_CLOEXEC);
-  if (received < 0) return errno == EAGAIN || errno == EINTR ? Arrival::NotYet : Arrival::EndOfFile;
-  if (received == 0 && message.msg_controllen == 0) return Arrival::EndOfFile;
-  size = static_cast<std::size_t>(received);
-  return Arrival::Packet;
+  const posix::PacketArrival arrival = posix::ReceivePacket(fd, buffer.data(), buffer.size());
+  switch (arrival.kind) {
+    case posix::PacketArrival::Kind::Packet:
+      size = arrival.size;
+      return Arrival::Packet;
+    case posix::PacketArrival::Kind::NotYet:
+      return Arrival::NotYet;
+    case posix::PacketArrival::Kind::EndOfFile:
+    case posix::PacketArrival::Kind::Failed:
+      break;
+  }
+  return Arrival::EndOfFile;
 }
 
 // The code of the next packet, without taking it; nothing when no whole
 // header waits.
 std::optional<std::uint32_t> PeekCode(int fd) {
-  unsigned char header[kHeaderSize];
-  if (recv(fd, header, sizeof header, MSG_PEEK | MSG_DONTWAIT) != static_cast<ssize_t>(sizeof header)) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint32_t>(header[4]) | header[5] << 8 | header[6] << 16 |
-         static_cast<std::uint32_t>(header[7]) << 24;
-}
-
-bool PeerIsTrusted(int fd) {
-  ucred peer{};
-  socklen_t length = sizeof peer;
-  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return false;
-  return peer.uid == geteuid() || peer.uid == 0;
+  char header[protocol::kFrameHeaderSize];
+  const posix::PacketArrival arrival = posix::ReceivePacket(fd, header, sizeof header, true);
+  if (arrival.kind != posix::PacketArrival::Kind::Packet || arrival.size < sizeof header) return std::nullopt;
+  return protocol::FrameCode(std::string_view(header, sizeof header));
 }
 
 }  // namespace
@@ -149,7 +141,7 @@ void Server::AcceptPending() {
       }
       return;  // nothing pending, or the client gave up while queued
     }
-    if (!PeerIsTrusted(fd)) {
+    if (!posix::PeerIsTrusted(fd)) {
       close(fd);
       context_.log.Warning("a client of another user was refused");
       continue;
@@ -217,7 +209,7 @@ void Server::HandlePacket(std::uint64_t id, std::string_view bytes, std::size_t 
   Channel channel = ChannelOf(*frame.code);
   // Only close and stop are served without a row of the table.
   if (entry == nullptr && (channel == Channel::Request || channel == Channel::OneWay)) channel = Channel::Unknown;
-  const std::string name = entry != nullptr ? entry->operation : "code " + std::to_string(*frame.code);
+  const std::string name = entry != nullptr ? entry->Info().operation : "code " + std::to_string(*frame.code);
   if (frame.fault != FrameFault::None) {
     context_.log.Warning("a malformed " + name + " frame: " + DescribeFault(frame));
     // Requests get their answer; frames that are never answered are dropped,
@@ -263,7 +255,7 @@ void Server::HandleRequest(std::uint64_t id, const CommandEntry* entry, const st
   if (handling.work) {
     connections_.at(id).awaitingWork = true;
     Watch(id);
-    runner_.Start(id, std::move(handling.work), Refusal(entry, Result::InternalError, entry->operation));
+    runner_.Start(id, std::move(handling.work), Refusal(entry, Result::InternalError, entry->Info().operation));
   } else {
     Reply(id, handling.reply.value_or(""));
   }

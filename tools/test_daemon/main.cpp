@@ -7,7 +7,8 @@
 // name of its own.)
 //
 // KORVANE_TEST_DAEMON_SCRIPT names the script, one answer a line (# starts a
-// comment; codes are decimal, or hexadecimal after 0x; HEX is the reply's
+// comment; a code is decimal, hexadecimal after 0x, or the operation name
+// of a command of the protocol table, such as svnCommit; HEX is the reply's
 // bytes, "-" or nothing for an empty reply):
 //   CODE reply [HEX [DELAY_MS]]
 //   CODE reply-then-exit [HEX [DELAY_MS]]   reply, then stop the daemon
@@ -33,6 +34,7 @@
 // started at once. SIGTERM, SIGINT and SIGHUP (on Windows the console's
 // Ctrl+C, Ctrl+Break and close) stop the daemon as the stop request does.
 #include "daemon_platform.h"
+#include "protocol/commands.h"
 #include "support/test_daemon.h"
 #include "support/test_pipe_name.h"
 
@@ -114,6 +116,14 @@ std::optional<Number> ParseNumber(std::string_view text) {
   return value;
 }
 
+// A code by number or by the operation name the protocol table gives it.
+std::optional<std::uint32_t> ParseCode(std::string_view text) {
+  if (const korvane::protocol::CommandInfo* command = korvane::protocol::FindOperation(text)) {
+    return korvane::protocol::CodeOf(command->command);
+  }
+  return ParseNumber<std::uint32_t>(text);
+}
+
 struct Script {
   std::map<std::uint32_t, Answer> answers;
   std::set<std::uint32_t> stopAfter;  // codes whose handling stops the daemon
@@ -125,7 +135,7 @@ bool ParseLine(const std::string& line, Script& script) {
   std::string codeText, action, first, second, extra;
   if (!(words >> codeText)) return true;  // blank or comment only
   words >> action >> first >> second >> extra;
-  const std::optional<std::uint32_t> code = ParseNumber<std::uint32_t>(codeText);
+  const std::optional<std::uint32_t> code = ParseCode(codeText);
   if (!code || !extra.empty()) return false;
 
   const auto delay = [](const std::string& text) -> std::optional<std::chrono::milliseconds> {

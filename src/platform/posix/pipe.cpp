@@ -9,6 +9,7 @@
 #include "errno_to_win32.h"
 #include "kernel_object.h"
 #include "pipe_path.h"
+#include "seqpacket.h"
 #include "win32_calls.h"
 
 #include <algorithm>
@@ -22,7 +23,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <vector>
+#include <string>
 
 namespace korvane::posix {
 namespace {
@@ -38,7 +39,7 @@ enum class Arrival { Message, EndOfFile, NotYet, Failed };
 
 struct Received {
   Arrival arrival;
-  std::vector<char> bytes;
+  std::string bytes;
   int error = 0;
 };
 
@@ -73,50 +74,21 @@ bool WaitWritable(int fd) {
   return ready > 0;
 }
 
-// Looks at the next packet without taking it: its full length, and whether
-// it is a packet at all. The sender's credentials travel with every packet
-// (SO_PASSCRED), so a zero-length packet and end-of-file, which both read as
-// 0 bytes, are told apart by the credentials being there.
-ssize_t PeekPacket(int fd, void* buffer, size_t size, bool* isPacket) {
-  char scratch;
-  iovec part{buffer != nullptr ? buffer : &scratch, buffer != nullptr ? size : 1};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
-  msghdr header{};
-  header.msg_iov = &part;
-  header.msg_iovlen = 1;
-  header.msg_control = control;
-  header.msg_controllen = sizeof control;
-  ssize_t length;
-  do {
-    length = recvmsg(fd, &header, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
-  } while (length < 0 && errno == EINTR);
-  *isPacket = header.msg_controllen > 0;
-  return length;
-}
-
 // Takes the next packet whole, if one is there.
 Received ReceiveNow(int fd) {
-  bool isPacket = false;
-  ssize_t length = PeekPacket(fd, nullptr, 0, &isPacket);
-  if (length < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return {Arrival::NotYet, {}};
-    if (errno == ECONNRESET) return {Arrival::EndOfFile, {}};
-    return {Arrival::Failed, {}, errno};
-  }
-  if (!isPacket) return {Arrival::EndOfFile, {}};
   Received message{Arrival::Message, {}};
-  try {
-    message.bytes.resize(static_cast<size_t>(length));
-  } catch (const std::bad_alloc&) {
-    return {Arrival::Failed, {}, ENOMEM};
+  const PacketArrival arrival = ReceiveWholePacket(fd, message.bytes);
+  switch (arrival.kind) {
+    case PacketArrival::Kind::Packet:
+      return message;
+    case PacketArrival::Kind::EndOfFile:
+      return {Arrival::EndOfFile, {}};
+    case PacketArrival::Kind::NotYet:
+      return {Arrival::NotYet, {}};
+    case PacketArrival::Kind::Failed:
+      break;
   }
-  ssize_t got;
-  do {
-    got = recv(fd, message.bytes.data(), message.bytes.size(), MSG_DONTWAIT);
-  } while (got < 0 && errno == EINTR);
-  if (got < 0) return {Arrival::Failed, {}, errno};
-  message.bytes.resize(static_cast<size_t>(got));
-  return message;
+  return {Arrival::Failed, {}, arrival.error};
 }
 
 Received Receive(int fd, DWORD milliseconds) {
@@ -205,14 +177,11 @@ class PipeClient final : public KernelObject, public OverlappedOperation {
       copied = std::min(available, buffer != nullptr ? size : 0u);
       if (copied > 0) std::memcpy(buffer, unread_.data() + unreadOffset_, copied);
     } else if (pending_ == nullptr) {
-      bool isPacket = false;
-      ssize_t length = PeekPacket(fd_, buffer, buffer != nullptr ? size : 0, &isPacket);
-      if (length < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-        return errno == ECONNRESET ? Fail(ERROR_BROKEN_PIPE) : FailWithErrno(errno);
-      }
-      if (length >= 0 && !isPacket) return Fail(ERROR_BROKEN_PIPE);
-      if (length > 0) {
-        available = static_cast<DWORD>(length);
+      const PacketArrival next = ReceivePacket(fd_, buffer, buffer != nullptr ? size : 0, true);
+      if (next.kind == PacketArrival::Kind::Failed) return FailWithErrno(next.error);
+      if (next.kind == PacketArrival::Kind::EndOfFile) return Fail(ERROR_BROKEN_PIPE);
+      if (next.kind == PacketArrival::Kind::Packet && next.size > 0) {
+        available = static_cast<DWORD>(next.size);
         copied = std::min(available, buffer != nullptr ? size : 0u);
       }
     }
@@ -295,7 +264,7 @@ class PipeClient final : public KernelObject, public OverlappedOperation {
   }
 
   int fd_;
-  std::vector<char> unread_;
+  std::string unread_;
   size_t unreadOffset_ = 0;
   OVERLAPPED* pending_ = nullptr;
   void* replyBuffer_ = nullptr;
@@ -307,15 +276,6 @@ PipeClient* PipeFromHandle(HANDLE handle) {
   auto* pipe = ObjectFromHandle<PipeClient>(handle);
   if (pipe == nullptr) SetLastError(ERROR_INVALID_HANDLE);
   return pipe;
-}
-
-// Only a server of this user, or of root, may answer: a socket left by
-// another user in a shared folder must not receive this user's requests.
-bool PeerIsTrusted(int fd) {
-  ucred peer{};
-  socklen_t length = sizeof peer;
-  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return false;
-  return peer.uid == geteuid() || peer.uid == 0;
 }
 
 bool FillAddress(const std::string& path, sockaddr_un* address) {
@@ -354,6 +314,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD c
     close(fd);
     return FailHandle(Win32ErrorFromErrno(error));
   }
+  // Only a server of this user, or of root, may answer.
   if (!PeerIsTrusted(fd)) {
     close(fd);
     return FailHandle(ERROR_ACCESS_DENIED);

@@ -6,6 +6,7 @@
 #include "support/test_daemon_state.h"
 
 #include "platform/posix/pipe_path.h"
+#include "platform/posix/seqpacket.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -74,28 +75,20 @@ std::string SocketPathFor(const std::string& pipeName) {
 
 enum class Arrival { kPacket, kEndOfFile, kNotYet };
 
-// Takes the next packet whole. A zero-length packet carries credentials
-// (SO_PASSCRED is set on the listener and inherited), end-of-file does not.
+// Takes the next packet whole. SO_PASSCRED is set on the listener and
+// inherited, so an empty packet is told from end-of-file; a failure ends the
+// connection as end-of-file does.
 Arrival ReceivePacket(int fd, std::string& packet) {
-  const ssize_t size = recv(fd, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
-  if (size < 0) {
-    return errno == EAGAIN || errno == EINTR ? Arrival::kNotYet : Arrival::kEndOfFile;
+  switch (posix::ReceiveWholePacket(fd, packet).kind) {
+    case posix::PacketArrival::Kind::Packet:
+      return Arrival::kPacket;
+    case posix::PacketArrival::Kind::NotYet:
+      return Arrival::kNotYet;
+    case posix::PacketArrival::Kind::EndOfFile:
+    case posix::PacketArrival::Kind::Failed:
+      break;
   }
-  packet.assign(static_cast<std::size_t>(size), '\0');
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
-  iovec vector{packet.data(), packet.size()};
-  msghdr message{};
-  message.msg_iov = &vector;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof(control);
-  const ssize_t received = recvmsg(fd, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
-  if (received < 0) {
-    return errno == EAGAIN || errno == EINTR ? Arrival::kNotYet : Arrival::kEndOfFile;
-  }
-  if (received == 0 && message.msg_controllen == 0) return Arrival::kEndOfFile;
-  packet.resize(static_cast<std::size_t>(received));
-  return Arrival::kPacket;
+  return Arrival::kEndOfFile;
 }
 
 // A connection's socket. Every wait polls the stop eventfd too.

@@ -1,0 +1,55 @@
+#include "seqpacket.h"
+
+#include <cerrno>
+#include <new>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace korvane::posix {
+
+PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool peek) {
+  char scratch;
+  iovec part{capacity > 0 ? buffer : &scratch, capacity > 0 ? capacity : 1};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+  msghdr header{};
+  header.msg_iov = &part;
+  header.msg_iovlen = 1;
+  header.msg_control = control;
+  header.msg_controllen = sizeof control;
+  // MSG_TRUNC makes the result the packet's full length, not what fitted.
+  const int flags = MSG_DONTWAIT | MSG_TRUNC | MSG_CMSG_CLOEXEC | (peek ? MSG_PEEK : 0);
+  ssize_t length;
+  do {
+    length = recvmsg(fd, &header, flags);
+  } while (length < 0 && errno == EINTR);
+  if (length < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return {PacketArrival::Kind::NotYet};
+    if (errno == ECONNRESET) return {PacketArrival::Kind::EndOfFile};
+    return {PacketArrival::Kind::Failed, 0, errno};
+  }
+  if (length == 0 && header.msg_controllen == 0) return {PacketArrival::Kind::EndOfFile};
+  return {PacketArrival::Kind::Packet, static_cast<std::size_t>(length)};
+}
+
+PacketArrival ReceiveWholePacket(int fd, std::string& packet) {
+  const PacketArrival next = ReceivePacket(fd, nullptr, 0, true);
+  if (next.kind != PacketArrival::Kind::Packet) return next;
+  try {
+    packet.resize(next.size);
+  } catch (const std::bad_alloc&) {
+    return {PacketArrival::Kind::Failed, 0, ENOMEM};
+  }
+  const PacketArrival taken = ReceivePacket(fd, packet.data(), packet.size());
+  if (taken.kind == PacketArrival::Kind::Packet && taken.size < packet.size()) packet.resize(taken.size);
+  return taken;
+}
+
+bool PeerIsTrusted(int fd) {
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return false;
+  return peer.uid == geteuid() || peer.uid == 0;
+}
+
+}  // namespace korvane::posix

@@ -1,0 +1,38 @@
+// Receiving on an AF_UNIX SOCK_SEQPACKET socket, the stand-in for a
+// message-mode pipe, and asking who is at the other end. The one place
+// that tells an empty packet from end-of-file: with SO_PASSCRED set on the
+// receiving socket every packet carries its sender's credentials and
+// end-of-file carries none, though both read as 0 bytes.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace korvane::posix {
+
+struct PacketArrival {
+  enum class Kind {
+    Packet,     // size holds the packet's full length, even beyond the buffer
+    EndOfFile,  // the peer closed (or reset) the connection
+    NotYet,     // nothing waits
+    Failed,     // error holds the errno
+  };
+  Kind kind = Kind::NotYet;
+  std::size_t size = 0;
+  int error = 0;
+};
+
+// Without waiting, takes the next packet into buffer, cutting it at capacity
+// (0 and a null buffer are fine), or with peek only looks at it and leaves
+// it queued. Interrupted calls are retried.
+PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool peek = false);
+
+// Without waiting, takes the next packet whole into packet, sized to fit.
+PacketArrival ReceiveWholePacket(int fd, std::string& packet);
+
+// The peer of a connected socket runs as this process's effective user or
+// as root (SO_PEERCRED): a socket left by another user in a shared folder
+// must neither receive this user's requests nor send them.
+bool PeerIsTrusted(int fd);
+
+}  // namespace korvane::posix

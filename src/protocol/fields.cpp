@@ -1,0 +1,55 @@
+#include "protocol/fields.h"
+
+namespace korvane::protocol {
+
+void SplitString(std::vector<std::string>& fields, std::string_view text, std::string_view delimiter) {
+  if (delimiter.empty()) {
+    fields.emplace_back(text);
+    return;
+  }
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t found = text.find(delimiter, start);
+    if (found == std::string_view::npos) {
+      fields.emplace_back(text.substr(start));
+      return;
+    }
+    fields.emplace_back(text.substr(start, found - start));
+    start = found + delimiter.size();
+  }
+}
+
+std::vector<std::string> SplitArguments(std::string_view payload, std::size_t count) {
+  std::vector<std::string> fields;
+  SplitString(fields, payload, kFieldSeparator);
+  fields.resize(count);
+  return fields;
+}
+
+std::vector<std::string> ArgumentsOf(const CommandInfo& command, std::string_view payload) {
+  switch (command.payload) {
+    case PayloadShape::None:
+      return {};
+    case PayloadShape::LocalPath:
+    case PayloadShape::InternalPath:
+    case PayloadShape::Plain:
+      return {std::string(payload)};
+    case PayloadShape::Separated:
+    case PayloadShape::Joined:
+      break;
+  }
+  return SplitArguments(payload, static_cast<std::size_t>(command.arguments));
+}
+
+std::string JoinFields(std::initializer_list<std::string_view> fields) {
+  std::string text;
+  bool first = true;
+  for (std::string_view field : fields) {
+    if (!first) text += kFieldSeparator;
+    first = false;
+    text += field;
+  }
+  return text;
+}
+
+}  // namespace korvane::protocol
