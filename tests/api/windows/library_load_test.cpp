@@ -3,7 +3,6 @@
 // in-process server's lifetime through its two entry points, and the trace
 // that loading and unloading write to the debugger.
 #include "platform/windows_api.h"
-#include "shell/class_factory.h"
 
 #include "korvane/korvane.h"
 #include "support/com_apartment.h"
@@ -15,6 +14,9 @@
 
 namespace korvane {
 namespace {
+
+// The handler's class, as the shell finds it registered.
+constexpr CLSID kHandlerClass = {0x3F6A1C52, 0xB8E4, 0x4A7D, {0x9C, 0x31, 0xE5, 0xD2, 0x0B, 0x7F, 0x4A, 0x96}};
 
 std::wstring LibraryBesideTheTest() {
   wchar_t path[MAX_PATH] = {};
@@ -77,7 +79,7 @@ TEST_F(LoadedLibrary, ServerReachedThroughGetProcAddressFollowsItsObjects) {
 
   EXPECT_EQ(canUnloadNow(), S_OK);
   IClassFactory* factory = nullptr;
-  ASSERT_EQ(getClassObject(shell::CLSID_KorvaneExt, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+  ASSERT_EQ(getClassObject(kHandlerClass, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
   EXPECT_EQ(canUnloadNow(), S_FALSE);
   IUnknown* handler = nullptr;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&handler)), S_OK);
@@ -86,7 +88,7 @@ TEST_F(LoadedLibrary, ServerReachedThroughGetProcAddressFollowsItsObjects) {
   handler->Release();
   EXPECT_EQ(canUnloadNow(), S_OK);
 
-  ASSERT_EQ(getClassObject(shell::CLSID_KorvaneExt, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+  ASSERT_EQ(getClassObject(kHandlerClass, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
   EXPECT_EQ(factory->LockServer(TRUE), S_OK);
   factory->Release();
   EXPECT_EQ(canUnloadNow(), S_FALSE);  // the lock keeps it
