@@ -2,6 +2,7 @@
 // loader: load-time initialisation first, then the entry point with process
 // attach; process detach at unload, before static objects are destroyed.
 #include "runtime/module_entry.h"
+#include "shell/resources.h"
 
 #include <dlfcn.h>
 
@@ -18,8 +19,12 @@ HMODULE OwnModule() {
 __attribute__((constructor)) void OnLoad() {
   korvane::runtime::RunLoadTimeInitialisation();
   DllMain(OwnModule(), DLL_PROCESS_ATTACH, nullptr);
+  korvane::shell::RegisterResources(OwnModule());  // moves to the library's load-time list
 }
 
-__attribute__((destructor)) void OnUnload() { DllMain(OwnModule(), DLL_PROCESS_DETACH, nullptr); }
+__attribute__((destructor)) void OnUnload() {
+  korvane::shell::UnregisterResources(OwnModule());  // moves to the library's load-time list
+  DllMain(OwnModule(), DLL_PROCESS_DETACH, nullptr);
+}
 
 }  // namespace

@@ -117,8 +117,10 @@ int GetMenuItemCount(HMENU menu);
 UINT GetMenuItemID(HMENU menu, int position);
 HMENU GetSubMenu(HMENU menu, int position);
 
-// Resources: the string table and the icon are compiled into the library,
-// so the module handle is not consulted.
+// Resources: found among those the module registered at load
+// (platform/module_resources.h). LoadImageW makes an icon from the group's
+// bitmap image of exactly the requested size, the deepest if there are
+// several; it does not resample, and PNG images are not loaded.
 #define MAKEINTRESOURCEW(id) (reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(id))))
 #define IS_INTRESOURCE(name) ((reinterpret_cast<ULONG_PTR>(name) >> 16) == 0)
 #define IMAGE_BITMAP 0u

@@ -1,216 +1,233 @@
-// The string table and the icon compiled into the library: the Windows
-// loading contracts, the images of icon group 101, and that every icon and
-// bitmap handed out can be released.
+// Module resources: strings and icon groups found by the module that
+// registered them, the Windows loading contracts, the icon image chosen by
+// size and depth, and that every icon and bitmap handed out can be released.
+#include "platform/module_resources.h"
 #include "platform/posix/menu_probes.h"
-#include "platform/windows_api.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
+#include <cstring>
+#include <initializer_list>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-using korvane::posix::IconImageInfo;
+using korvane::platform::IconGroupResource;
+using korvane::platform::StringResource;
 using korvane::posix::LiveBitmapCount;
 using korvane::posix::LiveIconCount;
 
-constexpr UINT kIconGroup = 101;
+constexpr UINT kGroup = 7;
 
-TEST(StringTable, LoadsEveryTextWithTheWindowsContract) {
-  char16_t wide[128];
-  char narrow[128];
-  for (UINT id = 102; id <= 119; ++id) {
-    SCOPED_TRACE(id);
-    const int length = LoadStringW(nullptr, id, wide, 128);
-    EXPECT_GT(length, 0);
-    EXPECT_EQ(LoadStringA(nullptr, id, narrow, 128), length);  // the texts are ASCII
-    EXPECT_EQ(std::u16string(wide), std::u16string(narrow, narrow + length));
-    const WCHAR* resource = nullptr;
-    EXPECT_EQ(LoadStringW(nullptr, id, reinterpret_cast<LPWSTR>(&resource), 0), length);
-    EXPECT_EQ(std::u16string(resource, length), wide);
-  }
-  LoadStringW(nullptr, 102, wide, 128);
-  EXPECT_EQ(std::u16string(wide), u"Use Korvane dialogs");
-  LoadStringW(nullptr, 119, wide, 128);
-  EXPECT_EQ(std::u16string(wide), u"Checks out a working copy from Halcyra");
-
-  // Truncation: bufferMax - 1 units and a NUL, nothing beyond.
-  std::fill(std::begin(wide), std::end(wide), u'#');
-  EXPECT_EQ(LoadStringW(nullptr, 109, wide, 10), 9);
-  EXPECT_EQ(std::u16string(wide), u"Deactivat");
-  EXPECT_EQ(wide[10], u'#');
-  std::fill(std::begin(narrow), std::end(narrow), '#');
-  EXPECT_EQ(LoadStringA(nullptr, 109, narrow, 5), 4);
-  EXPECT_EQ(std::string(narrow), "Deac");
-  EXPECT_EQ(narrow[5], '#');
-
-  for (UINT absent : {0u, 101u, 120u}) {
-    EXPECT_EQ(LoadStringW(nullptr, absent, wide, 128), 0);
-    EXPECT_EQ(LoadStringA(nullptr, absent, narrow, 128), 0);
-    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
-  }
-}
-
-TEST(IconGroup, HoldsTheEightImages) {
-  struct Expected {
-    int size;
-    int bits;
-    bool png;
-  };
-  const Expected expected[] = {{48, 8, false},    {32, 8, false},   {16, 8, false},  {256, 32, true},
-                               {128, 32, false}, {48, 32, false}, {32, 32, false}, {16, 32, false}};
-  const std::vector<IconImageInfo> images = korvane::posix::IconGroupImages(kIconGroup);
-  ASSERT_EQ(images.size(), std::size(expected));
-  for (std::size_t i = 0; i < images.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(images[i].width, expected[i].size);
-    EXPECT_EQ(images[i].height, expected[i].size);
-    EXPECT_EQ(images[i].bitsPerPixel, expected[i].bits);
-    EXPECT_EQ(images[i].png, expected[i].png);
-  }
-  EXPECT_TRUE(korvane::posix::IconGroupImages(102).empty());
-}
-
-std::vector<BYTE> ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-TEST(IconGroup, IsTheIconFileThatTheScriptDraws) {
-  const auto root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
-  const std::vector<BYTE> committed = ReadFile(root / "src/shell/resources/korvane.ico");
-  ASSERT_FALSE(committed.empty());
-  const auto embedded = korvane::posix::IconGroupBytes(kIconGroup);
-  EXPECT_TRUE(std::equal(embedded.begin(), embedded.end(), committed.begin(), committed.end()))
-      << "the library holds another icon than the repository";
-
-  if (std::system("python3 -c '' >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not installed";
-  const auto drawn = std::filesystem::temp_directory_path() / ("korvane-icon-" + std::to_string(::getpid()) + ".ico");
-  const std::string command = "python3 '" + (root / "scripts/make-icon.py").string() + "' '" + drawn.string() + "'";
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  const std::vector<BYTE> fresh = ReadFile(drawn);
-  std::filesystem::remove(drawn);
-  EXPECT_TRUE(fresh == committed) << "scripts/make-icon.py no longer draws the committed icon";
-}
-
-struct LoadedImage {
-  int width = 0;
-  int height = 0;
-  std::vector<BYTE> bgra;
-  std::vector<BYTE> mask;
-  LONG maskStride = 0;
+// One image of an icon file: a bitmap of one colour (its blue value marks
+// which image it is), or a PNG image that must never be decoded.
+struct Picture {
+  int size;
+  int bits;  // 8 or 32
+  BYTE blue;
+  bool png;
 };
 
-// Loads the icon at a size and reads it back through GetIconInfo, releasing
-// everything on the way.
-LoadedImage Load(int cx, int cy, UINT flags, IconImageInfo& source) {
-  LoadedImage loaded;
-  HANDLE handle = LoadImageW(nullptr, MAKEINTRESOURCEW(kIconGroup), IMAGE_ICON, cx, cy, flags);
-  EXPECT_NE(handle, nullptr);
-  if (handle == nullptr) return loaded;
-  auto icon = static_cast<HICON>(handle);
-  source = korvane::posix::IconSourceImage(icon).value_or(IconImageInfo{});
-  ICONINFO info{};
-  EXPECT_TRUE(GetIconInfo(icon, &info));
-  EXPECT_TRUE(info.fIcon);
-  BITMAP colour{}, mask{};
-  EXPECT_EQ(GetObjectW(info.hbmColor, sizeof(colour), &colour), static_cast<int>(sizeof(BITMAP)));
-  EXPECT_EQ(GetObjectW(info.hbmMask, sizeof(mask), &mask), static_cast<int>(sizeof(BITMAP)));
-  EXPECT_EQ(colour.bmBitsPixel, 32);
-  EXPECT_EQ(mask.bmBitsPixel, 1);
-  EXPECT_EQ(mask.bmWidth, colour.bmWidth);
-  EXPECT_EQ(mask.bmHeight, colour.bmHeight);
-  loaded.width = colour.bmWidth;
-  loaded.height = colour.bmHeight;
-  loaded.maskStride = mask.bmWidthBytes;
-  loaded.bgra.resize(static_cast<std::size_t>(colour.bmWidthBytes) * colour.bmHeight);
-  loaded.mask.resize(static_cast<std::size_t>(mask.bmWidthBytes) * mask.bmHeight);
-  EXPECT_EQ(GetBitmapBits(info.hbmColor, static_cast<LONG>(loaded.bgra.size()), loaded.bgra.data()),
-            static_cast<LONG>(loaded.bgra.size()));
-  EXPECT_EQ(GetBitmapBits(info.hbmMask, static_cast<LONG>(loaded.mask.size()), loaded.mask.data()),
-            static_cast<LONG>(loaded.mask.size()));
-  EXPECT_TRUE(DeleteObject(info.hbmColor));
-  EXPECT_TRUE(DeleteObject(info.hbmMask));
-  EXPECT_TRUE(DestroyIcon(icon));
-  return loaded;
+void Put(std::vector<BYTE>& out, std::size_t at, DWORD value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out[at + i] = static_cast<BYTE>(value >> (8 * i));
 }
 
-TEST(LoadImage, PicksTheNearestImageAndReleasesEverything) {
-  const int small = GetSystemMetrics(SM_CXSMICON);
-  ASSERT_EQ(small, 16);
-  ASSERT_EQ(GetSystemMetrics(SM_CYSMICON), 16);
-  struct LoadCase {
-    const char* name;
-    int cx, cy;
-    UINT flags;
-    int expectedSize;
-    IconImageInfo expectedSource;
-  };
-  const LoadCase cases[] = {
-      {"the menu icon", small, small, LR_DEFAULTSIZE, 16, {16, 16, 32, false}},
-      {"default size", 0, 0, LR_DEFAULTSIZE, 32, {32, 32, 32, false}},
-      {"no size, no default: the first image", 0, 0, 0, 48, {48, 48, 32, false}},
-      {"the PNG image", 256, 256, 0, 256, {256, 256, 32, true}},
-      {"between sizes: the nearest, resized", 20, 20, 0, 20, {16, 16, 32, false}},
-      {"a tie goes to the larger", 40, 40, 0, 40, {48, 48, 32, false}},
-  };
-  for (const LoadCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    IconImageInfo source{};
-    const LoadedImage image = Load(c.cx, c.cy, c.flags, source);
-    EXPECT_EQ(image.width, c.expectedSize);
-    EXPECT_EQ(image.height, c.expectedSize);
-    EXPECT_EQ(source.width, c.expectedSource.width);
-    EXPECT_EQ(source.bitsPerPixel, c.expectedSource.bitsPerPixel);
-    EXPECT_EQ(source.png, c.expectedSource.png);
-    // The corner lies outside the folder, the centre inside; the mask agrees.
-    const std::size_t centre = (static_cast<std::size_t>(image.height / 2) * image.width + image.width / 2) * 4;
-    ASSERT_GT(image.bgra.size(), centre);
-    EXPECT_EQ(image.bgra[3], 0);
-    EXPECT_EQ(image.bgra[centre + 3], 255);
-    EXPECT_EQ(image.mask[0] & 0x80, 0x80);
-    EXPECT_EQ(image.mask[static_cast<std::size_t>(image.height / 2) * image.maskStride + image.width / 16] &
-                  (0x80 >> (image.width / 2 % 8)),
-              0);
-  }
-  EXPECT_EQ(LiveIconCount(), 0u);
-  EXPECT_EQ(LiveBitmapCount(), 0u);
-}
-
-TEST(LoadImage, DecodesThePngImageLikeTheBitmapOneBesideIt) {
-  // The 256-pixel PNG, halved, matches the 128-pixel bitmap drawn from the
-  // same shapes: only antialiased edges differ a little.
-  IconImageInfo source{};
-  const LoadedImage large = Load(256, 256, 0, source);
-  const LoadedImage medium = Load(128, 128, 0, source);
-  ASSERT_EQ(large.bgra.size(), 4 * medium.bgra.size());
-  std::uint64_t difference = 0;
-  for (int y = 0; y < 128; ++y) {
-    for (int x = 0; x < 128; ++x) {
-      for (int k = 0; k < 4; ++k) {
-        int sum = 0;
-        for (int d = 0; d < 4; ++d) sum += large.bgra[((2 * y + d / 2) * 256 + 2 * x + d % 2) * 4 + k];
-        difference += std::abs(sum / 4 - medium.bgra[(y * 128 + x) * 4 + k]);
+// An .ico file. The 8-bit images have a one-colour palette and their top
+// left pixel transparent in the AND mask; the 32-bit images are opaque.
+std::vector<BYTE> IconFile(std::initializer_list<Picture> pictures) {
+  std::vector<BYTE> file(6 + 16 * pictures.size());
+  Put(file, 2, 1, 2);
+  Put(file, 4, static_cast<DWORD>(pictures.size()), 2);
+  std::size_t entry = 6;
+  for (const Picture& p : pictures) {
+    std::vector<BYTE> image;
+    if (p.png) {
+      image = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    } else {
+      const std::size_t palette = p.bits == 8 ? 4 : 0;
+      const std::size_t colourStride = (static_cast<std::size_t>(p.size) * p.bits + 31) / 32 * 4;
+      const std::size_t maskStride = (static_cast<std::size_t>(p.size) + 31) / 32 * 4;
+      const std::size_t colours = 40 + palette;
+      image.resize(colours + (colourStride + maskStride) * p.size);
+      Put(image, 0, 40, 4);
+      Put(image, 4, static_cast<DWORD>(p.size), 4);
+      Put(image, 8, static_cast<DWORD>(2 * p.size), 4);
+      Put(image, 12, 1, 2);
+      Put(image, 14, static_cast<DWORD>(p.bits), 2);
+      if (p.bits == 8) {
+        Put(image, 32, 1, 4);  // colours used
+        image[40] = p.blue;
+        image[colours + colourStride * p.size + maskStride * (p.size - 1)] = 0x80;  // top row, first pixel
+      } else {
+        for (std::size_t px = 0; px < static_cast<std::size_t>(p.size) * p.size; ++px) {
+          image[colours + 4 * px] = p.blue;
+          image[colours + 4 * px + 3] = 255;
+        }
       }
     }
+    file[entry] = static_cast<BYTE>(p.size);  // 256 is written as 0
+    file[entry + 1] = static_cast<BYTE>(p.size);
+    Put(file, entry + 4, 1, 2);
+    Put(file, entry + 6, static_cast<DWORD>(p.bits), 2);
+    Put(file, entry + 8, static_cast<DWORD>(image.size()), 4);
+    Put(file, entry + 12, static_cast<DWORD>(file.size()), 4);
+    file.insert(file.end(), image.begin(), image.end());
+    entry += 16;
   }
-  EXPECT_LT(difference / (128 * 128 * 4), 3u);
+  return file;
 }
 
-TEST(LoadImage, RefusesWhatItCannotLoadAndStaleHandles) {
-  EXPECT_EQ(LoadImageW(nullptr, MAKEINTRESOURCEW(999), IMAGE_ICON, 16, 16, 0), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
-  EXPECT_EQ(LoadImageW(nullptr, u"KORVANE", IMAGE_ICON, 16, 16, 0), nullptr);
-  EXPECT_EQ(LoadImageW(nullptr, MAKEINTRESOURCEW(kIconGroup), IMAGE_BITMAP, 16, 16, 0), nullptr);
-  EXPECT_EQ(LoadImageW(nullptr, MAKEINTRESOURCEW(kIconGroup), IMAGE_ICON, -1, 16, 0), nullptr);
+const std::vector<BYTE> kIconFile = IconFile({{16, 8, 0x10, false},
+                                              {16, 32, 0x20, false},
+                                              {32, 8, 0x30, false},
+                                              {32, 32, 0, true},
+                                              {48, 32, 0, true}});
 
-  auto icon = static_cast<HICON>(LoadImageW(nullptr, MAKEINTRESOURCEW(kIconGroup), IMAGE_ICON, 16, 16, 0));
+const StringResource kStrings[] = {{1, u"Deactivate"}, {2, u"Grüße"}};
+const IconGroupResource kIcons[] = {{kGroup, kIconFile.data(), kIconFile.size()}};
+
+// Stand-ins for module handles: the addresses of two objects of this program.
+int registeredTag, otherTag;
+const HMODULE kModule = &registeredTag;
+const HMODULE kOtherModule = &otherTag;
+
+class ModuleResources : public ::testing::Test {
+ protected:
+  void SetUp() override { korvane::platform::RegisterModuleResources(kModule, {kStrings, kIcons}); }
+  void TearDown() override { korvane::platform::UnregisterModuleResources(kModule); }
+};
+
+TEST_F(ModuleResources, LoadsStringsByIdAndTruncatesOnCharacterBoundaries) {
+  const struct {
+    UINT id;
+    int bufferMax;
+    std::u16string wide;
+    std::string narrow;  // UTF-8
+  } cases[] = {
+      {1, 64, u"Deactivate", "Deactivate"},
+      {1, 5, u"Deac", "Deac"},
+      {2, 64, u"Grüße", "Grüße"},
+      {2, 4, u"Grü", "Gr"},  // "ü" needs two bytes, one more than is left
+      {2, 5, u"Grüß", "Grü"},
+      {1, 1, u"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.narrow + "/" + std::to_string(c.bufferMax));
+    char16_t wide[65];  // one past the largest bufferMax, to see that nothing is written there
+    char narrow[65];
+    std::fill(std::begin(wide), std::end(wide), u'#');
+    std::fill(std::begin(narrow), std::end(narrow), '#');
+    EXPECT_EQ(LoadStringW(kModule, c.id, wide, c.bufferMax), static_cast<int>(c.wide.size()));
+    EXPECT_EQ(LoadStringA(kModule, c.id, narrow, c.bufferMax), static_cast<int>(c.narrow.size()));
+    EXPECT_EQ(std::u16string(wide), c.wide);
+    EXPECT_EQ(std::string(narrow), c.narrow);
+    EXPECT_EQ(wide[c.bufferMax], u'#');
+    EXPECT_EQ(narrow[c.bufferMax], '#');
+  }
+  // A zero buffer size asks for the resource itself, read-only.
+  const WCHAR* resource = nullptr;
+  EXPECT_EQ(LoadStringW(kModule, 1, reinterpret_cast<LPWSTR>(&resource), 0), 10);
+  EXPECT_EQ(resource, kStrings[0].text);
+}
+
+TEST_F(ModuleResources, FailsForAMissingIdAndAModuleWithNoResources) {
+  const struct {
+    HMODULE module;
+    UINT id;
+  } cases[] = {{kModule, 3}, {kModule, 0}, {kOtherModule, 1}, {nullptr, 1}};
+  for (const auto& c : cases) {
+    char16_t wide[8] = u"#######";
+    char narrow[8] = "#######";
+    EXPECT_EQ(LoadStringW(c.module, c.id, wide, 8), 0);
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
+    EXPECT_EQ(LoadStringA(c.module, c.id, narrow, 8), 0);
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
+    EXPECT_EQ(wide[0], 0);
+    EXPECT_EQ(narrow[0], 0);
+  }
+  korvane::platform::UnregisterModuleResources(kModule);
+  char16_t wide[8];
+  EXPECT_EQ(LoadStringW(kModule, 1, wide, 8), 0);
+  EXPECT_EQ(LoadImageW(kModule, MAKEINTRESOURCEW(kGroup), IMAGE_ICON, 16, 16, 0), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
+}
+
+TEST_F(ModuleResources, LoadsTheDeepestBitmapImageOfExactlyTheRequestedSize) {
+  const struct {
+    const char* label;
+    int cx, cy;
+    UINT flags;
+    int size;  // 0: the load fails
+    BYTE blue;
+    BYTE cornerAlpha;
+  } cases[] = {
+      {"the menu icon: 32 bits before 8", GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+       LR_DEFAULTSIZE, 16, 0x20, 255},
+      {"default size: the PNG image is skipped", 0, 0, LR_DEFAULTSIZE, 32, 0x30, 0},
+      {"no size and no default: the first image's size", 0, 0, 0, 16, 0x20, 255},
+      {"only a PNG image has the size", 48, 48, 0, 0, 0, 0},
+      {"no image has the size", 20, 20, 0, 0, 0, 0},
+      {"no image is that wide and that high", 16, 32, 0, 0, 0, 0},
+  };
+  const std::size_t icons = LiveIconCount(), bitmaps = LiveBitmapCount();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto icon = static_cast<HICON>(LoadImageW(kModule, MAKEINTRESOURCEW(kGroup), IMAGE_ICON, c.cx, c.cy, c.flags));
+    if (c.size == 0) {
+      EXPECT_EQ(icon, nullptr);
+      EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
+      continue;
+    }
+    ASSERT_NE(icon, nullptr);
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(icon, &info));
+    BITMAP colour{}, mask{};
+    ASSERT_EQ(GetObjectW(info.hbmColor, sizeof colour, &colour), static_cast<int>(sizeof(BITMAP)));
+    ASSERT_EQ(GetObjectW(info.hbmMask, sizeof mask, &mask), static_cast<int>(sizeof(BITMAP)));
+    EXPECT_EQ(colour.bmWidth, c.size);
+    EXPECT_EQ(colour.bmHeight, c.size);
+    EXPECT_EQ(colour.bmBitsPixel, 32);
+    EXPECT_EQ(mask.bmBitsPixel, 1);
+    std::vector<BYTE> pixels(static_cast<std::size_t>(colour.bmWidthBytes) * colour.bmHeight);
+    std::vector<BYTE> maskBits(static_cast<std::size_t>(mask.bmWidthBytes) * mask.bmHeight);
+    EXPECT_EQ(GetBitmapBits(info.hbmColor, static_cast<LONG>(pixels.size()), pixels.data()),
+              static_cast<LONG>(pixels.size()));
+    EXPECT_EQ(GetBitmapBits(info.hbmMask, static_cast<LONG>(maskBits.size()), maskBits.data()),
+              static_cast<LONG>(maskBits.size()));
+    EXPECT_EQ(pixels[4], c.blue);  // the second pixel of the top row
+    EXPECT_EQ(pixels[3], c.cornerAlpha);
+    EXPECT_EQ(pixels[7], 255);
+    EXPECT_EQ((maskBits[0] & 0x80) != 0, c.cornerAlpha == 0);
+    EXPECT_TRUE(DeleteObject(info.hbmColor));
+    EXPECT_TRUE(DeleteObject(info.hbmMask));
+    EXPECT_TRUE(DestroyIcon(icon));
+  }
+  EXPECT_EQ(LiveIconCount(), icons);
+  EXPECT_EQ(LiveBitmapCount(), bitmaps);
+}
+
+TEST_F(ModuleResources, RefusesWhatItCannotLoadAndStaleHandles) {
+  const struct {
+    LPCWSTR name;
+    UINT type;
+    int cx;
+    DWORD error;
+  } refused[] = {
+      {MAKEINTRESOURCEW(999), IMAGE_ICON, 16, ERROR_RESOURCE_NAME_NOT_FOUND},
+      {u"KORVANE", IMAGE_ICON, 16, ERROR_RESOURCE_NAME_NOT_FOUND},
+      {MAKEINTRESOURCEW(kGroup), IMAGE_BITMAP, 16, ERROR_NOT_SUPPORTED},
+      {MAKEINTRESOURCEW(kGroup), IMAGE_ICON, -1, ERROR_INVALID_PARAMETER},
+  };
+  for (const auto& r : refused) {
+    EXPECT_EQ(LoadImageW(kModule, r.name, r.type, r.cx, 16, 0), nullptr);
+    EXPECT_EQ(GetLastError(), r.error);
+  }
+
+  const std::size_t icons = LiveIconCount(), bitmaps = LiveBitmapCount();
+  auto icon = static_cast<HICON>(LoadImageW(kModule, MAKEINTRESOURCEW(kGroup), IMAGE_ICON, 16, 16, 0));
   ICONINFO info{};
   ASSERT_TRUE(GetIconInfo(icon, &info));
   ASSERT_TRUE(DestroyIcon(icon));
@@ -225,8 +242,8 @@ TEST(LoadImage, RefusesWhatItCannotLoadAndStaleHandles) {
     BITMAP bitmap{};
     EXPECT_EQ(GetObjectW(stale, sizeof(bitmap), &bitmap), 0);
   }
-  EXPECT_EQ(LiveIconCount(), 0u);
-  EXPECT_EQ(LiveBitmapCount(), 0u);
+  EXPECT_EQ(LiveIconCount(), icons);
+  EXPECT_EQ(LiveBitmapCount(), bitmaps);
 }
 
 }  // namespace
