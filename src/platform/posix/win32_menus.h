@@ -107,7 +107,6 @@ using LPMENUITEMINFOA = MENUITEMINFOA*;
 HMENU CreateMenu();
 HMENU CreatePopupMenu();
 BOOL DestroyMenu(HMENU menu);  // and its submenus
-BOOL IsMenu(HMENU menu);
 BOOL InsertMenuItemW(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOW info);
 BOOL SetMenuItemInfoW(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOW info);
 BOOL GetMenuItemInfoW(HMENU menu, UINT item, BOOL byPosition, LPMENUITEMINFOW info);
@@ -115,7 +114,6 @@ BOOL GetMenuItemInfoA(HMENU menu, UINT item, BOOL byPosition, LPMENUITEMINFOA in
 BOOL AppendMenuW(HMENU menu, UINT flags, UINT_PTR idOrSubMenu, LPCWSTR text);
 int GetMenuItemCount(HMENU menu);
 UINT GetMenuItemID(HMENU menu, int position);
-HMENU GetSubMenu(HMENU menu, int position);
 
 // Resources: found among those the module registered at load
 // (platform/module_resources.h). LoadImageW makes an icon from the group's
