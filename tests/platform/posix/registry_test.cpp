@@ -6,18 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <optional>
 #include <ostream>
-#include <stdexcept>
 #include <string>
 #include <variant>
 #include <vector>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 struct Stored {
   DWORD type;
