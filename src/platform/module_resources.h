@@ -1,8 +1,8 @@
-// A module's resources: its string table and icon groups. On Windows the
-// resource compiler puts them in the module's image, where the loader finds
-// them; on POSIX a module registers them with the stand-in when it loads and
-// withdraws them when it unloads, and the resource calls look them up by the
-// module handle they are given.
+// A module's string table and icon groups, as the loader finds them. On
+// Windows the resource compiler puts them in the module's image, so there is
+// nothing to register; on POSIX a module registers them with the platform
+// layer at load, and LoadStringW, LoadStringA and LoadImageW look them up by
+// the module handle they are given.
 #pragma once
 
 #include "platform/windows_api.h"
@@ -19,22 +19,34 @@ struct StringResource {
 
 struct IconGroupResource {
   UINT id;
-  const unsigned char* bytes;  // an .ico file
+  const unsigned char* bytes;  // an .ico file's bytes
   std::size_t size;
 };
 
+// Spans over the registering module's static data.
 struct ModuleResources {
   std::span<const StringResource> strings;
   std::span<const IconGroupResource> iconGroups;
 };
 
 #ifdef _WIN32
+
 inline void RegisterModuleResources(HMODULE, const ModuleResources&) {}
 inline void UnregisterModuleResources(HMODULE) {}
+
+// The bytes and size of a file the build compiled into a POSIX module
+// (korvane_embed_file); a Windows module has its files in the image instead.
+#define KORVANE_EMBEDDED_FILE(symbol) nullptr, 0
+
 #else
-// The spans must stay valid until the module withdraws them.
+
+// Keeps the module's resources until it is unregistered; registering again
+// replaces them.
 void RegisterModuleResources(HMODULE module, const ModuleResources& resources);
 void UnregisterModuleResources(HMODULE module);
+
+#define KORVANE_EMBEDDED_FILE(symbol) symbol, symbol##_size
+
 #endif
 
 }  // namespace korvane::platform

@@ -6,7 +6,6 @@
 
 #include "platform/windows_api.h"
 
-#include <apr_time.h>
 #include <cstdarg>
 #include <cstdio>
 
@@ -21,10 +20,7 @@ std::int32_t ReadTraceLevel() { return ReadSettingNumber(SettingValue(u"Debug", 
 
 }  // namespace
 
-DebugTrace::DebugTrace() : lastEvaluation_(apr_time_now()) {
-  level_ = ReadTraceLevel();
-  enabled_ = level_ >= 1;
-}
+DebugTrace::DebugTrace() : enabled_(ReadTraceLevel() >= 1) {}
 
 // A static object rather than a heap one: the writer lives as long as the
 // module, and a host that loads and unloads the library many times leaves

@@ -2,7 +2,6 @@
 // while the trace is switched on.
 #pragma once
 
-#include <cstdint>
 
 namespace korvane::runtime {
 
@@ -16,8 +15,6 @@ class DebugTrace {
   // when the trace is on. The text is written as given: nothing is added.
   void Write(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-  bool Enabled() const { return enabled_; }
-  std::int32_t Level() const { return level_; }
 
   DebugTrace(const DebugTrace&) = delete;
   DebugTrace& operator=(const DebugTrace&) = delete;
@@ -25,9 +22,7 @@ class DebugTrace {
  private:
   DebugTrace();
 
-  std::int64_t lastEvaluation_;  // microseconds, when the on/off flag was last set
   bool enabled_ = false;
-  std::int32_t level_ = -1;
 };
 
 // Shorthand for DebugTrace::Instance().Write(...).

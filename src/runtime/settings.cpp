@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace korvane::runtime {
 namespace {
@@ -34,12 +35,10 @@ std::u16string DecimalText(std::int32_t number) {
 }
 
 // The user's value if there is one, else the machine's, else the default.
-template <typename ValueObject, typename T>
-T ReadFromHives(const std::u16string& keyPath, const T& defaultValue) {
-  ValueObject user(keyPath, defaultValue, false, HKEY_CURRENT_USER, 0);
-  if (user.Exists()) return user.Value();
-  ValueObject machine(keyPath, defaultValue, false, HKEY_LOCAL_MACHINE, 0);
-  return machine.Value();
+template <typename T, typename Read>
+T ReadFromHives(Read read, const std::u16string& keyPath, const T& defaultValue) {
+  if (auto user = read(HKEY_CURRENT_USER, keyPath)) return *std::move(user);
+  return read(HKEY_LOCAL_MACHINE, keyPath).value_or(defaultValue);
 }
 
 }  // namespace
@@ -70,7 +69,8 @@ std::int32_t ReadSettingNumber(const SettingValue& setting) noexcept {
   try {
     if (!setting.isNumber) return LeadingInteger(ReadSettingText(setting));
     // The registry holds a DWORD; the setting is its signed reading.
-    auto number = ReadFromHives<CRegDWORD>(ComposeSettingPath(setting.name), static_cast<DWORD>(setting.numberDefault));
+    auto number =
+        ReadFromHives(ReadNumberValue, ComposeSettingPath(setting.name), static_cast<DWORD>(setting.numberDefault));
     return static_cast<std::int32_t>(number);
   } catch (const std::bad_alloc&) {
     return setting.numberDefault;
@@ -80,7 +80,7 @@ std::int32_t ReadSettingNumber(const SettingValue& setting) noexcept {
 std::u16string ReadSettingText(const SettingValue& setting) noexcept {
   try {
     if (setting.isNumber) return DecimalText(ReadSettingNumber(setting));
-    return ReadFromHives<CRegString>(ComposeSettingPath(setting.name), setting.textDefault);
+    return ReadFromHives(ReadTextValue, ComposeSettingPath(setting.name), setting.textDefault);
   } catch (const std::bad_alloc&) {
     return std::u16string();
   }

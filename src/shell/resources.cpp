@@ -1,10 +1,13 @@
-// The string table and the icon group, from the same sources the Windows
-// resource script compiles: resources/string_table.inc and resources/korvane.ico.
+// The library's resources from the sources the Windows resource script uses:
+// the string table (resources/string_table.inc) and icon group 101
+// (resources/korvane.ico, compiled in by the build).
 #include "shell/resources.h"
 
 #include "platform/module_resources.h"
+#include "shell/menu_vocabulary.h"
 
-// The icon group 101, embedded from resources/korvane.ico by the build.
+#include <cstddef>
+
 extern const unsigned char korvane_icon_group[];
 extern const std::size_t korvane_icon_group_size;
 
@@ -17,17 +20,13 @@ constexpr platform::StringResource kStrings[] = {
 #undef KORVANE_STRING
 };
 
-const platform::ModuleResources& Resources() {
-  static const platform::IconGroupResource iconGroups[] = {
-      {101, korvane_icon_group, korvane_icon_group_size},
-  };
-  static const platform::ModuleResources resources{kStrings, iconGroups};
-  return resources;
-}
+const platform::IconGroupResource kIconGroups[] = {
+    {kProductIcon, KORVANE_EMBEDDED_FILE(korvane_icon_group)},
+};
 
 }  // namespace
 
-void RegisterResources(HMODULE module) { platform::RegisterModuleResources(module, Resources()); }
+void RegisterResources(HMODULE module) { platform::RegisterModuleResources(module, {kStrings, kIconGroups}); }
 
 void UnregisterResources(HMODULE module) { platform::UnregisterModuleResources(module); }
 

@@ -1,12 +1,11 @@
-// The shell extension's resources: the menu and help texts and the icon.
+// The shell extension's resources: the string table and the icon of its
+// menu entry, registered with the platform layer for the library's module.
 #pragma once
 
 #include "platform/windows_api.h"
 
 namespace korvane::shell {
 
-// Makes the string table and the icon group known under the module's handle,
-// as the system does for a module's image on Windows.
 void RegisterResources(HMODULE module);
 void UnregisterResources(HMODULE module);
 

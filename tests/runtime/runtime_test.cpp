@@ -36,11 +36,6 @@ TEST(DebugTrace, CutsALongLineAt1023Characters) {
   EXPECT_EQ(capture.Records()[0], std::string(1023, 'x') + "\n");
 }
 
-TEST(DebugTrace, IsOnFromLevelOne) {
-  // The level was read from the "Debug" setting when the library loaded.
-  EXPECT_EQ(DebugTrace::Instance().Enabled(), DebugTrace::Instance().Level() >= 1);
-}
-
 TEST(DebugTrace, ThreadsRacingForTheFirstUseShareOneWriter) {
   std::vector<DebugTrace*> seen(8);
   std::vector<std::thread> threads;

@@ -1,24 +1,15 @@
 // Settings: the user's value before the machine's, then the default.
-#include "runtime/registry_value.h"
 #include "runtime/settings.h"
 
 #include "support/scoped_settings.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <optional>
-#include <stdexcept>
 #include <string>
 
 namespace korvane::runtime {
 namespace {
-
-namespace fs = std::filesystem;
 
 const SettingValue kDebug(u"Debug", 2);
 const SettingValue kContextMenu(u"ContextMenuUsesTSVN", 0);
@@ -116,29 +107,6 @@ TEST(SettingValue, KeepsTheDefaultAsNumberAndText) {
   SettingValue number(u"Debug", -12);
   EXPECT_TRUE(number.isNumber);
   EXPECT_EQ(number.textDefault, u"-12");
-}
-
-TEST(RegistryValue, KeepsTheFirstReadUnlessForced) {
-  korvane::testing::ScopedSettings folders;
-  WriteHives(folders, kKorvane + std::string("\"Debug\"=dword:1\n"), "");
-  CRegDWORD kept(u"SOFTWARE\\Korvane\\Debug", 2);
-  CRegDWORD forced(u"SOFTWARE\\Korvane\\Debug", 2, true);
-  CRegString missing(u"SOFTWARE\\Nowhere\\Dir", u"none");
-  WriteHives(folders, kKorvane + std::string("\"Debug\"=dword:9\n"), "");
-  EXPECT_EQ(kept.Value(), 1u);
-  EXPECT_EQ(forced.Value(), 9u);
-  EXPECT_TRUE(kept.Exists());
-  EXPECT_EQ(kept.LastError(), ERROR_SUCCESS);
-
-  EXPECT_EQ(missing.Value(), u"none");
-  EXPECT_FALSE(missing.Exists());
-  EXPECT_EQ(missing.SubKey(), u"SOFTWARE\\Nowhere");
-  EXPECT_EQ(missing.ValueName(), u"Dir");
-  EXPECT_EQ(missing.LastError(), ERROR_FILE_NOT_FOUND);
-  // The system's text for the error: Windows's wording (which the POSIX
-  // layer keeps), or Wine's.
-  EXPECT_THAT(missing.LastErrorText(), ::testing::AnyOf(u"The system cannot find the file specified.\r\n",
-                                                        u"File not found.\r\n"));
 }
 
 }  // namespace

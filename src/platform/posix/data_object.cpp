@@ -6,6 +6,24 @@
 namespace korvane::posix {
 namespace {
 
+// The DROPFILES block for the names, in new global memory.
+HGLOBAL CreateDropFiles(const std::vector<std::u16string>& names) {
+  std::size_t units = 1;  // the empty name that ends the list
+  for (const std::u16string& name : names) units += name.size() + 1;
+  HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + units * sizeof(WCHAR));
+  if (memory == nullptr) return nullptr;
+  auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+  header->pFiles = sizeof(DROPFILES);
+  header->fWide = TRUE;
+  auto* list = reinterpret_cast<WCHAR*>(header + 1);
+  for (const std::u16string& name : names) {
+    std::memcpy(list, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
+    list += name.size() + 1;
+  }
+  GlobalUnlock(memory);
+  return memory;
+}
+
 class FileListDataObject final : public IDataObject {
  public:
   explicit FileListDataObject(std::vector<std::u16string> names) : names_(std::move(names)) {}
@@ -56,23 +74,6 @@ class FileListDataObject final : public IDataObject {
 };
 
 }  // namespace
-
-HGLOBAL CreateDropFiles(const std::vector<std::u16string>& names) {
-  std::size_t units = 1;  // the empty name that ends the list
-  for (const std::u16string& name : names) units += name.size() + 1;
-  HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + units * sizeof(WCHAR));
-  if (memory == nullptr) return nullptr;
-  auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
-  header->pFiles = sizeof(DROPFILES);
-  header->fWide = TRUE;
-  auto* list = reinterpret_cast<WCHAR*>(header + 1);
-  for (const std::u16string& name : names) {
-    std::memcpy(list, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
-    list += name.size() + 1;
-  }
-  GlobalUnlock(memory);
-  return memory;
-}
 
 HRESULT CreateFileListDataObject(const std::vector<std::u16string>& names, IDataObject** object) {
   if (object == nullptr) return E_POINTER;

@@ -12,7 +12,4 @@ namespace korvane::posix {
 // A new data object (one reference) offering the names as CF_HDROP.
 HRESULT CreateFileListDataObject(const std::vector<std::u16string>& names, IDataObject** object);
 
-// The DROPFILES block for the names, in new global memory.
-HGLOBAL CreateDropFiles(const std::vector<std::u16string>& names);
-
 }  // namespace korvane::posix

@@ -81,13 +81,6 @@ BOOL SetEvent(HANDLE handle) {
   return TRUE;
 }
 
-BOOL ResetEvent(HANDLE handle) {
-  auto* event = ObjectFromHandle<EventObject>(handle);
-  if (event == nullptr) return korvane::posix::Fail(ERROR_INVALID_HANDLE);
-  event->Reset();
-  return TRUE;
-}
-
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   auto* event = ObjectFromHandle<EventObject>(handle);
   if (event == nullptr) {

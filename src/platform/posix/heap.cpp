@@ -1,5 +1,5 @@
 // The process heap is the C heap: a buffer handed to a caller is freed
-// with free(), or with HeapFree.
+// with free().
 #include "win32_calls.h"
 
 #include <cstdlib>
@@ -13,9 +13,4 @@ HANDLE GetProcessHeap() { return &processHeap; }
 LPVOID HeapAlloc(HANDLE, DWORD flags, SIZE_T bytes) {
   if (bytes == 0) bytes = 1;
   return (flags & HEAP_ZERO_MEMORY) != 0 ? std::calloc(1, bytes) : std::malloc(bytes);
-}
-
-BOOL HeapFree(HANDLE, DWORD, LPVOID memory) {
-  std::free(memory);
-  return TRUE;
 }

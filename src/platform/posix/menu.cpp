@@ -294,12 +294,6 @@ BOOL DestroyMenu(HMENU handle) {
   return TRUE;  // the menus are freed here, outside the lock
 }
 
-BOOL IsMenu(HMENU handle) {
-  MenuTable& table = Menus();
-  std::lock_guard lock(table.mutex);
-  return table.Find(handle) != nullptr ? TRUE : FALSE;
-}
-
 BOOL InsertMenuItemW(HMENU handle, UINT item, BOOL byPosition, LPCMENUITEMINFOW caller) {
   return Guarded(FALSE, [&]() -> BOOL {
     MenuTable& table = Menus();
@@ -387,14 +381,4 @@ UINT GetMenuItemID(HMENU handle, int position) {
   }
   const MenuItem& item = menu->items[static_cast<std::size_t>(position)];
   return item.subMenu != nullptr ? static_cast<UINT>(-1) : item.id;
-}
-
-HMENU GetSubMenu(HMENU handle, int position) {
-  MenuTable& table = Menus();
-  std::lock_guard lock(table.mutex);
-  const Menu* menu = table.Find(handle);
-  if (menu == nullptr || position < 0 || static_cast<std::size_t>(position) >= menu->items.size()) {
-    return nullptr;
-  }
-  return menu->items[static_cast<std::size_t>(position)].subMenu;
 }

@@ -374,49 +374,6 @@ LSTATUS QueryValue(const std::vector<RegistryValue>& values, LPCWSTR valueName, 
   return ERROR_FILE_NOT_FOUND;
 }
 
-// ---- Error texts ----
-
-struct ErrorText {
-  DWORD number;
-  const char16_t* text;
-};
-
-// The messages of the error numbers the library meets, as Windows words them.
-constexpr ErrorText kErrorTexts[] = {
-    {ERROR_SUCCESS, u"The operation completed successfully."},
-    {ERROR_INVALID_FUNCTION, u"Incorrect function."},
-    {ERROR_FILE_NOT_FOUND, u"The system cannot find the file specified."},
-    {ERROR_PATH_NOT_FOUND, u"The system cannot find the path specified."},
-    {ERROR_TOO_MANY_OPEN_FILES, u"The system cannot open the file."},
-    {ERROR_ACCESS_DENIED, u"Access is denied."},
-    {ERROR_INVALID_HANDLE, u"The handle is invalid."},
-    {ERROR_NOT_ENOUGH_MEMORY, u"Not enough memory resources are available to process this command."},
-    {ERROR_GEN_FAILURE, u"A device attached to the system is not functioning."},
-    {ERROR_NOT_SUPPORTED, u"The request is not supported."},
-    {ERROR_INVALID_PARAMETER, u"The parameter is incorrect."},
-    {ERROR_BROKEN_PIPE, u"The pipe has been ended."},
-    {ERROR_SEM_TIMEOUT, u"The semaphore timeout period has expired."},
-    {ERROR_INSUFFICIENT_BUFFER, u"The data area passed to a system call is too small."},
-    {ERROR_INVALID_NAME, u"The filename, directory name, or volume label syntax is incorrect."},
-    {ERROR_FILENAME_EXCED_RANGE, u"The filename or extension is too long."},
-    {ERROR_BAD_PIPE, u"The pipe state is invalid."},
-    {ERROR_PIPE_BUSY, u"All pipe instances are busy."},
-    {ERROR_NO_DATA, u"The pipe is being closed."},
-    {ERROR_PIPE_NOT_CONNECTED, u"No process is on the other end of the pipe."},
-    {ERROR_MORE_DATA, u"More data is available."},
-    {WAIT_TIMEOUT, u"The wait operation timed out."},
-    {ERROR_IO_INCOMPLETE, u"Overlapped I/O event is not in a signaled state."},
-    {ERROR_IO_PENDING, u"Overlapped I/O operation is in progress."},
-};
-
-// Windows ends each system message with CR LF; so does this.
-std::u16string MessageText(DWORD number) {
-  for (const ErrorText& entry : kErrorTexts) {
-    if (entry.number == number) return std::u16string(entry.text) + u"\r\n";
-  }
-  return WidePath("Error " + std::to_string(number) + ".\r\n");
-}
-
 }  // namespace
 }  // namespace korvane::posix
 
@@ -482,31 +439,4 @@ LSTATUS RegCloseKey(HKEY handle) {
   }
   delete key;
   return ERROR_SUCCESS;
-}
-
-DWORD FormatMessageW(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPWSTR buffer, DWORD size, void*) {
-  if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || buffer == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  try {
-    std::u16string text = MessageText(messageId);
-    auto length = static_cast<DWORD>(text.size());
-    LPWSTR target = buffer;
-    if ((flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0) {
-      // `size` is the least number of characters to allocate.
-      SIZE_T characters = length + 1 > size ? length + 1 : size;
-      target = static_cast<LPWSTR>(LocalAlloc(LMEM_ZEROINIT, characters * sizeof(WCHAR)));
-      if (target == nullptr) return 0;
-      *reinterpret_cast<LPWSTR*>(buffer) = target;
-    } else if (size < length + 1) {
-      SetLastError(ERROR_INSUFFICIENT_BUFFER);
-      return 0;
-    }
-    std::memcpy(target, text.c_str(), (length + 1) * sizeof(WCHAR));
-    return length;
-  } catch (const std::bad_alloc&) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return 0;
-  }
 }

@@ -12,7 +12,6 @@ void SetLastError(DWORD error);
 BOOL CloseHandle(HANDLE handle);
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCWSTR name);
 BOOL SetEvent(HANDLE event);
-BOOL ResetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
 // Named-pipe client calls.
@@ -67,4 +66,3 @@ BOOL CallNamedPipeA(LPCSTR pipeName, LPVOID inBuffer, DWORD inSize, LPVOID outBu
 // The process heap: buffers handed to callers.
 HANDLE GetProcessHeap();
 LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
-BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID memory);

@@ -107,7 +107,6 @@ using LPMENUITEMINFOA = MENUITEMINFOA*;
 HMENU CreateMenu();
 HMENU CreatePopupMenu();
 BOOL DestroyMenu(HMENU menu);  // and its submenus
-BOOL IsMenu(HMENU menu);
 BOOL InsertMenuItemW(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOW info);
 BOOL SetMenuItemInfoW(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOW info);
 BOOL GetMenuItemInfoW(HMENU menu, UINT item, BOOL byPosition, LPMENUITEMINFOW info);
@@ -115,10 +114,11 @@ BOOL GetMenuItemInfoA(HMENU menu, UINT item, BOOL byPosition, LPMENUITEMINFOA in
 BOOL AppendMenuW(HMENU menu, UINT flags, UINT_PTR idOrSubMenu, LPCWSTR text);
 int GetMenuItemCount(HMENU menu);
 UINT GetMenuItemID(HMENU menu, int position);
-HMENU GetSubMenu(HMENU menu, int position);
 
-// Resources: the string table and the icon are compiled into the library,
-// so the module handle is not consulted.
+// Resources: found among those the module registered at load
+// (platform/module_resources.h). LoadImageW makes an icon from the group's
+// bitmap image of exactly the requested size, the deepest if there are
+// several; it does not resample, and PNG images are not loaded.
 #define MAKEINTRESOURCEW(id) (reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(id))))
 #define IS_INTRESOURCE(name) ((reinterpret_cast<ULONG_PTR>(name) >> 16) == 0)
 #define IMAGE_BITMAP 0u

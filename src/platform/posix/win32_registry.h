@@ -1,6 +1,5 @@
 // The registry calls of the subset, read only: each hive is a file in the
-// text format of registry exports (registry.cpp says where and how), and
-// FormatMessageW, which turns the error numbers of these calls into text.
+// text format of registry exports (registry.cpp says where and how).
 #pragma once
 
 #include "win32_types.h"
@@ -29,11 +28,6 @@ using LSTATUS = LONG;
 #define REG_MULTI_SZ 7u
 #define REG_QWORD 11u
 
-// FormatMessageW flags.
-#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100u
-#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
-#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
-
 // Opens root\subKey (root: a predefined root or an open key; a null or empty
 // subKey opens root itself). ERROR_FILE_NOT_FOUND when the hive has no such
 // key; the options and access rights are accepted and ignored, since nothing
@@ -46,10 +40,3 @@ LSTATUS RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM access, P
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, BYTE* data, LPDWORD dataSize);
 
 LSTATUS RegCloseKey(HKEY key);
-
-// The text of a Windows error number (FORMAT_MESSAGE_FROM_SYSTEM only). With
-// FORMAT_MESSAGE_ALLOCATE_BUFFER, buffer is really an LPWSTR* that receives a
-// LocalAlloc'd text the caller frees with LocalFree. Returns the length in
-// characters without the NUL, or 0 with the last error set.
-DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,
-                     void* arguments);

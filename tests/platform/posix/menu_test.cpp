@@ -30,7 +30,7 @@ class ShellMenu : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (IsMenu(menu_)) DestroyMenu(menu_);
+    DestroyMenu(menu_);  // fails harmlessly when a test destroyed it already
     EXPECT_EQ(LiveMenuCount(), 0u);
   }
 
@@ -59,7 +59,9 @@ TEST_F(ShellMenu, ItemsGoWhereTheWindowsContractPutsThem) {
   ASSERT_TRUE(GetMenuItemInfoW(menu_, 7, TRUE, &separator));
   EXPECT_EQ(separator.fType, MFT_SEPARATOR);
   EXPECT_EQ(GetMenuItemID(menu_, 8), static_cast<UINT>(-1));  // opens a submenu
-  EXPECT_EQ(GetSubMenu(menu_, 8), tortoise_);
+  MENUITEMINFOW submenu = Info(MIIM_SUBMENU);
+  ASSERT_TRUE(GetMenuItemInfoW(menu_, 8, TRUE, &submenu));
+  EXPECT_EQ(submenu.hSubMenu, tortoise_);
   EXPECT_EQ(Text(menu_, 8), u"&TortoiseSVN");
 
   struct InsertCase {

@@ -1,4 +1,4 @@
-// The read-only registry over export-format files, and FormatMessageW.
+// The read-only registry over export-format files.
 #include "platform/windows_api.h"
 
 #include "support/scoped_settings.h"
@@ -6,18 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <optional>
 #include <ostream>
-#include <stdexcept>
 #include <string>
 #include <variant>
 #include <vector>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 struct Stored {
   DWORD type;
@@ -198,26 +192,6 @@ TEST(RegistryQuery, ReportsSizesAsWindowsDoes) {
   EXPECT_EQ(RegCloseKey(key), 0);
   EXPECT_EQ(RegQueryValueExW(key, u"Dir", nullptr, nullptr, nullptr, &size), kBadHandle);
   EXPECT_EQ(RegQueryValueExW(nullptr, u"Dir", nullptr, nullptr, nullptr, &size), kBadHandle);
-}
-
-TEST(FormatMessage, GivesTheTextOfAnErrorNumber) {
-  constexpr DWORD kFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-  const std::pair<DWORD, std::u16string> cases[] = {
-      {ERROR_FILE_NOT_FOUND, u"The system cannot find the file specified.\r\n"},
-      {ERROR_MORE_DATA, u"More data is available.\r\n"},
-      {12345, u"Error 12345.\r\n"},
-  };
-  for (const auto& [number, expected] : cases) {
-    LPWSTR text = nullptr;
-    EXPECT_EQ(FormatMessageW(kFlags, nullptr, number, 0x400, reinterpret_cast<LPWSTR>(&text), 0, nullptr),
-              expected.size());
-    ASSERT_NE(text, nullptr);
-    EXPECT_EQ(std::u16string(text), expected);
-    LocalFree(text);
-  }
-  WCHAR small[8];
-  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_FILE_NOT_FOUND, 0, small, 8, nullptr), 0u);
-  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
 }
 
 }  // namespace

@@ -1,0 +1,69 @@
+// The library's own resources: registered for its module at load, with the
+// menu icon at the small icon size, and the icon compiled in being the one
+// in the repository that scripts/make-icon.py draws.
+#include "platform/windows_api.h"
+#include "runtime/module_handle.h"
+#include "shell/menu_vocabulary.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+extern const unsigned char korvane_icon_group[];
+extern const std::size_t korvane_icon_group_size;
+
+namespace korvane::shell {
+namespace {
+
+TEST(LibraryResources, AreRegisteredForTheLibrarysModule) {
+  char16_t text[64];
+  EXPECT_EQ(LoadStringW(runtime::ModuleHandle(), kProductEntryText, text, 64), 7);
+  EXPECT_EQ(std::u16string(text), u"Korvane");
+
+  const int small = GetSystemMetrics(SM_CXSMICON);
+  auto icon = static_cast<HICON>(LoadImageW(runtime::ModuleHandle(), MAKEINTRESOURCEW(kProductIcon), IMAGE_ICON,
+                                            small, GetSystemMetrics(SM_CYSMICON), LR_DEFAULTSIZE));
+  ASSERT_NE(icon, nullptr);
+  ICONINFO info{};
+  ASSERT_TRUE(GetIconInfo(icon, &info));
+  BITMAP colour{};
+  EXPECT_EQ(GetObjectW(info.hbmColor, sizeof colour, &colour), static_cast<int>(sizeof colour));
+  EXPECT_EQ(colour.bmWidth, 16);
+  EXPECT_EQ(colour.bmHeight, 16);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  DestroyIcon(icon);
+}
+
+std::vector<unsigned char> ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(LibraryResources, HoldTheIconFileThatTheScriptDraws) {
+  const auto root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
+  const std::vector<unsigned char> committed = ReadBytes(root / "src/shell/resources/korvane.ico");
+  ASSERT_FALSE(committed.empty());
+  EXPECT_TRUE(std::equal(korvane_icon_group, korvane_icon_group + korvane_icon_group_size, committed.begin(),
+                         committed.end()))
+      << "the library holds another icon than the repository";
+
+  if (std::system("python3 -c '' >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not installed";
+  const auto drawn = std::filesystem::temp_directory_path() / ("korvane-icon-" + std::to_string(::getpid()) + ".ico");
+  const std::string command = "python3 '" + (root / "scripts/make-icon.py").string() + "' '" + drawn.string() + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::vector<unsigned char> fresh = ReadBytes(drawn);
+  std::filesystem::remove(drawn);
+  EXPECT_TRUE(fresh == committed) << "scripts/make-icon.py no longer draws the committed icon";
+}
+
+}  // namespace
+}  // namespace korvane::shell
