@@ -1,14 +1,18 @@
-// One daemon link's whole exchange (connect, transact, close) beside the
-// floor of the transport itself: connect, send, receive and close on a bare
-// socket of the same type, against the same minimal server.
-#include "daemon/daemon_link.h"
+// One exported call of the shipped library, from the call to the text it
+// hands out, beside the floor of the transport itself: connect, send the same
+// frame, receive and close on a bare socket of the same type, against the
+// same minimal server, in the same run.
+#include "korvane/korvane.h"
 #include "platform/posix/pipe_path.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
 
 #include "support/runtime_folder.h"
 
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <sys/socket.h>
@@ -18,16 +22,13 @@
 
 namespace {
 
-using korvane::daemon::CDaemonLink;
-using korvane::daemon::Command;
-using korvane::daemon::TimeLimitClass;
-
-constexpr char kReply[] = "1|C:/Work|C:/Work|C:/Work/Notes";
+constexpr char kReply[] = "The working copy is locked.";
+constexpr char kErrorKey[] = "E155004";
 
 sockaddr_un PipeAddress() {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  std::string path = *korvane::posix::PipeSocketPath(korvane::daemon::kPipeName);
+  std::string path = *korvane::posix::PipeSocketPath(korvane::protocol::kPipeName);
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   return address;
 }
@@ -69,27 +70,28 @@ class EchoServer {
   std::thread thread_;
 };
 
-void BM_LinkExchange(benchmark::State& state) {
+void BM_ExportedCall(benchmark::State& state) {
   korvane::testing::ScopedRuntimeFolder folder;
   EchoServer server;
   for (auto _ : state) {
-    CDaemonLink link(nullptr);
-    auto exchange = link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
-    benchmark::DoNotOptimize(exchange.reply.data());
-    if (exchange.reply != kReply) state.SkipWithError("wrong reply");
+    char* text = nullptr;
+    if (Korvane_GetErrorText(kErrorKey, &text) != 1 || text == nullptr || std::strcmp(text, kReply) != 0) {
+      state.SkipWithError("wrong reply");
+    }
+    std::free(text);
   }
 }
-BENCHMARK(BM_LinkExchange)->UseRealTime();
+BENCHMARK(BM_ExportedCall)->UseRealTime();
 
 void BM_SocketFloor(benchmark::State& state) {
   korvane::testing::ScopedRuntimeFolder folder;
   EchoServer server;
-  const char frame[8] = {8, 0, 0, 0, 6, 0, 0, 0};
+  const std::string frame = *korvane::protocol::BuildRequestFrame(korvane::protocol::Command::GetErrorText, kErrorKey);
   char reply[256];
   for (auto _ : state) {
     int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     connect(fd, reinterpret_cast<const sockaddr*>(&server.Address()), sizeof(sockaddr_un));
-    send(fd, frame, sizeof frame, MSG_NOSIGNAL);
+    send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
     ssize_t got = recv(fd, reply, sizeof reply, 0);
     benchmark::DoNotOptimize(got);
     close(fd);

@@ -1,7 +1,9 @@
 // The UTF-16 <-> UTF-8 converters beside memcpy of the same source bytes and
 // beside glibc's iconv (opened once), on Windows-path-sized text and on a
 // mebibyte of text; bytes processed are always the source's bytes. "library"
-// is the public converter (SSE2 where the processor has it), "scalar" the
+// is the public converter with the fast path that the library's load-time
+// list chose when this program loaded the library's code (SSE2 where the
+// processor has it), "scalar" the
 // plain loop; Utf16ToUtf8/memcpy of a text copies as many bytes as
 // Utf8ToUtf16 writes for it.
 #include "text/processor_features.h"
@@ -191,8 +193,9 @@ void RegisterStringBenchmarks() {
   }
 }
 
+// The fast path is whatever the library's load-time list chose when this
+// program loaded the library's code; nothing here asks the processor.
 const bool registered = [] {
-  RecordProcessorFeatures();
   RegisterBufferBenchmarks();
   RegisterStringBenchmarks();
   return true;
