@@ -5,7 +5,8 @@
 // close frame when the link goes away).
 #pragma once
 
-#include "daemon/daemon_interface.h"
+#include "daemon/daemon_error.h"
+#include "daemon/path_status.h"
 #include "daemon/exchange.h"
 #include "daemon/system_calls.h"
 #include "daemon/time_limits.h"
@@ -29,50 +30,49 @@ using protocol::kPipeName;
 // a daemon that is not running.
 enum class ChannelOpening { ExistingDaemon, StartDaemonIfMissing };
 
-class CDaemonLink : public IDaemon {
+class CDaemonLink {
  public:
   // A link opens nothing until it is used. The system calls default to the
   // real ones; tests pass a scripted set.
   explicit CDaemonLink(HMODULE module, SystemCalls& calls = SystemCalls::Real());
-  ~CDaemonLink() override;
+  ~CDaemonLink();
   CDaemonLink(const CDaemonLink&) = delete;
   CDaemonLink& operator=(const CDaemonLink&) = delete;
 
-  bool Initialize() override { return true; }
-  bool StartDaemon() override;
-  bool StopDaemon() override;
-  bool GetActivations(std::string& list) override;
-  bool GetStatus(const std::u16string& path, PathStatusInfo& status) override;
-  bool ActivatePath(const std::u16string& path, std::int32_t mode) override;
-  bool DeactivatePath(const std::u16string& path) override;
-  bool IsVersioned(const std::u16string& path) override;
-  bool Checkout(const std::u16string& url, const std::u16string& path, std::int32_t mode) override;
-  bool RenameLDir(const std::u16string& directory, DaemonError& record) override;
-  bool CreateRepo(const std::u16string& repository, DaemonError& record) override;
-  bool OpenRepo(const std::u16string& repository, DaemonError& record) override;
-  bool SvnCheckoutWait(const std::u16string& first, const std::u16string& second, DaemonError& record) override;
-  bool CopyToRepo(const std::u16string& first, const std::u16string& second, DaemonError& record) override;
-  bool SvnAdd(const std::u16string& path, DaemonError& record) override;
-  bool SvnCommit(const std::u16string& path, DaemonError& record) override;
-  bool RemoveLDir(const std::u16string& first, const std::u16string& second, DaemonError& record) override;
-  bool RemoveTmpDir(const std::u16string& directory, DaemonError& record) override;
-  bool RestoreLDir(const std::u16string& first, const std::u16string& second, DaemonError& record) override;
+  bool StartDaemon();
+  bool StopDaemon();
+  bool GetActivations(std::string& list);
+  bool GetStatus(const std::u16string& path, PathStatusInfo& status);
+  bool ActivatePath(const std::u16string& path, std::int32_t mode);
+  bool DeactivatePath(const std::u16string& path);
+  bool IsVersioned(const std::u16string& path);
+  bool Checkout(const std::u16string& url, const std::u16string& path, std::int32_t mode);
+  bool RenameLDir(const std::u16string& directory, DaemonError& record);
+  bool CreateRepo(const std::u16string& repository, DaemonError& record);
+  bool OpenRepo(const std::u16string& repository, DaemonError& record);
+  bool SvnCheckoutWait(const std::u16string& first, const std::u16string& second, DaemonError& record);
+  bool CopyToRepo(const std::u16string& first, const std::u16string& second, DaemonError& record);
+  bool SvnAdd(const std::u16string& path, DaemonError& record);
+  bool SvnCommit(const std::u16string& path, DaemonError& record);
+  bool RemoveLDir(const std::u16string& first, const std::u16string& second, DaemonError& record);
+  bool RemoveTmpDir(const std::u16string& directory, DaemonError& record);
+  bool RestoreLDir(const std::u16string& first, const std::u16string& second, DaemonError& record);
   bool ListSpaces(const std::u16string& arg1, const std::u16string& arg2, std::string& out1, std::string& out2,
-                  std::string& out3) override;
+                  std::string& out3);
   bool ShowSpace(const std::u16string& arg1, const std::u16string& arg2, const std::u16string& arg3,
-                 std::string& out1, std::string& out2, std::string& out3) override;
+                 std::string& out1, std::string& out2, std::string& out3);
   bool CreateSpace(const std::u16string& arg1, const std::u16string& arg2, const std::u16string& arg3,
-                   const std::u16string& arg4, std::string& out1, std::string& out2, std::string& out3) override;
-  bool GetErrorText(const std::string& key, std::string& errorText) override;
+                   const std::u16string& arg4, std::string& out1, std::string& out2, std::string& out3);
+  bool GetErrorText(const std::string& key, std::string& errorText);
   bool FindUsers(const std::u16string& arg1, const std::u16string& arg2, std::string& out1, std::string& out2,
-                 std::string& out3) override;
+                 std::string& out3);
   bool Invite(const std::u16string& arg1, const std::u16string& arg2, const std::u16string& arg3,
-              const std::u16string& arg4, std::string& out1, std::string& out2, std::string& out3) override;
+              const std::u16string& arg4, std::string& out1, std::string& out2, std::string& out3);
 
   // The context menu's sharing actions: one-way commands on a folder.
-  virtual bool ShareFolder(const std::u16string& path);
-  virtual bool ShareWithTeam(const std::u16string& path);
-  virtual bool CheckoutFromService(const std::u16string& path);
+  bool ShareFolder(const std::u16string& path);
+  bool ShareWithTeam(const std::u16string& path);
+  bool CheckoutFromService(const std::u16string& path);
 
   // Writes a one-way frame with the path's canonical text.
   bool PostPathCommand(const std::u16string& path, Command command);
