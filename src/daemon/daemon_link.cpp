@@ -24,9 +24,11 @@ constexpr DWORD kDaemonStartWaitMs = 1000;
 
 CDaemonLink::CDaemonLink(HMODULE module, SystemCalls& calls) : module_(module), calls_(calls) {}
 
+// A link is destroyed by the one thread that used it, so its channels close
+// without taking the lock.
 CDaemonLink::~CDaemonLink() {
-  ClosePipe();
-  CloseNotifyPipe();
+  CloseRequestChannel();
+  SendCloseFrameAndClose();
 }
 
 bool CDaemonLink::InternalEnsurePipeOpen(HANDLE& channel) {
@@ -61,12 +63,16 @@ bool CDaemonLink::InternalEnsurePipeOpen(HANDLE& channel) {
 
 bool CDaemonLink::EnsurePipeOpen() {
   AprLock lock(lock_);
+  return OpenRequestChannel();
+}
+
+bool CDaemonLink::OpenRequestChannel() {
   if (!InternalEnsurePipeOpen(request_)) return false;
   if (event_ != nullptr) return true;
   event_ = calls_.CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (event_ != nullptr) return true;
   KORVANE_TRACE("CDaemonLink::EnsurePipeOpen: CreateEvent failed");
-  ClosePipe();
+  CloseRequestChannel();
   return false;
 }
 
@@ -91,9 +97,10 @@ bool CDaemonLink::EnsurePipeOpenWithRetry(bool startDaemon) {
 
 Exchange CDaemonLink::TransactCommand(Command command, std::optional<std::string_view> payload,
                                       TimeLimitClass limitClass, ChannelOpening opening) {
-  bool open = opening == ChannelOpening::StartDaemonIfMissing ? EnsurePipeOpenWithRetry(true) : EnsurePipeOpen();
-  if (!open) return {ExchangeEnd::NotConnected};
+  // One hold of the lock from the open to the reply.
   AprLock lock(lock_);
+  bool open = opening == ChannelOpening::StartDaemonIfMissing ? EnsurePipeOpenWithRetry(true) : OpenRequestChannel();
+  if (!open) return {ExchangeEnd::NotConnected};
   try {
     std::optional<std::string> frame = protocol::BuildRequestFrame(command, payload);
     if (!frame) return Fail(ExchangeEnd::TransactionFailed, ERROR_INVALID_PARAMETER);
@@ -141,7 +148,7 @@ Exchange CDaemonLink::ReadRestOfReply(char firstByte) {
 }
 
 Exchange CDaemonLink::Fail(ExchangeEnd end, DWORD systemError) {
-  ClosePipe();
+  CloseRequestChannel();
   return {end, systemError};
 }
 
@@ -201,6 +208,10 @@ bool CDaemonLink::PostCommand(std::string_view payload, Command command) {
 
 void CDaemonLink::ClosePipe() {
   AprLock lock(lock_);
+  CloseRequestChannel();
+}
+
+void CDaemonLink::CloseRequestChannel() {
   CloseChannel(request_);
   if (event_ != nullptr) {
     calls_.CloseHandle(event_);
@@ -210,6 +221,10 @@ void CDaemonLink::ClosePipe() {
 
 void CDaemonLink::CloseNotifyPipe() {
   AprLock lock(lock_);
+  SendCloseFrameAndClose();
+}
+
+void CDaemonLink::SendCloseFrameAndClose() {
   if (notify_ == INVALID_HANDLE_VALUE) return;
   static const std::string kCloseFrame = *protocol::BuildRequestFrame(Command::Close, std::nullopt);
   DWORD written = 0;

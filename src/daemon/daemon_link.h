@@ -114,6 +114,12 @@ class CDaemonLink {
   DWORD GetIntegrityLevel();
 
  private:
+  // The unlocked halves of EnsurePipeOpen, ClosePipe and CloseNotifyPipe,
+  // for callers that hold the lock already or own the link alone.
+  bool OpenRequestChannel();
+  void CloseRequestChannel();
+  void SendCloseFrameAndClose();
+
   bool RunRepositoryCommand(Command command, std::initializer_list<const std::u16string*> arguments,
                             DaemonError& record);
   bool RunHostingCommand(Command command, std::initializer_list<const std::u16string*> arguments, std::string& out1,

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <poll.h>
 #include <sys/socket.h>
@@ -91,16 +92,16 @@ Received ReceiveNow(int fd) {
   return {Arrival::Failed, {}, arrival.error};
 }
 
-Received Receive(int fd, DWORD milliseconds) {
-  if (milliseconds != 0 && !WaitReadable(fd, milliseconds)) {
-    if (errno == 0) return {Arrival::NotYet, {}};
-    return {Arrival::Failed, {}, errno};
-  }
-  return ReceiveNow(fd);
-}
+// Replies up to this size are taken with one receive: the packet is peeked
+// into the handle's buffer and, already served, left queued until the next
+// receive or the close discards it. Larger ones are peeked for their size
+// and then taken.
+constexpr std::size_t kOneReceiveCapacity = 16 * 1024;
 
 class PipeClient final : public KernelObject, public OverlappedOperation {
  public:
+  // The connect has checked the server's user; SO_PEERCRED keeps the
+  // credentials of the connect for the socket's life, so the answer stands.
   explicit PipeClient(int fd) : fd_(fd) {}
   ~PipeClient() override {
     Abandon();
@@ -108,8 +109,6 @@ class PipeClient final : public KernelObject, public OverlappedOperation {
   }
   PipeClient(const PipeClient&) = delete;
   PipeClient& operator=(const PipeClient&) = delete;
-
-  int Descriptor() const { return fd_; }
 
   BOOL SetReadMode(DWORD mode) {
     if (mode != PIPE_READMODE_MESSAGE && mode != PIPE_READMODE_BYTE) return Fail(ERROR_INVALID_PARAMETER);
@@ -119,7 +118,7 @@ class PipeClient final : public KernelObject, public OverlappedOperation {
   BOOL Transact(const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* bytesRead, OVERLAPPED* overlapped) {
     if (pending_ != nullptr || Unread() > 0) return Fail(ERROR_PIPE_BUSY);
     if (!Send(in, inSize)) return FailWithErrno(errno);
-    if (overlapped == nullptr) return FinishSynchronously(Receive(fd_, INFINITE), out, outSize, bytesRead);
+    if (overlapped == nullptr) return FinishSynchronously(ReceiveReply(INFINITE), out, outSize, bytesRead);
 
     overlapped->Internal = kStatusPending;
     overlapped->InternalHigh = 0;
@@ -138,7 +137,7 @@ class PipeClient final : public KernelObject, public OverlappedOperation {
 
   DWORD WaitForCompletion(DWORD milliseconds) override {
     if (pending_ == nullptr) return WAIT_OBJECT_0;
-    Received reply = Receive(fd_, milliseconds);
+    Received reply = ReceiveReply(milliseconds);
     if (reply.arrival == Arrival::NotYet) return WAIT_TIMEOUT;
     if (reply.arrival == Arrival::Failed) {
       SetLastError(Win32ErrorFromErrno(reply.error));
@@ -177,6 +176,7 @@ class PipeClient final : public KernelObject, public OverlappedOperation {
       copied = std::min(available, buffer != nullptr ? size : 0u);
       if (copied > 0) std::memcpy(buffer, unread_.data() + unreadOffset_, copied);
     } else if (pending_ == nullptr) {
+      DiscardServedPacket();
       const PacketArrival next = ReceivePacket(fd_, buffer, buffer != nullptr ? size : 0, true);
       if (next.kind == PacketArrival::Kind::Failed) return FailWithErrno(next.error);
       if (next.kind == PacketArrival::Kind::EndOfFile) return Fail(ERROR_BROKEN_PIPE);
@@ -194,7 +194,7 @@ class PipeClient final : public KernelObject, public OverlappedOperation {
   BOOL Read(void* buffer, DWORD size, DWORD* bytesRead) {
     if (pending_ != nullptr) return Fail(ERROR_PIPE_BUSY);
     if (Unread() == 0) {
-      Received message = Receive(fd_, INFINITE);
+      Received message = ReceiveReply(INFINITE);
       if (message.arrival == Arrival::EndOfFile) return Fail(ERROR_BROKEN_PIPE);
       if (message.arrival != Arrival::Message) return FailWithErrno(message.error);
       unread_ = std::move(message.bytes);
@@ -221,6 +221,45 @@ class PipeClient final : public KernelObject, public OverlappedOperation {
 
  private:
   size_t Unread() const { return unread_.size() - unreadOffset_; }
+
+  // The next packet, whole, waiting up to the time given. One receive when
+  // it fits the handle's buffer (see kOneReceiveCapacity).
+  Received ReceiveReply(DWORD milliseconds) {
+    DiscardServedPacket();
+    if (milliseconds != 0 && !WaitReadable(fd_, milliseconds)) {
+      if (errno == 0) return {Arrival::NotYet, {}};
+      return {Arrival::Failed, {}, errno};
+    }
+    if (!peekBuffer_) peekBuffer_.reset(new (std::nothrow) char[kOneReceiveCapacity]);
+    if (!peekBuffer_) return ReceiveNow(fd_);
+    const PacketArrival next = ReceivePacket(fd_, peekBuffer_.get(), kOneReceiveCapacity, true);
+    switch (next.kind) {
+      case PacketArrival::Kind::Packet:
+        break;
+      case PacketArrival::Kind::EndOfFile:
+        return {Arrival::EndOfFile, {}};
+      case PacketArrival::Kind::NotYet:
+        return {Arrival::NotYet, {}};
+      case PacketArrival::Kind::Failed:
+        return {Arrival::Failed, {}, next.error};
+    }
+    if (next.size > kOneReceiveCapacity) return ReceiveNow(fd_);
+    Received message{Arrival::Message, {}};
+    try {
+      message.bytes.assign(peekBuffer_.get(), next.size);
+    } catch (const std::bad_alloc&) {
+      return {Arrival::Failed, {}, ENOMEM};
+    }
+    servedStillQueued_ = true;
+    return message;
+  }
+
+  // Takes off the queue the packet that was peeked and served already.
+  void DiscardServedPacket() {
+    if (!servedStillQueued_) return;
+    ReceivePacket(fd_, nullptr, 0);
+    servedStillQueued_ = false;
+  }
 
   // The socket stays non-blocking; a send that finds no room waits for it.
   bool Send(const void* buffer, DWORD size) {
@@ -264,6 +303,8 @@ class PipeClient final : public KernelObject, public OverlappedOperation {
   }
 
   int fd_;
+  std::unique_ptr<char[]> peekBuffer_;  // uninitialised: only what a peek wrote is read
+  bool servedStillQueued_ = false;
   std::string unread_;
   size_t unreadOffset_ = 0;
   OVERLAPPED* pending_ = nullptr;
@@ -447,11 +488,8 @@ BOOL CallNamedPipeWithin(LPCSTR pipeName, LPVOID inBuffer, DWORD inSize, LPVOID 
   return ::CallNamedPipeA(pipeName, inBuffer, inSize, outBuffer, outSize, bytesRead, timeoutMs);
 }
 
-// The connect has already refused a server of another user; asking again
-// keeps the answer true to the socket's peer as it is now.
-bool PipeServerIsCallingUser(HANDLE pipe) {
-  PipeClient* client = PipeFromHandle(pipe);
-  return client != nullptr && PeerIsTrusted(client->Descriptor());
-}
+// The connect has already refused a server of another user, and a socket's
+// peer credentials are those of the connect for its whole life.
+bool PipeServerIsCallingUser(HANDLE pipe) { return PipeFromHandle(pipe) != nullptr; }
 
 }  // namespace korvane::platform

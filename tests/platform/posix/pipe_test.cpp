@@ -147,6 +147,43 @@ TEST_F(PipeClient, EmptyMessageAndServerCloseAreToldApart) {
   CloseHandle(event);
 }
 
+// Small replies are taken with one receive and left queued until the next
+// receive: every reply on one handle must still arrive whole and in order,
+// whatever its size around the handle's buffer.
+TEST_F(PipeClient, RepliesOfEverySizeFollowEachOtherWholeOnOneHandle) {
+  const std::size_t sizes[] = {5, 16 * 1024 - 1, 16 * 1024, 16 * 1024 + 1, 1, 200 * 1024, 3};
+  korvane::testing::TestDaemon daemon;
+  for (std::size_t i = 0; i < std::size(sizes); ++i) {
+    daemon.Next(Answer::Reply(std::string(sizes[i], static_cast<char>('a' + i)), 5ms));
+  }
+  HANDLE pipe = Open();
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  char frame[] = {8, 0, 0, 0, 6, 0, 0, 0};
+  for (std::size_t i = 0; i < std::size(sizes); ++i) {
+    SCOPED_TRACE(sizes[i]);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event;
+    char first = 0;
+    DWORD read = 0;
+    ASSERT_FALSE(TransactNamedPipe(pipe, frame, sizeof frame, &first, 1, &read, &overlapped));
+    ASSERT_EQ(WaitForSingleObject(event, 5000), WAIT_OBJECT_0);
+    std::string reply;
+    if (GetOverlappedResult(pipe, &overlapped, &read, FALSE)) {
+      reply.assign(1, first);
+    } else {
+      ASSERT_EQ(GetLastError(), ERROR_MORE_DATA);
+      DWORD available = 0;
+      ASSERT_TRUE(PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr));
+      std::string rest(available, '\0');
+      ASSERT_TRUE(ReadFile(pipe, rest.data(), available, &read, nullptr));
+      reply = first + rest.substr(0, read);
+    }
+    EXPECT_EQ(reply, std::string(sizes[i], static_cast<char>('a' + i)));
+  }
+  CloseHandle(event);
+}
+
 TEST_F(PipeClient, WaitWithoutReplyTimesOutAndLeavesTheTransactionPending) {
   korvane::testing::TestDaemon daemon;
   daemon.On(6, Answer::Never());
