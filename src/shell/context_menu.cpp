@@ -107,30 +107,51 @@ void CKorvaneExt::ChooseUnversionedEntries(daemon::CDaemonLink& link, Counters& 
 
 // Whether an immediate subfolder of the selected folder is versioned. A
 // folder that cannot be listed holds none.
+//
+// A working-copy query costs a context and a database lookup, too much for
+// each of the thousands of subfolders a folder may hold while the user waits
+// for the menu. Only three kinds of subfolder can answer for themselves: one
+// with its own administrative folder (a working copy's root, or one of an
+// older format), a link (Subversion follows it), and one whose
+// administrative folder cannot even be looked for. Every other subfolder
+// gets its answer from the same ancestors as its siblings, and the selected
+// folder is unversioned, so one query stands for all of them.
 bool CKorvaneExt::FolderHoldsWorkingCopy() const {
   const std::u16string folder = selectedPath_.GetLocalPath();
   WCHAR pattern[MAX_PATH] = {};
   if (PathCombineW(pattern, reinterpret_cast<LPCWSTR>(folder.c_str()), reinterpret_cast<LPCWSTR>(u"*")) == nullptr) {
     return false;
   }
-  std::vector<std::u16string> subfolders;
   WIN32_FIND_DATAW found{};
   HANDLE find = FindFirstFileW(pattern, &found);
   if (find == INVALID_HANDLE_VALUE) return false;
+  std::u16string plainSubfolder;  // one subfolder that answers as its siblings do
+  bool versioned = false;
   do {
-    std::u16string name(reinterpret_cast<const char16_t*>(found.cFileName));
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
+    const std::u16string_view name(reinterpret_cast<const char16_t*>(found.cFileName));
     if (name == u"." || name == u"..") continue;
     WCHAR path[MAX_PATH] = {};
-    if (PathCombineW(path, reinterpret_cast<LPCWSTR>(folder.c_str()), found.cFileName) != nullptr &&
-        PathIsDirectoryW(path)) {
-      subfolders.emplace_back(reinterpret_cast<const char16_t*>(path));
+    if (PathCombineW(path, reinterpret_cast<LPCWSTR>(folder.c_str()), found.cFileName) == nullptr) continue;
+    const std::u16string subfolder(reinterpret_cast<const char16_t*>(path));
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && !MayAnswerForItself(path)) {
+      if (plainSubfolder.empty()) plainSubfolder = subfolder;
+      continue;
     }
-  } while (FindNextFileW(find, &found));
+    versioned = svn::SVNPath(subfolder).IsVersioned();
+  } while (!versioned && FindNextFileW(find, &found));
   FindClose(find);
-  for (const std::u16string& subfolder : subfolders) {
-    if (svn::SVNPath(subfolder).IsVersioned()) return true;
-  }
-  return false;
+  return versioned || (!plainSubfolder.empty() && svn::SVNPath(plainSubfolder).IsVersioned());
+}
+
+// Whether the subfolder has an administrative folder of its own, or the
+// question cannot be settled without asking Subversion.
+bool CKorvaneExt::MayAnswerForItself(LPCWSTR subfolder) {
+  WCHAR administrative[MAX_PATH] = {};
+  if (PathCombineW(administrative, subfolder, reinterpret_cast<LPCWSTR>(u".svn")) == nullptr) return true;
+  if (GetFileAttributesW(administrative) != INVALID_FILE_ATTRIBUTES) return true;
+  const DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 void CKorvaneExt::AddEntry(UINT textId, Counters& next) {

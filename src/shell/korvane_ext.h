@@ -50,6 +50,7 @@ class CKorvaneExt final : public IShellExtInit, public IContextMenu {
   void ChooseVersionedEntries(daemon::CDaemonLink& link, Counters& next);
   void ChooseUnversionedEntries(daemon::CDaemonLink& link, Counters& next);
   bool FolderHoldsWorkingCopy() const;
+  static bool MayAnswerForItself(LPCWSTR subfolder);
   void AddEntry(UINT textId, Counters& next);
   void AddSeparator(Counters& next);
   UINT PositionBesideTortoiseSvn(HMENU menu, UINT indexMenu) const;

@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
 
@@ -30,19 +32,34 @@ class FindObject final : public KernelObject {
   ~FindObject() override { closedir(folder_); }
 
   // The next entry, "." and ".." included, as FindFirstFileW lists them.
+  // The attributes come from the listing itself, as on Windows; a file
+  // system that does not give an entry's type there costs a stat.
   bool Next(WIN32_FIND_DATAW* data) {
     errno = 0;
     dirent* entry = readdir(folder_);
     if (entry == nullptr) return false;
     *data = {};
-    std::u16string name = WidePath(entry->d_name);
-    std::size_t length = std::min<std::size_t>(name.size(), MAX_PATH - 1);
-    name.copy(data->cFileName, length);
-    data->dwFileAttributes = entry->d_type == DT_DIR ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    const std::u16string name = WidePath(entry->d_name);
+    name.copy(data->cFileName, std::min<std::size_t>(name.size(), MAX_PATH - 1));
+    data->dwFileAttributes = AttributesOf(*entry);
     return true;
   }
 
  private:
+  // A symbolic link is a reparse point, and a directory too when it leads to
+  // one, as Windows lists a directory link.
+  DWORD AttributesOf(const dirent& entry) const {
+    unsigned char type = entry.d_type;
+    struct stat status{};
+    if (type == DT_UNKNOWN && fstatat(dirfd(folder_), entry.d_name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+      type = S_ISDIR(status.st_mode) ? DT_DIR : S_ISLNK(status.st_mode) ? DT_LNK : DT_REG;
+    }
+    if (type == DT_DIR) return FILE_ATTRIBUTE_DIRECTORY;
+    if (type != DT_LNK) return FILE_ATTRIBUTE_NORMAL;
+    const bool leadsToFolder = fstatat(dirfd(folder_), entry.d_name, &status, 0) == 0 && S_ISDIR(status.st_mode);
+    return FILE_ATTRIBUTE_REPARSE_POINT | (leadsToFolder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+  }
+
   DIR* folder_;
 };
 
@@ -175,20 +192,25 @@ BOOL PathIsDirectoryW(LPCWSTR path) {
 // Joins into a buffer of MAX_PATH units; null when the result would not fit.
 LPWSTR PathCombineW(LPWSTR destination, LPCWSTR directory, LPCWSTR file) {
   if (destination == nullptr || (directory == nullptr && file == nullptr)) return nullptr;
-  std::u16string joined = directory != nullptr ? directory : u"";
-  std::u16string name = file != nullptr ? file : u"";
-  if (!name.empty() && name[0] == u'/') {
-    joined = name;
-  } else if (!name.empty()) {
-    if (!joined.empty() && joined.back() != u'/') joined += u'/';
-    joined += name;
-  }
-  if (joined.size() >= MAX_PATH) {
+  const std::u16string_view folder = directory != nullptr ? directory : u"";
+  const std::u16string_view name = file != nullptr ? file : u"";
+  // An absolute name stands alone; otherwise one separator between the two.
+  const bool alone = !name.empty() && name[0] == u'/';
+  const bool separator = !alone && !name.empty() && !folder.empty() && folder.back() != u'/';
+  const std::size_t length = (alone ? 0 : folder.size()) + (separator ? 1 : 0) + name.size();
+  if (length >= MAX_PATH) {
     destination[0] = 0;
     return nullptr;
   }
-  joined.copy(destination, joined.size());
-  destination[joined.size()] = 0;
+  // The folder may be the destination itself: it stays where it is.
+  WCHAR* out = destination;
+  if (!alone) {
+    if (folder.data() != destination) std::memmove(out, folder.data(), folder.size() * sizeof(WCHAR));
+    out += folder.size();
+  }
+  if (separator) *out++ = u'/';
+  std::memmove(out, name.data(), name.size() * sizeof(WCHAR));
+  out[name.size()] = 0;
   return destination;
 }
 

@@ -5,22 +5,24 @@
 namespace korvane::posix {
 namespace {
 
-void AppendUtf8(std::string& out, char32_t cp) {
+// Writes the code point's UTF-8 bytes at out; returns the end.
+char* PutUtf8(char* out, char32_t cp) {
   if (cp < 0x80) {
-    out += static_cast<char>(cp);
+    *out++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *out++ = static_cast<char>(0xC0 | (cp >> 6));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *out++ = static_cast<char>(0xE0 | (cp >> 12));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *out++ = static_cast<char>(0xF0 | (cp >> 18));
+    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  return out;
 }
 
 }  // namespace
@@ -31,16 +33,23 @@ std::size_t WideLength(const WCHAR* text) {
   return length;
 }
 
+// Paths are converted on every file call, so the output is sized once for
+// the worst case (three bytes a unit) and written through a pointer.
 std::string NarrowPath(const WCHAR* path) {
-  std::string out;
-  for (std::size_t i = 0; path[i] != 0; ++i) {
+  const std::size_t length = WideLength(path);
+  std::string out(3 * length, '\0');
+  char* next = out.data();
+  for (std::size_t i = 0; i < length; ++i) {
     char32_t unit = path[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF) {
-      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (path[++i] - 0xDC00));
+    if (unit < 0x80) {
+      *next++ = static_cast<char>(unit);
+    } else if (unit >= 0xD800 && unit <= 0xDBFF && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF) {
+      next = PutUtf8(next, 0x10000 + ((unit - 0xD800) << 10) + (path[++i] - 0xDC00));
     } else {
-      AppendUtf8(out, (unit >= 0xD800 && unit <= 0xDFFF) ? 0xFFFD : unit);
+      next = PutUtf8(next, (unit >= 0xD800 && unit <= 0xDFFF) ? 0xFFFD : unit);
     }
   }
+  out.resize(static_cast<std::size_t>(next - out.data()));
   return out;
 }
 
