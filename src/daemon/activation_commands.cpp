@@ -3,6 +3,7 @@
 // folder to the daemon's sharing actions are one-way commands.
 #include "daemon/daemon_link.h"
 
+#include "daemon/split_string.h"
 #include "svn/svn_path.h"
 #include "svn/utf_convert.h"
 
@@ -51,10 +52,11 @@ bool CDaemonLink::CheckoutFromService(const std::u16string& path) {
 }
 
 // Neither the URL nor the path is checked: an empty URL gives a payload that
-// starts with "|".
+// starts with "|". One holding "|" is not sent at all.
 bool CDaemonLink::Checkout(const std::u16string& url, const std::u16string& path, std::int32_t mode) {
-  std::string payload = svn::WideToUtf8(url) + '|' + CanonicalPath(path) + '|' + std::to_string(mode);
-  return PostCommand(payload, Command::Checkout);
+  const std::string arguments[] = {svn::WideToUtf8(url), CanonicalPath(path), std::to_string(mode)};
+  const std::optional<std::string> payload = JoinArguments(arguments, false);
+  return payload && PostCommand(*payload, Command::Checkout);
 }
 
 bool CDaemonLink::PostPathCommand(const std::u16string& path, Command command) {

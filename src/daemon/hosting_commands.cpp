@@ -22,15 +22,17 @@ bool CDaemonLink::RunHostingCommand(Command command, std::initializer_list<const
                                     std::string& out1, std::string& out2, std::string& out3) {
   const HostingCommand& entry = HostingCommandFor(command);
   if (entry.reportsDaemonState) out2 = kDaemonUnreachableMessage;
+  std::vector<std::string> texts;
+  for (const std::u16string* argument : arguments) texts.push_back(svn::WideToUtf8(*argument));
+  const std::optional<std::string> request = JoinArguments(texts);
+  if (!request) return false;
   if (!EnsurePipeOpen()) {
     if (entry.reportsDaemonState) {
       KORVANE_TRACE("CDaemonLink::ListSpaces: CDaemonLink::ListSpaces - EnsurePipeOpenWithRetry failed");
     }
     return false;
   }
-  std::u16string request;
-  for (const std::u16string* argument : arguments) (request += *argument) += u'|';
-  Exchange exchange = TransactCommand(entry.command, svn::WideToUtf8(request), TimeLimitClass::HttpCall);
+  Exchange exchange = TransactCommand(entry.command, *request, TimeLimitClass::HttpCall);
   if (exchange.end == ExchangeEnd::TransactionFailed && entry.reportsDaemonState) out2.clear();
   if (exchange.end != ExchangeEnd::Replied) return exchange.Answered();
 

@@ -3,15 +3,20 @@
 #include "daemon/repository_commands.h"
 
 #include "daemon/daemon_link.h"
+#include "daemon/split_string.h"
 #include "runtime/debug_trace.h"
 #include "svn/svn_path.h"
 #include "svn/utf_convert.h"
+
+#include <vector>
 
 namespace korvane::daemon {
 
 namespace {
 
-std::string RepositoryPayload(const RepositoryCommand& entry, std::initializer_list<const std::u16string*> arguments) {
+// Nothing when a "|"-separated argument holds "|" itself.
+std::optional<std::string> RepositoryPayload(const RepositoryCommand& entry,
+                                             std::initializer_list<const std::u16string*> arguments) {
   const std::u16string& first = **arguments.begin();
   switch (entry.shape) {
     case PayloadShape::LocalPath:
@@ -23,9 +28,9 @@ std::string RepositoryPayload(const RepositoryCommand& entry, std::initializer_l
     case PayloadShape::Separated:
       break;
   }
-  std::u16string text;
-  for (const std::u16string* argument : arguments) (text += *argument) += u'|';
-  return svn::WideToUtf8(text);
+  std::vector<std::string> texts;
+  for (const std::u16string* argument : arguments) texts.push_back(svn::WideToUtf8(*argument));
+  return JoinArguments(texts);
 }
 
 }  // namespace
@@ -40,7 +45,9 @@ const RepositoryCommand& RepositoryCommandFor(Command command) {
 bool CDaemonLink::RunRepositoryCommand(Command command, std::initializer_list<const std::u16string*> arguments,
                                        DaemonError& record) {
   const RepositoryCommand& entry = RepositoryCommandFor(command);
-  Exchange exchange = TransactCommand(entry.command, RepositoryPayload(entry, arguments), entry.limitClass);
+  const std::optional<std::string> payload = RepositoryPayload(entry, arguments);
+  if (!payload) return false;
+  Exchange exchange = TransactCommand(entry.command, *payload, entry.limitClass);
   switch (exchange.end) {
     case ExchangeEnd::Replied:
       record.ParseErrorReply(exchange.reply);

@@ -19,4 +19,17 @@ void SplitString(std::vector<std::string>& fields, std::string_view text, std::s
   }
 }
 
+std::optional<std::string> JoinArguments(std::span<const std::string> arguments, bool terminated) {
+  std::string payload;
+  bool first = true;
+  for (const std::string& argument : arguments) {
+    if (argument.find(kFieldSeparator) != std::string::npos) return std::nullopt;
+    if (!first && !terminated) payload += kFieldSeparator;
+    payload += argument;
+    if (terminated) payload += kFieldSeparator;
+    first = false;
+  }
+  return payload;
+}
+
 }  // namespace korvane::daemon
