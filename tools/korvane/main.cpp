@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
     report.Fail(kWrongUse, std::string("korvane") + (word.empty() ? "" : " " + word) + ": " + error.what());
     const auto found = std::find_if(commands.begin(), commands.end(),
                                     [&](const auto& command) { return command.second->name == word; });
-    std::fprintf(stderr, "%s", (found != commands.end() ? found->first : &app)->help().c_str());
+    std::fprintf(stderr, "%s", found != commands.end() ? found->first->help("korvane").c_str() : app.help().c_str());
     return report.Finish();
   }
   for (const auto& [command, subcommand] : commands) {

@@ -164,6 +164,7 @@ const VerbWork* WorkOf(const std::string& verb) {
 int DriveMenu(const Call& call, Report& report, const std::string& verb, bool showEntries) {
   const std::string path = AbsolutePath(call["PATH"]);
   report.Fields()["path"] = path;
+  report.Fields()["job"] = nullptr;
   if (!verb.empty() && WorkOf(verb) == nullptr) {
     report.Fail(kWrongUse, "korvane menu: no entry answers to " + verb + "; the verbs are verb:add-dalv, "
                            "verb:add-tsvn, verb:add-auto, verb:release, verb:share, verb:checkout, "
