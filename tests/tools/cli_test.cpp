@@ -52,7 +52,7 @@ TEST(KorvaneTool, ReportsWrongUseWithStatusTwo) {
 
 TEST(KorvaneTool, ReportsAMissingDaemonWithStatusThreeNamingTheSocket) {
   ScopedRuntimeFolder folder;
-  for (const char* arguments : {"get-activations", "svn-commit /w", "list-spaces", "activate-path /x 1",
+  for (const char* arguments : {"get-activations", "svn-commit /w", "list-spaces", "activate-path / 1",
                                 "deactivate-path /x --wait", "stop-daemon", "get-error-text"}) {
     SCOPED_TRACE(arguments);
     ToolRun run = Korvane(arguments);

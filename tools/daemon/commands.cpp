@@ -4,8 +4,6 @@
 #include "repository_commands.h"
 #include "svn_runtime.h"
 
-#include <filesystem>
-
 namespace korvane::server {
 
 namespace {
@@ -26,12 +24,6 @@ void ChangeActivation(DaemonContext& context, const char* operation, const std::
                       int mode) {
   const std::optional<std::string> folder = FolderArgument(context, operation, payload);
   if (!folder) return;
-  std::error_code missing;
-  if (mode != 0 && !std::filesystem::is_directory(*folder, missing)) {
-    context.log.Error(std::string(operation) + " " + *folder + " not done: not a folder");
-    context.jobs.Record(operation, *folder, static_cast<std::int32_t>(Result::NotFound), *folder + " is not a folder");
-    return;
-  }
   std::string error;
   switch (context.activations.Set(*folder, mode, error)) {
     case ActivationStore::Change::Made:

@@ -191,6 +191,13 @@ int ActivatePath(const Call& call, Report& report) {
   const std::string path = AbsolutePath(call["PATH"]);
   report.Fields()["path"] = path;
   report.Fields()["mode"] = mode[0] - '0';
+  // The daemon keeps whatever absolute path it is given; a folder that is
+  // not there is surely a slip.
+  std::error_code error;
+  if (!std::filesystem::is_directory(path, error)) {
+    report.Fail(kFailed, "korvane activate-path: " + path + " is not a folder.");
+    return report.Finish();
+  }
   const std::uint64_t before = HighestJobId(ReadJobs());
   const int32_t sent = Korvane_ActivatePath(Wide(path), mode[0] - '0');
   return AfterOneWay(call, report, sent, (std::string("activatePath") + mode).c_str(), path, before);
