@@ -6,6 +6,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libsvn-dev libapr1-dev subversion
   libgtest-dev libgmock-dev libbenchmark-dev
+  # The korvane tool's argument parsing and JSON, and the daemon's jobs file.
+  libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   python3
   # The Windows build: the mingw-w64 cross compiler, GoogleTest's sources,

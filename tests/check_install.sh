@@ -114,6 +114,10 @@ elif ! cc -std=c11 -Wall -Werror -o "$work/by_pkg_config" "$work/consumer/main.c
 elif [[ $(run_consumer "$work/by_pkg_config") != 0 ]]; then
   fail "the program built through pkg-config does not print 0"
 fi
+# Under C99 the header declares everything but the text macro, which needs C11.
+printf '#include <korvane/korvane.h>\nint main(void) { return KORVANE_VERSION_MAJOR == 0; }\n' >"$work/consumer/c99.c"
+cc -std=c99 -pedantic-errors -Wall -Werror -fsyntax-only -I"$prefix/include" "$work/consumer/c99.c" ||
+  fail "the header does not compile as C99"
 if cmake -S "$work/consumer" -B "$work/consumer/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$work/consumer.log" 2>&1 &&
   cmake --build "$work/consumer/build" >>"$work/consumer.log" 2>&1; then
   [[ $(run_consumer "$work/consumer/build/consumer") == 0 ]] ||

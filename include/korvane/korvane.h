@@ -13,26 +13,49 @@
  *    HeapFree(GetProcessHeap(), 0, p) on Windows, with free(p) elsewhere.
  *  - Every call makes its own connection to the daemon and closes it before
  *    returning; functions may be called from any thread.
+ *  - Where the daemon receives several arguments joined with "|" (the hosting
+ *    functions, Korvane_Checkout, and the repository functions marked below),
+ *    an argument that holds "|" would be read as several arguments. Such a
+ *    call returns 0 at once, sends nothing and writes no output.
  */
 #ifndef KORVANE_KORVANE_H
 #define KORVANE_KORVANE_H
 
 #include <stdint.h>
 
-/* KORVANE_TEXT("...") is a text literal of KorvaneChar on either platform. */
+/*
+ * The version of this header and of the library built with it. The build
+ * checks that these agree with the project's version, and the library file
+ * carries the same numbers (libkorvane.so.MAJOR.MINOR.PATCH).
+ */
+#define KORVANE_VERSION_MAJOR 1
+#define KORVANE_VERSION_MINOR 0
+#define KORVANE_VERSION_PATCH 0
+#define KORVANE_VERSION "1.0.0"
+
+/*
+ * KORVANE_TEXT("...") is a text literal of KorvaneChar on either platform.
+ * On Windows it is an L"" literal (any C or C++). Elsewhere it is a u""
+ * literal, which needs C11 or C++11. Under C99 the header still declares
+ * every function, with KorvaneChar as uint_least16_t (what char16_t is in
+ * C11), but KORVANE_TEXT is not defined: build the texts some other way.
+ */
 #ifdef _WIN32
 #include <wchar.h>
 typedef wchar_t KorvaneChar;
 #define KORVANE_TEXT(literal) L##literal
 #define KORVANE_API __declspec(dllimport)
 #else
-#ifdef __cplusplus
+#if defined(__cplusplus)
 typedef char16_t KorvaneChar;
-#else
+#define KORVANE_TEXT(literal) u##literal
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #include <uchar.h>
 typedef char16_t KorvaneChar;
-#endif
 #define KORVANE_TEXT(literal) u##literal
+#else
+typedef uint_least16_t KorvaneChar;
+#endif
 #define KORVANE_API __attribute__((visibility("default")))
 #endif
 
@@ -109,7 +132,8 @@ KORVANE_API int32_t Korvane_DeactivatePath(const KorvaneChar* path);
 /*
  * Asks the daemon to check out url into path (null: the empty text) in the
  * given mode, sent as its decimal digits without any check. 1 when the
- * command was written to the daemon's pipe.
+ * command was written to the daemon's pipe; 0, sending nothing, when url or
+ * path holds "|".
  */
 KORVANE_API int32_t Korvane_Checkout(const KorvaneChar* url, const KorvaneChar* path, uint8_t mode);
 
@@ -140,7 +164,7 @@ KORVANE_API int32_t Korvane_IsVersioned(const KorvaneChar* path);
 /*
  * Requests about spaces on the hosting service, which the daemon carries
  * out. The text arguments (null: empty) are sent as they are, joined with
- * "|"; the first three fields of the daemon's reply come back in out1, out2
+ * "|" (an argument holding "|" gives 0 and sends nothing); the first three fields of the daemon's reply come back in out1, out2
  * and out3 (each in a new buffer, or null for an empty or missing field, a
  * null output address, or a buffer that could not be allocated). 1 when the
  * daemon answered (or closed the connection without a word), 0 when it could
@@ -166,7 +190,10 @@ KORVANE_API int32_t Korvane_Invite(const KorvaneChar* arg1, const KorvaneChar* a
 /*
  * Work on repositories, working copies and the local directories of a
  * share, which the daemon carries out. The text arguments (null: empty) are
- * sent as they are (Korvane_RenameLDir canonicalises its path first). On 1,
+ * sent as they are (Korvane_RenameLDir canonicalises its path first). All but
+ * Korvane_RenameLDir, Korvane_CreateRepo and Korvane_OpenRepo send their
+ * arguments joined with "|": an argument holding "|" gives 0 at once, sends
+ * nothing and leaves *result untouched. On 1,
  * *result receives a new buffer with the daemon's verdict
  * "code|operation|message|systemError|detail|" (numbers in decimal), or null
  * when the daemon closed without a word or sent fewer than five fields. 1

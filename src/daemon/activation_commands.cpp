@@ -19,7 +19,8 @@ std::string CanonicalPath(const std::u16string& path) { return svn::SVNPath(path
 bool CDaemonLink::GetStatus(const std::u16string& path, PathStatusInfo& status) {
   const protocol::CommandInfo& entry = protocol::Describe(Command::GetStatus);
   Exchange exchange =
-      TransactCommand(entry.command, RequestPayload(entry, {&path}), *entry.limit, ChannelOpening::StartDaemonIfMissing);
+      TransactCommand(entry.command, RequestPayload(entry, {&path}).value_or(std::string()), *entry.limit,
+                      ChannelOpening::StartDaemonIfMissing);
   if (exchange.end == ExchangeEnd::ClosedWithoutReply) {
     // The status query alone counts a silent close as a failure.
     ClosePipe();
@@ -55,15 +56,18 @@ bool CDaemonLink::CheckoutFromService(const std::u16string& path) {
 }
 
 // Neither the URL nor the path is checked: an empty URL gives a payload that
-// starts with "|".
+// starts with "|". One holding "|" is not sent at all: the daemon would read
+// its pieces as the other fields.
 bool CDaemonLink::Checkout(const std::u16string& url, const std::u16string& path, std::int32_t mode) {
-  const std::string payload =
-      protocol::JoinFields({text::WideToUtf8(url), CanonicalPath(path), std::to_string(mode)});
-  return PostCommand(payload, Command::Checkout);
+  const std::string urlText = text::WideToUtf8(url);
+  const std::string pathText = CanonicalPath(path);
+  if (urlText.find('|') != std::string::npos || pathText.find('|') != std::string::npos) return false;
+  return PostCommand(protocol::JoinFields({urlText, pathText, std::to_string(mode)}), Command::Checkout);
 }
 
 bool CDaemonLink::PostPathCommand(const std::u16string& path, Command command) {
-  return PostCommand(RequestPayload(protocol::Describe(command), {&path}), command);
+  const std::optional<std::string> payload = RequestPayload(protocol::Describe(command), {&path});
+  return payload && PostCommand(*payload, command);
 }
 
 bool CDaemonLink::IsVersioned(const std::u16string& path) { return svn::SVNPath(path).IsVersioned(); }

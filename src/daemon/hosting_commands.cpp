@@ -19,13 +19,15 @@ bool CDaemonLink::RunHostingCommand(Command command, std::initializer_list<const
   // output and in the trace.
   const bool reportsDaemonState = command == Command::ListSpaces;
   if (reportsDaemonState) out2 = kDaemonUnreachableMessage;
+  const std::optional<std::string> payload = RequestPayload(entry, arguments);
+  if (!payload) return false;
   if (!EnsurePipeOpen()) {
     if (reportsDaemonState) {
       KORVANE_TRACE("CDaemonLink::ListSpaces: CDaemonLink::ListSpaces - EnsurePipeOpenWithRetry failed");
     }
     return false;
   }
-  Exchange exchange = TransactCommand(command, RequestPayload(entry, arguments), *entry.limit);
+  Exchange exchange = TransactCommand(command, *payload, *entry.limit);
   if (exchange.end == ExchangeEnd::TransactionFailed && reportsDaemonState) out2.clear();
   if (exchange.end != ExchangeEnd::Replied) return exchange.Answered();
 

@@ -9,7 +9,9 @@ namespace korvane::daemon {
 bool CDaemonLink::RunRepositoryCommand(Command command, std::initializer_list<const std::u16string*> arguments,
                                        DaemonError& record) {
   const protocol::CommandInfo& entry = protocol::Describe(command);
-  Exchange exchange = TransactCommand(command, RequestPayload(entry, arguments), *entry.limit);
+  const std::optional<std::string> payload = RequestPayload(entry, arguments);
+  if (!payload) return false;
+  Exchange exchange = TransactCommand(command, *payload, *entry.limit);
   switch (exchange.end) {
     case ExchangeEnd::Replied:
       record.ParseErrorReply(exchange.reply);

@@ -9,9 +9,10 @@ namespace korvane::daemon {
 
 using protocol::PayloadShape;
 
-std::string RequestPayload(const protocol::CommandInfo& command, std::span<const std::u16string* const> arguments) {
+std::optional<std::string> RequestPayload(const protocol::CommandInfo& command,
+                                          std::span<const std::u16string* const> arguments) {
   assert(arguments.size() == static_cast<std::size_t>(command.arguments));
-  if (command.payload == PayloadShape::None || arguments.size() == 0) return {};
+  if (command.payload == PayloadShape::None || arguments.size() == 0) return std::string();
   const std::u16string& first = *arguments.front();
   switch (command.payload) {
     case PayloadShape::LocalPath:
@@ -32,6 +33,7 @@ std::string RequestPayload(const protocol::CommandInfo& command, std::span<const
   std::u16string text;
   bool leading = true;
   for (const std::u16string* argument : arguments) {
+    if (argument->find(u'|') != std::u16string::npos) return std::nullopt;
     if (command.payload == PayloadShape::Joined && !leading) text += u'|';
     leading = false;
     text += *argument;

@@ -5,15 +5,20 @@
 #include "protocol/commands.h"
 
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <string>
 
 namespace korvane::daemon {
 
 // The UTF-8 payload; arguments holds the command's number of arguments.
-std::string RequestPayload(const protocol::CommandInfo& command, std::span<const std::u16string* const> arguments);
+// Nothing when the daemon would split an argument: one holding "|" in a
+// payload whose arguments are "|"-separated would reach the daemon as other
+// arguments (a description as an owner, say), so such a request is not sent.
+std::optional<std::string> RequestPayload(const protocol::CommandInfo& command,
+                                          std::span<const std::u16string* const> arguments);
 
-inline std::string RequestPayload(const protocol::CommandInfo& command,
+inline std::optional<std::string> RequestPayload(const protocol::CommandInfo& command,
                                   std::initializer_list<const std::u16string*> arguments) {
   return RequestPayload(command, std::span(arguments.begin(), arguments.size()));
 }

@@ -133,6 +133,56 @@ TEST_F(CommandExports, HostingExportsSkipMissingOutputs) {
   EXPECT_EQ(out[2], nullptr);
 }
 
+// Every export whose payload the daemon splits at "|": an argument holding
+// "|" gives 0, sends nothing (the daemon would see other arguments) and
+// writes no output. The same call without the "|" goes out, so the refusal
+// is the separator's and not the call's.
+struct JoinedExport {
+  const char* name;
+  int32_t (*call)(const KorvaneChar* text, char** out);
+};
+
+const KorvaneChar* const kUnsplittable = KORVANE_TEXT("x|y");
+const KorvaneChar* const kPlain = KORVANE_TEXT("xy");
+char* unused[2];
+
+const JoinedExport kJoinedExports[] = {
+    {"ListSpaces", [](const KorvaneChar* t, char** o) { return Korvane_ListSpaces(kPlain, t, o, &unused[0], &unused[1]); }},
+    {"ShowSpace", [](const KorvaneChar* t, char** o) { return Korvane_ShowSpace(t, kPlain, kPlain, o, &unused[0], &unused[1]); }},
+    {"CreateSpace", [](const KorvaneChar* t, char** o) { return Korvane_CreateSpace(kPlain, t, kPlain, kPlain, o, &unused[0], &unused[1]); }},
+    {"FindUsers", [](const KorvaneChar* t, char** o) { return Korvane_FindUsers(t, kPlain, o, &unused[0], &unused[1]); }},
+    {"Invite", [](const KorvaneChar* t, char** o) { return Korvane_Invite(kPlain, kPlain, kPlain, t, o, &unused[0], &unused[1]); }},
+    {"SvnCheckoutWait", [](const KorvaneChar* t, char** o) { return Korvane_SvnCheckoutWait(kPlain, t, o); }},
+    {"CopyToRepo", [](const KorvaneChar* t, char** o) { return Korvane_CopyToRepo(t, kPlain, o); }},
+    {"SvnAdd", [](const KorvaneChar* t, char** o) { return Korvane_SvnAdd(t, o); }},
+    {"SvnCommit", [](const KorvaneChar* t, char** o) { return Korvane_SvnCommit(t, o); }},
+    {"RemoveLDir", [](const KorvaneChar* t, char** o) { return Korvane_RemoveLDir(kPlain, t, o); }},
+    {"RemoveTmpDir", [](const KorvaneChar* t, char** o) { return Korvane_RemoveTmpDir(t, o); }},
+    {"RestoreLDir", [](const KorvaneChar* t, char** o) { return Korvane_RestoreLDir(t, kPlain, o); }},
+    {"Checkout", [](const KorvaneChar* t, char**) { return Korvane_Checkout(t, kPath, 1); }},
+};
+
+TEST_F(CommandExports, ArgumentsHoldingTheSeparatorAreNotSent) {
+  for (std::uint32_t code : {20, 21, 22, 24, 26}) daemon_.On(code, Answer::Reply("a|b|c", 1ms));
+  for (std::uint32_t code = 12; code <= 18; ++code) daemon_.On(code, Answer::Reply("0|op|m|0|d|", 1ms));
+  for (const JoinedExport& e : kJoinedExports) {
+    SCOPED_TRACE(e.name);
+    char* out = kUntouched;
+    unused[0] = unused[1] = kUntouched;
+    const std::size_t before = daemon_.Frames().size();
+    EXPECT_EQ(e.call(kUnsplittable, &out), 0);
+    EXPECT_EQ(out, kUntouched);
+    EXPECT_EQ(unused[0], kUntouched);
+    EXPECT_EQ(daemon_.Frames().size(), before);
+    e.call(kPlain, &out);
+    daemon_.WaitUntil([before](const auto& d) { return d.Frames().size() > before; });
+    EXPECT_GT(daemon_.Frames().size(), before);
+    Taken(out);
+    Taken(unused[0]);
+    Taken(unused[1]);
+  }
+}
+
 TEST(CommandExportsWithoutDaemon, FailAndLeaveOutputsAlone) {
   testing::ScopedRuntimeFolder folder;
   char* out[3] = {kUntouched, kUntouched, kUntouched};

@@ -1,56 +1,45 @@
-// The korvane tool as a person or a script uses it: exit status and output.
+// The korvane tool as a person or a script uses it: exit statuses, usage
+// lines, the JSON each subcommand documents, and its version.
+#include "tools/tool_run.h"
+
+#include "korvane/korvane.h"
 #include "support/runtime_folder.h"
 #include "support/test_daemon.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <filesystem>
 
 namespace korvane::testing {
 namespace {
 
 using namespace std::chrono_literals;
 
-struct ToolRun {
-  int status;
-  std::string output;
-};
-
-// Standard output, and standard error too unless only output is asked for.
-ToolRun Korvane(const std::string& arguments, bool onlyOutput = false) {
-  char self[4096] = {};
-  ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string folder(self, length > 0 ? static_cast<std::size_t>(length) : 0);
-  folder = folder.substr(0, folder.rfind('/'));
-  std::FILE* pipe = ::popen((folder + "/korvane " + arguments + (onlyOutput ? " 2>/dev/null" : " 2>&1")).c_str(), "r");
-  ToolRun run{-1, {}};
-  std::array<char, 256> chunk;
-  while (std::fgets(chunk.data(), chunk.size(), pipe) != nullptr) run.output += chunk.data();
-  int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
 struct UsageCase {
   const char* arguments;
   int status;
-  const char* shows;
+  const char* shows;  // on standard output or error
 };
 
 TEST(KorvaneTool, ReportsWrongUseWithStatusTwo) {
   ScopedRuntimeFolder folder;
+  TestDaemon daemon(kWellKnownPipeName);
   const UsageCase cases[] = {
-      {"", 2, "Usage: korvane SUBCOMMAND"},
+      {"", 2, "A subcommand is required"},
       {"--help", 0, "svn-checkout-wait"},
-      {"frobnicate", 2, "unknown subcommand 'frobnicate'"},
-      {"get-status", 2, "Usage: korvane get-status PATH"},
+      {"crate-space a b c", 2, "The most similar subcommand is\n        create-space"},
+      {"svn-comit /w", 2, "svn-commit"},
+      {"get-status", 2, "Usage: korvane get-status [OPTIONS] PATH"},
+      {"get-status /a /b", 2, "not expected"},
+      {"create-space --help", 0, "Usage: korvane create-space [OPTIONS] NAME DESCRIPTION OWNER"},
+      {"invite --help", 0, "Usage: korvane invite [OPTIONS] SPACE USER [ROLE]"},
+      {"list-spaces --help", 0, "Usage: korvane list-spaces [OPTIONS] [FILTER]"},
       {"activate-path /x 4", 2, "MODE must be 1"},
-      {"svn-commit --help", 0, "Usage: korvane svn-commit PATH"},
-      {"svn-commit --json --help", 0, "Usage: korvane svn-commit PATH"},
-      {"get-activations", 1, "could not be asked"},
+      {"checkout file:///r /x 9", 2, "MODE must be 0"},
+      {"create-space 'x|y' d alice", 2, "NAME may not hold '|'"},
+      {"svn-commit '/w|x'", 2, "PATH may not hold '|'"},
+      {"menu /x --invoke verb:nonsense", 2, "no entry answers to verb:nonsense"},
+      {"--json svn-commit --help", 0, "Usage: korvane svn-commit [OPTIONS] PATH"},
   };
   for (const UsageCase& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -58,65 +47,86 @@ TEST(KorvaneTool, ReportsWrongUseWithStatusTwo) {
     EXPECT_EQ(run.status, c.status);
     EXPECT_NE(run.output.find(c.shows), std::string::npos) << run.output;
   }
+  EXPECT_TRUE(daemon.Frames().empty()) << "wrong use reached the daemon";
 }
 
-TEST(KorvaneTool, PrintsWhatTheExportsHandOut) {
+TEST(KorvaneTool, ReportsAMissingDaemonWithStatusThreeNamingTheSocket) {
   ScopedRuntimeFolder folder;
-  TestDaemon daemon;
-  daemon.On(15, Answer::Reply("1|svnCommit|Conflict|0|", 5ms));
-  daemon.On(20, Answer::Reply("a|b", 5ms));
-  ToolRun commit = Korvane("svn-commit /w");
-  EXPECT_EQ(commit.status, 0);
-  EXPECT_NE(commit.output.find("Verdict: 1|svnCommit|Conflict|0||"), std::string::npos) << commit.output;
-  EXPECT_NE(commit.output.find("message       Conflict"), std::string::npos) << commit.output;
-  ToolRun list = Korvane("list-spaces 'é' ''");
-  EXPECT_EQ(list.status, 0);
-  EXPECT_NE(list.output.find("Field 2: b\nField 3: (none)"), std::string::npos) << list.output;
-  EXPECT_EQ(daemon.Frames().back(), MakeFrame(20, std::string("\xC3\xA9||\0", 5)));
+  for (const char* arguments : {"get-activations", "svn-commit /w", "list-spaces", "activate-path / 1",
+                                "deactivate-path /x --wait", "stop-daemon", "get-error-text"}) {
+    SCOPED_TRACE(arguments);
+    ToolRun run = Korvane(arguments);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.output.find(folder.Path() + "/DalvDaemonCommand"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("korvane start-daemon"), std::string::npos) << run.output;
+  }
 }
 
-struct JsonCase {
+struct AnsweredCase {
   const char* arguments;
+  std::uint32_t code;
+  const char* reply;
   int status;
-  const char* output;  // all of standard output
+  const char* expected;  // JSON fields that must be in the object, as JSON
 };
 
-TEST(KorvaneTool, PrintsOneJsonObjectWithJson) {
+TEST(KorvaneTool, ExitsWithTheOutcomeAndNamesTheFields) {
   ScopedRuntimeFolder folder;
-  const JsonCase unreachable = {"get-activations --json", 1, R"({"command":"get-activations","result":0,"list":null})"};
-  ToolRun run = Korvane(unreachable.arguments, true);
-  EXPECT_EQ(run.status, unreachable.status);
-  EXPECT_EQ(run.output, std::string(unreachable.output) + "\n");
-
-  TestDaemon daemon;
-  daemon.On(15, Answer::Reply("1|svnCommit|Conflict \"x\"|0|", 5ms));
-  daemon.On(20, Answer::Reply("a|b", 5ms));
-  // Escapes, valid UTF-8 passed through, and each broken sequence one U+FFFD.
-  daemon.On(23, Answer::Reply("q\"\\\x01\n\xC3\xA9\xFF\xE2\x82!\xF0\x9F\x98\x80\xED\xA0", 5ms));
-  daemon.On(1, Answer::Reply("2|one|two|three", 5ms));
-  daemon.On(10, Answer::CloseWithoutReply(5ms));
-  const JsonCase cases[] = {
-      {"svn-commit /w --json", 0,
-       R"({"command":"svn-commit","result":1,"verdict":"1|svnCommit|Conflict \"x\"|0||",)"
-       R"("record":{"code":1,"operation":"svnCommit","message":"Conflict \"x\"","systemError":0,"detail":""}})"},
-      {"create-repo r --json", 0, R"({"command":"create-repo","result":1,"verdict":null,"record":null})"},
-      {"--json list-spaces x y", 0, R"({"command":"list-spaces","result":1,"out1":"a","out2":"b","out3":null})"},
-      {"get-error-text --json k", 0,
-       "{\"command\":\"get-error-text\",\"result\":1,\"text\":\"q\\\"\\\\\\u0001\\n\xC3\xA9\xEF\xBF\xBD\xEF\xBF\xBD!"
-       "\xF0\x9F\x98\x80\xEF\xBF\xBD\xEF\xBF\xBD\"}"},
-      {"get-status /x --json", 0,
-       R"({"command":"get-status","result":1,"status":"2|one|two|three|","mode":2,"text1":"one","text2":"two","text3":"three"})"},
-      {"get-status --json", 2,
-       R"({"command":"get-status","result":null,"error":"korvane get-status: wrong number of arguments"})"},
-      {"activate-path /x 4 --json", 2,
-       R"({"command":"activate-path","result":null,"error":"MODE must be 1 (Korvane dialogs), 2 (TortoiseSVN dialogs) or 3 (automatic commit and update)."})"},
+  TestDaemon daemon(kWellKnownPipeName);
+  const AnsweredCase cases[] = {
+      {"svn-commit /w", 15, "0|svnCommit|The operation completed.|0|7|", 0,
+       R"({"code":0,"operation":"svnCommit","systemError":0,"detail":"7","revision":"7"})"},
+      {"svn-commit /no/such/wc", 15, "-6|svnCommit|Not a working copy|155007|NOT_WORKING_COPY|", 1,
+       R"({"code":-6,"systemError":155007,"detail":"NOT_WORKING_COPY"})"},
+      {"create-repo r", 10, "", 1, R"({"exitStatus":1})"},
+      {"list-spaces", 20, "2|a\nb\n|", 0, R"({"filter":"","count":2,"spaces":["a","b"]})"},
+      {"list-spaces zz", 20, "0||", 0, R"({"count":0,"spaces":[]})"},
+      {"show-space s", 21, "file:///s|al\towner\nbo\tmember\n|4", 0,
+       R"({"name":"s","url":"file:///s","members":[{"user":"al","role":"owner"},{"user":"bo","role":"member"}],"youngestRevision":4})"},
+      {"create-space x d alice", 22, "|ALREADY_EXISTS|The target already exists. (the space x exists)", 1,
+       R"j({"errorKey":"ALREADY_EXISTS","error":"The target already exists. (the space x exists)"})j"},
+      {"find-users", 24, "1|al\n|", 0, R"({"pattern":"","count":1,"users":["al"]})"},
+      {"invite s bo", 26, "invited|s|bo", 0, R"({"space":"s","user":"bo","role":"member"})"},
+      {"get-status /x", 1, "3|file:///r|/x|/x/y", 0,
+       R"({"mode":3,"repositoryRoot":"file:///r","activatedFolder":"/x","path":"/x/y"})"},
+      {"get-activations", 6, "1|/a\n3|/b c\n", 0,
+       R"({"activations":[{"mode":1,"folder":"/a"},{"mode":3,"folder":"/b c"}]})"},
+      {"get-activations", 6, "", 0, R"({"activations":[]})"},
+      {"get-error-text NOT_FOUND", 23, "The path does not exist.", 0,
+       R"({"key":"NOT_FOUND","text":"The path does not exist."})"},
   };
-  for (const JsonCase& c : cases) {
+  for (const AnsweredCase& c : cases) {
     SCOPED_TRACE(c.arguments);
-    run = Korvane(c.arguments, true);
+    if (*c.reply != '\0') {
+      daemon.On(c.code, Answer::Reply(c.reply, 1ms));
+    } else {
+      daemon.On(c.code, Answer::CloseWithoutReply(1ms));
+    }
+    const ToolRun run = Korvane(std::string("--json ") + c.arguments, true);
     EXPECT_EQ(run.status, c.status);
-    EXPECT_EQ(run.output, std::string(c.output) + "\n");
+    const Json object = Json::parse(run.output, nullptr, false);
+    ASSERT_TRUE(object.is_object()) << run.output;
+    EXPECT_EQ(object["exitStatus"], c.status);
+    ExpectSchema(object);
+    const Json expected = Json::parse(c.expected);
+    for (const auto& [key, value] : expected.items()) EXPECT_EQ(object[key], value) << key;
+    // A person gets sentences and fields, never the daemon's record.
+    const ToolRun plain = Korvane(c.arguments);
+    EXPECT_EQ(plain.output.find('|'), std::string::npos) << plain.output;
   }
+}
+
+TEST(KorvaneTool, VersionMatchesTheHeaderAndTheLibraryFile) {
+  EXPECT_EQ(std::to_string(KORVANE_VERSION_MAJOR) + "." + std::to_string(KORVANE_VERSION_MINOR) + "." +
+                std::to_string(KORVANE_VERSION_PATCH),
+            KORVANE_VERSION);
+  const ToolRun run = Korvane("--version");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.output, std::string("korvane ") + KORVANE_VERSION + "\n");
+  // libkorvane.so.1 names the file of the exact version.
+  const std::filesystem::path library = std::filesystem::canonical(ToolFolder() + "/libkorvane.so.1");
+  EXPECT_EQ(library.filename().string(), std::string("libkorvane.so.") + KORVANE_VERSION);
+  EXPECT_EQ(std::string("libkorvane.so.") + std::to_string(KORVANE_VERSION_MAJOR), "libkorvane.so.1");
 }
 
 }  // namespace

@@ -12,7 +12,11 @@ namespace {
 std::optional<std::string> FolderArgument(DaemonContext& context, const char* operation,
                                           const std::optional<std::string>& payload) {
   std::optional<std::string> folder = payload ? CanonicalFolder(*payload) : std::nullopt;
-  if (!folder) context.log.Warning(std::string(operation) + ": ignored, not an absolute path: " + payload.value_or(""));
+  if (!folder) {
+    context.log.Warning(std::string(operation) + ": ignored, not an absolute path: " + payload.value_or(""));
+    context.jobs.Record(operation, payload.value_or(""), static_cast<std::int32_t>(Result::BadArguments),
+                        "not an absolute path");
+  }
   return folder;
 }
 
@@ -23,13 +27,15 @@ void ChangeActivation(DaemonContext& context, const char* operation, const std::
   std::string error;
   switch (context.activations.Set(*folder, mode, error)) {
     case ActivationStore::Change::Made:
+    case ActivationStore::Change::Unchanged:
       context.log.Info(mode == 0 ? "deactivated " + *folder
                                  : "activated " + *folder + " in mode " + std::to_string(mode));
-      break;
-    case ActivationStore::Change::Unchanged:
+      context.jobs.Record(operation, *folder, 0, mode == 0 ? "deactivated" : "activated in mode " + std::to_string(mode));
       break;
     case ActivationStore::Change::Failed:
       context.log.Error(std::string(operation) + " " + *folder + " not done, the state could not be saved: " + error);
+      context.jobs.Record(operation, *folder, static_cast<std::int32_t>(Result::FileSystemFailed),
+                          "the state could not be saved: " + error);
       break;
   }
 }
@@ -64,11 +70,13 @@ Handling GetErrorText(DaemonContext&, const std::optional<std::string>& payload)
 
 // Sharing with a team is not done by this daemon yet.
 template <Command Code>
-Handling NotSupported(DaemonContext& context, const std::optional<std::string>&) {
+Handling NotSupported(DaemonContext& context, const std::optional<std::string>& payload) {
   const CommandEntry* entry = FindCommand(static_cast<std::uint32_t>(Code));
   const protocol::CommandInfo& info = entry->Info();
   if (info.channel == Channel::OneWay) {
     context.log.Warning(std::string(info.operation) + ": not supported yet, ignored");
+    context.jobs.Record(info.operation, payload.value_or(""), static_cast<std::int32_t>(Result::NotSupported),
+                        TextOf(Result::NotSupported).text);
     return {};
   }
   return {Refusal(entry, Result::NotSupported, info.operation), {}};

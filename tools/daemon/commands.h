@@ -5,6 +5,7 @@
 #include "activation_store.h"
 #include "daemon_log.h"
 #include "daemon_paths.h"
+#include "job_board.h"
 #include "protocol.h"
 #include "results.h"
 
@@ -21,6 +22,7 @@ struct DaemonContext {
   const DaemonPaths& paths;
   const DaemonLog& log;
   const std::atomic<bool>& stopping;  // long work gives up once this is set
+  JobBoard& jobs;                      // one-way work publishes its course here
 };
 
 // A handler's decision: a reply at once, or work whose result is the reply

@@ -20,6 +20,8 @@ struct DaemonPaths {
   std::string StateLock() const { return stateFolder + "/daemon.lock"; }
   std::string Log() const { return stateFolder + "/daemon.log"; }
   std::string ActivationsFile() const { return stateFolder + "/activations"; }
+  // The background work, published for the tool and file managers (job_board.h).
+  std::string JobsFile() const { return stateFolder + "/jobs"; }
   // Local directories that removeLDir put aside, one folder per key.
   std::string RemovedFolder() const { return stateFolder + "/removed"; }
   // The hosting service's spaces: one FSFS repository per space, in a

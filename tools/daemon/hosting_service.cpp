@@ -238,10 +238,46 @@ svn_error_t* RecordRevision(const svn_commit_info_t* info, void* baton, apr_pool
 
 // Checks out url into folder; existing files there become versioned when
 // adopt is set. Empty on success, otherwise what failed.
-std::string CheckOutInto(DaemonContext& context, const std::string& url, const std::string& folder, bool adopt) {
+// A job's progress, counted from what Subversion reports file by file.
+struct Progress {
+  JobBoard& board;
+  JobBoard::Id job;
+};
+
+void CountFile(void* baton, const svn_wc_notify_t* notify, apr_pool_t*) {
+  if (notify->kind != svn_node_file || notify->path == nullptr) return;
+  if (notify->action != svn_wc_notify_commit_added && notify->action != svn_wc_notify_update_add &&
+      notify->action != svn_wc_notify_exists) {
+    return;
+  }
+  std::error_code error;
+  const std::uintmax_t size = fs::file_size(notify->path, error);
+  auto* progress = static_cast<Progress*>(baton);
+  progress->board.Advance(progress->job, error ? 0 : size);
+}
+
+// The files in a folder and their bytes, the totals of its share.
+std::pair<std::uint64_t, std::uint64_t> CountFolder(const std::string& folder) {
+  std::uint64_t files = 0, bytes = 0;
+  std::error_code error;
+  for (fs::recursive_directory_iterator each(folder, fs::directory_options::skip_permission_denied, error), end;
+       !error && each != end; each.increment(error)) {
+    if (!each->is_regular_file(error)) continue;
+    ++files;
+    bytes += each->file_size(error);
+  }
+  return {files, bytes};
+}
+
+std::string CheckOutInto(DaemonContext& context, const std::string& url, const std::string& folder, bool adopt,
+                         Progress* progress = nullptr) {
   Pool pool;
   std::optional<SvnFailure> failure;
   svn_client_ctx_t* client = ClientContext(context.stopping, kImportMessage, pool, failure);
+  if (client != nullptr && progress != nullptr) {
+    client->notify_func2 = CountFile;
+    client->notify_baton2 = progress;
+  }
   if (client != nullptr) {
     const svn_opt_revision_t head{svn_opt_revision_head, {}};
     failure = TakeError(svn_client_checkout3(nullptr, url.c_str(), folder.c_str(), &head, &head, svn_depth_infinity,
@@ -250,15 +286,18 @@ std::string CheckOutInto(DaemonContext& context, const std::string& url, const s
   return failure ? failure->message : std::string();
 }
 
-std::string ShareFolderNow(DaemonContext& context, const std::string& folder) {
+std::string ShareFolderNow(DaemonContext& context, const std::string& folder, JobBoard::Id job) {
   const std::string account = "shareFolder " + folder + ": ";
-  const auto failed = [&](const std::string& why) {
+  const auto failed = [&](const std::string& why, Result result = Result::SubversionFailed) {
     context.log.Error(account + why);
+    context.jobs.End(job, static_cast<std::int32_t>(context.stopping ? Result::Cancelled : result), why);
     return account + "not shared";
   };
   std::error_code error;
-  if (folder == "/" || !fs::is_directory(folder, error)) return failed("not a folder");
-  if (!RepositoryRootOf(folder, context.stopping).empty()) return failed("already in a working copy");
+  if (folder == "/" || !fs::is_directory(folder, error)) return failed(folder + " is not a folder", Result::NotFound);
+  if (!RepositoryRootOf(folder, context.stopping).empty()) {
+    return failed(folder + " is already in a working copy", Result::AlreadyExists);
+  }
   const std::string base = LastComponent(folder);
   Reply made;
   std::string name;
@@ -267,54 +306,80 @@ std::string ShareFolderNow(DaemonContext& context, const std::string& folder) {
     made = MakeSpace(context, name, "Shared from " + folder, "");
     if (made.result != Result::AlreadyExists) break;
   }
-  if (made.result != Result::Done) return failed(made.second);
+  if (made.result != Result::Done) return failed(made.second, made.result);
   const std::string& url = made.first;
 
+  const auto [files, bytes] = CountFolder(folder);
+  Progress progress{context.jobs, job};
+  context.jobs.Stage(job, "importing", files, bytes);
   Pool pool;
   std::optional<SvnFailure> failure;
   svn_client_ctx_t* client = ClientContext(context.stopping, kImportMessage, pool, failure);
   svn_revnum_t revision = SVN_INVALID_REVNUM;
   if (client != nullptr) {
+    client->notify_func2 = CountFile;
+    client->notify_baton2 = &progress;
     failure = TakeError(svn_client_import5(folder.c_str(), url.c_str(), svn_depth_infinity, FALSE, FALSE, FALSE, nullptr,
                                            nullptr, nullptr, RecordRevision, &revision, client, pool));
   }
   if (failure) return failed("the import into " + url + " failed: " + failure->message);
-  if (std::string problem = CheckOutInto(context, url, folder, true); !problem.empty()) {
+  context.jobs.Stage(job, "checking out", files, bytes);
+  if (std::string problem = CheckOutInto(context, url, folder, true, &progress); !problem.empty()) {
     return failed("the checkout of " + url + " failed: " + problem);
   }
   std::string problem;
   if (context.activations.Set(folder, 1, problem) == ActivationStore::Change::Failed) {
-    return failed("shared as " + name + " but not activated: " + problem);
+    return failed("shared as " + name + " but not activated: " + problem, Result::FileSystemFailed);
   }
-  return account + "shared as the space " + name + " (" + url + ") at revision " +
-         (SVN_IS_VALID_REVNUM(revision) ? std::to_string(revision) : "0") + ", activated in mode 1";
+  const std::string shared = "shared as the space " + name + " (" + url + ") at revision " +
+                             (SVN_IS_VALID_REVNUM(revision) ? std::to_string(revision) : "0") +
+                             ", activated in mode 1";
+  context.jobs.End(job, 0, shared);
+  return account + shared;
 }
 
-std::string CheckoutFromServiceNow(DaemonContext& context, const std::string& folder) {
+std::string CheckoutFromServiceNow(DaemonContext& context, const std::string& folder, JobBoard::Id job) {
   const std::string account = "checkoutFromService " + folder + ": ";
   const std::string name = LastComponent(folder);
   const std::string space = SpaceFolder(context.paths, name);
   if (!IsUsableName(name) || !IsSpace(space)) {
     context.log.Error(account + "no space is named " + name);
+    context.jobs.End(job, static_cast<std::int32_t>(Result::NotFound), "no space is named " + name);
     return account + "not checked out";
   }
   const std::string url = SpaceUrl(space);
-  if (std::string problem = CheckOutInto(context, url, folder, false); !problem.empty()) {
+  Progress progress{context.jobs, job};
+  context.jobs.Stage(job, "checking out", 0, 0);
+  if (std::string problem = CheckOutInto(context, url, folder, false, &progress); !problem.empty()) {
     context.log.Error(account + "the checkout of " + url + " failed: " + problem);
+    context.jobs.End(job, static_cast<std::int32_t>(context.stopping ? Result::Cancelled : Result::SubversionFailed),
+                     "the checkout of " + url + " failed: " + problem);
     return account + "not checked out";
   }
+  context.jobs.End(job, 0, "checked out " + url);
   return account + "checked out " + url;
 }
 
-// A one-way command on a folder, run on a thread of its own.
+// A one-way command on a folder, run on a thread of its own and published
+// as a job; the same command on a folder where it still runs does nothing.
 Handling OnFolder(DaemonContext& context, const char* operation, const std::optional<std::string>& payload,
-                  std::string (*body)(DaemonContext&, const std::string&)) {
+                  std::string (*body)(DaemonContext&, const std::string&, JobBoard::Id)) {
   std::optional<std::string> folder = payload ? CanonicalFolder(SplitArguments(*payload, 1)[0]) : std::nullopt;
   if (!folder) {
     context.log.Warning(std::string(operation) + ": ignored, not an absolute path: " + payload.value_or(""));
+    context.jobs.Record(operation, payload.value_or(""), static_cast<std::int32_t>(Result::BadArguments),
+                        "not an absolute path");
     return {};
   }
-  return {std::nullopt, [&context, folder = std::move(*folder), body] { return body(context, folder); }};
+  const std::optional<JobBoard::Id> job = context.jobs.Begin(operation, *folder);
+  if (!job) {
+    context.log.Info(std::string(operation) + " " + *folder + ": ignored, already running");
+    return {};
+  }
+  return {std::nullopt, [&context, folder = std::move(*folder), body, id = *job] {
+            const JobEnd end(context.jobs, id);
+            return body(context, folder, id);
+          }};
 }
 
 }  // namespace

@@ -150,7 +150,8 @@ int Serve(const DaemonPaths& paths, const DaemonLog& log) {
   int status = 0;
   try {
     std::atomic<bool> stopping{false};
-    DaemonContext context{activations, paths, log, stopping};
+    JobBoard jobs(paths.JobsFile());
+    DaemonContext context{activations, paths, log, stopping, jobs};
     Server server(Listen(paths.socketPath), context, stopping);
     const AutomaticSync sync(activations, log, AutomaticSync::PeriodsFromEnvironment());
     log.Info("serving " + paths.socketPath + " with " + std::to_string(activations.Current().size()) + " activations");

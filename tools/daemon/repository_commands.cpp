@@ -400,19 +400,27 @@ Handling RestoreLocalDirectory(DaemonContext& context, const std::optional<std::
 Handling CheckoutInBackground(DaemonContext& context, const std::optional<std::string>& payload) {
   std::vector<std::string> arguments =
       protocol::ArgumentsOf(protocol::Describe(Command::Checkout), payload.value_or(""));
+  const std::optional<JobBoard::Id> job =
+      context.jobs.Begin("checkout", CanonicalFolder(arguments[1]).value_or(arguments[1]));
+  if (!job) return {};  // the same checkout still runs
   return {
-      std::nullopt, [&context, arguments = std::move(arguments)] {
+      std::nullopt, [&context, arguments = std::move(arguments), job = *job] {
+        const JobEnd end(context.jobs, job);
         const Outcome outcome = CheckOut(arguments, context);
-        const std::string account = "checkout of " + arguments[0] + " into " + arguments[1] + ": " +
-                                    TextOf(outcome.result).text + " " + outcome.specifics;
+        std::string message = TextOf(outcome.result).text;
+        if (!outcome.specifics.empty()) message += " (" + outcome.specifics + ")";
+        const std::string account = "checkout of " + arguments[0] + " into " + arguments[1] + ": " + message;
         const int mode = arguments[2].size() == 1 ? arguments[2][0] - '0' : 0;
         if (outcome.result == Result::Done && mode >= 1 && mode <= 3) {
           std::string error;
           if (context.activations.Set(*CanonicalFolder(arguments[1]), mode, error) == ActivationStore::Change::Failed) {
+            context.jobs.End(job, static_cast<std::int32_t>(Result::FileSystemFailed), message + "; not activated: " + error);
             return account + "; not activated: " + error;
           }
+          context.jobs.End(job, 0, message + "; activated in mode " + arguments[2]);
           return account + "; activated in mode " + arguments[2];
         }
+        context.jobs.End(job, static_cast<std::int32_t>(outcome.result), message);
         return account;
       }};
 }

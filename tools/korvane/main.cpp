@@ -1,11 +1,18 @@
 // korvane: drives the Korvane daemon through the library's exports.
 //
-//   korvane SUBCOMMAND [ARGUMENTS] [--json]   exit 0 when the export returned 1,
-//   korvane --help                            1 when it returned 0, 2 on wrong use
+//   korvane [--json] SUBCOMMAND [ARGUMENTS]   exit 0: done; 1: the daemon or the
+//   korvane --help | --version                operation said no; 2: wrong use;
+//                                             3: no daemon could be reached
 //
 // With --json, standard output carries one JSON object and nothing else.
+#include "report.h"
 #include "subcommands.h"
 
+#include "korvane/korvane.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,40 +20,48 @@
 
 namespace {
 
-using korvane::cli::Subcommand;
-using korvane::cli::Subcommands;
+using namespace korvane::cli;
 
-constexpr int kSucceeded = 0;
-constexpr int kFailed = 1;
-constexpr int kWrongUse = 2;
+constexpr char kExitStatuses[] =
+    "Exit status: 0 when the operation succeeded; 1 when the daemon or the operation said no;\n"
+    "2 on wrong use; 3 when no daemon could be reached.";
 
-bool IsHelp(const char* argument) {
-  return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
-}
-
-void PrintUsage(std::FILE* out) {
-  std::fprintf(out,
-               "Usage: korvane SUBCOMMAND [ARGUMENTS] [--json]\n"
-               "       korvane SUBCOMMAND --help\n\n"
-               "Drives the Korvane daemon through the client library.\n"
-               "With --json, standard output carries one JSON object and nothing else.\n"
-               "Exit status: 0 when the call succeeded, 1 when it failed, 2 on wrong use.\n\n"
-               "Subcommands:\n");
-  for (const Subcommand& subcommand : Subcommands()) {
-    std::fprintf(out, "  %-19s %s\n", subcommand.name, subcommand.summary);
+// The number of single-letter edits between two words.
+std::size_t Distance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
   }
+  return row[b.size()];
 }
 
-void PrintSubcommandUsage(std::FILE* out, const Subcommand& subcommand) {
-  std::fprintf(out, "Usage: korvane %s%s%s\n\n%s\n", subcommand.name, *subcommand.arguments ? " " : "",
-               subcommand.arguments, subcommand.summary);
-}
-
-const Subcommand* Find(const char* name) {
+// The subcommands a mistyped word most likely meant: the closest within a
+// third of its length, and those it begins.
+std::vector<std::string> Suggestions(const std::string& word) {
+  std::vector<std::string> close;
+  std::size_t best = std::max<std::size_t>(2, word.size() / 3) + 1;
   for (const Subcommand& subcommand : Subcommands()) {
-    if (std::strcmp(subcommand.name, name) == 0) return &subcommand;
+    const std::size_t distance = Distance(word, subcommand.name);
+    if (distance < best) {
+      best = distance;
+      close.clear();
+    }
+    if (distance == best) close.emplace_back(subcommand.name);
   }
-  return nullptr;
+  for (const Subcommand& subcommand : Subcommands()) {
+    if (std::string_view(subcommand.name).starts_with(word) &&
+        std::find(close.begin(), close.end(), subcommand.name) == close.end()) {
+      close.emplace_back(subcommand.name);
+    }
+  }
+  return close;
 }
 
 // The hidden lists the shell completion reads, one name a line.
@@ -56,73 +71,109 @@ bool PrintList(const std::string& option) {
     return true;
   }
   if (option == "--list-verbs") {
-    for (const char* verb : korvane::cli::MenuVerbs()) std::printf("%s\n", verb);
+    for (const char* verb : MenuVerbs()) std::printf("%s\n", verb);
     return true;
   }
   return false;
 }
 
-// Wrong use: a message and the usage for a person on standard error and,
-// with --json, the JSON object that records it.
-int WrongUse(const char* command, bool json, const std::string& message, const Subcommand* subcommand) {
-  korvane::cli::Report report(command, json);
-  report.WrongUse(message);
-  if (subcommand != nullptr) {
-    PrintSubcommandUsage(stderr, *subcommand);
-  } else {
-    std::fprintf(stderr, "\n");
-    PrintUsage(stderr);
+// The first word that is not an option: the subcommand, if any.
+std::string SubcommandWord(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] != '-') return argv[i];
   }
-  report.Finish();
-  return kWrongUse;
+  return "";
+}
+
+bool HoldsSeparator(const Call& call, std::string& name) {
+  for (const auto& [argument, value] : call.values) {
+    if (value.find('|') != std::string::npos) {
+      name = argument;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // --json may stand anywhere; every other word keeps its place.
-  std::vector<std::string> words;
+  if (argc == 2 && PrintList(argv[1])) return kSucceeded;
+
+  CLI::App app("Drives the Korvane daemon through the Korvane client library.", "korvane");
+  app.footer(std::string("With --json, standard output carries one JSON object and nothing else.\n") + kExitStatuses);
+  app.set_version_flag("--version", std::string("korvane ") + KORVANE_VERSION);
   bool json = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--json") == 0) {
-      json = true;
-    } else {
-      words.emplace_back(argv[i]);
+  app.add_flag("--json", json, "Print one JSON object on standard output");
+  app.require_subcommand(1, 1);
+  app.fallthrough();
+
+  Call call;
+  std::vector<std::pair<CLI::App*, const Subcommand*>> commands;
+  for (const Subcommand& subcommand : Subcommands()) {
+    CLI::App* command = app.add_subcommand(subcommand.name, subcommand.summary);
+    command->footer(kExitStatuses);
+    for (const Argument& argument : subcommand.arguments) {
+      command
+          ->add_option_function<std::string>(
+              argument.name, [&call, name = argument.name](const std::string& value) { call.values[name] = value; },
+              argument.help)
+          ->required(!argument.optional)
+          ->type_name("");
     }
-  }
-  if (words.empty()) return WrongUse(nullptr, json, "korvane: no subcommand given", nullptr);
-  if (IsHelp(words[0].c_str()) || words[0] == "help") {
-    PrintUsage(stdout);
-    return kSucceeded;
-  }
-  if (words.size() == 1 && PrintList(words[0])) return kSucceeded;
-  const Subcommand* subcommand = Find(words[0].c_str());
-  if (subcommand == nullptr) {
-    return WrongUse(words[0].c_str(), json, "korvane: unknown subcommand '" + words[0] + "'", nullptr);
-  }
-  std::vector<std::string> arguments(words.begin() + 1, words.end());
-  for (const std::string& argument : arguments) {
-    if (IsHelp(argument.c_str())) {
-      PrintSubcommandUsage(stdout, *subcommand);
-      return kSucceeded;
+    if (subcommand.options == Options::Wait || subcommand.options == Options::Menu) {
+      command->add_flag("--wait", call.wait, "Wait for the daemon's work to end and exit with its outcome");
     }
+    if (subcommand.options == Options::Timeout) {
+      command->add_option("--timeout", call.timeoutSeconds, "How long to wait, in seconds (default 10)")
+          ->check(CLI::Range(0.0, 3600.0));
+    }
+    if (subcommand.options == Options::Menu) {
+      command->add_flag("--background", call.background, "The menu of the folder's background");
+      command->add_option("--invoke", call.invoke, "Run the entry that answers to VERB")->type_name("VERB");
+    }
+    commands.emplace_back(command, &subcommand);
   }
-  if (arguments.size() < subcommand->fewestArguments || arguments.size() > subcommand->mostArguments) {
-    return WrongUse(subcommand->name, json, std::string("korvane ") + subcommand->name + ": wrong number of arguments",
-                    subcommand);
+
+  const std::string word = SubcommandWord(argc, argv);
+  const bool known = std::any_of(commands.begin(), commands.end(),
+                                 [&](const auto& command) { return command.second->name == word; });
+  const bool help = std::any_of(argv + 1, argv + argc, [](const char* a) {
+    return std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0 || std::strcmp(a, "--version") == 0;
+  });
+  if (!word.empty() && !known && !help) {
+    json = std::any_of(argv + 1, argv + argc, [](const char* a) { return std::strcmp(a, "--json") == 0; });
+    Report report("", json);
+    std::string message = "korvane: '" + word + "' is not a korvane subcommand. See 'korvane --help'.";
+    if (const std::vector<std::string> close = Suggestions(word); !close.empty()) {
+      message += "\n\nThe most similar subcommand" + std::string(close.size() > 1 ? "s are" : " is");
+      for (const std::string& name : close) message += "\n        " + name;
+    }
+    report.Fail(kWrongUse, message);
+    return report.Finish();
   }
-  korvane::cli::Report report(subcommand->name, json);
-  korvane::cli::Outcome outcome = subcommand->run(arguments, report);
-  if (outcome == korvane::cli::Outcome::WrongUse) {
-    // A subcommand that found its arguments wrong may not have said why.
-    if (!report.HasError()) report.WrongUse(std::string("korvane ") + subcommand->name + ": wrong arguments");
-    PrintSubcommandUsage(stderr, *subcommand);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
+    Report report(word, json);
+    report.Fail(kWrongUse, std::string("korvane") + (word.empty() ? "" : " " + word) + ": " + error.what());
+    const auto found = std::find_if(commands.begin(), commands.end(),
+                                    [&](const auto& command) { return command.second->name == word; });
+    std::fprintf(stderr, "%s", found != commands.end() ? found->first->help("korvane").c_str() : app.help().c_str());
+    return report.Finish();
   }
-  report.Finish();
-  switch (outcome) {
-    case korvane::cli::Outcome::Succeeded: return kSucceeded;
-    case korvane::cli::Outcome::Failed: return kFailed;
-    case korvane::cli::Outcome::WrongUse: break;
+  for (const auto& [command, subcommand] : commands) {
+    if (!command->parsed()) continue;
+    Report report(subcommand->name, json);
+    std::string holder;
+    if (subcommand->joined && HoldsSeparator(call, holder)) {
+      report.Fail(kWrongUse, std::string("korvane ") + subcommand->name + ": " + holder +
+                                 " may not hold '|', which separates the daemon's arguments.");
+      return report.Finish();
+    }
+    return subcommand->run(call, report);
   }
-  return kWrongUse;
+  return kWrongUse;  // require_subcommand makes this unreachable
 }

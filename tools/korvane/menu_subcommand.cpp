@@ -1,77 +1,120 @@
-// korvane menu: drives the context-menu handler exactly as a shell would,
-// prints the entries it offers, and can run one of them by its verb.
+// korvane menu and korvane share: the shell extension driven exactly as a
+// file manager drives it, through the library's exported class object and
+// the COM interfaces alone. The entries it offers are printed, and one can
+// be run by its verb; with --wait the tool waits for the work it started.
 #include "subcommands.h"
 
-#include "platform/posix/data_object.h"
-#include "platform/posix/wide_path.h"
+#include "daemon_place.h"
+#include "jobs.h"
+#include "text.h"
+
 #include "platform/windows_api.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <string>
-#include <vector>
+#include <cstring>
+#include <new>
+#include <optional>
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 
 namespace korvane::cli {
+
 namespace {
 
-// The handler's class, as the shell finds it registered.
-constexpr CLSID kHandlerClass = {0x3F6A1C52, 0xB8E4, 0x4A7D, {0x9C, 0x31, 0xE5, 0xD2, 0x0B, 0x7F, 0x4A, 0x96}};
-
-// The canonical verbs the handler publishes, for completion; the shell
-// extension answers each through GetCommandString and InvokeCommand.
-constexpr const char* kHandlerVerbs[] = {
-    "verb:add-dalv", "verb:add-tsvn", "verb:add-auto",     "verb:release",
-    "verb:share",    "verb:checkout", "verb:shareteam", "verb:ascheckout",
-};
-
+// The shell extension's class, as file managers register it.
+constexpr CLSID kKorvaneExtension = {0x3F6A1C52, 0xB8E4, 0x4A7D, {0x9C, 0x31, 0xE5, 0xD2, 0x0B, 0x7F, 0x4A, 0x96}};
 constexpr UINT kFirstCommand = 1;
+constexpr HRESULT kBadFormat = static_cast<HRESULT>(0x80040064);  // DV_E_FORMATETC
 
-struct MenuRequest {
-  std::string path;
-  bool background = false;
-  std::string verb;
+// The verbs of the menu's entries, in menu order, and the daemon's work
+// each one starts (nothing for one that starts none the daemon publishes).
+struct VerbWork {
+  const char* verb;
+  const char* operation;
+};
+constexpr VerbWork kVerbs[] = {
+    {"verb:add-dalv", "activatePath1"}, {"verb:add-tsvn", "activatePath2"},   {"verb:add-auto", "activatePath3"},
+    {"verb:release", "deactivatePath"}, {"verb:share", "shareFolder"},        {"verb:checkout", "checkout"},
+    {"verb:shareteam", "shareWithTeam"}, {"verb:ascheckout", "checkoutFromService"},
 };
 
-bool ParseMenuRequest(const std::vector<std::string>& arguments, MenuRequest& request) {
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] == "--background") {
-      request.background = true;
-    } else if (arguments[i] == "--invoke" && i + 1 < arguments.size()) {
-      request.verb = arguments[++i];
-    } else if (request.path.empty() && arguments[i].rfind("--", 0) != 0) {
-      request.path = arguments[i];
-    } else {
-      return false;
-    }
+// The selection as a file manager hands it over: one name as CF_HDROP.
+class Selection final : public IDataObject {
+ public:
+  explicit Selection(std::u16string path) : path_(std::move(path)) {}
+
+  HRESULT QueryInterface(REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualGUID(riid, IID_IUnknown) && !IsEqualGUID(riid, IID_IDataObject)) return E_NOINTERFACE;
+    *object = static_cast<IDataObject*>(this);
+    AddRef();
+    return S_OK;
   }
-  return !request.path.empty();
-}
+  ULONG AddRef() override { return ++references_; }
+  ULONG Release() override {
+    if (--references_ != 0) return references_;
+    delete this;
+    return 0;
+  }
+  // Each call hands over a new block, which the caller releases.
+  HRESULT GetData(FORMATETC* format, STGMEDIUM* medium) override {
+    if (format == nullptr || medium == nullptr) return E_INVALIDARG;
+    if (format->cfFormat != CF_HDROP || (format->tymed & TYMED_HGLOBAL) == 0) return kBadFormat;
+    // The header, the name and its NUL, and the empty name that ends the list.
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (path_.size() + 2) * sizeof(WCHAR));
+    if (memory == nullptr) return E_OUTOFMEMORY;
+    auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    std::memcpy(header + 1, path_.c_str(), (path_.size() + 1) * sizeof(WCHAR));
+    GlobalUnlock(memory);
+    *medium = {};
+    medium->tymed = TYMED_HGLOBAL;
+    medium->hGlobal = memory;
+    return S_OK;
+  }
+  HRESULT GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+  HRESULT QueryGetData(FORMATETC* format) override {
+    return format != nullptr && format->cfFormat == CF_HDROP ? S_OK : S_FALSE;
+  }
+  HRESULT GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
+    if (out != nullptr) out->ptd = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+  HRESULT EnumFormatEtc(DWORD, void**) override { return E_NOTIMPL; }
+  HRESULT DAdvise(FORMATETC*, DWORD, void*, DWORD*) override { return E_NOTIMPL; }
+  HRESULT DUnadvise(DWORD) override { return E_NOTIMPL; }
+  HRESULT EnumDAdvise(void**) override { return E_NOTIMPL; }
+
+ private:
+  ~Selection() = default;
+
+  std::u16string path_;
+  ULONG references_ = 1;
+};
 
 // A handler initialised with the selection, as the shell makes one.
-IContextMenu* CreateHandler(const MenuRequest& request) {
+IContextMenu* CreateHandler(const std::string& path, bool background) {
   IClassFactory* factory = nullptr;
-  if (FAILED(DllGetClassObject(kHandlerClass, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+  if (FAILED(DllGetClassObject(kKorvaneExtension, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
     return nullptr;
   }
   IShellExtInit* init = nullptr;
-  HRESULT created = factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init));
+  const HRESULT created = factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init));
   factory->Release();
   if (FAILED(created)) return nullptr;
 
-  std::error_code error;
-  std::u16string path = posix::WidePath(std::filesystem::absolute(request.path, error).lexically_normal().string());
-  HRESULT initialised;
-  if (request.background) {
-    PIDLIST_ABSOLUTE folder = ILCreateFromPathW(reinterpret_cast<LPCWSTR>(path.c_str()));
-    initialised = init->Initialize(folder, nullptr, nullptr);
+  const std::u16string wide = Utf16(path);
+  HRESULT initialised = E_OUTOFMEMORY;
+  if (background) {
+    PIDLIST_ABSOLUTE folder = ILCreateFromPathW(reinterpret_cast<LPCWSTR>(wide.c_str()));
+    if (folder != nullptr) initialised = init->Initialize(folder, nullptr, nullptr);
     ILFree(folder);
-  } else {
-    IDataObject* selection = nullptr;
-    posix::CreateFileListDataObject({path}, &selection);
-    initialised = selection != nullptr ? init->Initialize(nullptr, selection, nullptr) : E_OUTOFMEMORY;
-    if (selection != nullptr) selection->Release();
+  } else if (auto* selection = new (std::nothrow) Selection(wide)) {
+    initialised = init->Initialize(nullptr, selection, nullptr);
+    selection->Release();
   }
   IContextMenu* handler = nullptr;
   if (SUCCEEDED(initialised)) init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&handler));
@@ -82,24 +125,17 @@ IContextMenu* CreateHandler(const MenuRequest& request) {
 std::string CommandString(IContextMenu* handler, UINT offset, UINT type) {
   WCHAR text[256] = {};
   if (FAILED(handler->GetCommandString(offset, type, nullptr, reinterpret_cast<CHAR*>(text), 256))) return "";
-  return posix::NarrowPath(text);
+  return Utf8(reinterpret_cast<const char16_t*>(text));
 }
 
-struct MenuLine {
-  bool separator = false;
-  std::string text;
-  std::string verb;
-  std::string help;
-};
-
-// The entries of the product's submenu, in menu order.
-std::vector<MenuLine> Entries(IContextMenu* handler, HMENU menu) {
+// The entries of the product's submenu, in menu order; separators left out.
+Json Entries(IContextMenu* handler, HMENU menu) {
   MENUITEMINFOW entry{};
   entry.cbSize = sizeof entry;
   entry.fMask = MIIM_SUBMENU;
   GetMenuItemInfoW(menu, 0, TRUE, &entry);
   const int count = GetMenuItemCount(entry.hSubMenu);
-  std::vector<MenuLine> lines;
+  Json entries = Json::array();
   for (int index = 0; index < count; ++index) {
     WCHAR text[128] = {};
     MENUITEMINFOW item{};
@@ -108,86 +144,101 @@ std::vector<MenuLine> Entries(IContextMenu* handler, HMENU menu) {
     item.dwTypeData = text;
     item.cch = 128;
     GetMenuItemInfoW(entry.hSubMenu, static_cast<UINT>(index), TRUE, &item);
-    if ((item.fType & MFT_SEPARATOR) != 0) {
-      lines.push_back({.separator = true});
-      continue;
-    }
+    if ((item.fType & MFT_SEPARATOR) != 0) continue;
     const UINT offset = item.wID - kFirstCommand;
-    lines.push_back({false, posix::NarrowPath(text), CommandString(handler, offset, GCS_VERBW),
-                     CommandString(handler, offset, GCS_HELPTEXTW)});
+    entries.push_back({{"text", Utf8(reinterpret_cast<const char16_t*>(text))},
+                       {"verb", CommandString(handler, offset, GCS_VERBW)},
+                       {"help", CommandString(handler, offset, GCS_HELPTEXTW)}});
   }
-  return lines;
+  return entries;
 }
 
-void PrintEntries(const std::vector<MenuLine>& lines) {
-  std::printf("Korvane\n");
-  for (const MenuLine& line : lines) {
-    if (line.separator) {
-      std::printf("  ----------------------------\n");
-    } else {
-      std::printf("  %-30s %-17s %s\n", line.text.c_str(), line.verb.c_str(), line.help.c_str());
+const VerbWork* WorkOf(const std::string& verb) {
+  for (const VerbWork& work : kVerbs) {
+    if (verb == work.verb) return &work;
+  }
+  return nullptr;
+}
+
+// Builds the menu for path, runs verb when one is given, and reports both.
+int DriveMenu(const Call& call, Report& report, const std::string& verb, bool showEntries) {
+  const std::string path = AbsolutePath(call["PATH"]);
+  report.Fields()["path"] = path;
+  report.Fields()["job"] = nullptr;
+  if (!verb.empty() && WorkOf(verb) == nullptr) {
+    report.Fail(kWrongUse, "korvane menu: no entry answers to " + verb + "; the verbs are verb:add-dalv, "
+                           "verb:add-tsvn, verb:add-auto, verb:release, verb:share, verb:checkout, "
+                           "verb:shareteam and verb:ascheckout.");
+    return report.Finish();
+  }
+  IContextMenu* handler = CreateHandler(path, call.background);
+  if (handler == nullptr) {
+    report.Fields()["entries"] = Json::array();
+    report.Fail(kFailed, "The shell extension refused the selection (one folder or file, or a folder's background).");
+    return report.Finish();
+  }
+  HMENU menu = CreatePopupMenu();
+  const HRESULT built = handler->QueryContextMenu(menu, 0, kFirstCommand, 0x7FFF, CMF_NORMAL);
+  const bool offered = SUCCEEDED(built) && HRESULT_CODE(built) != 0;
+  const Json entries = offered ? Entries(handler, menu) : Json::array();
+  bool offersVerb = false;
+  for (const Json& entry : entries) offersVerb = offersVerb || entry["verb"] == verb;
+
+  const std::uint64_t before = HighestJobId(ReadJobs());
+  std::optional<HRESULT> invoked;
+  if (!verb.empty() && offersVerb) {
+    CMINVOKECOMMANDINFO info{};
+    info.cbSize = sizeof info;
+    info.lpVerb = verb.c_str();
+    invoked = handler->InvokeCommand(&info);
+  }
+  handler->Release();
+  DestroyMenu(menu);
+
+  if (showEntries) {
+    report.Fields()["entries"] = entries;
+    report.Fields()["invoked"] = invoked ? Json(verb) : Json(nullptr);
+    if (!offered) report.Say("The shell extension offers nothing here.");
+    if (offered) report.Say("Korvane");
+    for (const Json& entry : entries) {
+      report.Show("  " + entry["text"].get<std::string>(),
+                  entry["verb"].get<std::string>() + "  " + entry["help"].get<std::string>());
     }
   }
-}
-
-// Separators are left out: they carry nothing a script can use.
-void WriteEntries(JsonWriter& json, const std::vector<MenuLine>& lines) {
-  json.BeginArray();
-  for (const MenuLine& line : lines) {
-    if (line.separator) continue;
-    json.BeginObject().Key("text").String(line.text).Key("verb").String(line.verb).Key("help").String(line.help);
-    json.EndObject();
+  if (verb.empty()) {
+    if (!offered) report.Conclude(kFailed);
+    return report.Finish();
   }
-  json.EndArray();
+  if (!offersVerb) {
+    report.Fail(kFailed, "The menu for " + path + " offers no entry " + verb + " here.");
+    return report.Finish();
+  }
+  if (FAILED(*invoked)) {
+    report.Fail(kFailed, "The shell extension could not run " + verb + ".");
+    return report.Finish();
+  }
+  if (!call.wait) {
+    if (!Serves()) {
+      report.Fail(kNoDaemon, NotRunningMessage());
+      return report.Finish();
+    }
+    report.Say("Ran " + verb + "; `korvane jobs` shows how the daemon's work goes, or add --wait.");
+    return report.Finish();
+  }
+  WaitForJob(report, WorkOf(verb)->operation, path, before);
+  return report.Finish();
 }
 
 }  // namespace
 
 std::vector<const char*> MenuVerbs() {
-  return {std::begin(kHandlerVerbs), std::end(kHandlerVerbs)};
+  std::vector<const char*> verbs;
+  for (const VerbWork& work : kVerbs) verbs.push_back(work.verb);
+  return verbs;
 }
 
-Outcome Menu(const std::vector<std::string>& arguments, Report& report) {
-  MenuRequest request;
-  if (!ParseMenuRequest(arguments, request)) return Outcome::WrongUse;
-  IContextMenu* handler = CreateHandler(request);
-  if (handler == nullptr) {
-    std::fprintf(stderr, "The shell extension refused the selection (one folder or file, or a folder's background).\n");
-    report.Result(0);
-    report.Member("entries").BeginArray().EndArray();
-    report.Member("invoked").Null();
-    return Outcome::Failed;
-  }
-  HMENU menu = CreatePopupMenu();
-  HRESULT built = handler->QueryContextMenu(menu, 0, kFirstCommand, 0x7FFF, CMF_NORMAL);
-  const bool offered = SUCCEEDED(built) && HRESULT_CODE(built) != 0;
-  std::vector<MenuLine> lines;
-  if (offered) lines = Entries(handler, menu);
-  if (!request.verb.empty()) {
-    CMINVOKECOMMANDINFO info{};
-    info.cbSize = sizeof info;
-    info.lpVerb = request.verb.c_str();
-    handler->InvokeCommand(&info);
-  }
-  handler->Release();
-  DestroyMenu(menu);
+int Menu(const Call& call, Report& report) { return DriveMenu(call, report, call.invoke, true); }
 
-  const bool succeeded = offered || !request.verb.empty();
-  report.Result(succeeded ? 1 : 0);
-  if (report.Json()) {
-    WriteEntries(report.Member("entries"), lines);
-    report.Member("invoked").String(request.verb.empty() ? nullptr : request.verb.c_str());
-  } else {
-    if (offered) {
-      PrintEntries(lines);
-    } else {
-      std::printf("The shell extension offers nothing here.\n");
-    }
-    if (!request.verb.empty()) {
-      std::printf("Invoked %s: the command was handed to the daemon if the verb names one.\n", request.verb.c_str());
-    }
-  }
-  return succeeded ? Outcome::Succeeded : Outcome::Failed;
-}
+int Share(const Call& call, Report& report) { return DriveMenu(call, report, "verb:share", false); }
 
 }  // namespace korvane::cli

@@ -1,52 +1,46 @@
 #include "report.h"
 
-#include <cstdarg>
+#include "text.h"
+
+#include <algorithm>
 #include <cstdio>
-#include <string>
 
 namespace korvane::cli {
 
-Report::Report(const char* command, bool json) : json_(json) {
-  writer_.BeginObject().Key("command").String(command);
+Report::Report(std::string command, bool json) : json_(json), command_(std::move(command)) {}
+
+void Report::Say(std::string sentence) { lines_.emplace_back(std::string(), std::move(sentence)); }
+
+void Report::Show(std::string label, std::string value) { lines_.emplace_back(std::move(label), std::move(value)); }
+
+void Report::Fail(ExitStatus status, std::string message) {
+  std::fprintf(stderr, "%s\n", message.c_str());
+  if (status_ == kSucceeded) status_ = status;
+  if (error_.empty()) error_ = std::move(message);
 }
 
-void Report::Result(std::int32_t value) {
-  hasResult_ = true;
-  writer_.Key("result").Number(value);
-}
-
-void Report::Say(const char* format, ...) {
-  if (json_) return;
-  va_list arguments;
-  va_start(arguments, format);
-  std::vprintf(format, arguments);
-  va_end(arguments);
-}
-
-void Report::HandedOut(std::string_view name, const char* label, const char* text) {
+int Report::Finish() {
   if (json_) {
-    Member(name).String(text);
+    Json out = {{"command", command_.empty() ? Json(nullptr) : Json(command_)},
+                          {"exitStatus", static_cast<int>(status_)},
+                          {"error", error_.empty() ? Json(nullptr) : Json(error_)}};
+    out.update(object_);
+    std::printf("%s\n", out.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
   } else {
-    std::printf("%s%s\n", label, text != nullptr ? text : "(none)");
+    std::size_t width = 0;
+    for (const auto& [label, value] : lines_) width = std::max(width, label.size());
+    for (const auto& [label, value] : lines_) {
+      if (label.empty()) {
+        std::printf("%s\n", value.c_str());
+      } else {
+        std::printf("%-*s  %s\n", static_cast<int>(width + 1), (label + ":").c_str(), value.c_str());
+      }
+    }
   }
-}
-
-void Report::WrongUse(std::string_view message) {
-  std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());
-  if (!hasResult_) {
-    writer_.Key("result").Null();
-    hasResult_ = true;
-  }
-  writer_.Key("error").String(message);
-  hasError_ = true;
-}
-
-void Report::Finish() {
-  if (!json_) return;
-  if (!hasResult_) writer_.Key("result").Null();
-  writer_.EndObject();
-  std::printf("%s\n", writer_.Text().c_str());
   std::fflush(stdout);
+  return status_;
 }
+
+std::string Clean(const char* text) { return text == nullptr ? std::string() : Utf8(Utf16(text)); }
 
 }  // namespace korvane::cli

@@ -1,303 +1,517 @@
 #include "subcommands.h"
 
-#include "korvane/korvane.h"
-#include "platform/posix/wide_path.h"
+#include "daemon_place.h"
+#include "jobs.h"
+#include "text.h"
 
-#include <algorithm>
+#include "korvane/korvane.h"
+
 #include <charconv>
-#include <cstdio>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <string>
 #include <string_view>
+#include <thread>
 
 namespace korvane::cli {
+
 namespace {
 
-using Arguments = std::vector<std::string>;
+using namespace std::chrono_literals;
 
-std::u16string Text(const std::string& argument) { return posix::WidePath(argument); }
-
-// Paths are made absolute against the current folder, as a person means them.
-std::u16string Path(const std::string& argument) {
-  std::error_code error;
-  std::filesystem::path absolute = std::filesystem::absolute(argument, error);
-  return posix::WidePath(error ? argument : absolute.lexically_normal().string());
-}
-
-const KorvaneChar* Wide(const std::u16string& text) { return text.c_str(); }
+constexpr auto kDaemonPoll = 20ms;
 
 // A text the library handed out, freed when done with.
 using HandedOut = std::unique_ptr<char, decltype(&std::free)>;
 HandedOut Own(char* text) { return HandedOut(text, &std::free); }
 
-// The fields of a record the library built, each followed by "|"; no field
-// holds a "|". Missing fields are left out.
-std::vector<std::string_view> SplitRecord(std::string_view record) {
-  std::vector<std::string_view> fields;
-  while (!record.empty()) {
-    std::size_t end = record.find('|');
-    fields.push_back(record.substr(0, end));
-    if (end == std::string_view::npos) break;
-    record.remove_prefix(end + 1);
-  }
-  return fields;
-}
-
-struct RecordField {
-  const char* name;
-  bool numeric;
+// Wide text for an export, alive as long as the holder.
+struct Wide {
+  explicit Wide(const std::string& utf8) : text(Utf16(utf8)) {}
+  operator const KorvaneChar*() const { return reinterpret_cast<const KorvaneChar*>(text.c_str()); }
+  std::u16string text;
 };
 
-constexpr RecordField kVerdictFields[] = {
-    {"code", true}, {"operation", false}, {"message", false}, {"systemError", true}, {"detail", false}};
-constexpr RecordField kStatusFields[] = {{"mode", true}, {"text1", false}, {"text2", false}, {"text3", false}};
+std::vector<std::string> Split(std::string_view text, char separator) {
+  std::vector<std::string> fields;
+  for (;;) {
+    const std::size_t end = text.find(separator);
+    fields.emplace_back(text.substr(0, end));
+    if (end == std::string_view::npos) return fields;
+    text.remove_prefix(end + 1);
+  }
+}
 
-// A numeric field of a record: the library writes these in decimal, so the
-// text form appears only if that ever changes.
-void NumberOrText(JsonWriter& json, std::string_view field) {
+// The items of a list the daemon sends one a line, each ending in a line feed.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines = Split(text, '\n');
+  if (!lines.empty() && lines.back().empty()) lines.pop_back();
+  return lines;
+}
+
+// A decimal field; the text itself when it is not one.
+Json Number(const std::string& field) {
   std::int64_t value = 0;
-  auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
-  if (!field.empty() && error == std::errc() && end == field.data() + field.size()) {
-    json.Number(value);
-  } else {
-    json.String(field);
+  const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+  if (field.empty() || error != std::errc() || end != field.data() + field.size()) return field;
+  return value;
+}
+
+const char* ModeName(std::int64_t mode) {
+  switch (mode) {
+    case 1: return "Korvane dialogs";
+    case 2: return "TortoiseSVN dialogs";
+    case 3: return "automatic commit and update";
+    default: return "not activated";
   }
 }
 
-// A record's fields as members of the open JSON object; absent ones (no
-// record at all, or one cut short) are null.
-void RecordMembers(JsonWriter& json, const char* record, std::span<const RecordField> names) {
-  std::vector<std::string_view> fields = record != nullptr ? SplitRecord(record) : std::vector<std::string_view>();
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    json.Key(names[i].name);
-    if (i >= fields.size()) {
-      json.Null();
-    } else if (names[i].numeric) {
-      NumberOrText(json, fields[i]);
-    } else {
-      json.String(fields[i]);
-    }
+int NoDaemon(Report& report) {
+  report.Fail(kNoDaemon, NotRunningMessage());
+  return report.Finish();
+}
+
+// ---- Daemon control --------------------------------------------------------
+
+template <typename Condition>
+bool WaitUntil(double seconds, Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kDaemonPoll);
   }
 }
 
-Outcome Unreachable() {
-  std::fprintf(stderr, "The daemon could not be asked: it is not running, or it did not answer in time.\n");
-  return Outcome::Failed;
-}
-
-Outcome Answered(int32_t result) { return result == 1 ? Outcome::Succeeded : Unreachable(); }
-
-Outcome OneWay(Report& report, int32_t result) {
-  report.Result(result);
-  if (result == 1) report.Say("Command written to the daemon.\n");
-  return Answered(result);
-}
-
-void PrintVerdict(const char* verdict) {
-  if (verdict == nullptr) {
-    std::printf("The daemon answered without a verdict.\n");
-    return;
+int StartDaemon(const Call& call, Report& report) {
+  report.Fields()["socket"] = SocketPath();
+  if (Serves()) {
+    report.Say("A daemon already serves " + SocketPath() + ".");
+    return report.Finish();
   }
-  static const char* const kLabels[] = {"code", "operation", "message", "system error", "detail"};
-  std::printf("Verdict: %s\n", verdict);
-  std::vector<std::string_view> fields = SplitRecord(verdict);
-  for (std::size_t i = 0; i < fields.size() && i < std::size(kLabels); ++i) {
-    std::printf("  %-13s %.*s\n", kLabels[i], static_cast<int>(fields[i].size()), fields[i].data());
+  if (Korvane_StartDaemon() != 1) {
+    report.Fail(kFailed, "The daemon program KorvaneBkgProc could not be started from the library's folder.");
+    return report.Finish();
   }
-}
-
-// A repository verdict, code|operation|message|systemError|detail|, field by field.
-Outcome Verdict(Report& report, int32_t result, char* handedOut) {
-  HandedOut verdict = Own(handedOut);
-  report.Result(result);
-  if (report.Json()) {
-    report.Member("verdict").String(verdict.get());
-    JsonWriter& record = report.Member("record");
-    if (verdict == nullptr) {
-      record.Null();
-    } else {
-      RecordMembers(record.BeginObject(), verdict.get(), kVerdictFields);
-      record.EndObject();
-    }
-  } else if (result == 1) {
-    PrintVerdict(verdict.get());
+  if (!WaitUntil(call.timeoutSeconds, Serves)) {
+    report.Fail(kNoDaemon, "The daemon was started but does not serve " + SocketPath() + " after " +
+                               std::to_string(static_cast<int>(call.timeoutSeconds)) + " s; see its log, " +
+                               StateFolder() + "/daemon.log.");
+    return report.Finish();
   }
-  return Answered(result);
+  report.Say("The daemon serves " + SocketPath() + ".");
+  return report.Finish();
 }
 
-// The three fields of a hosting call. A person sees them only when the
-// daemon answered; JSON always names them.
-Outcome Fields(Report& report, int32_t result, char* (&out)[3]) {
-  HandedOut owned[] = {Own(out[0]), Own(out[1]), Own(out[2])};
-  report.Result(result);
-  if (result == 1 || report.Json()) {
-    report.HandedOut("out1", "Field 1: ", owned[0].get());
-    report.HandedOut("out2", "Field 2: ", owned[1].get());
-    report.HandedOut("out3", "Field 3: ", owned[2].get());
+int StopDaemon(const Call& call, Report& report) {
+  report.Fields()["socket"] = SocketPath();
+  if (!Serves()) return NoDaemon(report);
+  // The daemon may break the connection as it goes: then too it has the request.
+  if (Korvane_StopDaemon() != 1 && Serves()) {
+    report.Fail(kFailed, "The daemon at " + SocketPath() + " did not take the stop request.");
+    return report.Finish();
   }
-  return Answered(result);
-}
-
-Outcome StartDaemon(const Arguments&, Report& report) {
-  int32_t result = Korvane_StartDaemon();
-  report.Result(result);
-  if (result != 1) {
-    std::fprintf(stderr, "The daemon program could not be started.\n");
-    return Outcome::Failed;
+  if (!WaitUntil(call.timeoutSeconds, [] { return !Serves() && !HoldsStartLock(); })) {
+    report.Fail(kFailed, "The daemon took the stop request but still runs after " +
+                             std::to_string(static_cast<int>(call.timeoutSeconds)) + " s.");
+    return report.Finish();
   }
-  report.Say("Daemon process started.\n");
-  return Outcome::Succeeded;
+  report.Say("The daemon has stopped.");
+  return report.Finish();
 }
 
-Outcome StopDaemon(const Arguments&, Report& report) {
-  int32_t result = Korvane_StopDaemon();
-  report.Result(result);
-  if (result != 1) {
-    std::fprintf(stderr, "No daemon took the stop request.\n");
-    return Outcome::Failed;
-  }
-  report.Say("Stop request delivered.\n");
-  return Outcome::Succeeded;
-}
-
-// An export that hands out one text: its outcome, and the text under name.
-Outcome OneText(Report& report, int32_t result, char* handedOut, const char* name, const char* label) {
-  HandedOut text = Own(handedOut);
-  report.Result(result);
-  if (result == 1 || report.Json()) report.HandedOut(name, label, text.get());
-  return Answered(result);
-}
-
-Outcome GetErrorText(const Arguments& a, Report& report) {
-  char* text = nullptr;
-  int32_t result = Korvane_GetErrorText(a.empty() ? nullptr : a[0].c_str(), &text);
-  return OneText(report, result, text, "text", "Error text: ");
-}
-
-Outcome GetActivations(const Arguments&, Report& report) {
-  char* list = nullptr;
-  int32_t result = Korvane_GetActivations(&list);
-  return OneText(report, result, list, "list", "Activations:\n");
-}
-
-// The whole status record, and in JSON its fields too.
-Outcome GetStatus(const Arguments& a, Report& report) {
+int GetErrorText(const Call& call, Report& report) {
   char* handedOut = nullptr;
-  int32_t result = Korvane_GetStatus(Wide(Path(a[0])), &handedOut);
-  HandedOut status = Own(handedOut);
-  report.Result(result);
-  if (result == 1 || report.Json()) report.HandedOut("status", "Status (mode|text1|text2|text3|): ", status.get());
-  if (report.Json()) RecordMembers(report.Members(), status.get(), kStatusFields);
-  return Answered(result);
+  const std::string key = call.Has("KEY") ? call["KEY"] : "";
+  if (Korvane_GetErrorText(key.c_str(), &handedOut) != 1) return NoDaemon(report);
+  const std::string text = Clean(Own(handedOut).get());
+  report.Fields()["key"] = key;
+  report.Fields()["text"] = text;
+  report.Say(text.empty() ? "The daemon has no text for that key." : text);
+  return report.Finish();
 }
 
-Outcome IsVersioned(const Arguments& a, Report& report) {
-  bool versioned = Korvane_IsVersioned(Wide(Path(a[0]))) == 1;
-  report.Result(versioned ? 1 : 0);
-  report.Say("%s\n", versioned ? "Versioned: the path lies in a working copy." : "Not versioned.");
-  return versioned ? Outcome::Succeeded : Outcome::Failed;
-}
+// ---- Activation and status -----------------------------------------------
 
-Outcome ActivatePath(const Arguments& a, Report& report) {
-  char* end = nullptr;
-  long mode = std::strtol(a[1].c_str(), &end, 10);
-  if (*end != '\0' || mode < 1 || mode > 3) {
-    report.WrongUse("MODE must be 1 (Korvane dialogs), 2 (TortoiseSVN dialogs) or 3 (automatic commit and update).");
-    return Outcome::WrongUse;
+int GetActivations(const Call&, Report& report) {
+  char* handedOut = nullptr;
+  if (Korvane_GetActivations(&handedOut) != 1) return NoDaemon(report);
+  Json activations = Json::array();
+  for (const std::string& line : Lines(Clean(Own(handedOut).get()))) {
+    const std::size_t bar = line.find('|');
+    const Json mode = Number(line.substr(0, bar));
+    const std::string folder = bar == std::string::npos ? "" : line.substr(bar + 1);
+    activations.push_back({{"mode", mode}, {"folder", folder}});
+    report.Show(folder, mode.is_number() ? ModeName(mode.get<std::int64_t>()) : line);
   }
-  return OneWay(report, Korvane_ActivatePath(Wide(Path(a[0])), static_cast<int32_t>(mode)));
+  if (activations.empty()) report.Say("No folder is activated.");
+  report.Fields()["activations"] = std::move(activations);
+  return report.Finish();
 }
 
-Outcome DeactivatePath(const Arguments& a, Report& report) {
-  return OneWay(report, Korvane_DeactivatePath(Wide(Path(a[0]))));
+int GetStatus(const Call& call, Report& report) {
+  char* handedOut = nullptr;
+  if (Korvane_GetStatus(Wide(AbsolutePath(call["PATH"])), &handedOut) != 1) return NoDaemon(report);
+  const std::vector<std::string> fields = Split(Clean(Own(handedOut).get()), '|');
+  const auto field = [&](std::size_t i) { return i < fields.size() ? fields[i] : std::string(); };
+  const Json mode = Number(field(0));
+  report.Fields() = {{"mode", mode},
+                     {"repositoryRoot", field(1)},
+                     {"activatedFolder", field(2)},
+                     {"path", field(3)}};
+  report.Show("Mode", field(0) + " (" + (mode.is_number() ? ModeName(mode.get<std::int64_t>()) : "?") + ")");
+  report.Show("Repository root", field(1).empty() ? "(not in a working copy)" : field(1));
+  report.Show("Activated folder", field(2).empty() ? "(none)" : field(2));
+  report.Show("Path", field(3));
+  return report.Finish();
 }
 
-Outcome Checkout(const Arguments& a, Report& report) {
-  char* end = nullptr;
-  unsigned long mode = std::strtoul(a[2].c_str(), &end, 10);
-  if (*end != '\0' || mode > 255) {
-    report.WrongUse("MODE must be a number from 0 to 255.");
-    return Outcome::WrongUse;
+// A one-way command that went out: either the note that it did, or, with
+// --wait, the work's end.
+int AfterOneWay(const Call& call, Report& report, int32_t sent, const char* operation, const std::string& folder,
+                std::uint64_t highestBefore) {
+  if (sent != 1) return NoDaemon(report);
+  if (!call.wait) {
+    report.Fields()["job"] = nullptr;
+    report.Say("Asked the daemon; `korvane jobs` shows how it goes, or add --wait.");
+    return report.Finish();
   }
-  return OneWay(report, Korvane_Checkout(Wide(Text(a[0])), Wide(Path(a[1])), static_cast<uint8_t>(mode)));
+  WaitForJob(report, operation, folder, highestBefore);
+  return report.Finish();
 }
 
-template <int32_t (*Export)(const KorvaneChar*, const KorvaneChar*, char**, char**, char**)>
-Outcome TwoTextFields(const Arguments& a, Report& report) {
-  char* out[3] = {};
-  int32_t result = Export(Wide(Text(a[0])), Wide(Text(a[1])), &out[0], &out[1], &out[2]);
-  return Fields(report, result, out);
+int ActivatePath(const Call& call, Report& report) {
+  const std::string& mode = call["MODE"];
+  if (mode.size() != 1 || mode[0] < '1' || mode[0] > '3') {
+    report.Fail(kWrongUse, "MODE must be 1 (Korvane dialogs), 2 (TortoiseSVN dialogs) or 3 (automatic commit and "
+                           "update).");
+    return report.Finish();
+  }
+  const std::string path = AbsolutePath(call["PATH"]);
+  report.Fields()["path"] = path;
+  report.Fields()["mode"] = mode[0] - '0';
+  // The daemon keeps whatever absolute path it is given; a folder that is
+  // not there is surely a slip.
+  std::error_code error;
+  if (!std::filesystem::is_directory(path, error)) {
+    report.Fail(kFailed, "korvane activate-path: " + path + " is not a folder.");
+    return report.Finish();
+  }
+  const std::uint64_t before = HighestJobId(ReadJobs());
+  const int32_t sent = Korvane_ActivatePath(Wide(path), mode[0] - '0');
+  return AfterOneWay(call, report, sent, (std::string("activatePath") + mode).c_str(), path, before);
 }
 
-Outcome ShowSpace(const Arguments& a, Report& report) {
-  char* out[3] = {};
-  int32_t result = Korvane_ShowSpace(Wide(Text(a[0])), Wide(Text(a[1])), Wide(Text(a[2])), &out[0], &out[1], &out[2]);
-  return Fields(report, result, out);
+int DeactivatePath(const Call& call, Report& report) {
+  const std::string path = AbsolutePath(call["PATH"]);
+  report.Fields()["path"] = path;
+  const std::uint64_t before = HighestJobId(ReadJobs());
+  return AfterOneWay(call, report, Korvane_DeactivatePath(Wide(path)), "deactivatePath", path, before);
 }
 
-template <int32_t (*Export)(const KorvaneChar*, const KorvaneChar*, const KorvaneChar*, const KorvaneChar*, char**,
-                            char**, char**)>
-Outcome FourTextFields(const Arguments& a, Report& report) {
+int Checkout(const Call& call, Report& report) {
+  unsigned mode = 0;
+  if (call.Has("MODE")) {
+    const std::string& text = call["MODE"];
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), mode);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || mode > 3) {
+      report.Fail(kWrongUse, "MODE must be 0 (not activated), 1, 2 or 3.");
+      return report.Finish();
+    }
+  }
+  const std::string path = AbsolutePath(call["PATH"]);
+  report.Fields() = {{"url", call["URL"]}, {"path", path}, {"mode", mode}};
+  const std::uint64_t before = HighestJobId(ReadJobs());
+  const int32_t sent = Korvane_Checkout(Wide(call["URL"]), Wide(path), static_cast<uint8_t>(mode));
+  return AfterOneWay(call, report, sent, "checkout", path, before);
+}
+
+int IsVersioned(const Call& call, Report& report) {
+  const std::string path = AbsolutePath(call["PATH"]);
+  const bool versioned = Korvane_IsVersioned(Wide(path)) == 1;
+  report.Fields() = {{"path", path}, {"versioned", versioned}};
+  report.Say(versioned ? "Versioned: " + path + " lies in a working copy." : "Not versioned: " + path);
+  if (!versioned) report.Conclude(kFailed);
+  return report.Finish();
+}
+
+// ---- Hosting service -------------------------------------------------------
+
+// The three fields a hosting export handed out.
+struct HostingReply {
+  std::string out[3];
+};
+
+// Runs a hosting export; false (with the report finished) when the daemon
+// was not reached or said no.
+template <typename Export>
+bool Hosting(Report& report, Export call, HostingReply& reply, int& status) {
   char* out[3] = {};
-  int32_t result =
-      Export(Wide(Text(a[0])), Wide(Text(a[1])), Wide(Text(a[2])), Wide(Text(a[3])), &out[0], &out[1], &out[2]);
-  return Fields(report, result, out);
+  const int32_t result = call(&out[0], &out[1], &out[2]);
+  HandedOut owned[] = {Own(out[0]), Own(out[1]), Own(out[2])};
+  if (result != 1) {
+    status = NoDaemon(report);
+    return false;
+  }
+  for (int i = 0; i < 3; ++i) reply.out[i] = Clean(owned[i].get());
+  if (reply.out[0].empty()) {
+    // A refusal: the key of the outcome, then its text.
+    report.Fields()["errorKey"] = reply.out[1];
+    report.Fail(kFailed, reply.out[2].empty() ? "The daemon refused: " + reply.out[1] : reply.out[2]);
+    status = report.Finish();
+    return false;
+  }
+  return true;
+}
+
+int ListSpaces(const Call& call, Report& report) {
+  const std::string filter = call.Has("FILTER") ? call["FILTER"] : "";
+  HostingReply reply;
+  int status = 0;
+  if (!Hosting(report, [&](char** a, char** b, char** c) { return Korvane_ListSpaces(Wide(filter), nullptr, a, b, c); },
+               reply, status)) {
+    return status;
+  }
+  const std::vector<std::string> spaces = Lines(reply.out[1]);
+  report.Fields() = {{"filter", filter}, {"count", Number(reply.out[0])}, {"spaces", spaces}};
+  if (spaces.empty()) report.Say("No space matches.");
+  for (const std::string& space : spaces) report.Say(space);
+  return report.Finish();
+}
+
+int ShowSpace(const Call& call, Report& report) {
+  HostingReply reply;
+  int status = 0;
+  if (!Hosting(report,
+               [&](char** a, char** b, char** c) {
+                 return Korvane_ShowSpace(Wide(call["NAME"]), nullptr, nullptr, a, b, c);
+               },
+               reply, status)) {
+    return status;
+  }
+  Json members = Json::array();
+  report.Show("Space", call["NAME"]);
+  report.Show("URL", reply.out[0]);
+  report.Show("Youngest revision", reply.out[2]);
+  for (const std::string& line : Lines(reply.out[1])) {
+    const std::size_t tab = line.find('\t');
+    const std::string user = line.substr(0, tab), role = tab == std::string::npos ? "" : line.substr(tab + 1);
+    members.push_back({{"user", user}, {"role", role}});
+    report.Show("Member", user + " (" + role + ")");
+  }
+  report.Fields() = {{"name", call["NAME"]},
+                     {"url", reply.out[0]},
+                     {"members", std::move(members)},
+                     {"youngestRevision", Number(reply.out[2])}};
+  return report.Finish();
+}
+
+int CreateSpace(const Call& call, Report& report) {
+  HostingReply reply;
+  int status = 0;
+  if (!Hosting(report,
+               [&](char** a, char** b, char** c) {
+                 return Korvane_CreateSpace(Wide(call["NAME"]), Wide(call["DESCRIPTION"]), Wide(call["OWNER"]),
+                                            nullptr, a, b, c);
+               },
+               reply, status)) {
+    return status;
+  }
+  report.Fields() = {{"name", call["NAME"]}, {"url", reply.out[0]}};
+  report.Say("Created the space " + call["NAME"] + " at " + reply.out[0] + ".");
+  return report.Finish();
+}
+
+int FindUsers(const Call& call, Report& report) {
+  const std::string pattern = call.Has("PATTERN") ? call["PATTERN"] : "";
+  HostingReply reply;
+  int status = 0;
+  if (!Hosting(report, [&](char** a, char** b, char** c) { return Korvane_FindUsers(Wide(pattern), nullptr, a, b, c); },
+               reply, status)) {
+    return status;
+  }
+  const std::vector<std::string> users = Lines(reply.out[1]);
+  report.Fields() = {{"pattern", pattern}, {"count", Number(reply.out[0])}, {"users", users}};
+  if (users.empty()) report.Say("No user matches.");
+  for (const std::string& user : users) report.Say(user);
+  return report.Finish();
+}
+
+int Invite(const Call& call, Report& report) {
+  const std::string role = call.Has("ROLE") ? call["ROLE"] : "";
+  HostingReply reply;
+  int status = 0;
+  if (!Hosting(report,
+               [&](char** a, char** b, char** c) {
+                 return Korvane_Invite(Wide(call["SPACE"]), Wide(call["USER"]), Wide(role), nullptr, a, b, c);
+               },
+               reply, status)) {
+    return status;
+  }
+  report.Fields() = {{"space", reply.out[1]}, {"user", reply.out[2]}, {"role", role.empty() ? "member" : role}};
+  report.Say("Invited " + reply.out[2] + " to " + reply.out[1] + ".");
+  return report.Finish();
+}
+
+// ---- Repositories and local directories ----------------------------------
+
+// How a verdict's detail is named for a person and in JSON.
+struct DetailName {
+  const char* label;
+  const char* member;
+};
+
+int Verdict(Report& report, int32_t result, char* handedOut, DetailName detail) {
+  HandedOut verdict = Own(handedOut);
+  if (result != 1) return NoDaemon(report);
+  if (verdict == nullptr) {
+    report.Fail(kFailed, "The daemon closed the connection without a verdict.");
+    return report.Finish();
+  }
+  const std::vector<std::string> fields = Split(Clean(verdict.get()), '|');
+  const auto field = [&](std::size_t i) { return i < fields.size() ? fields[i] : std::string(); };
+  const Json code = Number(field(0));
+  report.Fields() = {{"code", code},
+                     {"operation", field(1)},
+                     {"message", field(2)},
+                     {"systemError", Number(field(3))},
+                     {"detail", field(4)}};
+  if (code != 0) {
+    report.Fail(kFailed, field(1) + ": " + field(2) + " (code " + field(0) + ")");
+    return report.Finish();
+  }
+  report.Fields()[detail.member] = field(4);
+  report.Say(field(2));
+  if (!field(4).empty()) report.Show(detail.label, field(4));
+  return report.Finish();
+}
+
+// A repository or local-directory path: absolute, unless it is a URL.
+std::string PathOrUrl(const std::string& argument) {
+  return argument.find("://") != std::string::npos ? argument : AbsolutePath(argument);
 }
 
 template <int32_t (*Export)(const KorvaneChar*, char**)>
-Outcome OneTextVerdict(const Arguments& a, Report& report) {
+int OneArgument(Report& report, const std::string& argument, DetailName detail) {
   char* verdict = nullptr;
-  int32_t result = Export(Wide(Text(a[0])), &verdict);
-  return Verdict(report, result, verdict);
+  const int32_t result = Export(Wide(argument), &verdict);
+  return Verdict(report, result, verdict, detail);
 }
 
 template <int32_t (*Export)(const KorvaneChar*, const KorvaneChar*, char**)>
-Outcome TwoTextVerdict(const Arguments& a, Report& report) {
+int TwoArguments(Report& report, const std::string& first, const std::string& second, DetailName detail) {
   char* verdict = nullptr;
-  int32_t result = Export(Wide(Text(a[0])), Wide(Text(a[1])), &verdict);
-  return Verdict(report, result, verdict);
+  const int32_t result = Export(Wide(first), Wide(second), &verdict);
+  return Verdict(report, result, verdict, detail);
 }
 
-constexpr Subcommand kSubcommands[] = {
-    {"menu", "PATH [--background] [--invoke VERB]",
-     "Show the context menu the shell extension offers for PATH (or for the background of the folder PATH), "
-     "and run the entry with VERB.",
-     1, 4, Menu},
-    {"start-daemon", "", "Start one more daemon process from the library's folder.", 0, 0, StartDaemon},
-    {"stop-daemon", "", "Ask the running daemon to stop.", 0, 0, StopDaemon},
-    {"get-error-text", "[KEY]", "Ask the daemon for the error text that KEY selects (none: the empty key).", 0, 1,
-     GetErrorText},
-    {"get-activations", "", "List the activated folders.", 0, 0, GetActivations},
-    {"get-status", "PATH", "Show a folder's activation status (starts the daemon when none runs).", 1, 1, GetStatus},
-    {"activate-path", "PATH MODE",
-     "Activate a folder: MODE 1 Korvane dialogs, 2 TortoiseSVN dialogs, 3 automatic commit and update.", 2, 2,
-     ActivatePath},
-    {"deactivate-path", "PATH", "Deactivate a folder.", 1, 1, DeactivatePath},
-    {"checkout", "URL PATH MODE", "Ask the daemon to check URL out into PATH in MODE.", 3, 3, Checkout},
-    {"is-versioned", "PATH", "Tell whether PATH lies in a Subversion working copy (exit 0 when it does).", 1, 1,
-     IsVersioned},
-    {"list-spaces", "ARG1 ARG2", "List spaces on the hosting service.", 2, 2, TwoTextFields<Korvane_ListSpaces>},
-    {"show-space", "ARG1 ARG2 ARG3", "Show a space on the hosting service.", 3, 3, ShowSpace},
-    {"create-space", "ARG1 ARG2 ARG3 ARG4", "Create a space on the hosting service.", 4, 4,
-     FourTextFields<Korvane_CreateSpace>},
-    {"find-users", "ARG1 ARG2", "Find users of the hosting service.", 2, 2, TwoTextFields<Korvane_FindUsers>},
-    {"invite", "ARG1 ARG2 ARG3 ARG4", "Invite a user to a space.", 4, 4, FourTextFields<Korvane_Invite>},
-    {"rename-l-dir", "DIRECTORY", "Rename a local directory of a share.", 1, 1, OneTextVerdict<Korvane_RenameLDir>},
-    {"create-repo", "REPOSITORY", "Create a repository.", 1, 1, OneTextVerdict<Korvane_CreateRepo>},
-    {"open-repo", "REPOSITORY", "Open a repository.", 1, 1, OneTextVerdict<Korvane_OpenRepo>},
-    {"svn-checkout-wait", "ARG1 ARG2", "Check out and wait until done.", 2, 2,
-     TwoTextVerdict<Korvane_SvnCheckoutWait>},
-    {"copy-to-repo", "ARG1 ARG2", "Copy a folder into a repository.", 2, 2, TwoTextVerdict<Korvane_CopyToRepo>},
-    {"svn-add", "PATH", "Add a path to version control.", 1, 1, OneTextVerdict<Korvane_SvnAdd>},
-    {"svn-commit", "PATH", "Commit a working copy.", 1, 1, OneTextVerdict<Korvane_SvnCommit>},
-    {"remove-l-dir", "ARG1 ARG2", "Remove a local directory of a share.", 2, 2, TwoTextVerdict<Korvane_RemoveLDir>},
-    {"remove-tmp-dir", "DIRECTORY", "Remove a temporary directory.", 1, 1, OneTextVerdict<Korvane_RemoveTmpDir>},
-    {"restore-l-dir", "ARG1 ARG2", "Restore a removed local directory.", 2, 2, TwoTextVerdict<Korvane_RestoreLDir>},
+int RenameLDir(const Call& c, Report& r) {
+  return OneArgument<Korvane_RenameLDir>(r, AbsolutePath(c["DIRECTORY"]), {"Renamed to", "newPath"});
+}
+int CreateRepo(const Call& c, Report& r) {
+  return OneArgument<Korvane_CreateRepo>(r, PathOrUrl(c["REPOSITORY"]), {"URL", "url"});
+}
+int OpenRepo(const Call& c, Report& r) {
+  return OneArgument<Korvane_OpenRepo>(r, PathOrUrl(c["REPOSITORY"]), {"Root URL", "rootUrl"});
+}
+int SvnCheckoutWait(const Call& c, Report& r) {
+  return TwoArguments<Korvane_SvnCheckoutWait>(r, c["URL"], AbsolutePath(c["PATH"]), {"Revision", "revision"});
+}
+int CopyToRepo(const Call& c, Report& r) {
+  return TwoArguments<Korvane_CopyToRepo>(r, AbsolutePath(c["FOLDER"]), c["URL"], {"Revision", "revision"});
+}
+int SvnAdd(const Call& c, Report& r) {
+  return OneArgument<Korvane_SvnAdd>(r, AbsolutePath(c["PATH"]), {"Added", "path"});
+}
+int SvnCommit(const Call& c, Report& r) {
+  return OneArgument<Korvane_SvnCommit>(r, AbsolutePath(c["PATH"]), {"Revision", "revision"});
+}
+int RemoveLDir(const Call& c, Report& r) {
+  return TwoArguments<Korvane_RemoveLDir>(r, AbsolutePath(c["DIRECTORY"]), c.Has("KEY") ? c["KEY"] : "",
+                                          {"Key", "key"});
+}
+int RemoveTmpDir(const Call& c, Report& r) {
+  return OneArgument<Korvane_RemoveTmpDir>(r, AbsolutePath(c["DIRECTORY"]), {"Removed", "path"});
+}
+int RestoreLDir(const Call& c, Report& r) {
+  return TwoArguments<Korvane_RestoreLDir>(r, c.Has("DIRECTORY") ? AbsolutePath(c["DIRECTORY"]) : "", c["KEY"],
+                                           {"Restored to", "path"});
+}
+
+int Jobs(const Call&, Report& report) { return ListJobs(report); }
+
+const std::vector<Subcommand> kSubcommands = {
+    {"start-daemon", "Start the daemon and return once it serves.", {}, Options::Timeout, false, StartDaemon},
+    {"stop-daemon", "Stop the daemon and return once it is gone.", {}, Options::Timeout, false, StopDaemon},
+    {"get-error-text", "Show the daemon's text for an outcome key (NOT_FOUND, or its code -4).",
+     {{"KEY", "the outcome's key or code", true}}, Options::None, false, GetErrorText},
+    {"get-activations", "List the activated folders.", {}, Options::None, false, GetActivations},
+    {"get-status", "Show a folder's activation status (starts the daemon when none runs).",
+     {{"PATH", "the folder or file"}}, Options::None, false, GetStatus},
+    {"activate-path", "Activate a folder: MODE 1 Korvane dialogs, 2 TortoiseSVN dialogs, 3 automatic commit and update.",
+     {{"PATH", "the folder"}, {"MODE", "1, 2 or 3"}}, Options::Wait, false, ActivatePath},
+    {"deactivate-path", "Deactivate a folder.", {{"PATH", "the folder"}}, Options::Wait, false, DeactivatePath},
+    {"checkout", "Check URL out into PATH in the background, then activate it in MODE (default 0: not activated).",
+     {{"URL", "the repository URL"}, {"PATH", "the folder to check out into"}, {"MODE", "0, 1, 2 or 3", true}},
+     Options::Wait, true, Checkout},
+    {"share", "Share a folder as a new space of the hosting service (the menu's Share entry).",
+     {{"PATH", "the folder"}}, Options::Wait, false, Share},
+    {"jobs", "List the daemon's background work: what, where, how far, and how it ended.", {}, Options::None, false,
+     Jobs},
+    {"is-versioned", "Tell whether PATH lies in a Subversion working copy (exit 0 when it does, 1 when not).",
+     {{"PATH", "the path"}}, Options::None, false, IsVersioned},
+    {"list-spaces", "List the spaces of the hosting service whose names hold FILTER.",
+     {{"FILTER", "part of a name, any case (default: all)", true}}, Options::None, true, ListSpaces},
+    {"show-space", "Show a space: its URL, members and youngest revision.", {{"NAME", "the space"}}, Options::None,
+     true, ShowSpace},
+    {"create-space", "Create a space on the hosting service; OWNER becomes its first member.",
+     {{"NAME", "the space's name"}, {"DESCRIPTION", "what it is for"}, {"OWNER", "the user who owns it"}},
+     Options::None, true, CreateSpace},
+    {"find-users", "List the users of the hosting service whose names hold PATTERN.",
+     {{"PATTERN", "part of a name, any case (default: all)", true}}, Options::None, true, FindUsers},
+    {"invite", "Invite a user to a space, in ROLE (default: member).",
+     {{"SPACE", "the space"}, {"USER", "the user"}, {"ROLE", "the role", true}}, Options::None, true, Invite},
+    {"rename-l-dir", "Move a local folder aside, to \"NAME (old)\".", {{"DIRECTORY", "the folder"}}, Options::None,
+     false, RenameLDir},
+    {"create-repo", "Create a repository at a local path or file:// URL.",
+     {{"REPOSITORY", "the path or file:// URL"}}, Options::None, false, CreateRepo},
+    {"open-repo", "Open the repository that holds a path or file:// URL.",
+     {{"REPOSITORY", "the path or file:// URL"}}, Options::None, false, OpenRepo},
+    {"svn-checkout-wait", "Check out the head of URL into PATH and wait until done.",
+     {{"URL", "the repository URL"}, {"PATH", "the folder"}}, Options::None, true, SvnCheckoutWait},
+    {"copy-to-repo", "Import a folder's contents to URL.", {{"FOLDER", "the folder"}, {"URL", "the target URL"}},
+     Options::None, true, CopyToRepo},
+    {"svn-add", "Schedule PATH and everything unversioned in it for addition.", {{"PATH", "the path"}},
+     Options::None, true, SvnAdd},
+    {"svn-commit", "Commit every change under PATH.", {{"PATH", "the working copy"}}, Options::None, true,
+     SvnCommit},
+    {"remove-l-dir", "Put a local folder aside under KEY (default: a new key), to restore it later.",
+     {{"DIRECTORY", "the folder"}, {"KEY", "the key", true}}, Options::None, true, RemoveLDir},
+    {"remove-tmp-dir", "Delete a folder inside the temporary folder for good.", {{"DIRECTORY", "the folder"}},
+     Options::None, true, RemoveTmpDir},
+    {"restore-l-dir", "Move the folder put aside under KEY back, to DIRECTORY (default: where it was).",
+     {{"KEY", "the key remove-l-dir gave"}, {"DIRECTORY", "where to put it", true}}, Options::None, true,
+     RestoreLDir},
+    {"menu", "Show the context menu the shell extension offers for PATH, and run the entry with VERB.",
+     {{"PATH", "the folder or file"}}, Options::Menu, false, Menu},
 };
 
 }  // namespace
+
+const std::string& Call::operator[](const std::string& name) const {
+  static const std::string kNone;
+  const auto found = values.find(name);
+  return found != values.end() ? found->second : kNone;
+}
+
+std::string AbsolutePath(const std::string& argument) {
+  std::error_code error;
+  std::string path = std::filesystem::absolute(argument, error).lexically_normal().string();
+  if (error) return argument;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
 
 std::span<const Subcommand> Subcommands() { return kSubcommands; }
 

@@ -6,16 +6,17 @@
 
 # The name of the argument at a position (from 1) in the usage line that
 # "korvane SUBCOMMAND --help" prints, brackets removed and options skipped:
-# "Usage: korvane menu PATH [--background] [--invoke VERB]" names PATH first.
+# "Usage: korvane checkout [OPTIONS] URL PATH [MODE]" names PATH second.
 _korvane_argument_name() {
   local tool=$1 subcommand=$2 position=$3 token n=0 in_option=0
   local -a tokens
-  read -ra tokens <<<"$("$tool" "$subcommand" --help 2>/dev/null | head -n 1)"
+  read -ra tokens <<<"$("$tool" "$subcommand" --help 2>/dev/null | grep -m 1 '^Usage:')"
   for token in "${tokens[@]:3}"; do
     if ((in_option)); then
       [[ $token == *"]" ]] && in_option=0
       continue
     fi
+    [[ $token == "[OPTIONS]" ]] && continue
     if [[ $token == "[-"* ]]; then
       [[ $token == *"]" ]] || in_option=1
       continue
@@ -73,7 +74,7 @@ _korvane() {
       [[ $word == -* ]] || subcommand=$word
       continue
     fi
-    if [[ $subcommand == menu && $word == --invoke ]]; then
+    if [[ ($subcommand == menu && $word == --invoke) || $word == --timeout ]]; then
       ((i++))
       continue
     fi
@@ -83,7 +84,7 @@ _korvane() {
 
   if [[ -z $subcommand ]]; then
     if [[ $cur == -* ]]; then
-      mapfile -t COMPREPLY < <(compgen -W "--help --json" -- "$cur")
+      mapfile -t COMPREPLY < <(compgen -W "--help --json --version" -- "$cur")
     else
       mapfile -t COMPREPLY < <(compgen -W "$("$tool" --list-subcommands 2>/dev/null)" -- "$cur")
     fi
@@ -104,13 +105,17 @@ _korvane() {
 
   if [[ $cur == -* ]]; then
     local options="--help --json"
-    [[ $subcommand == menu ]] && options+=" --background --invoke"
+    case $subcommand in
+      menu) options+=" --background --invoke --wait" ;;
+      activate-path | deactivate-path | checkout | share) options+=" --wait" ;;
+      start-daemon | stop-daemon) options+=" --timeout" ;;
+    esac
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
     return 0
   fi
 
   case $(_korvane_argument_name "$tool" "$subcommand" "$position") in
-    PATH | DIRECTORY) _korvane_files "$cur" ;;
+    PATH | DIRECTORY | FOLDER | REPOSITORY) _korvane_files "$cur" ;;
   esac
   return 0
 }

@@ -1,0 +1,88 @@
+// The daemon's published background work: what the jobs file holds as work
+// begins, advances and ends, and that running work is not begun twice.
+#include "job_board.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace korvane::server {
+namespace {
+
+class JobBoardFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/korvane-jobs-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  nlohmann::json Published() const { return nlohmann::json::parse(std::ifstream(File())); }
+  std::string File() const { return folder_ + "/jobs"; }
+
+  std::string folder_;
+};
+
+TEST_F(JobBoardFile, PublishesEachJobFromBeginToEnd) {
+  JobBoard board(File());
+  EXPECT_EQ(Published()["jobs"], nlohmann::json::array());
+  const std::optional<JobBoard::Id> id = board.Begin("shareFolder", "/home/a/site");
+  ASSERT_TRUE(id);
+  board.Stage(*id, "importing", 2, 300);
+  board.Advance(*id, 100);
+  board.Advance(*id, 200);
+  board.Stage(*id, "checking out", 2, 300);  // published: a new stage always is
+  nlohmann::json job = Published()["jobs"][0];
+  EXPECT_EQ(job["state"], "running");
+  EXPECT_EQ(job["stage"], "checking out");
+  EXPECT_EQ(job["filesDone"], 0);
+  EXPECT_EQ(job["bytesTotal"], 300);
+  EXPECT_TRUE(job["ended"].is_null());
+  EXPECT_TRUE(job["code"].is_null());
+  board.End(*id, -4, "gone");
+  board.End(*id, 0, "a second end is ignored");
+  job = Published()["jobs"][0];
+  EXPECT_EQ(job["state"], "failed");
+  EXPECT_EQ(job["code"], -4);
+  EXPECT_EQ(job["message"], "gone");
+  EXPECT_TRUE(job["ended"].is_string());
+  EXPECT_FALSE(std::filesystem::exists(File() + ".new"));
+}
+
+TEST_F(JobBoardFile, RunningWorkOnAFolderIsNotBegunTwice) {
+  JobBoard board(File());
+  const std::optional<JobBoard::Id> first = board.Begin("shareFolder", "/a");
+  ASSERT_TRUE(first);
+  EXPECT_FALSE(board.Begin("shareFolder", "/a"));
+  EXPECT_TRUE(board.Begin("shareFolder", "/b"));
+  EXPECT_TRUE(board.Begin("checkout", "/a"));
+  board.End(*first, 0, "shared");
+  EXPECT_TRUE(board.Begin("shareFolder", "/a"));
+  EXPECT_EQ(Published()["jobs"].size(), 4u);
+}
+
+TEST_F(JobBoardFile, KeepsRunningWorkAndTheLastEndedAcrossRestarts) {
+  JobBoard::Id last = 0;
+  {
+    JobBoard board(File());
+    const std::optional<JobBoard::Id> running = board.Begin("checkout", "/running");
+    for (std::size_t i = 0; i < JobBoard::kKeptEnded + 5; ++i) {
+      board.Record("activatePath1", "/f" + std::to_string(i), 0, "activated in mode 1");
+    }
+    const nlohmann::json jobs = Published()["jobs"];
+    EXPECT_EQ(jobs.size(), JobBoard::kKeptEnded + 1);
+    EXPECT_EQ(jobs[0]["id"], *running);
+    last = jobs.back()["id"].get<JobBoard::Id>();
+  }
+  // A new daemon starts an empty board and numbers on.
+  JobBoard board(File());
+  EXPECT_EQ(Published()["jobs"].size(), 0u);
+  EXPECT_GT(board.Begin("checkout", "/x").value_or(0), last);
+}
+
+}  // namespace
+}  // namespace korvane::server

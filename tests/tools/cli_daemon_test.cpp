@@ -1,0 +1,118 @@
+// The korvane tool against the reference daemon: a start that returns once
+// the daemon serves, a stop that returns once it is gone, and one-way work
+// that --wait follows to its end.
+#include "tools/tool_run.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <signal.h>
+#include <stdlib.h>
+
+namespace korvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A private install: the tool and the library beside the reference daemon
+// (the library starts the daemon it finds beside its own file), with its own
+// runtime, state, data and home folders.
+class ToolWithDaemon : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/korvane-tool-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder_ = pattern;
+    for (const char* file : {"korvane", "libkorvane.so.1", "libkorvane-win32.so.1"}) {
+      fs::copy_file(ToolFolder() + "/" + file, folder_ + "/" + file);
+    }
+    fs::create_symlink(fs::canonical(ToolFolder() + "/../reference/KorvaneBkgProc"), folder_ + "/KorvaneBkgProc");
+    for (const char* name : {"run", "state", "data", "config", "home"}) fs::create_directory(folder_ + "/" + name);
+    environment_ = "LD_LIBRARY_PATH=" + folder_ + " XDG_RUNTIME_DIR=" + folder_ + "/run XDG_STATE_HOME=" + folder_ + "/state XDG_DATA_HOME=" +
+                   folder_ + "/data XDG_CONFIG_HOME=" + folder_ + "/config HOME=" + folder_ +
+                   "/home KORVANE_DEBUG_OUTPUT=" + folder_ + "/trace.log ";
+  }
+  void TearDown() override {
+    Run("stop-daemon");
+    fs::remove_all(folder_);
+  }
+
+  ToolRun Run(const std::string& arguments, bool onlyOutput = false) {
+    return Korvane(arguments, onlyOutput, folder_ + "/korvane", environment_);
+  }
+  Json RunJson(const std::string& arguments, int status) {
+    const ToolRun run = Run("--json " + arguments, true);
+    EXPECT_EQ(run.status, status) << arguments;
+    Json object = Json::parse(run.output, nullptr, false);
+    ExpectSchema(object);
+    return object;
+  }
+
+  // The daemon's process, from the first line of its log.
+  int DaemonProcess() {
+    std::ifstream log(folder_ + "/state/korvane/daemon.log");
+    std::string stamp;
+    int pid = 0;
+    log >> stamp >> pid;
+    return pid;
+  }
+
+  std::string folder_;
+  std::string environment_;
+};
+
+// A process that has exited, even if nobody has reaped it yet.
+bool Gone(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string number, name, state;
+  return !(stat >> number >> name >> state) || state == "Z" || state == "X";
+}
+
+TEST_F(ToolWithDaemon, StartServesAndStopLeavesNoDaemon) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    EXPECT_EQ(Run("start-daemon").status, 0);
+    EXPECT_EQ(Run("get-activations").status, 0);
+    const int pid = DaemonProcess();
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(RunJson("stop-daemon", 0)["socket"], folder_ + "/run/DalvDaemonCommand");
+    EXPECT_TRUE(Gone(pid));
+    EXPECT_EQ(Run("get-activations").status, 3);
+    fs::remove(folder_ + "/state/korvane/daemon.log");
+  }
+  EXPECT_EQ(Run("stop-daemon").status, 3);
+}
+
+TEST_F(ToolWithDaemon, WaitEndsWithTheOutcomeOfTheWork) {
+  ASSERT_EQ(Run("start-daemon").status, 0);
+  const std::string site = folder_ + "/site";
+  fs::create_directories(site + "/docs");
+  std::ofstream(site + "/a.txt") << "alpha";
+  std::ofstream(site + "/docs/b.txt") << "beta!";
+
+  Json shared = RunJson("share --wait " + site, 0);
+  EXPECT_EQ(shared["job"]["operation"], "shareFolder");
+  EXPECT_EQ(shared["job"]["state"], "succeeded");
+  EXPECT_EQ(shared["job"]["filesTotal"], 2);
+  EXPECT_EQ(shared["job"]["bytesTotal"], 10);
+  EXPECT_EQ(RunJson("get-status " + site, 0)["mode"], 1);
+
+  const ToolRun missing = Run("share --wait " + folder_ + "/missing");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.output.find(folder_ + "/missing is not a folder"), std::string::npos) << missing.output;
+  EXPECT_EQ(Run("activate-path --wait " + folder_ + "/missing 2").status, 1);
+  EXPECT_EQ(Run("checkout --wait file:///nowhere/repo " + folder_ + "/co").status, 1);
+  EXPECT_EQ(RunJson("activate-path --wait " + site + " 3", 0)["job"]["message"], "activated in mode 3");
+  // Without --wait the work is only asked for.
+  EXPECT_TRUE(RunJson("deactivate-path " + site, 0)["job"].is_null());
+
+  const Json jobs = RunJson("jobs", 0)["jobs"];
+  ASSERT_GE(jobs.size(), 5u);
+  EXPECT_EQ(jobs[0]["folder"], site);
+  EXPECT_EQ(jobs[1]["state"], "failed");
+}
+
+}  // namespace
+}  // namespace korvane::testing

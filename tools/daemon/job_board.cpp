@@ -1,0 +1,149 @@
+#include "job_board.h"
+
+#include "results.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+
+#include <unistd.h>
+
+namespace korvane::server {
+
+namespace {
+
+using nlohmann::json;
+
+std::string Now() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(millis));
+  return text;
+}
+
+}  // namespace
+
+JobBoard::JobBoard(std::string file) : file_(std::move(file)) {
+  // The highest id of the board left behind; a board that does not parse
+  // starts the numbering again.
+  const json earlier = json::parse(std::ifstream(file_), nullptr, false);
+  if (earlier.is_object() && earlier.contains("jobs") && earlier["jobs"].is_array()) {
+    for (const json& job : earlier["jobs"]) {
+      if (job.is_object() && job.contains("id") && job["id"].is_number_unsigned()) {
+        nextId_ = std::max(nextId_, job["id"].get<Id>() + 1);
+      }
+    }
+  }
+  std::lock_guard lock(mutex_);
+  Publish();
+}
+
+JobBoard::Job* JobBoard::Find(Id id) {
+  for (Job& job : jobs_) {
+    if (job.id == id) return &job;
+  }
+  return nullptr;
+}
+
+std::optional<JobBoard::Id> JobBoard::Begin(const std::string& operation, const std::string& folder) {
+  std::lock_guard lock(mutex_);
+  for (const Job& job : jobs_) {
+    if (job.ended.empty() && job.operation == operation && job.folder == folder) return std::nullopt;
+  }
+  Job& job = jobs_.emplace_back();
+  job.id = nextId_++;
+  job.operation = operation;
+  job.folder = folder;
+  job.started = Now();
+  Publish();
+  return job.id;
+}
+
+void JobBoard::Stage(Id id, const std::string& stage, std::uint64_t filesTotal, std::uint64_t bytesTotal) {
+  std::lock_guard lock(mutex_);
+  Job* job = Find(id);
+  if (job == nullptr || !job->ended.empty()) return;
+  job->stage = stage;
+  job->filesDone = job->bytesDone = 0;
+  job->filesTotal = filesTotal;
+  job->bytesTotal = bytesTotal;
+  Publish();
+}
+
+void JobBoard::Advance(Id id, std::uint64_t bytes) {
+  std::lock_guard lock(mutex_);
+  Job* job = Find(id);
+  if (job == nullptr || !job->ended.empty()) return;
+  ++job->filesDone;
+  job->bytesDone += bytes;
+  if (std::chrono::steady_clock::now() - lastPublished_ >= kAdvanceEvery) Publish();
+}
+
+void JobBoard::End(Id id, std::int32_t code, const std::string& message) {
+  std::lock_guard lock(mutex_);
+  Job* job = Find(id);
+  if (job == nullptr || !job->ended.empty()) return;
+  job->ended = Now();
+  job->code = code;
+  job->message = message;
+  // The oldest ended work makes room; running work always stays.
+  std::size_t ended = 0;
+  for (const Job& each : jobs_) ended += each.ended.empty() ? 0 : 1;
+  for (auto each = jobs_.begin(); ended > kKeptEnded && each != jobs_.end();) {
+    if (each->ended.empty()) {
+      ++each;
+    } else {
+      each = jobs_.erase(each);
+      --ended;
+    }
+  }
+  Publish();
+}
+
+void JobBoard::Record(const std::string& operation, const std::string& folder, std::int32_t code,
+                      const std::string& message) {
+  if (const std::optional<Id> id = Begin(operation, folder)) End(*id, code, message);
+}
+
+void JobBoard::Publish() {
+  json jobs = json::array();
+  for (const Job& job : jobs_) {
+    const bool running = job.ended.empty();
+    jobs.push_back({{"id", job.id},
+                    {"operation", job.operation},
+                    {"folder", job.folder},
+                    {"state", running ? "running" : job.code == 0 ? "succeeded" : "failed"},
+                    {"stage", job.stage},
+                    {"filesDone", job.filesDone},
+                    {"filesTotal", job.filesTotal},
+                    {"bytesDone", job.bytesDone},
+                    {"bytesTotal", job.bytesTotal},
+                    {"started", job.started},
+                    {"ended", running ? json(nullptr) : json(job.ended)},
+                    {"code", running ? json(nullptr) : json(job.code)},
+                    {"message", job.message}});
+  }
+  const json board = {{"format", 1}, {"daemon", getpid()}, {"updated", Now()}, {"jobs", std::move(jobs)}};
+  // Paths that are not UTF-8 come out with U+FFFD rather than failing.
+  const std::string text = board.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
+  const std::string temporary = file_ + ".new";
+  {
+    std::ofstream out(temporary, std::ios::trunc);
+    out << text;
+    if (!out.flush()) return;  // the board stays as it was; the log has the work
+  }
+  std::rename(temporary.c_str(), file_.c_str());
+  lastPublished_ = std::chrono::steady_clock::now();
+}
+
+JobEnd::~JobEnd() { board_.End(id_, static_cast<std::int32_t>(Result::InternalError), TextOf(Result::InternalError).text); }
+
+}  // namespace korvane::server

@@ -1,0 +1,91 @@
+// The daemon's background work as others see it. Every change is published
+// in the file "jobs" of the state folder, a JSON document replaced whole
+// (written beside it, then renamed over it), so that the korvane tool and a
+// file manager can show what runs, how far it has got and how it ended:
+//
+//   {"format": 1, "daemon": PID, "updated": "2025-01-31T12:00:00.123Z",
+//    "jobs": [{"id": 7, "operation": "shareFolder", "folder": "/home/a/site",
+//              "state": "running", "stage": "importing",
+//              "filesDone": 120, "filesTotal": 2000,
+//              "bytesDone": 3145728, "bytesTotal": 52428800,
+//              "started": "...", "ended": null, "code": null, "message": ""}]}
+//
+// state is "running", "succeeded" or "failed"; code is the result code of
+// results.h once the work has ended (0 when it succeeded) and message says
+// what came of it. Totals are 0 while unknown. Ids grow across restarts of
+// the daemon; the running work and the last kKeptEnded ended pieces are kept.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvane::server {
+
+class JobBoard {
+ public:
+  using Id = std::uint64_t;
+  static constexpr std::size_t kKeptEnded = 32;
+
+  // Publishes an empty board at file, numbering on from the one an earlier
+  // daemon left there.
+  explicit JobBoard(std::string file);
+  JobBoard(const JobBoard&) = delete;
+  JobBoard& operator=(const JobBoard&) = delete;
+
+  // Begins work of operation on folder; nothing when the same work on the
+  // same folder is still running.
+  std::optional<Id> Begin(const std::string& operation, const std::string& folder);
+  // A new stage starts its counts from 0 of the totals given.
+  void Stage(Id id, const std::string& stage, std::uint64_t filesTotal, std::uint64_t bytesTotal);
+  // Counts one more file of bytes; published at most every kAdvanceEvery.
+  void Advance(Id id, std::uint64_t bytes);
+  // Ends the work with a code of results.h and a message; an ended piece of
+  // work keeps its first end.
+  void End(Id id, std::int32_t code, const std::string& message);
+  // Work that ends as it begins.
+  void Record(const std::string& operation, const std::string& folder, std::int32_t code, const std::string& message);
+
+ private:
+  static constexpr std::chrono::milliseconds kAdvanceEvery{200};
+
+  struct Job {
+    Id id;
+    std::string operation;
+    std::string folder;
+    std::string stage;
+    std::uint64_t filesDone = 0, filesTotal = 0, bytesDone = 0, bytesTotal = 0;
+    std::string started;
+    std::string ended;  // empty while running
+    std::int32_t code = 0;
+    std::string message;
+  };
+
+  Job* Find(Id id);
+  void Publish();  // with mutex_ held
+
+  std::string file_;
+  std::mutex mutex_;
+  Id nextId_ = 1;
+  std::vector<Job> jobs_;  // in the order they began
+  std::chrono::steady_clock::time_point lastPublished_;
+};
+
+// Ends a piece of work that its body left without an end (an exception, a
+// forgotten path) as failed, so that nobody waits for it for ever.
+class JobEnd {
+ public:
+  JobEnd(JobBoard& board, JobBoard::Id id) : board_(board), id_(id) {}
+  ~JobEnd();
+  JobEnd(const JobEnd&) = delete;
+  JobEnd& operator=(const JobEnd&) = delete;
+
+ private:
+  JobBoard& board_;
+  JobBoard::Id id_;
+};
+
+}  // namespace korvane::server

@@ -1,0 +1,78 @@
+#include "daemon_place.h"
+
+#include "korvane/korvane.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace korvane::cli {
+
+namespace {
+
+constexpr char kPipeName[] = "DalvDaemonCommand";
+
+std::string RuntimeFolder() {
+  const char* folder = std::getenv("XDG_RUNTIME_DIR");
+  if (folder != nullptr && *folder != '\0') return folder;
+  return "/tmp/korvane-" + std::to_string(getuid());
+}
+
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home == '/') return home;
+  const passwd* entry = getpwuid(geteuid());
+  return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
+}
+
+}  // namespace
+
+std::string SocketPath() { return RuntimeFolder() + "/" + kPipeName; }
+
+std::string StateFolder() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && *state == '/') return std::string(state) + "/korvane";
+  return HomeFolder() + "/.local/state/korvane";
+}
+
+bool Serves() {
+  char* list = nullptr;
+  const bool answered = Korvane_GetActivations(&list) == 1;
+  std::free(list);
+  return answered;
+}
+
+bool HoldsStartLock() {
+  struct stat lock {};
+  if (stat((RuntimeFolder() + "/." + kPipeName + ".lock").c_str(), &lock) != 0) return false;
+  // Lines such as "1: FLOCK  ADVISORY  WRITE 4711 fd:01:1234567 0 EOF".
+  std::ifstream locks("/proc/locks");
+  for (std::string line; std::getline(locks, line);) {
+    std::istringstream words(line);
+    std::string number, kind, advisory, access, pid, file;
+    words >> number >> kind;
+    if (kind == "->") words >> kind;  // a waiter's line
+    words >> advisory >> access >> pid >> file;
+    if (kind != "FLOCK") continue;
+    // The device's numbers may be printed with leading zeros.
+    unsigned major_ = 0, minor_ = 0;
+    unsigned long inode = 0;
+    if (std::sscanf(file.c_str(), "%x:%x:%lu", &major_, &minor_, &inode) == 3 && major_ == major(lock.st_dev) &&
+        minor_ == minor(lock.st_dev) && inode == lock.st_ino) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string NotRunningMessage() {
+  return "No Korvane daemon answers at " + SocketPath() + ". Start one with: korvane start-daemon";
+}
+
+}  // namespace korvane::cli

@@ -1,0 +1,25 @@
+// Where the daemon is, found the way the library and the daemon find it,
+// and whether it serves or still runs.
+#pragma once
+
+#include <string>
+
+namespace korvane::cli {
+
+// The daemon's socket: $XDG_RUNTIME_DIR/DalvDaemonCommand, or
+// /tmp/korvane-UID/DalvDaemonCommand without XDG_RUNTIME_DIR.
+std::string SocketPath();
+// The daemon's state folder: $XDG_STATE_HOME/korvane, by default
+// ~/.local/state/korvane.
+std::string StateFolder();
+
+// Whether a daemon answers a request now.
+bool Serves();
+// Whether a daemon process still holds the start lock beside the socket,
+// which it keeps until it exits (/proc/locks tells, without touching it).
+bool HoldsStartLock();
+
+// What to tell a person when no daemon answered.
+std::string NotRunningMessage();
+
+}  // namespace korvane::cli
