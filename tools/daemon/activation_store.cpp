@@ -143,7 +143,17 @@ std::vector<std::string> ActivationStore::Load() {
   }
   close(fd);
   ParsedActivations parsed = ParseActivations(text);
-  activations_ = std::move(parsed.activations);
+  std::size_t bytes = 0;
+  for (auto entry = parsed.activations.begin(); entry != parsed.activations.end();) {
+    bytes += entry->first.size() + 3;
+    if (activations_.size() < kMaxActivations && bytes <= kMaxListBytes) {
+      activations_.insert(*entry++);
+      continue;
+    }
+    parsed.rejected.push_back("left out beyond the bound of " + std::to_string(kMaxActivations) + " folders or " +
+                              std::to_string(kMaxListBytes) + " bytes: " + entry->first);
+    entry = parsed.activations.erase(entry);
+  }
   return std::move(parsed.rejected);
 }
 
@@ -157,7 +167,13 @@ ActivationStore::Change ActivationStore::Set(const std::string& folder, int mode
     if (!added && entry->second == mode) return Change::Unchanged;
     entry->second = mode;
   }
-  error = ReplaceFileAtomically(file_, kFileHeader + FormatActivations(next));
+  const std::string list = FormatActivations(next);
+  if (mode != 0 && (next.size() > kMaxActivations || list.size() > kMaxListBytes)) {
+    error = "refused: the activation list is bounded at " + std::to_string(kMaxActivations) + " folders and " +
+            std::to_string(kMaxListBytes) + " bytes";
+    return Change::Failed;
+  }
+  error = ReplaceFileAtomically(file_, kFileHeader + list);
   if (!error.empty()) return Change::Failed;
   activations_ = std::move(next);
   return Change::Made;

@@ -1,5 +1,7 @@
 #include "hosting_service.h"
 
+#include "own_folders.h"
+
 #include "svn_runtime.h"
 
 #include <svn_dirent_uri.h>
@@ -44,8 +46,10 @@ std::string Render(const Reply& reply) {
   return JoinListFields({reply.first, reply.second, reply.third});
 }
 
+// A name must survive the files it is kept in: a line that starts with "#"
+// is a comment there.
 bool IsUsableName(std::string_view name) {
-  if (name.empty() || name == "." || name == ".." || name.size() > 200) return false;
+  if (name.empty() || name == "." || name == ".." || name.size() > 200 || name.front() == '#') return false;
   return std::none_of(name.begin(), name.end(),
                       [](unsigned char c) { return c == '/' || c == '|' || c < 0x20 || c == 0x7f; });
 }
@@ -258,6 +262,9 @@ std::string ShareFolderNow(DaemonContext& context, const std::string& folder) {
   };
   std::error_code error;
   if (folder == "/" || !fs::is_directory(folder, error)) return failed("not a folder");
+  if (std::optional<std::string> own = OwnFolderTouched(context.paths.OwnFolders(), folder, Reach::Into)) {
+    return failed("part of the daemon's own folder " + *own);
+  }
   if (!RepositoryRootOf(folder, context.stopping).empty()) return failed("already in a working copy");
   const std::string base = LastComponent(folder);
   Reply made;
@@ -296,6 +303,10 @@ std::string CheckoutFromServiceNow(DaemonContext& context, const std::string& fo
   const std::string space = SpaceFolder(context.paths, name);
   if (!IsUsableName(name) || !IsSpace(space)) {
     context.log.Error(account + "no space is named " + name);
+    return account + "not checked out";
+  }
+  if (std::optional<std::string> own = OwnFolderTouched(context.paths.OwnFolders(), folder, Reach::Into)) {
+    context.log.Error(account + "part of the daemon's own folder " + *own);
     return account + "not checked out";
   }
   const std::string url = SpaceUrl(space);
