@@ -144,15 +144,19 @@ std::vector<std::string> ActivationStore::Load() {
   close(fd);
   ParsedActivations parsed = ParseActivations(text);
   std::size_t bytes = 0;
-  for (auto entry = parsed.activations.begin(); entry != parsed.activations.end();) {
-    bytes += entry->first.size() + 3;
+  std::size_t leftOut = 0;
+  for (const auto& [folder, mode] : parsed.activations) {
+    bytes += folder.size() + 3;
     if (activations_.size() < kMaxActivations && bytes <= kMaxListBytes) {
-      activations_.insert(*entry++);
-      continue;
+      activations_.emplace(folder, mode);
+    } else {
+      ++leftOut;
     }
-    parsed.rejected.push_back("left out beyond the bound of " + std::to_string(kMaxActivations) + " folders or " +
-                              std::to_string(kMaxListBytes) + " bytes: " + entry->first);
-    entry = parsed.activations.erase(entry);
+  }
+  if (leftOut > 0) {
+    parsed.rejected.push_back(std::to_string(leftOut) + " folders left out beyond the bound of " +
+                              std::to_string(kMaxActivations) + " folders and " + std::to_string(kMaxListBytes) +
+                              " bytes");
   }
   return std::move(parsed.rejected);
 }

@@ -29,7 +29,8 @@ void ChangeActivation(DaemonContext& context, const char* operation, const std::
     case ActivationStore::Change::Unchanged:
       break;
     case ActivationStore::Change::Failed:
-      context.log.Error(std::string(operation) + " " + *folder + " not done, the state could not be saved: " + error);
+      // The reason first: a long path is cut short in the log.
+      context.log.Error(std::string(operation) + " not done (" + error + "): " + *folder);
       break;
   }
 }

@@ -44,6 +44,7 @@ bool SameEntry(const fs::path& left, const fs::path& right) {
   if (error) return false;
   const fs::file_status b = fs::symlink_status(right, error);
   if (error || a.type() != b.type()) return false;
+  if (a.type() != fs::file_type::symlink && a.permissions() != b.permissions()) return false;
   switch (a.type()) {
     case fs::file_type::symlink:
       return fs::read_symlink(left, error) == fs::read_symlink(right, error) && !error;
@@ -89,6 +90,21 @@ bool RemoveTree(const fs::path& path, const MoveCalls& calls, int& failedErrno, 
 
 constexpr fs::copy_options kCopyTree = fs::copy_options::recursive | fs::copy_options::copy_symlinks;
 
+// Copies the tree with the permissions of every entry; the daemon's own
+// umask must not narrow what the user's files allowed.
+void CopyTree(const fs::path& from, const fs::path& to, fs::copy_options options, std::error_code& error) {
+  fs::copy(from, to, kCopyTree | options, error);
+  if (error) return;
+  const auto keep = [&](const fs::path& source, const fs::path& target) {
+    const fs::file_status status = fs::symlink_status(source, error);
+    if (!error && status.type() != fs::file_type::symlink) fs::permissions(target, status.permissions(), error);
+  };
+  for (fs::recursive_directory_iterator walk(from, error), end; !error && walk != end; walk.increment(error)) {
+    keep(walk->path(), to / walk->path().lexically_relative(from));
+  }
+  if (!error) keep(from, to);
+}
+
 }  // namespace
 
 const MoveCalls& SystemMoveCalls() {
@@ -125,7 +141,7 @@ MoveResult MoveFolder(const std::string& from, const std::string& to, const Move
   std::error_code error;
   if (fs::exists(fs::symlink_status(to, error))) return fail(EEXIST, "cannot move " + from + " to " + to);
   std::error_code ignored;
-  fs::copy(from, to, kCopyTree, error);
+  CopyTree(from, to, fs::copy_options::none, error);
   if (error) {
     fs::remove_all(to, ignored);
     return fail(error.value(), "cannot copy " + from + " to " + to);
@@ -143,7 +159,7 @@ MoveResult MoveFolder(const std::string& from, const std::string& to, const Move
   // Part of the source is gone: bring it back from the copy, and let the
   // copy go only once the source is whole again.
   fs::create_directories(from, ignored);
-  fs::copy(to, from, kCopyTree | fs::copy_options::skip_existing, ignored);
+  CopyTree(to, from, fs::copy_options::skip_existing, ignored);
   fail(removeErrno, "cannot remove " + removePath + " after copying " + from + " to " + to);
   if (SameTree(from, to)) {
     fs::remove_all(to, ignored);

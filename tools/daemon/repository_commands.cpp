@@ -301,6 +301,11 @@ Outcome RemoveAside(const std::vector<std::string>& arguments, DaemonContext& co
 Outcome RestoreAside(const std::vector<std::string>& arguments, DaemonContext& context) {
   const std::string& key = arguments[1];
   if (!IsUsableKey(key)) return Failed(Result::BadArguments, "the key of a removed folder is needed");
+  if (!arguments[0].empty()) {
+    const std::optional<std::string> target = LocalPath(arguments[0]);
+    if (!target) return Failed(Result::BadArguments, "an absolute folder path is needed");
+    if (std::optional<Outcome> refused = RefuseOwnFolders(*target, context, Reach::Into)) return *refused;
+  }
   const std::string place = context.paths.RemovedFolder() + "/" + key;
   if (!IsFolder(place + kRemovedContent)) return Failed(Result::NotFound, "nothing was removed as " + key);
   std::string origin = arguments[0];

@@ -306,8 +306,7 @@ void Server::Submit(WorkRunner& runner, std::uint64_t id, const CommandEntry* en
   WorkRunner::Job job{id, entry->operation, {}, std::move(handling.work),
                       Refusal(entry, Result::InternalError, entry->operation)};
   if (!runner.Submit(std::move(job))) {
-    const std::string why = std::string(entry->operation) + ": refused, " + std::to_string(kRequestWork.workers) +
-                            " workers are busy and the queue is full";
+    const std::string why = std::string(entry->operation) + ": refused, every worker is busy and the queue is full";
     context_.log.Warning(why);
     if (id != 0) Reply(id, Refusal(entry, Result::Busy, why));
     return;
