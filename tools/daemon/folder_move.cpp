@@ -90,19 +90,40 @@ bool RemoveTree(const fs::path& path, const MoveCalls& calls, int& failedErrno, 
 
 constexpr fs::copy_options kCopyTree = fs::copy_options::recursive | fs::copy_options::copy_symlinks;
 
+void KeepPermissions(const fs::path& source, const fs::path& target, std::error_code& error) {
+  const fs::file_status status = fs::symlink_status(source, error);
+  if (!error && status.type() != fs::file_type::symlink) fs::permissions(target, status.permissions(), error);
+}
+
 // Copies the tree with the permissions of every entry; the daemon's own
 // umask must not narrow what the user's files allowed.
-void CopyTree(const fs::path& from, const fs::path& to, fs::copy_options options, std::error_code& error) {
-  fs::copy(from, to, kCopyTree | options, error);
+void CopyTree(const fs::path& from, const fs::path& to, std::error_code& error) {
+  fs::copy(from, to, kCopyTree, error);
   if (error) return;
-  const auto keep = [&](const fs::path& source, const fs::path& target) {
-    const fs::file_status status = fs::symlink_status(source, error);
-    if (!error && status.type() != fs::file_type::symlink) fs::permissions(target, status.permissions(), error);
-  };
   for (fs::recursive_directory_iterator walk(from, error), end; !error && walk != end; walk.increment(error)) {
-    keep(walk->path(), to / walk->path().lexically_relative(from));
+    KeepPermissions(walk->path(), to / walk->path().lexically_relative(from), error);
   }
-  if (!error) keep(from, to);
+  if (!error) KeepPermissions(from, to, error);
+}
+
+// Copies back into folder every entry of copy that folder lacks, leaving
+// alone what is still there.
+void RestoreMissing(const fs::path& copy, const fs::path& folder, std::error_code& error) {
+  if (!fs::exists(fs::symlink_status(folder, error))) fs::create_directory(folder, error);
+  for (fs::recursive_directory_iterator walk(copy, error), end; !error && walk != end; walk.increment(error)) {
+    const fs::path target = folder / walk->path().lexically_relative(copy);
+    if (fs::exists(fs::symlink_status(target, error))) continue;
+    const fs::file_status status = walk->symlink_status(error);
+    if (status.type() == fs::file_type::symlink) {
+      fs::copy_symlink(walk->path(), target, error);
+    } else if (status.type() == fs::file_type::directory) {
+      fs::create_directory(target, error);
+    } else {
+      fs::copy_file(walk->path(), target, error);
+    }
+    if (!error) KeepPermissions(walk->path(), target, error);
+  }
+  if (!error) KeepPermissions(copy, folder, error);
 }
 
 }  // namespace
@@ -141,7 +162,7 @@ MoveResult MoveFolder(const std::string& from, const std::string& to, const Move
   std::error_code error;
   if (fs::exists(fs::symlink_status(to, error))) return fail(EEXIST, "cannot move " + from + " to " + to);
   std::error_code ignored;
-  CopyTree(from, to, fs::copy_options::none, error);
+  CopyTree(from, to, error);
   if (error) {
     fs::remove_all(to, ignored);
     return fail(error.value(), "cannot copy " + from + " to " + to);
@@ -158,8 +179,7 @@ MoveResult MoveFolder(const std::string& from, const std::string& to, const Move
   }
   // Part of the source is gone: bring it back from the copy, and let the
   // copy go only once the source is whole again.
-  fs::create_directories(from, ignored);
-  CopyTree(to, from, fs::copy_options::skip_existing, ignored);
+  RestoreMissing(to, from, ignored);
   fail(removeErrno, "cannot remove " + removePath + " after copying " + from + " to " + to);
   if (SameTree(from, to)) {
     fs::remove_all(to, ignored);
