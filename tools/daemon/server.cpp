@@ -417,7 +417,11 @@ int Server::CloseIdle() {
   auto next = Clock::time_point::max();
   std::vector<std::uint64_t> idle;
   for (const auto& [id, connection] : connections_) {
-    if (connection.awaitingWork) continue;  // the daemon owes it an answer
+    // A client that has sent nothing yet, or leaves its answer unread, holds
+    // a connection for nothing. The library keeps its channels open between
+    // calls, and closing one would fail its next call: those stay.
+    const bool silent = connection.use == Channel::Unknown || connection.hasOutgoing;
+    if (connection.awaitingWork || !silent) continue;
     const auto expiry = connection.lastActive + limits_.idle;
     if (expiry <= now) {
       idle.push_back(id);
@@ -431,13 +435,16 @@ int Server::CloseIdle() {
   return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
 }
 
-// Every connection is taken: the one idle longest goes, unless every one
-// waits for its work.
+// Every connection is taken: the one idle longest goes, one that has sent
+// nothing before one that has, unless every one waits for its work.
 bool Server::MakeRoom() {
   std::optional<std::uint64_t> oldest;
+  const auto rank = [](const Connection& connection) {
+    return std::pair{connection.use != Channel::Unknown, connection.lastActive};
+  };
   for (const auto& [id, connection] : connections_) {
     if (connection.awaitingWork) continue;
-    if (!oldest || connection.lastActive < connections_.at(*oldest).lastActive) oldest = id;
+    if (!oldest || rank(connection) < rank(connections_.at(*oldest))) oldest = id;
   }
   if (!oldest) return false;
   Close(*oldest);

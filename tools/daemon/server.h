@@ -2,8 +2,9 @@
 // connection, the stop signals and finished work. It never waits on one
 // client: sockets are non-blocking, a reply that cannot go out waits on its
 // own connection, and long work runs on bounded pools of worker threads.
-// A connection that stays idle past the idle limit is closed, and when every
-// connection is taken the one idle longest makes room for a new client.
+// A connection that has sent nothing, or leaves its reply unread, for the
+// idle limit is closed; when every connection is taken the one idle longest
+// makes room for a new client.
 #pragma once
 
 #include "commands.h"
@@ -28,9 +29,9 @@ struct Listener {
 
 // The limits that tests shorten; the defaults are the daemon's own.
 struct ServerLimits {
-  // A client that neither sends nor reads for this long holds a connection
-  // that nobody uses; closing it keeps room for those who do.
-  std::chrono::milliseconds idle{60000};
+  // A client connects to send at once: one that has sent nothing, or left
+  // its reply unread, for this long holds a connection for nothing.
+  std::chrono::milliseconds idle{10000};
   // How long a stop waits for running work to give up before it answers
   // for it as cancelled.
   std::chrono::milliseconds stopGrace{5000};
