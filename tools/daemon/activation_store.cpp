@@ -163,6 +163,12 @@ std::vector<std::string> ActivationStore::Load() {
 
 ActivationStore::Change ActivationStore::Set(const std::string& folder, int mode, std::string& error) {
   std::lock_guard lock(mutex_);
+  // Settled before the list is copied: a stream of changes that change
+  // nothing costs nothing.
+  const auto current = activations_.find(folder);
+  if (mode == 0 ? current == activations_.end() : current != activations_.end() && current->second == mode) {
+    return Change::Unchanged;
+  }
   Activations next = activations_;
   if (mode == 0) {
     if (next.erase(folder) == 0) return Change::Unchanged;
