@@ -258,8 +258,9 @@ void Server::HandlePacket(std::uint64_t id, std::string_view bytes, std::size_t 
   if ((channel == Channel::Request || channel == Channel::OneWay) &&
       !FieldCountFits(*frame.code, frame.payload ? std::optional<std::string_view>(*frame.payload) : std::nullopt)) {
     const std::string why = name + " takes " + std::to_string(*ExpectedFieldCount(*frame.code)) +
-                            " \"|\"-separated fields, the request holds " + std::to_string(FieldCount(*frame.payload));
+                            " \"|\"-separated fields, the frame holds " + std::to_string(FieldCount(*frame.payload));
     context_.log.Warning("refused: " + why);
+    connection.use = channel;
     if (channel == Channel::Request) Reply(id, Refusal(entry, Result::BadArguments, why));
     return;
   }
