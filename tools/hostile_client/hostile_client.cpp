@@ -37,6 +37,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -158,7 +159,10 @@ bool Contains(const std::optional<std::string>& reply, const std::string& part) 
 // A daemon process with the run's environment.
 class Daemon {
  public:
-  Daemon(const std::string& program, const Folders& f) {
+  // As user (when given, and run as root) with at most processLimit
+  // processes and threads for that user.
+  Daemon(const std::string& program, const Folders& f, std::optional<uid_t> user = std::nullopt,
+         rlim_t processLimit = 0) {
     std::vector<std::string> environment = {
         "XDG_RUNTIME_DIR=" + f.runtime, "XDG_STATE_HOME=" + f.home + "/.local/state",
         "XDG_DATA_HOME=" + f.home + "/.local/share", "HOME=" + f.home, "TMPDIR=" + f.tmp,
@@ -181,7 +185,17 @@ class Daemon {
     for (std::string& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
     char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, envp.data()) != 0) pid_ = -1;
+    if (!user) {
+      if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, envp.data()) != 0) pid_ = -1;
+      return;
+    }
+    pid_ = fork();
+    if (pid_ == 0) {
+      const rlimit limit{processLimit, processLimit};
+      if (setgid(*user) != 0 || setuid(*user) != 0 || setrlimit(RLIMIT_NPROC, &limit) != 0) _exit(126);
+      execve(program.c_str(), argv, envp.data());
+      _exit(127);
+    }
   }
   ~Daemon() {
     if (Running()) kill(pid_, SIGKILL);
@@ -515,6 +529,40 @@ void OtherUser(const Folders& f) {
   Expect(WIFEXITED(status) && WEXITSTATUS(status) == 0, "a client of another user gets no answer");
 }
 
+// 2, at the process limit: a daemon of a user who may run only a few
+// threads refuses the work it cannot start, keeps serving and ends on stop.
+void ProcessLimit(const std::string& program, const Folders& base) {
+  if (geteuid() != 0) return;
+  constexpr uid_t kNobody = 65534;
+  Folders f = base;
+  f.top = base.top + "/limited";
+  f.tmp = f.top + "/tmp";
+  f.runtime = f.tmp + "/run";
+  f.home = f.top + "/home";
+  f.state = f.home + "/.local/state/korvane";
+  f.socket = f.runtime + "/DalvDaemonCommand";
+  fs::create_directories(f.runtime);
+  fs::create_directories(f.home);
+  for (const auto& entry : fs::recursive_directory_iterator(f.top)) chown(entry.path().c_str(), kNobody, kNobody);
+  chown(f.top.c_str(), kNobody, kNobody);
+  chmod(base.top.c_str(), 0711);
+  {
+    // The main thread, the stop watchdog, automatic sync and two workers.
+    Daemon daemon(program, f, kNobody, 5);
+    Expect(WaitUntilServed(f), "a daemon at its process limit serves");
+    SilentServer server;
+    for (int i = 0; i < 150; ++i) Post(f, Checkout, server.Url() + "|" + f.tmp + "/co" + std::to_string(i) + "|1");
+    Expect(ServesWithinASecond(f), "a daemon at its process limit keeps serving");
+    Expect(daemon.Running(), "a daemon at its process limit does not end");
+    Ask(f, Stop, "");
+    Expect(daemon.WaitForExit(std::chrono::milliseconds(kStopGraceMs) + 3s) == 0,
+           "a daemon at its process limit ends on stop with status 0");
+    const std::string log = ReadFile(f.state + "/daemon.log");
+    Expect(log.find("refused, ") != std::string::npos, "the log names the work refused at the process limit");
+  }
+  chmod(base.top.c_str(), 0700);
+}
+
 // 3: stop, and SIGTERM, while work waits on a server that never answers.
 void StopWithStuckWork(const std::string& program, const Folders& f, Daemon& daemon) {
   SilentServer server;
@@ -655,6 +703,7 @@ int main(int argc, char** argv) {
   AutomaticSyncLeavesOwnFoldersOut(f);
   Expect(ServesWithinASecond(f), "served after mode 3 on the home folder");
   Expect(Checksum(f.guard) == guardBefore, "nothing in the guard tree changed");
+  ProcessLimit(program, f);
   StopWithStuckWork(program, f, *daemon);
   // With nothing stuck the daemon ends by itself, cleanly: under
   // AddressSanitizer a leak would show in its exit status.
