@@ -28,6 +28,7 @@ struct DaemonContext {
 struct Handling {
   std::optional<std::string> reply;
   std::function<std::string()> work;
+  std::string folder;  // the folder one-way work changes, for the log
 };
 
 // How a request is refused when its frame or arguments are not usable.

@@ -325,7 +325,7 @@ Handling OnFolder(DaemonContext& context, const char* operation, const std::opti
     context.log.Warning(std::string(operation) + ": ignored, not an absolute path: " + payload.value_or(""));
     return {};
   }
-  return {std::nullopt, [&context, folder = std::move(*folder), body] { return body(context, folder); }};
+  return {std::nullopt, [&context, folder = *folder, body] { return body(context, folder); }, *folder};
 }
 
 }  // namespace

@@ -410,6 +410,7 @@ Handling RestoreLocalDirectory(DaemonContext& context, const std::optional<std::
 // successful checkout.
 Handling CheckoutInBackground(DaemonContext& context, const std::optional<std::string>& payload) {
   std::vector<std::string> arguments = SplitArguments(payload.value_or(""), 3);
+  std::string folder = arguments[1];
   return {
       std::nullopt, [&context, arguments = std::move(arguments)] {
         const Outcome outcome = CheckOut(arguments, context);
@@ -424,7 +425,8 @@ Handling CheckoutInBackground(DaemonContext& context, const std::optional<std::s
           return account + "; activated in mode " + arguments[2];
         }
         return account;
-      }};
+      },
+      std::move(folder)};
 }
 
 }  // namespace korvane::server

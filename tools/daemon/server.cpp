@@ -304,10 +304,11 @@ void Server::HandleRequest(std::uint64_t id, const CommandEntry* entry, const st
 }
 
 void Server::Submit(WorkRunner& runner, std::uint64_t id, const CommandEntry* entry, Handling handling) {
-  WorkRunner::Job job{id, entry->operation, {}, std::move(handling.work),
+  const std::string what = std::string(entry->operation) + (handling.folder.empty() ? "" : " of " + handling.folder);
+  WorkRunner::Job job{id, entry->operation, std::move(handling.folder), std::move(handling.work),
                       Refusal(entry, Result::InternalError, entry->operation)};
   if (!runner.Submit(std::move(job))) {
-    const std::string why = std::string(entry->operation) + ": refused, every worker is busy and the queue is full";
+    const std::string why = what + ": refused, every worker is busy and the queue is full";
     context_.log.Warning(why);
     if (id != 0) Reply(id, Refusal(entry, Result::Busy, why));
     return;
@@ -474,7 +475,9 @@ void Server::Shutdown() {
   };
   for (WorkRunner* runner : {&requests_, &background_}) {
     for (const WorkRunner::Job& job : runner->Stop()) {
-      if (job.connection == 0) context_.log.Info(job.name + ": not started, the daemon stops");
+      if (job.connection == 0) {
+        context_.log.Info(job.name + (job.folder.empty() ? "" : " of " + job.folder) + ": not started, the daemon stops");
+      }
       answer(job.connection, std::nullopt);
     }
   }
