@@ -1,5 +1,7 @@
 #include "protocol/fields.h"
 
+#include <algorithm>
+
 namespace korvane::protocol {
 
 void SplitString(std::vector<std::string>& fields, std::string_view text, std::string_view delimiter) {
@@ -39,6 +41,31 @@ std::vector<std::string> ArgumentsOf(const CommandInfo& command, std::string_vie
       break;
   }
   return SplitArguments(payload, static_cast<std::size_t>(command.arguments));
+}
+
+std::optional<std::size_t> FieldCountOf(const CommandInfo& command) {
+  if (command.channel != Channel::Request && command.channel != Channel::OneWay) return std::nullopt;
+  switch (command.payload) {
+    case PayloadShape::Separated:
+      return static_cast<std::size_t>(command.arguments) + 1;
+    case PayloadShape::Joined:
+      return static_cast<std::size_t>(command.arguments);
+    case PayloadShape::None:
+    case PayloadShape::LocalPath:
+    case PayloadShape::InternalPath:
+    case PayloadShape::Plain:
+      break;
+  }
+  return 1;
+}
+
+std::size_t FieldCount(std::string_view payload) {
+  return static_cast<std::size_t>(std::count(payload.begin(), payload.end(), '|')) + 1;
+}
+
+bool FieldCountFits(const CommandInfo& command, const std::optional<std::string_view>& payload) {
+  const std::optional<std::size_t> expected = FieldCountOf(command);
+  return !expected || !payload || FieldCount(*payload) == *expected;
 }
 
 std::string JoinFields(std::initializer_list<std::string_view> fields) {

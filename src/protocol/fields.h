@@ -5,6 +5,7 @@
 #include "protocol/commands.h"
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,22 @@ std::vector<std::string> SplitArguments(std::string_view payload, std::size_t co
 // of one text is that one argument whole (a "|" in it stays), the others
 // give the command's number of fields.
 std::vector<std::string> ArgumentsOf(const CommandInfo& command, std::string_view payload);
+
+// How many "|"-separated fields a payload of the command holds: one for a
+// payload taken whole, the arguments for one joined with "|" between them,
+// one more for one with "|" after each (the last field is empty). Nothing
+// for frames that carry no arguments to check (close, stop).
+std::optional<std::size_t> FieldCountOf(const CommandInfo& command);
+
+// The fields of a payload: its "|" separators plus one.
+std::size_t FieldCount(std::string_view payload);
+
+// Whether a payload holds its command's field count. A request with more
+// fields than its command takes would let a "|" inside one argument pass
+// for the next (a user "eve|owner", a URL ending in "|PATH|3"), so a daemon
+// refuses it whichever client sent it. A frame without payload passes: its
+// handler says what is missing.
+bool FieldCountFits(const CommandInfo& command, const std::optional<std::string_view>& payload);
 
 // The fields with "|" between them, as they are.
 std::string JoinFields(std::initializer_list<std::string_view> fields);

@@ -192,5 +192,31 @@ TEST(CommandTable, TheDaemonReadsTheArgumentsTheLibrarySends) {
   }
 }
 
+// A daemon refuses a payload with more or fewer fields than its command
+// takes, whichever client sent it: a "|" inside an argument never passes
+// for the next argument.
+TEST(CommandTable, APayloadMustHoldItsCommandsFieldCount) {
+  const struct {
+    Command command;
+    std::optional<std::string_view> payload;
+    bool fits;
+  } cases[] = {
+      {Command::Invite, "space|eve|member|x|", true},
+      {Command::Invite, "space|eve|owner|member|x|", false},  // a user "eve|owner"
+      {Command::Checkout, "file:///r|/w|1", true},
+      {Command::Checkout, "file:///r|/w|/other|3", false},  // a URL holding "|PATH|3"
+      {Command::SvnCheckoutWait, "file:///r|/w|", true},
+      {Command::SvnCheckoutWait, "file:///r|/w", false},
+      {Command::GetStatus, "/a|b", false},
+      {Command::RenameLDir, "/folder", true},
+      {Command::RenameLDir, std::nullopt, true},  // no payload: the handler says what is missing
+      {Command::Close, "a|b|c", true},            // close carries nothing to check
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Describe(c.command).operation);
+    EXPECT_EQ(FieldCountFits(Describe(c.command), c.payload), c.fits) << c.payload.value_or("(none)");
+  }
+}
+
 }  // namespace
 }  // namespace korvane::protocol

@@ -21,7 +21,11 @@ class JobBoardFile : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(folder_); }
 
-  nlohmann::json Published() const { return nlohmann::json::parse(std::ifstream(File())); }
+  // What the file holds once the board has published what it has.
+  static nlohmann::json Published(JobBoard& board, const std::string& file) {
+    board.Flush();
+    return nlohmann::json::parse(std::ifstream(file));
+  }
   std::string File() const { return folder_ + "/jobs"; }
 
   std::string folder_;
@@ -29,14 +33,14 @@ class JobBoardFile : public ::testing::Test {
 
 TEST_F(JobBoardFile, PublishesEachJobFromBeginToEnd) {
   JobBoard board(File());
-  EXPECT_EQ(Published()["jobs"], nlohmann::json::array());
+  EXPECT_EQ(Published(board, File())["jobs"], nlohmann::json::array());
   const std::optional<JobBoard::Id> id = board.Begin("shareFolder", "/home/a/site");
   ASSERT_TRUE(id);
   board.Stage(*id, "importing", 2, 300);
   board.Advance(*id, 100);
   board.Advance(*id, 200);
   board.Stage(*id, "checking out", 2, 300);  // published: a new stage always is
-  nlohmann::json job = Published()["jobs"][0];
+  nlohmann::json job = Published(board, File())["jobs"][0];
   EXPECT_EQ(job["state"], "running");
   EXPECT_EQ(job["stage"], "checking out");
   EXPECT_EQ(job["filesDone"], 0);
@@ -45,7 +49,7 @@ TEST_F(JobBoardFile, PublishesEachJobFromBeginToEnd) {
   EXPECT_TRUE(job["code"].is_null());
   board.End(*id, -4, "gone");
   board.End(*id, 0, "a second end is ignored");
-  job = Published()["jobs"][0];
+  job = Published(board, File())["jobs"][0];
   EXPECT_EQ(job["state"], "failed");
   EXPECT_EQ(job["code"], -4);
   EXPECT_EQ(job["message"], "gone");
@@ -62,7 +66,7 @@ TEST_F(JobBoardFile, RunningWorkOnAFolderIsNotBegunTwice) {
   EXPECT_TRUE(board.Begin("checkout", "/a"));
   board.End(*first, 0, "shared");
   EXPECT_TRUE(board.Begin("shareFolder", "/a"));
-  EXPECT_EQ(Published()["jobs"].size(), 4u);
+  EXPECT_EQ(Published(board, File())["jobs"].size(), 4u);
 }
 
 TEST_F(JobBoardFile, KeepsRunningWorkAndTheLastEndedAcrossRestarts) {
@@ -73,14 +77,14 @@ TEST_F(JobBoardFile, KeepsRunningWorkAndTheLastEndedAcrossRestarts) {
     for (std::size_t i = 0; i < JobBoard::kKeptEnded + 5; ++i) {
       board.Record("activatePath1", "/f" + std::to_string(i), 0, "activated in mode 1");
     }
-    const nlohmann::json jobs = Published()["jobs"];
+    const nlohmann::json jobs = Published(board, File())["jobs"];
     EXPECT_EQ(jobs.size(), JobBoard::kKeptEnded + 1);
     EXPECT_EQ(jobs[0]["id"], *running);
     last = jobs.back()["id"].get<JobBoard::Id>();
   }
   // A new daemon starts an empty board and numbers on.
   JobBoard board(File());
-  EXPECT_EQ(Published()["jobs"].size(), 0u);
+  EXPECT_EQ(Published(board, File())["jobs"].size(), 0u);
   EXPECT_GT(board.Begin("checkout", "/x").value_or(0), last);
 }
 

@@ -85,8 +85,15 @@ std::optional<int> DaemonProcess::WaitForExit(std::chrono::milliseconds limit) {
 
 void DaemonProcess::Kill(int signal) { ::kill(pid_, signal); }
 
-ReferenceDaemonTest::ReferenceDaemonTest() : top_(runtime_.Path() + "/test") {
-  fs::create_directories(top_);
+// The test's folders lie apart from the runtime folder, which the daemon
+// guards as one of its own.
+static std::string FreshTopFolder() {
+  std::string name = "/tmp/korvane-reference-XXXXXX";
+  if (mkdtemp(name.data()) == nullptr) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  return name;
+}
+
+ReferenceDaemonTest::ReferenceDaemonTest() : top_(FreshTopFolder()) {
   stateHome_ = Folder("state");
   temporary_ = Folder("tmp");
 }
@@ -94,6 +101,8 @@ ReferenceDaemonTest::ReferenceDaemonTest() : top_(runtime_.Path() + "/test") {
 ReferenceDaemonTest::~ReferenceDaemonTest() {
   // Whatever still serves this test's pipe stops with it.
   if (Served()) Korvane_StopDaemon();
+  std::error_code ignored;
+  fs::remove_all(top_, ignored);
 }
 
 std::unique_ptr<DaemonProcess> ReferenceDaemonTest::Start() {

@@ -143,12 +143,32 @@ std::vector<std::string> ActivationStore::Load() {
   }
   close(fd);
   ParsedActivations parsed = ParseActivations(text);
-  activations_ = std::move(parsed.activations);
+  std::size_t bytes = 0;
+  std::size_t leftOut = 0;
+  for (const auto& [folder, mode] : parsed.activations) {
+    bytes += folder.size() + 3;
+    if (activations_.size() < kMaxActivations && bytes <= kMaxListBytes) {
+      activations_.emplace(folder, mode);
+    } else {
+      ++leftOut;
+    }
+  }
+  if (leftOut > 0) {
+    parsed.rejected.push_back(std::to_string(leftOut) + " folders left out beyond the bound of " +
+                              std::to_string(kMaxActivations) + " folders and " + std::to_string(kMaxListBytes) +
+                              " bytes");
+  }
   return std::move(parsed.rejected);
 }
 
 ActivationStore::Change ActivationStore::Set(const std::string& folder, int mode, std::string& error) {
   std::lock_guard lock(mutex_);
+  // Settled before the list is copied: a stream of changes that change
+  // nothing costs nothing.
+  const auto current = activations_.find(folder);
+  if (mode == 0 ? current == activations_.end() : current != activations_.end() && current->second == mode) {
+    return Change::Unchanged;
+  }
   Activations next = activations_;
   if (mode == 0) {
     if (next.erase(folder) == 0) return Change::Unchanged;
@@ -157,7 +177,13 @@ ActivationStore::Change ActivationStore::Set(const std::string& folder, int mode
     if (!added && entry->second == mode) return Change::Unchanged;
     entry->second = mode;
   }
-  error = ReplaceFileAtomically(file_, kFileHeader + FormatActivations(next));
+  const std::string list = FormatActivations(next);
+  if (mode != 0 && (next.size() > kMaxActivations || list.size() > kMaxListBytes)) {
+    error = "refused: the activation list is bounded at " + std::to_string(kMaxActivations) + " folders and " +
+            std::to_string(kMaxListBytes) + " bytes";
+    return Change::Failed;
+  }
+  error = ReplaceFileAtomically(file_, kFileHeader + list);
   if (!error.empty()) return Change::Failed;
   activations_ = std::move(next);
   return Change::Made;

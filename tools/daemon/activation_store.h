@@ -44,14 +44,22 @@ class ActivationStore {
  public:
   explicit ActivationStore(std::string file) : file_(std::move(file)) {}
 
+  // The list goes back to a client in one packet, and every change rewrites
+  // the file whole: both stay bounded. A folder beyond these is refused,
+  // and the log says why.
+  static constexpr std::size_t kMaxActivations = 10000;
+  static constexpr std::size_t kMaxListBytes = 1 << 20;
+
   // Loads the file (a missing file is no activation). Gives one line for
-  // each problem found: an unreadable file, each line left out.
+  // each problem found: an unreadable file, each line left out (also those
+  // beyond the bounds).
   std::vector<std::string> Load();
 
   enum class Change { Made, Unchanged, Failed };
   // Activates folder in mode 1..3, or removes its activation for mode 0.
-  // The file is replaced before the change is held here; when that fails
-  // nothing changes and error says why.
+  // The file is replaced before the change is held here; when that fails,
+  // or the change would take the list past its bounds, nothing changes and
+  // error says why.
   Change Set(const std::string& folder, int mode, std::string& error);
 
   // One "MODE|PATH" line per activation, each ending in a line feed.

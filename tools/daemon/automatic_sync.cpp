@@ -1,5 +1,6 @@
 #include "automatic_sync.h"
 
+#include "own_folders.h"
 #include "svn_runtime.h"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include <poll.h>
@@ -60,16 +62,33 @@ apr_array_header_t* Targets(const std::vector<std::string>& paths, apr_pool_t* p
   return targets;
 }
 
+// Schedules path for addition, leaving out whatever lies in an own folder:
+// a folder that holds one is added alone and its entries one by one.
+svn_error_t* AddLeavingOut(const std::string& path, const std::function<bool(const std::string&)>& isOwn,
+                           const std::vector<std::string>& ownFolders, svn_client_ctx_t* client, apr_pool_t* pool) {
+  const std::string resolved = ResolvedPath(path);
+  if (isOwn(resolved)) return SVN_NO_ERROR;
+  const bool holdsOwn = std::any_of(ownFolders.begin(), ownFolders.end(),
+                                    [&](const std::string& own) { return IsWithin(own, resolved); });
+  if (!holdsOwn) return svn_client_add5(path.c_str(), svn_depth_infinity, FALSE, FALSE, FALSE, FALSE, client, pool);
+  SVN_ERR(svn_client_add5(path.c_str(), svn_depth_empty, FALSE, FALSE, FALSE, FALSE, client, pool));
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(path, error)) {
+    SVN_ERR(AddLeavingOut(entry.path().string(), isOwn, ownFolders, client, pool));
+  }
+  return SVN_NO_ERROR;
+}
+
 // Schedules what is new or gone, then commits; the new revision, or an
 // invalid one when nothing changed.
-svn_error_t* CommitAll(const std::string& folder, svn_client_ctx_t* client, svn_revnum_t& revision, apr_pool_t* pool) {
+svn_error_t* CommitAll(const std::string& folder, const std::function<bool(const std::string&)>& isOwn,
+                       const std::vector<std::string>& ownFolders, svn_client_ctx_t* client, svn_revnum_t& revision,
+                       apr_pool_t* pool) {
   Pending pending;
   const svn_opt_revision_t working{svn_opt_revision_working, {}};
   SVN_ERR(svn_client_status6(nullptr, client, folder.c_str(), &working, svn_depth_infinity, FALSE, FALSE, TRUE, FALSE,
                              TRUE, FALSE, nullptr, Collect, &pending, pool));
-  for (const std::string& path : pending.unversioned) {
-    SVN_ERR(svn_client_add5(path.c_str(), svn_depth_infinity, FALSE, FALSE, FALSE, FALSE, client, pool));
-  }
+  for (const std::string& path : pending.unversioned) SVN_ERR(AddLeavingOut(path, isOwn, ownFolders, client, pool));
   if (!pending.missing.empty()) {
     SVN_ERR(svn_client_delete4(Targets(pending.missing, pool), TRUE, FALSE, nullptr, nullptr, nullptr, client, pool));
   }
@@ -86,8 +105,18 @@ AutomaticSync::Periods AutomaticSync::PeriodsFromEnvironment() {
   return periods;
 }
 
-AutomaticSync::AutomaticSync(const ActivationStore& activations, const DaemonLog& log, Periods periods)
-    : activations_(activations), log_(log), periods_(periods) {
+namespace {
+
+std::vector<std::string> Resolved(std::vector<std::string> folders) {
+  for (std::string& folder : folders) folder = ResolvedPath(folder);
+  return folders;
+}
+
+}  // namespace
+
+AutomaticSync::AutomaticSync(const ActivationStore& activations, const DaemonLog& log,
+                             std::vector<std::string> ownFolders, Periods periods)
+    : activations_(activations), log_(log), ownFolders_(Resolved(std::move(ownFolders))), periods_(periods) {
   inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (inotify_ < 0 || wake_ < 0) {
@@ -168,7 +197,14 @@ void AutomaticSync::FollowActivations() {
   folders_ = std::move(wanted);
 }
 
-void AutomaticSync::WatchTree(const std::string& folder, const std::string& top) {
+bool AutomaticSync::IsOwn(const std::string& path) const {
+  return std::any_of(ownFolders_.begin(), ownFolders_.end(),
+                     [&](const std::string& own) { return IsWithin(path, own); });
+}
+
+void AutomaticSync::WatchTree(const std::string& folder, const std::string& given) {
+  const std::string top = ResolvedPath(given);
+  if (IsOwn(top)) return;
   const auto watch = [&](const std::string& directory) {
     const int id = inotify_add_watch(inotify_, directory.c_str(), kWatchedEvents);
     if (id >= 0) {
@@ -182,7 +218,7 @@ void AutomaticSync::WatchTree(const std::string& folder, const std::string& top)
   for (fs::recursive_directory_iterator walk(top, fs::directory_options::skip_permission_denied, error), end;
        !error && walk != end; walk.increment(error)) {
     if (!walk->is_directory(error) || walk->is_symlink(error)) continue;
-    if (walk->path().filename() == kAdministrativeFolder) {
+    if (walk->path().filename() == kAdministrativeFolder || IsOwn(walk->path().string())) {
       walk.disable_recursion_pending();
       continue;
     }
@@ -241,7 +277,9 @@ void AutomaticSync::Commit(const std::string& folder) {
   std::optional<SvnFailure> failure;
   svn_revnum_t revision = SVN_INVALID_REVNUM;
   if (svn_client_ctx_t* client = ClientContext(stop_, kLogMessage, pool, failure)) {
-    failure = TakeError(CommitAll(folder, client, revision, pool));
+    if (IsOwn(ResolvedPath(folder))) return;  // a mode-3 folder inside the daemon's own
+    failure = TakeError(CommitAll(folder, [this](const std::string& path) { return IsOwn(path); }, ownFolders_, client,
+                                  revision, pool));
   }
   if (failure) {
     if (!stop_) log_.Error("automatic commit of " + folder + " failed: " + failure->message);

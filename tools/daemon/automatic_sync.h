@@ -5,7 +5,9 @@
 // it every update period. A folder is committed once as soon as it is
 // activated, so that nothing changed before the watch began is left out.
 // Every commit that makes a revision and every update is logged, and so is
-// every failure.
+// every failure. The daemon's own folders are left out even when a mode-3
+// folder holds them (a home folder that is a working copy): they are neither
+// watched nor added, or every write to the log would make a revision.
 //
 // The periods come from the environment: KORVANE_UPDATE_PERIOD_SECONDS
 // (default 60) and KORVANE_COMMIT_QUIET_MS (default 2000).
@@ -21,6 +23,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 namespace korvane::server {
 
@@ -34,7 +37,8 @@ class AutomaticSync {
 
   // Starts the thread; Subversion must be started already. Without inotify
   // nothing is watched, which the log says.
-  AutomaticSync(const ActivationStore& activations, const DaemonLog& log, Periods periods);
+  AutomaticSync(const ActivationStore& activations, const DaemonLog& log, std::vector<std::string> ownFolders,
+                Periods periods);
   // Cancels any running commit or update and waits for the thread.
   ~AutomaticSync();
   AutomaticSync(const AutomaticSync&) = delete;
@@ -60,9 +64,11 @@ class AutomaticSync {
   void Commit(const std::string& folder);
   static void Restamp(std::set<std::string>& files);
   void Update(const std::string& folder);
+  bool IsOwn(const std::string& path) const;
 
   const ActivationStore& activations_;
   const DaemonLog& log_;
+  const std::vector<std::string> ownFolders_;  // resolved
   const Periods periods_;
   std::atomic<bool> stop_{false};
   int inotify_ = -1;

@@ -33,7 +33,8 @@ void ChangeActivation(DaemonContext& context, const char* operation, const std::
       context.jobs.Record(operation, *folder, 0, mode == 0 ? "deactivated" : "activated in mode " + std::to_string(mode));
       break;
     case ActivationStore::Change::Failed:
-      context.log.Error(std::string(operation) + " " + *folder + " not done, the state could not be saved: " + error);
+      // The reason first: a long path is cut short in the log.
+      context.log.Error(std::string(operation) + " not done (" + error + "): " + *folder);
       context.jobs.Record(operation, *folder, static_cast<std::int32_t>(Result::FileSystemFailed),
                           "the state could not be saved: " + error);
       break;

@@ -30,6 +30,7 @@ struct DaemonContext {
 struct Handling {
   std::optional<std::string> reply;
   std::function<std::string()> work;
+  std::string folder;  // the folder one-way work changes, for the log
 };
 
 // A command of the protocol table and what the daemon does for it. How a

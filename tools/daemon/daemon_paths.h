@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace korvane::server {
 
@@ -30,6 +31,8 @@ struct DaemonPaths {
   std::string SpacesFolder() const { return SpacesRoot() + "/svn.halcyra.com/svn"; }
   // The service's users, one a line.
   std::string UsersFile() const { return SpacesRoot() + "/users"; }
+  // The folders that no request may move, delete or write into.
+  std::vector<std::string> OwnFolders() const { return {stateFolder, runtimeFolder, dataFolder}; }
 };
 
 // The paths from the environment; nothing (and why) when the socket path

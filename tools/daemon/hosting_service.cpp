@@ -1,5 +1,7 @@
 #include "hosting_service.h"
 
+#include "own_folders.h"
+
 #include "svn_runtime.h"
 
 #include <svn_dirent_uri.h>
@@ -44,8 +46,10 @@ std::string Render(const Reply& reply) {
   return JoinListFields({reply.first, reply.second, reply.third});
 }
 
+// A name must survive the files it is kept in: a line that starts with "#"
+// is a comment there.
 bool IsUsableName(std::string_view name) {
-  if (name.empty() || name == "." || name == ".." || name.size() > 200) return false;
+  if (name.empty() || name == "." || name == ".." || name.size() > 200 || name.front() == '#') return false;
   return std::none_of(name.begin(), name.end(),
                       [](unsigned char c) { return c == '/' || c == '|' || c < 0x20 || c == 0x7f; });
 }
@@ -295,6 +299,9 @@ std::string ShareFolderNow(DaemonContext& context, const std::string& folder, Jo
   };
   std::error_code error;
   if (folder == "/" || !fs::is_directory(folder, error)) return failed(folder + " is not a folder", Result::NotFound);
+  if (std::optional<std::string> own = OwnFolderTouched(context.paths.OwnFolders(), folder, Reach::Into)) {
+    return failed("part of the daemon's own folder " + *own, Result::NotAllowed);
+  }
   if (!RepositoryRootOf(folder, context.stopping).empty()) {
     return failed(folder + " is already in a working copy", Result::AlreadyExists);
   }
@@ -347,6 +354,10 @@ std::string CheckoutFromServiceNow(DaemonContext& context, const std::string& fo
     context.jobs.End(job, static_cast<std::int32_t>(Result::NotFound), "no space is named " + name);
     return account + "not checked out";
   }
+  if (std::optional<std::string> own = OwnFolderTouched(context.paths.OwnFolders(), folder, Reach::Into)) {
+    context.log.Error(account + "part of the daemon's own folder " + *own);
+    return account + "not checked out";
+  }
   const std::string url = SpaceUrl(space);
   Progress progress{context.jobs, job};
   context.jobs.Stage(job, "checking out", 0, 0);
@@ -376,10 +387,12 @@ Handling OnFolder(DaemonContext& context, const char* operation, const std::opti
     context.log.Info(std::string(operation) + " " + *folder + ": ignored, already running");
     return {};
   }
-  return {std::nullopt, [&context, folder = std::move(*folder), body, id = *job] {
+  return {std::nullopt,
+          [&context, folder = *folder, body, id = *job] {
             const JobEnd end(context.jobs, id);
             return body(context, folder, id);
-          }};
+          },
+          *folder};
 }
 
 }  // namespace

@@ -29,6 +29,15 @@ std::string Now() {
   return text;
 }
 
+// A folder as the board shows it: a request may name anything, and the board
+// is rewritten whole, so what it keeps of a name is bounded.
+std::string ShownFolder(const std::string& folder) {
+  if (folder.size() <= JobBoard::kMaxFolderBytes) return folder;
+  std::size_t cut = JobBoard::kMaxFolderBytes;
+  while (cut > 0 && (static_cast<unsigned char>(folder[cut]) & 0xC0) == 0x80) --cut;  // a whole character
+  return folder.substr(0, cut) + "...";
+}
+
 }  // namespace
 
 JobBoard::JobBoard(std::string file) : file_(std::move(file)) {
@@ -42,8 +51,46 @@ JobBoard::JobBoard(std::string file) : file_(std::move(file)) {
       }
     }
   }
-  std::lock_guard lock(mutex_);
-  Publish();
+  Write(Document());
+  publisher_ = std::thread([this] { PublishInIntervals(); });
+}
+
+JobBoard::~JobBoard() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_one();
+  publisher_.join();
+  Flush();
+}
+
+void JobBoard::Changed() {
+  pending_ = true;
+  changed_.notify_one();
+}
+
+void JobBoard::Flush() {
+  std::unique_lock lock(mutex_);
+  if (!pending_) return;
+  pending_ = false;
+  const std::string document = Document();
+  lock.unlock();
+  Write(document);
+}
+
+void JobBoard::PublishInIntervals() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return pending_ || stopping_; });
+    if (stopping_) return;
+    pending_ = false;
+    const std::string document = Document();
+    lock.unlock();
+    Write(document);
+    std::this_thread::sleep_for(kPublishEvery);
+    lock.lock();
+  }
 }
 
 JobBoard::Job* JobBoard::Find(Id id) {
@@ -55,15 +102,21 @@ JobBoard::Job* JobBoard::Find(Id id) {
 
 std::optional<JobBoard::Id> JobBoard::Begin(const std::string& operation, const std::string& folder) {
   std::lock_guard lock(mutex_);
+  const std::optional<Id> id = Add(operation, folder);
+  if (id) Changed();
+  return id;
+}
+
+std::optional<JobBoard::Id> JobBoard::Add(const std::string& operation, const std::string& folder) {
+  const std::string shown = ShownFolder(folder);
   for (const Job& job : jobs_) {
-    if (job.ended.empty() && job.operation == operation && job.folder == folder) return std::nullopt;
+    if (job.ended.empty() && job.operation == operation && job.folder == shown) return std::nullopt;
   }
   Job& job = jobs_.emplace_back();
   job.id = nextId_++;
   job.operation = operation;
-  job.folder = folder;
+  job.folder = shown;
   job.started = Now();
-  Publish();
   return job.id;
 }
 
@@ -75,7 +128,7 @@ void JobBoard::Stage(Id id, const std::string& stage, std::uint64_t filesTotal, 
   job->filesDone = job->bytesDone = 0;
   job->filesTotal = filesTotal;
   job->bytesTotal = bytesTotal;
-  Publish();
+  Changed();
 }
 
 void JobBoard::Advance(Id id, std::uint64_t bytes) {
@@ -84,13 +137,17 @@ void JobBoard::Advance(Id id, std::uint64_t bytes) {
   if (job == nullptr || !job->ended.empty()) return;
   ++job->filesDone;
   job->bytesDone += bytes;
-  if (std::chrono::steady_clock::now() - lastPublished_ >= kAdvanceEvery) Publish();
+  Changed();
 }
 
 void JobBoard::End(Id id, std::int32_t code, const std::string& message) {
   std::lock_guard lock(mutex_);
+  if (Finish(id, code, message)) Changed();
+}
+
+bool JobBoard::Finish(Id id, std::int32_t code, const std::string& message) {
   Job* job = Find(id);
-  if (job == nullptr || !job->ended.empty()) return;
+  if (job == nullptr || !job->ended.empty()) return false;
   job->ended = Now();
   job->code = code;
   job->message = message;
@@ -105,15 +162,18 @@ void JobBoard::End(Id id, std::int32_t code, const std::string& message) {
       --ended;
     }
   }
-  Publish();
+  return true;
 }
 
+// One change of the board for work that began and ended at once.
 void JobBoard::Record(const std::string& operation, const std::string& folder, std::int32_t code,
                       const std::string& message) {
-  if (const std::optional<Id> id = Begin(operation, folder)) End(*id, code, message);
+  std::lock_guard lock(mutex_);
+  const std::optional<Id> id = Add(operation, folder);
+  if (id && Finish(*id, code, message)) Changed();
 }
 
-void JobBoard::Publish() {
+std::string JobBoard::Document() {
   json jobs = json::array();
   for (const Job& job : jobs_) {
     const bool running = job.ended.empty();
@@ -133,7 +193,11 @@ void JobBoard::Publish() {
   }
   const json board = {{"format", 1}, {"daemon", getpid()}, {"updated", Now()}, {"jobs", std::move(jobs)}};
   // Paths that are not UTF-8 come out with U+FFFD rather than failing.
-  const std::string text = board.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
+  return board.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+void JobBoard::Write(const std::string& text) {
+  std::lock_guard lock(writing_);
   const std::string temporary = file_ + ".new";
   {
     std::ofstream out(temporary, std::ios::trunc);
@@ -141,7 +205,6 @@ void JobBoard::Publish() {
     if (!out.flush()) return;  // the board stays as it was; the log has the work
   }
   std::rename(temporary.c_str(), file_.c_str());
-  lastPublished_ = std::chrono::steady_clock::now();
 }
 
 JobEnd::~JobEnd() { board_.End(id_, static_cast<std::int32_t>(Result::InternalError), TextOf(Result::InternalError).text); }

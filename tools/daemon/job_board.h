@@ -14,13 +14,19 @@
 // results.h once the work has ended (0 when it succeeded) and message says
 // what came of it. Totals are 0 while unknown. Ids grow across restarts of
 // the daemon; the running work and the last kKeptEnded ended pieces are kept.
+//
+// A thread of the board's own writes the file, at most every kPublishEvery:
+// a burst of requests (or a hostile client) costs one rewrite per interval,
+// not one per request, and no handler ever waits on the file.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace korvane::server {
@@ -29,10 +35,14 @@ class JobBoard {
  public:
   using Id = std::uint64_t;
   static constexpr std::size_t kKeptEnded = 32;
+  // The most of a folder's name the board keeps.
+  static constexpr std::size_t kMaxFolderBytes = 4096;
 
   // Publishes an empty board at file, numbering on from the one an earlier
   // daemon left there.
   explicit JobBoard(std::string file);
+  // Publishes what is pending.
+  ~JobBoard();
   JobBoard(const JobBoard&) = delete;
   JobBoard& operator=(const JobBoard&) = delete;
 
@@ -41,16 +51,19 @@ class JobBoard {
   std::optional<Id> Begin(const std::string& operation, const std::string& folder);
   // A new stage starts its counts from 0 of the totals given.
   void Stage(Id id, const std::string& stage, std::uint64_t filesTotal, std::uint64_t bytesTotal);
-  // Counts one more file of bytes; published at most every kAdvanceEvery.
+  // Counts one more file of bytes.
   void Advance(Id id, std::uint64_t bytes);
   // Ends the work with a code of results.h and a message; an ended piece of
   // work keeps its first end.
   void End(Id id, std::int32_t code, const std::string& message);
   // Work that ends as it begins.
   void Record(const std::string& operation, const std::string& folder, std::int32_t code, const std::string& message);
+  // Publishes the pending changes now, without waiting for the interval.
+  void Flush();
+
+  static constexpr std::chrono::milliseconds kPublishEvery{100};
 
  private:
-  static constexpr std::chrono::milliseconds kAdvanceEvery{200};
 
   struct Job {
     Id id;
@@ -65,13 +78,23 @@ class JobBoard {
   };
 
   Job* Find(Id id);
-  void Publish();  // with mutex_ held
+  // With mutex_ held, changing the board without publishing it.
+  std::optional<Id> Add(const std::string& operation, const std::string& folder);
+  bool Finish(Id id, std::int32_t code, const std::string& message);
+  void Changed();          // with mutex_ held: the publisher will write the board
+  std::string Document();  // with mutex_ held: the board as its file holds it
+  void Write(const std::string& document);
+  void PublishInIntervals();
 
   std::string file_;
   std::mutex mutex_;
+  std::condition_variable changed_;
+  bool pending_ = false;
+  bool stopping_ = false;
   Id nextId_ = 1;
   std::vector<Job> jobs_;  // in the order they began
-  std::chrono::steady_clock::time_point lastPublished_;
+  std::mutex writing_;     // one writer of the file at a time
+  std::thread publisher_;
 };
 
 // Ends a piece of work that its body left without an end (an exception, a

@@ -19,6 +19,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -121,6 +123,47 @@ Listener Listen(const std::string& path) {
   return listener;
 }
 
+// Once the daemon stops, it ends within the stop grace whatever its work
+// does: a Subversion call blocked on a server that never answers (svn://
+// has no time-out) reaches no cancellation. Such work writes only into the
+// folder it was given, which a later checkout resumes, and the activations
+// are replaced whole or not at all, so leaving it mid-call loses nothing.
+class StopWatchdog {
+ public:
+  StopWatchdog(std::atomic<bool>& stopping, const DaemonLog& log, std::chrono::milliseconds grace)
+      : stopping_(stopping), log_(log), grace_(grace), thread_([this] { Run(); }) {}
+  ~StopWatchdog() {
+    {
+      std::lock_guard lock(mutex_);
+      finished_ = true;
+    }
+    stopping_ = true;
+    stopping_.notify_all();
+    done_.notify_all();
+    thread_.join();
+  }
+  StopWatchdog(const StopWatchdog&) = delete;
+  StopWatchdog& operator=(const StopWatchdog&) = delete;
+
+ private:
+  void Run() {
+    stopping_.wait(false);
+    std::unique_lock lock(mutex_);
+    if (done_.wait_for(lock, grace_, [this] { return finished_; })) return;
+    log_.Warning("the stop took longer than " + std::to_string(grace_.count()) +
+                 " ms; work still waiting on the network is abandoned");
+    std::_Exit(0);
+  }
+
+  std::atomic<bool>& stopping_;
+  const DaemonLog& log_;
+  const std::chrono::milliseconds grace_;
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::thread thread_;
+};
+
 int Serve(const DaemonPaths& paths, const DaemonLog& log) {
   std::string problem;
   if (!PrepareFolder(paths.runtimeFolder, true, problem)) {
@@ -150,10 +193,13 @@ int Serve(const DaemonPaths& paths, const DaemonLog& log) {
   int status = 0;
   try {
     std::atomic<bool> stopping{false};
+    const ServerLimits limits = ServerLimits::FromEnvironment();
+    // The whole stop, the server's share included, is bounded.
+    const StopWatchdog watchdog(stopping, log, limits.stopGrace);
     JobBoard jobs(paths.JobsFile());
     DaemonContext context{activations, paths, log, stopping, jobs};
-    Server server(Listen(paths.socketPath), context, stopping);
-    const AutomaticSync sync(activations, log, AutomaticSync::PeriodsFromEnvironment());
+    const AutomaticSync sync(activations, log, paths.OwnFolders(), AutomaticSync::PeriodsFromEnvironment());
+    Server server(Listen(paths.socketPath), context, stopping, limits);
     log.Info("serving " + paths.socketPath + " with " + std::to_string(activations.Current().size()) + " activations");
     server.Run();
   } catch (const std::exception& error) {

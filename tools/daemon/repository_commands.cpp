@@ -1,5 +1,7 @@
 #include "repository_commands.h"
 
+#include "folder_move.h"
+#include "own_folders.h"
 #include "svn_runtime.h"
 
 #include <apr_errno.h>
@@ -100,12 +102,11 @@ bool IsInside(const std::string& path, const std::string& folder) {
   return folder == "/" ? path.size() > 1 : path.starts_with(folder + "/");
 }
 
-// The daemon's own state folder, what holds it and what lies in it are not
-// moved or deleted by request.
-std::optional<Outcome> RefuseStateFolder(const std::string& path, const DaemonContext& context) {
-  const std::string& state = context.paths.stateFolder;
-  if (path == state || IsInside(state, path) || IsInside(path, state)) {
-    return Failed(Result::NotAllowed, path + " is part of the daemon's state");
+// The daemon's own folders, what holds them and what lies in them are not
+// moved, deleted or written into by request, however the path leads there.
+std::optional<Outcome> RefuseOwnFolders(const std::string& path, const DaemonContext& context, Reach reach) {
+  if (std::optional<std::string> own = OwnFolderTouched(context.paths.OwnFolders(), path, reach)) {
+    return Failed(Result::NotAllowed, path + " is part of the daemon's own folder " + *own);
   }
   return std::nullopt;
 }
@@ -120,18 +121,11 @@ bool Exists(const std::string& path) {
   return lstat(path.c_str(), &status) == 0;
 }
 
-// Moves from to to, which must not exist yet; across file systems by copy
-// and removal, leaving from untouched when the copy fails.
-std::optional<Outcome> Move(const std::string& from, const std::string& to) {
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return std::nullopt;
-  if (errno != EXDEV) return FromErrno(errno, "cannot move " + from + " to " + to);
-  std::error_code error;
-  fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
-  if (!error) fs::remove_all(from, error);
-  if (!error) return std::nullopt;
-  std::error_code ignored;
-  if (Exists(from)) fs::remove_all(to, ignored);
-  return FromErrno(error.value(), "cannot move " + from + " to " + to);
+std::optional<Outcome> Move(const std::string& from, const std::string& to, bool& destinationKept) {
+  const MoveResult moved = MoveFolder(from, to);
+  destinationKept = moved.destinationKept;
+  if (moved.moved) return std::nullopt;
+  return FromErrno(moved.error, moved.problem);
 }
 
 std::string ParentOf(const std::string& path) {
@@ -143,7 +137,7 @@ Outcome RenameAside(const std::vector<std::string>& arguments, DaemonContext& co
   const std::optional<std::string> path = LocalPath(arguments[0]);
   if (!path || *path == "/") return Failed(Result::BadArguments, "an absolute folder path is needed");
   if (!IsFolder(*path)) return Failed(Result::NotFound, *path + " is not a folder");
-  if (std::optional<Outcome> refused = RefuseStateFolder(*path, context)) return *refused;
+  if (std::optional<Outcome> refused = RefuseOwnFolders(*path, context, Reach::Move)) return *refused;
   for (int number = 1; number < 1000; ++number) {
     const std::string candidate = *path + (number == 1 ? " (old)" : " (old " + std::to_string(number) + ")");
     if (renameat2(AT_FDCWD, path->c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE) == 0) {
@@ -158,6 +152,7 @@ Outcome CreateRepositoryAt(const std::vector<std::string>& arguments, DaemonCont
   Pool pool;
   const std::optional<std::string> folder = RepositoryFolder(arguments[0], pool);
   if (!folder || *folder == "/") return Failed(Result::BadArguments, "a local path or file:// URL is needed");
+  if (std::optional<Outcome> refused = RefuseOwnFolders(*folder, context, Reach::Into)) return *refused;
   std::error_code error;
   if (Exists(*folder) && !fs::is_empty(*folder, error)) return Failed(Result::AlreadyExists, *folder);
   fs::create_directories(ParentOf(*folder), error);
@@ -208,6 +203,7 @@ Outcome CheckOut(const std::vector<std::string>& arguments, DaemonContext& conte
   const std::optional<std::string> url = Url(arguments[0], pool);
   const std::optional<std::string> path = LocalPath(arguments[1]);
   if (!url || !path) return Failed(Result::BadArguments, "a URL and an absolute path are needed");
+  if (std::optional<Outcome> refused = RefuseOwnFolders(*path, context, Reach::Into)) return *refused;
   return WithClient(context, [&](svn_client_ctx_t* client, apr_pool_t* scratch, std::string& detail) {
     const svn_opt_revision_t head{svn_opt_revision_head, {}};
     svn_revnum_t revision = SVN_INVALID_REVNUM;
@@ -237,6 +233,7 @@ Outcome Add(const std::vector<std::string>& arguments, DaemonContext& context) {
   const std::optional<std::string> path = LocalPath(arguments[0]);
   if (!path) return Failed(Result::BadArguments, "an absolute path is needed");
   if (!Exists(*path)) return Failed(Result::NotFound, *path);
+  if (std::optional<Outcome> refused = RefuseOwnFolders(*path, context, Reach::Into)) return *refused;
   return WithClient(context, [&](svn_client_ctx_t* client, apr_pool_t* scratch, std::string& detail) {
     detail = *path;
     return svn_client_add5(path->c_str(), svn_depth_infinity, TRUE, FALSE, FALSE, TRUE, client, scratch);
@@ -246,6 +243,7 @@ Outcome Add(const std::vector<std::string>& arguments, DaemonContext& context) {
 Outcome Commit(const std::vector<std::string>& arguments, DaemonContext& context) {
   const std::optional<std::string> path = LocalPath(arguments[0]);
   if (!path) return Failed(Result::BadArguments, "an absolute path is needed");
+  if (std::optional<Outcome> refused = RefuseOwnFolders(*path, context, Reach::Into)) return *refused;
   return WithClient(context, [&](svn_client_ctx_t* client, apr_pool_t* scratch, std::string& detail) {
     apr_array_header_t* targets = apr_array_make(scratch, 1, sizeof(const char*));
     APR_ARRAY_PUSH(targets, const char*) = path->c_str();
@@ -282,15 +280,18 @@ Outcome RemoveAside(const std::vector<std::string>& arguments, DaemonContext& co
     return Failed(Result::BadArguments, "an absolute folder path and a key without \"/\" are needed");
   }
   if (!IsFolder(*path)) return Failed(Result::NotFound, *path + " is not a folder");
-  if (std::optional<Outcome> refused = RefuseStateFolder(*path, context)) return *refused;
+  if (std::optional<Outcome> refused = RefuseOwnFolders(*path, context, Reach::Move)) return *refused;
   std::string problem;
   if (!PrepareFolder(context.paths.RemovedFolder(), true, problem)) return Failed(Result::FileSystemFailed, problem);
   const std::string place = context.paths.RemovedFolder() + "/" + key;
   if (mkdir(place.c_str(), 0700) != 0) return FromErrno(errno, "cannot keep " + key);
   std::ofstream(place + kRemovedOrigin) << *path;
-  if (std::optional<Outcome> failed = Move(*path, place + kRemovedContent)) {
+  bool kept = false;
+  if (std::optional<Outcome> failed = Move(*path, place + kRemovedContent, kept)) {
+    // A copy that is the only complete one stays, where restoreLDir finds it.
     std::error_code ignored;
-    fs::remove_all(place, ignored);
+    if (!kept) fs::remove_all(place, ignored);
+    context.log.Error("removeLDir " + *path + ": " + failed->specifics);
     return *failed;
   }
   context.log.Info("removed " + *path + " as " + key);
@@ -300,16 +301,26 @@ Outcome RemoveAside(const std::vector<std::string>& arguments, DaemonContext& co
 Outcome RestoreAside(const std::vector<std::string>& arguments, DaemonContext& context) {
   const std::string& key = arguments[1];
   if (!IsUsableKey(key)) return Failed(Result::BadArguments, "the key of a removed folder is needed");
+  if (!arguments[0].empty()) {
+    const std::optional<std::string> target = LocalPath(arguments[0]);
+    if (!target) return Failed(Result::BadArguments, "an absolute folder path is needed");
+    if (std::optional<Outcome> refused = RefuseOwnFolders(*target, context, Reach::Into)) return *refused;
+  }
   const std::string place = context.paths.RemovedFolder() + "/" + key;
   if (!IsFolder(place + kRemovedContent)) return Failed(Result::NotFound, "nothing was removed as " + key);
   std::string origin = arguments[0];
   if (origin.empty()) std::getline(std::ifstream(place + kRemovedOrigin), origin);
   const std::optional<std::string> path = LocalPath(origin);
   if (!path || *path == "/") return Failed(Result::BadArguments, "an absolute folder path is needed");
+  if (std::optional<Outcome> refused = RefuseOwnFolders(*path, context, Reach::Into)) return *refused;
   std::error_code error;
   fs::create_directories(ParentOf(*path), error);
   if (error) return FromErrno(error.value(), "cannot create " + ParentOf(*path));
-  if (std::optional<Outcome> failed = Move(place + kRemovedContent, *path)) return *failed;
+  bool kept = false;
+  if (std::optional<Outcome> failed = Move(place + kRemovedContent, *path, kept)) {
+    context.log.Error("restoreLDir " + key + ": " + failed->specifics);
+    return *failed;
+  }
   fs::remove_all(place, error);
   context.log.Info("restored " + key + " to " + *path);
   return Done(*path);
@@ -338,7 +349,7 @@ Outcome RemoveTemporary(const std::vector<std::string>& arguments, DaemonContext
   if (!real || !root || !IsInside(*real, *root) || !IsFolder(*real)) {
     return Failed(Result::NotAllowed, *path + " is not a folder inside " + TemporaryRoot());
   }
-  if (std::optional<Outcome> refused = RefuseStateFolder(*real, context)) return *refused;
+  if (std::optional<Outcome> refused = RefuseOwnFolders(*real, context, Reach::Move)) return *refused;
   std::error_code error;
   fs::remove_all(*real, error);
   if (error) return FromErrno(error.value(), "cannot remove " + *path);
@@ -400,6 +411,7 @@ Handling RestoreLocalDirectory(DaemonContext& context, const std::optional<std::
 Handling CheckoutInBackground(DaemonContext& context, const std::optional<std::string>& payload) {
   std::vector<std::string> arguments =
       protocol::ArgumentsOf(protocol::Describe(Command::Checkout), payload.value_or(""));
+  std::string folder = arguments[1];
   const std::optional<JobBoard::Id> job =
       context.jobs.Begin("checkout", CanonicalFolder(arguments[1]).value_or(arguments[1]));
   if (!job) return {};  // the same checkout still runs
@@ -422,7 +434,8 @@ Handling CheckoutInBackground(DaemonContext& context, const std::optional<std::s
         }
         context.jobs.End(job, static_cast<std::int32_t>(outcome.result), message);
         return account;
-      }};
+      },
+      std::move(folder)};
 }
 
 }  // namespace korvane::server

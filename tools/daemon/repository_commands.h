@@ -23,7 +23,9 @@
 //                              new revision, empty when nothing changed
 //  16  removeLDir PATH|KEY|    moves the folder to removed/KEY in the state
 //                              folder, remembering where it was (an empty
-//                              KEY is made up); detail: KEY
+//                              KEY is made up); detail: KEY. Across file
+//                              systems the move copies, checks and only then
+//                              removes (folder_move.h)
 //  17  removeTmpDir PATH|      deletes a folder inside the temporary folder
 //                              ($TMPDIR, or /tmp) for good; detail: PATH
 //  18  restoreLDir PATH|KEY|   moves removed/KEY back to PATH (empty: where
@@ -32,6 +34,8 @@
 //                              MODE when it is 1 to 3
 //
 // Paths are absolute; "|" separates arguments and cannot occur in them.
+// No command moves, deletes or writes into the daemon's own folders
+// (own_folders.h): such a request is refused with NOT_ALLOWED.
 #pragma once
 
 #include "commands.h"

@@ -25,6 +25,7 @@ enum class Result : std::int32_t {
   UnknownCommand = -10,
   NotAllowed = -11,
   InternalError = -12,
+  Busy = -13,
 };
 
 struct ResultText {
@@ -47,6 +48,7 @@ inline constexpr ResultText kResultTexts[] = {
     {Result::UnknownCommand, "UNKNOWN_COMMAND", "The command code is not known."},
     {Result::NotAllowed, "NOT_ALLOWED", "The daemon does not touch that path."},
     {Result::InternalError, "INTERNAL_ERROR", "The daemon failed unexpectedly."},
+    {Result::Busy, "BUSY", "The daemon has too much work waiting; try again later."},
 };
 
 const ResultText& TextOf(Result result);

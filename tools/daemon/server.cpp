@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 #include <vector>
@@ -24,13 +25,16 @@ namespace {
 // Identities in the epoll data; connections count up from kFirstConnection.
 constexpr std::uint64_t kListener = 1;
 constexpr std::uint64_t kSignals = 2;
-constexpr std::uint64_t kFinishedWork = 3;
+constexpr std::uint64_t kFinishedRequests = 3;
+constexpr std::uint64_t kFinishedBackground = 4;
 constexpr std::uint64_t kFirstConnection = 16;
 
 // Packets taken from one connection before the others get their turn.
 constexpr int kPacketsPerTurn = 32;
 // Large replies (a long activation list) must go out as one packet.
 constexpr int kSendBuffer = 4 << 20;
+// A refusal always fits in a packet.
+constexpr std::size_t kMaxRefusal = 4096;
 
 [[noreturn]] void Fail(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
 
@@ -62,11 +66,29 @@ std::optional<std::uint32_t> PeekCode(int fd) {
   return protocol::FrameCode(std::string_view(header, sizeof header));
 }
 
+long NumberFromEnvironment(const char* name, long fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  return *end == '\0' && value > 0 ? value : fallback;
+}
+
 }  // namespace
 
-Server::Server(Listener listener, DaemonContext& context, std::atomic<bool>& stopping)
+ServerLimits ServerLimits::FromEnvironment() {
+  ServerLimits limits;
+  limits.idle = std::chrono::milliseconds(NumberFromEnvironment("KORVANE_IDLE_LIMIT_MS", limits.idle.count()));
+  limits.stopGrace = std::chrono::milliseconds(NumberFromEnvironment("KORVANE_STOP_GRACE_MS", limits.stopGrace.count()));
+  return limits;
+}
+
+Server::Server(Listener listener, DaemonContext& context, std::atomic<bool>& stopping, ServerLimits limits)
     : context_(context),
       stopping_(stopping),
+      limits_(limits),
+      requests_(kRequestWork),
+      background_(kBackgroundWork),
       listener_(std::move(listener)),
       nextId_(kFirstConnection),
       buffer_(kMaxPacketSize + 1, '\0') {
@@ -78,7 +100,8 @@ Server::Server(Listener listener, DaemonContext& context, std::atomic<bool>& sto
   signals_ = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
   if (signals_ < 0) Fail("signalfd");
   spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  for (auto [fd, id] : {std::pair{listener_.fd, kListener}, {signals_, kSignals}, {runner_.ReadyFd(), kFinishedWork}}) {
+  for (auto [fd, id] : {std::pair{listener_.fd, kListener}, {signals_, kSignals},
+                        {requests_.ReadyFd(), kFinishedRequests}, {background_.ReadyFd(), kFinishedBackground}}) {
     epoll_event event{EPOLLIN, {.u64 = id}};
     if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) Fail("epoll_ctl");
   }
@@ -94,7 +117,7 @@ Server::~Server() {
 void Server::Run() {
   std::array<epoll_event, 64> events;
   while (!stopping_) {
-    const int count = epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), -1);
+    const int count = epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), CloseIdle());
     if (count < 0) {
       if (errno == EINTR) continue;
       context_.log.Error(std::string("epoll_wait failed: ") + std::strerror(errno));
@@ -114,7 +137,7 @@ void Server::Run() {
           context_.log.Info(std::string("stopping on signal ") + strsignal(static_cast<int>(info.ssi_signo)));
           stopping_ = true;
         }
-      } else if (id == kFinishedWork) {
+      } else if (id == kFinishedRequests || id == kFinishedBackground) {
         DeliverFinished();
       } else {
         OnConnectionEvent(id, events[i].events);
@@ -146,7 +169,7 @@ void Server::AcceptPending() {
       context_.log.Warning("a client of another user was refused");
       continue;
     }
-    if (connections_.size() >= kMaxConnections) {
+    if (connections_.size() >= kMaxConnections && !MakeRoom()) {
       close(fd);
       context_.log.Warning("a client was turned away: too many connections");
       continue;
@@ -154,6 +177,7 @@ void Server::AcceptPending() {
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
     const std::uint64_t id = nextId_++;
     connections_[id].fd = fd;
+    connections_[id].lastActive = Clock::now();
     epoll_event event{EPOLLIN, {.u64 = id}};
     if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) {
       connections_.erase(id);
@@ -166,6 +190,7 @@ void Server::OnConnectionEvent(std::uint64_t id, std::uint32_t events) {
   const auto found = connections_.find(id);
   if (found == connections_.end()) return;
   Connection& connection = found->second;
+  connection.lastActive = Clock::now();
   if (connection.hasOutgoing && (events & (EPOLLOUT | EPOLLERR | EPOLLHUP))) {
     FlushOutgoing(id);
     return;
@@ -220,6 +245,16 @@ void Server::HandlePacket(std::uint64_t id, std::string_view bytes, std::size_t 
     }
     return;
   }
+  if (entry != nullptr &&
+      !protocol::FieldCountFits(entry->Info(), frame.payload ? std::optional<std::string_view>(*frame.payload)
+                                                             : std::nullopt)) {
+    const std::string why = name + " takes " + std::to_string(*protocol::FieldCountOf(entry->Info())) +
+                            " \"|\"-separated fields, the frame holds " + std::to_string(protocol::FieldCount(*frame.payload));
+    context_.log.Warning("refused: " + why);
+    connection.use = channel;
+    if (channel == Channel::Request) Reply(id, Refusal(entry, Result::BadArguments, why));
+    return;
+  }
   switch (channel) {
     case Channel::Close:
       Close(id);
@@ -236,7 +271,7 @@ void Server::HandlePacket(std::uint64_t id, std::string_view bytes, std::size_t 
     case Channel::OneWay:
       connection.use = Channel::OneWay;
       if (Handling handling = entry->handle(context_, frame.payload); handling.work) {
-        runner_.Start(0, std::move(handling.work), {});
+        Submit(background_, 0, entry, std::move(handling));
       }
       return;
     case Channel::Request:
@@ -253,11 +288,26 @@ void Server::HandleRequest(std::uint64_t id, const CommandEntry* entry, const st
   if (!connections_.contains(id)) return;
   Handling handling = entry->handle(context_, payload);
   if (handling.work) {
-    connections_.at(id).awaitingWork = true;
-    Watch(id);
-    runner_.Start(id, std::move(handling.work), Refusal(entry, Result::InternalError, entry->Info().operation));
+    Submit(requests_, id, entry, std::move(handling));
   } else {
     Reply(id, handling.reply.value_or(""));
+  }
+}
+
+void Server::Submit(WorkRunner& runner, std::uint64_t id, const CommandEntry* entry, Handling handling) {
+  const std::string what = std::string(entry->Info().operation) + (handling.folder.empty() ? "" : " of " + handling.folder);
+  WorkRunner::Job job{id, entry->Info().operation, std::move(handling.folder), std::move(handling.work),
+                      Refusal(entry, Result::InternalError, entry->Info().operation)};
+  if (!runner.Submit(std::move(job))) {
+    const std::string why = what + ": refused, every worker is busy and the queue is full";
+    context_.log.Warning(why);
+    if (id != 0) Reply(id, Refusal(entry, Result::Busy, why));
+    return;
+  }
+  if (id != 0) {
+    connections_.at(id).awaitingWork = true;
+    connections_.at(id).awaiting = entry;
+    Watch(id);
   }
 }
 
@@ -296,10 +346,17 @@ void Server::FlushOutgoing(std::uint64_t id) {
     Watch(id);  // the client is not reading yet; try again when it is
     return;
   }
+  if (sent < 0 && errno == EMSGSIZE && connection.outgoing.size() > kMaxRefusal) {
+    // The client is told, rather than left with a closed connection that
+    // reads as an empty answer.
+    const std::string why =
+        "a reply of " + std::to_string(connection.outgoing.size()) + " bytes does not fit in one packet";
+    context_.log.Error(why);
+    connection.outgoing = Refusal(nullptr, Result::InternalError, why);
+    FlushOutgoing(id);
+    return;
+  }
   if (sent < 0) {
-    if (errno == EMSGSIZE)
-      context_.log.Error("a reply of " + std::to_string(connection.outgoing.size()) +
-                         " bytes does not fit in one packet");
     Close(id);
     return;
   }
@@ -309,7 +366,12 @@ void Server::FlushOutgoing(std::uint64_t id) {
 }
 
 void Server::DeliverFinished() {
-  for (WorkRunner::Finished& finished : runner_.TakeFinished()) {
+  Deliver(requests_.TakeFinished());
+  Deliver(background_.TakeFinished());
+}
+
+void Server::Deliver(std::vector<WorkRunner::Finished> finishedWork) {
+  for (WorkRunner::Finished& finished : finishedWork) {
     if (finished.connection == 0) {
       context_.log.Info("background work ended: " + finished.reply);
       continue;
@@ -343,6 +405,46 @@ void Server::Close(std::uint64_t id) {
   connections_.erase(found);
 }
 
+int Server::CloseIdle() {
+  const auto now = Clock::now();
+  auto next = Clock::time_point::max();
+  std::vector<std::uint64_t> idle;
+  for (const auto& [id, connection] : connections_) {
+    // A client that has sent nothing yet, or leaves its answer unread, holds
+    // a connection for nothing. The library keeps its channels open between
+    // calls, and closing one would fail its next call: those stay.
+    const bool silent = connection.use == Channel::Unknown || connection.hasOutgoing;
+    if (connection.awaitingWork || !silent) continue;
+    const auto expiry = connection.lastActive + limits_.idle;
+    if (expiry <= now) {
+      idle.push_back(id);
+    } else {
+      next = std::min(next, expiry);
+    }
+  }
+  for (std::uint64_t id : idle) Close(id);
+  if (!idle.empty()) context_.log.Info("closed " + std::to_string(idle.size()) + " idle connections");
+  if (next == Clock::time_point::max()) return -1;
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
+}
+
+// Every connection is taken: the one idle longest goes, one that has sent
+// nothing before one that has, unless every one waits for its work.
+bool Server::MakeRoom() {
+  std::optional<std::uint64_t> oldest;
+  const auto rank = [](const Connection& connection) {
+    return std::pair{connection.use != Channel::Unknown, connection.lastActive};
+  };
+  for (const auto& [id, connection] : connections_) {
+    if (connection.awaitingWork) continue;
+    if (!oldest || rank(connection) < rank(connections_.at(*oldest))) oldest = id;
+  }
+  if (!oldest) return false;
+  Close(*oldest);
+  context_.log.Info("closed the connection idle longest to make room for a new client");
+  return true;
+}
+
 void Server::Shutdown() {
   if (listener_.fd < 0) return;
   epoll_ctl(epoll_, EPOLL_CTL_DEL, listener_.fd, nullptr);
@@ -351,18 +453,44 @@ void Server::Shutdown() {
   struct stat status {};
   if (stat(listener_.path.c_str(), &status) == 0 && status.st_ino == listener_.inode) unlink(listener_.path.c_str());
   stopping_ = true;
-  // Work still running gives up at its next chance; whoever waits for it
-  // gets its reply if the socket takes it now.
-  for (WorkRunner::Finished& finished : runner_.JoinAll()) {
-    if (finished.connection == 0) context_.log.Info("background work ended: " + finished.reply);
-    const auto found = connections_.find(finished.connection);
-    if (found == connections_.end()) continue;
-    send(found->second.fd, finished.reply.data(), finished.reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  stopping_.notify_all();
+  // Work that never started is answered as cancelled; work that runs gives
+  // up at its next chance. Whoever waits gets an answer if the socket takes
+  // it now.
+  const auto answer = [&](std::uint64_t connection, const std::optional<std::string>& reply) {
+    const auto found = connections_.find(connection);
+    if (found == connections_.end()) return;
+    const std::string text = reply.value_or(Refusal(found->second.awaiting, Result::Cancelled, "the daemon stops"));
+    send(found->second.fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    found->second.awaitingWork = false;
+  };
+  for (WorkRunner* runner : {&requests_, &background_}) {
+    for (const WorkRunner::Job& job : runner->Stop()) {
+      if (job.connection == 0) {
+        context_.log.Info(job.name + (job.folder.empty() ? "" : " of " + job.folder) + ": not started, the daemon stops");
+      }
+      answer(job.connection, std::nullopt);
+    }
+  }
+  const auto deadline = Clock::now() + limits_.stopGrace / 2;
+  for (WorkRunner* runner : {&requests_, &background_}) {
+    runner->WaitIdle(std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::max(Clock::duration::zero(), deadline - Clock::now())));
+    for (WorkRunner::Finished& finished : runner->TakeFinished()) {
+      if (finished.connection == 0) context_.log.Info("background work ended: " + finished.reply);
+      answer(finished.connection, finished.reply);
+    }
+  }
+  const std::size_t abandoned = requests_.Running() + background_.Running();
+  if (abandoned > 0) {
+    context_.log.Warning(std::to_string(abandoned) + " pieces of work did not give up in time; they are answered as cancelled");
   }
   std::vector<std::uint64_t> ids;
   for (const auto& [id, connection] : connections_) ids.push_back(id);
   for (std::uint64_t id : ids) {
-    if (connections_.at(id).hasOutgoing) FlushOutgoing(id);
+    Connection& connection = connections_.at(id);
+    if (connection.awaitingWork) answer(id, std::nullopt);
+    if (connection.hasOutgoing) FlushOutgoing(id);
     Close(id);
   }
 }

@@ -1,13 +1,17 @@
 // The daemon's server: one event loop over the listening socket, every
 // connection, the stop signals and finished work. It never waits on one
 // client: sockets are non-blocking, a reply that cannot go out waits on its
-// own connection, and long work runs on threads of its own.
+// own connection, and long work runs on bounded pools of worker threads.
+// A connection that has sent nothing, or leaves its reply unread, for the
+// idle limit is closed; when every connection is taken the one idle longest
+// makes room for a new client.
 #pragma once
 
 #include "commands.h"
 #include "work_runner.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -23,12 +27,25 @@ struct Listener {
   ino_t inode = 0;
 };
 
+// The limits that tests shorten; the defaults are the daemon's own.
+struct ServerLimits {
+  // A client connects to send at once: one that has sent nothing, or left
+  // its reply unread, for this long holds a connection for nothing.
+  std::chrono::milliseconds idle{10000};
+  // How long a stop waits for running work to give up before it answers
+  // for it as cancelled.
+  std::chrono::milliseconds stopGrace{5000};
+
+  // The defaults, with KORVANE_IDLE_LIMIT_MS and KORVANE_STOP_GRACE_MS.
+  static ServerLimits FromEnvironment();
+};
+
 class Server {
  public:
   // Takes over the listening socket; its file goes when the server stops
   // accepting (unless another server has taken the path since). Throws
   // std::system_error when the loop's own descriptors cannot be made.
-  Server(Listener listener, DaemonContext& context, std::atomic<bool>& stopping);
+  Server(Listener listener, DaemonContext& context, std::atomic<bool>& stopping, ServerLimits limits);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
@@ -39,12 +56,19 @@ class Server {
   void Run();
 
   static constexpr std::size_t kMaxConnections = 512;
+  // Requests are answered by workers of their own, so that one-way work
+  // stuck on a network cannot hold up a status query.
+  static constexpr WorkRunner::Limits kRequestWork{8, 64};
+  static constexpr WorkRunner::Limits kBackgroundWork{4, 32};
 
  private:
+  using Clock = std::chrono::steady_clock;
   struct Connection {
     int fd = -1;
+    Clock::time_point lastActive;
     Channel use = Channel::Unknown;  // what its first frame showed it to be
     bool awaitingWork = false;
+    const CommandEntry* awaiting = nullptr;  // the request whose work runs
     bool hasOutgoing = false;
     std::string outgoing;
   };
@@ -61,10 +85,18 @@ class Server {
   void Watch(std::uint64_t id);
   void Close(std::uint64_t id);
   void Shutdown();
+  void Submit(WorkRunner& runner, std::uint64_t id, const CommandEntry* entry, Handling handling);
+  void Deliver(std::vector<WorkRunner::Finished> finished);
+  // Closes connections idle past the limit; the time to wait for the next
+  // one to reach it (-1: none can).
+  int CloseIdle();
+  bool MakeRoom();
 
   DaemonContext& context_;
   std::atomic<bool>& stopping_;
-  WorkRunner runner_;
+  const ServerLimits limits_;
+  WorkRunner requests_;
+  WorkRunner background_;
   Listener listener_;
   int epoll_ = -1;
   int signals_ = -1;

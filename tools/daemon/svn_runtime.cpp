@@ -2,12 +2,15 @@
 
 #include <apr_general.h>
 #include <svn_auth.h>
+#include <svn_config.h>
 #include <svn_dirent_uri.h>
 #include <svn_dso.h>
 #include <svn_fs.h>
 #include <svn_pools.h>
 #include <svn_ra.h>
 #include <svn_utf.h>
+
+#include <string>
 
 namespace korvane::server {
 
@@ -76,8 +79,21 @@ std::optional<SvnFailure> TakeError(svn_error_t* error) {
 
 svn_client_ctx_t* ClientContext(const std::atomic<bool>& stopping, const char* logMessage, apr_pool_t* pool,
                                 std::optional<SvnFailure>& failure) {
+  // A server that stops answering fails the work after the time-out rather
+  // than holding a worker for ever. The svn:// protocol has no such option;
+  // the stop watchdog bounds what it can hold up.
+  svn_config_t* servers = nullptr;
+  svn_config_t* config = nullptr;
+  failure = TakeError(svn_config_create2(&servers, FALSE, FALSE, pool));
+  if (!failure) failure = TakeError(svn_config_create2(&config, FALSE, FALSE, pool));
+  if (failure) return nullptr;
+  svn_config_set(servers, SVN_CONFIG_SECTION_GLOBAL, SVN_CONFIG_OPTION_HTTP_TIMEOUT,
+                 std::to_string(kNetworkTimeoutSeconds).c_str());
+  apr_hash_t* configuration = apr_hash_make(pool);
+  apr_hash_set(configuration, SVN_CONFIG_CATEGORY_SERVERS, APR_HASH_KEY_STRING, servers);
+  apr_hash_set(configuration, SVN_CONFIG_CATEGORY_CONFIG, APR_HASH_KEY_STRING, config);
   svn_client_ctx_t* context = nullptr;
-  failure = TakeError(svn_client_create_context2(&context, nullptr, pool));
+  failure = TakeError(svn_client_create_context2(&context, configuration, pool));
   if (failure) return nullptr;
   apr_array_header_t* providers = apr_array_make(pool, 2, sizeof(svn_auth_provider_object_t*));
   svn_auth_get_username_provider(&APR_ARRAY_PUSH(providers, svn_auth_provider_object_t*), pool);

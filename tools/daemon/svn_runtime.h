@@ -38,7 +38,10 @@ struct SvnFailure {
 };
 std::optional<SvnFailure> TakeError(svn_error_t* error);
 
-// A client context in pool, without prompts, whose work is cancelled once
+// The time-out of a network call that gets no answer (HTTP and HTTPS).
+inline constexpr int kNetworkTimeoutSeconds = 30;
+
+// A client context in pool, without prompts, with the network time-out, whose work is cancelled once
 // stopping turns true; commits it makes carry logMessage.
 svn_client_ctx_t* ClientContext(const std::atomic<bool>& stopping, const char* logMessage, apr_pool_t* pool,
                                 std::optional<SvnFailure>& failure);

@@ -1,11 +1,17 @@
-// Work that may take long (Subversion, file systems) runs on a thread of its
-// own, so that no client waits for another's. The event loop learns of
-// finished work through a descriptor that turns readable.
+// Work that may take long (Subversion, file systems) runs on a bounded pool
+// of worker threads, so that no client waits for another's and no flood of
+// requests takes the daemon to its process limit. Work beyond the pool waits
+// in a bounded queue; when that is full a submission is refused and the
+// caller says so. The event loop learns of finished work through a
+// descriptor that turns readable.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
-#include <list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,7 +23,28 @@ class WorkRunner {
  public:
   using Work = std::function<std::string()>;
 
-  WorkRunner();  // throws std::system_error when no descriptor can be made
+  struct Limits {
+    std::size_t workers;  // threads at most, started as work arrives
+    std::size_t queued;   // jobs waiting for a thread at most
+  };
+
+  struct Job {
+    std::uint64_t connection = 0;  // 0: nobody waits for the result
+    std::string name;              // the operation, for the log
+    std::string folder;            // the folder it works on, when it has one
+    Work work;
+    std::string failed;  // the result when the work throws
+  };
+
+  struct Finished {
+    std::uint64_t connection;
+    std::string name;
+    std::string reply;
+  };
+
+  // Throws std::system_error when no descriptor can be made.
+  explicit WorkRunner(Limits limits);
+  // Waits for running work; the daemon's stop watchdog bounds that wait.
   ~WorkRunner();
   WorkRunner(const WorkRunner&) = delete;
   WorkRunner& operator=(const WorkRunner&) = delete;
@@ -25,30 +52,35 @@ class WorkRunner {
   // Readable while finished work waits to be taken.
   int ReadyFd() const { return ready_; }
 
-  // Runs work for the connection; its result is the reply. Work that
-  // throws gives failed as its reply.
-  void Start(std::uint64_t connection, Work work, std::string failed);
+  // Queues the job; false (and the job not taken) when the queue is full,
+  // when no thread can be started to run it, or once stopping began.
+  bool Submit(Job job);
 
-  struct Finished {
-    std::uint64_t connection;
-    std::string reply;
-  };
   std::vector<Finished> TakeFinished();
 
-  // Waits for every piece of work to end and gives what none took yet.
-  std::vector<Finished> JoinAll();
+  // Takes no more work and gives back the jobs that never started.
+  std::vector<Job> Stop();
+
+  // Waits up to limit for running work to end; true when none runs.
+  bool WaitIdle(std::chrono::milliseconds limit);
+
+  std::size_t Running() const;
 
  private:
-  struct Job {
-    std::uint64_t connection;
-    std::thread thread;
-    bool done = false;
-    std::string reply;
-  };
+  void Serve();
+  bool StartWorker();  // called with mutex_ held
 
+  const Limits limits_;
   int ready_ = -1;
-  std::mutex mutex_;
-  std::list<Job> jobs_;
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable idle_;
+  std::deque<Job> queue_;
+  std::vector<Finished> finished_;
+  std::vector<std::thread> workers_;
+  std::size_t waiting_ = 0;  // workers waiting for a job
+  std::size_t running_ = 0;
+  bool stopping_ = false;
 };
 
 }  // namespace korvane::server

@@ -18,6 +18,9 @@ using namespace std::chrono_literals;
 constexpr auto kPoll = 100ms;
 // How often the waiting checks that the daemon is still there.
 constexpr auto kAliveCheck = 1s;
+// How long a new piece of work may take to reach the board's file: the daemon
+// publishes its board at most every 100 ms.
+constexpr auto kBoardDelay = 2s;
 // Plain progress lines, when standard error is no terminal.
 constexpr auto kLineEvery = 2s;
 constexpr int kBarWidth = 30;
@@ -151,17 +154,22 @@ int ListJobs(Report& report) {
 void WaitForJob(Report& report, const std::string& operation, const std::string& folder,
                 std::uint64_t highestBefore) {
   // The command that asked for the work went out before this request, so
-  // once the daemon answers, the work is on its board.
+  // once the daemon answers, the work is on its board; the board reaches its
+  // file within the daemon's publishing interval.
   if (!Serves()) {
     report.Fail(kNoDaemon, NotRunningMessage());
     return;
   }
   std::optional<std::uint64_t> id;
-  if (const std::optional<Json> board = ReadJobs()) {
-    for (const Json& job : (*board)["jobs"]) {
-      if (Text(job, "operation") != operation || Text(job, "folder") != folder) continue;
-      if (Number(job, "id") > highestBefore || Running(job)) id = Number(job, "id");
+  const auto givingUp = std::chrono::steady_clock::now() + kBoardDelay;
+  while (!id && std::chrono::steady_clock::now() < givingUp) {
+    if (const std::optional<Json> board = ReadJobs()) {
+      for (const Json& job : (*board)["jobs"]) {
+        if (Text(job, "operation") != operation || Text(job, "folder") != folder) continue;
+        if (Number(job, "id") > highestBefore || Running(job)) id = Number(job, "id");
+      }
     }
+    if (!id) std::this_thread::sleep_for(kPoll);
   }
   if (!id) {
     report.Fail(kFailed, "The daemon published no record of the work (" + operation + " " + folder + ") in " +

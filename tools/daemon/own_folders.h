@@ -1,0 +1,32 @@
+// The daemon's own folders (state, runtime, data) and the guard that keeps
+// requests away from them. Paths are judged where they really lead: a
+// symbolic link on the way to the state folder is the state folder.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvane::server {
+
+// The path with every symbolic link resolved. A part that does not exist
+// yet is appended as written to where its existing parent leads. path must
+// be absolute without ".." parts.
+std::string ResolvedPath(const std::string& path);
+
+// What a request does to the path it names.
+enum class Reach {
+  Into,  // writes into the path (a checkout, a new repository)
+  Move,  // moves or deletes the path with all it holds
+};
+
+// The own folder that a request on path would touch, resolved; nothing when
+// it touches none. Writing into an own folder or anything inside it touches
+// it; moving or deleting also touches every own folder the path holds.
+std::optional<std::string> OwnFolderTouched(const std::vector<std::string>& ownFolders, const std::string& path,
+                                            Reach reach);
+
+// Whether path is folder or lies inside it; both resolved already.
+bool IsWithin(const std::string& path, const std::string& folder);
+
+}  // namespace korvane::server
