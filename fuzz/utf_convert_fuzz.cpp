@@ -1,6 +1,6 @@
 // libFuzzer target for the UTF-16 <-> UTF-8 converters. Each input is read
-// both as UTF-16 units and as UTF-8 bytes; for each, the SSE2 path and the
-// scalar loop must agree, neither may touch memory outside the source's count
+// both as UTF-16 units and as UTF-8 bytes; for each, every vector path the
+// processor has (SSE2, AVX2) and the scalar loop must agree, neither may touch memory outside the source's count
 // or the target's worst-case room, and text round-trips as the rules say.
 #include "text/processor_features.h"
 #include "text/utf_convert.h"
@@ -20,23 +20,27 @@ void Require(bool condition) {
 }
 
 // Converts `count` elements from an exact-size heap copy into an exact-size
-// target, on the fast path and on the scalar loop, and returns the output
-// once the two are shown to match element for element.
+// target, on the scalar loop and on each vector path the processor has, and
+// returns the output once every path is shown to match it element for element.
 template <typename From, typename To>
 std::basic_string<To> ConvertBoth(To* (*dispatching)(const From*, std::size_t, To*),
                                   To* (*scalar)(const From*, std::size_t, To*), const From* text, std::size_t count,
                                   std::size_t room) {
   const auto source = std::make_unique<From[]>(count);
   if (count != 0) std::memcpy(source.get(), text, count * sizeof(From));
-  const auto fast = std::make_unique<To[]>(room);
   const auto slow = std::make_unique<To[]>(room);
-  SetSse2ForTesting(true);
-  const To* fastEnd = dispatching(source.get(), count, fast.get());
   const To* slowEnd = scalar(source.get(), count, slow.get());
-  Require(fastEnd - fast.get() == slowEnd - slow.get());
-  Require(*fastEnd == To(0) && *slowEnd == To(0));
-  Require(std::memcmp(fast.get(), slow.get(), static_cast<std::size_t>(slowEnd - slow.get()) * sizeof(To)) == 0);
-  return std::basic_string<To>(fast.get(), static_cast<std::size_t>(fastEnd - fast.get()));
+  Require(*slowEnd == To(0));
+  const std::size_t length = static_cast<std::size_t>(slowEnd - slow.get());
+  for (const VectorPath path : {VectorPath::kSse2, VectorPath::kAvx2}) {
+    if (path > DetectVectorPath()) break;
+    const auto fast = std::make_unique<To[]>(room);
+    SetVectorPathForTesting(path);
+    const To* fastEnd = dispatching(source.get(), count, fast.get());
+    Require(static_cast<std::size_t>(fastEnd - fast.get()) == length && *fastEnd == To(0));
+    Require(std::memcmp(fast.get(), slow.get(), length * sizeof(To)) == 0);
+  }
+  return std::basic_string<To>(slow.get(), length);
 }
 
 std::string ToUtf8(const char16_t* text, std::size_t count) {

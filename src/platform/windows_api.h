@@ -8,6 +8,11 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+// Older SDK and mingw-w64 headers lack the AVX2 feature number; the system
+// has answered it since Windows 10.
+#ifndef PF_AVX2_INSTRUCTIONS_AVAILABLE
+#define PF_AVX2_INSTRUCTIONS_AVAILABLE 40
+#endif
 #else
 #include "posix/win32_types.h"
 #include "posix/win32_calls.h"

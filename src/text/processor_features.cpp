@@ -9,18 +9,24 @@
 namespace korvane::text {
 namespace {
 
-// Relaxed is enough: the flag only selects between two paths that give the
-// same results, so a thread that sees a stale value is still correct.
-std::atomic<bool> hasSse2{false};
+// Relaxed is enough: the flag only selects between paths that give the same
+// results, so a thread that sees a stale value is still correct.
+std::atomic<VectorPath> recorded{VectorPath::kScalar};
 
 }  // namespace
 
-void RecordProcessorFeatures() {
-  hasSse2.store(IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != FALSE, std::memory_order_relaxed);
+VectorPath DetectVectorPath() {
+  if (IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) == FALSE) return VectorPath::kScalar;
+  if (IsProcessorFeaturePresent(PF_AVX2_INSTRUCTIONS_AVAILABLE) == FALSE) return VectorPath::kSse2;
+  return VectorPath::kAvx2;
 }
 
-bool ProcessorHasSse2() { return hasSse2.load(std::memory_order_relaxed); }
+void RecordProcessorFeatures() { recorded.store(DetectVectorPath(), std::memory_order_relaxed); }
 
-void SetSse2ForTesting(bool present) { hasSse2.store(present, std::memory_order_relaxed); }
+VectorPath RecordedVectorPath() { return recorded.load(std::memory_order_relaxed); }
+
+bool ProcessorHasSse2() { return RecordedVectorPath() >= VectorPath::kSse2; }
+
+void SetVectorPathForTesting(VectorPath path) { recorded.store(path, std::memory_order_relaxed); }
 
 }  // namespace korvane::text

@@ -40,8 +40,9 @@ std::u16string Utf8ToWide(const char* text);
 namespace detail {
 
 // The scalar loops on their own. They define the results: the public buffer
-// converters use an SSE2 fast path when the processor has it, and that path
-// gives the same output and the same returned pointer for every input.
+// converters run the vector kernel of the recorded path (SSE2 or AVX2) first,
+// and every path gives the same output and the same returned pointer for
+// every input.
 char* Utf16ToUtf8Scalar(const char16_t* source, std::size_t count, char* target);
 char16_t* Utf8ToUtf16Scalar(const char* source, std::size_t count, char16_t* target);
 

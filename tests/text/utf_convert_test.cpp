@@ -1,6 +1,8 @@
-// The UTF-16 <-> UTF-8 converters: exact encodings around the 16-element
-// block, ill-formed input, and the SSE2 path against the scalar loop and an
-// independent reference on seeded random text. Every conversion reads from a
+// The UTF-16 <-> UTF-8 converters, on every path the processor has (scalar,
+// SSE2, AVX2): exact encodings around the 16- and 32-element blocks,
+// ill-formed input, and each path against the scalar loop and an independent
+// reference on seeded random text, ASCII runs across the blocks and a NUL at
+// every offset. Every conversion reads from a
 // heap copy of exactly `count` elements and writes into exactly the worst-case
 // room, so sanitized builds catch any access outside either.
 #include "text/processor_features.h"
@@ -126,14 +128,21 @@ std::basic_string<C> Padded(std::basic_string_view<C> letter, std::size_t before
   return std::basic_string<C>(before, C('-')) + std::basic_string<C>(letter) + std::basic_string<C>(after, C('z'));
 }
 
-// Table and round-trip cases run once on the SSE2 path and once on the scalar loop.
-class UtfConvert : public ::testing::TestWithParam<bool> {
+// Every case runs once on each path; a path the processor lacks is skipped.
+class UtfConvert : public ::testing::TestWithParam<VectorPath> {
  protected:
-  void SetUp() override { SetSse2ForTesting(GetParam()); }
-  void TearDown() override { SetSse2ForTesting(false); }
+  void SetUp() override {
+    if (GetParam() > DetectVectorPath()) GTEST_SKIP() << "the processor lacks this path";
+    SetVectorPathForTesting(GetParam());
+  }
+  void TearDown() override { SetVectorPathForTesting(VectorPath::kScalar); }
 };
-INSTANTIATE_TEST_SUITE_P(Paths, UtfConvert, ::testing::Values(true, false),
-                         [](const auto& path) { return path.param ? "Sse2" : "Scalar"; });
+std::string PathName(const ::testing::TestParamInfo<VectorPath>& path) {
+  constexpr const char* kNames[] = {"Scalar", "Sse2", "Avx2"};
+  return kNames[static_cast<int>(path.param)];
+}
+INSTANTIATE_TEST_SUITE_P(Paths, UtfConvert,
+                         ::testing::Values(VectorPath::kScalar, VectorPath::kSse2, VectorPath::kAvx2), PathName);
 
 TEST_P(UtfConvert, EncodesEachLengthAtEveryOffsetAroundTheBlock) {
   const struct { std::u16string_view wide; std::string_view narrow; } letters[] = {
@@ -141,7 +150,7 @@ TEST_P(UtfConvert, EncodesEachLengthAtEveryOffsetAroundTheBlock) {
       {u"\x800", "\xE0\xA0\x80"}, {u"\x20AC", "\xE2\x82\xAC"}, {u"\xFFFF", "\xEF\xBF\xBF"},
       {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"}};
   for (const auto& [wide, narrow] : letters) {
-    for (std::size_t total : {15, 16, 31, 32}) {
+    for (std::size_t total : {15, 16, 31, 32, 33, 63, 64, 65}) {
       SCOPED_TRACE(testing::Message() << narrow.size() << "-byte letter in " << total);
       for (std::size_t before = 0, after = total - narrow.size(); before <= total - narrow.size(); ++before, --after)
         EXPECT_EQ(ToUtf16(Padded(narrow, before, after)), Padded(wide, before, after)) << before;
@@ -165,7 +174,7 @@ TEST_P(UtfConvert, IllFormedInputBecomesReplacementsWithoutSwallowingTheNextElem
       {"\xE2\x82" "a", u"\xFFFD" u"a"}, {"\xE2\x82\xE2\x82\xAC", u"\xFFFD\x20AC"},          // truncated
       {"a\xF0\x9F\x98", u"a\xFFFD"}, {"\xF4\x8F", u"\xFFFD"},                              // cut by the count
       {std::string_view("\xF0\x9F\x98\0x", 5), u"\xFFFD"}};                                // cut by the NUL
-  for (std::size_t before : {0, 13, 16, 31}) {  // Also after ASCII that fills or crosses a block.
+  for (std::size_t before : {0, 13, 16, 31, 32, 61, 64}) {  // Also after ASCII that fills or crosses a block.
     for (const auto& [source, expected] : wide)
       EXPECT_EQ(ToUtf8(Padded(source, before, 0)), Padded(expected, before, 0)) << before;
     for (const auto& [source, expected] : narrow)
@@ -211,19 +220,63 @@ TEST_P(UtfConvert, WellFormedTextRoundTripsThroughTheStackAndHeapBuffers) {
   }
 }
 
-TEST(UtfConvertDifferential, Sse2PathScalarLoopAndReferenceAgreeOnRandomText) {
+// Letters to end ASCII runs with: well-formed in one to four bytes, and not.
+constexpr std::u16string_view kWideLetters[] = {u"\x00E9", u"\x20AC", u"\xD83D\xDE00", u"\xD800", u"\xDC00", u"\x0416"};
+constexpr std::string_view kNarrowLetters[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xED\xA0\x80",
+                                               "\xE2\x82", "\x80", "\xF4\x90"};
+
+// The path under test, the scalar loop and the reference on one text read
+// both ways: as UTF-16 units and, separately, as UTF-8 bytes.
+void ExpectAllAgree(const std::u16string& wide, const std::string& narrow) {
+  const std::string fast8 = ToUtf8(wide);
+  const std::u16string fast16 = ToUtf16(narrow);
+  ASSERT_EQ(fast8, Convert(detail::Utf16ToUtf8Scalar, std::u16string_view(wide), wide.size()));
+  ASSERT_EQ(fast16, Convert(detail::Utf8ToUtf16Scalar, std::string_view(narrow), narrow.size()));
+  ASSERT_EQ(fast8, ReferenceUtf8(wide));
+  ASSERT_EQ(fast16, ReferenceUtf16(narrow));
+}
+
+TEST_P(UtfConvert, PathScalarLoopAndReferenceAgree) {
   std::mt19937 rng(20240611);
-  for (int i = 0; i < 3000; ++i) {
-    const std::u16string wide = RandomText<std::u16string>(rng, false, 200);
-    const std::string narrow = RandomText<std::string>(rng, false, 200);
-    SetSse2ForTesting(true);
-    const std::string fast8 = ToUtf8(wide);
-    const std::u16string fast16 = ToUtf16(narrow);
-    SetSse2ForTesting(false);
-    ASSERT_EQ(fast8, Convert(detail::Utf16ToUtf8Scalar, std::u16string_view(wide), wide.size())) << i;
-    ASSERT_EQ(fast16, Convert(detail::Utf8ToUtf16Scalar, std::string_view(narrow), narrow.size())) << i;
-    ASSERT_EQ(fast8, ReferenceUtf8(wide)) << i;
-    ASSERT_EQ(fast16, ReferenceUtf16(narrow)) << i;
+  const struct {
+    const char* family;
+    int cases;
+    void (*make)(std::mt19937&, int, std::u16string&, std::string&);
+  } families[] = {
+      // Mixed scripts, surrogate pairs, lone surrogates, stray and cut
+      // sequences and NULs, in random order.
+      {"random text", 3000,
+       [](std::mt19937& random, int, std::u16string& wide, std::string& narrow) {
+         wide = RandomText<std::u16string>(random, false, 200);
+         narrow = RandomText<std::string>(random, false, 200);
+       }},
+      // An ASCII run of every length up to four wide blocks, then a letter
+      // (well-formed or not), then more ASCII: the run ends on, before and
+      // after each block boundary, and the tail lands at every offset.
+      {"ASCII runs across the blocks", 6 * 140,
+       [](std::mt19937&, int i, std::u16string& wide, std::string& narrow) {
+         const std::size_t run = static_cast<std::size_t>(i / 6), after = static_cast<std::size_t>(i * 7 % 71);
+         wide = Padded(kWideLetters[i % 6], run, after);
+         narrow = Padded(kNarrowLetters[i % 7], run, after);
+       }},
+      // A NUL at every offset of 150 elements of ASCII with one letter.
+      {"a NUL at every offset", 150,
+       [](std::mt19937&, int i, std::u16string& wide, std::string& narrow) {
+         wide = Padded(std::u16string_view(u"\x20AC"), 70, 79);
+         narrow = Padded(std::string_view("\xE2\x82\xAC"), 70, 77);
+         wide[static_cast<std::size_t>(i)] = 0;
+         narrow[static_cast<std::size_t>(i)] = 0;
+       }},
+  };
+  for (const auto& [family, cases, make] : families) {
+    for (int i = 0; i < cases; ++i) {
+      SCOPED_TRACE(testing::Message() << family << " #" << i);
+      std::u16string wide;
+      std::string narrow;
+      make(rng, i, wide, narrow);
+      ExpectAllAgree(wide, narrow);
+      if (HasFatalFailure()) return;
+    }
   }
 }
 

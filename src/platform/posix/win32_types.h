@@ -95,6 +95,7 @@ using PSID = void*;
 
 // Processor features.
 #define PF_XMMI64_INSTRUCTIONS_AVAILABLE 10u
+#define PF_AVX2_INSTRUCTIONS_AVAILABLE 40u
 
 // Process token and integrity levels.
 #define TOKEN_QUERY 0x0008u
