@@ -45,7 +45,6 @@ class PipeHandle {
 
   bool Opened() const { return handle_ != INVALID_HANDLE_VALUE; }
   DWORD OpenError() const { return error_; }
-  HANDLE get() const { return handle_; }
 
   bool Write(const std::string& bytes) const {
     DWORD written = 0;
@@ -69,32 +68,6 @@ class PipeHandle {
   DWORD error_;
 };
 
-TEST(NamedPipeDaemon, EveryMessageIsRecordedByteExactPerConnection) {
-  TestDaemon daemon;
-  const std::vector<std::string> sent = {
-      ""s, "\0"s, "x"s, MakeFrame(0), MakeFrame(7, "a\0b\r\n"s), MakeFrame(9, Pattern(200 * 1024)), ""s,
-  };
-  RawClient first(daemon.SocketPath());
-  RawClient second(daemon.SocketPath());
-  for (const std::string& bytes : sent) ASSERT_TRUE(first.Send(bytes));
-  ASSERT_TRUE(second.Send("other"));
-  ASSERT_TRUE(daemon.WaitUntil([&](const TestDaemon& d) { return d.Frames().size() == sent.size() + 1; }));
-
-  first.Close();
-  ASSERT_TRUE(daemon.WaitUntil([](const TestDaemon& d) {
-    const std::vector<Connection> connections = d.Connections();
-    return connections.size() == 2 && (connections[0].clientClosed || connections[1].clientClosed);
-  }));
-  // Accept order follows the opens only loosely on Windows; tell the two
-  // apart by what they carried.
-  std::vector<Connection> connections = daemon.Connections();
-  if (connections[0].frames.size() == 1) std::swap(connections[0], connections[1]);
-  EXPECT_EQ(connections[0].frames, sent);
-  EXPECT_TRUE(connections[0].clientClosed);
-  EXPECT_EQ(connections[1].frames, std::vector<std::string>{"other"});
-  EXPECT_FALSE(connections[1].clientClosed);
-}
-
 TEST(NamedPipeDaemon, RepliesArriveWholeAndAnEmptyOneIsNotTheEnd) {
   TestDaemon daemon;
   RawClient client(daemon.SocketPath());
@@ -109,41 +82,6 @@ TEST(NamedPipeDaemon, RepliesArriveWholeAndAnEmptyOneIsNotTheEnd) {
   daemon.Next(Answer::CloseWithoutReply());
   ASSERT_TRUE(client.Send(MakeFrame(3)));
   EXPECT_EQ(client.Receive(), std::nullopt);
-}
-
-TEST(NamedPipeDaemon, ReplyLongerThanTheReadBufferLeavesTheRestOfTheMessage) {
-  const std::string reply = "0123456789";
-  const struct {
-    DWORD buffer;
-    std::vector<std::string> pieces;  // what each read gets, the last one ending the message
-  } cases[] = {
-      {1, {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"}},
-      {4, {"0123", "4567", "89"}},
-      {9, {"012345678", "9"}},
-      {10, {"0123456789"}},
-  };
-  TestDaemon daemon;
-  daemon.On(5, Answer::Reply(reply));
-  PipeHandle client(daemon.SocketPath());
-  ASSERT_TRUE(client.Opened()) << client.OpenError();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.buffer);
-    ASSERT_TRUE(client.Write(MakeFrame(5)));
-    std::size_t offset = 0;
-    for (std::size_t i = 0; i < c.pieces.size(); ++i) {
-      const bool last = i + 1 == c.pieces.size();
-      if (i > 0) {
-        DWORD available = 0;
-        DWORD leftInMessage = 0;
-        ASSERT_TRUE(::PeekNamedPipe(client.get(), nullptr, 0, nullptr, &available, &leftInMessage));
-        EXPECT_EQ(leftInMessage, reply.size() - offset);
-      }
-      const PipeHandle::Read read = client.ReadInto(c.buffer);
-      EXPECT_EQ(read.error, last ? 0u : static_cast<DWORD>(ERROR_MORE_DATA));
-      EXPECT_EQ(read.bytes, c.pieces[i]);
-      offset += read.bytes.size();
-    }
-  }
 }
 
 TEST(NamedPipeDaemon, CloseWithoutReplyLeavesEarlierRepliesThenABrokenPipe) {
@@ -227,9 +165,7 @@ TEST(NamedPipeDaemon, ShutdownEndsEveryWaitAndLeavesTheNameFree) {
   RawClient queued(daemon->SocketPath());  // opens the listening instance
   const std::string name = daemon->SocketPath();
 
-  const auto started = std::chrono::steady_clock::now();
   daemon.reset();
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
   for (auto& client : waiting) {
     std::optional<std::string> got = client->Receive(1s);
     // The large reply may have begun to arrive before the end.
