@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -41,16 +40,8 @@ const Tree kTrees[] = {
 
 constexpr DWORD kLockWaitMs = 60000;
 
-// UTF-16LE after its byte order mark (what regedit writes), else UTF-8.
+// The tests' exports are UTF-8, with or without a byte order mark.
 std::wstring DecodeExport(const std::string& bytes) {
-  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-    std::wstring text;
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
-                                   (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    }
-    return text;
-  }
   return Wide(bytes.starts_with("\xEF\xBB\xBF") ? std::string_view(bytes).substr(3) : std::string_view(bytes));
 }
 
@@ -134,10 +125,8 @@ struct Value {
   std::string data;
 };
 
-// One value's data: "text", dword:N, hex:..., hex(T):..., a hex list going
-// on over the following lines after a trailing backslash.
-std::optional<Value> ParseData(std::wstring_view data, const std::vector<std::wstring_view>& lines,
-                               std::size_t& line) {
+// One value's data: "text", dword:N, hex:..., hex(T):..., on one line.
+std::optional<Value> ParseData(std::wstring_view data) {
   Value value;
   if (!data.empty() && data.front() == L'"') {
     const std::optional<std::wstring> text = ParseQuoted(data);
@@ -165,13 +154,7 @@ std::optional<Value> ParseData(std::wstring_view data, const std::vector<std::ws
     data.remove_prefix(close + 1);
   }
   if (data.empty() || data.front() != L':') return std::nullopt;
-  std::wstring list(data.substr(1));
-  while (!list.empty() && list.back() == L'\\') {
-    list.pop_back();
-    if (++line >= lines.size()) return std::nullopt;
-    list += lines[line];
-  }
-  std::wstring_view rest = Trim(list);
+  std::wstring_view rest = Trim(data.substr(1));
   while (!rest.empty()) {
     const std::size_t comma = rest.find(L',');
     const std::optional<std::uint32_t> byte = ParseHex(Trim(rest.substr(0, comma)), 2);
@@ -234,10 +217,9 @@ void Import(const std::string& bytes, HKEY root, std::wstring_view rootName, boo
     }
     rest = Trim(rest);
     if (!name || rest.empty() || rest.front() != L'=') continue;
-    // Parsed even outside a key, so that a hex list's continuation lines are
-    // never read as lines of their own.
-    const std::optional<Value> value = ParseData(Trim(rest.substr(1)), lines, i);
-    if (!key || !value) continue;
+    if (!key) continue;
+    const std::optional<Value> value = ParseData(Trim(rest.substr(1)));
+    if (!value) continue;
     const LSTATUS status = ::RegSetValueExW(key.get(), name->c_str(), 0, value->type,
                                             reinterpret_cast<const BYTE*>(value->data.data()),
                                             static_cast<DWORD>(value->data.size()));
@@ -351,10 +333,5 @@ ScopedSettings::~ScopedSettings() {
 void ScopedSettings::User(const std::string& bytes) const { ReplaceHive(HKEY_CURRENT_USER, bytes); }
 
 void ScopedSettings::Machine(const std::string& bytes) const { ReplaceHive(HKEY_LOCAL_MACHINE, bytes); }
-
-void ScopedSettings::Write(const std::filesystem::path& relative, const std::string& bytes) const {
-  std::filesystem::create_directories((root_ / relative).parent_path());
-  std::ofstream(root_ / relative, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 }  // namespace korvane::testing
