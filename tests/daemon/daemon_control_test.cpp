@@ -163,19 +163,19 @@ TEST_F(DaemonControl, AutomaticStartIsHeldOffForTheWholeProcess) {
   EXPECT_EQ(starts, 2);
 }
 
-TEST_F(DaemonControl, NoAutomaticStartBelowMediumIntegrity) {
-  calls_.ReportIntegrityLevel(SECURITY_MANDATORY_LOW_RID);
-  CDaemonLink link(nullptr, calls_);
-  EXPECT_FALSE(link.EnsurePipeOpenWithRetry(true));
-  EXPECT_EQ(calls_.createProcessCalls, 0);
-}
-
-TEST_F(DaemonControl, FailedStartDoesNotHoldOffTheNextAttempt) {
-  HideDaemonProgram();
-  CDaemonLink link(nullptr, calls_);
-  EXPECT_FALSE(link.EnsurePipeOpenWithRetry(true));
-  EXPECT_FALSE(link.EnsurePipeOpenWithRetry(true));
-  EXPECT_EQ(calls_.createProcessCalls, 2);
+// Below medium integrity no start is tried; a start that failed holds
+// nothing off.
+TEST_F(DaemonControl, AutomaticStartNotTriedBelowMediumIntegrityAndRetriedAfterAFailure) {
+  for (const bool low : {true, false}) {
+    SCOPED_TRACE(low ? "low integrity" : "program missing");
+    calls_ = {};
+    if (low) calls_.ReportIntegrityLevel(SECURITY_MANDATORY_LOW_RID);
+    else HideDaemonProgram();
+    CDaemonLink link(nullptr, calls_);
+    EXPECT_FALSE(link.EnsurePipeOpenWithRetry(true));
+    EXPECT_FALSE(link.EnsurePipeOpenWithRetry(true));
+    EXPECT_EQ(calls_.createProcessCalls, low ? 0 : 2);
+  }
 }
 
 TEST_F(DaemonControl, ErrorTextReplacesTheOutputOnlyOnAReply) {
