@@ -180,9 +180,15 @@ TEST_F(WithDaemon, EachFailureReportsItsEnd) {
     EXPECT_EQ(exchange.end, c.end);
     EXPECT_EQ(exchange.Answered(), c.end == ExchangeEnd::ClosedWithoutReply);
     EXPECT_TRUE(exchange.reply.empty());
-    if (c.systemError != 0) EXPECT_EQ(exchange.systemError, c.systemError);
-    if (c.end == ExchangeEnd::TransactionFailed) EXPECT_TRUE(calls_.waitLimits.empty());
-    if (c.end == ExchangeEnd::ReadFailed) EXPECT_EQ(calls_.peekCalls, 1);
+    if (c.systemError != 0) {
+      EXPECT_EQ(exchange.systemError, c.systemError);
+    }
+    if (c.end == ExchangeEnd::TransactionFailed) {
+      EXPECT_TRUE(calls_.waitLimits.empty());
+    }
+    if (c.end == ExchangeEnd::ReadFailed) {
+      EXPECT_EQ(calls_.peekCalls, 1);
+    }
     EXPECT_EQ(trace.Records(), c.trace);
     if (c.closes) {
       EXPECT_TRUE(daemon_.WaitUntil([connection](const auto& d) {
