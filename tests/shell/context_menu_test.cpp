@@ -70,22 +70,31 @@ TEST_F(ContextMenu, VersionedFolderOffersWhatItsStatusAllows) {
   }
 }
 
+// Outside a working copy: sharing and checkouts, but no sharing on the
+// background of a folder that holds a working copy.
 TEST_F(ContextMenu, UnversionedFolderOffersSharingAndCheckouts) {
   const std::string outside = folder_.Path() + "/plain folder";
   std::filesystem::create_directories(outside + "/inner");
-  IContextMenu* handler = HandlerFor(outside);
-  EXPECT_EQ(HRESULT_CODE(Query(handler)), 4u);
-  EXPECT_EQ(SubmenuTexts(), (Texts{"Share on Halcyra", "Checkout from Halcyra", "Checkout"}));
+  const std::string parent = std::filesystem::path(plain_.WorkingCopy()).parent_path().generic_string();
+  const struct {
+    std::string path;
+    bool background;
+    Texts submenu;
+  } cases[] = {
+      {outside, false, {"Share on Halcyra", "Checkout from Halcyra", "Checkout"}},
+      {parent, true, {"Checkout from Halcyra", "Checkout"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    if (shellMenu_ != nullptr) DestroyMenu(shellMenu_);
+    shellMenu_ = nullptr;
+    IContextMenu* handler = HandlerFor(c.path, c.background);
+    ASSERT_NE(handler, nullptr);
+    EXPECT_EQ(HRESULT_CODE(Query(handler)), c.submenu.size() + 1);
+    EXPECT_EQ(SubmenuTexts(), c.submenu);
+  }
   // Building the menu starts the daemon, for the command that may follow.
   EXPECT_TRUE(processes_.WaitForLines("duplicate", 1));  // this test's daemon already serves
-}
-
-TEST_F(ContextMenu, BackgroundOfAFolderHoldingAWorkingCopyDoesNotOfferSharing) {
-  const std::string parent = std::filesystem::path(plain_.WorkingCopy()).parent_path().generic_string();
-  IContextMenu* handler = HandlerFor(parent, true);
-  ASSERT_NE(handler, nullptr);
-  EXPECT_EQ(HRESULT_CODE(Query(handler)), 3u);
-  EXPECT_EQ(SubmenuTexts(), (Texts{"Checkout from Halcyra", "Checkout"}));
 }
 
 struct FlagsCase {

@@ -167,24 +167,6 @@ TEST_F(PipeClient, WaitWithoutReplyTimesOutAndLeavesTheTransactionPending) {
   EXPECT_EQ(WaitForSingleObject(event_, 0), WAIT_TIMEOUT);
 }
 
-TEST_F(PipeClient, WritingToAClosedServerFailsWithoutSigpipe) {
-  korvane::testing::TestDaemon daemon;
-  daemon.On(2, Answer::CloseWithoutReply());
-  HANDLE pipe = Open();
-  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-  char frame[] = {9, 0, 0, 0, 2, 0, 0, 0, 0};
-  DWORD written = 0;
-  EXPECT_TRUE(WriteFile(pipe, frame, sizeof frame, &written, nullptr));
-  ASSERT_TRUE(daemon.WaitUntil([](const auto& d) { return !d.Connections().empty(); }));
-  BOOL ok = TRUE;
-  for (int attempt = 0; attempt < 100 && ok; ++attempt) {
-    ok = WriteFile(pipe, frame, sizeof frame, &written, nullptr);
-    if (ok) ::usleep(5000);
-  }
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(written, 0u);
-}
-
 TEST_F(PipeClient, BadHandlesAreRefused) {
   DWORD read = 0;
   EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
