@@ -1,6 +1,6 @@
 // Registry settings for one test on Windows, in the real registry: the keys
-// the library reads are saved (as export text), emptied, written from the
-// test's registry exports, and restored at the end.
+// the library reads are copied aside, emptied, written from the test's
+// registry exports, and copied back at the end.
 #include "support/scoped_settings.h"
 
 #include "support/windows/windows_helpers.h"
@@ -67,8 +67,7 @@ bool InTrees(std::wstring_view rootName, std::wstring_view path) {
   return false;
 }
 
-// ---- Export text: what the library's POSIX registry reads, and what the
-// saved keys are kept as ----
+// ---- Export text, as the library's POSIX registry reads it ----
 
 std::wstring_view Trim(std::wstring_view text) {
   const auto blank = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r'; };
@@ -109,15 +108,6 @@ std::optional<std::wstring> ParseQuoted(std::wstring_view& rest) {
     text += c;
   }
   return std::nullopt;
-}
-
-std::wstring Quoted(std::wstring_view text) {
-  std::wstring quoted = L"\"";
-  for (wchar_t c : text) {
-    if (c == L'\\' || c == L'"') quoted += L'\\';
-    quoted += c;
-  }
-  return quoted + L"\"";
 }
 
 struct Value {
@@ -178,9 +168,8 @@ using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 // Writes the sections of `text` that name keys of the trees below `root`
 // into the registry; every other line is skipped, as the POSIX registry
-// skips what it cannot read. Throws std::system_error on a failed write when
-// `strict`.
-void Import(const std::string& bytes, HKEY root, std::wstring_view rootName, bool strict) {
+// skips what it cannot read. Throws std::system_error on a failed write.
+void Import(const std::string& bytes, HKEY root, std::wstring_view rootName) {
   const std::wstring text = DecodeExport(bytes);
   std::vector<std::wstring_view> lines;
   for (std::size_t start = 0; start <= text.size();) {
@@ -203,7 +192,7 @@ void Import(const std::string& bytes, HKEY root, std::wstring_view rootName, boo
       HKEY opened = nullptr;
       const LSTATUS status =
           ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr);
-      if (status != ERROR_SUCCESS && strict) ThrowRegistryError(status, L"RegCreateKeyExW " + path);
+      if (status != ERROR_SUCCESS) ThrowRegistryError(status, L"RegCreateKeyExW " + path);
       key.reset(opened);
       continue;
     }
@@ -223,65 +212,27 @@ void Import(const std::string& bytes, HKEY root, std::wstring_view rootName, boo
     const LSTATUS status = ::RegSetValueExW(key.get(), name->c_str(), 0, value->type,
                                             reinterpret_cast<const BYTE*>(value->data.data()),
                                             static_cast<DWORD>(value->data.size()));
-    if (status != ERROR_SUCCESS && strict) ThrowRegistryError(status, L"RegSetValueExW " + *name);
+    if (status != ERROR_SUCCESS) ThrowRegistryError(status, L"RegSetValueExW " + *name);
   }
 }
 
-void AppendHex(std::wstring& text, std::uint32_t value, int digits) {
-  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) text += L"0123456789abcdef"[(value >> shift) & 15];
+// Copies the key at `from` with everything below it to `to`, made below
+// `toRoot`; false when there is no such key.
+bool CopyTree(HKEY fromRoot, const std::wstring& from, HKEY toRoot, const std::wstring& to) {
+  HKEY source = nullptr, target = nullptr;
+  if (::RegOpenKeyExW(fromRoot, from.c_str(), 0, KEY_READ, &source) != ERROR_SUCCESS) return false;
+  const UniqueKey ownedSource(source);
+  if (::RegCreateKeyExW(toRoot, to.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &target, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  const UniqueKey ownedTarget(target);
+  return ::RegCopyTreeW(source, nullptr, target) == ERROR_SUCCESS;
 }
 
-// Every value as hex(TYPE), which keeps any data as it was.
-void ExportKey(HKEY key, const std::wstring& fullName, std::wstring& text) {
-  text += L"[" + fullName + L"]\n";
-  DWORD subkeys = 0, longestSubkey = 0, values = 0, longestName = 0, longestData = 0;
-  if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &longestSubkey, nullptr, &values, &longestName,
-                         &longestData, nullptr, nullptr) != ERROR_SUCCESS) {
-    return;
-  }
-  std::wstring name(longestName + 1, L'\0');
-  std::string data(longestData, '\0');
-  for (DWORD i = 0; i < values; ++i) {
-    DWORD nameSize = static_cast<DWORD>(name.size());
-    DWORD dataSize = static_cast<DWORD>(data.size());
-    DWORD type = 0;
-    if (::RegEnumValueW(key, i, name.data(), &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                        &dataSize) != ERROR_SUCCESS) {
-      continue;
-    }
-    text += nameSize == 0 ? std::wstring(L"@") : Quoted(std::wstring_view(name.data(), nameSize));
-    text += L"=hex(";
-    AppendHex(text, type, 8);
-    text += L"):";
-    for (DWORD b = 0; b < dataSize; ++b) {
-      if (b > 0) text += L',';
-      AppendHex(text, static_cast<unsigned char>(data[b]), 2);
-    }
-    text += L"\n";
-  }
-  std::wstring subkey(longestSubkey + 1, L'\0');
-  for (DWORD i = 0; i < subkeys; ++i) {
-    DWORD size = static_cast<DWORD>(subkey.size());
-    if (::RegEnumKeyExW(key, i, subkey.data(), &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) continue;
-    const std::wstring child(subkey.data(), size);
-    HKEY opened = nullptr;
-    if (::RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) continue;
-    const UniqueKey owned(opened);
-    ExportKey(owned.get(), fullName + L"\\" + child, text);
-  }
-}
-
-// The tree as export text, or nothing when its key does not exist.
-std::optional<std::string> Export(const Tree& tree) {
-  HKEY opened = nullptr;
-  if (::RegOpenKeyExW(tree.root, std::wstring(tree.path).c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  const UniqueKey key(opened);
-  std::wstring text;
-  ExportKey(key.get(), std::wstring(tree.rootName) + L"\\" + std::wstring(tree.path), text);
-  return Utf8(text);
-}
+// Where the trees wait while a test runs: outside them, in the user's hive.
+constexpr wchar_t kSavedKey[] = L"SOFTWARE\\KorvaneTestSaved";
+std::wstring SavedPath(std::size_t index) { return std::wstring(kSavedKey) + L"\\" + std::to_wstring(index); }
 
 void Remove(const Tree& tree) { ::RegDeleteTreeW(tree.root, std::wstring(tree.path).c_str()); }
 
@@ -290,7 +241,7 @@ void ReplaceHive(HKEY root, const std::string& bytes) {
   for (const Tree& tree : kTrees) {
     if (tree.root == root) Remove(tree);
   }
-  Import(bytes, root, root == HKEY_CURRENT_USER ? kCurrentUser : kLocalMachine, true);
+  Import(bytes, root, root == HKEY_CURRENT_USER ? kCurrentUser : kLocalMachine);
 }
 
 // One ScopedSettings at a time across test processes, made and ended on
@@ -314,17 +265,20 @@ ScopedSettings::ScopedSettings() {
     ::ReleaseMutex(SettingsLock());
     throw;
   }
-  for (const Tree& tree : kTrees) {
-    saved_.push_back(Export(tree));
-    Remove(tree);
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, kSavedKey);
+  for (std::size_t i = 0; i < std::size(kTrees); ++i) {
+    const bool saved = CopyTree(kTrees[i].root, std::wstring(kTrees[i].path), HKEY_CURRENT_USER, SavedPath(i));
+    saved_.push_back(saved ? std::optional<std::string>("saved") : std::nullopt);
+    Remove(kTrees[i]);
   }
 }
 
 ScopedSettings::~ScopedSettings() {
   for (std::size_t i = 0; i < std::size(kTrees); ++i) {
     Remove(kTrees[i]);
-    if (saved_[i]) Import(*saved_[i], kTrees[i].root, kTrees[i].rootName, false);
+    if (saved_[i]) CopyTree(HKEY_CURRENT_USER, SavedPath(i), kTrees[i].root, std::wstring(kTrees[i].path));
   }
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, kSavedKey);
   std::error_code ignored;
   std::filesystem::remove_all(root_, ignored);
   ::ReleaseMutex(SettingsLock());
