@@ -132,14 +132,6 @@ TEST_F(CommandFamilies, OneWayCommandsGoOnTheNotificationChannel) {
   EXPECT_TRUE(calls_.waitLimits.empty());
 }
 
-TEST_F(CommandFamilies, ActivationOutsideTheModesSendsNothing) {
-  for (std::int32_t mode : {0, 4, -1}) {
-    CDaemonLink link(nullptr, calls_);
-    EXPECT_FALSE(link.ActivatePath(u"/work/A", mode));
-  }
-  EXPECT_EQ(calls_.createFileCalls, 0);
-}
-
 struct StatusCase {
   const char* reply;
   ActivationMode mode;
