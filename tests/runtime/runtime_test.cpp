@@ -30,14 +30,6 @@ TEST(DebugTrace, WritesExactlyTheFormattedTextCutAt1023Characters) {
                                                          std::string(1023, 'x') + "\n"}));
 }
 
-TEST(DebugTrace, ThreadsRacingForTheFirstUseShareOneWriter) {
-  std::vector<DebugTrace*> seen(8);
-  std::vector<std::thread> threads;
-  for (auto& slot : seen) threads.emplace_back([&slot] { slot = &DebugTrace::Instance(); });
-  for (auto& thread : threads) thread.join();
-  for (DebugTrace* writer : seen) EXPECT_EQ(writer, &DebugTrace::Instance());
-}
-
 TEST(AprLock, IsRecursiveAndHeldUntilTheOutermostRelease) {
   AprCriticalSection section;
   std::atomic<bool> otherHasIt{false};
