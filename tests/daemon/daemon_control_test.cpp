@@ -51,17 +51,6 @@ TEST_F(DaemonControl, DaemonPathIsBesideTheModuleFile) {
   EXPECT_TRUE(link.GetDaemonPath().empty());
 }
 
-TEST_F(DaemonControl, EachStartMakesOneMoreProcessAndNoZombie) {
-  CDaemonLink link(nullptr, calls_);
-  EXPECT_TRUE(link.StartDaemon());
-  EXPECT_TRUE(link.StartDaemon());
-  // Two processes ran: the second found the first serving and left.
-  ASSERT_TRUE(processes_.WaitForLines("start", 1));
-  ASSERT_TRUE(processes_.WaitForLines("duplicate", 1));
-  EXPECT_EQ(processes_.Started().size(), 1u);
-  EXPECT_TRUE(testing::HasNoChildren());
-}
-
 TEST_F(DaemonControl, MissingProgramFailsWithItsTraceLine) {
   HideDaemonProgram();
   testing::DebugOutputCapture trace;
