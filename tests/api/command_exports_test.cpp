@@ -1,13 +1,15 @@
-// The activation, hosting and repository exports: arguments as callers pass
-// them, and the three rules for handing texts out.
+// The exports as a program calls them: arguments as callers pass them, the
+// three rules for handing texts out, and starting and stopping the daemon.
 #include "korvane/korvane.h"
 
+#include "support/daemon_processes.h"
 #include "support/runtime_folder.h"
 #include "support/test_daemon.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <thread>
 
 namespace korvane::api {
@@ -183,6 +185,50 @@ TEST_F(CommandExports, ArgumentsHoldingTheSeparatorAreNotSent) {
   }
 }
 
+// The text is handed out in a buffer of its own, cut at its NUL, or null
+// when there is none; null arguments still ask, with an empty key.
+struct ErrorTextCase {
+  const char* name;
+  const char* key;
+  Answer answer;
+  std::optional<std::string> text;  // nullopt: no output address
+  std::string frame;
+};
+
+TEST_F(CommandExports, ErrorTextIsHandedOutExactlyOrAsNull) {
+  const ErrorTextCase cases[] = {
+      {"text", "E42", Answer::Reply(std::string("Disk full\0ignored", 17), 10ms), "Disk full",
+       MakeFrame(23, std::string("E42\0", 4))},
+      {"empty reply", "k", Answer::Reply("", 10ms), "(null)", MakeFrame(23, std::string("k\0", 2))},
+      {"reply starting with NUL", "k", Answer::Reply(std::string("\0x", 2), 10ms), "(null)",
+       MakeFrame(23, std::string("k\0", 2))},
+      {"closed without reply", "k", Answer::CloseWithoutReply(10ms), "(null)", MakeFrame(23, std::string("k\0", 2))},
+      {"null arguments", nullptr, Answer::Reply("text", 10ms), std::nullopt, std::string("\x09\0\0\0\x17\0\0\0\0", 9)},
+  };
+  for (const ErrorTextCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    daemon_.Next(c.answer);
+    char* text = kUntouched;
+    EXPECT_EQ(Korvane_GetErrorText(c.key, c.text ? &text : nullptr), 1);
+    if (c.text) {
+      EXPECT_EQ(Taken(text), *c.text);
+    }
+    EXPECT_EQ(daemon_.Frames().back(), c.frame);
+  }
+}
+
+TEST(DaemonControlExports, StartTwiceStartsTwoProcessesAndLeavesNoZombie) {
+  testing::ScopedRuntimeFolder folder;
+  testing::DaemonProcesses processes(folder.Path(), testing::kWellKnownPipeName);
+  EXPECT_EQ(Korvane_StartDaemon(), 1);
+  ASSERT_TRUE(processes.WaitForLines("start", 1));
+  EXPECT_EQ(Korvane_StartDaemon(), 1);
+  ASSERT_TRUE(processes.WaitForLines("duplicate", 1));
+  EXPECT_EQ(Korvane_StopDaemon(), 1);
+  ASSERT_TRUE(processes.WaitForLines("stop", 1));
+  EXPECT_TRUE(testing::HasNoChildren());
+}
+
 TEST(CommandExportsWithoutDaemon, FailAndLeaveOutputsAlone) {
   testing::ScopedRuntimeFolder folder;
   char* out[3] = {kUntouched, kUntouched, kUntouched};
@@ -191,6 +237,8 @@ TEST(CommandExportsWithoutDaemon, FailAndLeaveOutputsAlone) {
   EXPECT_EQ(Korvane_Checkout(KORVANE_TEXT("u"), kPath, 1), 0);
   EXPECT_EQ(Korvane_SvnAdd(kPath, &out[0]), 0);
   EXPECT_EQ(Korvane_FindUsers(KORVANE_TEXT("a"), KORVANE_TEXT("b"), &out[0], &out[1], &out[2]), 0);
+  EXPECT_EQ(Korvane_GetErrorText("k", &out[1]), 0);
+  EXPECT_EQ(Korvane_StopDaemon(), 0);
   for (char* output : out) EXPECT_EQ(output, kUntouched);
 }
 

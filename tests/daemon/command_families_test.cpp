@@ -95,26 +95,6 @@ TEST_F(RequestCommands, SendTheirCodePayloadAndLimit) {
   for (const RequestCase& command : cases) Check(command);
 }
 
-TEST_F(CommandFamilies, ByteExamples) {
-  daemon_.On(21, Answer::Reply("x", 5ms));
-  daemon_.On(10, Answer::Reply("x", 5ms));
-  daemon_.On(14, Answer::Reply("x", 5ms));
-  daemon_.On(13, Answer::Reply("x", 5ms));
-  CDaemonLink link(nullptr, calls_);
-  link.ShowSpace(u"a", u"b", u"c", out1_, out2_, out3_);
-  link.CreateRepo(u"a", record_);
-  link.SvnAdd(u"a", record_);
-  link.CopyToRepo(u"a", u"b", record_);
-  auto bytes = [](std::initializer_list<unsigned char> list) { return std::string(list.begin(), list.end()); };
-  EXPECT_EQ(daemon_.Frames(),
-            (std::vector<std::string>{
-                bytes({0x0F, 0, 0, 0, 0x15, 0, 0, 0, 0x61, 0x7C, 0x62, 0x7C, 0x63, 0x7C, 0x00}),
-                bytes({0x0A, 0, 0, 0, 0x0A, 0, 0, 0, 0x61, 0x00}),
-                bytes({0x0B, 0, 0, 0, 0x0E, 0, 0, 0, 0x61, 0x7C, 0x00}),
-                bytes({0x0D, 0, 0, 0, 0x0D, 0, 0, 0, 0x61, 0x7C, 0x62, 0x7C, 0x00}),
-            }));
-}
-
 struct OneWayCase {
   const char* name;
   std::function<bool(CDaemonLink&)> run;
@@ -150,14 +130,6 @@ TEST_F(CommandFamilies, OneWayCommandsGoOnTheNotificationChannel) {
               (std::vector<std::string>{MakeFrame(c.code, c.payload), MakeFrame(0)}));
   }
   EXPECT_TRUE(calls_.waitLimits.empty());
-}
-
-TEST_F(CommandFamilies, ActivationOutsideTheModesSendsNothing) {
-  for (std::int32_t mode : {0, 4, -1}) {
-    CDaemonLink link(nullptr, calls_);
-    EXPECT_FALSE(link.ActivatePath(u"/work/A", mode));
-  }
-  EXPECT_EQ(calls_.createFileCalls, 0);
 }
 
 struct StatusCase {

@@ -10,8 +10,6 @@ namespace {
 
 TEST(DaemonError, SetErrorKeepsTheDetailAndRebuildsTheText) {
   DaemonError record;
-  EXPECT_EQ(record.code, -1000);
-  EXPECT_TRUE(record.text.empty());
   record.detail = "kept";
   record.SetError(kPipeCallFailed, "renameLDir", kPipeCallFailedMessage, 258);
   EXPECT_EQ(record.text, "-15|renameLDir|The operation failed.|258|kept|");

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 namespace korvane::daemon {
@@ -57,16 +58,6 @@ TEST_F(WithDaemon, RequestAndOneWayFramesGoOutByteForByte) {
                                       Bytes({8, 0, 0, 0, 0, 0, 0, 0})}));
 }
 
-TEST_F(WithDaemon, CloseFrameOnlyFollowsAOneWayCommand) {
-  daemon_.On(kActivations, Answer::Reply("x"));
-  {
-    CDaemonLink link(nullptr, calls_);
-    link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
-  }
-  ASSERT_TRUE(daemon_.WaitUntil(FirstConnectionClosed));
-  EXPECT_EQ(daemon_.Frames(), std::vector<std::string>{MakeFrame(kActivations)});
-}
-
 struct ReplyCase {
   const char* name;
   std::string sent;
@@ -104,15 +95,6 @@ TEST_F(WithDaemon, ImmediateOneByteReplyNeedsNoWait) {
   EXPECT_TRUE(calls_.waitLimits.empty());
 }
 
-TEST_F(WithDaemon, SilentCloseIsAnAnswerWithNothing) {
-  daemon_.On(kActivations, Answer::CloseWithoutReply(20ms));
-  CDaemonLink link(nullptr, calls_);
-  Exchange exchange = link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
-  EXPECT_EQ(exchange.end, ExchangeEnd::ClosedWithoutReply);
-  EXPECT_TRUE(exchange.Answered());
-  EXPECT_TRUE(exchange.reply.empty());
-}
-
 TEST_F(WithDaemon, EachClassWaitsItsOwnLimit) {
   const std::pair<TimeLimitClass, DWORD> cases[] = {{TimeLimitClass::LocalCall, 10000},
                                                     {TimeLimitClass::FsCall, 120000},
@@ -142,26 +124,79 @@ TEST_F(WithDaemon, TimeOutClosesTheChannelAndTheNextCommandReconnects) {
   EXPECT_EQ(daemon_.Connections().size(), 2u);
 }
 
-TEST_F(WithDaemon, FailedWaitReportsPendingAndCloses) {
-  daemon_.On(kActivations, Answer::Never());
-  calls_.wait = [] { return WAIT_FAILED; };
-  CDaemonLink link(nullptr, calls_);
-  Exchange exchange = link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
-  EXPECT_EQ(exchange.end, ExchangeEnd::WaitFailed);
-  EXPECT_EQ(exchange.systemError, ERROR_IO_PENDING);
-  ASSERT_TRUE(daemon_.WaitUntil(FirstConnectionClosed));
-}
+// What each way an exchange can go wrong leaves: the end it reports, the
+// system error it carries, the trace it writes, and whether the link closed
+// the channel itself.
+struct FailureCase {
+  const char* name;
+  std::function<void(testing::TestDaemon&, testing::ScriptedCalls&)> script;
+  ExchangeEnd end;
+  DWORD systemError;
+  std::vector<std::string> trace;
+  bool closes;
+};
 
-TEST_F(WithDaemon, TransactionFailingAtOnceCarriesItsError) {
-  calls_.transact = [](LPVOID, LPDWORD) {
-    SetLastError(ERROR_NO_DATA);
-    return FALSE;
+TEST_F(WithDaemon, EachFailureReportsItsEnd) {
+  const FailureCase cases[] = {
+      {"silent close", [](auto& d, auto&) { d.On(kActivations, Answer::CloseWithoutReply(20ms)); },
+       ExchangeEnd::ClosedWithoutReply, 0, {}, false},
+      {"failed wait",
+       [](auto& d, auto& c) {
+         d.On(kActivations, Answer::Never());
+         c.wait = [] { return WAIT_FAILED; };
+       },
+       ExchangeEnd::WaitFailed, ERROR_IO_PENDING, {}, true},
+      {"transaction fails at once",
+       [](auto&, auto& c) {
+         c.transact = [](LPVOID, LPDWORD) {
+           SetLastError(ERROR_NO_DATA);
+           return FALSE;
+         };
+       },
+       ExchangeEnd::TransactionFailed, ERROR_NO_DATA, {}, false},
+      {"peek finds nothing",
+       [](auto& d, auto& c) {
+         d.On(kActivations, Answer::Reply("more than a byte", 20ms));
+         c.peek = [](LPDWORD available) {
+           *available = 0;
+           return TRUE;
+         };
+       },
+       ExchangeEnd::ReadFailed, 0, {}, false},
+      {"event cannot be made", [](auto&, auto& c) { c.createEvent = [] { return HANDLE{nullptr}; }; },
+       ExchangeEnd::NotConnected, 0, {"CDaemonLink::EnsurePipeOpen: CreateEvent failed\n"}, true},
+      {"message mode refused", [](auto&, auto& c) { c.setPipeState = [] { return FALSE; }; },
+       ExchangeEnd::NotConnected, 0, {"CDaemonLink::InternalEnsurePipeOpen: SetNamedPipeHandleState failed\n"}, true},
   };
-  CDaemonLink link(nullptr, calls_);
-  Exchange exchange = link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
-  EXPECT_EQ(exchange.end, ExchangeEnd::TransactionFailed);
-  EXPECT_EQ(exchange.systemError, ERROR_NO_DATA);
-  EXPECT_TRUE(calls_.waitLimits.empty());
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    calls_ = {};
+    calls_.waitCap = 2000;
+    c.script(daemon_, calls_);
+    const std::size_t connection = daemon_.Connections().size();
+    testing::DebugOutputCapture trace;
+    CDaemonLink link(nullptr, calls_);
+    const Exchange exchange = link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
+    EXPECT_EQ(exchange.end, c.end);
+    EXPECT_EQ(exchange.Answered(), c.end == ExchangeEnd::ClosedWithoutReply);
+    EXPECT_TRUE(exchange.reply.empty());
+    if (c.systemError != 0) {
+      EXPECT_EQ(exchange.systemError, c.systemError);
+    }
+    if (c.end == ExchangeEnd::TransactionFailed) {
+      EXPECT_TRUE(calls_.waitLimits.empty());
+    }
+    if (c.end == ExchangeEnd::ReadFailed) {
+      EXPECT_EQ(calls_.peekCalls, 1);
+    }
+    EXPECT_EQ(trace.Records(), c.trace);
+    if (c.closes) {
+      EXPECT_TRUE(daemon_.WaitUntil([connection](const auto& d) {
+        auto all = d.Connections();
+        return all.size() > connection && all[connection].clientClosed;
+      }));
+    }
+  }
 }
 
 TEST_F(WithDaemon, PeekThatNeverSucceedsBailsOutAfterTenRetries) {
@@ -186,38 +221,6 @@ TEST_F(WithDaemon, PeekThatNeverSucceedsBailsOutAfterTenRetries) {
       "CDaemonLink::ReadPipeStringData: PeekNamedPipe returns 0, server did not write yet, 10 retries and no data. "
       "bail out.\n");
   EXPECT_EQ(trace.Records(), expected);
-}
-
-TEST_F(WithDaemon, PeekThatFindsNothingFailsTheRead) {
-  daemon_.On(kActivations, Answer::Reply("more than a byte", 20ms));
-  calls_.peek = [](LPDWORD available) {
-    *available = 0;
-    return TRUE;
-  };
-  CDaemonLink link(nullptr, calls_);
-  EXPECT_EQ(link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall).end,
-            ExchangeEnd::ReadFailed);
-  EXPECT_EQ(calls_.peekCalls, 1);
-}
-
-TEST_F(WithDaemon, FailedMessageModeClosesTheNewHandle) {
-  calls_.setPipeState = [] { return FALSE; };
-  testing::DebugOutputCapture trace;
-  CDaemonLink link(nullptr, calls_);
-  EXPECT_FALSE(link.EnsurePipeOpen());
-  EXPECT_EQ(trace.Records(),
-            std::vector<std::string>{"CDaemonLink::InternalEnsurePipeOpen: SetNamedPipeHandleState failed\n"});
-  ASSERT_TRUE(daemon_.WaitUntil(FirstConnectionClosed));
-}
-
-TEST_F(WithDaemon, FailedEventClosesTheRequestChannel) {
-  calls_.createEvent = [] { return HANDLE{nullptr}; };
-  testing::DebugOutputCapture trace;
-  CDaemonLink link(nullptr, calls_);
-  EXPECT_EQ(link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall).end,
-            ExchangeEnd::NotConnected);
-  EXPECT_EQ(trace.Records(), std::vector<std::string>{"CDaemonLink::EnsurePipeOpen: CreateEvent failed\n"});
-  ASSERT_TRUE(daemon_.WaitUntil(FirstConnectionClosed));
 }
 
 TEST_F(WithDaemon, OneWayWriteToAVanishedDaemonFailsWithoutSignal) {

@@ -24,7 +24,10 @@ struct FrameCase {
 };
 
 TEST(RequestFrame, IsLengthCodePayloadAndOneNul) {
+  const std::string longPayload(70000, 'x');  // its length needs the third byte
   const FrameCase cases[] = {
+      {"long payload", Command::SvnCommit, longPayload,
+       Bytes({0x79, 0x11, 0x01, 0x00, 0x0F, 0, 0, 0}) + longPayload + '\0'},
       {"no payload", Command::GetActivations, std::nullopt, Bytes({0x08, 0, 0, 0, 0x06, 0, 0, 0})},
       {"close frame", Command::Close, std::nullopt, Bytes({0x08, 0, 0, 0, 0, 0, 0, 0})},
       {"stop request", Command::StopDaemon, std::nullopt, Bytes({0x08, 0, 0, 0, 0xFE, 0, 0, 0})},
@@ -38,21 +41,13 @@ TEST(RequestFrame, IsLengthCodePayloadAndOneNul) {
     SCOPED_TRACE(c.name);
     std::optional<std::string> frame = BuildRequestFrame(c.command, c.payload);
     EXPECT_EQ(frame, c.expected);
-    // What the library builds, the daemon reads back unchanged.
+    // What the library builds, the daemon reads back unchanged, up to its limit.
+    if (frame->size() > kMaxPacketSize) continue;
     const FrameReading reading = ReadFrame(*frame, frame->size());
     EXPECT_EQ(reading.fault, FrameFault::None);
     EXPECT_EQ(reading.code, CodeOf(c.command));
     EXPECT_EQ(reading.payload, c.payload ? std::optional<std::string>(*c.payload) : std::nullopt);
   }
-}
-
-TEST(RequestFrame, LengthCountsEveryByteOfALongPayload) {
-  const std::string payload(70000, 'x');
-  std::optional<std::string> frame = BuildRequestFrame(Command::SvnCommit, payload);
-  ASSERT_TRUE(frame);
-  ASSERT_EQ(frame->size(), 70009u);
-  EXPECT_EQ(Bytes({0x79, 0x11, 0x01, 0x00}), frame->substr(0, 4));  // 70009 little-endian
-  EXPECT_EQ('\0', frame->back());
 }
 
 struct ReadCase {
@@ -92,7 +87,8 @@ struct SplitCase {
   std::vector<std::string> fields;
 };
 
-TEST(SplitString, KeepsEmptyFields) {
+// Fields are appended to what the vector holds already.
+TEST(SplitString, KeepsEmptyFieldsAndAppends) {
   const SplitCase cases[] = {
       {"a||b", "|", {"a", "", "b"}},
       {"a|", "|", {"a", ""}},
@@ -105,16 +101,11 @@ TEST(SplitString, KeepsEmptyFields) {
   };
   for (const SplitCase& c : cases) {
     SCOPED_TRACE(std::string(c.text));
-    std::vector<std::string> fields;
+    std::vector<std::string> fields{"kept"};
     SplitString(fields, c.text, c.delimiter);
-    EXPECT_EQ(fields, c.fields);
+    EXPECT_EQ(fields.front(), "kept");
+    EXPECT_EQ(std::vector<std::string>(fields.begin() + 1, fields.end()), c.fields);
   }
-}
-
-TEST(SplitString, AppendsToWhatTheVectorHolds) {
-  std::vector<std::string> fields{"kept"};
-  SplitString(fields, "a|b", "|");
-  EXPECT_EQ(fields, (std::vector<std::string>{"kept", "a", "b"}));
 }
 
 struct ArgumentsCase {

@@ -7,7 +7,6 @@
 #include "text/processor_features.h"
 
 #include "support/debug_output_capture.h"
-#include "support/runtime_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,35 +18,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved);
 namespace korvane::runtime {
 namespace {
 
-TEST(DebugTrace, WritesExactlyTheFormattedText) {
+// The debugger output ends each record with a line feed when it lacks one,
+// and a record is cut at 1023 characters.
+TEST(DebugTrace, WritesExactlyTheFormattedTextCutAt1023Characters) {
   testing::DebugOutputCapture capture;
   KORVANE_TRACE("RefCount::Inc: RefCount::Inc() - refCount_ == %ld", 3L);
   KORVANE_TRACE("CDaemonLink::StartDaemon: Failed to start daemon\n");
-  // The debugger output ends each record with a line feed when it lacks one.
+  KORVANE_TRACE("%s", std::string(5000, 'x').c_str());
   EXPECT_EQ(capture.Records(), (std::vector<std::string>{"RefCount::Inc: RefCount::Inc() - refCount_ == 3\n",
-                                                         "CDaemonLink::StartDaemon: Failed to start daemon\n"}));
-}
-
-TEST(DebugTrace, CutsALongLineAt1023Characters) {
-  testing::DebugOutputCapture capture;
-  const std::string longText(5000, 'x');
-  KORVANE_TRACE("%s", longText.c_str());
-  ASSERT_EQ(capture.Records().size(), 1u);
-  EXPECT_EQ(capture.Records()[0], std::string(1023, 'x') + "\n");
-}
-
-TEST(DebugTrace, ThreadsRacingForTheFirstUseShareOneWriter) {
-  std::vector<DebugTrace*> seen(8);
-  std::vector<std::thread> threads;
-  for (auto& slot : seen) threads.emplace_back([&slot] { slot = &DebugTrace::Instance(); });
-  for (auto& thread : threads) thread.join();
-  for (DebugTrace* writer : seen) EXPECT_EQ(writer, &DebugTrace::Instance());
-}
-
-TEST(AprRuntime, InitialiseIsIdempotent) {
-  // The library's load hook brought APR up already.
-  EXPECT_TRUE(AprRuntime::Initialize());
-  EXPECT_TRUE(AprRuntime::Initialize());
+                                                         "CDaemonLink::StartDaemon: Failed to start daemon\n",
+                                                         std::string(1023, 'x') + "\n"}));
 }
 
 TEST(AprLock, IsRecursiveAndHeldUntilTheOutermostRelease) {
@@ -71,8 +51,15 @@ TEST(AprLock, IsRecursiveAndHeldUntilTheOutermostRelease) {
   EXPECT_TRUE(otherHasIt);
 }
 
+// The load-time list started every layer; thread notifications change
+// nothing, and APR, up already, stays up.
 TEST(ModuleEntry, LoadTimeListStartedEveryLayer) {
-  EXPECT_NE(ModuleHandle(), nullptr);
+  HMODULE module = ModuleHandle();
+  EXPECT_NE(module, nullptr);
+  EXPECT_EQ(DllMain(module, DLL_THREAD_ATTACH, nullptr), TRUE);
+  EXPECT_EQ(DllMain(module, DLL_THREAD_DETACH, nullptr), TRUE);
+  EXPECT_EQ(ModuleHandle(), module);
+  EXPECT_TRUE(AprRuntime::Initialize());
   EXPECT_TRUE(AprRuntime::Initialize());
   // The converters take their vector path wherever the processor has one,
   // without anyone but the module entry asking.
@@ -80,15 +67,6 @@ TEST(ModuleEntry, LoadTimeListStartedEveryLayer) {
 #if defined(__x86_64__) || defined(_M_X64)
   EXPECT_TRUE(text::ProcessorHasSse2());
 #endif
-}
-
-TEST(ModuleEntry, ThreadNotificationsChangeNothing) {
-  HMODULE module = ModuleHandle();
-  EXPECT_NE(module, nullptr);
-  EXPECT_EQ(DllMain(module, DLL_THREAD_ATTACH, nullptr), TRUE);
-  EXPECT_EQ(DllMain(module, DLL_THREAD_DETACH, nullptr), TRUE);
-  EXPECT_EQ(ModuleHandle(), module);
-  EXPECT_TRUE(AprRuntime::Initialize());
 }
 
 }  // namespace

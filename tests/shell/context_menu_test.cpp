@@ -23,7 +23,7 @@ class ContextMenu : public ShellTest {
 
 struct StatusMenuCase {
   const char* name;
-  const char* status;  // the daemon's reply
+  const char* status;  // the daemon's reply; null: it closes without one
   bool tortoiseSvn;
   bool hosted;
   Texts submenu;
@@ -50,11 +50,12 @@ TEST_F(ContextMenu, VersionedFolderOffersWhatItsStatusAllows) {
       {"activated here, automatic", "3|url|/w|/w", false, false, {"Use Korvane dialogs", "-", "Deactivate"}},
       {"activated above", "1|url|/w|/w/sub", false, false, {}},
       {"activated above, hosted", "1|url|/w|/w/sub", false, true, {"-", "Share with team member"}},
+      {"no answer", nullptr, false, false, {}},
   };
   for (const StatusMenuCase& c : cases) {
     SCOPED_TRACE(c.name);
     settings_.User(c.tortoiseSvn ? kTortoiseSvnInstalled : "");
-    daemon_.On(1, Answer::Reply(c.status, 5ms));
+    daemon_.On(1, c.status ? Answer::Reply(c.status, 5ms) : Answer::CloseWithoutReply(5ms));
     if (shellMenu_ != nullptr) DestroyMenu(shellMenu_);
     shellMenu_ = nullptr;
     IContextMenu* handler = HandlerFor(c.hosted ? hosted_.WorkingCopy() : plain_.WorkingCopy());
@@ -69,29 +70,31 @@ TEST_F(ContextMenu, VersionedFolderOffersWhatItsStatusAllows) {
   }
 }
 
+// Outside a working copy: sharing and checkouts, but no sharing on the
+// background of a folder that holds a working copy.
 TEST_F(ContextMenu, UnversionedFolderOffersSharingAndCheckouts) {
   const std::string outside = folder_.Path() + "/plain folder";
   std::filesystem::create_directories(outside + "/inner");
-  IContextMenu* handler = HandlerFor(outside);
-  EXPECT_EQ(HRESULT_CODE(Query(handler)), 4u);
-  EXPECT_EQ(SubmenuTexts(), (Texts{"Share on Halcyra", "Checkout from Halcyra", "Checkout"}));
+  const std::string parent = std::filesystem::path(plain_.WorkingCopy()).parent_path().generic_string();
+  const struct {
+    std::string path;
+    bool background;
+    Texts submenu;
+  } cases[] = {
+      {outside, false, {"Share on Halcyra", "Checkout from Halcyra", "Checkout"}},
+      {parent, true, {"Checkout from Halcyra", "Checkout"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    if (shellMenu_ != nullptr) DestroyMenu(shellMenu_);
+    shellMenu_ = nullptr;
+    IContextMenu* handler = HandlerFor(c.path, c.background);
+    ASSERT_NE(handler, nullptr);
+    EXPECT_EQ(HRESULT_CODE(Query(handler)), c.submenu.size() + 1);
+    EXPECT_EQ(SubmenuTexts(), c.submenu);
+  }
   // Building the menu starts the daemon, for the command that may follow.
   EXPECT_TRUE(processes_.WaitForLines("duplicate", 1));  // this test's daemon already serves
-}
-
-TEST_F(ContextMenu, BackgroundOfAFolderHoldingAWorkingCopyDoesNotOfferSharing) {
-  const std::string parent = std::filesystem::path(plain_.WorkingCopy()).parent_path().generic_string();
-  IContextMenu* handler = HandlerFor(parent, true);
-  ASSERT_NE(handler, nullptr);
-  EXPECT_EQ(HRESULT_CODE(Query(handler)), 3u);
-  EXPECT_EQ(SubmenuTexts(), (Texts{"Checkout from Halcyra", "Checkout"}));
-}
-
-TEST_F(ContextMenu, DaemonThatDoesNotAnswerAddsNothing) {
-  daemon_.On(1, Answer::CloseWithoutReply(5ms));
-  IContextMenu* handler = HandlerFor(plain_.WorkingCopy());
-  EXPECT_EQ(Query(handler), S_OK);
-  EXPECT_TRUE(ShellMenuTexts().empty());
 }
 
 struct FlagsCase {

@@ -61,45 +61,51 @@ class Invoke : public ShellTest {
   const std::string unversioned_ = folder_.Path() + "/new";
 };
 
-TEST_F(Invoke, OffsetsOfTheUnversionedMenuNameItsEntries) {
-  IContextMenu* handler = BuiltFor(unversioned_);  // 0 Share, 1 Checkout from Halcyra, 2 Checkout
-  for (UINT offset : {0u, 1u, 2u}) EXPECT_EQ(ByOffset(handler, offset), S_OK);
-  auto frames = SentFrames(3);
-  std::sort(frames.begin(), frames.end(), [](const std::string& a, const std::string& b) { return a[4] < b[4]; });
-  EXPECT_EQ(frames, (std::vector<std::string>{PathFrame(7, unversioned_), MakeFrame(8, "|" + unversioned_ + "|3" + '\0'),
-                                              PathFrame(25, unversioned_)}));
-}
-
+// Offsets name the entries of the built menu; the product's own entry and
+// offsets past the menu do nothing. Each command has a connection of its
+// own, so the frames may arrive in any order.
 TEST_F(Invoke, OffsetsNameTheEntriesOfTheBuiltMenu) {
-  const std::string wc = repository_.WorkingCopy();
-  IContextMenu* handler = BuiltFor(wc);
-  for (UINT offset : {0u, 1u, 2u, 3u, 4u, 999u}) EXPECT_EQ(ByOffset(handler, offset), S_OK);
-  // The product's entry (3) and offsets past the menu do nothing. Each
-  // command has a connection of its own, so they may arrive in any order.
-  auto frames = SentFrames(3);
-  std::sort(frames.begin(), frames.end(), [](const std::string& a, const std::string& b) { return a[4] < b[4]; });
-  EXPECT_EQ(frames, (std::vector<std::string>{PathFrame(2, wc), PathFrame(3, wc), PathFrame(4, wc)}));
+  const std::string wc = repository_.WorkingCopy(), fresh = unversioned_;
+  const struct {
+    std::string path;
+    std::vector<UINT> offsets;
+    std::vector<std::string> frames;  // by code
+  } cases[] = {
+      {fresh, {0, 1, 2},  // Share, Checkout from Halcyra, Checkout
+       {PathFrame(7, fresh), MakeFrame(8, "|" + fresh + "|3" + '\0'), PathFrame(25, fresh)}},
+      {wc, {0, 1, 2, 3, 4, 999}, {PathFrame(2, wc), PathFrame(3, wc), PathFrame(4, wc)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const std::size_t before = OneWayFrames().size();
+    IContextMenu* handler = BuiltFor(c.path);
+    for (UINT offset : c.offsets) EXPECT_EQ(ByOffset(handler, offset), S_OK);
+    auto frames = SentFrames(before + c.frames.size());
+    frames.erase(frames.begin(), frames.begin() + static_cast<std::ptrdiff_t>(std::min(before, frames.size())));
+    std::sort(frames.begin(), frames.end(), [](const std::string& a, const std::string& b) { return a[4] < b[4]; });
+    EXPECT_EQ(frames, c.frames);
+  }
 }
 
 struct VerbCase {
   const char* verb;
   const char16_t* wideVerb;
   std::uint32_t code;  // 0: nothing is sent
-  std::string payloadAfterPath;
 };
 
 TEST_F(Invoke, VerbsNameCommandsExactly) {
   const VerbCase cases[] = {
-      {"verb:add-dalv", nullptr, 2, ""},
-      {"verb:add-tsvn", nullptr, 3, ""},
-      {"", u"verb:add-auto", 4, ""},
-      {"verb:release", nullptr, 5, ""},
-      {"whatever", u"verb:share", 7, ""},
-      {"verb:shareteam", u"verb:unknown", 19, ""},  // the 8-bit verb is tried next
-      {"verb:ascheckout", nullptr, 25, ""},
-      {"VERB:SHARE", nullptr, 0, ""},
-      {"verb:share ", nullptr, 0, ""},
-      {"", nullptr, 0, ""},
+      {"verb:add-dalv", nullptr, 2},
+      {"verb:add-tsvn", nullptr, 3},
+      {"", u"verb:add-auto", 4},
+      {"verb:release", nullptr, 5},
+      {"whatever", u"verb:share", 7},
+      {"verb:shareteam", u"verb:unknown", 19},  // the 8-bit verb is tried next
+      {"verb:ascheckout", nullptr, 25},
+      {"verb:checkout", nullptr, 8},  // an empty URL and mode three
+      {"VERB:SHARE", nullptr, 0},
+      {"verb:share ", nullptr, 0},
+      {"", nullptr, 0},
   };
   const std::string path = unversioned_;
   for (const VerbCase& c : cases) {
@@ -107,24 +113,12 @@ TEST_F(Invoke, VerbsNameCommandsExactly) {
     const std::size_t before = OneWayFrames().size();
     IContextMenu* handler = HandlerFor(path);  // no menu built: verbs need none
     EXPECT_EQ(ByVerb(handler, c.verb, c.wideVerb), S_OK);
-    if (c.code == 0) {
-      IContextMenu* probe = HandlerFor(path);
-      ByVerb(probe, "verb:share");  // a marker: nothing may arrive before it
-      auto frames = SentFrames(before + 1);
-      ASSERT_EQ(frames.size(), before + 1);
-      EXPECT_EQ(frames.back(), PathFrame(7, path));
-    } else {
-      auto frames = SentFrames(before + 1);
-      ASSERT_EQ(frames.size(), before + 1);
-      EXPECT_EQ(frames.back(), PathFrame(c.code, path));
-    }
+    // Without a command, a marker follows: nothing may arrive before it.
+    if (c.code == 0) ByVerb(HandlerFor(path), "verb:share");
+    auto frames = SentFrames(before + 1);
+    ASSERT_EQ(frames.size(), before + 1);
+    EXPECT_EQ(frames.back(), c.code == 8 ? MakeFrame(8, "|" + path + "|3" + '\0') : PathFrame(c.code == 0 ? 7 : c.code, path));
   }
-}
-
-TEST_F(Invoke, CheckoutSendsAnEmptyUrlAndModeThree) {
-  IContextMenu* handler = HandlerFor(unversioned_);
-  EXPECT_EQ(ByVerb(handler, "verb:checkout"), S_OK);
-  EXPECT_EQ(SentFrames(1), std::vector<std::string>{MakeFrame(8, "|" + unversioned_ + "|3" + '\0')});
 }
 
 TEST_F(Invoke, NothingHappensWithoutAMenu) {

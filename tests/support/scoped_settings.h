@@ -28,7 +28,7 @@ class ScopedSettings {
   // Replaces a hive with these bytes of a registry export.
   void User(const std::string& bytes) const;
   void Machine(const std::string& bytes) const;
-  // Any file below the temporary folder.
+  // Any file below the temporary folder (POSIX).
   void Write(const std::filesystem::path& relative, const std::string& bytes) const;
   const std::filesystem::path& Root() const { return root_; }
 

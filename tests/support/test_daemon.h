@@ -107,7 +107,6 @@ class TestDaemon {
   // fill it; a client beyond it gets ERROR_PIPE_BUSY. No connection is
   // accepted after PauseAccepting() returns.
   void PauseAccepting();
-  void ResumeAccepting();
 
   // Where clients connect: the socket file on POSIX, the full pipe name
   // \\.\pipe\NAME on Windows.

@@ -4,7 +4,6 @@
 // that loading and unloading write to the debugger.
 #include "platform/windows_api.h"
 
-#include "korvane/korvane.h"
 #include "support/com_apartment.h"
 #include "support/debug_output_capture.h"
 
@@ -69,7 +68,7 @@ TEST_F(LoadedLibrary, ExportsAnswerByNameAndOrdinalAndNothingElseIsVisible) {
 }
 
 // The shell asks DllCanUnloadNow after every release: the module stays while
-// a factory, a handler or a server lock lives.
+// a factory or a handler lives (server locks: the shell tests).
 TEST_F(LoadedLibrary, ServerReachedThroughGetProcAddressFollowsItsObjects) {
   testing::ComApartment com;
   auto* getClassObject = Export<HRESULT(REFCLSID, REFIID, LPVOID*)>("DllGetClassObject");
@@ -87,20 +86,6 @@ TEST_F(LoadedLibrary, ServerReachedThroughGetProcAddressFollowsItsObjects) {
   EXPECT_EQ(canUnloadNow(), S_FALSE);  // the handler keeps it
   handler->Release();
   EXPECT_EQ(canUnloadNow(), S_OK);
-
-  ASSERT_EQ(getClassObject(kHandlerClass, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
-  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-  factory->Release();
-  EXPECT_EQ(canUnloadNow(), S_FALSE);  // the lock keeps it
-  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-  EXPECT_EQ(canUnloadNow(), S_OK);
-}
-
-TEST_F(LoadedLibrary, WorkingCopyQueryAnswersThroughTheExport) {
-  auto* isVersioned = Export<int32_t(const KorvaneChar*)>("Korvane_IsVersioned");
-  ASSERT_NE(isVersioned, nullptr);
-  EXPECT_EQ(isVersioned(nullptr), 0);
-  EXPECT_EQ(isVersioned(L"Z:\\no\\such\\folder"), 0);
 }
 
 // Loading writes the time-limit listing, then brings APR up; unloading takes

@@ -173,7 +173,6 @@ struct TestDaemon::State : DaemonScript {
   ino_t socketInode = 0;
   Fd listener;
   Fd stop;  // written once by the destructor, never read: readable for good
-  Fd wake;  // tells the accept loop that pausing changed
   std::vector<std::thread> servers;
   std::thread acceptor;
 };
@@ -199,25 +198,19 @@ TestDaemon::State::State(DaemonOptions options)
   if (listen(listener.get(), options.backlog) != 0) ThrowErrno("listen");
   if (stat(socketPath.c_str(), &status) == 0) socketInode = status.st_ino;
   stop.Reset(eventfd(0, EFD_CLOEXEC));
-  wake.Reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (stop.get() < 0 || wake.get() < 0) ThrowErrno("eventfd");
+  if (stop.get() < 0) ThrowErrno("eventfd");
 }
 
 void TestDaemon::State::AcceptLoop() {
   for (;;) {
     const bool accepting = Accepting();
-    pollfd fds[] = {{stop.get(), POLLIN, 0}, {wake.get(), POLLIN, 0},
-                    {accepting ? listener.get() : -1, POLLIN, 0}};
-    if (poll(fds, 3, -1) < 0) {
+    pollfd fds[] = {{stop.get(), POLLIN, 0}, {accepting ? listener.get() : -1, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (fds[0].revents != 0) return;
-    if (fds[1].revents != 0) {
-      std::uint64_t count;
-      [[maybe_unused]] ssize_t drained = read(wake.get(), &count, sizeof(count));
-    }
-    if (fds[2].revents != 0) AcceptOne();
+    if (fds[1].revents != 0) AcceptOne();
   }
 }
 
@@ -248,12 +241,6 @@ TestDaemon::~TestDaemon() {
   if (stat(state_->socketPath.c_str(), &status) == 0 && status.st_ino == state_->socketInode) {
     unlink(state_->socketPath.c_str());
   }
-}
-
-void TestDaemon::ResumeAccepting() {
-  state_->SetPaused(false);
-  const std::uint64_t one = 1;
-  [[maybe_unused]] ssize_t written = write(state_->wake.get(), &one, sizeof(one));
 }
 
 DaemonScript& TestDaemon::Script() const { return *state_; }

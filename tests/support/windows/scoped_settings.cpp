@@ -1,6 +1,6 @@
 // Registry settings for one test on Windows, in the real registry: the keys
-// the library reads are saved (as export text), emptied, written from the
-// test's registry exports, and restored at the end.
+// the library reads are copied aside, emptied, written from the test's
+// registry exports, and copied back at the end.
 #include "support/scoped_settings.h"
 
 #include "support/windows/windows_helpers.h"
@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -41,16 +40,8 @@ const Tree kTrees[] = {
 
 constexpr DWORD kLockWaitMs = 60000;
 
-// UTF-16LE after its byte order mark (what regedit writes), else UTF-8.
+// The tests' exports are UTF-8, with or without a byte order mark.
 std::wstring DecodeExport(const std::string& bytes) {
-  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-    std::wstring text;
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
-                                   (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    }
-    return text;
-  }
   return Wide(bytes.starts_with("\xEF\xBB\xBF") ? std::string_view(bytes).substr(3) : std::string_view(bytes));
 }
 
@@ -76,8 +67,7 @@ bool InTrees(std::wstring_view rootName, std::wstring_view path) {
   return false;
 }
 
-// ---- Export text: what the library's POSIX registry reads, and what the
-// saved keys are kept as ----
+// ---- Export text, as the library's POSIX registry reads it ----
 
 std::wstring_view Trim(std::wstring_view text) {
   const auto blank = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r'; };
@@ -120,24 +110,13 @@ std::optional<std::wstring> ParseQuoted(std::wstring_view& rest) {
   return std::nullopt;
 }
 
-std::wstring Quoted(std::wstring_view text) {
-  std::wstring quoted = L"\"";
-  for (wchar_t c : text) {
-    if (c == L'\\' || c == L'"') quoted += L'\\';
-    quoted += c;
-  }
-  return quoted + L"\"";
-}
-
 struct Value {
   DWORD type = REG_NONE;
   std::string data;
 };
 
-// One value's data: "text", dword:N, hex:..., hex(T):..., a hex list going
-// on over the following lines after a trailing backslash.
-std::optional<Value> ParseData(std::wstring_view data, const std::vector<std::wstring_view>& lines,
-                               std::size_t& line) {
+// One value's data: "text", dword:N, hex:..., hex(T):..., on one line.
+std::optional<Value> ParseData(std::wstring_view data) {
   Value value;
   if (!data.empty() && data.front() == L'"') {
     const std::optional<std::wstring> text = ParseQuoted(data);
@@ -165,13 +144,7 @@ std::optional<Value> ParseData(std::wstring_view data, const std::vector<std::ws
     data.remove_prefix(close + 1);
   }
   if (data.empty() || data.front() != L':') return std::nullopt;
-  std::wstring list(data.substr(1));
-  while (!list.empty() && list.back() == L'\\') {
-    list.pop_back();
-    if (++line >= lines.size()) return std::nullopt;
-    list += lines[line];
-  }
-  std::wstring_view rest = Trim(list);
+  std::wstring_view rest = Trim(data.substr(1));
   while (!rest.empty()) {
     const std::size_t comma = rest.find(L',');
     const std::optional<std::uint32_t> byte = ParseHex(Trim(rest.substr(0, comma)), 2);
@@ -195,9 +168,8 @@ using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 // Writes the sections of `text` that name keys of the trees below `root`
 // into the registry; every other line is skipped, as the POSIX registry
-// skips what it cannot read. Throws std::system_error on a failed write when
-// `strict`.
-void Import(const std::string& bytes, HKEY root, std::wstring_view rootName, bool strict) {
+// skips what it cannot read. Throws std::system_error on a failed write.
+void Import(const std::string& bytes, HKEY root, std::wstring_view rootName) {
   const std::wstring text = DecodeExport(bytes);
   std::vector<std::wstring_view> lines;
   for (std::size_t start = 0; start <= text.size();) {
@@ -220,7 +192,7 @@ void Import(const std::string& bytes, HKEY root, std::wstring_view rootName, boo
       HKEY opened = nullptr;
       const LSTATUS status =
           ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr);
-      if (status != ERROR_SUCCESS && strict) ThrowRegistryError(status, L"RegCreateKeyExW " + path);
+      if (status != ERROR_SUCCESS) ThrowRegistryError(status, L"RegCreateKeyExW " + path);
       key.reset(opened);
       continue;
     }
@@ -234,72 +206,33 @@ void Import(const std::string& bytes, HKEY root, std::wstring_view rootName, boo
     }
     rest = Trim(rest);
     if (!name || rest.empty() || rest.front() != L'=') continue;
-    // Parsed even outside a key, so that a hex list's continuation lines are
-    // never read as lines of their own.
-    const std::optional<Value> value = ParseData(Trim(rest.substr(1)), lines, i);
-    if (!key || !value) continue;
+    if (!key) continue;
+    const std::optional<Value> value = ParseData(Trim(rest.substr(1)));
+    if (!value) continue;
     const LSTATUS status = ::RegSetValueExW(key.get(), name->c_str(), 0, value->type,
                                             reinterpret_cast<const BYTE*>(value->data.data()),
                                             static_cast<DWORD>(value->data.size()));
-    if (status != ERROR_SUCCESS && strict) ThrowRegistryError(status, L"RegSetValueExW " + *name);
+    if (status != ERROR_SUCCESS) ThrowRegistryError(status, L"RegSetValueExW " + *name);
   }
 }
 
-void AppendHex(std::wstring& text, std::uint32_t value, int digits) {
-  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) text += L"0123456789abcdef"[(value >> shift) & 15];
+// Copies the key at `from` with everything below it to `to`, made below
+// `toRoot`; false when there is no such key.
+bool CopyTree(HKEY fromRoot, const std::wstring& from, HKEY toRoot, const std::wstring& to) {
+  HKEY source = nullptr, target = nullptr;
+  if (::RegOpenKeyExW(fromRoot, from.c_str(), 0, KEY_READ, &source) != ERROR_SUCCESS) return false;
+  const UniqueKey ownedSource(source);
+  if (::RegCreateKeyExW(toRoot, to.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &target, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  const UniqueKey ownedTarget(target);
+  return ::RegCopyTreeW(source, nullptr, target) == ERROR_SUCCESS;
 }
 
-// Every value as hex(TYPE), which keeps any data as it was.
-void ExportKey(HKEY key, const std::wstring& fullName, std::wstring& text) {
-  text += L"[" + fullName + L"]\n";
-  DWORD subkeys = 0, longestSubkey = 0, values = 0, longestName = 0, longestData = 0;
-  if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &longestSubkey, nullptr, &values, &longestName,
-                         &longestData, nullptr, nullptr) != ERROR_SUCCESS) {
-    return;
-  }
-  std::wstring name(longestName + 1, L'\0');
-  std::string data(longestData, '\0');
-  for (DWORD i = 0; i < values; ++i) {
-    DWORD nameSize = static_cast<DWORD>(name.size());
-    DWORD dataSize = static_cast<DWORD>(data.size());
-    DWORD type = 0;
-    if (::RegEnumValueW(key, i, name.data(), &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                        &dataSize) != ERROR_SUCCESS) {
-      continue;
-    }
-    text += nameSize == 0 ? std::wstring(L"@") : Quoted(std::wstring_view(name.data(), nameSize));
-    text += L"=hex(";
-    AppendHex(text, type, 8);
-    text += L"):";
-    for (DWORD b = 0; b < dataSize; ++b) {
-      if (b > 0) text += L',';
-      AppendHex(text, static_cast<unsigned char>(data[b]), 2);
-    }
-    text += L"\n";
-  }
-  std::wstring subkey(longestSubkey + 1, L'\0');
-  for (DWORD i = 0; i < subkeys; ++i) {
-    DWORD size = static_cast<DWORD>(subkey.size());
-    if (::RegEnumKeyExW(key, i, subkey.data(), &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) continue;
-    const std::wstring child(subkey.data(), size);
-    HKEY opened = nullptr;
-    if (::RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) continue;
-    const UniqueKey owned(opened);
-    ExportKey(owned.get(), fullName + L"\\" + child, text);
-  }
-}
-
-// The tree as export text, or nothing when its key does not exist.
-std::optional<std::string> Export(const Tree& tree) {
-  HKEY opened = nullptr;
-  if (::RegOpenKeyExW(tree.root, std::wstring(tree.path).c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  const UniqueKey key(opened);
-  std::wstring text;
-  ExportKey(key.get(), std::wstring(tree.rootName) + L"\\" + std::wstring(tree.path), text);
-  return Utf8(text);
-}
+// Where the trees wait while a test runs: outside them, in the user's hive.
+constexpr wchar_t kSavedKey[] = L"SOFTWARE\\KorvaneTestSaved";
+std::wstring SavedPath(std::size_t index) { return std::wstring(kSavedKey) + L"\\" + std::to_wstring(index); }
 
 void Remove(const Tree& tree) { ::RegDeleteTreeW(tree.root, std::wstring(tree.path).c_str()); }
 
@@ -308,7 +241,7 @@ void ReplaceHive(HKEY root, const std::string& bytes) {
   for (const Tree& tree : kTrees) {
     if (tree.root == root) Remove(tree);
   }
-  Import(bytes, root, root == HKEY_CURRENT_USER ? kCurrentUser : kLocalMachine, true);
+  Import(bytes, root, root == HKEY_CURRENT_USER ? kCurrentUser : kLocalMachine);
 }
 
 // One ScopedSettings at a time across test processes, made and ended on
@@ -332,17 +265,20 @@ ScopedSettings::ScopedSettings() {
     ::ReleaseMutex(SettingsLock());
     throw;
   }
-  for (const Tree& tree : kTrees) {
-    saved_.push_back(Export(tree));
-    Remove(tree);
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, kSavedKey);
+  for (std::size_t i = 0; i < std::size(kTrees); ++i) {
+    const bool saved = CopyTree(kTrees[i].root, std::wstring(kTrees[i].path), HKEY_CURRENT_USER, SavedPath(i));
+    saved_.push_back(saved ? std::optional<std::string>("saved") : std::nullopt);
+    Remove(kTrees[i]);
   }
 }
 
 ScopedSettings::~ScopedSettings() {
   for (std::size_t i = 0; i < std::size(kTrees); ++i) {
     Remove(kTrees[i]);
-    if (saved_[i]) Import(*saved_[i], kTrees[i].root, kTrees[i].rootName, false);
+    if (saved_[i]) CopyTree(HKEY_CURRENT_USER, SavedPath(i), kTrees[i].root, std::wstring(kTrees[i].path));
   }
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, kSavedKey);
   std::error_code ignored;
   std::filesystem::remove_all(root_, ignored);
   ::ReleaseMutex(SettingsLock());
@@ -351,10 +287,5 @@ ScopedSettings::~ScopedSettings() {
 void ScopedSettings::User(const std::string& bytes) const { ReplaceHive(HKEY_CURRENT_USER, bytes); }
 
 void ScopedSettings::Machine(const std::string& bytes) const { ReplaceHive(HKEY_LOCAL_MACHINE, bytes); }
-
-void ScopedSettings::Write(const std::filesystem::path& relative, const std::string& bytes) const {
-  std::filesystem::create_directories((root_ / relative).parent_path());
-  std::ofstream(root_ / relative, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 }  // namespace korvane::testing

@@ -24,9 +24,8 @@ namespace {
 // Pipe buffer sizes: a hint only; longer messages wait for the reader.
 constexpr DWORD kPipeBuffer = 64 * 1024;
 constexpr std::size_t kReadChunk = 64 * 1024;
-// WaitForMultipleObjects takes 64 handles, two of which are the stop and
-// wake events.
-constexpr int kMaxListening = MAXIMUM_WAIT_OBJECTS - 2;
+// WaitForMultipleObjects takes 64 handles, one of which is the stop event.
+constexpr int kMaxListening = MAXIMUM_WAIT_OBJECTS - 1;
 constexpr auto kBusyWait = std::chrono::seconds(5);
 // How often a connection answered with Never() looks at its pipe's state.
 constexpr DWORD kHangUpPollMs = 10;
@@ -206,7 +205,6 @@ struct TestDaemon::State : DaemonScript {
   std::string pipeName;  // the full name, UTF-8
   std::wstring widePipeName;
   UniqueHandle stop = NewEvent(true);   // set once by the destructor
-  UniqueHandle wake = NewEvent(false);  // tells the accept loop that pausing changed
   // The instances waiting for a client, oldest first; the accept thread's
   // alone once it runs.
   std::deque<std::unique_ptr<Instance>> listening;
@@ -254,14 +252,14 @@ std::unique_ptr<Instance> TestDaemon::State::Listen() {
 
 void TestDaemon::State::AcceptLoop() {
   for (;;) {
-    std::vector<HANDLE> handles = {stop.get(), wake.get()};
+    std::vector<HANDLE> handles = {stop.get()};
     if (Accepting()) {
       for (const std::unique_ptr<Instance>& instance : listening) handles.push_back(instance->event.get());
     }
     const DWORD waited =
         ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
     if (waited == WAIT_OBJECT_0 || waited == WAIT_FAILED) return;
-    if (waited >= WAIT_OBJECT_0 + 2 && waited < WAIT_OBJECT_0 + handles.size()) AcceptOne(waited - WAIT_OBJECT_0 - 2);
+    if (waited > WAIT_OBJECT_0 && waited < WAIT_OBJECT_0 + handles.size()) AcceptOne(waited - WAIT_OBJECT_0 - 1);
   }
 }
 
@@ -294,11 +292,6 @@ TestDaemon::~TestDaemon() {
   state_->acceptor.join();
   // The acceptor has ended, so no server thread is added any more.
   for (std::thread& server : state_->servers) server.join();
-}
-
-void TestDaemon::ResumeAccepting() {
-  state_->SetPaused(false);
-  ::SetEvent(state_->wake.get());
 }
 
 DaemonScript& TestDaemon::Script() const { return *state_; }
