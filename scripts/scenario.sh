@@ -50,7 +50,7 @@ echo "== The scenario (working folder $work)"
 step start-daemon
 wait_for "$korvane" get-activations
 
-step create-space Handbook "The team handbook" alice ""
+step create-space Handbook "The team handbook" alice
 
 mkdir -p "$work/Notes"
 echo "First notes." >"$work/Notes/today.txt"
@@ -59,8 +59,8 @@ echo "Sharing $work/Notes through the shell extension's \"Share on Halcyra\":"
 step menu "$work/Notes" --invoke verb:share
 wait_for "$korvane" is-versioned "$work/Notes"
 step is-versioned "$work/Notes"
-step list-spaces "" ""
-url=$("$korvane" show-space Notes "" "" --json | sed -n 's/.*"out1":"\([^"]*\)".*/\1/p')
+step list-spaces
+url=$("$korvane" --json show-space Notes | sed -n 's/.*"url": *"\([^"]*\)".*/\1/p')
 echo "The space Notes is at $url"
 
 step svn-checkout-wait "$url" "$work/Elsewhere"
