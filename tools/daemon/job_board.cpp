@@ -70,26 +70,29 @@ void JobBoard::Changed() {
   changed_.notify_one();
 }
 
+// The document is made and written under writing_, so a later state of the
+// board is never overwritten by an earlier one.
 void JobBoard::Flush() {
-  std::unique_lock lock(mutex_);
-  if (!pending_) return;
-  pending_ = false;
-  const std::string document = Document();
-  lock.unlock();
+  std::lock_guard writing(writing_);
+  std::string document;
+  {
+    std::lock_guard lock(mutex_);
+    if (!pending_) return;
+    pending_ = false;
+    document = Document();
+  }
   Write(document);
 }
 
 void JobBoard::PublishInIntervals() {
-  std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return pending_ || stopping_; });
-    if (stopping_) return;
-    pending_ = false;
-    const std::string document = Document();
-    lock.unlock();
-    Write(document);
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return pending_ || stopping_; });
+      if (stopping_) return;
+    }
+    Flush();
     std::this_thread::sleep_for(kPublishEvery);
-    lock.lock();
   }
 }
 
@@ -197,7 +200,6 @@ std::string JobBoard::Document() {
 }
 
 void JobBoard::Write(const std::string& text) {
-  std::lock_guard lock(writing_);
   const std::string temporary = file_ + ".new";
   {
     std::ofstream out(temporary, std::ios::trunc);

@@ -83,7 +83,7 @@ class JobBoard {
   bool Finish(Id id, std::int32_t code, const std::string& message);
   void Changed();          // with mutex_ held: the publisher will write the board
   std::string Document();  // with mutex_ held: the board as its file holds it
-  void Write(const std::string& document);
+  void Write(const std::string& document);  // with writing_ held, or before the publisher starts
   void PublishInIntervals();
 
   std::string file_;
@@ -93,7 +93,7 @@ class JobBoard {
   bool stopping_ = false;
   Id nextId_ = 1;
   std::vector<Job> jobs_;  // in the order they began
-  std::mutex writing_;     // one writer of the file at a time
+  std::mutex writing_;     // one writer of the file at a time; taken before mutex_
   std::thread publisher_;
 };
 
