@@ -27,6 +27,7 @@ constexpr std::uint64_t kListener = 1;
 constexpr std::uint64_t kSignals = 2;
 constexpr std::uint64_t kFinishedRequests = 3;
 constexpr std::uint64_t kFinishedBackground = 4;
+constexpr std::uint64_t kActivationsSettled = 5;
 constexpr std::uint64_t kFirstConnection = 16;
 
 // Packets taken from one connection before the others get their turn.
@@ -91,7 +92,8 @@ Server::Server(Listener listener, DaemonContext& context, std::atomic<bool>& sto
       background_(kBackgroundWork),
       listener_(std::move(listener)),
       nextId_(kFirstConnection),
-      buffer_(kMaxPacketSize + 1, '\0') {
+      buffer_(kMaxPacketSize + 1, '\0'),
+      ready_(kMaxConnections + 8) {
   epoll_ = epoll_create1(EPOLL_CLOEXEC);
   if (epoll_ < 0) Fail("epoll_create1");
   sigset_t stopSignals;
@@ -101,7 +103,8 @@ Server::Server(Listener listener, DaemonContext& context, std::atomic<bool>& sto
   if (signals_ < 0) Fail("signalfd");
   spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
   for (auto [fd, id] : {std::pair{listener_.fd, kListener}, {signals_, kSignals},
-                        {requests_.ReadyFd(), kFinishedRequests}, {background_.ReadyFd(), kFinishedBackground}}) {
+                        {requests_.ReadyFd(), kFinishedRequests}, {background_.ReadyFd(), kFinishedBackground},
+                        {context_.activations.SettledFd(), kActivationsSettled}}) {
     epoll_event event{EPOLLIN, {.u64 = id}};
     if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) Fail("epoll_ctl");
   }
@@ -139,6 +142,8 @@ void Server::Run() {
         }
       } else if (id == kFinishedRequests || id == kFinishedBackground) {
         DeliverFinished();
+      } else if (id == kActivationsSettled) {
+        AnswerSettled();
       } else {
         OnConnectionEvent(id, events[i].events);
       }
@@ -283,14 +288,44 @@ void Server::HandlePacket(std::uint64_t id, std::string_view bytes, std::size_t 
 
 void Server::HandleRequest(std::uint64_t id, const CommandEntry* entry, const std::optional<std::string>& payload) {
   // Whatever a client sent without needing an answer before it asked this
-  // takes effect first, so that the answer reflects it.
+  // takes effect first, so that the answer reflects it. Activation changes
+  // are being saved meanwhile: the request waits, without holding up the
+  // loop, until every change submitted so far is settled.
   Settle(id);
-  if (!connections_.contains(id)) return;
+  const auto found = connections_.find(id);
+  if (found == connections_.end()) return;
+  const ActivationStore::Ticket ticket = context_.activations.Submitted();
+  if (context_.activations.Settled() < ticket) {
+    found->second.awaitingWork = true;
+    found->second.awaiting = entry;
+    Watch(id);
+    deferred_.push_back({id, ticket, entry, payload});
+    return;
+  }
+  Answer(id, entry, payload);
+}
+
+void Server::Answer(std::uint64_t id, const CommandEntry* entry, const std::optional<std::string>& payload) {
   Handling handling = entry->handle(context_, payload);
   if (handling.work) {
     Submit(requests_, id, entry, std::move(handling));
   } else {
     Reply(id, handling.reply.value_or(""));
+  }
+}
+
+void Server::AnswerSettled() {
+  std::uint64_t batches = 0;
+  [[maybe_unused]] const ssize_t got = read(context_.activations.SettledFd(), &batches, sizeof batches);
+  const ActivationStore::Ticket settled = context_.activations.Settled();
+  while (!deferred_.empty() && deferred_.front().ticket <= settled && !stopping_) {
+    const Deferred waiting = std::move(deferred_.front());
+    deferred_.pop_front();
+    const auto found = connections_.find(waiting.connection);
+    if (found == connections_.end()) continue;  // the client has gone
+    found->second.awaitingWork = false;
+    found->second.awaiting = nullptr;
+    Answer(waiting.connection, waiting.entry, waiting.payload);
   }
 }
 
@@ -312,16 +347,32 @@ void Server::Submit(WorkRunner& runner, std::uint64_t id, const CommandEntry* en
 }
 
 void Server::Settle(std::uint64_t asking) {
-  AcceptPending();
+  // Only a connection with something to read can hold a one-way frame:
+  // epoll names those at once, rather than a peek at every connection. It
+  // reports levels, so what is not taken here is reported again later.
+  const int count = epoll_wait(epoll_, ready_.data(), static_cast<int>(ready_.size()), 0);
   std::vector<std::uint64_t> ids;
-  for (const auto& [id, connection] : connections_) {
-    if (id != asking && !connection.awaitingWork && !connection.hasOutgoing) ids.push_back(id);
+  bool accepting = false;
+  for (int i = 0; i < count; ++i) {
+    const std::uint64_t id = ready_[static_cast<std::size_t>(i)].data.u64;
+    if (id == kListener) accepting = true;
+    if (id >= kFirstConnection && id != asking && (ready_[static_cast<std::size_t>(i)].events & EPOLLIN)) {
+      ids.push_back(id);
+    }
+  }
+  if (accepting) {
+    // Clients that connected and sent before this request are taken in,
+    // and what they sent with them.
+    const std::uint64_t firstNew = nextId_;
+    AcceptPending();
+    for (std::uint64_t id = firstNew; id < nextId_; ++id) ids.push_back(id);
   }
   std::sort(ids.begin(), ids.end());  // in the order the connections came
   for (std::uint64_t id : ids) {
     for (;;) {
       const auto found = connections_.find(id);
       if (found == connections_.end() || stopping_) break;
+      if (found->second.awaitingWork || found->second.hasOutgoing) break;
       const std::optional<std::uint32_t> code = PeekCode(found->second.fd);
       if (!code || (ChannelOf(*code) != Channel::OneWay && ChannelOf(*code) != Channel::Close)) break;
       std::size_t size = 0;
@@ -485,6 +536,9 @@ void Server::Shutdown() {
   if (abandoned > 0) {
     context_.log.Warning(std::to_string(abandoned) + " pieces of work did not give up in time; they are answered as cancelled");
   }
+  // Requests waiting for activation changes are answered as cancelled
+  // below; the store still saves the changes before it goes.
+  deferred_.clear();
   std::vector<std::uint64_t> ids;
   for (const auto& [id, connection] : connections_) ids.push_back(id);
   for (std::uint64_t id : ids) {
