@@ -215,6 +215,7 @@ void Server::ReadFrom(std::uint64_t id) {
     Connection& connection = found->second;
     if (connection.awaitingWork || connection.hasOutgoing) return;
     std::size_t size = 0;
+    connection.requestFirst = false;
     switch (Receive(connection.fd, buffer_, size)) {
       case Arrival::NotYet:
         return;
@@ -223,6 +224,12 @@ void Server::ReadFrom(std::uint64_t id) {
         return;
       case Arrival::Packet:
         HandlePacket(id, std::string_view(buffer_).substr(0, std::min(size, buffer_.size())), size);
+        // A client sends its next request only once it has read the reply:
+        // nothing more waits on a request channel now.
+        if (const auto asked = connections_.find(id);
+            asked != connections_.end() && asked->second.use == Channel::Request) {
+          return;
+        }
         break;
     }
   }
@@ -372,9 +379,15 @@ void Server::Settle(std::uint64_t asking) {
     for (;;) {
       const auto found = connections_.find(id);
       if (found == connections_.end() || stopping_) break;
-      if (found->second.awaitingWork || found->second.hasOutgoing) break;
-      const std::optional<std::uint32_t> code = PeekCode(found->second.fd);
-      if (!code || (ChannelOf(*code) != Channel::OneWay && ChannelOf(*code) != Channel::Close)) break;
+      Connection& connection = found->second;
+      if (connection.awaitingWork || connection.hasOutgoing || connection.requestFirst) break;
+      const std::optional<std::uint32_t> code = PeekCode(connection.fd);
+      if (!code || (ChannelOf(*code) != Channel::OneWay && ChannelOf(*code) != Channel::Close)) {
+        // Its first packet stays first until it is taken: no need to look
+        // again at every request of the others.
+        connection.requestFirst = code.has_value();
+        break;
+      }
       std::size_t size = 0;
       if (Receive(found->second.fd, buffer_, size) != Arrival::Packet) break;
       HandlePacket(id, std::string_view(buffer_).substr(0, std::min(size, buffer_.size())), size);
@@ -437,15 +450,18 @@ void Server::Deliver(std::vector<WorkRunner::Finished> finishedWork) {
 // What a connection waits for: room for its reply, nothing while its work
 // runs (a hang-up is reported regardless), otherwise its next frame.
 void Server::Watch(std::uint64_t id) {
-  const Connection& connection = connections_.at(id);
+  Connection& connection = connections_.at(id);
   std::uint32_t wanted = EPOLLIN;
   if (connection.hasOutgoing) {
     wanted = EPOLLOUT;
   } else if (connection.awaitingWork) {
     wanted = 0;
   }
+  // Most replies go out at once and leave the connection as it was: no
+  // system call for that.
+  if (wanted == connection.watched) return;
   epoll_event event{wanted, {.u64 = id}};
-  epoll_ctl(epoll_, EPOLL_CTL_MOD, connection.fd, &event);
+  if (epoll_ctl(epoll_, EPOLL_CTL_MOD, connection.fd, &event) == 0) connection.watched = wanted;
 }
 
 void Server::Close(std::uint64_t id) {

@@ -74,6 +74,8 @@ class Server {
     const CommandEntry* awaiting = nullptr;  // the request whose work runs
     bool hasOutgoing = false;
     std::string outgoing;
+    std::uint32_t watched = EPOLLIN;  // the events epoll reports for it now
+    bool requestFirst = false;        // its next packet is known not to be one-way
   };
 
   // A request that waits for the activation changes that came before it.
