@@ -224,6 +224,11 @@ ActivationStore::Ticket ActivationStore::Settled() const {
   return settled_;
 }
 
+void ActivationStore::WaitSettled() const {
+  std::unique_lock lock(mutex_);
+  settledChanged_.wait(lock, [this] { return settled_ == submitted_; });
+}
+
 void ActivationStore::WriteBatches() {
   std::vector<Pending> batch;
   std::vector<Outcome> outcomes;
@@ -292,6 +297,7 @@ void ActivationStore::WriteBatches() {
       std::lock_guard lock(mutex_);
       settled_ = batch.back().ticket;
     }
+    settledChanged_.notify_all();
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t signalled = write(settledFd_, &one, sizeof one);
     batch.clear();

@@ -99,6 +99,9 @@ class ActivationStore {
   Ticket Submitted() const;
   // Every change up to this ticket is settled: in force or refused.
   Ticket Settled() const;
+  // Waits until every change submitted so far is settled: their
+  // acknowledgements may use what the submitter is about to destroy.
+  void WaitSettled() const;
   // Readable (an eventfd) whenever more changes have been settled; whoever
   // watches it reads it to clear it.
   int SettledFd() const { return settledFd_; }
@@ -129,6 +132,7 @@ class ActivationStore {
   int settledFd_ = -1;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
+  mutable std::condition_variable settledChanged_;
   Activations activations_;
   std::size_t listBytes_ = 0;  // FormatActivations(activations_).size()
   std::vector<Pending> pending_;

@@ -553,8 +553,10 @@ void Server::Shutdown() {
     context_.log.Warning(std::to_string(abandoned) + " pieces of work did not give up in time; they are answered as cancelled");
   }
   // Requests waiting for activation changes are answered as cancelled
-  // below; the store still saves the changes before it goes.
+  // below. The changes themselves are saved first: their acknowledgements
+  // use the log and the jobs board, which go with the server.
   deferred_.clear();
+  context_.activations.WaitSettled();
   std::vector<std::uint64_t> ids;
   for (const auto& [id, connection] : connections_) ids.push_back(id);
   for (std::uint64_t id : ids) {
