@@ -219,7 +219,7 @@ using Batching = ReferenceDaemonTest;
 
 // Through the daemon: clients activating their folders at once each see
 // their change in the very next list, and the file holds every one.
-TEST_F(Batching, ManyClientsChangingActivationsAtOnceLoseNothing) {
+TEST_F(Batching, ConcurrentClientsChangingActivationsLoseNothing) {
   auto daemon = StartServing();
   constexpr int kClients = 12;
   constexpr int kRounds = 10;
