@@ -1,19 +1,27 @@
 // The reference daemon under load: 32 client threads make 5000 exported
 // calls of mixed kinds through the library, and every answer is checked.
-// Reported: calls per second, wrong answers, and the daemon's resident
-// memory before the run, after it and after a second identical run, which
-// shows whether the daemon keeps memory it no longer needs.
+// Beside it, in the same run and with the same 32 threads: the floor, a bare
+// echo over the same socket type (connect, send a request frame, receive
+// it back, close, as the library does for each call) against a server of
+// one event loop; and a load of only the two queries answered from memory,
+// GetActivations and GetErrorText. Reported: calls per second of each, their
+// ratios to the floor, wrong answers, and the daemon's resident memory
+// before the runs and after each, which shows whether the daemon keeps
+// memory it no longer needs.
 //
 // The daemon is the reference program, ../reference/KorvaneBkgProc beside
 // this program's folder, with private runtime, state, data and temporary
 // folders. It is stopped at the end, and killed if it does not go.
 #include "korvane/korvane.h"
 #include "platform/posix/pipe_path.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
 
 #include "support/runtime_folder.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -29,7 +37,9 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -264,13 +274,134 @@ void Client(const std::string& folder, int calls, const std::string& errorText, 
   if (mode != 0 && Korvane_DeactivatePath(path.c_str()) != 1) verdicts.Wrong("DeactivatePath " + folder + " returned 0");
 }
 
+// A client that only asks what the daemon answers from memory: the
+// activation list (empty: no client holds a folder during this run) and an
+// error text.
+void QueryClient(int calls, const std::string& errorText, Verdicts& verdicts) {
+  for (int call = 0; call < calls; ++call) {
+    char* text = nullptr;
+    if (call % 2 == 0) {
+      if (Korvane_GetActivations(&text) != 1) {
+        verdicts.Wrong("GetActivations returned 0");
+      } else if (const std::string list = Take(text); !list.empty()) {
+        verdicts.Wrong("GetActivations gave '" + list + "' with no folder activated");
+      }
+    } else if (Korvane_GetErrorText(kErrorKey, &text) != 1) {
+      verdicts.Wrong("GetErrorText returned 0");
+    } else if (const std::string got = Take(text); got != errorText) {
+      verdicts.Wrong("GetErrorText gave '" + got + "', not '" + errorText + "'");
+    }
+  }
+}
+
+sockaddr_un AddressOf(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), std::min(path.size() + 1, sizeof address.sun_path));
+  return address;
+}
+
+// The floor's server: one event loop, as the daemon has, that sends every
+// packet back on its connection and closes a connection at its end.
+class EchoServer {
+ public:
+  explicit EchoServer(const std::string& path) : address_(AddressOf(path)) {
+    listener_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    epoll_ = epoll_create1(EPOLL_CLOEXEC);
+    wake_[0] = wake_[1] = -1;
+    if (listener_ < 0 || epoll_ < 0 || pipe2(wake_, O_CLOEXEC) != 0 ||
+        bind(listener_, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) != 0 ||
+        listen(listener_, SOMAXCONN) != 0) {
+      error_ = std::string("cannot serve the echo: ") + std::strerror(errno);
+      return;
+    }
+    for (int fd : {listener_, wake_[0]}) {
+      epoll_event event{EPOLLIN, {.fd = fd}};
+      epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
+    }
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~EchoServer() {
+    if (thread_.joinable()) {
+      [[maybe_unused]] const ssize_t written = write(wake_[1], "x", 1);
+      thread_.join();
+    }
+    for (int fd : {listener_, epoll_, wake_[0], wake_[1]}) {
+      if (fd >= 0) close(fd);
+    }
+    unlink(address_.sun_path);
+  }
+  EchoServer(const EchoServer&) = delete;
+  EchoServer& operator=(const EchoServer&) = delete;
+
+  const std::string& Error() const { return error_; }
+  const sockaddr_un& Address() const { return address_; }
+
+ private:
+  void Serve() {
+    std::vector<epoll_event> events(256);
+    std::vector<char> buffer(korvane::protocol::kFrameHeaderSize + 65536);
+    for (;;) {
+      const int count = epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), -1);
+      for (int i = 0; i < count; ++i) {
+        const int fd = events[static_cast<std::size_t>(i)].data.fd;
+        if (fd == wake_[0]) return;
+        if (fd == listener_) {
+          for (int client; (client = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;) {
+            epoll_event event{EPOLLIN, {.fd = client}};
+            epoll_ctl(epoll_, EPOLL_CTL_ADD, client, &event);
+          }
+          continue;
+        }
+        const ssize_t got = recv(fd, buffer.data(), buffer.size(), 0);
+        if (got > 0) {
+          send(fd, buffer.data(), static_cast<std::size_t>(got), MSG_NOSIGNAL);
+        } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+          close(fd);  // leaves the epoll set with it
+        }
+      }
+    }
+  }
+
+  sockaddr_un address_;
+  int listener_ = -1;
+  int epoll_ = -1;
+  int wake_[2];
+  std::string error_;
+  std::thread thread_;
+};
+
+// One call of the floor: what the library does for a request, on a bare
+// socket, with the answer checked.
+void EchoClient(const sockaddr_un& address, int calls, Verdicts& verdicts) {
+  const std::string frame = *korvane::protocol::BuildRequestFrame(korvane::protocol::Command::GetErrorText, kErrorKey);
+  char reply[256];
+  for (int call = 0; call < calls; ++call) {
+    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    ssize_t got = -1;
+    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(frame.size())) {
+      got = recv(fd, reply, sizeof reply, 0);
+    }
+    if (got < 0 || std::string_view(reply, static_cast<std::size_t>(got)) != frame) {
+      verdicts.Wrong("the echo did not give the frame back");
+    }
+    if (fd >= 0) close(fd);
+  }
+}
+
 struct RunResult {
   double seconds;
   long wrong;
   std::string firstWrong;
+
+  double CallsPerSecond() const { return kCallsPerRun / seconds; }
 };
 
-RunResult Run(const std::vector<std::string>& folders, const std::string& errorText) {
+// kCallsPerRun calls shared by kThreads threads that start together; each
+// thread runs client(index, calls, verdicts).
+template <typename Client>
+RunResult RunThreads(const Client& client) {
   Verdicts verdicts;
   std::latch ready(kThreads + 1);
   std::vector<std::thread> clients;
@@ -278,22 +409,45 @@ RunResult Run(const std::vector<std::string>& folders, const std::string& errorT
     const int calls = kCallsPerRun / kThreads + (index < kCallsPerRun % kThreads ? 1 : 0);
     clients.emplace_back([&, index, calls] {
       ready.arrive_and_wait();
-      Client(folders[index], calls, errorText, verdicts);
+      client(index, calls, verdicts);
     });
   }
   ready.arrive_and_wait();
   const auto start = std::chrono::steady_clock::now();
-  for (std::thread& client : clients) client.join();
+  for (std::thread& thread : clients) thread.join();
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-
-  // Each client left its folder deactivated, so the list is empty again.
-  char* list = nullptr;
-  if (Korvane_GetActivations(&list) != 1) {
-    verdicts.Wrong("GetActivations after the run returned 0");
-  } else if (const std::string left = Take(list); !left.empty()) {
-    verdicts.Wrong("activations left after the run: '" + left + "'");
-  }
   return {elapsed.count(), verdicts.Count(), verdicts.First()};
+}
+
+// The list must be empty after a run: each client left its folder
+// deactivated.
+void CheckNothingLeft(RunResult& result) {
+  char* list = nullptr;
+  std::string wrong;
+  if (Korvane_GetActivations(&list) != 1) {
+    wrong = "GetActivations after the run returned 0";
+  } else if (const std::string left = Take(list); !left.empty()) {
+    wrong = "activations left after the run: '" + left + "'";
+  }
+  if (!wrong.empty() && result.wrong++ == 0) result.firstWrong = wrong;
+}
+
+RunResult Run(const std::vector<std::string>& folders, const std::string& errorText) {
+  RunResult result = RunThreads([&](int index, int calls, Verdicts& verdicts) {
+    Client(folders[static_cast<std::size_t>(index)], calls, errorText, verdicts);
+  });
+  CheckNothingLeft(result);
+  return result;
+}
+
+RunResult RunQueries(const std::string& errorText) {
+  RunResult result = RunThreads([&](int, int calls, Verdicts& verdicts) { QueryClient(calls, errorText, verdicts); });
+  CheckNothingLeft(result);
+  return result;
+}
+
+RunResult RunFloor(const sockaddr_un& address) {
+  return RunThreads([&](int, int calls, Verdicts& verdicts) { EchoClient(address, calls, verdicts); });
 }
 
 void BM_LoadReferenceDaemon(benchmark::State& state) {
@@ -328,41 +482,66 @@ void BM_LoadReferenceDaemon(benchmark::State& state) {
     }
   }
 
-  const double rssBefore = daemon.ResidentBytes();
-  double rssAfter = 0;
-  double rssAfterSecond = 0;
-  RunResult first{};
-  RunResult second{};
-  for (auto _ : state) {
-    first = Run(folders, errorText);
-    rssAfter = daemon.ResidentBytes();
-    second = Run(folders, errorText);
-    rssAfterSecond = daemon.ResidentBytes();
+  EchoServer echo(top + "/echo");
+  if (!echo.Error().empty()) {
+    state.SkipWithError(echo.Error().c_str());
+    return;
   }
 
-  const long wrong = first.wrong + second.wrong;
+  const double rssBefore = daemon.ResidentBytes();
+  std::vector<double> rssAfter;
+  RunResult floor{};
+  std::vector<RunResult> mixed;
+  RunResult queries{};
+  for (auto _ : state) {
+    floor = RunFloor(echo.Address());
+    for (int run = 0; run < 3; ++run) {
+      mixed.push_back(Run(folders, errorText));
+      rssAfter.push_back(daemon.ResidentBytes());
+    }
+    queries = RunQueries(errorText);
+    rssAfter.push_back(daemon.ResidentBytes());
+  }
+
+  long wrong = floor.wrong + queries.wrong;
+  std::string firstWrong = floor.wrong != 0 ? floor.firstWrong : queries.firstWrong;
+  double mixedBest = 0;
+  for (const RunResult& run : mixed) {
+    if (wrong == 0 && run.wrong != 0) firstWrong = run.firstWrong;
+    wrong += run.wrong;
+    mixedBest = std::max(mixedBest, run.CallsPerSecond());
+  }
   using benchmark::Counter;
-  state.counters["calls_per_s"] = Counter(kCallsPerRun / first.seconds);
-  state.counters["calls_per_s_second_run"] = Counter(kCallsPerRun / second.seconds);
+  state.counters["floor_calls_per_s"] = Counter(floor.CallsPerSecond());
+  for (std::size_t run = 0; run < mixed.size(); ++run) {
+    state.counters["mixed_calls_per_s_run" + std::to_string(run + 1)] = Counter(mixed[run].CallsPerSecond());
+  }
+  state.counters["queries_calls_per_s"] = Counter(queries.CallsPerSecond());
+  state.counters["mixed_to_floor"] = Counter(mixedBest / floor.CallsPerSecond());
+  state.counters["queries_to_floor"] = Counter(queries.CallsPerSecond() / floor.CallsPerSecond());
   state.counters["wrong_answers"] = Counter(static_cast<double>(wrong));
   state.counters["rss_before"] = Counter(rssBefore, Counter::kDefaults, Counter::kIs1024);
-  state.counters["rss_after"] = Counter(rssAfter, Counter::kDefaults, Counter::kIs1024);
-  state.counters["rss_after_second_run"] = Counter(rssAfterSecond, Counter::kDefaults, Counter::kIs1024);
+  for (std::size_t run = 0; run < rssAfter.size(); ++run) {
+    state.counters["rss_after_run" + std::to_string(run + 1)] = Counter(rssAfter[run], Counter::kDefaults, Counter::kIs1024);
+  }
 
   // A run marked as an error shows no counters, so the figures also go to
   // standard error.
+  std::string rss;
+  for (double bytes : rssAfter) rss += " " + std::to_string(static_cast<long>(bytes / 1024));
   std::fprintf(stderr,
-               "load: %.0f calls/s (second run %.0f), %ld wrong answer(s), daemon VmRSS %.0f KiB before, "
-               "%.0f KiB after, %.0f KiB after the second run\n",
-               kCallsPerRun / first.seconds, kCallsPerRun / second.seconds, wrong, rssBefore / 1024, rssAfter / 1024,
-               rssAfterSecond / 1024);
+               "load: floor (bare echo) %.0f calls/s; mixed %.0f, %.0f, %.0f calls/s (best %.2f of the floor); "
+               "GetActivations and GetErrorText only %.0f calls/s (%.2f of the floor); %ld wrong answer(s); "
+               "daemon VmRSS %.0f KiB before, after each run (KiB):%s\n",
+               floor.CallsPerSecond(), mixed[0].CallsPerSecond(), mixed[1].CallsPerSecond(),
+               mixed[2].CallsPerSecond(), mixedBest / floor.CallsPerSecond(), queries.CallsPerSecond(),
+               queries.CallsPerSecond() / floor.CallsPerSecond(), wrong, rssBefore / 1024, rss.c_str());
 
   // The daemon goes at the end, whatever the runs gave.
   const bool stopDelivered = Korvane_StopDaemon() == 1;
   const bool gone = daemon.WaitForExit(10s);
   if (wrong != 0) {
-    const std::string message = std::to_string(wrong) + " wrong answer(s); the first: " +
-                                (first.wrong != 0 ? first.firstWrong : second.firstWrong);
+    const std::string message = std::to_string(wrong) + " wrong answer(s); the first: " + firstWrong;
     state.SkipWithError(message.c_str());
   } else if (!stopDelivered) {
     state.SkipWithError("the stop request did not reach the daemon");
@@ -375,7 +554,8 @@ void BM_LoadReferenceDaemon(benchmark::State& state) {
   // started on its own.
   if (Served()) Korvane_StopDaemon();
 }
-// One iteration is two runs of 5000 calls; the rates are the counters'.
+// One iteration is the floor, three mixed runs and the queries, 5000 calls
+// each; the rates and ratios are the counters'.
 BENCHMARK(BM_LoadReferenceDaemon)->Name("Load/ReferenceDaemon")->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

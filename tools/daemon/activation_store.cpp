@@ -2,14 +2,20 @@
 
 #include <cerrno>
 #include <cstring>
+#include <future>
+#include <system_error>
 
 #include <fcntl.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace korvane::server {
 
 namespace {
 constexpr char kFileHeader[] = "# Korvane activations: one MODE|PATH line per activated folder\n";
+
+// What one activation takes in the list: "MODE|PATH\n".
+std::size_t LineBytes(const std::string& folder) { return folder.size() + 3; }
 }  // namespace
 
 std::optional<std::string> CanonicalFolder(std::string_view path) {
@@ -118,12 +124,29 @@ std::string ReplaceFileAtomically(const std::string& path, std::string_view text
   return problem;
 }
 
+ActivationStore::ActivationStore(std::string file) : file_(std::move(file)) {
+  settledFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (settledFd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+  writer_ = std::thread([this] { WriteBatches(); });
+}
+
+ActivationStore::~ActivationStore() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  writer_.join();
+  close(settledFd_);
+}
+
 std::vector<std::string> ActivationStore::Load() {
   // A temporary file left by a write that never finished holds nothing that
   // took effect.
   std::lock_guard lock(mutex_);
   unlink((file_ + ".new").c_str());
   activations_.clear();
+  listBytes_ = 0;
   const int fd = open(file_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT) return {};
@@ -143,12 +166,12 @@ std::vector<std::string> ActivationStore::Load() {
   }
   close(fd);
   ParsedActivations parsed = ParseActivations(text);
-  std::size_t bytes = 0;
   std::size_t leftOut = 0;
   for (const auto& [folder, mode] : parsed.activations) {
-    bytes += folder.size() + 3;
-    if (activations_.size() < kMaxActivations && bytes <= kMaxListBytes) {
+    const std::size_t line = LineBytes(folder);
+    if (activations_.size() < kMaxActivations && listBytes_ + line <= kMaxListBytes) {
       activations_.emplace(folder, mode);
+      listBytes_ += line;
     } else {
       ++leftOut;
     }
@@ -161,32 +184,124 @@ std::vector<std::string> ActivationStore::Load() {
   return std::move(parsed.rejected);
 }
 
+ActivationStore::Ticket ActivationStore::Queue(std::string folder, int mode, Done done) {
+  pendingBytes_ += folder.size();
+  pending_.push_back({++submitted_, std::move(folder), mode, std::move(done)});
+  return submitted_;
+}
+
+std::optional<ActivationStore::Ticket> ActivationStore::Submit(std::string folder, int mode, Done done) {
+  Ticket ticket;
+  {
+    std::lock_guard lock(mutex_);
+    if (pending_.size() >= kMaxPending || pendingBytes_ + folder.size() > kMaxPendingBytes) return std::nullopt;
+    ticket = Queue(std::move(folder), mode, std::move(done));
+  }
+  wake_.notify_one();
+  return ticket;
+}
+
 ActivationStore::Change ActivationStore::Set(const std::string& folder, int mode, std::string& error) {
+  std::promise<Outcome> settled;
+  std::future<Outcome> outcome = settled.get_future();
+  {
+    std::lock_guard lock(mutex_);
+    Queue(folder, mode, [&settled](const Outcome& result) { settled.set_value(result); });
+  }
+  wake_.notify_one();
+  const Outcome result = outcome.get();
+  error = result.error;
+  return result.change;
+}
+
+ActivationStore::Ticket ActivationStore::Submitted() const {
   std::lock_guard lock(mutex_);
-  // Settled before the list is copied: a stream of changes that change
-  // nothing costs nothing.
-  const auto current = activations_.find(folder);
-  if (mode == 0 ? current == activations_.end() : current != activations_.end() && current->second == mode) {
-    return Change::Unchanged;
+  return submitted_;
+}
+
+ActivationStore::Ticket ActivationStore::Settled() const {
+  std::lock_guard lock(mutex_);
+  return settled_;
+}
+
+void ActivationStore::WaitSettled() const {
+  std::unique_lock lock(mutex_);
+  settledChanged_.wait(lock, [this] { return settled_ == submitted_; });
+}
+
+void ActivationStore::WriteBatches() {
+  std::vector<Pending> batch;
+  std::vector<Outcome> outcomes;
+  for (;;) {
+    Activations next;
+    std::size_t nextBytes = 0;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
+      // Changes still waiting are written before the writer goes.
+      if (pending_.empty()) return;
+      batch.swap(pending_);
+      pendingBytes_ = 0;
+      // Only this thread changes activations_: the copy stays current while
+      // the batch is written.
+      next = activations_;
+      nextBytes = listBytes_;
+    }
+    // Each change settled against the list as the changes before it left
+    // it, in the order they came.
+    outcomes.assign(batch.size(), Outcome{});
+    bool changed = false;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      const Pending& change = batch[i];
+      const auto current = next.find(change.folder);
+      if (change.mode == 0) {
+        if (current == next.end()) continue;
+        nextBytes -= LineBytes(current->first);
+        next.erase(current);
+      } else if (current != next.end()) {
+        if (current->second == change.mode) continue;
+        current->second = change.mode;
+      } else {
+        const std::size_t line = LineBytes(change.folder);
+        if (next.size() + 1 > kMaxActivations || nextBytes + line > kMaxListBytes) {
+          outcomes[i] = {Change::Failed, "refused: the activation list is bounded at " +
+                                             std::to_string(kMaxActivations) + " folders and " +
+                                             std::to_string(kMaxListBytes) + " bytes"};
+          continue;
+        }
+        next.emplace(change.folder, change.mode);
+        nextBytes += line;
+      }
+      outcomes[i].change = Change::Made;
+      changed = true;
+    }
+    // One write and one flush for the whole batch; when it fails, none of
+    // the batch's changes takes effect.
+    const std::string problem = changed ? ReplaceFileAtomically(file_, kFileHeader + FormatActivations(next)) : "";
+    if (!problem.empty()) {
+      for (Outcome& outcome : outcomes) {
+        if (outcome.change == Change::Made) outcome = {Change::Failed, problem};
+      }
+    }
+    if (changed && problem.empty()) {
+      std::lock_guard lock(mutex_);
+      activations_ = std::move(next);
+      listBytes_ = nextBytes;
+    }
+    // Submitters hear of their changes (the log, the jobs board) before the
+    // batch counts as settled: what is answered after it shows them.
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      if (batch[i].done) batch[i].done(outcomes[i]);
+    }
+    {
+      std::lock_guard lock(mutex_);
+      settled_ = batch.back().ticket;
+    }
+    settledChanged_.notify_all();
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t signalled = write(settledFd_, &one, sizeof one);
+    batch.clear();
   }
-  Activations next = activations_;
-  if (mode == 0) {
-    if (next.erase(folder) == 0) return Change::Unchanged;
-  } else {
-    auto [entry, added] = next.try_emplace(folder, mode);
-    if (!added && entry->second == mode) return Change::Unchanged;
-    entry->second = mode;
-  }
-  const std::string list = FormatActivations(next);
-  if (mode != 0 && (next.size() > kMaxActivations || list.size() > kMaxListBytes)) {
-    error = "refused: the activation list is bounded at " + std::to_string(kMaxActivations) + " folders and " +
-            std::to_string(kMaxListBytes) + " bytes";
-    return Change::Failed;
-  }
-  error = ReplaceFileAtomically(file_, kFileHeader + list);
-  if (!error.empty()) return Change::Failed;
-  activations_ = std::move(next);
-  return Change::Made;
 }
 
 std::string ActivationStore::List() const {

@@ -20,24 +20,34 @@ std::optional<std::string> FolderArgument(DaemonContext& context, const char* op
   return folder;
 }
 
+// The change is queued, not waited for: the store's writer makes it durable
+// together with the others that arrive meanwhile, and the server answers no
+// request before the changes that came ahead of it are settled.
 void ChangeActivation(DaemonContext& context, const char* operation, const std::optional<std::string>& payload,
                       int mode) {
   const std::optional<std::string> folder = FolderArgument(context, operation, payload);
   if (!folder) return;
-  std::string error;
-  switch (context.activations.Set(*folder, mode, error)) {
-    case ActivationStore::Change::Made:
-    case ActivationStore::Change::Unchanged:
-      context.log.Info(mode == 0 ? "deactivated " + *folder
-                                 : "activated " + *folder + " in mode " + std::to_string(mode));
-      context.jobs.Record(operation, *folder, 0, mode == 0 ? "deactivated" : "activated in mode " + std::to_string(mode));
-      break;
-    case ActivationStore::Change::Failed:
-      // The reason first: a long path is cut short in the log.
-      context.log.Error(std::string(operation) + " not done (" + error + "): " + *folder);
-      context.jobs.Record(operation, *folder, static_cast<std::int32_t>(Result::FileSystemFailed),
-                          "the state could not be saved: " + error);
-      break;
+  const bool queued = context.activations.Submit(
+      *folder, mode,
+      [&log = context.log, &jobs = context.jobs, operation, folder = *folder, mode](const ActivationStore::Outcome& outcome) {
+        switch (outcome.change) {
+          case ActivationStore::Change::Made:
+          case ActivationStore::Change::Unchanged:
+            log.Info(mode == 0 ? "deactivated " + folder : "activated " + folder + " in mode " + std::to_string(mode));
+            jobs.Record(operation, folder, 0, mode == 0 ? "deactivated" : "activated in mode " + std::to_string(mode));
+            break;
+          case ActivationStore::Change::Failed:
+            // The reason first: a long path is cut short in the log.
+            log.Error(std::string(operation) + " not done (" + outcome.error + "): " + folder);
+            jobs.Record(operation, folder, static_cast<std::int32_t>(Result::FileSystemFailed),
+                        "the state could not be saved: " + outcome.error);
+            break;
+        }
+      }).has_value();
+  if (!queued) {
+    const std::string why = std::to_string(ActivationStore::kMaxPending) + " changes wait to be saved already";
+    context.log.Warning(std::string(operation) + " refused (" + why + "): " + *folder);
+    context.jobs.Record(operation, *folder, static_cast<std::int32_t>(Result::Busy), "refused: " + why);
   }
 }
 

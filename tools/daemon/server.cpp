@@ -27,6 +27,7 @@ constexpr std::uint64_t kListener = 1;
 constexpr std::uint64_t kSignals = 2;
 constexpr std::uint64_t kFinishedRequests = 3;
 constexpr std::uint64_t kFinishedBackground = 4;
+constexpr std::uint64_t kActivationsSettled = 5;
 constexpr std::uint64_t kFirstConnection = 16;
 
 // Packets taken from one connection before the others get their turn.
@@ -91,7 +92,8 @@ Server::Server(Listener listener, DaemonContext& context, std::atomic<bool>& sto
       background_(kBackgroundWork),
       listener_(std::move(listener)),
       nextId_(kFirstConnection),
-      buffer_(kMaxPacketSize + 1, '\0') {
+      buffer_(kMaxPacketSize + 1, '\0'),
+      ready_(kMaxConnections + 8) {
   epoll_ = epoll_create1(EPOLL_CLOEXEC);
   if (epoll_ < 0) Fail("epoll_create1");
   sigset_t stopSignals;
@@ -101,7 +103,8 @@ Server::Server(Listener listener, DaemonContext& context, std::atomic<bool>& sto
   if (signals_ < 0) Fail("signalfd");
   spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
   for (auto [fd, id] : {std::pair{listener_.fd, kListener}, {signals_, kSignals},
-                        {requests_.ReadyFd(), kFinishedRequests}, {background_.ReadyFd(), kFinishedBackground}}) {
+                        {requests_.ReadyFd(), kFinishedRequests}, {background_.ReadyFd(), kFinishedBackground},
+                        {context_.activations.SettledFd(), kActivationsSettled}}) {
     epoll_event event{EPOLLIN, {.u64 = id}};
     if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) Fail("epoll_ctl");
   }
@@ -139,6 +142,8 @@ void Server::Run() {
         }
       } else if (id == kFinishedRequests || id == kFinishedBackground) {
         DeliverFinished();
+      } else if (id == kActivationsSettled) {
+        AnswerSettled();
       } else {
         OnConnectionEvent(id, events[i].events);
       }
@@ -210,6 +215,7 @@ void Server::ReadFrom(std::uint64_t id) {
     Connection& connection = found->second;
     if (connection.awaitingWork || connection.hasOutgoing) return;
     std::size_t size = 0;
+    connection.requestFirst = false;
     switch (Receive(connection.fd, buffer_, size)) {
       case Arrival::NotYet:
         return;
@@ -218,6 +224,12 @@ void Server::ReadFrom(std::uint64_t id) {
         return;
       case Arrival::Packet:
         HandlePacket(id, std::string_view(buffer_).substr(0, std::min(size, buffer_.size())), size);
+        // A client sends its next request only once it has read the reply:
+        // nothing more waits on a request channel now.
+        if (const auto asked = connections_.find(id);
+            asked != connections_.end() && asked->second.use == Channel::Request) {
+          return;
+        }
         break;
     }
   }
@@ -283,14 +295,44 @@ void Server::HandlePacket(std::uint64_t id, std::string_view bytes, std::size_t 
 
 void Server::HandleRequest(std::uint64_t id, const CommandEntry* entry, const std::optional<std::string>& payload) {
   // Whatever a client sent without needing an answer before it asked this
-  // takes effect first, so that the answer reflects it.
+  // takes effect first, so that the answer reflects it. Activation changes
+  // are being saved meanwhile: the request waits, without holding up the
+  // loop, until every change submitted so far is settled.
   Settle(id);
-  if (!connections_.contains(id)) return;
+  const auto found = connections_.find(id);
+  if (found == connections_.end()) return;
+  const ActivationStore::Ticket ticket = context_.activations.Submitted();
+  if (context_.activations.Settled() < ticket) {
+    found->second.awaitingWork = true;
+    found->second.awaiting = entry;
+    Watch(id);
+    deferred_.push_back({id, ticket, entry, payload});
+    return;
+  }
+  Answer(id, entry, payload);
+}
+
+void Server::Answer(std::uint64_t id, const CommandEntry* entry, const std::optional<std::string>& payload) {
   Handling handling = entry->handle(context_, payload);
   if (handling.work) {
     Submit(requests_, id, entry, std::move(handling));
   } else {
     Reply(id, handling.reply.value_or(""));
+  }
+}
+
+void Server::AnswerSettled() {
+  std::uint64_t batches = 0;
+  [[maybe_unused]] const ssize_t got = read(context_.activations.SettledFd(), &batches, sizeof batches);
+  const ActivationStore::Ticket settled = context_.activations.Settled();
+  while (!deferred_.empty() && deferred_.front().ticket <= settled && !stopping_) {
+    const Deferred waiting = std::move(deferred_.front());
+    deferred_.pop_front();
+    const auto found = connections_.find(waiting.connection);
+    if (found == connections_.end()) continue;  // the client has gone
+    found->second.awaitingWork = false;
+    found->second.awaiting = nullptr;
+    Answer(waiting.connection, waiting.entry, waiting.payload);
   }
 }
 
@@ -312,18 +354,40 @@ void Server::Submit(WorkRunner& runner, std::uint64_t id, const CommandEntry* en
 }
 
 void Server::Settle(std::uint64_t asking) {
-  AcceptPending();
+  // Only a connection with something to read can hold a one-way frame:
+  // epoll names those at once, rather than a peek at every connection. It
+  // reports levels, so what is not taken here is reported again later.
+  const int count = epoll_wait(epoll_, ready_.data(), static_cast<int>(ready_.size()), 0);
   std::vector<std::uint64_t> ids;
-  for (const auto& [id, connection] : connections_) {
-    if (id != asking && !connection.awaitingWork && !connection.hasOutgoing) ids.push_back(id);
+  bool accepting = false;
+  for (int i = 0; i < count; ++i) {
+    const std::uint64_t id = ready_[static_cast<std::size_t>(i)].data.u64;
+    if (id == kListener) accepting = true;
+    if (id >= kFirstConnection && id != asking && (ready_[static_cast<std::size_t>(i)].events & EPOLLIN)) {
+      ids.push_back(id);
+    }
+  }
+  if (accepting) {
+    // Clients that connected and sent before this request are taken in,
+    // and what they sent with them.
+    const std::uint64_t firstNew = nextId_;
+    AcceptPending();
+    for (std::uint64_t id = firstNew; id < nextId_; ++id) ids.push_back(id);
   }
   std::sort(ids.begin(), ids.end());  // in the order the connections came
   for (std::uint64_t id : ids) {
     for (;;) {
       const auto found = connections_.find(id);
       if (found == connections_.end() || stopping_) break;
-      const std::optional<std::uint32_t> code = PeekCode(found->second.fd);
-      if (!code || (ChannelOf(*code) != Channel::OneWay && ChannelOf(*code) != Channel::Close)) break;
+      Connection& connection = found->second;
+      if (connection.awaitingWork || connection.hasOutgoing || connection.requestFirst) break;
+      const std::optional<std::uint32_t> code = PeekCode(connection.fd);
+      if (!code || (ChannelOf(*code) != Channel::OneWay && ChannelOf(*code) != Channel::Close)) {
+        // Its first packet stays first until it is taken: no need to look
+        // again at every request of the others.
+        connection.requestFirst = code.has_value();
+        break;
+      }
       std::size_t size = 0;
       if (Receive(found->second.fd, buffer_, size) != Arrival::Packet) break;
       HandlePacket(id, std::string_view(buffer_).substr(0, std::min(size, buffer_.size())), size);
@@ -386,15 +450,18 @@ void Server::Deliver(std::vector<WorkRunner::Finished> finishedWork) {
 // What a connection waits for: room for its reply, nothing while its work
 // runs (a hang-up is reported regardless), otherwise its next frame.
 void Server::Watch(std::uint64_t id) {
-  const Connection& connection = connections_.at(id);
+  Connection& connection = connections_.at(id);
   std::uint32_t wanted = EPOLLIN;
   if (connection.hasOutgoing) {
     wanted = EPOLLOUT;
   } else if (connection.awaitingWork) {
     wanted = 0;
   }
+  // Most replies go out at once and leave the connection as it was: no
+  // system call for that.
+  if (wanted == connection.watched) return;
   epoll_event event{wanted, {.u64 = id}};
-  epoll_ctl(epoll_, EPOLL_CTL_MOD, connection.fd, &event);
+  if (epoll_ctl(epoll_, EPOLL_CTL_MOD, connection.fd, &event) == 0) connection.watched = wanted;
 }
 
 void Server::Close(std::uint64_t id) {
@@ -485,6 +552,11 @@ void Server::Shutdown() {
   if (abandoned > 0) {
     context_.log.Warning(std::to_string(abandoned) + " pieces of work did not give up in time; they are answered as cancelled");
   }
+  // Requests waiting for activation changes are answered as cancelled
+  // below. The changes themselves are saved first: their acknowledgements
+  // use the log and the jobs board, which go with the server.
+  deferred_.clear();
+  context_.activations.WaitSettled();
   std::vector<std::uint64_t> ids;
   for (const auto& [id, connection] : connections_) ids.push_back(id);
   for (std::uint64_t id : ids) {

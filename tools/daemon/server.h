@@ -13,9 +13,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
+#include <sys/epoll.h>
 #include <sys/types.h>
 
 namespace korvane::server {
@@ -71,6 +74,16 @@ class Server {
     const CommandEntry* awaiting = nullptr;  // the request whose work runs
     bool hasOutgoing = false;
     std::string outgoing;
+    std::uint32_t watched = EPOLLIN;  // the events epoll reports for it now
+    bool requestFirst = false;        // its next packet is known not to be one-way
+  };
+
+  // A request that waits for the activation changes that came before it.
+  struct Deferred {
+    std::uint64_t connection;
+    ActivationStore::Ticket ticket;  // settled before it is answered
+    const CommandEntry* entry;
+    std::optional<std::string> payload;
   };
 
   void AcceptPending();
@@ -79,6 +92,8 @@ class Server {
   void HandlePacket(std::uint64_t id, std::string_view bytes, std::size_t size);
   void HandleRequest(std::uint64_t id, const CommandEntry* entry, const std::optional<std::string>& payload);
   void Settle(std::uint64_t asking);
+  void Answer(std::uint64_t id, const CommandEntry* entry, const std::optional<std::string>& payload);
+  void AnswerSettled();
   void Reply(std::uint64_t id, std::string text);
   void FlushOutgoing(std::uint64_t id);
   void DeliverFinished();
@@ -104,6 +119,8 @@ class Server {
   std::uint64_t nextId_;
   std::unordered_map<std::uint64_t, Connection> connections_;
   std::string buffer_;
+  std::vector<epoll_event> ready_;  // Settle's view of the readable connections
+  std::deque<Deferred> deferred_;   // in the order of their tickets
 };
 
 }  // namespace korvane::server
