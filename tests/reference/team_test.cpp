@@ -47,13 +47,13 @@ void Write(const std::string& file, const std::string& text) {
   std::ofstream(file, std::ios::binary) << text;
 }
 
-struct Run {
+struct Outcome {
   int status;
   std::string output;
 };
 
-Run Shell(const std::string& command) {
-  Run run{-1, {}};
+Outcome Shell(const std::string& command) {
+  Outcome run{-1, {}};
   FILE* pipe = popen((command + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return run;
   char buffer[4096];
@@ -96,7 +96,7 @@ class TeamServer {
   explicit TeamServer(const std::string& folder) : folder_(folder), port_(FreePort()) { Start(); }
   ~TeamServer() { Stop(); }
   void Start() {
-    const Run run = Shell(std::string(KORVANE_SOURCE_DIR) + "/scripts/team-server.sh start " + Quoted(folder_) + " " +
+    const Outcome run = Shell(std::string(KORVANE_SOURCE_DIR) + "/scripts/team-server.sh start " + Quoted(folder_) + " " +
                           std::to_string(port_) + " ann:ann-secret bob:bob-secret carl:carl-secret");
     ASSERT_EQ(run.status, 0) << run.output;
     url_ = run.output.substr(0, run.output.find('\n'));
@@ -125,7 +125,7 @@ class Machine {
     Write(home_ + "/svn/config", "[auth]\npassword-stores =\n[miscellany]\nenable-auto-props = no\n");
     // Subversion's own credential store, as "svn info --username" leaves it.
     const std::string realm = "<svn://127.0.0.1:" + std::to_string(server.Port()) + "> korvane-team";
-    const Run hash = Shell("printf %s " + Quoted(realm) + " | md5sum");
+    const Outcome hash = Shell("printf %s " + Quoted(realm) + " | md5sum");
     std::string entry;
     for (const auto& [key, value] : std::array<std::pair<std::string, std::string>, 4>{
              {{"passtype", "simple"}, {"password", password}, {"svn:realmstring", realm}, {"username", user}}}) {
@@ -164,13 +164,13 @@ class Machine {
   }
 
   // The korvane tool in this machine's environment.
-  Run Tool(const std::string& arguments) const {
+  Outcome Tool(const std::string& arguments) const {
     std::string command;
     for (const std::string& entry : environment_) command += Quoted(entry) + " ";
-    return Shell(command + BuildFolder() + "/bin/korvane " + arguments);
+    return Shell("env " + command + BuildFolder() + "/bin/korvane " + arguments);
   }
   // svn in this machine's configuration.
-  Run Svn(const std::string& arguments) const {
+  Outcome Svn(const std::string& arguments) const {
     return Shell("svn --non-interactive --config-dir " + Quoted(home_ + "/svn") + " " + arguments);
   }
   std::string Files(const std::string& name) const { return home_ + "/files/" + name; }
@@ -222,12 +222,12 @@ class Team : public ::testing::Test {
   // "Checkout from Halcyra"; both in mode 3.
   void ShareBetweenAnnAndBob() {
     Write(ann_->Files("plans/today.txt"), "first words\n");
-    Run run = ann_->Tool("share " + Quoted(ann_->Files("plans")) + " --wait");
+    Outcome run = ann_->Tool("share " + Quoted(ann_->Files("plans")) + " --wait");
     ASSERT_EQ(run.status, 0) << run.output << ann_->Log();
     run = ann_->Tool("invite plans bob");
     ASSERT_EQ(run.status, 0) << run.output;
     fs::create_directories(bob_->Files("plans"));
-    run = bob_->Tool("menu " + Quoted(bob_->Files("plans")) + " --verb verb:ascheckout --wait");
+    run = bob_->Tool("menu " + Quoted(bob_->Files("plans")) + " --invoke verb:ascheckout --wait");
     ASSERT_EQ(run.status, 0) << run.output << bob_->Log();
     ASSERT_EQ(Slurp(bob_->Files("plans/today.txt")), "first words\n");
     for (Machine* machine : {ann_.get(), bob_.get()}) {
@@ -275,11 +275,11 @@ TEST_F(Team, ChangesOnEitherSideArriveOnTheOtherWithinSeconds) {
 TEST_F(Team, TheServerEnforcesWhoMayReadAndInvite) {
   ASSERT_NO_FATAL_FAILURE(ShareBetweenAnnAndBob());
   Machine carl(top_, "carl", "carl-secret", *server_);
-  const Run shown = carl.Tool("show-space plans");
+  const Outcome shown = carl.Tool("show-space plans");
   EXPECT_NE(shown.status, 0) << shown.output;
   EXPECT_NE(carl.Svn("ls " + server_->Url() + "/plans").status, 0);
   EXPECT_EQ(carl.Tool("list-spaces").output.find("plans"), std::string::npos);
-  const Run byBob = bob_->Tool("invite plans carl");
+  const Outcome byBob = bob_->Tool("invite plans carl");
   EXPECT_NE(byBob.status, 0) << byBob.output;
   EXPECT_NE(bob_->Tool("show-space plans").output.find("bob"), std::string::npos);
   // A member may not hand out the space by writing the access file himself.
@@ -301,12 +301,12 @@ TEST_F(Team, ConflictsKeepBothVersionsAndSyncGoesOn) {
     std::function<void(const std::string&)> setUp, byAnn, byBob;
     std::string annBytes, bobBytes;  // what each side wrote, to be found afterwards ("" nothing)
   };
-  const std::string binaryA("\x00\x01\xffann", 6), binaryB("\x00\x02\xfe bob", 7);
+  const std::string binaryA("\x00\x01\xff" "ann", 6), binaryB("\x00\x02\xfe" " bob", 7);
   const std::vector<Case> cases = {
       {"edit against edit", [](auto& f) { Write(f + "/text.txt", "base\n"); },
        [](auto& f) { Write(f + "/text.txt", "ann's edit\n"); }, [](auto& f) { Write(f + "/text.txt", "bob's edit\n"); },
        "ann's edit\n", "bob's edit\n"},
-      {"binary edit against edit", [](auto& f) { Write(f + "/image.bin", std::string("\x00base", 5)); },
+      {"binary edit against edit", [](auto& f) { Write(f + "/image.bin", std::string("\x00" "base", 5)); },
        [&](auto& f) { Write(f + "/image.bin", binaryA); }, [&](auto& f) { Write(f + "/image.bin", binaryB); }, binaryA,
        binaryB},
       {"delete against edit", [](auto& f) { Write(f + "/gone.txt", "base\n"); },
@@ -343,13 +343,13 @@ TEST_F(Team, ConflictsKeepBothVersionsAndSyncGoesOn) {
   for (Machine* machine : {ann_.get(), bob_.get()}) {
     const std::string folder = machine == ann_.get() ? a : b;
     EXPECT_TRUE(Eventually([&] {
-      const Run status = machine->Svn("status " + Quoted(folder));
+      const Outcome status = machine->Svn("status " + Quoted(folder));
       return status.output.find("\nC") == std::string::npos && status.output.find('?') == std::string::npos &&
              status.output.find(".mine") == std::string::npos && status.output.rfind("C", 0) != 0 &&
              status.output.find("     C") == std::string::npos;
     }, 10s)) << machine->Svn("status " + Quoted(folder)).output;
   }
-  const Run listed = ann_->Svn("ls -R " + server_->Url() + "/plans");
+  const Outcome listed = ann_->Svn("ls -R " + server_->Url() + "/plans");
   EXPECT_EQ(listed.output.find(".mine"), std::string::npos) << listed.output;
   EXPECT_EQ(listed.output.find(".r"), std::string::npos) << listed.output;
   EXPECT_NE(listed.output.find("(conflict, "), std::string::npos) << listed.output;
