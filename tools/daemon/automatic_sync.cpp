@@ -328,7 +328,8 @@ namespace {
 bool IsOutOfDate(const SvnFailure& failure) {
   return failure.code == SVN_ERR_WC_NOT_UP_TO_DATE || failure.code == SVN_ERR_FS_TXN_OUT_OF_DATE ||
          failure.code == SVN_ERR_FS_CONFLICT || failure.code == SVN_ERR_RA_OUT_OF_DATE ||
-         failure.code == SVN_ERR_FS_NOT_FOUND || failure.message.find("out of date") != std::string::npos ||
+         failure.code == SVN_ERR_FS_NOT_FOUND || failure.code == SVN_ERR_FS_ALREADY_EXISTS ||
+         failure.code == SVN_ERR_RA_DAV_PRECONDITION_FAILED || failure.message.find("out of date") != std::string::npos ||
          failure.message.find("out-of-date") != std::string::npos;
 }
 
