@@ -80,7 +80,12 @@ case $command in
     : >"$folder/htpasswd"
     for pair in "$@"; do htpasswd -b "$folder/htpasswd" "${pair%%:*}" "${pair#*:}" 2>/dev/null; done
     modules=/usr/lib/apache2/modules
-    run_as=$(id -un)
+    # httpd never serves as root: then the repository is handed to www-data.
+    run_as=$(id -un) run_group=$(id -gn)
+    if [ "$(id -u)" -eq 0 ]; then
+      run_as=www-data run_group=www-data
+      chown -R www-data:www-data "$folder/root"
+    fi
     cat >"$folder/httpd.conf" <<CONF
 ServerRoot "$folder"
 PidFile "$folder/httpd.pid"
@@ -88,7 +93,8 @@ ErrorLog "$folder/httpd-error.log"
 Listen $host:$port
 ServerName $host
 User $run_as
-Group $(id -gn)
+Group $run_group
+DefaultRuntimeDir "$folder"
 LoadModule mpm_event_module $modules/mod_mpm_event.so
 LoadModule authn_core_module $modules/mod_authn_core.so
 LoadModule authn_file_module $modules/mod_authn_file.so

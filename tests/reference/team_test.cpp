@@ -90,16 +90,26 @@ bool Eventually(const std::function<bool()>& check, Clock::duration limit = kArr
   return true;
 }
 
-// The svnserve of scripts/team-server.sh, stopped with the test.
+// The server of scripts/team-server.sh ("start": svnserve, "apache":
+// Apache httpd with mod_dav_svn), stopped with the test.
 class TeamServer {
  public:
-  explicit TeamServer(const std::string& folder) : folder_(folder), port_(FreePort()) { Start(); }
+  TeamServer(const std::string& folder, const std::string& kind = "start")
+      : folder_(folder), kind_(kind), port_(FreePort()) {
+    Start();
+  }
   ~TeamServer() { Stop(); }
   void Start() {
-    const Outcome run = Shell(std::string(KORVANE_SOURCE_DIR) + "/scripts/team-server.sh start " + Quoted(folder_) + " " +
-                          std::to_string(port_) + " ann:ann-secret bob:bob-secret carl:carl-secret");
+    const Outcome run = Shell(std::string(KORVANE_SOURCE_DIR) + "/scripts/team-server.sh " + kind_ + " " +
+                              Quoted(folder_) + " " + std::to_string(port_) +
+                              " ann:ann-secret bob:bob-secret carl:carl-secret");
     ASSERT_EQ(run.status, 0) << run.output;
-    url_ = run.output.substr(0, run.output.find('\n'));
+    url_ = run.output.substr(run.output.rfind('\n', run.output.size() - 2) + 1);
+    url_.pop_back();
+  }
+  // The realm that Subversion files the credentials under.
+  std::string Realm() const {
+    return "<" + url_.substr(0, url_.find(':')) + "://127.0.0.1:" + std::to_string(port_) + "> korvane-team";
   }
   void Stop() { Shell(std::string(KORVANE_SOURCE_DIR) + "/scripts/team-server.sh stop " + Quoted(folder_)); }
   const std::string& Url() const { return url_; }
@@ -107,6 +117,7 @@ class TeamServer {
 
  private:
   std::string folder_;
+  std::string kind_;
   int port_;
   std::string url_;
 };
@@ -124,7 +135,7 @@ class Machine {
     fs::permissions(home_ + "/run", fs::perms::owner_all);
     Write(home_ + "/svn/config", "[auth]\npassword-stores =\n[miscellany]\nenable-auto-props = no\n");
     // Subversion's own credential store, as "svn info --username" leaves it.
-    const std::string realm = "<svn://127.0.0.1:" + std::to_string(server.Port()) + "> korvane-team";
+    const std::string realm = server.Realm();
     const Outcome hash = Shell("printf %s " + Quoted(realm) + " | md5sum");
     std::string entry;
     for (const auto& [key, value] : std::array<std::pair<std::string, std::string>, 4>{
@@ -204,10 +215,10 @@ bool Holds(const std::string& folder, const std::string& bytes) {
 
 class Team : public ::testing::Test {
  protected:
-  Team() {
+  explicit Team(const std::string& kind = "start") {
     std::string name = "/tmp/korvane-team-XXXXXX";
     top_ = mkdtemp(name.data());
-    server_ = std::make_unique<TeamServer>(top_ + "/server");
+    server_ = std::make_unique<TeamServer>(top_ + "/server", kind);
     ann_ = std::make_unique<Machine>(top_, "ann", "ann-secret", *server_);
     bob_ = std::make_unique<Machine>(top_, "bob", "bob-secret", *server_);
   }
@@ -371,6 +382,30 @@ TEST_F(Team, SyncCatchesUpWhenTheServerReturns) {
   EXPECT_TRUE(Eventually([&] { return Slurp(b + "/while-away.txt") == "written while the server was away\n"; }, 8s))
       << ann_->Log();
   EXPECT_TRUE(Eventually([&] { return Slurp(a + "/bob-away.txt") == "bob wrote too\n"; }, 8s)) << bob_->Log();
+}
+
+// The same two machines over http://, where Apache and mod_dav_svn are
+// installed.
+class TeamOverApache : public Team {
+ protected:
+  TeamOverApache() : Team(HasApache() ? "apache" : "start") {}
+  static bool HasApache() {
+    return fs::exists("/usr/sbin/apache2") && fs::exists("/usr/lib/apache2/modules/mod_dav_svn.so");
+  }
+};
+
+TEST_F(TeamOverApache, SharesRefusesAndSyncsOverHttp) {
+  if (!HasApache()) GTEST_SKIP() << "apache2 and libapache2-mod-svn are not installed";
+  ASSERT_EQ(server_->Url().rfind("http://", 0), 0u);
+  ASSERT_NO_FATAL_FAILURE(ShareBetweenAnnAndBob());
+  const std::string a = ann_->Files("plans"), b = bob_->Files("plans");
+  Write(a + "/over-http.txt", "ann over http\n");
+  Arrival("a file created by ann over http", [&] { return Slurp(b + "/over-http.txt") == "ann over http\n"; });
+  Write(b + "/over-http.txt", "bob over http\n");
+  Arrival("a change by bob over http", [&] { return Slurp(a + "/over-http.txt") == "bob over http\n"; });
+  EXPECT_NE(bob_->Tool("invite plans carl").status, 0);
+  Machine carl(top_, "carl", "carl-secret", *server_);
+  EXPECT_NE(carl.Tool("show-space plans").status, 0);
 }
 
 }  // namespace
