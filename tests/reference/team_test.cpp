@@ -218,6 +218,8 @@ class Team : public ::testing::Test {
   explicit Team(const std::string& kind = "start") {
     std::string name = "/tmp/korvane-team-XXXXXX";
     top_ = mkdtemp(name.data());
+    // Apache, run as root, serves as www-data, which must reach the server's folder.
+    fs::permissions(top_, fs::perms::owner_all | fs::perms::others_exec);
     server_ = std::make_unique<TeamServer>(top_ + "/server", kind);
     ann_ = std::make_unique<Machine>(top_, "ann", "ann-secret", *server_);
     bob_ = std::make_unique<Machine>(top_, "bob", "bob-secret", *server_);
