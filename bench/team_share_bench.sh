@@ -58,24 +58,24 @@ make_folder "$top/plain"
 cp -r "$top/plain" "$top/ann/files/shared"
 svn_as_ann=(svn --non-interactive --config-dir "$top/ann/svn")
 
-# Plain svn: the same bytes into a folder of the same repository.
-"${svn_as_ann[@]}" mkdir -q -m "plain" "$url/plain" 2>/dev/null || true
+# Plain svn: the same bytes into a space of the same repository.
+env_of ann "$build/bin/korvane" create-space plain "plain svn" ann >/dev/null
 start=$(seconds)
-"${svn_as_ann[@]}" import -q -m plain "$top/plain" "$url/plainfolder" 2>&1 | tail -1 || true
+"${svn_as_ann[@]}" import -q -m plain "$top/plain" "$url/plain/folder"
 mid=$(seconds)
-"${svn_as_ann[@]}" checkout -q "$url/plainfolder" "$top/plain-checkout" 2>&1 | tail -1 || true
+"${svn_as_ann[@]}" checkout -q "$url/plain/folder" "$top/plain-checkout"
 end=$(seconds)
 plain_import=$(python3 -c "print(f'{$mid - $start:.2f}')")
 plain_checkout=$(python3 -c "print(f'{$end - $mid:.2f}')")
 
 # The daemons: Ann shares, invites Bob, Bob checks out.
 start=$(seconds)
-env_of ann "$build/bin/korvane" share "$top/ann/files/shared" --wait >/dev/null
+env_of ann "$build/bin/korvane" share "$top/ann/files/shared" --wait >/dev/null 2>&1
 mid=$(seconds)
 env_of ann "$build/bin/korvane" invite shared bob >/dev/null
 mkdir -p "$top/bob/files/shared"
 mid2=$(seconds)
-env_of bob "$build/bin/korvane" menu "$top/bob/files/shared" --invoke verb:ascheckout --wait >/dev/null
+env_of bob "$build/bin/korvane" menu "$top/bob/files/shared" --invoke verb:ascheckout --wait >/dev/null 2>&1
 end=$(seconds)
 share=$(python3 -c "print(f'{$mid - $start:.2f}')")
 checkout=$(python3 -c "print(f'{$end - $mid2:.2f}')")

@@ -21,6 +21,7 @@
 // and one whose access section does not follow its members.
 #pragma once
 
+#include "access_file.h"
 #include "results.h"
 
 #include <atomic>
@@ -29,32 +30,6 @@
 #include <vector>
 
 namespace korvane::server::team {
-
-inline constexpr char kAccessFile[] = "korvane-access";
-inline constexpr char kMembersProperty[] = "korvane:members";
-inline constexpr char kDescriptionProperty[] = "korvane:description";
-inline constexpr char kUsersGroup[] = "korvane-users";
-
-// The access file as sections of lines, in file order; the lines before
-// the first section are kept under "".
-class AccessFile {
- public:
-  explicit AccessFile(const std::string& text);
-  std::string Render() const;
-
-  std::vector<std::string> Users() const;
-  void AddUser(const std::string& user);
-  // The section of a space follows its members: "* =" first, then one line
-  // per member.
-  void SetSpace(const std::string& space, const std::map<std::string, std::string>& members);
-  static std::vector<std::string> SectionFor(const std::map<std::string, std::string>& members);
-
- private:
-  std::vector<std::pair<std::string, std::vector<std::string>>> sections_;
-};
-
-std::map<std::string, std::string> ParseMembers(const std::string& text);
-std::string RenderMembers(const std::map<std::string, std::string>& members);
 
 // What came of one operation; on failure text says why.
 struct Answer {
