@@ -27,7 +27,7 @@ TEST(AccessFile, SpacesFollowTheirMembersAndEverythingElseStays) {
   access.AddUser("ann");  // known already: no change
   EXPECT_EQ(access.Render(),
             "# kept by Korvane\n"
-            "[groups]\n"
+            "\n[groups]\n"
             "korvane-users = ann, bob, carl\n"
             "\n[/]\n"
             "$authenticated = rw\n"
@@ -89,7 +89,9 @@ TEST(ServiceConfig, NamesTheServiceAndItsCredentialsFolder) {
     EXPECT_EQ(config.url, each.url) << each.text;
     EXPECT_EQ(config.IsRemote(), !each.url.empty());
     EXPECT_EQ(config.subversionConfig, each.subversionConfig) << each.text;
-    if (!each.user.empty()) EXPECT_EQ(config.user, each.user) << each.text;
+    if (!each.user.empty()) {
+      EXPECT_EQ(config.user, each.user) << each.text;
+    }
     EXPECT_EQ(!problems.empty(), each.problems) << problems;
   }
   std::remove(file.c_str());
