@@ -1,7 +1,12 @@
 #include "automatic_sync.h"
 
+#include "conflict_keeper.h"
 #include "own_folders.h"
+#include "results.h"
 #include "svn_runtime.h"
+
+#include <svn_pools.h>
+#include <svn_ra.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,8 +14,11 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <thread>
 #include <vector>
 
+#include <spawn.h>
+#include <sys/wait.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <fcntl.h>
@@ -80,10 +88,12 @@ svn_error_t* AddLeavingOut(const std::string& path, const std::function<bool(con
 }
 
 // Schedules what is new or gone, then commits; the new revision, or an
-// invalid one when nothing changed.
+// invalid one when nothing changed. Conflicts left from before are settled
+// first, so Subversion's conflict files are never scheduled.
 svn_error_t* CommitAll(const std::string& folder, const std::function<bool(const std::string&)>& isOwn,
                        const std::vector<std::string>& ownFolders, svn_client_ctx_t* client, svn_revnum_t& revision,
-                       apr_pool_t* pool) {
+                       std::vector<KeptConflict>& kept, apr_pool_t* pool) {
+  SVN_ERR(SettleConflicts(folder, kept, client, pool));
   Pending pending;
   const svn_opt_revision_t working{svn_opt_revision_working, {}};
   SVN_ERR(svn_client_status6(nullptr, client, folder.c_str(), &working, svn_depth_infinity, FALSE, FALSE, TRUE, FALSE,
@@ -102,6 +112,11 @@ AutomaticSync::Periods AutomaticSync::PeriodsFromEnvironment() {
   Periods periods;
   periods.quiet = std::chrono::milliseconds(FromEnvironment("KORVANE_COMMIT_QUIET_MS", periods.quiet.count()));
   periods.update = std::chrono::seconds(FromEnvironment("KORVANE_UPDATE_PERIOD_SECONDS", 60));
+  periods.poll = std::chrono::milliseconds(FromEnvironment("KORVANE_POLL_PERIOD_MS", periods.poll.count()));
+  periods.retryFirst = std::chrono::milliseconds(FromEnvironment("KORVANE_RETRY_FIRST_MS", periods.retryFirst.count()));
+  periods.retryMost = std::chrono::milliseconds(FromEnvironment("KORVANE_RETRY_MOST_MS", periods.retryMost.count()));
+  periods.credentialWait =
+      std::chrono::milliseconds(FromEnvironment("KORVANE_CREDENTIAL_WAIT_MS", periods.credentialWait.count()));
   return periods;
 }
 
@@ -114,9 +129,14 @@ std::vector<std::string> Resolved(std::vector<std::string> folders) {
 
 }  // namespace
 
-AutomaticSync::AutomaticSync(const ActivationStore& activations, const DaemonLog& log,
+struct AutomaticSync::Link {
+  Pool pool;
+  svn_ra_session_t* session = nullptr;
+};
+
+AutomaticSync::AutomaticSync(const ActivationStore& activations, const DaemonLog& log, JobBoard& jobs,
                              std::vector<std::string> ownFolders, Periods periods)
-    : activations_(activations), log_(log), ownFolders_(Resolved(std::move(ownFolders))), periods_(periods) {
+    : activations_(activations), log_(log), jobs_(jobs), ownFolders_(Resolved(std::move(ownFolders))), periods_(periods) {
   inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (inotify_ < 0 || wake_ < 0) {
@@ -143,7 +163,12 @@ void AutomaticSync::Run() {
     auto now = Clock::now();
     auto next = now + kActivationPoll;
     for (const auto& [path, folder] : folders_) {
-      next = std::min(next, folder.changed ? folder.lastChange + periods_.quiet : folder.nextUpdate);
+      if (now < folder.retryAt) {
+        next = std::min(next, folder.retryAt);
+        continue;
+      }
+      next = std::min({next, folder.changed ? folder.lastChange + periods_.quiet : folder.nextUpdate,
+                       folder.nextUpdate, folder.nextPoll});
     }
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
     pollfd descriptors[] = {{inotify_, POLLIN, 0}, {wake_, POLLIN, 0}};
@@ -153,19 +178,38 @@ void AutomaticSync::Run() {
     }
     if (stop_) return;
     if (descriptors[0].revents & POLLIN) ReadEvents();
-    now = Clock::now();
     for (auto& [path, folder] : folders_) {
       if (stop_) return;
-      if (folder.changed && now - folder.lastChange >= periods_.quiet) {
-        folder.changed = false;
-        Restamp(folder.written);
-        Commit(path);
-      }
-      if (now >= folder.nextUpdate) {
-        Update(path);
-        folder.nextUpdate = Clock::now() + periods_.update;
-      }
+      Sync(path, folder, Clock::now());
     }
+  }
+}
+
+// One folder's due work: the commit of rested changes (an out-of-date
+// commit updates first and goes again), then the update when the
+// repository has moved on or the update period has passed.
+void AutomaticSync::Sync(const std::string& path, Folder& folder, Clock::time_point now) {
+  if (now < folder.retryAt) return;
+  if (folder.changed && now - folder.lastChange >= periods_.quiet) {
+    folder.changed = false;
+    Restamp(folder.written);
+    Outcome committed = Commit(path, folder);
+    if (committed == Outcome::OutOfDate && Update(path, folder) == Outcome::Done) committed = Commit(path, folder);
+    if (committed != Outcome::Done) {
+      folder.changed = true;  // tried again after the back-off
+      return;
+    }
+  }
+  if (now >= folder.nextPoll) {
+    folder.nextPoll = now + periods_.poll;
+    if (Newer(path, folder)) {
+      Update(path, folder);
+      folder.nextUpdate = Clock::now() + periods_.update;
+    }
+  }
+  if (now >= folder.nextUpdate) {
+    Update(path, folder);
+    folder.nextUpdate = Clock::now() + periods_.update;
   }
 }
 
@@ -179,7 +223,11 @@ void AutomaticSync::FollowActivations() {
       wanted.insert(*known);
       continue;
     }
-    wanted[path] = Folder{true, now - periods_.quiet, now + periods_.update};
+    Folder fresh;
+    fresh.lastChange = now - periods_.quiet;
+    fresh.nextUpdate = now + periods_.update;
+    fresh.nextPoll = now;
+    wanted[path] = std::move(fresh);
     WatchTree(path, path);
     log_.Info("automatic commit and update of " + path + " begins");
   }
@@ -236,7 +284,10 @@ void AutomaticSync::ReadEvents() {
       const auto* event = reinterpret_cast<const inotify_event*>(at);
       at += sizeof(inotify_event) + event->len;
       if (event->mask & IN_Q_OVERFLOW) {
-        for (auto& [path, folder] : folders_) folder = Folder{true, now, folder.nextUpdate};
+        for (auto& [path, folder] : folders_) {
+          folder.changed = true;
+          folder.lastChange = now;
+        }
         continue;
       }
       const auto watch = watches_.find(event->wd);
@@ -272,36 +323,168 @@ void AutomaticSync::Restamp(std::set<std::string>& files) {
   files.clear();
 }
 
-void AutomaticSync::Commit(const std::string& folder) {
-  Pool pool;
-  std::optional<SvnFailure> failure;
-  svn_revnum_t revision = SVN_INVALID_REVNUM;
-  if (svn_client_ctx_t* client = ClientContext(stop_, kLogMessage, pool, failure)) {
-    if (IsOwn(ResolvedPath(folder))) return;  // a mode-3 folder inside the daemon's own
-    failure = TakeError(CommitAll(folder, [this](const std::string& path) { return IsOwn(path); }, ownFolders_, client,
-                                  revision, pool));
+namespace {
+
+bool IsOutOfDate(const SvnFailure& failure) {
+  return failure.code == SVN_ERR_WC_NOT_UP_TO_DATE || failure.code == SVN_ERR_FS_TXN_OUT_OF_DATE ||
+         failure.code == SVN_ERR_FS_CONFLICT || failure.code == SVN_ERR_RA_OUT_OF_DATE ||
+         failure.code == SVN_ERR_FS_NOT_FOUND || failure.code == SVN_ERR_FS_ALREADY_EXISTS ||
+         failure.code == SVN_ERR_RA_DAV_PRECONDITION_FAILED || failure.message.find("out of date") != std::string::npos ||
+         failure.message.find("out-of-date") != std::string::npos;
+}
+
+}  // namespace
+
+void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::string& what, const std::string& message,
+                           bool credential) {
+  folder.link.reset();
+  ++folder.failures;
+  std::chrono::milliseconds delay = periods_.retryFirst;
+  for (int doubling = 1; doubling < folder.failures && delay < periods_.retryMost; ++doubling) delay *= 2;
+  delay = std::min(delay, periods_.retryMost);
+  if (credential) delay = periods_.credentialWait;
+  folder.retryAt = Clock::now() + delay;
+  const std::string account = "automatic " + what + " of " + path + " failed: " + message;
+  if (credential) {
+    const std::string advice = "; the server refused the credential: store a valid one with \"svn info --username NAME " +
+                               std::string("URL\" (in the daemon's subversion-config folder, if one is set); ") +
+                               "tried again in " + std::to_string(delay.count() / 1000) + " s";
+    log_.Error(account + advice);
+    jobs_.Record("automaticSync", path, static_cast<std::int32_t>(Result::NotAllowed), account + advice);
+    return;
   }
-  if (failure) {
-    if (!stop_) log_.Error("automatic commit of " + folder + " failed: " + failure->message);
-  } else if (SVN_IS_VALID_REVNUM(revision)) {
-    log_.Info("committed " + folder + " as revision " + std::to_string(revision));
+  log_.Error(account + "; tried again in " + std::to_string(delay.count()) + " ms");
+  if (folder.failures == 1) {
+    jobs_.Record("automaticSync", path, static_cast<std::int32_t>(Result::SubversionFailed),
+                 account + "; changes wait in the folder and go once the server answers");
   }
 }
 
-void AutomaticSync::Update(const std::string& folder) {
+void AutomaticSync::Succeeded(const std::string& path, Folder& folder) {
+  if (folder.failures > 0) {
+    log_.Info("automatic commit and update of " + path + " go on after " + std::to_string(folder.failures) +
+              " failures");
+    jobs_.Record("automaticSync", path, 0, "the server answers again; sync goes on");
+  }
+  folder.failures = 0;
+  folder.retryAt = {};
+}
+
+void AutomaticSync::Notify(const std::string& message) const {
+  const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  if (bus == nullptr || *bus == '\0') return;
+  // notify-send talks to the session's notification service; it is reaped
+  // by a thread of its own so that no zombie is left.
+  std::thread([message] {
+    const char* arguments[] = {"notify-send", "--app-name=Korvane", "Korvane kept both versions", message.c_str(),
+                               nullptr};
+    pid_t child = -1;
+    if (posix_spawnp(&child, "notify-send", nullptr, nullptr, const_cast<char* const*>(arguments), environ) == 0) {
+      waitpid(child, nullptr, 0);
+    }
+  }).detach();
+}
+
+AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& folder) {
+  Pool pool;
+  std::optional<SvnFailure> failure;
+  svn_revnum_t revision = SVN_INVALID_REVNUM;
+  std::vector<KeptConflict> kept;
+  if (svn_client_ctx_t* client = ClientContext(stop_, kLogMessage, pool, failure)) {
+    if (IsOwn(ResolvedPath(path))) return Outcome::Done;  // a mode-3 folder inside the daemon's own
+    failure = TakeError(CommitAll(path, [this](const std::string& each) { return IsOwn(each); }, ownFolders_, client,
+                                  revision, kept, pool));
+  }
+  for (const KeptConflict& conflict : kept) {
+    const std::string message = "conflict on " + conflict.path + ": kept the other side's version there" +
+                                (conflict.kept.empty() ? "" : " and the local one as " + conflict.kept);
+    log_.Warning(message);
+    jobs_.Record("automaticSync", path, 0, message);
+    Notify(message);
+  }
+  if (failure) {
+    if (stop_) return Outcome::Failed;
+    if (IsOutOfDate(*failure)) {
+      log_.Info("automatic commit of " + path + " is out of date; updating first");
+      return Outcome::OutOfDate;
+    }
+    Failed(path, folder, "commit", failure->message, IsCredentialFailure(*failure));
+    return Outcome::Failed;
+  }
+  Succeeded(path, folder);
+  if (SVN_IS_VALID_REVNUM(revision)) {
+    log_.Info("committed " + path + " as revision " + std::to_string(revision));
+    if (folder.revision >= 0 && revision == folder.revision + 1) folder.revision = revision;
+  }
+  return Outcome::Done;
+}
+
+bool AutomaticSync::Newer(const std::string& path, Folder& folder) {
+  if (folder.revision < 0) return true;
+  std::optional<SvnFailure> failure;
+  if (!folder.link) {
+    auto link = std::make_shared<Link>();
+    if (svn_client_ctx_t* client = ClientContext(stop_, kLogMessage, link->pool, failure)) {
+      const char* url = nullptr;
+      failure = TakeError(svn_client_url_from_path2(&url, path.c_str(), client, link->pool, link->pool));
+      if (!failure && url == nullptr) return true;
+      if (!failure) {
+        failure = TakeError(svn_client_open_ra_session2(&link->session, url, path.c_str(), client, link->pool,
+                                                        link->pool));
+      }
+    }
+    if (!failure) folder.link = std::move(link);
+  }
+  svn_revnum_t latest = SVN_INVALID_REVNUM;
+  if (!failure) {
+    Pool pool;
+    failure = TakeError(svn_ra_get_latest_revnum(folder.link->session, &latest, pool));
+  }
+  if (failure) {
+    if (!stop_) Failed(path, folder, "poll", failure->message, IsCredentialFailure(*failure));
+    return false;
+  }
+  return latest > folder.revision;
+}
+
+AutomaticSync::Outcome AutomaticSync::Update(const std::string& path, Folder& folder) {
   Pool pool;
   std::optional<SvnFailure> failure;
   apr_array_header_t* revisions = nullptr;
+  std::vector<KeptConflict> kept;
   if (svn_client_ctx_t* client = ClientContext(stop_, kLogMessage, pool, failure)) {
     const svn_opt_revision_t head{svn_opt_revision_head, {}};
-    failure = TakeError(svn_client_update4(&revisions, Targets({folder}, pool), &head, svn_depth_unknown, FALSE, FALSE,
+    failure = TakeError(svn_client_update4(&revisions, Targets({path}, pool), &head, svn_depth_unknown, FALSE, FALSE,
                                            TRUE, TRUE, FALSE, client, pool));
+    // Conflicts are settled even after a failed update: what it did leave
+    // must not stop the next commit.
+    if (std::optional<SvnFailure> settling = TakeError(SettleConflicts(path, kept, client, pool)); settling && !failure) {
+      failure = settling;
+    }
+  }
+  for (const KeptConflict& conflict : kept) {
+    const std::string message = "conflict on " + conflict.path + ": kept the other side's version there" +
+                                (conflict.kept.empty() ? "" : " and the local one as " + conflict.kept);
+    log_.Warning(message);
+    jobs_.Record("automaticSync", path, 0, message);
+    Notify(message);
+  }
+  if (!kept.empty()) {
+    // The copies kept aside are committed at once.
+    folder.changed = true;
+    folder.lastChange = Clock::now() - periods_.quiet;
   }
   if (failure) {
-    if (!stop_) log_.Error("automatic update of " + folder + " failed: " + failure->message);
-  } else if (revisions != nullptr && revisions->nelts > 0) {
-    log_.Info("updated " + folder + " to revision " + std::to_string(APR_ARRAY_IDX(revisions, 0, svn_revnum_t)));
+    if (!stop_) Failed(path, folder, "update", failure->message, IsCredentialFailure(*failure));
+    return Outcome::Failed;
   }
+  Succeeded(path, folder);
+  if (revisions != nullptr && revisions->nelts > 0) {
+    const svn_revnum_t revision = APR_ARRAY_IDX(revisions, 0, svn_revnum_t);
+    if (revision != folder.revision) log_.Info("updated " + path + " to revision " + std::to_string(revision));
+    folder.revision = revision;
+  }
+  return Outcome::Done;
 }
 
 }  // namespace korvane::server

@@ -8,6 +8,7 @@
 #include "job_board.h"
 #include "protocol.h"
 #include "results.h"
+#include "service_config.h"
 
 #include <atomic>
 #include <functional>
@@ -23,6 +24,7 @@ struct DaemonContext {
   const DaemonLog& log;
   const std::atomic<bool>& stopping;  // long work gives up once this is set
   JobBoard& jobs;                      // one-way work publishes its course here
+  const ServiceConfig& service;        // where the hosting service is
 };
 
 // A handler's decision: a reply at once, or work whose result is the reply

@@ -3,6 +3,7 @@
 #include "own_folders.h"
 
 #include "svn_runtime.h"
+#include "team_service.h"
 
 #include <svn_dirent_uri.h>
 #include <svn_fs.h>
@@ -142,15 +143,40 @@ std::optional<svn_revnum_t> Youngest(const std::string& folder, std::string& pro
   return youngest;
 }
 
+team::Service Remote(DaemonContext& context) { return team::Service(context.service.url, context.stopping); }
+
+// A name that can also head a section of the team service's access file.
+bool IsUsableRemoteName(std::string_view name) {
+  return IsUsableName(name) && name.find_first_of("[]=,") == std::string_view::npos &&
+         name.front() != ' ' && name.back() != ' ';
+}
+
+Reply FromAnswer(const team::Answer& answer) { return Failure(answer.result, answer.text); }
+
+Reply MakeRemoteSpace(DaemonContext& context, const std::string& name, const std::string& description,
+                      const std::string& owner) {
+  if (!IsUsableRemoteName(name)) return Failure(Result::BadArguments, "not a usable space name: \"" + name + "\"");
+  const std::string& by = owner.empty() ? context.service.user : owner;
+  if (!IsUsableRemoteName(by)) return Failure(Result::BadArguments, "not a usable user: " + by);
+  team::Service service = Remote(context);
+  const team::Answer made = service.CreateSpace(name, description, by);
+  if (made.result != Result::Done) return FromAnswer(made);
+  context.log.Info("created the space " + name + " on " + context.service.url);
+  return {Result::Done, service.SpaceUrl(name), "created", {}};
+}
+
 // Makes the space's repository; its URL is the reply's first field.
 Reply MakeSpace(DaemonContext& context, const std::string& name, const std::string& description,
                 const std::string& owner) {
+  if (context.service.IsRemote()) return MakeRemoteSpace(context, name, description, owner);
   if (!IsUsableName(name)) return Failure(Result::BadArguments, "not a usable space name: \"" + name + "\"");
   if (!owner.empty() && !IsUsableName(owner)) return Failure(Result::BadArguments, "not a usable user: " + owner);
   std::lock_guard lock(changes);
   const std::string folder = SpaceFolder(context.paths, name);
   std::error_code error;
   if (fs::exists(folder, error)) return Failure(Result::AlreadyExists, "the space " + name + " exists");
+  std::string prepared;
+  if (!PrepareFolder(context.paths.dataFolder, true, prepared)) return Failure(Result::FileSystemFailed, prepared);
   fs::create_directories(context.paths.SpacesFolder(), error);
   if (error) return Failure(Result::FileSystemFailed, "cannot create " + context.paths.SpacesFolder());
   Pool pool;
@@ -179,7 +205,14 @@ Handling Run(DaemonContext& context, Command command, const std::optional<std::s
 }
 
 Reply ListSpacesNow(DaemonContext& context, const std::vector<std::string>& arguments) {
-  std::vector<std::string> names = SpaceNames(context.paths);
+  std::vector<std::string> names;
+  if (context.service.IsRemote()) {
+    team::Answer listed = Remote(context).ListSpaces();
+    if (listed.result != Result::Done) return FromAnswer(listed);
+    names = std::move(listed.lines);
+  } else {
+    names = SpaceNames(context.paths);
+  }
   std::erase_if(names, [&](const std::string& name) { return !Matches(name, arguments[0]); });
   return {Result::Done, std::to_string(names.size()), Lines(names), {}};
 }
@@ -187,6 +220,12 @@ Reply ListSpacesNow(DaemonContext& context, const std::vector<std::string>& argu
 Reply ShowSpaceNow(DaemonContext& context, const std::vector<std::string>& arguments) {
   const std::string& name = arguments[0];
   if (!IsUsableName(name)) return Failure(Result::BadArguments, "not a usable space name: \"" + name + "\"");
+  if (context.service.IsRemote()) {
+    team::Service service = Remote(context);
+    const team::Answer shown = service.ShowSpace(name);
+    if (shown.result != Result::Done) return FromAnswer(shown);
+    return {Result::Done, service.SpaceUrl(name), Lines(shown.lines), shown.text};
+  }
   const std::string folder = SpaceFolder(context.paths, name);
   if (!IsSpace(folder)) return Failure(Result::NotFound, "no space is named " + name);
   std::string problem;
@@ -206,7 +245,11 @@ Reply CreateSpaceNow(DaemonContext& context, const std::vector<std::string>& arg
 
 Reply FindUsersNow(DaemonContext& context, const std::vector<std::string>& arguments) {
   std::vector<std::string> users;
-  {
+  if (context.service.IsRemote()) {
+    team::Answer found = Remote(context).FindUsers();
+    if (found.result != Result::Done) return FromAnswer(found);
+    users = std::move(found.lines);
+  } else {
     std::lock_guard lock(changes);
     users = ReadLines(context.paths.UsersFile());
   }
@@ -220,6 +263,15 @@ Reply InviteNow(DaemonContext& context, const std::vector<std::string>& argument
   const std::string role = arguments[2].empty() ? kDefaultRole : arguments[2];
   if (!IsUsableName(space) || !IsUsableName(user) || !IsUsableName(role)) {
     return Failure(Result::BadArguments, "a space, a user and a usable role are needed");
+  }
+  if (context.service.IsRemote()) {
+    if (!IsUsableRemoteName(user) || !IsUsableRemoteName(role)) {
+      return Failure(Result::BadArguments, "a space, a user and a usable role are needed");
+    }
+    const team::Answer invited = Remote(context).Invite(space, user, role);
+    if (invited.result != Result::Done) return FromAnswer(invited);
+    context.log.Info("invited " + user + " to " + space + " as " + role + " on " + context.service.url);
+    return {Result::Done, "invited", space, user};
   }
   std::lock_guard lock(changes);
   const std::string folder = SpaceFolder(context.paths, space);
@@ -302,8 +354,11 @@ std::string ShareFolderNow(DaemonContext& context, const std::string& folder, Jo
   if (std::optional<std::string> own = OwnFolderTouched(context.paths.OwnFolders(), folder, Reach::Into)) {
     return failed("part of the daemon's own folder " + *own, Result::NotAllowed);
   }
-  if (!RepositoryRootOf(folder, context.stopping).empty()) {
-    return failed(folder + " is already in a working copy", Result::AlreadyExists);
+  if (const std::string root = RepositoryRootOf(folder, context.stopping); !root.empty()) {
+    // Shared already (or inside another working copy): nothing to do.
+    context.log.Info(account + "ignored, already in a working copy of " + root);
+    context.jobs.End(job, static_cast<std::int32_t>(Result::AlreadyExists), "already shared from " + root);
+    return account + "ignored";
   }
   const std::string base = LastComponent(folder);
   Reply made;
@@ -349,7 +404,7 @@ std::string CheckoutFromServiceNow(DaemonContext& context, const std::string& fo
   const std::string account = "checkoutFromService " + folder + ": ";
   const std::string name = LastComponent(folder);
   const std::string space = SpaceFolder(context.paths, name);
-  if (!IsUsableName(name) || !IsSpace(space)) {
+  if (!IsUsableName(name) || (!context.service.IsRemote() && !IsSpace(space))) {
     context.log.Error(account + "no space is named " + name);
     context.jobs.End(job, static_cast<std::int32_t>(Result::NotFound), "no space is named " + name);
     return account + "not checked out";
@@ -358,7 +413,7 @@ std::string CheckoutFromServiceNow(DaemonContext& context, const std::string& fo
     context.log.Error(account + "part of the daemon's own folder " + *own);
     return account + "not checked out";
   }
-  const std::string url = SpaceUrl(space);
+  const std::string url = context.service.IsRemote() ? Remote(context).SpaceUrl(name) : SpaceUrl(space);
   Progress progress{context.jobs, job};
   context.jobs.Stage(job, "checking out", 0, 0);
   if (std::string problem = CheckOutInto(context, url, folder, false, &progress); !problem.empty()) {

@@ -197,8 +197,13 @@ int Serve(const DaemonPaths& paths, const DaemonLog& log) {
     // The whole stop, the server's share included, is bounded.
     const StopWatchdog watchdog(stopping, log, limits.stopGrace);
     JobBoard jobs(paths.JobsFile());
-    DaemonContext context{activations, paths, log, stopping, jobs};
-    const AutomaticSync sync(activations, log, paths.OwnFolders(), AutomaticSync::PeriodsFromEnvironment());
+    std::string configProblems;
+    const ServiceConfig service = ReadServiceConfig(ServiceConfigFile(), configProblems);
+    if (!configProblems.empty()) log.Warning(configProblems);
+    if (service.IsRemote()) log.Info("the hosting service is " + service.url + " as " + service.user);
+    SetSubversionConfigFolder(service.subversionConfig);
+    DaemonContext context{activations, paths, log, stopping, jobs, service};
+    const AutomaticSync sync(activations, log, jobs, paths.OwnFolders(), AutomaticSync::PeriodsFromEnvironment());
     Server server(Listen(paths.socketPath), context, stopping, limits);
     log.Info("serving " + paths.socketPath + " with " + std::to_string(activations.Current().size()) + " activations");
     server.Run();
@@ -221,13 +226,15 @@ int main() {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stopSignals, signal);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
-  umask(077);
+  // The user's umask stays: working copies, shared folders and checkouts
+  // are the user's files. The daemon's own folders are made private
+  // (0700) instead, which keeps everything in them private.
   // The daemon holds no folder of its caller's busy.
   if (chdir("/") != 0) return 1;
 
   std::string problem;
   std::optional<DaemonPaths> paths = FindPaths(problem);
-  if (!paths || !PrepareFolder(paths->stateFolder, true, problem)) {
+  if (!paths || !PrepareFolder(paths->stateFolder, true, problem) || !PrepareFolder(paths->dataFolder, true, problem)) {
     std::cerr << "KorvaneBkgProc: " << problem << '\n';
     return 1;
   }

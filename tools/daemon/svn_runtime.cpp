@@ -17,6 +17,7 @@ namespace korvane::server {
 namespace {
 
 apr_pool_t* globalPool = nullptr;
+std::string configFolder;
 
 svn_error_t* CancelWhenStopping(void* baton) {
   if (static_cast<const std::atomic<bool>*>(baton)->load()) {
@@ -61,6 +62,16 @@ void EndSubversion() {
   apr_terminate();
 }
 
+void SetSubversionConfigFolder(const std::string& folder) { configFolder = folder; }
+
+bool IsCredentialFailure(const SvnFailure& failure) {
+  return failure.code == SVN_ERR_AUTHN_FAILED || failure.code == SVN_ERR_RA_NOT_AUTHORIZED ||
+         failure.code == SVN_ERR_AUTHN_NO_PROVIDER || failure.code == SVN_ERR_AUTHN_CREDS_UNAVAILABLE ||
+         failure.code == SVN_ERR_RA_DAV_FORBIDDEN ||
+         failure.message.find("uthentication") != std::string::npos ||
+         failure.message.find("uthorization failed") != std::string::npos;
+}
+
 Pool::Pool() : pool_(svn_pool_create(nullptr)) {}
 Pool::~Pool() { svn_pool_destroy(pool_); }
 
@@ -100,6 +111,11 @@ svn_client_ctx_t* ClientContext(const std::atomic<bool>& stopping, const char* l
   svn_auth_get_simple_provider2(&APR_ARRAY_PUSH(providers, svn_auth_provider_object_t*), nullptr, nullptr, pool);
   svn_auth_open(&context->auth_baton, providers, pool);
   svn_auth_set_parameter(context->auth_baton, SVN_AUTH_PARAM_NON_INTERACTIVE, "");
+  if (!configFolder.empty()) {
+    svn_auth_set_parameter(context->auth_baton, SVN_AUTH_PARAM_CONFIG_DIR, apr_pstrdup(pool, configFolder.c_str()));
+  }
+  // Credentials are only read from the store, never written into it.
+  svn_auth_set_parameter(context->auth_baton, SVN_AUTH_PARAM_NO_AUTH_CACHE, "");
   context->cancel_func = CancelWhenStopping;
   context->cancel_baton = const_cast<std::atomic<bool>*>(&stopping);
   context->log_msg_func3 = FixedLogMessage;

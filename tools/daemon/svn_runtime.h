@@ -18,6 +18,10 @@ namespace korvane::server {
 bool StartSubversion(std::string& problem);
 void EndSubversion();
 
+// The folder whose Subversion configuration and credential store client
+// contexts use (empty: the user's ~/.subversion). Set before threads start.
+void SetSubversionConfigFolder(const std::string& folder);
+
 // A top-level pool for one piece of work.
 class Pool {
  public:
@@ -37,6 +41,10 @@ struct SvnFailure {
   std::string message;  // every message of the chain, outermost first
 };
 std::optional<SvnFailure> TakeError(svn_error_t* error);
+
+// Whether a failure is the server refusing who we are (a wrong or expired
+// credential, or none): trying again at once cannot help.
+bool IsCredentialFailure(const SvnFailure& failure);
 
 // The time-out of a network call that gets no answer (HTTP and HTTPS).
 inline constexpr int kNetworkTimeoutSeconds = 30;

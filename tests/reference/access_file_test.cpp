@@ -1,0 +1,101 @@
+// The team service's access file and members property as text, and the
+// daemon's configuration file: what is read, and what is written back.
+#include "access_file.h"
+#include "service_config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+namespace korvane::server::team {
+namespace {
+
+constexpr char kStart[] =
+    "# kept by Korvane\n"
+    "[groups]\n"
+    "korvane-users = bob, ann\n"
+    "\n"
+    "[/]\n"
+    "$authenticated = rw\n";
+
+TEST(AccessFile, SpacesFollowTheirMembersAndEverythingElseStays) {
+  AccessFile access(kStart);
+  EXPECT_EQ(access.Users(), (std::vector<std::string>{"ann", "bob"}));
+  access.SetSpace("plans", {{"ann", "owner"}, {"bob", "member"}, {"carl", "reader"}});
+  access.AddUser("carl");
+  access.AddUser("ann");  // known already: no change
+  EXPECT_EQ(access.Render(),
+            "# kept by Korvane\n"
+            "\n[groups]\n"
+            "korvane-users = ann, bob, carl\n"
+            "\n[/]\n"
+            "$authenticated = rw\n"
+            "\n[/plans]\n"
+            "* =\n"
+            "ann = rw\n"
+            "bob = rw\n"
+            "carl = r\n");
+  // A second change of the same space replaces its section.
+  access.SetSpace("plans", {{"ann", "owner"}});
+  const std::string again = access.Render();
+  EXPECT_EQ(again.substr(again.find("[/plans]")), "[/plans]\n* =\nann = rw\n");
+  EXPECT_EQ(AccessFile(again).Render(), again);
+}
+
+TEST(AccessFile, UsersAreAddedWhereThereWereNone) {
+  AccessFile access("[/]\n$authenticated = rw\n");
+  access.AddUser("dora");
+  EXPECT_EQ(access.Users(), (std::vector<std::string>{"dora"}));
+  EXPECT_EQ(access.Render(), "[groups]\nkorvane-users = dora\n\n[/]\n$authenticated = rw\n");
+}
+
+TEST(Members, ReadAndWrittenAsUserTabRoleLines) {
+  const struct {
+    const char* text;
+    std::map<std::string, std::string> members;
+  } cases[] = {
+      {"", {}},
+      {"ann\towner\n", {{"ann", "owner"}}},
+      {"bob\nann\towner\n\n", {{"ann", "owner"}, {"bob", "member"}}},
+  };
+  for (const auto& each : cases) EXPECT_EQ(ParseMembers(each.text), each.members) << each.text;
+  EXPECT_EQ(RenderMembers({{"bob", "reader"}, {"ann", "owner"}}), "ann\towner\nbob\treader\n");
+}
+
+}  // namespace
+}  // namespace korvane::server::team
+
+namespace korvane::server {
+namespace {
+
+TEST(ServiceConfig, NamesTheServiceAndItsCredentialsFolder) {
+  const struct {
+    const char* text;
+    std::string url, subversionConfig, user;
+    bool problems;
+  } cases[] = {
+      {"", "", "", "", false},
+      {"# a team\nservice = svn://host:3690/svn.halcyra.com/svn/team/\nuser = ann\n",
+       "svn://host:3690/svn.halcyra.com/svn/team", "", "ann", false},
+      {"  subversion-config=/home/a/svn  \nuser=bo\n", "", "/home/a/svn", "bo", false},
+      {"password = secret\nuser = ann\n", "", "", "ann", true},
+  };
+  const std::string file = ::testing::TempDir() + "/daemon.conf";
+  for (const auto& each : cases) {
+    std::ofstream(file) << each.text;
+    std::string problems;
+    const ServiceConfig config = ReadServiceConfig(file, problems);
+    EXPECT_EQ(config.url, each.url) << each.text;
+    EXPECT_EQ(config.IsRemote(), !each.url.empty());
+    EXPECT_EQ(config.subversionConfig, each.subversionConfig) << each.text;
+    if (!each.user.empty()) {
+      EXPECT_EQ(config.user, each.user) << each.text;
+    }
+    EXPECT_EQ(!problems.empty(), each.problems) << problems;
+  }
+  std::remove(file.c_str());
+}
+
+}  // namespace
+}  // namespace korvane::server
