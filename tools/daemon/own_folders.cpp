@@ -4,8 +4,6 @@
 
 namespace korvane::server {
 
-namespace {
-
 std::optional<std::string> RealPath(const std::string& path) {
   char* resolved = realpath(path.c_str(), nullptr);
   if (resolved == nullptr) return std::nullopt;
@@ -13,8 +11,6 @@ std::optional<std::string> RealPath(const std::string& path) {
   std::free(resolved);
   return text;
 }
-
-}  // namespace
 
 std::string ResolvedPath(const std::string& path) {
   if (std::optional<std::string> real = RealPath(path)) return *real;

@@ -331,14 +331,6 @@ std::string TemporaryRoot() {
   return folder != nullptr && *folder == '/' ? folder : "/tmp";
 }
 
-std::optional<std::string> RealPath(const std::string& path) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return std::nullopt;
-  std::string text = resolved;
-  std::free(resolved);
-  return text;
-}
-
 Outcome RemoveTemporary(const std::vector<std::string>& arguments, DaemonContext& context) {
   const std::optional<std::string> path = LocalPath(arguments[0]);
   if (!path) return Failed(Result::BadArguments, "an absolute folder path is needed");

@@ -8,11 +8,10 @@
 #include "jobs.h"
 #include "text.h"
 
+#include "platform/posix/data_object.h"
 #include "platform/windows_api.h"
 
 #include <cstdio>
-#include <cstring>
-#include <new>
 #include <optional>
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
@@ -24,7 +23,6 @@ namespace {
 // The shell extension's class, as file managers register it.
 constexpr CLSID kKorvaneExtension = {0x3F6A1C52, 0xB8E4, 0x4A7D, {0x9C, 0x31, 0xE5, 0xD2, 0x0B, 0x7F, 0x4A, 0x96}};
 constexpr UINT kFirstCommand = 1;
-constexpr HRESULT kBadFormat = static_cast<HRESULT>(0x80040064);  // DV_E_FORMATETC
 
 // The verbs of the menu's entries, in menu order, and the daemon's work
 // each one starts (nothing for one that starts none the daemon publishes).
@@ -36,63 +34,6 @@ constexpr VerbWork kVerbs[] = {
     {"verb:add-dalv", "activatePath1"}, {"verb:add-tsvn", "activatePath2"},   {"verb:add-auto", "activatePath3"},
     {"verb:release", "deactivatePath"}, {"verb:share", "shareFolder"},        {"verb:checkout", "checkout"},
     {"verb:shareteam", "shareWithTeam"}, {"verb:ascheckout", "checkoutFromService"},
-};
-
-// The selection as a file manager hands it over: one name as CF_HDROP.
-class Selection final : public IDataObject {
- public:
-  explicit Selection(std::u16string path) : path_(std::move(path)) {}
-
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualGUID(riid, IID_IUnknown) && !IsEqualGUID(riid, IID_IDataObject)) return E_NOINTERFACE;
-    *object = static_cast<IDataObject*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    if (--references_ != 0) return references_;
-    delete this;
-    return 0;
-  }
-  // Each call hands over a new block, which the caller releases.
-  HRESULT GetData(FORMATETC* format, STGMEDIUM* medium) override {
-    if (format == nullptr || medium == nullptr) return E_INVALIDARG;
-    if (format->cfFormat != CF_HDROP || (format->tymed & TYMED_HGLOBAL) == 0) return kBadFormat;
-    // The header, the name and its NUL, and the empty name that ends the list.
-    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (path_.size() + 2) * sizeof(WCHAR));
-    if (memory == nullptr) return E_OUTOFMEMORY;
-    auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
-    header->pFiles = sizeof(DROPFILES);
-    header->fWide = TRUE;
-    std::memcpy(header + 1, path_.c_str(), (path_.size() + 1) * sizeof(WCHAR));
-    GlobalUnlock(memory);
-    *medium = {};
-    medium->tymed = TYMED_HGLOBAL;
-    medium->hGlobal = memory;
-    return S_OK;
-  }
-  HRESULT GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-  HRESULT QueryGetData(FORMATETC* format) override {
-    return format != nullptr && format->cfFormat == CF_HDROP ? S_OK : S_FALSE;
-  }
-  HRESULT GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
-    if (out != nullptr) out->ptd = nullptr;
-    return E_NOTIMPL;
-  }
-  HRESULT SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-  HRESULT EnumFormatEtc(DWORD, void**) override { return E_NOTIMPL; }
-  HRESULT DAdvise(FORMATETC*, DWORD, void*, DWORD*) override { return E_NOTIMPL; }
-  HRESULT DUnadvise(DWORD) override { return E_NOTIMPL; }
-  HRESULT EnumDAdvise(void**) override { return E_NOTIMPL; }
-
- private:
-  ~Selection() = default;
-
-  std::u16string path_;
-  ULONG references_ = 1;
 };
 
 // A handler initialised with the selection, as the shell makes one.
@@ -112,9 +53,14 @@ IContextMenu* CreateHandler(const std::string& path, bool background) {
     PIDLIST_ABSOLUTE folder = ILCreateFromPathW(reinterpret_cast<LPCWSTR>(wide.c_str()));
     if (folder != nullptr) initialised = init->Initialize(folder, nullptr, nullptr);
     ILFree(folder);
-  } else if (auto* selection = new (std::nothrow) Selection(wide)) {
-    initialised = init->Initialize(nullptr, selection, nullptr);
-    selection->Release();
+  } else {
+    // The selection as a file manager hands it over: the shell's data object
+    // with the one name as CF_HDROP (on Linux, the system part's own).
+    IDataObject* selection = nullptr;
+    if (SUCCEEDED(posix::CreateFileListDataObject({wide}, &selection))) {
+      initialised = init->Initialize(nullptr, selection, nullptr);
+      selection->Release();
+    }
   }
   IContextMenu* handler = nullptr;
   if (SUCCEEDED(initialised)) init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&handler));
