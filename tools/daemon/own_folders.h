@@ -9,12 +9,12 @@
 
 namespace korvane::server {
 
-// The path with every symbolic link resolved. A part that does not exist
-// yet is appended as written to where its existing parent leads. path must
-// be absolute without ".." parts.
 // The path with every symbolic link resolved; nothing when it does not exist.
 std::optional<std::string> RealPath(const std::string& path);
 
+// The path with every symbolic link resolved. A part that does not exist
+// yet is appended as written to where its existing parent leads. path must
+// be absolute without ".." parts.
 std::string ResolvedPath(const std::string& path);
 
 // What a request does to the path it names.
