@@ -18,8 +18,13 @@ trap 'rm -rf "$work"' EXIT
 export XDG_RUNTIME_DIR=$work
 export KORVANE_TEST_DAEMON_LOG=$work/daemon.log
 export KORVANE_TEST_DAEMON_SCRIPT=$work/daemon.script
-# The test daemon answers error-text requests (code 23) with this text.
-printf '23 reply %s\n' "$(printf 'The share is offline.' | od -An -tx1 | tr -d ' \n')" >"$KORVANE_TEST_DAEMON_SCRIPT"
+# The test daemon answers error-text requests (code 23) with this text, and
+# the activation list (code 6, which the tool asks to learn that a daemon
+# serves) with an empty one.
+{
+  printf '23 reply %s\n' "$(printf 'The share is offline.' | od -An -tx1 | tr -d ' \n')"
+  printf '6 reply\n'
+} >"$KORVANE_TEST_DAEMON_SCRIPT"
 
 echo
 echo "== 1. A daemon link and the frames it sends"

@@ -11,6 +11,7 @@
 #include "platform/posix/data_object.h"
 #include "platform/windows_api.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -146,9 +147,13 @@ int DriveMenu(const Call& call, Report& report, const std::string& verb, bool sh
     report.Fields()["invoked"] = invoked ? Json(verb) : Json(nullptr);
     if (!offered) report.Say("The shell extension offers nothing here.");
     if (offered) report.Say("Korvane");
+    // The verbs padded to one width, so that the help texts line up too.
+    std::size_t verbWidth = 0;
+    for (const Json& entry : entries) verbWidth = std::max(verbWidth, entry["verb"].get<std::string>().size());
     for (const Json& entry : entries) {
-      report.Show("  " + entry["text"].get<std::string>(),
-                  entry["verb"].get<std::string>() + "  " + entry["help"].get<std::string>());
+      std::string verbColumn = entry["verb"].get<std::string>();
+      verbColumn.resize(verbWidth, ' ');
+      report.Show("  " + entry["text"].get<std::string>(), verbColumn + "  " + entry["help"].get<std::string>());
     }
   }
   if (verb.empty()) {
