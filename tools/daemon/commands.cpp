@@ -116,7 +116,7 @@ constexpr CommandEntry kCommands[] = {
     {Command::ListSpaces, ListSpaces},
     {Command::ShowSpace, ShowSpace},
     {Command::CreateSpace, CreateSpace},
-    {Command::GetErrorText, GetErrorText},
+    {Command::GetErrorText, GetErrorText, false},
     {Command::FindUsers, FindUsers},
     {Command::CheckoutFromService, CheckoutFromService},
     {Command::Invite, Invite},

@@ -41,6 +41,10 @@ struct Handling {
 struct CommandEntry {
   Command command;
   Handling (*handle)(DaemonContext& context, const std::optional<std::string>& payload);
+  // Whether its answer can show the activations: such a request waits for
+  // the changes sent before it. One that never shows them is answered at
+  // once, with the same reply.
+  bool showsActivations = true;
 
   // The command's row of the protocol table: operation, channel, arguments
   // and shapes.

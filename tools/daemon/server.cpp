@@ -32,7 +32,8 @@ constexpr std::uint64_t kFirstConnection = 16;
 
 // Packets taken from one connection before the others get their turn.
 constexpr int kPacketsPerTurn = 32;
-// Large replies (a long activation list) must go out as one packet.
+// Large replies (a long activation list) must go out as one packet: a
+// connection's send buffer grows to this when one does not fit.
 constexpr int kSendBuffer = 4 << 20;
 // A refusal always fits in a packet.
 constexpr std::size_t kMaxRefusal = 4096;
@@ -58,13 +59,20 @@ Arrival Receive(int fd, std::string& buffer, std::size_t& size) {
   return Arrival::EndOfFile;
 }
 
-// The code of the next packet, without taking it; nothing when no whole
-// header waits.
-std::optional<std::uint32_t> PeekCode(int fd) {
+struct Peeked {
+  std::optional<std::uint32_t> code;  // nothing when no whole header waits
+  bool ended = false;                 // the client has closed (or failed) and sent nothing more
+};
+
+// The code of the next packet, without taking it.
+Peeked PeekCode(int fd) {
   char header[protocol::kFrameHeaderSize];
   const posix::PacketArrival arrival = posix::ReceivePacket(fd, header, sizeof header, true);
-  if (arrival.kind != posix::PacketArrival::Kind::Packet || arrival.size < sizeof header) return std::nullopt;
-  return protocol::FrameCode(std::string_view(header, sizeof header));
+  if (arrival.kind == posix::PacketArrival::Kind::EndOfFile || arrival.kind == posix::PacketArrival::Kind::Failed) {
+    return {std::nullopt, true};
+  }
+  if (arrival.kind != posix::PacketArrival::Kind::Packet || arrival.size < sizeof header) return {};
+  return {protocol::FrameCode(std::string_view(header, sizeof header))};
 }
 
 long NumberFromEnvironment(const char* name, long fallback) {
@@ -91,6 +99,7 @@ Server::Server(Listener listener, DaemonContext& context, std::atomic<bool>& sto
       requests_(kRequestWork),
       background_(kBackgroundWork),
       listener_(std::move(listener)),
+      self_(geteuid()),
       nextId_(kFirstConnection),
       buffer_(kMaxPacketSize + 1, '\0'),
       ready_(kMaxConnections + 8) {
@@ -169,7 +178,7 @@ void Server::AcceptPending() {
       }
       return;  // nothing pending, or the client gave up while queued
     }
-    if (!posix::PeerIsTrusted(fd)) {
+    if (!posix::PeerIsTrusted(fd, self_)) {
       close(fd);
       context_.log.Warning("a client of another user was refused");
       continue;
@@ -179,7 +188,6 @@ void Server::AcceptPending() {
       context_.log.Warning("a client was turned away: too many connections");
       continue;
     }
-    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
     const std::uint64_t id = nextId_++;
     connections_[id].fd = fd;
     connections_[id].lastActive = Clock::now();
@@ -297,7 +305,12 @@ void Server::HandleRequest(std::uint64_t id, const CommandEntry* entry, const st
   // Whatever a client sent without needing an answer before it asked this
   // takes effect first, so that the answer reflects it. Activation changes
   // are being saved meanwhile: the request waits, without holding up the
-  // loop, until every change submitted so far is settled.
+  // loop, until every change submitted so far is settled. An answer that
+  // cannot show the activations needs none of that.
+  if (!entry->showsActivations) {
+    Answer(id, entry, payload);
+    return;
+  }
   Settle(id);
   const auto found = connections_.find(id);
   if (found == connections_.end()) return;
@@ -381,7 +394,14 @@ void Server::Settle(std::uint64_t asking) {
       if (found == connections_.end() || stopping_) break;
       Connection& connection = found->second;
       if (connection.awaitingWork || connection.hasOutgoing || connection.requestFirst) break;
-      const std::optional<std::uint32_t> code = PeekCode(connection.fd);
+      const Peeked peeked = PeekCode(connection.fd);
+      if (peeked.ended) {
+        // Everything it sent has been taken: it goes now, rather than be
+        // looked at again by every request until the loop reaches it.
+        Close(id);
+        break;
+      }
+      const std::optional<std::uint32_t>& code = peeked.code;
       if (!code || (ChannelOf(*code) != Channel::OneWay && ChannelOf(*code) != Channel::Close)) {
         // Its first packet stays first until it is taken: no need to look
         // again at every request of the others.
@@ -408,6 +428,14 @@ void Server::FlushOutgoing(std::uint64_t id) {
       send(connection.fd, connection.outgoing.data(), connection.outgoing.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   if (sent < 0 && (errno == EAGAIN || errno == EINTR)) {
     Watch(id);  // the client is not reading yet; try again when it is
+    return;
+  }
+  if (sent < 0 && errno == EMSGSIZE && !connection.largeBuffer) {
+    // Most replies fit the socket's own buffer: only a large one costs the
+    // system call that makes room for it.
+    connection.largeBuffer = true;
+    setsockopt(connection.fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
+    FlushOutgoing(id);
     return;
   }
   if (sent < 0 && errno == EMSGSIZE && connection.outgoing.size() > kMaxRefusal) {

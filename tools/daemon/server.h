@@ -76,6 +76,7 @@ class Server {
     std::string outgoing;
     std::uint32_t watched = EPOLLIN;  // the events epoll reports for it now
     bool requestFirst = false;        // its next packet is known not to be one-way
+    bool largeBuffer = false;         // its send buffer has been made room for a large reply
   };
 
   // A request that waits for the activation changes that came before it.
@@ -116,6 +117,7 @@ class Server {
   int epoll_ = -1;
   int signals_ = -1;
   int spare_ = -1;  // given up to accept and close a client when descriptors run out
+  const uid_t self_;  // the daemon's effective user, whom clients must share
   std::uint64_t nextId_;
   std::unordered_map<std::uint64_t, Connection> connections_;
   std::string buffer_;

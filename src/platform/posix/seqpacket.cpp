@@ -45,11 +45,13 @@ PacketArrival ReceiveWholePacket(int fd, std::string& packet) {
   return taken;
 }
 
-bool PeerIsTrusted(int fd) {
+bool PeerIsTrusted(int fd) { return PeerIsTrusted(fd, geteuid()); }
+
+bool PeerIsTrusted(int fd, uid_t self) {
   ucred peer{};
   socklen_t length = sizeof peer;
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return false;
-  return peer.uid == geteuid() || peer.uid == 0;
+  return peer.uid == self || peer.uid == 0;
 }
 
 }  // namespace korvane::posix

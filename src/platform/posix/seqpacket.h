@@ -5,6 +5,8 @@
 // end-of-file carries none, though both read as 0 bytes.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 
@@ -34,5 +36,8 @@ PacketArrival ReceiveWholePacket(int fd, std::string& packet);
 // as root (SO_PEERCRED): a socket left by another user in a shared folder
 // must neither receive this user's requests nor send them.
 bool PeerIsTrusted(int fd);
+// The same for a process whose effective user id is self (a server asks
+// for every client it accepts, and its user does not change).
+bool PeerIsTrusted(int fd, uid_t self);
 
 }  // namespace korvane::posix
