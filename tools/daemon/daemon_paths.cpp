@@ -1,5 +1,7 @@
 #include "daemon_paths.h"
 
+#include "own_folders.h"
+
 #include "protocol/commands.h"
 #include "platform/posix/pipe_path.h"
 
@@ -26,6 +28,14 @@ std::optional<std::string> HomeFolder() {
 }
 
 }  // namespace
+
+void DaemonPaths::ResolveOwnFolders() { resolvedOwnFolders_ = ResolvedFolders(OwnFolders()); }
+
+std::optional<std::string> DaemonPaths::OwnFolderTouchedBy(const std::string& path, bool moves) const {
+  const Reach reach = moves ? Reach::Move : Reach::Into;
+  if (resolvedOwnFolders_.empty()) return OwnFolderTouched(OwnFolders(), path, reach);
+  return ResolvedOwnFolderTouched(resolvedOwnFolders_, path, reach);
+}
 
 std::optional<DaemonPaths> FindPaths(std::string& problem) {
   DaemonPaths paths;

@@ -33,6 +33,15 @@ struct DaemonPaths {
   std::string UsersFile() const { return SpacesRoot() + "/users"; }
   // The folders that no request may move, delete or write into.
   std::vector<std::string> OwnFolders() const { return {stateFolder, runtimeFolder, dataFolder}; }
+  // Resolves OwnFolders() once they all exist, so that the guard does not
+  // resolve them again for every request.
+  void ResolveOwnFolders();
+  // The own folder that a request on path would touch (OwnFolderTouched),
+  // resolved; nothing when it touches none.
+  std::optional<std::string> OwnFolderTouchedBy(const std::string& path, bool moves) const;
+
+ private:
+  std::vector<std::string> resolvedOwnFolders_;  // empty until ResolveOwnFolders
 };
 
 // The paths from the environment; nothing (and why) when the socket path

@@ -351,7 +351,7 @@ std::string ShareFolderNow(DaemonContext& context, const std::string& folder, Jo
   };
   std::error_code error;
   if (folder == "/" || !fs::is_directory(folder, error)) return failed(folder + " is not a folder", Result::NotFound);
-  if (std::optional<std::string> own = OwnFolderTouched(context.paths.OwnFolders(), folder, Reach::Into)) {
+  if (std::optional<std::string> own = context.paths.OwnFolderTouchedBy(folder, false)) {
     return failed("part of the daemon's own folder " + *own, Result::NotAllowed);
   }
   if (const std::string root = RepositoryRootOf(folder, context.stopping); !root.empty()) {
@@ -409,7 +409,7 @@ std::string CheckoutFromServiceNow(DaemonContext& context, const std::string& fo
     context.jobs.End(job, static_cast<std::int32_t>(Result::NotFound), "no space is named " + name);
     return account + "not checked out";
   }
-  if (std::optional<std::string> own = OwnFolderTouched(context.paths.OwnFolders(), folder, Reach::Into)) {
+  if (std::optional<std::string> own = context.paths.OwnFolderTouchedBy(folder, false)) {
     context.log.Error(account + "part of the daemon's own folder " + *own);
     return account + "not checked out";
   }

@@ -164,12 +164,14 @@ class StopWatchdog {
   std::thread thread_;
 };
 
-int Serve(const DaemonPaths& paths, const DaemonLog& log) {
+int Serve(DaemonPaths& paths, const DaemonLog& log) {
   std::string problem;
   if (!PrepareFolder(paths.runtimeFolder, true, problem)) {
     log.Error(problem);
     return 1;
   }
+  // Every own folder exists now: each is resolved once, not per request.
+  paths.ResolveOwnFolders();
   switch (ClaimPipe(paths, log)) {
     case Claim::ServedElsewhere:
       log.Info("another daemon serves " + paths.socketPath + "; leaving it to serve");

@@ -26,15 +26,26 @@ bool IsWithin(const std::string& path, const std::string& folder) {
   return path == folder || (path.starts_with(folder) && path[folder.size()] == '/');
 }
 
-std::optional<std::string> OwnFolderTouched(const std::vector<std::string>& ownFolders, const std::string& path,
-                                            Reach reach) {
+std::vector<std::string> ResolvedFolders(const std::vector<std::string>& folders) {
+  std::vector<std::string> resolved;
+  resolved.reserve(folders.size());
+  for (const std::string& folder : folders) resolved.push_back(folder.empty() ? folder : ResolvedPath(folder));
+  return resolved;
+}
+
+std::optional<std::string> ResolvedOwnFolderTouched(const std::vector<std::string>& resolvedOwnFolders,
+                                                    const std::string& path, Reach reach) {
   const std::string resolved = ResolvedPath(path);
-  for (const std::string& own : ownFolders) {
-    if (own.empty()) continue;
-    const std::string folder = ResolvedPath(own);
+  for (const std::string& folder : resolvedOwnFolders) {
+    if (folder.empty()) continue;
     if (IsWithin(resolved, folder) || (reach == Reach::Move && IsWithin(folder, resolved))) return folder;
   }
   return std::nullopt;
+}
+
+std::optional<std::string> OwnFolderTouched(const std::vector<std::string>& ownFolders, const std::string& path,
+                                            Reach reach) {
+  return ResolvedOwnFolderTouched(ResolvedFolders(ownFolders), path, reach);
 }
 
 }  // namespace korvane::server

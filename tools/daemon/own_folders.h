@@ -29,6 +29,14 @@ enum class Reach {
 std::optional<std::string> OwnFolderTouched(const std::vector<std::string>& ownFolders, const std::string& path,
                                             Reach reach);
 
+// The same for own folders resolved already (ResolvedFolders): a daemon
+// resolves its own once they exist, not on every request.
+std::optional<std::string> ResolvedOwnFolderTouched(const std::vector<std::string>& resolvedOwnFolders,
+                                                    const std::string& path, Reach reach);
+
+// Each folder with ResolvedPath; empty ones stay empty.
+std::vector<std::string> ResolvedFolders(const std::vector<std::string>& folders);
+
 // Whether path is folder or lies inside it; both resolved already.
 bool IsWithin(const std::string& path, const std::string& folder);
 

@@ -105,7 +105,7 @@ bool IsInside(const std::string& path, const std::string& folder) {
 // The daemon's own folders, what holds them and what lies in them are not
 // moved, deleted or written into by request, however the path leads there.
 std::optional<Outcome> RefuseOwnFolders(const std::string& path, const DaemonContext& context, Reach reach) {
-  if (std::optional<std::string> own = OwnFolderTouched(context.paths.OwnFolders(), path, reach)) {
+  if (std::optional<std::string> own = context.paths.OwnFolderTouchedBy(path, reach == Reach::Move)) {
     return Failed(Result::NotAllowed, path + " is part of the daemon's own folder " + *own);
   }
   return std::nullopt;
