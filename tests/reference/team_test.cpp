@@ -4,6 +4,7 @@
 // through the korvane tool as a person's shell would drive it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -303,36 +305,69 @@ TEST_F(Team, TheServerEnforcesWhoMayReadAndInvite) {
   EXPECT_NE(carl.Tool("list-spaces").output.find("own"), std::string::npos);
 }
 
+// The short name of this computer, as a conflict copy's name carries it.
+std::string HostName() {
+  char name[256] = {};
+  gethostname(name, sizeof name - 1);
+  const std::string host = name;
+  return host.substr(0, host.find('.'));
+}
+
+// The entries of folder named "STEM (conflict, HOST, YYYY-MM-DD HH.MM).EXT"
+// (a number may follow the time when the name was taken).
+std::vector<std::string> ConflictCopies(const std::string& folder, const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+  const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+  const auto escaped = [](const std::string& text) {
+    return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+  };
+  const std::regex pattern(escaped(stem) + R"( \(conflict, )" + escaped(HostName()) +
+                           R"(, \d{4}-\d{2}-\d{2} \d{2}\.\d{2}( \d+)?\))" + escaped(extension));
+  std::vector<std::string> copies;
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+    if (std::regex_match(entry.path().filename().string(), pattern)) copies.push_back(entry.path().string());
+  }
+  return copies;
+}
+
 // Each case changes one path on both sides while Bob's daemon is off, so
-// that his return meets a conflict; afterwards both versions' bytes are on
-// both machines, no conflict is left and sync goes on.
+// that his return meets a conflict. Afterwards, on both machines, Ann's
+// version (the other side's, for Bob) holds the name, or the name is gone
+// when she deleted it; Bob's version is kept beside it as the conflict copy,
+// or there is none when he deleted it; no conflict is left and sync goes on.
 TEST_F(Team, ConflictsKeepBothVersionsAndSyncGoesOn) {
   ASSERT_NO_FATAL_FAILURE(ShareBetweenAnnAndBob());
   const std::string a = ann_->Files("plans"), b = bob_->Files("plans");
   struct Case {
     const char* name;
     std::function<void(const std::string&)> setUp, byAnn, byBob;
-    std::string annBytes, bobBytes;  // what each side wrote, to be found afterwards ("" nothing)
+    std::string path;      // the path both changed, under the shared folder, as it is afterwards
+    std::string annBytes;  // what holds path afterwards ("" nothing: path is gone)
+    std::string bobBytes;  // what the conflict copy beside path holds ("" no copy)
+    std::string gone;      // a path that must be gone afterwards ("" none)
   };
   const std::string binaryA("\x00\x01\xff" "ann", 6), binaryB("\x00\x02\xfe" " bob", 7);
   const std::vector<Case> cases = {
       {"edit against edit", [](auto& f) { Write(f + "/text.txt", "base\n"); },
        [](auto& f) { Write(f + "/text.txt", "ann's edit\n"); }, [](auto& f) { Write(f + "/text.txt", "bob's edit\n"); },
-       "ann's edit\n", "bob's edit\n"},
+       "text.txt", "ann's edit\n", "bob's edit\n", ""},
       {"binary edit against edit", [](auto& f) { Write(f + "/image.bin", std::string("\x00" "base", 5)); },
-       [&](auto& f) { Write(f + "/image.bin", binaryA); }, [&](auto& f) { Write(f + "/image.bin", binaryB); }, binaryA,
-       binaryB},
+       [&](auto& f) { Write(f + "/image.bin", binaryA); }, [&](auto& f) { Write(f + "/image.bin", binaryB); },
+       "image.bin", binaryA, binaryB, ""},
       {"delete against edit", [](auto& f) { Write(f + "/gone.txt", "base\n"); },
-       [](auto& f) { fs::remove(f + "/gone.txt"); }, [](auto& f) { Write(f + "/gone.txt", "bob kept editing\n"); }, "",
-       "bob kept editing\n"},
+       [](auto& f) { fs::remove(f + "/gone.txt"); }, [](auto& f) { Write(f + "/gone.txt", "bob kept editing\n"); },
+       "gone.txt", "", "bob kept editing\n", ""},
       {"edit against delete", [](auto& f) { Write(f + "/kept.txt", "base\n"); },
        [](auto& f) { Write(f + "/kept.txt", "ann kept editing\n"); }, [](auto& f) { fs::remove(f + "/kept.txt"); },
-       "ann kept editing\n", ""},
+       "kept.txt", "ann kept editing\n", "", ""},
       {"two adds of one name", [](auto&) {}, [](auto& f) { Write(f + "/added.txt", "ann added\n"); },
-       [](auto& f) { Write(f + "/added.txt", "bob added\n"); }, "ann added\n", "bob added\n"},
+       [](auto& f) { Write(f + "/added.txt", "bob added\n"); }, "added.txt", "ann added\n", "bob added\n", ""},
       {"folder renamed against a file changed in it", [](auto& f) { Write(f + "/folder/inside.txt", "base\n"); },
        [](auto& f) { fs::rename(f + "/folder", f + "/moved"); },
-       [](auto& f) { Write(f + "/folder/inside.txt", "bob changed inside\n"); }, "", "bob changed inside\n"},
+       [](auto& f) { Write(f + "/folder/inside.txt", "bob changed inside\n"); }, "moved/inside.txt", "base\n",
+       "bob changed inside\n", "folder"},
   };
   for (const Case& each : cases) each.setUp(a);
   ASSERT_TRUE(Eventually([&] { return fs::exists(b + "/folder/inside.txt") && fs::exists(b + "/kept.txt"); }))
@@ -346,20 +381,31 @@ TEST_F(Team, ConflictsKeepBothVersionsAndSyncGoesOn) {
   for (const Case& each : cases) each.byBob(b);
   bob_->Start();
 
+  // Whether folder shows the outcome of one case.
+  const auto settled = [](const Case& each, const std::string& folder) {
+    const fs::path path = fs::path(folder) / each.path;
+    if (each.annBytes.empty() ? fs::exists(path) : Slurp(path.string()) != each.annBytes) return false;
+    if (!each.gone.empty() && fs::exists(fs::path(folder) / each.gone)) return false;
+    const std::vector<std::string> copies = ConflictCopies(path.parent_path().string(), path.filename().string());
+    if (each.bobBytes.empty()) return copies.empty();
+    // Bob's edit may also follow a move cleanly, into the file itself.
+    if (copies.empty()) return !each.gone.empty() && Slurp(path.string()) == each.bobBytes;
+    return copies.size() == 1 && Slurp(copies.front()) == each.bobBytes;
+  };
   for (const Case& each : cases) {
-    for (const std::string& bytes : {each.annBytes, each.bobBytes}) {
-      if (bytes.empty()) continue;
-      EXPECT_TRUE(Eventually([&] { return Holds(a, bytes) && Holds(b, bytes); }, 10s))
-          << each.name << ": " << bytes << " is lost\n" << bob_->Log();
+    for (const std::string& folder : {a, b}) {
+      EXPECT_TRUE(Eventually([&] { return settled(each, folder); }, 10s))
+          << each.name << " in " << folder << ":\n"
+          << Shell("ls -R " + Quoted(folder)).output << "\nbob:\n" << bob_->Log();
     }
   }
+  // Nothing left behind of the old folder, not even a copy of it.
+  for (const std::string& folder : {a, b}) EXPECT_TRUE(ConflictCopies(folder, "folder").empty()) << folder;
   for (Machine* machine : {ann_.get(), bob_.get()}) {
     const std::string folder = machine == ann_.get() ? a : b;
     EXPECT_TRUE(Eventually([&] {
       const Outcome status = machine->Svn("status " + Quoted(folder));
-      return status.output.find("\nC") == std::string::npos && status.output.find('?') == std::string::npos &&
-             status.output.find(".mine") == std::string::npos && status.output.rfind("C", 0) != 0 &&
-             status.output.find("     C") == std::string::npos;
+      return status.status == 0 && status.output.empty();
     }, 10s)) << machine->Svn("status " + Quoted(folder)).output;
   }
   const Outcome listed = ann_->Svn("ls -R " + server_->Url() + "/plans");

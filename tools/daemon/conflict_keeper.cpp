@@ -4,8 +4,11 @@
 #include <svn_pools.h>
 #include <svn_wc.h>
 
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <set>
 
 #include <unistd.h>
@@ -74,6 +77,87 @@ svn_error_t* LocalVersion(const std::string& path, std::string& local, svn_clien
   return SVN_NO_ERROR;
 }
 
+// The files of a conflicted folder as they are locally, before anything is
+// resolved: every file's path relative to the folder, and which of them
+// carry a local change (edited, added, or new and not yet scheduled).
+struct FolderFiles {
+  std::string top;
+  std::vector<std::string> all;
+  std::vector<std::string> changed;
+};
+
+svn_error_t* NoteFile(void* baton, const char* path, const svn_client_status_t* status, apr_pool_t*) {
+  auto* files = static_cast<FolderFiles*>(baton);
+  if (status->kind == svn_node_dir || std::string(path).size() <= files->top.size() + 1) return SVN_NO_ERROR;
+  if (status->node_status == svn_wc_status_ignored || status->node_status == svn_wc_status_deleted ||
+      status->node_status == svn_wc_status_missing || status->node_status == svn_wc_status_none) {
+    return SVN_NO_ERROR;
+  }
+  std::error_code error;
+  if (!fs::is_regular_file(fs::symlink_status(path, error))) return SVN_NO_ERROR;
+  const std::string relative = std::string(path).substr(files->top.size() + 1);
+  files->all.push_back(relative);
+  const bool changed = status->node_status == svn_wc_status_modified ||
+                       status->node_status == svn_wc_status_added ||
+                       status->node_status == svn_wc_status_replaced ||
+                       status->node_status == svn_wc_status_unversioned ||
+                       status->node_status == svn_wc_status_conflicted || status->text_status == svn_wc_status_modified;
+  if (changed) files->changed.push_back(relative);
+  return SVN_NO_ERROR;
+}
+
+bool SameBytes(const std::string& one, const std::string& other) {
+  std::error_code error;
+  if (fs::file_size(one, error) != fs::file_size(other, error) || error) return false;
+  std::FILE* first = std::fopen(one.c_str(), "rb");
+  std::FILE* second = std::fopen(other.c_str(), "rb");
+  bool same = first != nullptr && second != nullptr;
+  char a[8192], b[8192];
+  while (same) {
+    const std::size_t got = std::fread(a, 1, sizeof a, first);
+    same = std::fread(b, 1, sizeof b, second) == got && std::memcmp(a, b, got) == 0;
+    if (got == 0) break;
+  }
+  if (first != nullptr) std::fclose(first);
+  if (second != nullptr) std::fclose(second);
+  return same;
+}
+
+// Where a folder the update took away went, when the other side renamed
+// it: the one folder of the working copy, other than the old one and the
+// copies kept aside, that holds the most of its files under the same
+// relative names, more than half of them. Empty when there is none or no
+// single best (the other side deleted it).
+std::string RenamedTo(const std::string& workingCopy, const std::string& old, const std::string& aside,
+                      const std::vector<std::string>& files) {
+  std::string best;
+  std::size_t bestCount = 0;
+  bool tie = false;
+  std::error_code error;
+  for (fs::recursive_directory_iterator walk(workingCopy, error), end; !error && walk != end; walk.increment(error)) {
+    if (!walk->is_directory(error) || walk->is_symlink(error)) continue;
+    const std::string candidate = walk->path().string();
+    if (walk->path().filename() == ".svn" || candidate == old || candidate == aside ||
+        candidate.find(" (conflict, ") != std::string::npos) {
+      walk.disable_recursion_pending();
+      continue;
+    }
+    std::size_t count = 0;
+    for (const std::string& file : files) {
+      std::error_code missing;
+      if (fs::is_regular_file(candidate + "/" + file, missing)) ++count;
+    }
+    if (count > bestCount) {
+      best = candidate;
+      bestCount = count;
+      tie = false;
+    } else if (count == bestCount && count > 0) {
+      tie = true;
+    }
+  }
+  return !tie && bestCount * 2 > files.size() ? best : std::string();
+}
+
 bool CopyAside(const std::string& from, const std::string& to) {
   std::error_code error;
   const fs::file_status status = fs::symlink_status(from, error);
@@ -127,6 +211,13 @@ svn_error_t* SettleConflicts(const std::string& folder, std::vector<KeptConflict
     KeptConflict record{path, {}};
     std::error_code error;
     const fs::file_status status = fs::symlink_status(local, error);
+    std::optional<FolderFiles> folderFiles;
+    if (fs::is_directory(status)) {
+      folderFiles.emplace();
+      folderFiles->top = path;
+      svn_error_clear(svn_client_status6(nullptr, client, path.c_str(), &working, svn_depth_infinity, TRUE, FALSE,
+                                         TRUE, FALSE, TRUE, FALSE, nullptr, NoteFile, &*folderFiles, each));
+    }
     if (fs::exists(status)) {
       record.kept = ConflictName(path, !fs::is_directory(status), host, when);
       if (!CopyAside(local, record.kept)) {
@@ -144,6 +235,35 @@ svn_error_t* SettleConflicts(const std::string& folder, std::vector<KeptConflict
     svn_error_clear(svn_client_status6(nullptr, client, path.c_str(), &working, svn_depth_empty, TRUE, FALSE, TRUE,
                                        FALSE, TRUE, FALSE, nullptr, NoteUnversioned, &state, each));
     if (state.unversioned && !record.kept.empty()) fs::remove_all(path, error);
+    // A folder the other side renamed: the rename wins, and the local
+    // changes of its files follow it, each beside the file it changes (or
+    // in its place when the renamed folder lacks it or holds the same).
+    const std::string renamed =
+        state.unversioned && folderFiles ? RenamedTo(folder, path, record.kept, folderFiles->all) : std::string();
+    if (!renamed.empty()) {
+      bool placed = true;
+      std::vector<KeptConflict> moved;
+      for (const std::string& file : folderFiles->changed) {
+        const std::string from = record.kept + "/" + file, there = renamed + "/" + file;
+        if (!fs::exists(fs::symlink_status(from, error))) continue;
+        if (fs::exists(fs::symlink_status(there, error))) {
+          if (SameBytes(from, there)) continue;
+          const std::string beside = ConflictName(there, true, host, when);
+          placed = placed && CopyAside(from, beside);
+          moved.push_back({there, beside});
+        } else {
+          fs::create_directories(fs::path(there).parent_path(), error);
+          placed = placed && CopyAside(from, there);
+          moved.push_back({path + "/" + file, there});
+        }
+      }
+      // The copy of the old folder goes only once every change is placed.
+      if (placed) {
+        fs::remove_all(record.kept, error);
+        kept.insert(kept.end(), moved.begin(), moved.end());
+        continue;
+      }
+    }
     kept.push_back(std::move(record));
   }
   svn_pool_destroy(each);
