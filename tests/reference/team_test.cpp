@@ -136,16 +136,7 @@ class Machine {
     }
     fs::permissions(home_ + "/run", fs::perms::owner_all);
     Write(home_ + "/svn/config", "[auth]\npassword-stores =\n[miscellany]\nenable-auto-props = no\n");
-    // Subversion's own credential store, as "svn info --username" leaves it.
-    const std::string realm = server.Realm();
-    const Outcome hash = Shell("printf %s " + Quoted(realm) + " | md5sum");
-    std::string entry;
-    for (const auto& [key, value] : std::array<std::pair<std::string, std::string>, 4>{
-             {{"passtype", "simple"}, {"password", password}, {"svn:realmstring", realm}, {"username", user}}}) {
-      entry += "K " + std::to_string(key.size()) + "\n" + key + "\nV " + std::to_string(value.size()) + "\n" + value +
-               "\n";
-    }
-    Write(home_ + "/svn/auth/svn.simple/" + hash.output.substr(0, 32), entry + "END\n");
+    StoreCredential(server, user, password);
     Write(home_ + "/config/korvane/daemon.conf",
           "service = " + server.Url() + "\nsubversion-config = " + home_ + "/svn\nuser = " + user + "\n");
     environment_ = {"HOME=" + home_, "XDG_RUNTIME_DIR=" + home_ + "/run", "XDG_STATE_HOME=" + home_ + "/state",
@@ -176,6 +167,21 @@ class Machine {
     pid_ = -1;
   }
 
+  // Subversion's own credential store, as "svn info --username" leaves it.
+  void StoreCredential(const TeamServer& server, const std::string& user, const std::string& password) {
+    const std::string realm = server.Realm();
+    const Outcome hash = Shell("printf %s " + Quoted(realm) + " | md5sum");
+    std::string entry;
+    for (const auto& [key, value] : std::array<std::pair<std::string, std::string>, 4>{
+             {{"passtype", "simple"}, {"password", password}, {"svn:realmstring", realm}, {"username", user}}}) {
+      entry += "K " + std::to_string(key.size()) + "\n" + key + "\nV " + std::to_string(value.size()) + "\n" + value +
+               "\n";
+    }
+    Write(home_ + "/svn/auth/svn.simple/" + hash.output.substr(0, 32), entry + "END\n");
+  }
+  // An environment entry for the daemon's next start.
+  void Also(const std::string& entry) { environment_.push_back(entry); }
+
   // The korvane tool in this machine's environment.
   Outcome Tool(const std::string& arguments) const {
     std::string command;
@@ -195,25 +201,6 @@ class Machine {
   std::vector<std::string> environment_;
   pid_t pid_ = -1;
 };
-
-// Every file's bytes under folder, .svn left out.
-std::vector<std::string> Contents(const std::string& folder) {
-  std::vector<std::string> contents;
-  std::error_code error;
-  for (fs::recursive_directory_iterator walk(folder, error), end; !error && walk != end; walk.increment(error)) {
-    if (walk->path().filename() == ".svn") {
-      walk.disable_recursion_pending();
-    } else if (walk->is_regular_file()) {
-      contents.push_back(Slurp(walk->path().string()));
-    }
-  }
-  return contents;
-}
-
-bool Holds(const std::string& folder, const std::string& bytes) {
-  const std::vector<std::string> all = Contents(folder);
-  return std::find(all.begin(), all.end(), bytes) != all.end();
-}
 
 class Team : public ::testing::Test {
  protected:
@@ -430,6 +417,32 @@ TEST_F(Team, SyncCatchesUpWhenTheServerReturns) {
   EXPECT_TRUE(Eventually([&] { return Slurp(b + "/while-away.txt") == "written while the server was away\n"; }, 8s))
       << ann_->Log();
   EXPECT_TRUE(Eventually([&] { return Slurp(a + "/bob-away.txt") == "bob wrote too\n"; }, 8s)) << bob_->Log();
+}
+
+// Bob's stored password stops being the right one (changed on the server,
+// say): his daemon says in its log what to do and asks the server again only
+// after the credential wait, not at every poll.
+TEST_F(Team, ARefusedCredentialIsLoggedAndNotTriedInALoop) {
+  ASSERT_NO_FATAL_FAILURE(ShareBetweenAnnAndBob());
+  const std::string b = bob_->Files("plans");
+  bob_->Stop();
+  bob_->StoreCredential(*server_, "bob", "not-bob-secret");
+  bob_->Also("KORVANE_CREDENTIAL_WAIT_MS=600000");
+  bob_->Start();
+  Write(b + "/refused.txt", "written with a stale password\n");
+  const std::string refused = "the server refused the credential: store a valid one with \"svn info --username";
+  const auto attempts = [&] {
+    std::size_t count = 0;
+    const std::string log = bob_->Log();
+    for (std::size_t at = log.find(refused); at != std::string::npos; at = log.find(refused, at + 1)) ++count;
+    return count;
+  };
+  ASSERT_TRUE(Eventually([&] { return attempts() > 0; })) << bob_->Log();
+  // Polls come every 200 ms and other failures are retried after 200 ms to
+  // 1 s, so a loop would log many more over this window.
+  std::this_thread::sleep_for(3s);
+  EXPECT_EQ(attempts(), 1u) << bob_->Log();
+  EXPECT_EQ(Slurp(b + "/refused.txt"), "written with a stale password\n");
 }
 
 // The same two machines over http://, where Apache and mod_dav_svn are
