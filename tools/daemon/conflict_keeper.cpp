@@ -1,6 +1,8 @@
 #include "conflict_keeper.h"
 
 #include <svn_dirent_uri.h>
+#include <svn_checksum.h>
+#include <svn_io.h>
 #include <svn_pools.h>
 #include <svn_wc.h>
 
@@ -8,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -78,31 +81,42 @@ svn_error_t* LocalVersion(const std::string& path, std::string& local, svn_clien
 }
 
 // The files of a conflicted folder as they are locally, before anything is
-// resolved: every file's path relative to the folder, and which of them
-// carry a local change (edited, added, or new and not yet scheduled).
+// resolved: the SHA-1 of what each versioned file was when last updated,
+// by its path relative to the folder, and the files that carry a local
+// change (edited, added, or new and not yet scheduled).
 struct FolderFiles {
   std::string top;
-  std::vector<std::string> all;
+  svn_client_ctx_t* client = nullptr;
+  std::map<std::string, std::string> pristine;
   std::vector<std::string> changed;
 };
 
-svn_error_t* NoteFile(void* baton, const char* path, const svn_client_status_t* status, apr_pool_t*) {
+svn_error_t* NoteFile(void* baton, const char* path, const svn_client_status_t* status, apr_pool_t* scratch) {
   auto* files = static_cast<FolderFiles*>(baton);
   if (status->kind == svn_node_dir || std::string(path).size() <= files->top.size() + 1) return SVN_NO_ERROR;
-  if (status->node_status == svn_wc_status_ignored || status->node_status == svn_wc_status_deleted ||
-      status->node_status == svn_wc_status_missing || status->node_status == svn_wc_status_none) {
+  const svn_wc_status_kind node = status->node_status;
+  if (node == svn_wc_status_ignored || node == svn_wc_status_deleted || node == svn_wc_status_missing ||
+      node == svn_wc_status_none) {
     return SVN_NO_ERROR;
   }
   std::error_code error;
   if (!fs::is_regular_file(fs::symlink_status(path, error))) return SVN_NO_ERROR;
   const std::string relative = std::string(path).substr(files->top.size() + 1);
-  files->all.push_back(relative);
-  const bool changed = status->node_status == svn_wc_status_modified ||
-                       status->node_status == svn_wc_status_added ||
-                       status->node_status == svn_wc_status_replaced ||
-                       status->node_status == svn_wc_status_unversioned ||
-                       status->node_status == svn_wc_status_conflicted || status->text_status == svn_wc_status_modified;
-  if (changed) files->changed.push_back(relative);
+  const bool added = node == svn_wc_status_added || node == svn_wc_status_replaced ||
+                     node == svn_wc_status_unversioned;
+  if (added || node == svn_wc_status_modified || node == svn_wc_status_conflicted ||
+      status->text_status == svn_wc_status_modified) {
+    files->changed.push_back(relative);
+  }
+  if (added) return SVN_NO_ERROR;
+  svn_stream_t* contents = nullptr;
+  svn_checksum_t* sum = nullptr;
+  svn_error_t* failure = svn_wc_get_pristine_contents2(&contents, files->client->wc_ctx, path, scratch, scratch);
+  if (failure == SVN_NO_ERROR && contents != nullptr) {
+    failure = svn_stream_contents_checksum(&sum, contents, svn_checksum_sha1, scratch, scratch);
+  }
+  if (failure == SVN_NO_ERROR && sum != nullptr) files->pristine[relative] = svn_checksum_to_cstring(sum, scratch);
+  svn_error_clear(failure);
   return SVN_NO_ERROR;
 }
 
@@ -126,13 +140,15 @@ bool SameBytes(const std::string& one, const std::string& other) {
 // Where a folder the update took away went, when the other side renamed
 // it: the one folder of the working copy, other than the old one and the
 // copies kept aside, that holds the most of its files under the same
-// relative names, more than half of them. Empty when there is none or no
-// single best (the other side deleted it).
+// relative names with the same bytes as they had before the local changes,
+// more than half of them. Empty when there is none or no single best (the
+// other side deleted the folder, or changed most of its files too).
 std::string RenamedTo(const std::string& workingCopy, const std::string& old, const std::string& aside,
-                      const std::vector<std::string>& files) {
+                      const std::map<std::string, std::string>& pristine, apr_pool_t* pool) {
   std::string best;
   std::size_t bestCount = 0;
   bool tie = false;
+  apr_pool_t* each = svn_pool_create(pool);
   std::error_code error;
   for (fs::recursive_directory_iterator walk(workingCopy, error), end; !error && walk != end; walk.increment(error)) {
     if (!walk->is_directory(error) || walk->is_symlink(error)) continue;
@@ -143,9 +159,17 @@ std::string RenamedTo(const std::string& workingCopy, const std::string& old, co
       continue;
     }
     std::size_t count = 0;
-    for (const std::string& file : files) {
+    for (const auto& [file, sum] : pristine) {
+      const std::string there = candidate + "/" + file;
       std::error_code missing;
-      if (fs::is_regular_file(candidate + "/" + file, missing)) ++count;
+      if (!fs::is_regular_file(there, missing)) continue;
+      svn_pool_clear(each);
+      svn_checksum_t* thereSum = nullptr;
+      if (svn_error_t* failure = svn_io_file_checksum2(&thereSum, there.c_str(), svn_checksum_sha1, each)) {
+        svn_error_clear(failure);
+        continue;
+      }
+      if (sum == svn_checksum_to_cstring(thereSum, each)) ++count;
     }
     if (count > bestCount) {
       best = candidate;
@@ -155,7 +179,8 @@ std::string RenamedTo(const std::string& workingCopy, const std::string& old, co
       tie = true;
     }
   }
-  return !tie && bestCount * 2 > files.size() ? best : std::string();
+  svn_pool_destroy(each);
+  return !tie && bestCount * 2 > pristine.size() ? best : std::string();
 }
 
 bool CopyAside(const std::string& from, const std::string& to) {
@@ -215,6 +240,7 @@ svn_error_t* SettleConflicts(const std::string& folder, std::vector<KeptConflict
     if (fs::is_directory(status)) {
       folderFiles.emplace();
       folderFiles->top = path;
+      folderFiles->client = client;
       svn_error_clear(svn_client_status6(nullptr, client, path.c_str(), &working, svn_depth_infinity, TRUE, FALSE,
                                          TRUE, FALSE, TRUE, FALSE, nullptr, NoteFile, &*folderFiles, each));
     }
@@ -239,7 +265,7 @@ svn_error_t* SettleConflicts(const std::string& folder, std::vector<KeptConflict
     // changes of its files follow it, each beside the file it changes (or
     // in its place when the renamed folder lacks it or holds the same).
     const std::string renamed =
-        state.unversioned && folderFiles ? RenamedTo(folder, path, record.kept, folderFiles->all) : std::string();
+        state.unversioned && folderFiles ? RenamedTo(folder, path, record.kept, folderFiles->pristine, each) : std::string();
     if (!renamed.empty()) {
       bool placed = true;
       std::vector<KeptConflict> moved;
