@@ -125,6 +125,30 @@ TEST_F(Hosting, SharedFoldersBecomeWorkingCopiesOfNewSpaces) {
   EXPECT_EQ(Status(second), "1|" + SpaceUrl("Project%202") + "|" + second + "|" + second + "|");
   EXPECT_EQ(Ask(Korvane_ShowSpace, {"Project", "", ""})[2], "1");
   EXPECT_EQ(std::ifstream(first + "/sub/notes.txt").get(), 'n');
+
+  // A share of a folder that is shared already, lies inside one or holds
+  // one does nothing and says so in the log.
+  const struct {
+    std::string folder;
+    std::string logged;
+  } ignored[] = {
+      {first, "ignored, already in a working copy of " + SpaceUrl("Project")},
+      {first + "/sub", "ignored, already in a working copy of " + SpaceUrl("Project")},
+      {Folder("one"), "ignored, it holds the working copy " + first + ", shared already"},
+      {fs::path(Folder("one")).parent_path().string(), "ignored, it holds the working copy "},
+  };
+  for (const auto& each : ignored) {
+    ASSERT_TRUE(link.ShareFolder(Wide(each.folder)));
+    const std::string expected = "shareFolder " + each.folder + ": " + each.logged;
+    EXPECT_TRUE(Eventually([&] {
+      std::stringstream log;
+      log << std::ifstream(StateFile("daemon.log")).rdbuf();
+      return log.str().find(expected) != std::string::npos;
+    })) << expected;
+  }
+  EXPECT_EQ(Ask(Korvane_ListSpaces, {"", ""}), (Outputs{"2", "Project\nProject 2\n", ""}));
+  EXPECT_EQ(Activations(), "1|" + first + "\n1|" + second + "\n");
+  EXPECT_FALSE(fs::exists(Folder("one") + "/.svn"));
 }
 
 TEST_F(Hosting, CheckoutFromTheServiceTakesTheSpaceNamedAfterTheFolder) {

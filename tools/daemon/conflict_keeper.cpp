@@ -1,11 +1,17 @@
 #include "conflict_keeper.h"
 
 #include <svn_dirent_uri.h>
+#include <svn_checksum.h>
+#include <svn_io.h>
 #include <svn_pools.h>
 #include <svn_wc.h>
 
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <set>
 
 #include <unistd.h>
@@ -74,6 +80,109 @@ svn_error_t* LocalVersion(const std::string& path, std::string& local, svn_clien
   return SVN_NO_ERROR;
 }
 
+// The files of a conflicted folder as they are locally, before anything is
+// resolved: the SHA-1 of what each versioned file was when last updated,
+// by its path relative to the folder, and the files that carry a local
+// change (edited, added, or new and not yet scheduled).
+struct FolderFiles {
+  std::string top;
+  svn_client_ctx_t* client = nullptr;
+  std::map<std::string, std::string> pristine;
+  std::vector<std::string> changed;
+};
+
+svn_error_t* NoteFile(void* baton, const char* path, const svn_client_status_t* status, apr_pool_t* scratch) {
+  auto* files = static_cast<FolderFiles*>(baton);
+  if (status->kind == svn_node_dir || std::string(path).size() <= files->top.size() + 1) return SVN_NO_ERROR;
+  const svn_wc_status_kind node = status->node_status;
+  if (node == svn_wc_status_ignored || node == svn_wc_status_deleted || node == svn_wc_status_missing ||
+      node == svn_wc_status_none) {
+    return SVN_NO_ERROR;
+  }
+  std::error_code error;
+  if (!fs::is_regular_file(fs::symlink_status(path, error))) return SVN_NO_ERROR;
+  const std::string relative = std::string(path).substr(files->top.size() + 1);
+  const bool added = node == svn_wc_status_added || node == svn_wc_status_replaced ||
+                     node == svn_wc_status_unversioned;
+  if (added || node == svn_wc_status_modified || node == svn_wc_status_conflicted ||
+      status->text_status == svn_wc_status_modified) {
+    files->changed.push_back(relative);
+  }
+  if (added) return SVN_NO_ERROR;
+  svn_stream_t* contents = nullptr;
+  svn_checksum_t* sum = nullptr;
+  svn_error_t* failure = svn_wc_get_pristine_contents2(&contents, files->client->wc_ctx, path, scratch, scratch);
+  if (failure == SVN_NO_ERROR && contents != nullptr) {
+    failure = svn_stream_contents_checksum(&sum, contents, svn_checksum_sha1, scratch, scratch);
+  }
+  if (failure == SVN_NO_ERROR && sum != nullptr) files->pristine[relative] = svn_checksum_to_cstring(sum, scratch);
+  svn_error_clear(failure);
+  return SVN_NO_ERROR;
+}
+
+bool SameBytes(const std::string& one, const std::string& other) {
+  std::error_code error;
+  if (fs::file_size(one, error) != fs::file_size(other, error) || error) return false;
+  std::FILE* first = std::fopen(one.c_str(), "rb");
+  std::FILE* second = std::fopen(other.c_str(), "rb");
+  bool same = first != nullptr && second != nullptr;
+  char a[8192], b[8192];
+  while (same) {
+    const std::size_t got = std::fread(a, 1, sizeof a, first);
+    same = std::fread(b, 1, sizeof b, second) == got && std::memcmp(a, b, got) == 0;
+    if (got == 0) break;
+  }
+  if (first != nullptr) std::fclose(first);
+  if (second != nullptr) std::fclose(second);
+  return same;
+}
+
+// Where a folder the update took away went, when the other side renamed
+// it: the one folder of the working copy, other than the old one and the
+// copies kept aside, that holds the most of its files under the same
+// relative names with the same bytes as they had before the local changes,
+// more than half of them. Empty when there is none or no single best (the
+// other side deleted the folder, or changed most of its files too).
+std::string RenamedTo(const std::string& workingCopy, const std::string& old, const std::string& aside,
+                      const std::map<std::string, std::string>& pristine, apr_pool_t* pool) {
+  std::string best;
+  std::size_t bestCount = 0;
+  bool tie = false;
+  apr_pool_t* each = svn_pool_create(pool);
+  std::error_code error;
+  for (fs::recursive_directory_iterator walk(workingCopy, error), end; !error && walk != end; walk.increment(error)) {
+    if (!walk->is_directory(error) || walk->is_symlink(error)) continue;
+    const std::string candidate = walk->path().string();
+    if (walk->path().filename() == ".svn" || candidate == old || candidate == aside ||
+        candidate.find(" (conflict, ") != std::string::npos) {
+      walk.disable_recursion_pending();
+      continue;
+    }
+    std::size_t count = 0;
+    for (const auto& [file, sum] : pristine) {
+      const std::string there = candidate + "/" + file;
+      std::error_code missing;
+      if (!fs::is_regular_file(there, missing)) continue;
+      svn_pool_clear(each);
+      svn_checksum_t* thereSum = nullptr;
+      if (svn_error_t* failure = svn_io_file_checksum2(&thereSum, there.c_str(), svn_checksum_sha1, each)) {
+        svn_error_clear(failure);
+        continue;
+      }
+      if (sum == svn_checksum_to_cstring(thereSum, each)) ++count;
+    }
+    if (count > bestCount) {
+      best = candidate;
+      bestCount = count;
+      tie = false;
+    } else if (count == bestCount && count > 0) {
+      tie = true;
+    }
+  }
+  svn_pool_destroy(each);
+  return !tie && bestCount * 2 > pristine.size() ? best : std::string();
+}
+
 bool CopyAside(const std::string& from, const std::string& to) {
   std::error_code error;
   const fs::file_status status = fs::symlink_status(from, error);
@@ -127,6 +236,14 @@ svn_error_t* SettleConflicts(const std::string& folder, std::vector<KeptConflict
     KeptConflict record{path, {}};
     std::error_code error;
     const fs::file_status status = fs::symlink_status(local, error);
+    std::optional<FolderFiles> folderFiles;
+    if (fs::is_directory(status)) {
+      folderFiles.emplace();
+      folderFiles->top = path;
+      folderFiles->client = client;
+      svn_error_clear(svn_client_status6(nullptr, client, path.c_str(), &working, svn_depth_infinity, TRUE, FALSE,
+                                         TRUE, FALSE, TRUE, FALSE, nullptr, NoteFile, &*folderFiles, each));
+    }
     if (fs::exists(status)) {
       record.kept = ConflictName(path, !fs::is_directory(status), host, when);
       if (!CopyAside(local, record.kept)) {
@@ -144,6 +261,35 @@ svn_error_t* SettleConflicts(const std::string& folder, std::vector<KeptConflict
     svn_error_clear(svn_client_status6(nullptr, client, path.c_str(), &working, svn_depth_empty, TRUE, FALSE, TRUE,
                                        FALSE, TRUE, FALSE, nullptr, NoteUnversioned, &state, each));
     if (state.unversioned && !record.kept.empty()) fs::remove_all(path, error);
+    // A folder the other side renamed: the rename wins, and the local
+    // changes of its files follow it, each beside the file it changes (or
+    // in its place when the renamed folder lacks it or holds the same).
+    const std::string renamed =
+        state.unversioned && folderFiles ? RenamedTo(folder, path, record.kept, folderFiles->pristine, each) : std::string();
+    if (!renamed.empty()) {
+      bool placed = true;
+      std::vector<KeptConflict> moved;
+      for (const std::string& file : folderFiles->changed) {
+        const std::string from = record.kept + "/" + file, there = renamed + "/" + file;
+        if (!fs::exists(fs::symlink_status(from, error))) continue;
+        if (fs::exists(fs::symlink_status(there, error))) {
+          if (SameBytes(from, there)) continue;
+          const std::string beside = ConflictName(there, true, host, when);
+          placed = placed && CopyAside(from, beside);
+          moved.push_back({there, beside});
+        } else {
+          fs::create_directories(fs::path(there).parent_path(), error);
+          placed = placed && CopyAside(from, there);
+          moved.push_back({path + "/" + file, there});
+        }
+      }
+      // The copy of the old folder goes only once every change is placed.
+      if (placed) {
+        fs::remove_all(record.kept, error);
+        kept.insert(kept.end(), moved.begin(), moved.end());
+        continue;
+      }
+    }
     kept.push_back(std::move(record));
   }
   svn_pool_destroy(each);

@@ -8,8 +8,14 @@
 // way: the local version is copied aside (when there is one), the conflict
 // is marked resolved, the path is reverted to what the update brought, and
 // a local leftover that the update did not bring is removed (its copy
-// stays). Subversion's conflict files go with the resolution, so they are
-// never committed; the copies aside are new files, committed next.
+// stays). A folder the other side renamed (which reaches Subversion as a
+// delete and an add) is found by its files' names and bytes, and the
+// rename wins: each locally changed file of the old folder goes into the
+// renamed one, beside the file it changes as its conflict copy (in its
+// place when the file is not there), and no copy of the old folder is
+// left. Subversion's
+// conflict files go with the resolution, so they are never committed; the
+// copies aside are new files, committed next.
 #pragma once
 
 #include <svn_client.h>

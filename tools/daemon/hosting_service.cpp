@@ -1,6 +1,7 @@
 #include "hosting_service.h"
 
 #include "own_folders.h"
+#include "share_claims.h"
 
 #include "svn_runtime.h"
 #include "team_service.h"
@@ -342,6 +343,28 @@ std::string CheckOutInto(DaemonContext& context, const std::string& url, const s
   return failure ? failure->message : std::string();
 }
 
+// The shares running in this daemon.
+ShareClaims& RunningShares() {
+  static ShareClaims claims;
+  return claims;
+}
+
+// A working copy somewhere inside folder (not folder itself): a folder
+// shared already, or checked out there.
+std::optional<std::string> WorkingCopyInside(const std::string& folder) {
+  std::error_code error;
+  for (fs::recursive_directory_iterator walk(folder, fs::directory_options::skip_permission_denied, error), end;
+       !error && walk != end; walk.increment(error)) {
+    if (walk->is_symlink(error) || !walk->is_directory(error)) continue;
+    if (walk->path().filename() == ".svn") {
+      const std::string holder = walk->path().parent_path().string();
+      if (holder != folder) return holder;
+      walk.disable_recursion_pending();
+    }
+  }
+  return std::nullopt;
+}
+
 std::string ShareFolderNow(DaemonContext& context, const std::string& folder, JobBoard::Id job) {
   const std::string account = "shareFolder " + folder + ": ";
   const auto failed = [&](const std::string& why, Result result = Result::SubversionFailed) {
@@ -354,10 +377,27 @@ std::string ShareFolderNow(DaemonContext& context, const std::string& folder, Jo
   if (std::optional<std::string> own = context.paths.OwnFolderTouchedBy(folder, false)) {
     return failed("part of the daemon's own folder " + *own, Result::NotAllowed);
   }
+  // A share of a folder inside or around one whose share still runs waits
+  // for nothing and does nothing.
+  const ShareClaim claim(RunningShares(), ResolvedPath(folder));
+  if (claim.Overlapping()) {
+    const std::string why = "the share of " + *claim.Overlapping() + " is still running";
+    context.log.Info(account + "ignored, " + why);
+    context.jobs.End(job, static_cast<std::int32_t>(Result::Busy), why);
+    return account + "ignored";
+  }
   if (const std::string root = RepositoryRootOf(folder, context.stopping); !root.empty()) {
     // Shared already (or inside another working copy): nothing to do.
     context.log.Info(account + "ignored, already in a working copy of " + root);
     context.jobs.End(job, static_cast<std::int32_t>(Result::AlreadyExists), "already shared from " + root);
+    return account + "ignored";
+  }
+  if (const std::optional<std::string> inside = WorkingCopyInside(folder)) {
+    // Importing it would put a second copy of a shared folder's files in a
+    // new space, and the checkout would make a working copy around another.
+    const std::string why = "it holds the working copy " + *inside + ", shared already";
+    context.log.Info(account + "ignored, " + why);
+    context.jobs.End(job, static_cast<std::int32_t>(Result::AlreadyExists), why);
     return account + "ignored";
   }
   const std::string base = LastComponent(folder);
