@@ -24,13 +24,6 @@ namespace {
 
 using server::ActivationStore;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 server::Activations OnDisk(const std::string& file) { return server::ParseActivations(ReadAll(file)).activations; }
 
 // The batches written since the last call: the store's eventfd counts them.

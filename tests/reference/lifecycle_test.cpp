@@ -17,13 +17,6 @@ namespace {
 
 using Lifecycle = ReferenceDaemonTest;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 TEST_F(Lifecycle, ActivationsSurviveAStopAndAStart) {
   const std::string first = Folder("first");
   const std::string second = Folder("second");
@@ -95,7 +88,7 @@ TEST_F(Lifecycle, AMalformedStateFileKeepsWhatParses) {
                                           << "1|" << good << "\n";
   auto daemon = StartServing();
   EXPECT_EQ(Activations(), "3|" + also + "\n1|" + good + "\n");
-  const std::string log = ReadFile(StateFile("daemon.log"));
+  const std::string log = ReadAll(StateFile("daemon.log"));
   for (const char* line : {"line 3", "line 4", "line 5", "line 7"}) {
     EXPECT_NE(log.find(std::string("activations: ") + line), std::string::npos) << line;
   }

@@ -1,7 +1,8 @@
-// The daemon's bounds, each at and past its limit: fields per command, the
+// The daemon's bounds, each at and past its limit: the
 // log's size and record length, the activation list, the worker pool.
 #include "activation_store.h"
 #include "daemon_log.h"
+#include "reference_daemon.h"
 #include "work_runner.h"
 
 #include "support/runtime_folder.h"
@@ -22,13 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using server::ActivationStore;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 TEST(Limits, TheLogRotatesWhileRunningAndShortensLongRecords) {
   testing::ScopedRuntimeFolder folder;

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -165,6 +167,13 @@ std::string Take(char* text) {
   std::string taken = text != nullptr ? text : "";
   std::free(text);
   return taken;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 }  // namespace korvane::reference

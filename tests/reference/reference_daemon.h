@@ -80,4 +80,7 @@ std::u16string Wide(const std::string& text);
 // Takes a text the library handed out and frees it; "" for null.
 std::string Take(char* text);
 
+// A file's whole content; empty when it cannot be read.
+std::string ReadAll(const std::string& path);
+
 }  // namespace korvane::reference

@@ -370,6 +370,18 @@ void AutomaticSync::Succeeded(const std::string& path, Folder& folder) {
   folder.retryAt = {};
 }
 
+// Each conflict where the user looks: the log, the published work, and a
+// desktop notification.
+void AutomaticSync::ReportConflicts(const std::string& path, const std::vector<KeptConflict>& kept) {
+  for (const KeptConflict& conflict : kept) {
+    const std::string message = "conflict on " + conflict.path + ": kept the other side's version there" +
+                                (conflict.kept.empty() ? "" : " and the local one as " + conflict.kept);
+    log_.Warning(message);
+    jobs_.Record("automaticSync", path, 0, message);
+    Notify(message);
+  }
+}
+
 void AutomaticSync::Notify(const std::string& message) const {
   const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
   if (bus == nullptr || *bus == '\0') return;
@@ -395,13 +407,7 @@ AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& fo
     failure = TakeError(CommitAll(path, [this](const std::string& each) { return IsOwn(each); }, ownFolders_, client,
                                   revision, kept, pool));
   }
-  for (const KeptConflict& conflict : kept) {
-    const std::string message = "conflict on " + conflict.path + ": kept the other side's version there" +
-                                (conflict.kept.empty() ? "" : " and the local one as " + conflict.kept);
-    log_.Warning(message);
-    jobs_.Record("automaticSync", path, 0, message);
-    Notify(message);
-  }
+  ReportConflicts(path, kept);
   if (failure) {
     if (stop_) return Outcome::Failed;
     if (IsOutOfDate(*failure)) {
@@ -462,13 +468,7 @@ AutomaticSync::Outcome AutomaticSync::Update(const std::string& path, Folder& fo
       failure = settling;
     }
   }
-  for (const KeptConflict& conflict : kept) {
-    const std::string message = "conflict on " + conflict.path + ": kept the other side's version there" +
-                                (conflict.kept.empty() ? "" : " and the local one as " + conflict.kept);
-    log_.Warning(message);
-    jobs_.Record("automaticSync", path, 0, message);
-    Notify(message);
-  }
+  ReportConflicts(path, kept);
   if (!kept.empty()) {
     // The copies kept aside are committed at once.
     folder.changed = true;

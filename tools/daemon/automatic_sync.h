@@ -32,6 +32,7 @@
 #pragma once
 
 #include "activation_store.h"
+#include "conflict_keeper.h"
 #include "daemon_log.h"
 #include "job_board.h"
 
@@ -102,6 +103,7 @@ class AutomaticSync {
   void Failed(const std::string& path, Folder& folder, const std::string& what, const std::string& message,
               bool credential);
   void Succeeded(const std::string& path, Folder& folder);
+  void ReportConflicts(const std::string& path, const std::vector<KeptConflict>& kept);
   void Notify(const std::string& message) const;
   bool IsOwn(const std::string& path) const;
 
