@@ -1,7 +1,7 @@
 // The reply parsers on arbitrary daemon replies: splitting keeps every byte,
 // and a parsed record always reads back as its own normalised text.
-#include "daemon/daemon_error.h"
-#include "daemon/path_status.h"
+#include "link/daemon_error.h"
+#include "link/path_status.h"
 #include "protocol/fields.h"
 
 #include <cstdint>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-using namespace korvane::daemon;
+using namespace korvane::link;
 
 namespace {
 

@@ -27,7 +27,7 @@ seed() {
 }
 
 found=0
-for name in utf reply; do
+for name in utf reply request registry; do
   fuzzer=$build_dir/bin/korvane_${name}_fuzz
   if [ ! -x "$fuzzer" ]; then
     echo "$0: no $fuzzer; configure and build the fuzz preset" >&2
@@ -42,6 +42,14 @@ for name in utf reply; do
            'C\000:\000\\\000\351\000\075\330\000\336\075\330a\000\000\000' ;;
     # Status, error-record and hosting replies.
     reply) seed "$corpus" '1|C:/Work|C:/Work|C:/Work/a' '0|svnAdd|done|0|x' 'x||' '007|op|m| -12|d|extra' ;;
+    # A flag byte (1: the packet outgrew the receive buffer), then a packet:
+    # a status request, a two-argument request that fits and one that does
+    # not, and a header-only stop.
+    request) seed "$corpus" '\000\025\000\000\000\001\000\000\000/home/j/work\000' \
+               '\000\015\000\000\000\022\000\000\000a|b|\000' '\000\017\000\000\000\022\000\000\000a|b|c|\000' \
+               '\000\010\000\000\000\376\000\000\000' ;;
+    # A hive file as regedit writes it, in UTF-8, with each kind of value.
+    registry) seed "$corpus" '[HKEY_CURRENT_USER\\SOFTWARE\\Korvane]\n@="C:\\\\Work"\n"a"=dword:0000001f\n"b"=hex(7):41,00,\\\n  00,00\n"Debug"=hex:01\n' ;;
   esac
   echo "== fuzzing $name for ${seconds}s"
   "$fuzzer" -max_total_time="$seconds" -timeout=10 -max_len=4096 -print_final_stats=1 \

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
 echo "== Building (release preset)"
 cmake --preset release >/dev/null
-cmake --build --preset release --target korvane_link_demo korvane_cli korvane_test_daemon
+cmake --build --preset release --target korvane_link_demo korvane_cli korvane_scripted_daemon
 bin=build/release/bin
 
 work=$(mktemp -d)

@@ -23,8 +23,8 @@ run_preset debug
 run_preset asan
 # The tests whose threads race: the exports, the link's process-wide
 # hold-off, the working-copy queries and pools, the daemon's batched writes.
-run_preset tsan --target korvane_api_tests korvane_daemon_tests korvane_svn_tests korvane_reference_tests \
-  korvane_reference_daemon korvane_test_daemon
+run_preset tsan --target korvane_api_tests korvane_link_tests korvane_svn_tests korvane_reference_tests \
+  korvane_reference_daemon korvane_scripted_daemon
 
 echo "== fuzz: configure, build and run each fuzzer for ${KORVANE_FUZZ_SECONDS:=30} s"
 cmake --preset fuzz >/dev/null

@@ -61,7 +61,7 @@ else
   loaded=$(ldd "$tool_file" | sed -n 's/^[[:space:]]*libkorvane\.so\.1 => \([^ ]*\) .*/\1/p')
   [[ -n $loaded && $(realpath "$loaded") == "$(realpath "$prefix/$libdir/libkorvane.so.1")" ]] ||
     fail "bin/korvane does not load the installed libkorvane.so.1: $(ldd "$tool_file" | tr '\n' ' ')"
-  defined=$(nm -C --defined-only "$tool_file" | grep -E ' korvane::(platform|text|runtime|protocol|svn|daemon|shell|api|posix)::' || true)
+  defined=$(nm -C --defined-only "$tool_file" | grep -E ' korvane::(platform|text|runtime|protocol|svn|link|shell|api|posix)::' || true)
   [[ -z $defined ]] || fail "bin/korvane defines the library's code: $(head -3 <<<"$defined" | tr '\n' ' ')"
 fi
 # The stand-in exports the Windows calls and its own functions, under its own

@@ -5,7 +5,7 @@
 #   check_layers.sh SOURCE_DIR
 set -euo pipefail
 cd "$1/src"
-layers=(platform text runtime protocol svn daemon shell api)
+layers=(platform text runtime protocol svn link shell api)
 failures=0
 for ((own = 0; own < ${#layers[@]}; own++)); do
   for ((above = own + 1; above < ${#layers[@]}; above++)); do

@@ -5,14 +5,14 @@
 #include "api/export_guard.h"
 #include "api/hand_out.h"
 #include "api/text_argument.h"
-#include "daemon/daemon_link.h"
+#include "link/daemon_link.h"
 #include "runtime/module_handle.h"
 
 using korvane::api::Delivered;
 using korvane::api::Guarded;
 using korvane::api::HandOutText;
 using korvane::api::TextArgument;
-using korvane::daemon::CDaemonLink;
+using korvane::link::CDaemonLink;
 using korvane::runtime::ModuleHandle;
 
 extern "C" KORVANE_API int32_t Korvane_GetActivations(char** list) {
@@ -47,7 +47,7 @@ extern "C" KORVANE_API int32_t Korvane_Checkout(const KorvaneChar* url, const Ko
 extern "C" KORVANE_API int32_t Korvane_GetStatus(const KorvaneChar* path, char** status) {
   return Guarded([&] {
     if (path == nullptr) return false;
-    korvane::daemon::PathStatusInfo record;
+    korvane::link::PathStatusInfo record;
     if (!CDaemonLink(ModuleHandle()).GetStatus(TextArgument(path), record)) return false;
     return Delivered(HandOutText(status, record.Text()));
   });

@@ -4,11 +4,11 @@
 
 #include "api/export_guard.h"
 #include "api/hand_out.h"
-#include "daemon/daemon_link.h"
+#include "link/daemon_link.h"
 #include "runtime/module_handle.h"
 
 using korvane::api::Guarded;
-using korvane::daemon::CDaemonLink;
+using korvane::link::CDaemonLink;
 using korvane::runtime::ModuleHandle;
 
 extern "C" KORVANE_API int32_t Korvane_StartDaemon(void) {

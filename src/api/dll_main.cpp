@@ -2,7 +2,7 @@
 // attach, bottom layer first, and its stop at process detach, in reverse.
 // Lower layers never start themselves or call up to be started; this list
 // is the one place that knows what loading the library does.
-#include "daemon/time_limits.h"
+#include "link/time_limits.h"
 #include "platform/module_loader.h"
 #include "platform/windows_api.h"
 #include "runtime/apr_runtime.h"
@@ -25,7 +25,7 @@ constexpr LayerStart kLoadTimeList[] = {
     {[](HMODULE) { text::RecordProcessorFeatures(); }, nullptr},
     // The listing of the pipe time limits, which also brings up the trace
     // with its level: the trace's first lines are this listing.
-    {[](HMODULE) { daemon::WriteTimeLimitListing(); }, nullptr},
+    {[](HMODULE) { link::WriteTimeLimitListing(); }, nullptr},
     // The module handle, which the daemon link and the shell find files and
     // resources by.
     {[](HMODULE module) { runtime::RecordModuleHandle(module); }, nullptr},

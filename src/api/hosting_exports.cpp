@@ -6,14 +6,14 @@
 #include "api/export_guard.h"
 #include "api/hand_out.h"
 #include "api/text_argument.h"
-#include "daemon/daemon_link.h"
+#include "link/daemon_link.h"
 #include "runtime/module_handle.h"
 
 namespace {
 
 using korvane::api::HandOutText;
 using korvane::api::TextArgument;
-using korvane::daemon::CDaemonLink;
+using korvane::link::CDaemonLink;
 
 struct Outputs {
   std::string texts[3];

@@ -6,14 +6,14 @@
 #include "api/export_guard.h"
 #include "api/hand_out.h"
 #include "api/text_argument.h"
-#include "daemon/daemon_link.h"
+#include "link/daemon_link.h"
 #include "runtime/module_handle.h"
 
 namespace {
 
 using korvane::api::TextArgument;
-using korvane::daemon::CDaemonLink;
-using korvane::daemon::DaemonError;
+using korvane::link::CDaemonLink;
+using korvane::link::DaemonError;
 
 // Runs one repository operation of a fresh link on the caller's texts. The
 // output address is required: without it the work is done but the result

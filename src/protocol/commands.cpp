@@ -2,7 +2,7 @@
 
 namespace korvane::protocol {
 
-const CommandInfo* FindCommand(std::uint32_t code) {
+const CommandInfo* DescribeCode(std::uint32_t code) {
   for (const CommandInfo& info : kCommands) {
     if (CodeOf(info.command) == code) return &info;
   }
@@ -10,7 +10,7 @@ const CommandInfo* FindCommand(std::uint32_t code) {
 }
 
 const CommandInfo& Describe(Command command) {
-  const CommandInfo* info = FindCommand(CodeOf(command));
+  const CommandInfo* info = DescribeCode(CodeOf(command));
   return info != nullptr ? *info : kCommands[0];  // unreachable: every enumerator has its row
 }
 
@@ -22,7 +22,7 @@ const CommandInfo* FindOperation(std::string_view operation) {
 }
 
 Channel ChannelOf(std::uint32_t code) {
-  const CommandInfo* info = FindCommand(code);
+  const CommandInfo* info = DescribeCode(code);
   return info != nullptr ? info->channel : Channel::Unknown;
 }
 

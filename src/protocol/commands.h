@@ -152,7 +152,7 @@ inline constexpr CommandInfo kCommands[] = {
 };
 
 // The row of a code; nothing for a code outside the protocol.
-const CommandInfo* FindCommand(std::uint32_t code);
+const CommandInfo* DescribeCode(std::uint32_t code);
 // The row of a command; every command has one.
 const CommandInfo& Describe(Command command);
 // The row whose operation is named so; nothing when none is.

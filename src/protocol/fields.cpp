@@ -65,10 +65,14 @@ std::size_t FieldCount(std::string_view payload) {
 
 bool FieldCountFits(const CommandInfo& command, const std::optional<std::string_view>& payload) {
   const std::optional<std::size_t> expected = FieldCountOf(command);
-  return !expected || !payload || FieldCount(*payload) == *expected;
+  if (!expected || !payload) return true;
+  // The field after a separated payload's last "|" is empty: text there is
+  // an argument's tail cut off at a "|" of its own.
+  if (command.payload == PayloadShape::Separated && !payload->ends_with(kFieldSeparator)) return false;
+  return FieldCount(*payload) == *expected;
 }
 
-std::string JoinFields(std::initializer_list<std::string_view> fields) {
+std::string JoinArguments(std::initializer_list<std::string_view> fields) {
   std::string text;
   bool first = true;
   for (std::string_view field : fields) {

@@ -40,11 +40,12 @@ std::size_t FieldCount(std::string_view payload);
 // Whether a payload holds its command's field count. A request with more
 // fields than its command takes would let a "|" inside one argument pass
 // for the next (a user "eve|owner", a URL ending in "|PATH|3"), so a daemon
-// refuses it whichever client sent it. A frame without payload passes: its
-// handler says what is missing.
+// refuses it whichever client sent it; so it does a separated payload whose
+// last field is not empty, where the same "|" would cut an argument short.
+// A frame without payload passes: its handler says what is missing.
 bool FieldCountFits(const CommandInfo& command, const std::optional<std::string_view>& payload);
 
 // The fields with "|" between them, as they are.
-std::string JoinFields(std::initializer_list<std::string_view> fields);
+std::string JoinArguments(std::initializer_list<std::string_view> fields);
 
 }  // namespace korvane::protocol

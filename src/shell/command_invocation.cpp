@@ -2,7 +2,7 @@
 // serving each entry's verb and help text.
 #include "shell/korvane_ext.h"
 
-#include "daemon/daemon_link.h"
+#include "link/daemon_link.h"
 #include "runtime/module_handle.h"
 
 #include <algorithm>
@@ -62,16 +62,16 @@ HRESULT CKorvaneExt::InvokeCommand(CMINVOKECOMMANDINFO* info) {
 // daemon took it is not reported: the menu started the daemon beforehand.
 void CKorvaneExt::Carry(MenuAction action) const {
   const std::u16string path = selectedPath_.GetLocalPath();
-  daemon::CDaemonLink link(runtime::ModuleHandle());
+  link::CDaemonLink link(runtime::ModuleHandle());
   switch (action) {
     case MenuAction::ActivateKorvaneDialogs:
-      link.ActivatePath(path, static_cast<std::int32_t>(daemon::ActivationMode::KorvaneDialogs));
+      link.ActivatePath(path, static_cast<std::int32_t>(link::ActivationMode::KorvaneDialogs));
       break;
     case MenuAction::ActivateTortoiseSvnDialogs:
-      link.ActivatePath(path, static_cast<std::int32_t>(daemon::ActivationMode::TortoiseSvnDialogs));
+      link.ActivatePath(path, static_cast<std::int32_t>(link::ActivationMode::TortoiseSvnDialogs));
       break;
     case MenuAction::ActivateAutomaticCommitUpdate:
-      link.ActivatePath(path, static_cast<std::int32_t>(daemon::ActivationMode::AutomaticCommitUpdate));
+      link.ActivatePath(path, static_cast<std::int32_t>(link::ActivationMode::AutomaticCommitUpdate));
       break;
     case MenuAction::Deactivate:
       link.DeactivatePath(path);
@@ -80,7 +80,7 @@ void CKorvaneExt::Carry(MenuAction action) const {
       link.ShareFolder(path);
       break;
     case MenuAction::Checkout:
-      link.Checkout(u"", path, static_cast<std::int32_t>(daemon::ActivationMode::AutomaticCommitUpdate));
+      link.Checkout(u"", path, static_cast<std::int32_t>(link::ActivationMode::AutomaticCommitUpdate));
       break;
     case MenuAction::ShareWithTeam:
       link.ShareWithTeam(path);

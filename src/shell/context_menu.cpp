@@ -3,7 +3,7 @@
 // which mode, from the hosting service or not.
 #include "shell/korvane_ext.h"
 
-#include "daemon/daemon_link.h"
+#include "link/daemon_link.h"
 #include "runtime/module_handle.h"
 
 #include <cstring>
@@ -66,7 +66,7 @@ HRESULT CKorvaneExt::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirs
 }
 
 void CKorvaneExt::ChooseEntries(Counters& next) {
-  daemon::CDaemonLink link(runtime::ModuleHandle());
+  link::CDaemonLink link(runtime::ModuleHandle());
   if (selectedPath_.IsVersioned()) {
     ChooseVersionedEntries(link, next);
   } else {
@@ -74,9 +74,9 @@ void CKorvaneExt::ChooseEntries(Counters& next) {
   }
 }
 
-void CKorvaneExt::ChooseVersionedEntries(daemon::CDaemonLink& link, Counters& next) {
-  using daemon::ActivationMode;
-  daemon::PathStatusInfo status;
+void CKorvaneExt::ChooseVersionedEntries(link::CDaemonLink& link, Counters& next) {
+  using link::ActivationMode;
+  link::PathStatusInfo status;
   if (!link.GetStatus(selectedPath_.GetLocalPath(), status)) return;
   if (status.mode == ActivationMode::None) {
     AddEntry(102, next);
@@ -98,7 +98,7 @@ void CKorvaneExt::ChooseVersionedEntries(daemon::CDaemonLink& link, Counters& ne
 
 // Outside a working copy the menu starts the daemon, so that it runs when
 // the user picks an entry: one-way commands do not start it themselves.
-void CKorvaneExt::ChooseUnversionedEntries(daemon::CDaemonLink& link, Counters& next) {
+void CKorvaneExt::ChooseUnversionedEntries(link::CDaemonLink& link, Counters& next) {
   link.StartDaemon();
   if (!background_ || !FolderHoldsWorkingCopy()) AddEntry(112, next);
   AddEntry(118, next);

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-namespace korvane::daemon {
+namespace korvane::link {
 class CDaemonLink;
 }
 
@@ -47,8 +47,8 @@ class CKorvaneExt final : public IShellExtInit, public IContextMenu {
     UINT commandId;
   };
   void ChooseEntries(Counters& next);
-  void ChooseVersionedEntries(daemon::CDaemonLink& link, Counters& next);
-  void ChooseUnversionedEntries(daemon::CDaemonLink& link, Counters& next);
+  void ChooseVersionedEntries(link::CDaemonLink& link, Counters& next);
+  void ChooseUnversionedEntries(link::CDaemonLink& link, Counters& next);
   bool FolderHoldsWorkingCopy() const;
   static bool MayAnswerForItself(LPCWSTR subfolder);
   void AddEntry(UINT textId, Counters& next);

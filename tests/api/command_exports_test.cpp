@@ -4,7 +4,7 @@
 
 #include "support/daemon_processes.h"
 #include "support/runtime_folder.h"
-#include "support/test_daemon.h"
+#include "support/test_server.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +42,7 @@ class CommandExports : public ::testing::Test {
   }
 
   testing::ScopedRuntimeFolder folder_;
-  testing::TestDaemon daemon_{testing::kWellKnownPipeName};
+  testing::TestServer daemon_{testing::kWellKnownPipeName};
 };
 
 TEST_F(CommandExports, StatusHandsOutTheWholeRecord) {
@@ -247,7 +247,7 @@ TEST(CommandExportsWithoutDaemon, FailAndLeaveOutputsAlone) {
 // busy pipe fails after two attempts by design).
 TEST(CommandExportsConcurrently, EachCallerGetsItsOwnAnswers) {
   testing::ScopedRuntimeFolder folder;
-  testing::TestDaemon daemon_("DalvDaemonCommand", 128);
+  testing::TestServer daemon_("DalvDaemonCommand", 128);
   daemon_.On(6, Answer::Reply("activations"));
   daemon_.On(14, Answer::Reply("0|svnAdd|done|0|"));
   daemon_.On(21, Answer::Reply("space|owner|url"));

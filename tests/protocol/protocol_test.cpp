@@ -1,6 +1,6 @@
 // The protocol byte for byte: frames built and read, fields cut and joined,
 // and the command table that the library and both daemons read.
-#include "daemon/request_payload.h"
+#include "link/request_payload.h"
 #include "protocol/commands.h"
 #include "protocol/fields.h"
 #include "protocol/frame.h"
@@ -129,9 +129,9 @@ TEST(ArgumentsOf, GivesTheCommandsNumberOfArguments) {
   }
 }
 
-TEST(JoinFields, PutsTheSeparatorBetweenFieldsOnly) {
-  EXPECT_EQ(JoinFields({"", "a", ""}), "|a|");
-  EXPECT_EQ(JoinFields({"one"}), "one");
+TEST(JoinArguments, PutsTheSeparatorBetweenFieldsOnly) {
+  EXPECT_EQ(JoinArguments({"", "a", ""}), "|a|");
+  EXPECT_EQ(JoinArguments({"one"}), "one");
 }
 
 TEST(CommandTable, CodesAndOperationsAreUnique) {
@@ -170,7 +170,7 @@ TEST(CommandTable, TheDaemonReadsTheArgumentsTheLibrarySends) {
     ASSERT_LE(info.arguments, 4);
     const std::u16string* all[] = {&texts[0], &texts[1], &texts[2], &texts[3]};
     const auto count = static_cast<std::size_t>(info.arguments);
-    const std::optional<std::string> payload = daemon::RequestPayload(info, std::span(all, count));
+    const std::optional<std::string> payload = link::RequestPayload(info, std::span(all, count));
     ASSERT_TRUE(payload.has_value());
     EXPECT_EQ(ArgumentsOf(info, *payload), std::vector<std::string>(expected.begin(), expected.begin() + count));
 
@@ -179,7 +179,7 @@ TEST(CommandTable, TheDaemonReadsTheArgumentsTheLibrarySends) {
     if (count == 0 || info.payload == PayloadShape::Plain) continue;
     const std::u16string split = u"eve|owner";
     all[count - 1] = &split;
-    EXPECT_FALSE(daemon::RequestPayload(info, std::span(all, count)).has_value());
+    EXPECT_FALSE(link::RequestPayload(info, std::span(all, count)).has_value());
   }
 }
 
@@ -198,6 +198,7 @@ TEST(CommandTable, APayloadMustHoldItsCommandsFieldCount) {
       {Command::Checkout, "file:///r|/w|/other|3", false},  // a URL holding "|PATH|3"
       {Command::SvnCheckoutWait, "file:///r|/w|", true},
       {Command::SvnCheckoutWait, "file:///r|/w", false},
+      {Command::RemoveLDir, "/w/a|/w/b|c", false},  // a path "/w/b|c" cut to "/w/b"
       {Command::GetStatus, "/a|b", false},
       {Command::RenameLDir, "/folder", true},
       {Command::RenameLDir, std::nullopt, true},  // no payload: the handler says what is missing

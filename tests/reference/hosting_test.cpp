@@ -2,10 +2,11 @@
 // members, sharing a folder in place, and automatic commits.
 #include "reference_daemon.h"
 
-#include "daemon/daemon_link.h"
+#include "link/daemon_link.h"
 #include "korvane/korvane.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <array>
 #include <filesystem>
@@ -112,7 +113,7 @@ TEST_F(Hosting, SharedFoldersBecomeWorkingCopiesOfNewSpaces) {
   fs::create_directories(first + "/sub");
   std::ofstream(first + "/sub/notes.txt") << "notes\n";
   std::ofstream(second + "/plan.txt") << "plan\n";
-  daemon::CDaemonLink link(nullptr);
+  link::CDaemonLink link(nullptr);
   for (const std::string& folder : {first, second}) {
     ASSERT_TRUE(link.ShareFolder(Wide(folder)));
     ASSERT_TRUE(Eventually([&] { return Activations().find(folder) != std::string::npos; })) << folder;
@@ -154,12 +155,30 @@ TEST_F(Hosting, SharedFoldersBecomeWorkingCopiesOfNewSpaces) {
 TEST_F(Hosting, CheckoutFromTheServiceTakesTheSpaceNamedAfterTheFolder) {
   ASSERT_EQ(Create("docs")[1], "created");
   const std::string folder = TemporaryFolder() + "/docs";
-  daemon::CDaemonLink link(nullptr);
+  link::CDaemonLink link(nullptr);
   ASSERT_TRUE(link.CheckoutFromService(Wide(folder)));
   // The working copy is known once the checkout has recorded where it comes from.
   const std::string expected = "0|" + SpaceUrl("docs") + "||" + folder + "|";
   EXPECT_TRUE(Eventually([&] { return Status(folder) == expected; })) << Status(folder);
   EXPECT_EQ(Korvane_IsVersioned(Wide(folder).c_str()), 1);
+}
+
+// A checkout into the daemon's own folders is refused, and its job says so.
+TEST_F(Hosting, ACheckoutIntoTheDaemonsOwnFolderEndsItsJobAsNotAllowed) {
+  ASSERT_EQ(Create("docs")[1], "created");
+  const std::string folder = StateFile("docs");
+  link::CDaemonLink link(nullptr);
+  ASSERT_TRUE(link.CheckoutFromService(Wide(folder)));
+  nlohmann::json job;
+  EXPECT_TRUE(Eventually([&] {
+    const nlohmann::json board = nlohmann::json::parse(ReadAll(StateFile("jobs")), nullptr, false);
+    if (board.is_discarded() || board["jobs"].empty()) return false;
+    job = board["jobs"][0];
+    return job["state"] != "running";
+  }));
+  EXPECT_EQ(job["operation"], "checkoutFromService");
+  EXPECT_EQ(job["code"], -11) << job.dump();  // NOT_ALLOWED
+  EXPECT_FALSE(fs::exists(folder));
 }
 
 // A working copy activated in mode 3 is committed after each change.

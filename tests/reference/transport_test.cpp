@@ -4,7 +4,7 @@
 #include "reference_daemon.h"
 
 #include "korvane/korvane.h"
-#include "support/test_daemon.h"
+#include "support/test_server.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// A handler driven as the shell drives it, against a test daemon, with
+// A handler driven as the shell drives it, against a test server, with
 // settings of the test's own and real working copies.
 #pragma once
 
@@ -7,7 +7,7 @@
 #include "support/daemon_processes.h"
 #include "support/runtime_folder.h"
 #include "support/scoped_settings.h"
-#include "support/test_daemon.h"
+#include "support/test_server.h"
 
 #include <gtest/gtest.h>
 
@@ -43,7 +43,7 @@ class ShellTest : public ::testing::Test {
   testing::ScopedRuntimeFolder folder_;
   testing::DaemonProcesses processes_{folder_.Path(), testing::kWellKnownPipeName};
   testing::ScopedSettings settings_;
-  testing::TestDaemon daemon_{testing::kWellKnownPipeName};
+  testing::TestServer daemon_{testing::kWellKnownPipeName};
   HMENU shellMenu_ = nullptr;
   std::vector<IContextMenu*> handlers_;
 };

@@ -1,4 +1,4 @@
-// The daemon processes that a test lets the library start: the test daemon
+// The daemon processes that a test lets the library start: the test server
 // program KorvaneBkgProc beside the test, told its script and where to log
 // through the environment. Every process it logged is killed at the end.
 #pragma once

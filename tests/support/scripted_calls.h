@@ -3,7 +3,7 @@
 // link's retries and limits are counted.
 #pragma once
 
-#include "daemon/system_calls.h"
+#include "link/system_calls.h"
 #include "support/test_pipe_name.h"
 
 #include <functional>
@@ -12,7 +12,7 @@
 
 namespace korvane::testing {
 
-class ScriptedCalls : public daemon::SystemCalls {
+class ScriptedCalls : public link::SystemCalls {
  public:
   // Replacements; an empty function means "the real call".
   std::function<HANDLE()> createFile;

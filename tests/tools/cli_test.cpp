@@ -4,7 +4,7 @@
 
 #include "korvane/korvane.h"
 #include "support/runtime_folder.h"
-#include "support/test_daemon.h"
+#include "support/test_server.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,7 @@ struct UsageCase {
 
 TEST(KorvaneTool, ReportsWrongUseWithStatusTwo) {
   ScopedRuntimeFolder folder;
-  TestDaemon daemon(kWellKnownPipeName);
+  TestServer daemon(kWellKnownPipeName);
   const UsageCase cases[] = {
       {"", 2, "A subcommand is required"},
       {"--help", 0, "svn-checkout-wait"},
@@ -72,7 +72,7 @@ struct AnsweredCase {
 
 TEST(KorvaneTool, ExitsWithTheOutcomeAndNamesTheFields) {
   ScopedRuntimeFolder folder;
-  TestDaemon daemon(kWellKnownPipeName);
+  TestServer daemon(kWellKnownPipeName);
   const AnsweredCase cases[] = {
       {"svn-commit /w", 15, "0|svnCommit|The operation completed.|0|7|", 0,
        R"({"code":0,"operation":"svnCommit","systemError":0,"detail":"7","revision":"7"})"},

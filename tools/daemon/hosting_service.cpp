@@ -451,6 +451,7 @@ std::string CheckoutFromServiceNow(DaemonContext& context, const std::string& fo
   }
   if (std::optional<std::string> own = context.paths.OwnFolderTouchedBy(folder, false)) {
     context.log.Error(account + "part of the daemon's own folder " + *own);
+    context.jobs.End(job, static_cast<std::int32_t>(Result::NotAllowed), "part of the daemon's own folder " + *own);
     return account + "not checked out";
   }
   const std::string url = context.service.IsRemote() ? Remote(context).SpaceUrl(name) : SpaceUrl(space);

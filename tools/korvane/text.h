@@ -1,5 +1,6 @@
 // UTF-8 and UTF-16 for the tool's arguments and the shell extension's
-// texts. Bytes that are not UTF-8 and lone surrogates become U+FFFD.
+// texts, by the same system calls the library makes: bytes that are not UTF-8
+// and lone surrogates become U+FFFD.
 #pragma once
 
 #include <string>

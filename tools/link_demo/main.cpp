@@ -1,21 +1,21 @@
-// Shows what a daemon link sends and receives: a test daemon serves the
+// Shows what a daemon link sends and receives: a test server serves the
 // pipe in a private runtime folder, and one link asks it for the activation
 // list, sends a one-way activation and goes away. Every frame that crossed
 // the pipe is then printed per connection.
-#include "daemon/daemon_link.h"
+#include "link/daemon_link.h"
 #include "runtime/module_handle.h"
 
 #include "support/runtime_folder.h"
-#include "support/test_daemon.h"
+#include "support/test_server.h"
 
 #include <cstdio>
 #include <string>
 
 namespace {
 
-using korvane::daemon::CDaemonLink;
-using korvane::daemon::Command;
-using korvane::daemon::TimeLimitClass;
+using korvane::link::CDaemonLink;
+using korvane::link::Command;
+using korvane::link::TimeLimitClass;
 using korvane::testing::Answer;
 
 std::string Hex(const std::string& bytes) {
@@ -39,7 +39,7 @@ std::string Printable(const std::string& bytes) {
 
 int main() {
   korvane::testing::ScopedRuntimeFolder folder;
-  korvane::testing::TestDaemon daemon;
+  korvane::testing::TestServer daemon;
   daemon.On(static_cast<std::uint32_t>(Command::GetActivations), Answer::Reply("C:/Work|1\nC:/Shared|3"));
 
   std::printf("Daemon pipe: %s\n\n", daemon.SocketPath().c_str());

@@ -288,6 +288,25 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideLength, LPST
   return static_cast<int>(bytes.size());
 }
 
+// UTF-8 only; ill-formed bytes become U+FFFD. With narrowLength -1 the NUL
+// is converted too and counted.
+int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR narrow, int narrowLength, LPWSTR wide, int wideSize) {
+  if (codePage != CP_UTF8 || narrow == nullptr || narrowLength < -1 || wideSize < 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::u16string text = WidePath(narrowLength == -1 ? std::string(narrow)
+                                                    : std::string(narrow, static_cast<std::size_t>(narrowLength)));
+  if (narrowLength == -1) text.push_back(u'\0');
+  if (wideSize == 0) return static_cast<int>(text.size());
+  if (text.size() > static_cast<std::size_t>(wideSize)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  text.copy(wide, text.size());
+  return static_cast<int>(text.size());
+}
+
 // No COM runtime here: a lock is a strong reference held for the caller.
 HRESULT CoLockObjectExternal(LPUNKNOWN unknown, BOOL lock, BOOL) {
   if (unknown == nullptr) return E_INVALIDARG;

@@ -4,7 +4,7 @@
 #include "platform/windows_api.h"
 
 #include "support/runtime_folder.h"
-#include "support/test_daemon.h"
+#include "support/test_server.h"
 
 #include <gtest/gtest.h>
 
@@ -88,7 +88,7 @@ TEST_F(PipeClient, OpeningAMissingPipeIsFileNotFound) {
 }
 
 TEST_F(PipeClient, FullListenQueueIsPipeBusy) {
-  korvane::testing::TestDaemon daemon("DalvDaemonCommand", 0);
+  korvane::testing::TestServer daemon("DalvDaemonCommand", 0);
   daemon.PauseAccepting();
   HANDLE pipe = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 16; ++attempt) {
@@ -100,7 +100,7 @@ TEST_F(PipeClient, FullListenQueueIsPipeBusy) {
 }
 
 TEST_F(PipeClient, ReplyLongerThanTheBufferIsServedByPeekAndRead) {
-  korvane::testing::TestDaemon daemon;
+  korvane::testing::TestServer daemon;
   daemon.On(6, Answer::Reply("hello"));
   HANDLE pipe = Open();
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
@@ -130,7 +130,7 @@ TEST_F(PipeClient, ReplyLongerThanTheBufferIsServedByPeekAndRead) {
 }
 
 TEST_F(PipeClient, EmptyMessageAndServerCloseAreToldApart) {
-  korvane::testing::TestDaemon daemon;
+  korvane::testing::TestServer daemon;
   daemon.Next(Answer::Reply("", 20ms));
   daemon.Next(Answer::CloseWithoutReply(20ms));
   HANDLE pipe = Open();
@@ -155,7 +155,7 @@ TEST_F(PipeClient, EmptyMessageAndServerCloseAreToldApart) {
 // whatever its size around the handle's buffer.
 TEST_F(PipeClient, RepliesOfEverySizeFollowEachOtherWholeOnOneHandle) {
   const std::size_t sizes[] = {5, 16 * 1024 - 1, 16 * 1024, 16 * 1024 + 1, 1, 200 * 1024, 3};
-  korvane::testing::TestDaemon daemon;
+  korvane::testing::TestServer daemon;
   for (std::size_t i = 0; i < std::size(sizes); ++i) {
     daemon.Next(Answer::Reply(std::string(sizes[i], static_cast<char>('a' + i)), 5ms));
   }
@@ -188,7 +188,7 @@ TEST_F(PipeClient, RepliesOfEverySizeFollowEachOtherWholeOnOneHandle) {
 }
 
 TEST_F(PipeClient, WaitWithoutReplyTimesOutAndLeavesTheTransactionPending) {
-  korvane::testing::TestDaemon daemon;
+  korvane::testing::TestServer daemon;
   daemon.On(6, Answer::Never());
   HANDLE pipe = Open();
   OVERLAPPED overlapped;

@@ -1,7 +1,7 @@
-// The test daemon on real Windows named pipes, seen from a bare client: the
+// The test server on real Windows named pipes, seen from a bare client: the
 // message boundaries and the shutdown that the daemon link's tests rely on
 // without seeing them.
-#include "support/test_daemon.h"
+#include "support/test_server.h"
 #include "support/test_pipe_name.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +26,7 @@ std::string Pattern(std::size_t size) {
 }
 
 TEST(NamedPipeDaemon, RepliesArriveWholeAndAnEmptyOneIsNotTheEnd) {
-  TestDaemon daemon;
+  TestServer daemon;
   RawClient client(daemon.SocketPath());
   // 400 KiB is many times the pipe's buffer: the write waits for the reader.
   for (const std::string& reply : {""s, "a\0b\0"s, Pattern(400 * 1024), ""s}) {
@@ -42,7 +42,7 @@ TEST(NamedPipeDaemon, RepliesArriveWholeAndAnEmptyOneIsNotTheEnd) {
 }
 
 TEST(NamedPipeDaemon, ShutdownEndsEveryWaitAndLeavesTheNameFree) {
-  auto daemon = std::make_unique<TestDaemon>(TestPipeName(), 1);
+  auto daemon = std::make_unique<TestServer>(TestPipeName(), 1);
   daemon->On(1, Answer::Never());
   daemon->On(2, Answer::Reply("much later", 1h));
   daemon->On(3, Answer::CloseWithoutReply(1h));
@@ -52,7 +52,7 @@ TEST(NamedPipeDaemon, ShutdownEndsEveryWaitAndLeavesTheNameFree) {
     waiting.push_back(std::make_unique<RawClient>(daemon->SocketPath()));
     ASSERT_TRUE(waiting.back()->Send(MakeFrame(code)));
   }
-  ASSERT_TRUE(daemon->WaitUntil([](const TestDaemon& d) { return d.Frames().size() == 4; }));
+  ASSERT_TRUE(daemon->WaitUntil([](const TestServer& d) { return d.Frames().size() == 4; }));
   daemon->PauseAccepting();
   RawClient queued(daemon->SocketPath());  // opens the listening instance
   const std::string name = daemon->SocketPath();

@@ -1,0 +1,192 @@
+// Starting the daemon program beside the library, asking it to stop, and the
+// automatic start of the status query's channel.
+#include "link/daemon_link.h"
+#include "platform/executable_suffix.h"
+
+#include "support/daemon_processes.h"
+#include "support/debug_output_capture.h"
+#include "support/local_path.h"
+#include "support/runtime_folder.h"
+#include "support/scripted_calls.h"
+#include "support/test_server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace korvane::link {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Answer;
+
+class DaemonControl : public ::testing::Test {
+ protected:
+  testing::ScopedRuntimeFolder folder_;
+  testing::DaemonProcesses processes_{folder_.Path()};
+  testing::ScriptedCalls calls_;
+
+  // Makes the link look for its daemon in a folder that has none.
+  void HideDaemonProgram() {
+    std::u16string module(folder_.Path().begin(), folder_.Path().end());
+    module += u"/libkorvane.so.1";
+    calls_.moduleFileName = [module](LPWSTR name, DWORD) {
+      module.copy(reinterpret_cast<char16_t*>(name), module.size());
+      name[module.size()] = 0;
+      return static_cast<DWORD>(module.size());
+    };
+  }
+};
+
+TEST_F(DaemonControl, DaemonPathIsBesideTheModuleFile) {
+  CDaemonLink link(nullptr, calls_);
+  std::u16string path = link.GetDaemonPath();
+  const std::u16string file = testing::LocalPath(u"/KorvaneBkgProc") + KORVANE_EXECUTABLE_SUFFIX;
+  ASSERT_GT(path.size(), file.size());
+  EXPECT_EQ(path.substr(path.size() - file.size()), file);
+
+  calls_.moduleFileName = [](LPWSTR, DWORD) { return DWORD{0}; };
+  EXPECT_TRUE(link.GetDaemonPath().empty());
+}
+
+TEST_F(DaemonControl, MissingProgramFailsWithItsTraceLine) {
+  HideDaemonProgram();
+  testing::DebugOutputCapture trace;
+  CDaemonLink link(nullptr, calls_);
+  EXPECT_FALSE(link.StartDaemon());
+  EXPECT_EQ(trace.Records(), std::vector<std::string>{"CDaemonLink::StartDaemon: Failed to start daemon\n"});
+  EXPECT_TRUE(testing::HasNoChildren());
+}
+
+TEST_F(DaemonControl, StopWithoutDaemonFailsWithoutTheStopRequest) {
+  CDaemonLink link(nullptr, calls_);
+  EXPECT_FALSE(link.StopDaemon());
+  EXPECT_EQ(calls_.createFileCalls, 2);
+  EXPECT_TRUE(calls_.callNamedPipeLimits.empty());
+}
+
+struct StopCase {
+  const char* name;
+  Answer answer;
+  bool delivered;
+};
+
+TEST_F(DaemonControl, StopCountsAnAnswerOrABrokenConnection) {
+  const StopCase cases[] = {
+      {"any reply", Answer::Reply("bye, and this text is ignored"), true},
+      {"empty reply", Answer::Reply(""), true},
+      {"broken connection", Answer::CloseWithoutReply(), true},
+      {"no answer in time", Answer::Never(), false},
+  };
+  calls_.callNamedPipeCap = 200;
+  for (const StopCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TestServer daemon;
+    daemon.On(254, c.answer);
+    {
+      CDaemonLink link(nullptr, calls_);
+      EXPECT_EQ(link.StopDaemon(), c.delivered);
+    }
+    EXPECT_EQ(calls_.callNamedPipeLimits.back(), 20000u);
+    ASSERT_TRUE(daemon.WaitUntil([](const auto& d) {
+      auto connections = d.Connections();
+      return connections.size() == 2 && connections[0].clientClosed;
+    }));
+    // The probe is the notification channel: it only carries the close
+    // frame. The stop request travels on a connection of its own.
+    auto connections = daemon.Connections();
+    EXPECT_EQ(connections[0].frames, std::vector<std::string>{testing::MakeFrame(0)});
+    EXPECT_EQ(connections[1].frames, std::vector<std::string>{std::string("\x08\0\0\0\xFE\0\0\0", 8)});
+  }
+}
+
+TEST_F(DaemonControl, AutomaticStartReachesTheNewDaemonAndHoldsOffTenSeconds) {
+  CDaemonLink link(nullptr, calls_);
+  EXPECT_FALSE(link.EnsurePipeOpenWithRetry(false));
+  EXPECT_EQ(calls_.createProcessCalls, 0);
+
+  ASSERT_TRUE(link.EnsurePipeOpenWithRetry(true));
+  EXPECT_EQ(calls_.createProcessCalls, 1);
+  ASSERT_TRUE(processes_.WaitForLines("start", 1));
+
+  // Stop it; within ten seconds the same link does not start another.
+  link.ClosePipe();
+  EXPECT_TRUE(CDaemonLink(nullptr, calls_).StopDaemon());
+  ASSERT_TRUE(processes_.WaitForLines("stop", 1));
+  EXPECT_FALSE(link.EnsurePipeOpenWithRetry(true));
+  EXPECT_EQ(calls_.createProcessCalls, 1);
+
+  calls_.tickOffset += 10001;
+  EXPECT_TRUE(link.EnsurePipeOpenWithRetry(true));
+  EXPECT_EQ(calls_.createProcessCalls, 2);
+  EXPECT_TRUE(testing::HasNoChildren());
+}
+
+// Every export and every menu makes a link of its own, so the hold-off must
+// outlive the link: a shell asking for the status of every folder it shows
+// starts one daemon, not one per folder.
+TEST_F(DaemonControl, AutomaticStartIsHeldOffForTheWholeProcess) {
+  std::atomic<int> starts = 0;
+  calls_.createProcess = [&starts] {  // a daemon that starts and never serves
+    ++starts;
+    return TRUE;
+  };
+  EXPECT_FALSE(CDaemonLink(nullptr, calls_).EnsurePipeOpenWithRetry(true));
+  EXPECT_EQ(starts, 1);
+
+  // Links made one after another, and links racing on threads (each shell
+  // thread with system calls of its own: the hold-off is all they share).
+  for (int i = 0; i < 2; ++i) EXPECT_FALSE(CDaemonLink(nullptr, calls_).EnsurePipeOpenWithRetry(true));
+  auto shellsRace = [&](DWORD tickOffset) {
+    std::vector<std::thread> shells;
+    for (int i = 0; i < 4; ++i) {
+      shells.emplace_back([&] {
+        testing::ScriptedCalls own;
+        own.createProcess = calls_.createProcess;
+        own.tickOffset = tickOffset;
+        CDaemonLink(nullptr, own).EnsurePipeOpenWithRetry(true);
+      });
+    }
+    for (auto& shell : shells) shell.join();
+  };
+  shellsRace(3000);
+  EXPECT_EQ(starts, 1);
+
+  // Ten seconds after the last start, one more, and again only one.
+  shellsRace(3000 + 10001);
+  EXPECT_EQ(starts, 2);
+}
+
+// Below medium integrity no start is tried; a start that failed holds
+// nothing off.
+TEST_F(DaemonControl, AutomaticStartNotTriedBelowMediumIntegrityAndRetriedAfterAFailure) {
+  for (const bool low : {true, false}) {
+    SCOPED_TRACE(low ? "low integrity" : "program missing");
+    calls_ = {};
+    if (low) calls_.ReportIntegrityLevel(SECURITY_MANDATORY_LOW_RID);
+    else HideDaemonProgram();
+    CDaemonLink link(nullptr, calls_);
+    EXPECT_FALSE(link.EnsurePipeOpenWithRetry(true));
+    EXPECT_FALSE(link.EnsurePipeOpenWithRetry(true));
+    EXPECT_EQ(calls_.createProcessCalls, low ? 0 : 2);
+  }
+}
+
+TEST_F(DaemonControl, ErrorTextReplacesTheOutputOnlyOnAReply) {
+  testing::TestServer daemon;
+  daemon.Next(Answer::Reply("Disk full", 10ms));
+  daemon.Next(Answer::CloseWithoutReply(10ms));
+  CDaemonLink link(nullptr, calls_);
+  std::string text = "before";
+  EXPECT_TRUE(link.GetErrorText("E42", text));
+  EXPECT_EQ(text, "Disk full");
+  EXPECT_TRUE(CDaemonLink(nullptr, calls_).GetErrorText("", text));
+  EXPECT_EQ(text, "Disk full");
+  EXPECT_EQ(daemon.Frames(), (std::vector<std::string>{testing::MakeFrame(23, std::string("E42\0", 4)),
+                                                       testing::MakeFrame(23, std::string(1, '\0'))}));
+}
+
+}  // namespace
+}  // namespace korvane::link

@@ -1,0 +1,297 @@
+// The test server over AF_UNIX SOCK_SEQPACKET sockets: an accept
+// loop and one thread per connection, all woken at once by a stop eventfd so
+// that no delay, wait or blocked send can hold up the destructor.
+#include "support/test_server.h"
+
+#include "support/test_server_state.h"
+
+#include "platform/posix/pipe_path.h"
+#include "platform/posix/seqpacket.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace korvane::testing {
+namespace {
+
+// Large replies must go out as one packet, and a packet may not exceed the
+// sender's buffer; the kernel caps the request at twice net.core.wmem_max.
+constexpr int kSendBuffer = 8 << 20;
+
+[[noreturn]] void ThrowErrno(const std::string& what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    Reset(std::exchange(other.fd_, -1));
+    return *this;
+  }
+  ~Fd() { Reset(); }
+  int get() const { return fd_; }
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+sockaddr_un SocketAddress(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof(address.sun_path)) {
+    throw std::invalid_argument("socket path too long: " + path);
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  return address;
+}
+
+std::string SocketPathFor(const std::string& pipeName) {
+  const std::string full = pipeName.starts_with(R"(\\)") ? pipeName : R"(\\.\pipe\)" + pipeName;
+  std::optional<std::string> path = posix::PipeSocketPath(full);
+  if (!path) throw std::invalid_argument("not a pipe name: " + pipeName);
+  return *path;
+}
+
+enum class Arrival { kPacket, kEndOfFile, kNotYet };
+
+// Takes the next packet whole. SO_PASSCRED is set on the listener and
+// inherited, so an empty packet is told from end-of-file; a failure ends the
+// connection as end-of-file does.
+Arrival ReceivePacket(int fd, std::string& packet) {
+  switch (posix::ReceiveWholePacket(fd, packet).kind) {
+    case posix::PacketArrival::Kind::Packet:
+      return Arrival::kPacket;
+    case posix::PacketArrival::Kind::NotYet:
+      return Arrival::kNotYet;
+    case posix::PacketArrival::Kind::EndOfFile:
+    case posix::PacketArrival::Kind::Failed:
+      break;
+  }
+  return Arrival::kEndOfFile;
+}
+
+// A connection's socket. Every wait polls the stop eventfd too.
+class SocketConnection final : public DaemonConnection {
+ public:
+  SocketConnection(Fd socket, int stop) : socket_(std::move(socket)), stop_(stop) {}
+
+  Received Receive(std::string& frame) override {
+    while (WaitReadable()) {
+      switch (ReceivePacket(socket_.get(), frame)) {
+        case Arrival::kPacket:
+          return Received::kFrame;
+        case Arrival::kEndOfFile:
+          return Received::kEnd;
+        case Arrival::kNotYet:
+          break;
+      }
+    }
+    return Received::kStopped;
+  }
+
+  Sent Send(const std::string& bytes) override {
+    for (;;) {
+      if (send(socket_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) return Sent::kSent;
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN) return Sent::kFailed;
+      pollfd fds[] = {{stop_, POLLIN, 0}, {socket_.get(), POLLOUT, 0}};
+      if (poll(fds, 2, -1) < 0 && errno != EINTR) return Sent::kFailed;
+      if (fds[0].revents != 0) return Sent::kStopped;
+    }
+  }
+
+  // Asking for no events leaves further packets queued; POLLHUP is reported
+  // anyway.
+  bool WaitForHangUp() override {
+    for (;;) {
+      pollfd fds[] = {{stop_, POLLIN, 0}, {socket_.get(), 0, 0}};
+      if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+      if (fds[0].revents != 0) return false;
+      if (fds[1].revents & (POLLHUP | POLLERR)) return true;
+    }
+  }
+
+  bool Sleep(std::chrono::milliseconds delay) override {
+    const auto deadline = std::chrono::steady_clock::now() + delay;
+    for (;;) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      pollfd fds[] = {{stop_, POLLIN, 0}};
+      const int ready = poll(fds, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+      if (ready > 0) return true;
+      if (ready == 0) return false;
+      if (errno != EINTR) return false;
+    }
+  }
+
+  void Close() override { socket_.Reset(); }
+
+ private:
+  // False once the daemon stops.
+  bool WaitReadable() const {
+    for (;;) {
+      pollfd fds[] = {{stop_, POLLIN, 0}, {socket_.get(), POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+      if (fds[0].revents != 0) return false;
+      if (fds[1].revents != 0) return true;
+    }
+  }
+
+  Fd socket_;
+  int stop_;
+};
+
+}  // namespace
+
+struct TestServer::State : ServerScript {
+  explicit State(TestServerOptions options);
+
+  void AcceptLoop();
+  void AcceptOne();
+
+  std::string socketPath;
+  ino_t socketInode = 0;
+  Fd listener;
+  Fd stop;  // written once by the destructor, never read: readable for good
+  std::vector<std::thread> servers;
+  std::thread acceptor;
+};
+
+TestServer::State::State(TestServerOptions options)
+    : ServerScript(options), socketPath(SocketPathFor(options.pipeName)) {
+  const std::string folder = posix::PipeFolder();
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) ThrowErrno("mkdir " + folder);
+  const sockaddr_un address = SocketAddress(socketPath);
+  listener.Reset(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (listener.get() < 0) ThrowErrno("socket");
+  const int on = 1;
+  if (setsockopt(listener.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof(on)) != 0) {
+    ThrowErrno("SO_PASSCRED");
+  }
+  struct stat status {};
+  if (lstat(socketPath.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) {
+    unlink(socketPath.c_str());
+  }
+  if (bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    ThrowErrno("bind " + socketPath);
+  }
+  if (listen(listener.get(), options.backlog) != 0) ThrowErrno("listen");
+  if (stat(socketPath.c_str(), &status) == 0) socketInode = status.st_ino;
+  stop.Reset(eventfd(0, EFD_CLOEXEC));
+  if (stop.get() < 0) ThrowErrno("eventfd");
+}
+
+void TestServer::State::AcceptLoop() {
+  for (;;) {
+    const bool accepting = Accepting();
+    pollfd fds[] = {{stop.get(), POLLIN, 0}, {accepting ? listener.get() : -1, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[0].revents != 0) return;
+    if (fds[1].revents != 0) AcceptOne();
+  }
+}
+
+void TestServer::State::AcceptOne() {
+  // Accepting under the lock is what makes PauseAccepting() take effect at
+  // once.
+  std::lock_guard lock(mutex);
+  if (paused) return;
+  Fd socket(accept4(listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+  if (socket.get() < 0) return;  // the client gave up while queued
+  setsockopt(socket.get(), SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof(kSendBuffer));
+  servers.emplace_back(&State::Serve, this, AddConnection(),
+                       std::make_unique<SocketConnection>(std::move(socket), stop.get()));
+}
+
+TestServer::TestServer(TestServerOptions options) : state_(std::make_unique<State>(std::move(options))) {
+  state_->acceptor = std::thread(&State::AcceptLoop, state_.get());
+}
+
+TestServer::~TestServer() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t written = write(state_->stop.get(), &one, sizeof(one));
+  state_->acceptor.join();
+  // The acceptor has ended, so no server thread is added any more.
+  for (std::thread& server : state_->servers) server.join();
+  // Another server may have taken over the path since; leave its socket be.
+  struct stat status {};
+  if (stat(state_->socketPath.c_str(), &status) == 0 && status.st_ino == state_->socketInode) {
+    unlink(state_->socketPath.c_str());
+  }
+}
+
+ServerScript& TestServer::Script() const { return *state_; }
+
+const std::string& TestServer::SocketPath() const { return state_->socketPath; }
+
+RawClient::RawClient(const std::string& socketPath) {
+  const sockaddr_un address = SocketAddress(socketPath);
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (fd < 0) ThrowErrno("socket");
+  handle_ = fd;
+  const int on = 1;
+  if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof(on)) != 0 ||
+      connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    const int error = errno;
+    Close();
+    throw std::system_error(error, std::generic_category(), "connect " + socketPath);
+  }
+}
+
+RawClient::~RawClient() { Close(); }
+
+bool RawClient::Send(std::string_view bytes) {
+  return send(static_cast<int>(handle_), bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+         static_cast<ssize_t>(bytes.size());
+}
+
+std::optional<std::string> RawClient::Receive(std::chrono::milliseconds limit) {
+  const int fd = static_cast<int>(handle_);
+  pollfd fds[] = {{fd, POLLIN, 0}};
+  int ready;
+  do {
+    ready = poll(fds, 1, static_cast<int>(limit.count()));
+  } while (ready < 0 && errno == EINTR);
+  if (ready == 0) throw std::runtime_error("no packet and no end-of-file within the limit");
+  std::string packet;
+  for (;;) {
+    switch (ReceivePacket(fd, packet)) {
+      case Arrival::kPacket:
+        return packet;
+      case Arrival::kEndOfFile:
+        return std::nullopt;
+      case Arrival::kNotYet:
+        continue;
+    }
+  }
+}
+
+void RawClient::Close() {
+  if (handle_ >= 0) close(static_cast<int>(handle_));
+  handle_ = -1;
+}
+
+}  // namespace korvane::testing

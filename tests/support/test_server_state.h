@@ -1,0 +1,82 @@
+// The half of the test server that both transports share: the script (which
+// answer each frame gets), the record of every connection and frame, and the
+// loop that serves one connection. A transport only accepts connections and
+// moves packets; it derives its TestServer::State from ServerScript.
+#pragma once
+
+#include "support/test_server.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace korvane::testing {
+
+// One accepted connection, as the transport carries it. Every wait in it
+// ends early once the daemon stops.
+class DaemonConnection {
+ public:
+  enum class Received { kFrame, kEnd, kStopped };
+  enum class Sent { kSent, kFailed, kStopped };
+
+  virtual ~DaemonConnection() = default;
+
+  // The next packet whole, into frame; kEnd when the client closed.
+  virtual Received Receive(std::string& frame) = 0;
+  // One reply packet; kFailed when the client went away or the reply cannot
+  // go out whole.
+  virtual Sent Send(const std::string& bytes) = 0;
+  // Reads nothing more, so later packets stay queued. True when the client
+  // closed, false when the daemon stopped first.
+  virtual bool WaitForHangUp() = 0;
+  // Tells whether the daemon stopped during the delay.
+  virtual bool Sleep(std::chrono::milliseconds delay) = 0;
+  // Ends the connection from the daemon's side: the client reads what is
+  // still queued, then end-of-file.
+  virtual void Close() = 0;
+};
+
+struct ServerScript {
+  // Takes the answers and the observer out of options.
+  explicit ServerScript(TestServerOptions& options);
+
+  // Whether connections are taken now (not paused).
+  bool Accepting() const;
+  void SetPaused(bool pause);
+  // Records a new connection and tells its index; the caller holds mutex.
+  std::size_t AddConnection();
+  // Serves one connection until it ends or the daemon stops; the
+  // connection's thread runs it.
+  void Serve(std::size_t index, std::unique_ptr<DaemonConnection> connection);
+
+  // The answer for a frame with this code: the first Next() that fits, else
+  // the On() for the code, else Ignore().
+  Answer Resolve(std::uint32_t code);
+  void Record(std::size_t index, const std::string& frame);
+  void MarkClientClosed(std::size_t index);
+  void Tell(TestServerEvent::Kind kind, std::size_t index, std::string_view frame = {}) const;
+
+  std::function<void(const TestServerEvent&)> observer;
+
+  mutable std::mutex mutex;
+  mutable std::condition_variable changed;  // signalled on every count of changes
+  std::uint64_t changes = 0;
+  std::map<std::uint32_t, Answer> answers;
+  std::deque<std::pair<std::optional<std::uint32_t>, Answer>> next;
+  std::vector<Connection> connections;
+  std::vector<std::string> frames;
+  bool paused = false;
+};
+
+}  // namespace korvane::testing
