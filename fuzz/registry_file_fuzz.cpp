@@ -23,6 +23,7 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
+std::string folderMade;
 std::string hiveFile;
 
 // A registry value read as the library reads one: its size, then its data.
@@ -49,13 +50,24 @@ void ReadValue(HKEY key, LPCWSTR name) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char folder[] = "/tmp/korvane-registry-fuzz-XXXXXX";
-  if (mkdtemp(folder) == nullptr) std::abort();
+  // In memory where the system has such a folder: the file is written
+  // again for every input.
+  char inMemory[] = "/dev/shm/korvane-registry-fuzz-XXXXXX";
+  char onDisk[] = "/tmp/korvane-registry-fuzz-XXXXXX";
+  const char* folder = mkdtemp(inMemory);
+  if (folder == nullptr) folder = mkdtemp(onDisk);
+  if (folder == nullptr) std::abort();
   setenv("XDG_CONFIG_HOME", folder, 1);
   setenv("XDG_CONFIG_DIRS", folder, 1);
   const std::string own = std::string(folder) + "/korvane";
   if (mkdir(own.c_str(), 0700) != 0) std::abort();
   hiveFile = own + "/user.reg";
+  folderMade = folder;
+  std::atexit([] {
+    std::remove(hiveFile.c_str());
+    rmdir((folderMade + "/korvane").c_str());
+    rmdir(folderMade.c_str());
+  });
   return 0;
 }
 
