@@ -40,7 +40,6 @@ struct RequestCase {
   std::function<bool(CDaemonLink&, CommandFamilies&)> run;
   std::uint32_t code;
   std::string payload;  // as sent, NUL included; empty: no payload at all
-  DWORD limit;
 };
 
 // Runs each replying command once with ordinary and once with empty texts.
@@ -53,7 +52,8 @@ class RequestCommands : public CommandFamilies {
     CDaemonLink link(nullptr, calls_);
     EXPECT_TRUE(c.run(link, *this));
     EXPECT_EQ(daemon_.Frames().back(), MakeFrame(c.code, c.payload));
-    EXPECT_EQ(calls_.waitLimits, std::vector<DWORD>{c.limit});
+    // The wait is the limit of the command's class in the protocol table.
+    EXPECT_EQ(calls_.waitLimits, std::vector<DWORD>{protocol::LimitOf(*protocol::DescribeCode(c.code)->limit)});
   }
 };
 
@@ -62,35 +62,27 @@ TEST_F(RequestCommands, SendTheirCodePayloadAndLimit) {
   using F = CommandFamilies;
   const std::u16string a = u"a", b = u"b", c = u"c", d = u"d", bar = u"x|y", e;
   const RequestCase cases[] = {
-      {"GetStatus", [&](L& l, F& f) { return l.GetStatus(u"/work/A/", f.status_); }, 1, Payload("/work/A"), 10000},
-      {"GetActivations", [&](L& l, F& f) { return l.GetActivations(f.text_); }, 6, "", 10000},
+      {"GetStatus", [&](L& l, F& f) { return l.GetStatus(u"/work/A/", f.status_); }, 1, Payload("/work/A")},
+      {"GetActivations", [&](L& l, F& f) { return l.GetActivations(f.text_); }, 6, ""},
       {"RenameLDir", [&](L& l, F& f) { return l.RenameLDir(u"/work//A/", f.record_); }, 9,
-       Payload(testing::LocalPath("/work/A")), 120000},
-      {"RenameLDir empty", [&](L& l, F& f) { return l.RenameLDir(e, f.record_); }, 9, Payload(""), 120000},
-      {"CreateRepo", [&](L& l, F& f) { return l.CreateRepo(a, f.record_); }, 10, Payload("a"), 30000},
-      {"CreateRepo empty", [&](L& l, F& f) { return l.CreateRepo(e, f.record_); }, 10, Payload(""), 30000},
-      {"OpenRepo", [&](L& l, F& f) { return l.OpenRepo(bar, f.record_); }, 11, Payload("x|y"), 30000},
-      {"SvnCheckoutWait", [&](L& l, F& f) { return l.SvnCheckoutWait(a, b, f.record_); }, 12, Payload("a|b|"), INFINITE},
-      {"CopyToRepo", [&](L& l, F& f) { return l.CopyToRepo(a, b, f.record_); }, 13, Payload("a|b|"), 120000},
-      {"CopyToRepo empty", [&](L& l, F& f) { return l.CopyToRepo(e, e, f.record_); }, 13, Payload("||"), 120000},
-      {"SvnAdd", [&](L& l, F& f) { return l.SvnAdd(a, f.record_); }, 14, Payload("a|"), INFINITE},
-      {"SvnCommit", [&](L& l, F& f) { return l.SvnCommit(u"é", f.record_); }, 15, Payload("\xC3\xA9|"), INFINITE},
-      {"RemoveLDir", [&](L& l, F& f) { return l.RemoveLDir(a, b, f.record_); }, 16, Payload("a|b|"), 120000},
-      {"RemoveTmpDir", [&](L& l, F& f) { return l.RemoveTmpDir(e, f.record_); }, 17, Payload("|"), 120000},
-      {"RestoreLDir", [&](L& l, F& f) { return l.RestoreLDir(a, b, f.record_); }, 18, Payload("a|b|"), 120000},
-      {"ListSpaces", [&](L& l, F& f) { return l.ListSpaces(a, b, f.out1_, f.out2_, f.out3_); }, 20, Payload("a|b|"),
-       30000},
-      {"ListSpaces empty", [&](L& l, F& f) { return l.ListSpaces(e, e, f.out1_, f.out2_, f.out3_); }, 20,
-       Payload("||"), 30000},
-      {"ShowSpace", [&](L& l, F& f) { return l.ShowSpace(a, b, c, f.out1_, f.out2_, f.out3_); }, 21,
-       Payload("a|b|c|"), 30000},
+       Payload(testing::LocalPath("/work/A"))},
+      {"RenameLDir empty", [&](L& l, F& f) { return l.RenameLDir(e, f.record_); }, 9, Payload("")},
+      {"CreateRepo", [&](L& l, F& f) { return l.CreateRepo(a, f.record_); }, 10, Payload("a")},
+      {"OpenRepo", [&](L& l, F& f) { return l.OpenRepo(bar, f.record_); }, 11, Payload("x|y")},
+      {"SvnCheckoutWait", [&](L& l, F& f) { return l.SvnCheckoutWait(a, b, f.record_); }, 12, Payload("a|b|")},
+      {"CopyToRepo", [&](L& l, F& f) { return l.CopyToRepo(a, b, f.record_); }, 13, Payload("a|b|")},
+      {"SvnAdd", [&](L& l, F& f) { return l.SvnAdd(a, f.record_); }, 14, Payload("a|")},
+      {"SvnCommit", [&](L& l, F& f) { return l.SvnCommit(u"é", f.record_); }, 15, Payload("\xC3\xA9|")},
+      {"RemoveLDir", [&](L& l, F& f) { return l.RemoveLDir(a, b, f.record_); }, 16, Payload("a|b|")},
+      {"RemoveTmpDir", [&](L& l, F& f) { return l.RemoveTmpDir(e, f.record_); }, 17, Payload("|")},
+      {"RestoreLDir", [&](L& l, F& f) { return l.RestoreLDir(a, b, f.record_); }, 18, Payload("a|b|")},
+      {"ListSpaces", [&](L& l, F& f) { return l.ListSpaces(a, b, f.out1_, f.out2_, f.out3_); }, 20, Payload("a|b|")},
+      {"ShowSpace", [&](L& l, F& f) { return l.ShowSpace(a, b, c, f.out1_, f.out2_, f.out3_); }, 21, Payload("a|b|c|")},
       {"CreateSpace", [&](L& l, F& f) { return l.CreateSpace(a, b, c, d, f.out1_, f.out2_, f.out3_); }, 22,
-       Payload("a|b|c|d|"), 30000},
-      {"GetErrorText", [&](L& l, F& f) { return l.GetErrorText("key", f.text_); }, 23, Payload("key"), 10000},
-      {"FindUsers", [&](L& l, F& f) { return l.FindUsers(e, e, f.out1_, f.out2_, f.out3_); }, 24, Payload("||"),
-       30000},
-      {"Invite", [&](L& l, F& f) { return l.Invite(a, b, c, d, f.out1_, f.out2_, f.out3_); }, 26,
-       Payload("a|b|c|d|"), 30000},
+       Payload("a|b|c|d|")},
+      {"GetErrorText", [&](L& l, F& f) { return l.GetErrorText("key", f.text_); }, 23, Payload("key")},
+      {"FindUsers", [&](L& l, F& f) { return l.FindUsers(e, e, f.out1_, f.out2_, f.out3_); }, 24, Payload("||")},
+      {"Invite", [&](L& l, F& f) { return l.Invite(a, b, c, d, f.out1_, f.out2_, f.out3_); }, 26, Payload("a|b|c|d|")},
   };
   for (const RequestCase& command : cases) Check(command);
 }

@@ -98,7 +98,7 @@ TEST_F(DaemonControl, StopCountsAnAnswerOrABrokenConnection) {
     // frame. The stop request travels on a connection of its own.
     auto connections = daemon.Connections();
     EXPECT_EQ(connections[0].frames, std::vector<std::string>{testing::MakeFrame(0)});
-    EXPECT_EQ(connections[1].frames, std::vector<std::string>{std::string("\x08\0\0\0\xFE\0\0\0", 8)});
+    EXPECT_EQ(connections[1].frames, std::vector<std::string>{testing::MakeFrame(254)});
   }
 }
 
@@ -184,8 +184,6 @@ TEST_F(DaemonControl, ErrorTextReplacesTheOutputOnlyOnAReply) {
   EXPECT_EQ(text, "Disk full");
   EXPECT_TRUE(CDaemonLink(nullptr, calls_).GetErrorText("", text));
   EXPECT_EQ(text, "Disk full");
-  EXPECT_EQ(daemon.Frames(), (std::vector<std::string>{testing::MakeFrame(23, std::string("E42\0", 4)),
-                                                       testing::MakeFrame(23, std::string(1, '\0'))}));
 }
 
 }  // namespace

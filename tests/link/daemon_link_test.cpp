@@ -17,11 +17,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::Answer;
-using testing::MakeFrame;
 
 constexpr auto kActivations = static_cast<std::uint32_t>(Command::GetActivations);
-
-std::string Bytes(std::initializer_list<unsigned char> bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 bool FirstConnectionClosed(const testing::TestServer& daemon) {
   auto connections = daemon.Connections();
@@ -39,24 +36,6 @@ class WithDaemon : public DaemonLinkTest {
   WithDaemon() { calls_.waitCap = 2000; }
   testing::TestServer daemon_;
 };
-
-TEST_F(WithDaemon, RequestAndOneWayFramesGoOutByteForByte) {
-  daemon_.On(kActivations, Answer::Reply("list"));
-  {
-    CDaemonLink link(nullptr, calls_);
-    EXPECT_EQ(link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall).reply, "list");
-    EXPECT_TRUE(link.PostCommand("C:/A", Command::ActivateKorvaneDialogs));
-  }
-  ASSERT_TRUE(daemon_.WaitUntil([](const auto& d) {
-    auto c = d.Connections();
-    return c.size() == 2 && c[0].clientClosed && c[1].clientClosed;
-  }));
-  auto connections = daemon_.Connections();
-  EXPECT_EQ(connections[0].frames, std::vector<std::string>{Bytes({8, 0, 0, 0, 6, 0, 0, 0})});
-  EXPECT_EQ(connections[1].frames,
-            (std::vector<std::string>{Bytes({0x0D, 0, 0, 0, 2, 0, 0, 0, 'C', ':', '/', 'A', 0}),
-                                      Bytes({8, 0, 0, 0, 0, 0, 0, 0})}));
-}
 
 struct ReplyCase {
   const char* name;
@@ -93,20 +72,6 @@ TEST_F(WithDaemon, ImmediateOneByteReplyNeedsNoWait) {
   Exchange exchange = link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
   EXPECT_EQ(exchange.reply, "z");
   EXPECT_TRUE(calls_.waitLimits.empty());
-}
-
-TEST_F(WithDaemon, EachClassWaitsItsOwnLimit) {
-  const std::pair<TimeLimitClass, DWORD> cases[] = {{TimeLimitClass::LocalCall, 10000},
-                                                    {TimeLimitClass::FsCall, 120000},
-                                                    {TimeLimitClass::HttpCall, 30000},
-                                                    {TimeLimitClass::SvnCall, INFINITE}};
-  daemon_.On(kActivations, Answer::Reply("ok", 20ms));
-  CDaemonLink link(nullptr, calls_);
-  for (auto [limitClass, milliseconds] : cases) {
-    calls_.waitLimits.clear();
-    EXPECT_EQ(link.TransactCommand(Command::GetActivations, std::nullopt, limitClass).reply, "ok");
-    EXPECT_EQ(calls_.waitLimits, std::vector<DWORD>{milliseconds});
-  }
 }
 
 TEST_F(WithDaemon, TimeOutClosesTheChannelAndTheNextCommandReconnects) {
