@@ -68,7 +68,7 @@ if(TARGET korvane_cli)
   install(FILES ${PROJECT_SOURCE_DIR}/tools/korvane/man/korvane.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
-# The daemon program, when the tree builds one. The test daemon, which
+# The daemon program, when the tree builds one. The scripted daemon, which
 # shares its file name, is never installed.
 if(TARGET korvane_reference_daemon)
   install(TARGETS korvane_reference_daemon RUNTIME DESTINATION ${KORVANE_INSTALL_LIBRARY_FOLDER})

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds the library and its tools, and shows them
-# at work against the test daemon, in a private runtime folder:
+# at work against the scripted daemon, in a private runtime folder:
 #  1. a daemon link, frame by frame;
 #  2. the korvane tool driving the daemon program through the exports, and
 #     the shell extension's menu for a folder.
@@ -18,7 +18,7 @@ trap 'rm -rf "$work"' EXIT
 export XDG_RUNTIME_DIR=$work
 export KORVANE_TEST_DAEMON_LOG=$work/daemon.log
 export KORVANE_TEST_DAEMON_SCRIPT=$work/daemon.script
-# The test daemon answers error-text requests (code 23) with this text, and
+# The scripted daemon answers error-text requests (code 23) with this text, and
 # the activation list (code 6, which the tool asks to learn that a daemon
 # serves) with an empty one.
 {

@@ -71,10 +71,10 @@ others=$(nm -D --defined-only "$stand_in" | awk '$3 !~ /@@KORVANE_WIN32_1$/ && $
 [[ -z $others ]] || fail "the stand-in exports outside its version node: $(head -3 <<<"$others" | tr '\n' ' ')"
 runtime_exports=$(nm -DC --defined-only "$stand_in" | grep -E '^[0-9a-f]+ [A-Za-z] (std::|__gnu_cxx::|typeinfo |vtable |VTT |guard variable )' || true)
 [[ -z $runtime_exports ]] || fail "the stand-in exports C++ runtime code: $(head -3 <<<"$runtime_exports" | tr '\n' ' ')"
-# A daemon program belongs beside the library, and the test daemon nowhere.
+# A daemon program belongs beside the library, and the scripted daemon nowhere.
 while IFS= read -r daemon; do
   [[ $daemon == "$prefix/$libdir/KorvaneBkgProc" ]] || fail "daemon program installed at $daemon"
-  ! grep -q KORVANE_TEST_DAEMON_SCRIPT "$daemon" || fail "the test daemon is installed at $daemon"
+  ! grep -q KORVANE_TEST_DAEMON_SCRIPT "$daemon" || fail "the scripted daemon is installed at $daemon"
 done < <(find "$prefix" -name 'KorvaneBkgProc*')
 
 # ---- Exactly the exports of the export table
