@@ -2,7 +2,7 @@
 // context in a scratch pool; only relative paths and the empty path are
 // answered without one, since Subversion's working-copy calls require an
 // absolute path.
-#include "svn/hosting_service.h"
+#include "svn/hosting_url.h"
 #include "svn/svn_error.h"
 #include "svn/svn_path.h"
 #include "svn/svn_pool.h"

@@ -1,7 +1,7 @@
 // Every daemon command over the real transport: its code, channel, payload
 // bytes and time limit, and what each kind of reply or failure leaves.
 #include "link/daemon_link.h"
-#include "link/hosting_commands.h"
+#include "link/hosting_requests.h"
 
 #include "support/local_path.h"
 #include "support/debug_output_capture.h"

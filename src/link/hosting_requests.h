@@ -1,4 +1,4 @@
-// The hosting-service commands: one family, run from the protocol table,
+// The hosting-service requests: one family, run from the protocol table,
 // that differs only in code and number of arguments, and in what the space
 // list adds.
 #pragma once

@@ -1,4 +1,4 @@
-// The repository and local-directory commands, run from the protocol table:
+// The repository and local-directory requests, run from the protocol table:
 // one request on the request channel, the daemon's verdict in the record.
 #include "link/daemon_link.h"
 #include "link/request_payload.h"

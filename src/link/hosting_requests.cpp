@@ -1,7 +1,7 @@
-// The hosting-service commands, run from the protocol table: the arguments
+// The hosting-service requests, run from the protocol table: the arguments
 // each followed by "|", the first three reply fields handed back as the
 // daemon sent them.
-#include "link/hosting_commands.h"
+#include "link/hosting_requests.h"
 
 #include "link/daemon_link.h"
 #include "link/request_payload.h"
