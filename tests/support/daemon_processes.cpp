@@ -1,5 +1,4 @@
-// The script and the log of the daemon processes, which both platforms
-// read and write alike; starting and ending the processes is each
+// The log of the daemon processes, which both platforms read alike; starting and ending the processes is each
 // platform's own.
 #include "support/daemon_processes.h"
 
@@ -19,10 +18,6 @@ std::filesystem::path FilePath(const std::string& utf8) {
 }
 
 }  // namespace
-
-void DaemonProcesses::Script(const std::string& lines) {
-  std::ofstream(FilePath(scriptPath_), std::ios::trunc) << lines;
-}
 
 std::vector<std::string> DaemonProcesses::LogLines() const {
   std::ifstream log(FilePath(logPath_));

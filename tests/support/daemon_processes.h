@@ -1,6 +1,6 @@
-// The daemon processes that a test lets the library start: the test server
-// program KorvaneBkgProc beside the test, told its script and where to log
-// through the environment. Every process it logged is killed at the end.
+// The daemon processes that a test lets the library start: the scripted
+// daemon KorvaneBkgProc beside the test, told where to log through the
+// environment. Every process it logged is killed at the end.
 #pragma once
 
 #include "support/test_pipe_name.h"
@@ -23,17 +23,13 @@ class DaemonProcesses {
   DaemonProcesses(const DaemonProcesses&) = delete;
   DaemonProcesses& operator=(const DaemonProcesses&) = delete;
 
-  // The script every daemon started from now on reads.
-  void Script(const std::string& lines);
-
-  std::vector<std::string> LogLines() const;
   // The processes that logged "start", in order.
   std::vector<ProcessId> Started() const;
   // Waits until the log has at least count lines beginning with word.
   bool WaitForLines(const std::string& word, std::size_t count) const;
 
  private:
-  std::string scriptPath_;
+  std::vector<std::string> LogLines() const;
   std::string logPath_;
 };
 

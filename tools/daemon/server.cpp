@@ -268,8 +268,9 @@ void Server::HandlePacket(std::uint64_t id, std::string_view bytes, std::size_t 
   if (entry != nullptr &&
       !protocol::FieldCountFits(entry->Info(), frame.payload ? std::optional<std::string_view>(*frame.payload)
                                                              : std::nullopt)) {
-    const std::string why = name + " takes " + std::to_string(*protocol::FieldCountOf(entry->Info())) +
-                            " \"|\"-separated fields, the frame holds " + std::to_string(protocol::FieldCount(*frame.payload));
+    const std::size_t takes = *protocol::FieldCountOf(entry->Info()), holds = protocol::FieldCount(*frame.payload);
+    const std::string why = name + " takes " + std::to_string(takes) + " \"|\"-separated fields, the frame " +
+                            (holds == takes ? "has text after its last \"|\"" : "holds " + std::to_string(holds));
     context_.log.Warning("refused: " + why);
     connection.use = channel;
     if (channel == Channel::Request) Reply(id, Refusal(entry, Result::BadArguments, why));

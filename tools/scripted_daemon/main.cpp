@@ -11,19 +11,16 @@
 // of a command of the protocol table, such as svnCommit; HEX is the reply's
 // bytes, "-" or nothing for an empty reply):
 //   CODE reply [HEX [DELAY_MS]]
-//   CODE reply-then-exit [HEX [DELAY_MS]]   reply, then stop the daemon
-//   CODE close [DELAY_MS]                    close the connection, no reply
-//   CODE exit-silently                       close the connection and stop
-//   CODE never | CODE ignore
-// Without a script, or where it says nothing of it, the stop request 254 gets
-// an empty reply and stops the daemon; every other code is ignored.
+// The stop request 254 gets an empty reply and stops the daemon; every code
+// the script does not name is ignored. (Tests that script failures use the
+// test server in their own process.)
 //
 // KORVANE_TEST_DAEMON_LOG names a file that gets one line per event, each
 // appended with a single write so that concurrent daemons do not mix lines:
 //   start PID                 listening
 //   frame PID CONNID HEX      a packet on connection CONNID (1, 2, ...; "-"
 //                             for an empty packet)
-//   close PID CONNID          the client, or the script, ended the connection
+//   close PID CONNID          the client, or the daemon's stop, ended the connection
 //   stop PID                  every connection closed, the pipe gone
 //   duplicate PID | error PID TEXT
 // A second daemon on a pipe that is already served leaves at once with
@@ -46,7 +43,6 @@
 #include <fstream>
 #include <map>
 #include <optional>
-#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -124,62 +120,25 @@ std::optional<std::uint32_t> ParseCode(std::string_view text) {
   return ParseNumber<std::uint32_t>(text);
 }
 
-struct Script {
-  std::map<std::uint32_t, Answer> answers;
-  std::set<std::uint32_t> stopAfter;  // codes whose handling stops the daemon
-};
+using Script = std::map<std::uint32_t, Answer>;
 
 // One script line into the script; false when it is malformed.
 bool ParseLine(const std::string& line, Script& script) {
   std::istringstream words(line.substr(0, line.find('#')));
-  std::string codeText, action, first, second, extra;
+  std::string codeText, action, hex, delay, extra;
   if (!(words >> codeText)) return true;  // blank or comment only
-  words >> action >> first >> second >> extra;
+  words >> action >> hex >> delay >> extra;
   const std::optional<std::uint32_t> code = ParseCode(codeText);
-  if (!code || !extra.empty()) return false;
-
-  const auto delay = [](const std::string& text) -> std::optional<std::chrono::milliseconds> {
-    if (text.empty()) return std::chrono::milliseconds(0);
-    const std::optional<unsigned> value = ParseNumber<unsigned>(text);
-    if (!value) return std::nullopt;
-    return std::chrono::milliseconds(*value);
-  };
-  Answer answer;
-  bool stops = false;
-  if (action == "reply" || action == "reply-then-exit") {
-    const std::optional<std::string> bytes = Unhex(first.empty() ? "-" : first);
-    const auto wait = delay(second);
-    if (!bytes || !wait) return false;
-    answer = Answer::Reply(*bytes, *wait);
-    stops = action == "reply-then-exit";
-  } else if (action == "close" && second.empty()) {
-    const auto wait = delay(first);
-    if (!wait) return false;
-    answer = Answer::CloseWithoutReply(*wait);
-  } else if (action == "exit-silently" && first.empty()) {
-    answer = Answer::CloseWithoutReply();
-    stops = true;
-  } else if (action == "never" && first.empty()) {
-    answer = Answer::Never();
-  } else if (action == "ignore" && first.empty()) {
-    answer = Answer::Ignore();
-  } else {
-    return false;
-  }
-  script.answers[*code] = answer;
-  if (stops) {
-    script.stopAfter.insert(*code);
-  } else {
-    script.stopAfter.erase(*code);
-  }
+  const std::optional<std::string> bytes = Unhex(hex.empty() ? "-" : hex);
+  const std::optional<unsigned> wait = delay.empty() ? 0u : ParseNumber<unsigned>(delay);
+  if (!code || action != "reply" || !bytes || !wait || !extra.empty()) return false;
+  script[*code] = Answer::Reply(*bytes, std::chrono::milliseconds(*wait));
   return true;
 }
 
 // The script, or the text of what is wrong with it.
 std::variant<Script, std::string> LoadScript(const std::optional<std::filesystem::path>& path) {
-  Script script;
-  script.answers[TestServer::kStopCode] = Answer::Reply("");
-  script.stopAfter.insert(TestServer::kStopCode);
+  Script script{{TestServer::kStopCode, Answer::Reply("")}};
   if (!path) return script;
   std::ifstream file(*path);
   if (!file) return "cannot read script " + path->string();
@@ -216,8 +175,8 @@ int main() {
   }
 
   try {
-    TestServerOptions options{.pipeName = pipeName, .answers = std::move(script.answers)};
-    options.observer = [&log, &stop, stopAfter = script.stopAfter](const TestServerEvent& event) {
+    TestServerOptions options{.pipeName = pipeName, .answers = std::move(script)};
+    options.observer = [&log, &stop](const TestServerEvent& event) {
       switch (event.kind) {
         case TestServerEvent::Kind::kFrame:
           log.Write("frame", std::to_string(event.connection) + " " + Hex(event.frame));
@@ -226,7 +185,7 @@ int main() {
           log.Write("close", std::to_string(event.connection));
           break;
         case TestServerEvent::Kind::kHandled:
-          if (const auto code = korvane::testing::FrameCode(event.frame); code && stopAfter.contains(*code)) {
+          if (korvane::testing::FrameCode(event.frame) == TestServer::kStopCode) {
             stop.Raise();
           }
           break;

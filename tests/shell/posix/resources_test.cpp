@@ -49,7 +49,7 @@ std::vector<unsigned char> ReadBytes(const std::filesystem::path& path) {
 }
 
 TEST(LibraryResources, HoldTheIconFileThatTheScriptDraws) {
-  const auto root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
+  const std::filesystem::path root = KORVANE_SOURCE_DIR;
   const std::vector<unsigned char> committed = ReadBytes(root / "src/shell/resources/korvane.ico");
   ASSERT_FALSE(committed.empty());
   EXPECT_TRUE(std::equal(korvane_icon_group, korvane_icon_group + korvane_icon_group_size, committed.begin(),

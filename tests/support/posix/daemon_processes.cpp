@@ -1,5 +1,5 @@
-// The daemon processes of a test on POSIX: the script and the log reach
-// KorvaneBkgProc through the environment, and every process whose
+// The daemon processes of a test on POSIX: the log reaches KorvaneBkgProc
+// through the environment, and every process whose
 // environment names the test's log is killed at the end.
 #include "support/daemon_processes.h"
 
@@ -13,9 +13,7 @@
 namespace korvane::testing {
 
 DaemonProcesses::DaemonProcesses(const std::string& folder, const std::string&)
-    : scriptPath_(folder + "/daemon.script"), logPath_(folder + "/daemon.log") {
-  Script("");
-  ::setenv("KORVANE_TEST_DAEMON_SCRIPT", scriptPath_.c_str(), 1);
+    : logPath_(folder + "/daemon.log") {
   ::setenv("KORVANE_TEST_DAEMON_LOG", logPath_.c_str(), 1);
 }
 
@@ -37,7 +35,6 @@ DaemonProcesses::~DaemonProcesses() {
       }
     }
   }
-  ::unsetenv("KORVANE_TEST_DAEMON_SCRIPT");
   ::unsetenv("KORVANE_TEST_DAEMON_LOG");
 }
 

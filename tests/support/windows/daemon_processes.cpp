@@ -1,5 +1,5 @@
-// The daemon processes of a test on Windows. KorvaneBkgProc gets the script,
-// the log and the test's own pipe name (KORVANE_TEST_PIPE, see
+// The daemon processes of a test on Windows. KorvaneBkgProc gets the log and
+// the test's own pipe name (KORVANE_TEST_PIPE, see
 // test_pipe_name.h) through the environment, which CreateProcessW hands on.
 #include "support/daemon_processes.h"
 
@@ -139,9 +139,7 @@ ULONG_PTR ParentOf(HANDLE process) {
 }  // namespace
 
 DaemonProcesses::DaemonProcesses(const std::string& folder, const std::string& pipeName)
-    : scriptPath_(folder + "\\daemon.script"), logPath_(folder + "\\daemon.log") {
-  Script("");
-  SetVariable(L"KORVANE_TEST_DAEMON_SCRIPT", scriptPath_);
+    : logPath_(folder + "\\daemon.log") {
   SetVariable(L"KORVANE_TEST_DAEMON_LOG", logPath_);
   SetVariable(L"KORVANE_TEST_PIPE", pipeName);
 }
@@ -152,7 +150,6 @@ DaemonProcesses::~DaemonProcesses() {
   std::set<ProcessId> daemons = DaemonChildren();
   for (ProcessId pid : Started()) daemons.insert(pid);
   for (ProcessId pid : daemons) EndIfDaemon(pid);
-  SetVariable(L"KORVANE_TEST_DAEMON_SCRIPT", "");
   SetVariable(L"KORVANE_TEST_DAEMON_LOG", "");
   SetVariable(L"KORVANE_TEST_PIPE", "");
 }
