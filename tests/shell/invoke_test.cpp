@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 namespace korvane::shell {
 namespace {
@@ -188,8 +189,11 @@ TEST_F(Invoke, SelectionOfSeveralItemsIsRefusedAndKeepsThePath) {
   PIDLIST_ABSOLUTE virtualFolder = testing::VirtualFolderItem();
   EXPECT_EQ(init->Initialize(virtualFolder, nullptr, nullptr), E_INVALIDARG);
   ILFree(virtualFolder);
-  std::u16string file = testing::WidePath(folder_.Path() + "/daemon.script");
+  const std::string filePath = folder_.Path() + "/file.txt";
+  std::ofstream(filePath) << "text";
+  std::u16string file = testing::WidePath(filePath);
   PIDLIST_ABSOLUTE fileItem = ILCreateFromPathW(reinterpret_cast<LPCWSTR>(file.c_str()));
+  ASSERT_NE(fileItem, nullptr);
   EXPECT_EQ(init->Initialize(fileItem, nullptr, nullptr), E_INVALIDARG);  // a file has no background
   ILFree(fileItem);
   init->Release();

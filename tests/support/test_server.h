@@ -32,10 +32,8 @@ struct Answer {
   // Answers nothing and reads nothing more from the connection; only the
   // client's close is still noticed.
   static Answer Never();
-  // Answers nothing and goes on reading: what one-way frames get.
-  static Answer Ignore();
 
-  Kind kind = Kind::kIgnore;
+  Kind kind = Kind::kIgnore;  // answers nothing and goes on reading
   std::string bytes;
   std::chrono::milliseconds delay{};
 };
@@ -90,10 +88,9 @@ class TestServer {
   // How frames with this code are answered from now on. Unscripted codes
   // are ignored.
   void On(std::uint32_t code, Answer answer);
-  // One-shot answers, taken first-in first-out before On() applies: for the
-  // next frame of any code, or for the next frame of the given code.
+  // A one-shot answer for the next frame of any code, taken first-in
+  // first-out before On() applies.
   void Next(Answer answer);
-  void Next(std::uint32_t code, Answer answer);
 
   std::vector<Connection> Connections() const;  // in accept order
   std::vector<std::string> Frames() const;      // every connection's, in arrival order

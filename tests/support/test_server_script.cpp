@@ -15,7 +15,6 @@ Answer Answer::CloseWithoutReply(std::chrono::milliseconds delay) {
   return {Kind::kClose, {}, delay};
 }
 Answer Answer::Never() { return {Kind::kNever, {}, {}}; }
-Answer Answer::Ignore() { return {Kind::kIgnore, {}, {}}; }
 
 std::string MakeFrame(std::uint32_t code, std::string_view payload) {
   const auto length = static_cast<std::uint32_t>(protocol::kFrameHeaderSize + payload.size());
@@ -95,15 +94,13 @@ void ServerScript::Serve(std::size_t index, std::unique_ptr<DaemonConnection> co
 
 Answer ServerScript::Resolve(std::uint32_t code) {
   std::lock_guard lock(mutex);
-  for (auto it = next.begin(); it != next.end(); ++it) {
-    if (!it->first || *it->first == code) {
-      Answer answer = std::move(it->second);
-      next.erase(it);
-      return answer;
-    }
+  if (!next.empty()) {
+    Answer answer = std::move(next.front());
+    next.pop_front();
+    return answer;
   }
   const auto found = answers.find(code);
-  return found != answers.end() ? found->second : Answer::Ignore();
+  return found != answers.end() ? found->second : Answer{};
 }
 
 void ServerScript::Record(std::size_t index, const std::string& frame) {
@@ -140,13 +137,7 @@ void TestServer::On(std::uint32_t code, Answer answer) {
 void TestServer::Next(Answer answer) {
   ServerScript& script = Script();
   std::lock_guard lock(script.mutex);
-  script.next.emplace_back(std::nullopt, std::move(answer));
-}
-
-void TestServer::Next(std::uint32_t code, Answer answer) {
-  ServerScript& script = Script();
-  std::lock_guard lock(script.mutex);
-  script.next.emplace_back(code, std::move(answer));
+  script.next.push_back(std::move(answer));
 }
 
 std::vector<Connection> TestServer::Connections() const {

@@ -60,8 +60,8 @@ struct ServerScript {
   // connection's thread runs it.
   void Serve(std::size_t index, std::unique_ptr<DaemonConnection> connection);
 
-  // The answer for a frame with this code: the first Next() that fits, else
-  // the On() for the code, else Ignore().
+  // The answer for a frame with this code: the first Next(), else the On()
+  // for the code, else none.
   Answer Resolve(std::uint32_t code);
   void Record(std::size_t index, const std::string& frame);
   void MarkClientClosed(std::size_t index);
@@ -73,7 +73,7 @@ struct ServerScript {
   mutable std::condition_variable changed;  // signalled on every count of changes
   std::uint64_t changes = 0;
   std::map<std::uint32_t, Answer> answers;
-  std::deque<std::pair<std::optional<std::uint32_t>, Answer>> next;
+  std::deque<Answer> next;
   std::vector<Connection> connections;
   std::vector<std::string> frames;
   bool paused = false;
