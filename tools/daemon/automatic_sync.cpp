@@ -1,10 +1,15 @@
 #include "automatic_sync.h"
 
 #include "conflict_keeper.h"
+#include "left_out_entries.h"
 #include "own_folders.h"
 #include "results.h"
+#include "service_config.h"
+#include "sparse_files.h"
 #include "svn_runtime.h"
 
+#include <svn_config.h>
+#include <svn_hash.h>
 #include <svn_pools.h>
 #include <svn_ra.h>
 
@@ -47,16 +52,30 @@ long FromEnvironment(const char* name, long fallback) {
   return *end == '\0' && value > 0 ? value : fallback;
 }
 
+// What a status walk finds to schedule and to commit.
 struct Pending {
   std::vector<std::string> unversioned;
   std::vector<std::string> missing;
+  std::vector<std::string> changed;  // every path with something to commit
 };
 
 svn_error_t* Collect(void* baton, const char* path, const svn_client_status_t* status, apr_pool_t*) {
   Pending& pending = *static_cast<Pending*>(baton);
-  if (status->node_status == svn_wc_status_unversioned) pending.unversioned.emplace_back(path);
-  if (status->node_status == svn_wc_status_missing) pending.missing.emplace_back(path);
+  const svn_wc_status_kind node = status->node_status;
+  if (node == svn_wc_status_unversioned) pending.unversioned.emplace_back(path);
+  if (node == svn_wc_status_missing) pending.missing.emplace_back(path);
+  if (node != svn_wc_status_unversioned && node != svn_wc_status_missing && node != svn_wc_status_normal &&
+      node != svn_wc_status_none && node != svn_wc_status_ignored && node != svn_wc_status_external) {
+    pending.changed.emplace_back(path);
+  }
   return SVN_NO_ERROR;
+}
+
+svn_error_t* StatusOf(const std::string& folder, Pending& pending, svn_client_ctx_t* client, apr_pool_t* pool) {
+  const svn_opt_revision_t working{svn_opt_revision_working, {}};
+  // no_ignore: every file a person puts in a shared folder counts.
+  return svn_client_status6(nullptr, client, folder.c_str(), &working, svn_depth_infinity, FALSE, FALSE, TRUE, TRUE,
+                            TRUE, FALSE, nullptr, Collect, &pending, pool);
 }
 
 svn_error_t* RecordRevision(const svn_commit_info_t* info, void* baton, apr_pool_t*) {
@@ -70,40 +89,105 @@ apr_array_header_t* Targets(const std::vector<std::string>& paths, apr_pool_t* p
   return targets;
 }
 
-// Schedules path for addition, leaving out whatever lies in an own folder:
-// a folder that holds one is added alone and its entries one by one.
-svn_error_t* AddLeavingOut(const std::string& path, const std::function<bool(const std::string&)>& isOwn,
-                           const std::vector<std::string>& ownFolders, svn_client_ctx_t* client, apr_pool_t* pool) {
+// The topmost of paths (sorted): a path below another one is left out, so
+// that a missing tree is deleted once, at its top.
+std::vector<std::string> Topmost(std::vector<std::string> paths) {
+  std::sort(paths.begin(), paths.end());
+  std::vector<std::string> top;
+  for (const std::string& path : paths) {
+    if (top.empty() || !(path.size() > top.back().size() && path.compare(0, top.back().size(), top.back()) == 0 &&
+                         path[top.back().size()] == '/')) {
+      top.push_back(path);
+    }
+  }
+  return top;
+}
+
+// One commit's view of the folder: what it must not touch.
+struct CommitScope {
+  std::function<bool(const std::string&)> isOwn;
+  std::vector<std::string> ownFolders;
+  std::set<std::string> busy;                  // written files that have not rested yet
+  std::map<std::string, std::string> leftOut;  // found: path -> why it cannot be versioned
+};
+
+// Schedules path for addition, leaving out what lies in an own folder, what
+// cannot be versioned and what is still being written: a folder that holds
+// any of these is added alone and its entries one by one.
+svn_error_t* AddLeavingOut(const std::string& path, CommitScope& scope, svn_client_ctx_t* client, apr_pool_t* pool) {
+  if (scope.busy.contains(path)) return SVN_NO_ERROR;
+  if (std::string why = WhyNotVersionable(path); !why.empty()) {
+    scope.leftOut[path] = std::move(why);
+    return SVN_NO_ERROR;
+  }
   const std::string resolved = ResolvedPath(path);
-  if (isOwn(resolved)) return SVN_NO_ERROR;
-  const bool holdsOwn = std::any_of(ownFolders.begin(), ownFolders.end(),
-                                    [&](const std::string& own) { return IsWithin(own, resolved); });
-  if (!holdsOwn) return svn_client_add5(path.c_str(), svn_depth_infinity, FALSE, FALSE, FALSE, FALSE, client, pool);
-  SVN_ERR(svn_client_add5(path.c_str(), svn_depth_empty, FALSE, FALSE, FALSE, FALSE, client, pool));
+  if (scope.isOwn(resolved)) return SVN_NO_ERROR;
   std::error_code error;
+  const bool folder = fs::is_directory(fs::symlink_status(path, error));
+  const bool holdsBusy = std::any_of(scope.busy.begin(), scope.busy.end(),
+                                     [&](const std::string& busy) { return IsWithin(busy, path); });
+  const bool holdsOwn = std::any_of(scope.ownFolders.begin(), scope.ownFolders.end(),
+                                    [&](const std::string& own) { return IsWithin(own, resolved); });
+  const bool whole = !folder || (!holdsOwn && !holdsBusy && !HoldsLeftOut(path));
+  if (whole) return svn_client_add5(path.c_str(), svn_depth_infinity, FALSE, TRUE, FALSE, FALSE, client, pool);
+  SVN_ERR(svn_client_add5(path.c_str(), svn_depth_empty, FALSE, TRUE, FALSE, FALSE, client, pool));
   for (const fs::directory_entry& entry : fs::directory_iterator(path, error)) {
-    SVN_ERR(AddLeavingOut(entry.path().string(), isOwn, ownFolders, client, pool));
+    SVN_ERR(AddLeavingOut(entry.path().string(), scope, client, pool));
   }
   return SVN_NO_ERROR;
 }
 
-// Schedules what is new or gone, then commits; the new revision, or an
-// invalid one when nothing changed. Conflicts left from before are settled
-// first, so Subversion's conflict files are never scheduled.
-svn_error_t* CommitAll(const std::string& folder, const std::function<bool(const std::string&)>& isOwn,
-                       const std::vector<std::string>& ownFolders, svn_client_ctx_t* client, svn_revnum_t& revision,
-                       std::vector<KeptConflict>& kept, apr_pool_t* pool) {
-  SVN_ERR(SettleConflicts(folder, kept, client, pool));
+// Schedules what is new or gone, then commits what has rested; the new
+// revision, or an invalid one when nothing changed. Conflicts left from
+// before are settled first, so Subversion's conflict files are never
+// scheduled. When a file that is still being written is versioned already,
+// the commit names each changed path but that one.
+svn_error_t* CommitAll(const std::string& folder, const std::string& who, CommitScope& scope, svn_client_ctx_t* client,
+                       svn_revnum_t& revision, std::vector<KeptConflict>& kept, apr_pool_t* pool) {
+  SVN_ERR(SettleConflicts(folder, who, kept, client, pool));
   Pending pending;
-  const svn_opt_revision_t working{svn_opt_revision_working, {}};
-  SVN_ERR(svn_client_status6(nullptr, client, folder.c_str(), &working, svn_depth_infinity, FALSE, FALSE, TRUE, FALSE,
-                             TRUE, FALSE, nullptr, Collect, &pending, pool));
-  for (const std::string& path : pending.unversioned) SVN_ERR(AddLeavingOut(path, isOwn, ownFolders, client, pool));
+  SVN_ERR(StatusOf(folder, pending, client, pool));
+  for (const std::string& path : pending.unversioned) SVN_ERR(AddLeavingOut(path, scope, client, pool));
   if (!pending.missing.empty()) {
-    SVN_ERR(svn_client_delete4(Targets(pending.missing, pool), TRUE, FALSE, nullptr, nullptr, nullptr, client, pool));
+    SVN_ERR(svn_client_delete4(Targets(Topmost(pending.missing), pool), TRUE, FALSE, nullptr, nullptr, nullptr, client,
+                               pool));
   }
-  return svn_client_commit6(Targets({folder}, pool), svn_depth_infinity, FALSE, FALSE, TRUE, FALSE, FALSE, nullptr,
-                            nullptr, RecordRevision, &revision, client, pool);
+  const bool holdsBusy = std::any_of(pending.changed.begin(), pending.changed.end(),
+                                     [&](const std::string& path) { return scope.busy.contains(path); });
+  if (!holdsBusy) {
+    return svn_client_commit6(Targets({folder}, pool), svn_depth_infinity, FALSE, FALSE, TRUE, FALSE, FALSE, nullptr,
+                              nullptr, RecordRevision, &revision, client, pool);
+  }
+  Pending scheduled;
+  SVN_ERR(StatusOf(folder, scheduled, client, pool));
+  std::vector<std::string> targets;
+  for (const std::string& path : scheduled.changed) {
+    if (!scope.busy.contains(path) && path != folder) targets.push_back(path);
+  }
+  if (targets.empty()) return SVN_NO_ERROR;
+  return svn_client_commit6(Targets(targets, pool), svn_depth_empty, FALSE, FALSE, TRUE, FALSE, FALSE, nullptr, nullptr,
+                            RecordRevision, &revision, client, pool);
+}
+
+// A client context for shared folders: Subversion's developer-oriented
+// global-ignores (*.o, *~, ...) do not apply to people's files.
+svn_client_ctx_t* SyncContext(const std::atomic<bool>& stopping, apr_pool_t* pool, std::optional<SvnFailure>& failure) {
+  svn_client_ctx_t* client = ClientContext(stopping, kLogMessage, pool, failure);
+  if (client == nullptr) return nullptr;
+  if (auto* config = static_cast<svn_config_t*>(svn_hash_gets(client->config, SVN_CONFIG_CATEGORY_CONFIG))) {
+    svn_config_set(config, SVN_CONFIG_SECTION_MISCELLANY, SVN_CONFIG_OPTION_GLOBAL_IGNORES, "");
+  }
+  return client;
+}
+
+bool IsDiskFull(const SvnFailure& failure) {
+  return failure.code == ENOSPC || failure.message.find(std::strerror(ENOSPC)) != std::string::npos;
+}
+
+// A working copy that an interrupted operation left locked or half done.
+bool IsStuck(const SvnFailure& failure) {
+  return failure.code == SVN_ERR_WC_LOCKED || failure.code == SVN_ERR_WC_CLEANUP_REQUIRED ||
+         failure.message.find("cleanup") != std::string::npos || failure.message.find("locked") != std::string::npos;
 }
 
 }  // namespace
@@ -111,6 +195,9 @@ svn_error_t* CommitAll(const std::string& folder, const std::function<bool(const
 AutomaticSync::Periods AutomaticSync::PeriodsFromEnvironment() {
   Periods periods;
   periods.quiet = std::chrono::milliseconds(FromEnvironment("KORVANE_COMMIT_QUIET_MS", periods.quiet.count()));
+  periods.quietMost =
+      std::chrono::milliseconds(FromEnvironment("KORVANE_COMMIT_QUIET_MOST_MS", periods.quietMost.count()));
+  periods.quietMost = std::max(periods.quietMost, periods.quiet);
   periods.update = std::chrono::seconds(FromEnvironment("KORVANE_UPDATE_PERIOD_SECONDS", 60));
   periods.poll = std::chrono::milliseconds(FromEnvironment("KORVANE_POLL_PERIOD_MS", periods.poll.count()));
   periods.retryFirst = std::chrono::milliseconds(FromEnvironment("KORVANE_RETRY_FIRST_MS", periods.retryFirst.count()));
@@ -121,6 +208,12 @@ AutomaticSync::Periods AutomaticSync::PeriodsFromEnvironment() {
 }
 
 namespace {
+
+// The person conflict copies name: the service's user, else the login name.
+std::string ThisPerson() {
+  std::string problems;
+  return ReadServiceConfig(ServiceConfigFile(), problems).user;
+}
 
 std::vector<std::string> Resolved(std::vector<std::string> folders) {
   for (std::string& folder : folders) folder = ResolvedPath(folder);
@@ -136,7 +229,12 @@ struct AutomaticSync::Link {
 
 AutomaticSync::AutomaticSync(const ActivationStore& activations, const DaemonLog& log, JobBoard& jobs,
                              std::vector<std::string> ownFolders, Periods periods)
-    : activations_(activations), log_(log), jobs_(jobs), ownFolders_(Resolved(std::move(ownFolders))), periods_(periods) {
+    : activations_(activations),
+      log_(log),
+      jobs_(jobs),
+      ownFolders_(Resolved(std::move(ownFolders))),
+      periods_(periods),
+      who_(ConflictAuthor(ThisPerson())) {
   inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (inotify_ < 0 || wake_ < 0) {
@@ -167,8 +265,7 @@ void AutomaticSync::Run() {
         next = std::min(next, folder.retryAt);
         continue;
       }
-      next = std::min({next, folder.changed ? folder.lastChange + periods_.quiet : folder.nextUpdate,
-                       folder.nextUpdate, folder.nextPoll});
+      next = std::min({next, CommitDueAt(folder), folder.nextUpdate, folder.nextPoll});
     }
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
     pollfd descriptors[] = {{inotify_, POLLIN, 0}, {wake_, POLLIN, 0}};
@@ -185,21 +282,38 @@ void AutomaticSync::Run() {
   }
 }
 
-// One folder's due work: the commit of rested changes (an out-of-date
-// commit updates first and goes again), then the update when the
-// repository has moved on or the update period has passed.
+AutomaticSync::Clock::time_point AutomaticSync::RestedAt(const std::string& file, const Writes& writes) const {
+  std::error_code error;
+  const bool empty = fs::is_regular_file(fs::symlink_status(file, error)) && fs::file_size(file, error) == 0;
+  // An empty file is most often the first step of a write: it waits longest.
+  const auto quiet = empty ? periods_.quietMost : periods_.quiet;
+  return std::min(writes.last + quiet, writes.first + periods_.quietMost);
+}
+
+AutomaticSync::Clock::time_point AutomaticSync::CommitDueAt(const Folder& folder) const {
+  auto due = Clock::time_point::max();
+  if (folder.changed) due = std::min(folder.lastChange + periods_.quiet, folder.firstChange + periods_.quietMost);
+  for (const auto& [file, writes] : folder.written) due = std::min(due, RestedAt(file, writes));
+  // Other changes wait for their own quiet period, whatever has rested.
+  if (folder.changed) due = std::max(due, std::min(folder.lastChange + periods_.quiet,
+                                                   folder.firstChange + periods_.quietMost));
+  return due;
+}
+
+// One folder's due work: a clean-up of what an interrupted operation left,
+// the commit of rested changes (an out-of-date commit updates first and
+// goes again), then, once nothing waits to be committed, the update when
+// the repository has moved on or the update period has passed.
 void AutomaticSync::Sync(const std::string& path, Folder& folder, Clock::time_point now) {
   if (now < folder.retryAt) return;
-  if (folder.changed && now - folder.lastChange >= periods_.quiet) {
-    folder.changed = false;
-    Restamp(folder.written);
+  if (folder.repair && !Repair(path, folder)) return;
+  if (Waiting(folder) && now >= CommitDueAt(folder)) {
     Outcome committed = Commit(path, folder);
     if (committed == Outcome::OutOfDate && Update(path, folder) == Outcome::Done) committed = Commit(path, folder);
-    if (committed != Outcome::Done) {
-      folder.changed = true;  // tried again after the back-off
-      return;
-    }
+    if (committed != Outcome::Done) return;  // tried again after the back-off
   }
+  // Local work first: an update never runs over changes not yet committed.
+  if (Waiting(folder)) return;
   if (now >= folder.nextPoll) {
     folder.nextPoll = now + periods_.poll;
     if (Newer(path, folder)) {
@@ -207,7 +321,7 @@ void AutomaticSync::Sync(const std::string& path, Folder& folder, Clock::time_po
       folder.nextUpdate = Clock::now() + periods_.update;
     }
   }
-  if (now >= folder.nextUpdate) {
+  if (now >= folder.nextUpdate && !Waiting(folder)) {
     Update(path, folder);
     folder.nextUpdate = Clock::now() + periods_.update;
   }
@@ -224,7 +338,7 @@ void AutomaticSync::FollowActivations() {
       continue;
     }
     Folder fresh;
-    fresh.lastChange = now - periods_.quiet;
+    fresh.firstChange = fresh.lastChange = now - periods_.quiet;
     fresh.nextUpdate = now + periods_.update;
     fresh.nextPoll = now;
     wanted[path] = std::move(fresh);
@@ -285,6 +399,7 @@ void AutomaticSync::ReadEvents() {
       at += sizeof(inotify_event) + event->len;
       if (event->mask & IN_Q_OVERFLOW) {
         for (auto& [path, folder] : folders_) {
+          if (!folder.changed) folder.firstChange = now;
           folder.changed = true;
           folder.lastChange = now;
         }
@@ -300,12 +415,17 @@ void AutomaticSync::ReadEvents() {
       if (name == kAdministrativeFolder) continue;
       const auto folder = folders_.find(watch->second.folder);
       if (folder == folders_.end()) continue;
-      folder->second.changed = true;
-      folder->second.lastChange = now;
+      Folder& changed = folder->second;
       if (!(event->mask & IN_ISDIR) && !name.empty() &&
           (event->mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO)) != 0) {
-        folder->second.written.insert(watch->second.directory + "/" + name);
+        // A written file rests on its own.
+        auto [writes, fresh] = changed.written.try_emplace(watch->second.directory + "/" + name, Writes{now, now});
+        writes->second.last = now;
+        continue;
       }
+      if (!changed.changed) changed.firstChange = now;
+      changed.changed = true;
+      changed.lastChange = now;
       if ((event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO))) {
         WatchTree(watch->second.folder, watch->second.directory + "/" + name);
       }
@@ -318,9 +438,8 @@ void AutomaticSync::ReadEvents() {
 // unchanged without reading it. Stamping every written file anew makes
 // Subversion compare its content, so no change is left out; a file whose
 // content did not change stays unchanged.
-void AutomaticSync::Restamp(std::set<std::string>& files) {
+void AutomaticSync::Restamp(const std::set<std::string>& files) {
   for (const std::string& file : files) utimensat(AT_FDCWD, file.c_str(), nullptr, AT_SYMLINK_NOFOLLOW);
-  files.clear();
 }
 
 namespace {
@@ -335,16 +454,18 @@ bool IsOutOfDate(const SvnFailure& failure) {
 
 }  // namespace
 
-void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::string& what, const std::string& message,
-                           bool credential) {
+void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::string& what, const SvnFailure& failure) {
   folder.link.reset();
+  // Whatever the operation left half done is cleaned up before the next.
+  folder.repair = true;
   ++folder.failures;
+  const bool credential = IsCredentialFailure(failure);
   std::chrono::milliseconds delay = periods_.retryFirst;
   for (int doubling = 1; doubling < folder.failures && delay < periods_.retryMost; ++doubling) delay *= 2;
   delay = std::min(delay, periods_.retryMost);
   if (credential) delay = periods_.credentialWait;
   folder.retryAt = Clock::now() + delay;
-  const std::string account = "automatic " + what + " of " + path + " failed: " + message;
+  const std::string account = "automatic " + what + " of " + path + " failed: " + failure.message;
   if (credential) {
     const std::string advice = "; the server refused the credential: store a valid one with \"svn info --username NAME " +
                                std::string("URL\" (in the daemon's subversion-config folder, if one is set); ") +
@@ -353,21 +474,76 @@ void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::s
     jobs_.Record("automaticSync", path, static_cast<std::int32_t>(Result::NotAllowed), account + advice);
     return;
   }
-  log_.Error(account + "; tried again in " + std::to_string(delay.count()) + " ms");
-  if (folder.failures == 1) {
-    jobs_.Record("automaticSync", path, static_cast<std::int32_t>(Result::SubversionFailed),
-                 account + "; changes wait in the folder and go once the server answers");
+  // What holds the folder back is said once, when it begins.
+  Holdup holdup = Holdup::Server;
+  std::string why = account + "; changes wait in the folder and go once the server answers";
+  Result code = Result::SubversionFailed;
+  if (IsDiskFull(failure)) {
+    holdup = Holdup::Disk;
+    why = "the disk holding " + path + " is full; sync of the folder waits and goes on once there is space again";
+    code = Result::FileSystemFailed;
+  } else if (IsStuck(failure)) {
+    holdup = Holdup::WorkingCopy;
+    why = account + "; the working copy is cleaned up and the work tried again";
   }
+  if (holdup == Holdup::Disk) {
+    if (folder.holdup != Holdup::Disk) log_.Error(why);
+  } else {
+    log_.Error(account + "; tried again in " + std::to_string(delay.count()) + " ms");
+  }
+  if (folder.holdup != holdup) {
+    jobs_.Record("automaticSync", path, static_cast<std::int32_t>(code), why);
+    if (holdup == Holdup::Disk) Notify(why);
+  }
+  folder.holdup = holdup;
 }
 
 void AutomaticSync::Succeeded(const std::string& path, Folder& folder) {
   if (folder.failures > 0) {
     log_.Info("automatic commit and update of " + path + " go on after " + std::to_string(folder.failures) +
               " failures");
-    jobs_.Record("automaticSync", path, 0, "the server answers again; sync goes on");
+    jobs_.Record("automaticSync", path, 0,
+                 folder.holdup == Holdup::Disk ? "there is space on the disk again; sync goes on"
+                                               : "the server answers again; sync goes on");
   }
   folder.failures = 0;
   folder.retryAt = {};
+  folder.holdup = Holdup::None;
+}
+
+bool AutomaticSync::Repair(const std::string& path, Folder& folder) {
+  Pool pool;
+  std::optional<SvnFailure> failure;
+  if (svn_client_ctx_t* client = SyncContext(stop_, pool, failure)) {
+    // Breaks stale locks and finishes or undoes what an interrupted
+    // operation left queued; local changes stay as they are.
+    failure = TakeError(svn_client_cleanup2(path.c_str(), TRUE, TRUE, TRUE, FALSE, FALSE, client, pool));
+  }
+  if (failure) {
+    if (!stop_) Failed(path, folder, "clean-up", *failure);
+    return false;
+  }
+  folder.repair = false;
+  return true;
+}
+
+// Each entry left out where the user looks, once, and again only when the
+// reason changes; one that is gone or versioned now is forgotten.
+void AutomaticSync::ReportLeftOut(const std::string& path, Folder& folder, std::map<std::string, std::string> found) {
+  for (const auto& [entry, why] : found) {
+    const auto known = folder.leftOut.find(entry);
+    if (known != folder.leftOut.end() && known->second == why) continue;
+    const std::string message = "left out " + entry + ": " + why;
+    const bool clutter = IsClutter(fs::path(entry).filename().string());
+    if (clutter) {
+      log_.Info(message);
+    } else {
+      log_.Warning(message + "; the rest of the folder syncs on, and this is tried again when it changes");
+    }
+    jobs_.Record("automaticSync", path, clutter ? 0 : static_cast<std::int32_t>(Result::FileSystemFailed), message);
+    if (!clutter) Notify(message);
+  }
+  folder.leftOut = std::move(found);
 }
 
 // Each conflict where the user looks: the log, the published work, and a
@@ -376,6 +552,17 @@ void AutomaticSync::ReportConflicts(const std::string& path, const std::vector<K
   for (const KeptConflict& conflict : kept) {
     const std::string message = "conflict on " + conflict.path + ": kept the other side's version there" +
                                 (conflict.kept.empty() ? "" : " and the local one as " + conflict.kept);
+    log_.Warning(message);
+    jobs_.Record("automaticSync", path, 0, message);
+    Notify(message);
+  }
+}
+
+// A conflict copy that the other side kept and an update brought: this side
+// hears of the conflict too.
+void AutomaticSync::ReportReceivedCopies(const std::string& path, const std::vector<std::string>& copies) {
+  for (const std::string& copy : copies) {
+    const std::string message = "conflict: the other side kept its version as " + copy;
     log_.Warning(message);
     jobs_.Record("automaticSync", path, 0, message);
     Notify(message);
@@ -397,25 +584,48 @@ void AutomaticSync::Notify(const std::string& message) const {
   }).detach();
 }
 
-AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& folder) {
+AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& folder, bool repaired) {
+  if (IsOwn(ResolvedPath(path))) return Outcome::Done;  // a mode-3 folder inside the daemon's own
+  const auto began = Clock::now();
+  CommitScope scope{[this](const std::string& each) { return IsOwn(each); }, ownFolders_, {}, {}};
+  std::set<std::string> rested;
+  for (const auto& [file, writes] : folder.written) {
+    (began >= RestedAt(file, writes) ? rested : scope.busy).insert(file);
+  }
+  Restamp(rested);
   Pool pool;
   std::optional<SvnFailure> failure;
   svn_revnum_t revision = SVN_INVALID_REVNUM;
   std::vector<KeptConflict> kept;
-  if (svn_client_ctx_t* client = ClientContext(stop_, kLogMessage, pool, failure)) {
-    if (IsOwn(ResolvedPath(path))) return Outcome::Done;  // a mode-3 folder inside the daemon's own
-    failure = TakeError(CommitAll(path, [this](const std::string& each) { return IsOwn(each); }, ownFolders_, client,
-                                  revision, kept, pool));
+  if (svn_client_ctx_t* client = SyncContext(stop_, pool, failure)) {
+    failure = TakeError(CommitAll(path, who_, scope, client, revision, kept, pool));
   }
   ReportConflicts(path, kept);
+  ReportLeftOut(path, folder, std::move(scope.leftOut));
   if (failure) {
     if (stop_) return Outcome::Failed;
     if (IsOutOfDate(*failure)) {
       log_.Info("automatic commit of " + path + " is out of date; updating first");
       return Outcome::OutOfDate;
     }
-    Failed(path, folder, "commit", failure->message, IsCredentialFailure(*failure));
+    if (IsStuck(*failure) && !repaired && Repair(path, folder)) {
+      log_.Info("cleaned up the working copy of " + path + " after: " + failure->message);
+      return Commit(path, folder, true);
+    }
+    Failed(path, folder, "commit", *failure);
     return Outcome::Failed;
+  }
+  // What was committed rests; what changed since waits for the next commit.
+  if (folder.lastChange < began) folder.changed = false;
+  for (const std::string& file : rested) {
+    if (const auto writes = folder.written.find(file); writes != folder.written.end() && writes->second.last < began) {
+      folder.written.erase(writes);
+    }
+  }
+  if (!kept.empty()) {
+    // The copies kept aside are committed at once.
+    folder.changed = true;
+    folder.firstChange = folder.lastChange = Clock::now() - periods_.quiet;
   }
   Succeeded(path, folder);
   if (SVN_IS_VALID_REVNUM(revision)) {
@@ -430,7 +640,7 @@ bool AutomaticSync::Newer(const std::string& path, Folder& folder) {
   std::optional<SvnFailure> failure;
   if (!folder.link) {
     auto link = std::make_shared<Link>();
-    if (svn_client_ctx_t* client = ClientContext(stop_, kLogMessage, link->pool, failure)) {
+    if (svn_client_ctx_t* client = SyncContext(stop_, link->pool, failure)) {
       const char* url = nullptr;
       failure = TakeError(svn_client_url_from_path2(&url, path.c_str(), client, link->pool, link->pool));
       if (!failure && url == nullptr) return true;
@@ -447,35 +657,80 @@ bool AutomaticSync::Newer(const std::string& path, Folder& folder) {
     failure = TakeError(svn_ra_get_latest_revnum(folder.link->session, &latest, pool));
   }
   if (failure) {
-    if (!stop_) Failed(path, folder, "poll", failure->message, IsCredentialFailure(*failure));
+    if (!stop_) Failed(path, folder, "poll", *failure);
     return false;
   }
   return latest > folder.revision;
 }
 
-AutomaticSync::Outcome AutomaticSync::Update(const std::string& path, Folder& folder) {
+namespace {
+
+// What an update did that sync acts on afterwards.
+struct Received {
+  std::vector<std::string> merged;  // local changes Subversion merged an incoming change into
+  std::vector<std::string> copies;  // conflict copies the other side kept
+  std::vector<std::string> files;   // files written by the update
+};
+
+void NoteReceived(void* baton, const svn_wc_notify_t* notify, apr_pool_t*) {
+  auto& received = *static_cast<Received*>(baton);
+  if (notify->kind != svn_node_file || notify->path == nullptr) return;
+  const std::string path = notify->path;
+  if (notify->action == svn_wc_notify_update_update && notify->content_state == svn_wc_notify_state_merged) {
+    received.merged.push_back(path);
+  }
+  if (notify->action == svn_wc_notify_update_add && IsConflictCopyName(fs::path(path).filename().string())) {
+    received.copies.push_back(path);
+  }
+  if (notify->action == svn_wc_notify_update_add || notify->action == svn_wc_notify_update_update) {
+    received.files.push_back(path);
+  }
+}
+
+}  // namespace
+
+AutomaticSync::Outcome AutomaticSync::Update(const std::string& path, Folder& folder, bool repaired) {
   Pool pool;
   std::optional<SvnFailure> failure;
   apr_array_header_t* revisions = nullptr;
   std::vector<KeptConflict> kept;
-  if (svn_client_ctx_t* client = ClientContext(stop_, kLogMessage, pool, failure)) {
+  Received received;
+  if (svn_client_ctx_t* client = SyncContext(stop_, pool, failure)) {
+    client->notify_func2 = NoteReceived;
+    client->notify_baton2 = &received;
+    LocalVersions local;
+    failure = TakeError(local.Take(path, client, pool));
     const svn_opt_revision_t head{svn_opt_revision_head, {}};
-    failure = TakeError(svn_client_update4(&revisions, Targets({path}, pool), &head, svn_depth_unknown, FALSE, FALSE,
-                                           TRUE, TRUE, FALSE, client, pool));
-    // Conflicts are settled even after a failed update: what it did leave
-    // must not stop the next commit.
-    if (std::optional<SvnFailure> settling = TakeError(SettleConflicts(path, kept, client, pool)); settling && !failure) {
+    if (!failure) {
+      failure = TakeError(svn_client_update4(&revisions, Targets({path}, pool), &head, svn_depth_unknown, FALSE, FALSE,
+                                             TRUE, TRUE, FALSE, client, pool));
+    }
+    client->notify_func2 = nullptr;
+    // What the update merged and the conflicts it left are settled even
+    // after it failed: none of it must stop the next commit.
+    if (auto settling = TakeError(local.KeepMerged(received.merged, who_, kept, client, pool)); settling && !failure) {
+      failure = settling;
+    }
+    if (auto settling = TakeError(SettleConflicts(path, who_, kept, client, pool)); settling && !failure) {
       failure = settling;
     }
   }
   ReportConflicts(path, kept);
+  ReportReceivedCopies(path, received.copies);
+  for (const std::string& file : received.files) MakeSparse(file);
   if (!kept.empty()) {
     // The copies kept aside are committed at once.
+    if (!folder.changed) folder.firstChange = Clock::now() - periods_.quiet;
     folder.changed = true;
     folder.lastChange = Clock::now() - periods_.quiet;
   }
   if (failure) {
-    if (!stop_) Failed(path, folder, "update", failure->message, IsCredentialFailure(*failure));
+    if (stop_) return Outcome::Failed;
+    if (IsStuck(*failure) && !repaired && Repair(path, folder)) {
+      log_.Info("cleaned up the working copy of " + path + " after: " + failure->message);
+      return Update(path, folder, true);
+    }
+    Failed(path, folder, "update", *failure);
     return Outcome::Failed;
   }
   Succeeded(path, folder);
