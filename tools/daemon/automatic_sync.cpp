@@ -474,6 +474,15 @@ void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::s
     jobs_.Record("automaticSync", path, static_cast<std::int32_t>(Result::NotAllowed), account + advice);
     return;
   }
+  if (failure.message.find("to UTF-8") != std::string::npos) {
+    // Subversion cannot list a folder holding a name that is not UTF-8.
+    std::map<std::string, std::string> found = folder.leftOut;
+    for (const std::string& entry : NamesNotUtf8(path)) {
+      found[entry] = "its name is not UTF-8, and Subversion cannot work in a folder holding it: " + path +
+                     " syncs again once it is renamed";
+    }
+    ReportLeftOut(path, folder, std::move(found));
+  }
   // What holds the folder back is said once, when it begins.
   Holdup holdup = Holdup::Server;
   std::string why = account + "; changes wait in the folder and go once the server answers";
@@ -482,12 +491,16 @@ void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::s
     holdup = Holdup::Disk;
     why = "the disk holding " + path + " is full; sync of the folder waits and goes on once there is space again";
     code = Result::FileSystemFailed;
+  } else if (failure.message.find("to UTF-8") != std::string::npos) {
+    holdup = Holdup::Name;
+    why = "a name in " + path + " is not UTF-8; the folder syncs again once it is renamed";
+    code = Result::FileSystemFailed;
   } else if (IsStuck(failure)) {
     holdup = Holdup::WorkingCopy;
     why = account + "; the working copy is cleaned up and the work tried again";
   }
-  if (holdup == Holdup::Disk) {
-    if (folder.holdup != Holdup::Disk) log_.Error(why);
+  if (holdup == Holdup::Disk || holdup == Holdup::Name) {
+    if (folder.holdup != holdup) log_.Error(why);
   } else {
     log_.Error(account + "; tried again in " + std::to_string(delay.count()) + " ms");
   }
@@ -503,8 +516,9 @@ void AutomaticSync::Succeeded(const std::string& path, Folder& folder) {
     log_.Info("automatic commit and update of " + path + " go on after " + std::to_string(folder.failures) +
               " failures");
     jobs_.Record("automaticSync", path, 0,
-                 folder.holdup == Holdup::Disk ? "there is space on the disk again; sync goes on"
-                                               : "the server answers again; sync goes on");
+                 folder.holdup == Holdup::Disk   ? "there is space on the disk again; sync goes on"
+                 : folder.holdup == Holdup::Name ? "the folder's names are fine again; sync goes on"
+                                                 : "the server answers again; sync goes on");
   }
   folder.failures = 0;
   folder.retryAt = {};
@@ -670,11 +684,14 @@ struct Received {
   std::vector<std::string> merged;  // local changes Subversion merged an incoming change into
   std::vector<std::string> copies;  // conflict copies the other side kept
   std::vector<std::string> files;   // files written by the update
+  std::vector<std::string> restored;  // missing paths Subversion put back
 };
 
 void NoteReceived(void* baton, const svn_wc_notify_t* notify, apr_pool_t*) {
   auto& received = *static_cast<Received*>(baton);
-  if (notify->kind != svn_node_file || notify->path == nullptr) return;
+  if (notify->path == nullptr) return;
+  if (notify->action == svn_wc_notify_restore) received.restored.emplace_back(notify->path);
+  if (notify->kind != svn_node_file) return;
   const std::string path = notify->path;
   if (notify->action == svn_wc_notify_update_update && notify->content_state == svn_wc_notify_state_merged) {
     received.merged.push_back(path);
@@ -685,6 +702,19 @@ void NoteReceived(void* baton, const svn_wc_notify_t* notify, apr_pool_t*) {
   if (notify->action == svn_wc_notify_update_add || notify->action == svn_wc_notify_update_update) {
     received.files.push_back(path);
   }
+}
+
+// An update puts back what is missing from the working copy. Since local
+// work is committed before any update, what is missing then was deleted by
+// the person while the update began: the deletion stands. A path that
+// holds something else by now (an editor's save that replaced it) is kept.
+void DeleteAgain(const std::vector<std::string>& restored, svn_client_ctx_t* client, apr_pool_t* pool) {
+  apr_pool_t* each = svn_pool_create(pool);
+  for (const std::string& path : Topmost(restored)) {
+    svn_pool_clear(each);
+    svn_error_clear(svn_client_delete4(Targets({path}, each), FALSE, FALSE, nullptr, nullptr, nullptr, client, each));
+  }
+  svn_pool_destroy(each);
 }
 
 }  // namespace
@@ -706,6 +736,7 @@ AutomaticSync::Outcome AutomaticSync::Update(const std::string& path, Folder& fo
                                              TRUE, TRUE, FALSE, client, pool));
     }
     client->notify_func2 = nullptr;
+    DeleteAgain(received.restored, client, pool);
     // What the update merged and the conflicts it left are settled even
     // after it failed: none of it must stop the next commit.
     if (auto settling = TakeError(local.KeepMerged(received.merged, who_, kept, client, pool)); settling && !failure) {
@@ -718,8 +749,8 @@ AutomaticSync::Outcome AutomaticSync::Update(const std::string& path, Folder& fo
   ReportConflicts(path, kept);
   ReportReceivedCopies(path, received.copies);
   for (const std::string& file : received.files) MakeSparse(file);
-  if (!kept.empty()) {
-    // The copies kept aside are committed at once.
+  if (!kept.empty() || !received.restored.empty()) {
+    // The copies kept aside and the deletions that stand are committed at once.
     if (!folder.changed) folder.firstChange = Clock::now() - periods_.quiet;
     folder.changed = true;
     folder.lastChange = Clock::now() - periods_.quiet;

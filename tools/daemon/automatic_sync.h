@@ -103,7 +103,7 @@ class AutomaticSync {
     Clock::time_point first, last;
   };
   // Why a folder waits, for the board: each is said once when it begins.
-  enum class Holdup { None, Server, Disk, WorkingCopy };
+  enum class Holdup { None, Server, Disk, WorkingCopy, Name };
   struct Folder {
     bool changed = true;            // a change other than a written file: a delete, a rename, a new folder
     Clock::time_point firstChange;  // of those since the last commit

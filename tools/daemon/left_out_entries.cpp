@@ -77,4 +77,22 @@ bool HoldsLeftOut(const std::string& folder) {
   return static_cast<bool>(error);
 }
 
+std::vector<std::string> NamesNotUtf8(const std::string& folder) {
+  std::vector<std::string> found;
+  std::error_code error;
+  for (fs::recursive_directory_iterator walk(folder, fs::directory_options::skip_permission_denied, error), end;
+       !error && walk != end; walk.increment(error)) {
+    const std::string name = walk->path().filename().string();
+    if (name == ".svn") {
+      walk.disable_recursion_pending();
+      continue;
+    }
+    if (!IsUtf8(name)) {
+      found.push_back(walk->path().string());
+      walk.disable_recursion_pending();
+    }
+  }
+  return found;
+}
+
 }  // namespace korvane::server

@@ -4,7 +4,8 @@
 //     Thumbs.db, desktop.ini), never synced and shown once;
 //   - entries Subversion cannot version: a named pipe, a socket or a device,
 //     a name with a line break or another control character, a name that is
-//     not UTF-8, a file named .svn, a path longer than Subversion handles, a
+//     not UTF-8 (Subversion cannot work in a folder that holds one: the
+//     folder waits, said once, until it is renamed), a file named .svn, a path longer than Subversion handles, a
 //     file or folder that cannot be read, and a working copy of its own
 //     inside the folder. Each is left out of the commit it would have
 //     failed, reported once with the reason, and tried again when it
@@ -15,6 +16,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvane::server {
 
@@ -31,5 +33,10 @@ std::string WhyNotVersionable(const std::string& path);
 // Whether the tree at folder holds an entry that is left out (clutter
 // included), so that it must be added entry by entry.
 bool HoldsLeftOut(const std::string& folder);
+
+// The entries below folder (not in .svn) whose names are not UTF-8.
+// Subversion cannot list a folder that holds one, so no status, commit or
+// update of that folder works until it is renamed.
+std::vector<std::string> NamesNotUtf8(const std::string& folder);
 
 }  // namespace korvane::server
