@@ -14,7 +14,6 @@ using namespace korvane::team;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-
 TEST_F(Team, ChangesOnEitherSideArriveOnTheOtherWithinSeconds) {
   ASSERT_NO_FATAL_FAILURE(ShareBetweenAnnAndBob());
   const std::string a = ann_->Files("plans"), b = bob_->Files("plans");
@@ -61,8 +60,9 @@ std::string HostName() {
   return host.substr(0, host.find('.'));
 }
 
-// The entries of folder named "STEM (conflict, HOST, YYYY-MM-DD HH.MM).EXT"
-// (a number may follow the time when the name was taken).
+// The entries of folder named "STEM (conflict, PERSON on HOST, YYYY-MM-DD
+// HH.MM).EXT" or the older "STEM (conflict, HOST, ...)" (a number may
+// follow the time when the name was taken).
 std::vector<std::string> ConflictCopies(const std::string& folder, const std::string& name) {
   const std::size_t dot = name.rfind('.');
   const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
@@ -70,8 +70,8 @@ std::vector<std::string> ConflictCopies(const std::string& folder, const std::st
   const auto escaped = [](const std::string& text) {
     return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
   };
-  const std::regex pattern(escaped(stem) + R"( \(conflict, )" + escaped(HostName()) +
-                           R"(, \d{4}-\d{2}-\d{2} \d{2}\.\d{2}( \d+)?\))" + escaped(extension));
+  const std::regex pattern(escaped(stem) + R"( \(conflict, (\S+ on )?)" + escaped(HostName()) +
+                           R"(, \d{4}-\d{2}-\d{2} \d{2}\.\d{2}( \d+|, \d{3})?\))" + escaped(extension));
   std::vector<std::string> copies;
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {

@@ -1,5 +1,7 @@
 #include "conflict_keeper.h"
 
+#include "conflict_names.h"
+
 #include <svn_dirent_uri.h>
 #include <svn_checksum.h>
 #include <svn_io.h>
@@ -22,7 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kMaxNameTries = 1000;
 
 struct Conflicted {
   std::vector<std::string> paths;
@@ -43,12 +44,6 @@ svn_error_t* NoteUnversioned(void* baton, const char*, const svn_client_status_t
   return SVN_NO_ERROR;
 }
 
-std::string HostName() {
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "this computer";
-  std::string host = name;
-  return host.substr(0, host.find('.'));
-}
 
 std::string Now() {
   char stamp[32];
@@ -201,60 +196,6 @@ bool CopyAside(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-namespace {
-
-// The longest name a folder entry may have on the file systems people use
-// (255 bytes on Linux, 255 UTF-16 units on Windows).
-constexpr std::size_t kLongestName = 255;
-// An extension longer than this is taken as part of the name.
-constexpr std::size_t kLongestExtension = 32;
-// A person's or a computer's name in a copy's name is cut to this.
-constexpr std::size_t kLongestPart = 40;
-
-// text cut to at most bytes, never inside a UTF-8 sequence.
-std::string CutUtf8(const std::string& text, std::size_t bytes) {
-  if (text.size() <= bytes) return text;
-  std::size_t end = bytes;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
-}
-
-// "NNN" with leading zeros, so that copies numbered past 9 sort in order.
-std::string CopyNumber(int number) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%03d", number);
-  return text;
-}
-
-}  // namespace
-
-std::string ConflictName(const std::string& path, bool isFile, const std::string& who, const std::string& when) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = path.substr(0, slash + 1);
-  std::string stem = path.substr(slash + 1), extension;
-  const std::size_t dot = stem.rfind('.');
-  if (isFile && dot != std::string::npos && dot > 0 && stem.size() - dot <= kLongestExtension) {
-    extension = stem.substr(dot);
-    stem.resize(dot);
-  }
-  std::string candidate;
-  std::error_code error;
-  for (int number = 1; number <= kMaxNameTries; ++number) {
-    const std::string marker =
-        " (conflict, " + CutUtf8(who, 2 * kLongestPart) + ", " + when + (number == 1 ? "" : ", " + CopyNumber(number)) + ")";
-    const std::size_t room = kLongestName - std::min(kLongestName, marker.size() + extension.size());
-    candidate = folder + CutUtf8(stem, room) + marker + extension;
-    if (!fs::exists(fs::symlink_status(candidate, error))) break;
-  }
-  return candidate;
-}
-
-std::string ConflictAuthor(const std::string& person) {
-  std::string host = HostName();
-  return CutUtf8(person.empty() ? std::string("someone") : person, kLongestPart) + " on " + CutUtf8(host, kLongestPart);
-}
-
-bool IsConflictCopyName(const std::string& name) { return name.find(" (conflict, ") != std::string::npos; }
 
 svn_error_t* SettleConflicts(const std::string& folder, const std::string& who, std::vector<KeptConflict>& kept,
                              svn_client_ctx_t* client, apr_pool_t* pool) {

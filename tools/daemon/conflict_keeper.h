@@ -19,6 +19,8 @@
 // copies aside are new files, committed next.
 #pragma once
 
+#include "conflict_names.h"
+
 #include <svn_client.h>
 
 #include <map>
@@ -31,21 +33,6 @@ struct KeptConflict {
   std::string path;  // the conflicted path, which now holds the other side's version
   std::string kept;  // where the local version is, empty when there was none (a local delete)
 };
-
-// The name beside path for its local version: the stem, then "(conflict,
-// WHO, DATE TIME)", then the extension of a file; ", 002", ", 003", ...
-// before the closing parenthesis when the name is taken, so that the copies
-// sort in the order they were made. The stem is shortened (never inside a
-// UTF-8 character) so that the name fits in 255 bytes, the limit of Linux
-// and Windows file systems; the marker and the extension stay whole.
-std::string ConflictName(const std::string& path, bool isFile, const std::string& who, const std::string& when);
-
-// Who a conflict copy names: "PERSON on HOST", with this computer's short
-// host name.
-std::string ConflictAuthor(const std::string& person);
-
-// Whether a file name is a conflict copy's, in this format or the older one.
-bool IsConflictCopyName(const std::string& name);
 
 // Settles every conflict in the working copy at folder; what was kept is
 // appended to kept, its copies naming who. An error ends the settling; what
