@@ -109,6 +109,7 @@ struct CommitScope {
   std::vector<std::string> ownFolders;
   std::set<std::string> busy;                  // written files that have not rested yet
   std::map<std::string, std::string> leftOut;  // found: path -> why it cannot be versioned
+  std::set<std::string> unseen;                // arrived versions a local write replaced
 };
 
 // Schedules path for addition, leaving out what lies in an own folder, what
@@ -145,6 +146,9 @@ svn_error_t* AddLeavingOut(const std::string& path, CommitScope& scope, svn_clie
 svn_error_t* CommitAll(const std::string& folder, const std::string& who, CommitScope& scope, svn_client_ctx_t* client,
                        svn_revnum_t& revision, std::vector<KeptConflict>& kept, apr_pool_t* pool) {
   SVN_ERR(SettleConflicts(folder, who, kept, client, pool));
+  for (const std::string& path : scope.unseen) {
+    if (!scope.busy.contains(path)) SVN_ERR(KeepOverwritten(path, kept, client, pool));
+  }
   Pending pending;
   SVN_ERR(StatusOf(folder, pending, client, pool));
   for (const std::string& path : pending.unversioned) SVN_ERR(AddLeavingOut(path, scope, client, pool));
@@ -419,8 +423,19 @@ void AutomaticSync::ReadEvents() {
       if (!(event->mask & IN_ISDIR) && !name.empty() &&
           (event->mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO)) != 0) {
         // A written file rests on its own.
-        auto [writes, fresh] = changed.written.try_emplace(watch->second.directory + "/" + name, Writes{now, now});
+        const std::string file = watch->second.directory + "/" + name;
+        auto [writes, fresh] = changed.written.try_emplace(file, Writes{now, now});
         writes->second.last = now;
+        // A file an update just wrote, written again here before anyone
+        // could have seen it: the other side's version is kept aside.
+        if (const auto arrival = changed.arrived.find(file); arrival != changed.arrived.end()) {
+          const Arrival state = Stamp(file, now);
+          if (state.size != arrival->second.size || state.modified != arrival->second.modified ||
+              state.inode != arrival->second.inode) {
+            if (now - arrival->second.when < periods_.quietMost) changed.unseen.insert(file);
+            changed.arrived.erase(arrival);
+          }
+        }
         continue;
       }
       if (!changed.changed) changed.firstChange = now;
@@ -438,6 +453,17 @@ void AutomaticSync::ReadEvents() {
 // unchanged without reading it. Stamping every written file anew makes
 // Subversion compare its content, so no change is left out; a file whose
 // content did not change stays unchanged.
+AutomaticSync::Arrival AutomaticSync::Stamp(const std::string& file, Clock::time_point when) {
+  Arrival state{when};
+  struct stat status {};
+  if (lstat(file.c_str(), &status) == 0) {
+    state.size = status.st_size;
+    state.modified = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    state.inode = static_cast<std::int64_t>(status.st_ino);
+  }
+  return state;
+}
+
 void AutomaticSync::Restamp(const std::set<std::string>& files) {
   for (const std::string& file : files) utimensat(AT_FDCWD, file.c_str(), nullptr, AT_SYMLINK_NOFOLLOW);
 }
@@ -564,8 +590,12 @@ void AutomaticSync::ReportLeftOut(const std::string& path, Folder& folder, std::
 // desktop notification.
 void AutomaticSync::ReportConflicts(const std::string& path, const std::vector<KeptConflict>& kept) {
   for (const KeptConflict& conflict : kept) {
-    const std::string message = "conflict on " + conflict.path + ": kept the other side's version there" +
-                                (conflict.kept.empty() ? "" : " and the local one as " + conflict.kept);
+    const std::string message =
+        conflict.othersKept
+            ? "conflict on " + conflict.path + ": it was written here over the other side's version, kept as " +
+                  conflict.kept
+            : "conflict on " + conflict.path + ": kept the other side's version there" +
+                  (conflict.kept.empty() ? "" : " and the local one as " + conflict.kept);
     log_.Warning(message);
     jobs_.Record("automaticSync", path, 0, message);
     Notify(message);
@@ -607,6 +637,9 @@ AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& fo
     (began >= RestedAt(file, writes) ? rested : scope.busy).insert(file);
   }
   Restamp(rested);
+  for (const std::string& file : folder.unseen) {
+    if (rested.contains(file)) scope.unseen.insert(file);
+  }
   Pool pool;
   std::optional<SvnFailure> failure;
   svn_revnum_t revision = SVN_INVALID_REVNUM;
@@ -631,6 +664,7 @@ AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& fo
   }
   // What was committed rests; what changed since waits for the next commit.
   if (folder.lastChange < began) folder.changed = false;
+  for (const std::string& file : scope.unseen) folder.unseen.erase(file);
   for (const std::string& file : rested) {
     if (const auto writes = folder.written.find(file); writes != folder.written.end() && writes->second.last < began) {
       folder.written.erase(writes);
@@ -748,7 +782,14 @@ AutomaticSync::Outcome AutomaticSync::Update(const std::string& path, Folder& fo
   }
   ReportConflicts(path, kept);
   ReportReceivedCopies(path, received.copies);
-  for (const std::string& file : received.files) MakeSparse(file);
+  const auto arrived = Clock::now();
+  for (auto arrival = folder.arrived.begin(); arrival != folder.arrived.end();) {
+    arrival = arrived - arrival->second.when >= periods_.quietMost ? folder.arrived.erase(arrival) : std::next(arrival);
+  }
+  for (const std::string& file : received.files) {
+    MakeSparse(file);
+    folder.arrived[file] = Stamp(file, arrived);
+  }
   if (!kept.empty() || !received.restored.empty()) {
     // The copies kept aside and the deletions that stand are committed at once.
     if (!folder.changed) folder.firstChange = Clock::now() - periods_.quiet;

@@ -102,6 +102,13 @@ class AutomaticSync {
   struct Writes {
     Clock::time_point first, last;
   };
+  // A file as an update left it, to tell the update's own writes from a
+  // person's.
+  struct Arrival {
+    Clock::time_point when;
+    std::int64_t size = 0, modified = 0, inode = 0;
+  };
+  static Arrival Stamp(const std::string& file, Clock::time_point when);
   // Why a folder waits, for the board: each is said once when it begins.
   enum class Holdup { None, Server, Disk, WorkingCopy, Name };
   struct Folder {
@@ -113,6 +120,8 @@ class AutomaticSync {
     bool repair = true;             // the working copy is cleaned up before the next work
     Holdup holdup = Holdup::None;
     std::map<std::string, std::string> leftOut;  // entries left out, with the reason reported
+    std::map<std::string, Arrival> arrived;       // files the last updates wrote
+    std::set<std::string> unseen;  // arrived files a local write replaced before anyone could have seen them
     Clock::time_point nextPoll;
     long revision = -1;             // the revision the working copy was last updated to; -1 unknown
     int failures = 0;               // network failures in a row

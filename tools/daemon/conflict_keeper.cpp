@@ -345,4 +345,40 @@ svn_error_t* LocalVersions::KeepMerged(const std::vector<std::string>& merged, c
   return SVN_NO_ERROR;
 }
 
+namespace {
+
+struct FileState {
+  bool modified = false;
+  std::string author;
+};
+
+svn_error_t* NoteFileState(void* baton, const char*, const svn_client_status_t* status, apr_pool_t*) {
+  auto* state = static_cast<FileState*>(baton);
+  state->modified = status->kind == svn_node_file && status->versioned && !status->conflicted &&
+                    status->text_status == svn_wc_status_modified;
+  if (status->changed_author != nullptr) state->author = status->changed_author;
+  return SVN_NO_ERROR;
+}
+
+}  // namespace
+
+svn_error_t* KeepOverwritten(const std::string& path, std::vector<KeptConflict>& kept, svn_client_ctx_t* client,
+                             apr_pool_t* pool) {
+  FileState state;
+  const svn_opt_revision_t working{svn_opt_revision_working, {}};
+  SVN_ERR(svn_client_status6(nullptr, client, path.c_str(), &working, svn_depth_empty, TRUE, FALSE, TRUE, TRUE, TRUE,
+                             FALSE, nullptr, NoteFileState, &state, pool));
+  if (!state.modified) return SVN_NO_ERROR;
+  svn_stream_t* incoming = nullptr;
+  SVN_ERR(svn_wc_get_pristine_contents2(&incoming, client->wc_ctx, path.c_str(), pool, pool));
+  if (incoming == nullptr) return SVN_NO_ERROR;
+  // The copy names who saved that version; the computer is not known here.
+  const std::string beside = ConflictName(path, true, state.author.empty() ? "the other side" : state.author, Now());
+  svn_stream_t* copy = nullptr;
+  SVN_ERR(svn_stream_open_writable(&copy, beside.c_str(), pool, pool));
+  SVN_ERR(svn_stream_copy3(incoming, copy, client->cancel_func, client->cancel_baton, pool));
+  kept.push_back({path, beside, true});
+  return SVN_NO_ERROR;
+}
+
 }  // namespace korvane::server

@@ -32,6 +32,9 @@ namespace korvane::server {
 struct KeptConflict {
   std::string path;  // the conflicted path, which now holds the other side's version
   std::string kept;  // where the local version is, empty when there was none (a local delete)
+  // Turned round: path holds the local version, and kept the other side's,
+  // which a local write replaced before anyone could have seen it.
+  bool othersKept = false;
 };
 
 // Settles every conflict in the working copy at folder; what was kept is
@@ -39,6 +42,13 @@ struct KeptConflict {
 // was kept stays kept.
 svn_error_t* SettleConflicts(const std::string& folder, const std::string& who, std::vector<KeptConflict>& kept,
                              svn_client_ctx_t* client, apr_pool_t* pool);
+
+// The version an update brought to path, which a local write has replaced
+// since, kept beside it under a conflict copy's name that names its author,
+// so that the local write does not silently undo the other side's save.
+// Nothing when path holds what the update brought.
+svn_error_t* KeepOverwritten(const std::string& path, std::vector<KeptConflict>& kept, svn_client_ctx_t* client,
+                             apr_pool_t* pool);
 
 // The locally changed files of a working copy, held aside while an update
 // runs: where the update merges the other side's change into one of them
