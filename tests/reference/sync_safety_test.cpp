@@ -178,6 +178,13 @@ class SyncSafety : public Team {
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(ShareBetweenAnnAndBob());
     baseline_ = {"first words\n"};
+    // Both daemons watch the folder and have made their first commit.
+    for (const Side side : {kAnn, kBob}) {
+      ASSERT_TRUE(Eventually([&] {
+        return Of(side).Log().find("automatic commit and update of " + Folder(side) + " begins") != std::string::npos;
+      }));
+    }
+    std::this_thread::sleep_for(500ms);
   }
 
   Record record_;
