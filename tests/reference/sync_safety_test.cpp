@@ -197,6 +197,8 @@ struct Row {
   std::function<void(SyncSafety&)> act;
 };
 
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
 class SyncSafetyRow : public SyncSafety, public ::testing::WithParamInterface<Row> {};
 
 using S = SyncSafety;
