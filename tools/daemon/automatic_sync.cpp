@@ -316,8 +316,11 @@ void AutomaticSync::Sync(const std::string& path, Folder& folder, Clock::time_po
     if (committed == Outcome::OutOfDate && Update(path, folder) == Outcome::Done) committed = Commit(path, folder);
     if (committed != Outcome::Done) return;  // tried again after the back-off
   }
-  // Local work first: an update never runs over changes not yet committed.
-  if (Waiting(folder)) return;
+  // Local work first: no update runs while a deletion, a rename or a file
+  // that has rested waits to be committed. A file still being written does
+  // not hold updates back; where one brings a change to it, both versions
+  // stay (LocalVersions, KeepOverwritten).
+  if (folder.changed) return;
   if (now >= folder.nextPoll) {
     folder.nextPoll = now + periods_.poll;
     if (Newer(path, folder)) {
@@ -325,7 +328,7 @@ void AutomaticSync::Sync(const std::string& path, Folder& folder, Clock::time_po
       folder.nextUpdate = Clock::now() + periods_.update;
     }
   }
-  if (now >= folder.nextUpdate && !Waiting(folder)) {
+  if (now >= folder.nextUpdate && !folder.changed) {
     Update(path, folder);
     folder.nextUpdate = Clock::now() + periods_.update;
   }
@@ -666,8 +669,12 @@ AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& fo
   if (folder.lastChange < began) folder.changed = false;
   for (const std::string& file : scope.unseen) folder.unseen.erase(file);
   for (const std::string& file : rested) {
-    if (const auto writes = folder.written.find(file); writes != folder.written.end() && writes->second.last < began) {
+    const auto writes = folder.written.find(file);
+    if (writes == folder.written.end()) continue;
+    if (writes->second.last < began) {
       folder.written.erase(writes);
+    } else {
+      writes->second.first = began;  // written on while committed: its longest quiet period starts again
     }
   }
   if (!kept.empty()) {
@@ -778,6 +785,15 @@ AutomaticSync::Outcome AutomaticSync::Update(const std::string& path, Folder& fo
     }
     if (auto settling = TakeError(SettleConflicts(path, who_, kept, client, pool)); settling && !failure) {
       failure = settling;
+    }
+    // A file the update wrote that differs from what it brought was written
+    // here meanwhile, over the other side's version.
+    std::vector<std::string> changed;
+    if (!received.files.empty() && !TakeError(LocallyChangedFiles(path, changed, client, pool))) {
+      const std::set<std::string> wrote(received.files.begin(), received.files.end());
+      for (const std::string& file : changed) {
+        if (wrote.contains(file)) folder.unseen.insert(file);
+      }
     }
   }
   ReportConflicts(path, kept);

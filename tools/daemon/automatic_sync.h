@@ -13,8 +13,9 @@
 // a file written in two steps is not committed empty in between when the
 // pause between the steps is shorter than that.
 //
-// Local work goes first: no update runs while local changes wait to be
-// committed. They are committed first, and a commit the server finds out
+// Local work goes first: no update runs while local changes that have
+// rested wait to be committed (a file still being written does not hold
+// updates back). They are committed first, and a commit the server finds out
 // of date updates over changes already scheduled, so that a deletion or a
 // rename a person made is never undone. Where an update meets a file both
 // sides changed, both saved versions stay as files (the other side's at the

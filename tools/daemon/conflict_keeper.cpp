@@ -293,11 +293,19 @@ LocalVersions::~LocalVersions() {
   if (!aside_.empty()) fs::remove_all(aside_, error);
 }
 
-svn_error_t* LocalVersions::Take(const std::string& folder, svn_client_ctx_t* client, apr_pool_t* pool) {
+svn_error_t* LocallyChangedFiles(const std::string& folder, std::vector<std::string>& files, svn_client_ctx_t* client,
+                                 apr_pool_t* pool) {
   ChangedFiles changed;
   const svn_opt_revision_t working{svn_opt_revision_working, {}};
   SVN_ERR(svn_client_status6(nullptr, client, folder.c_str(), &working, svn_depth_infinity, FALSE, FALSE, TRUE, TRUE,
                              TRUE, FALSE, nullptr, NoteChangedFile, &changed, pool));
+  files = std::move(changed.paths);
+  return SVN_NO_ERROR;
+}
+
+svn_error_t* LocalVersions::Take(const std::string& folder, svn_client_ctx_t* client, apr_pool_t* pool) {
+  ChangedFiles changed;
+  SVN_ERR(LocallyChangedFiles(folder, changed.paths, client, pool));
   if (changed.paths.empty()) return SVN_NO_ERROR;
   // Beside the working copy's own temporary files, on the same file system:
   // a hard link holds the local version at no cost, since an update puts

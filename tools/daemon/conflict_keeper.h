@@ -43,6 +43,11 @@ struct KeptConflict {
 svn_error_t* SettleConflicts(const std::string& folder, const std::string& who, std::vector<KeptConflict>& kept,
                              svn_client_ctx_t* client, apr_pool_t* pool);
 
+// The versioned files of the working copy at folder whose text changed
+// locally (conflicted ones aside).
+svn_error_t* LocallyChangedFiles(const std::string& folder, std::vector<std::string>& files, svn_client_ctx_t* client,
+                                 apr_pool_t* pool);
+
 // The version an update brought to path, which a local write has replaced
 // since, kept beside it under a conflict copy's name that names its author,
 // so that the local write does not silently undo the other side's save.
