@@ -295,12 +295,11 @@ AutomaticSync::Clock::time_point AutomaticSync::RestedAt(const std::string& file
 }
 
 AutomaticSync::Clock::time_point AutomaticSync::CommitDueAt(const Folder& folder) const {
+  // Deletes, renames and new folders wait for their own quiet period, and
+  // what has rested by then goes with them.
+  if (folder.changed) return std::min(folder.lastChange + periods_.quiet, folder.firstChange + periods_.quietMost);
   auto due = Clock::time_point::max();
-  if (folder.changed) due = std::min(folder.lastChange + periods_.quiet, folder.firstChange + periods_.quietMost);
   for (const auto& [file, writes] : folder.written) due = std::min(due, RestedAt(file, writes));
-  // Other changes wait for their own quiet period, whatever has rested.
-  if (folder.changed) due = std::max(due, std::min(folder.lastChange + periods_.quiet,
-                                                   folder.firstChange + periods_.quietMost));
   return due;
 }
 
