@@ -56,7 +56,8 @@ long FromEnvironment(const char* name, long fallback) {
 struct Pending {
   std::vector<std::string> unversioned;
   std::vector<std::string> missing;
-  std::vector<std::string> changed;  // every path with something to commit
+  std::vector<std::string> replaced;  // a versioned file now a folder, or the other way round
+  std::vector<std::string> changed;   // every path with something to commit
 };
 
 svn_error_t* Collect(void* baton, const char* path, const svn_client_status_t* status, apr_pool_t*) {
@@ -64,7 +65,8 @@ svn_error_t* Collect(void* baton, const char* path, const svn_client_status_t* s
   const svn_wc_status_kind node = status->node_status;
   if (node == svn_wc_status_unversioned) pending.unversioned.emplace_back(path);
   if (node == svn_wc_status_missing) pending.missing.emplace_back(path);
-  if (node != svn_wc_status_unversioned && node != svn_wc_status_missing && node != svn_wc_status_normal &&
+  if (node == svn_wc_status_obstructed) pending.replaced.emplace_back(path);
+  if (node != svn_wc_status_unversioned && node != svn_wc_status_missing && node != svn_wc_status_obstructed && node != svn_wc_status_normal &&
       node != svn_wc_status_none && node != svn_wc_status_ignored && node != svn_wc_status_external) {
     pending.changed.emplace_back(path);
   }
@@ -152,6 +154,12 @@ svn_error_t* CommitAll(const std::string& folder, const std::string& who, Commit
   Pending pending;
   SVN_ERR(StatusOf(folder, pending, client, pool));
   for (const std::string& path : pending.unversioned) SVN_ERR(AddLeavingOut(path, scope, client, pool));
+  // A path whose kind changed: the old node goes, what is there now is added
+  // in its place (keep_local leaves it on disk).
+  for (const std::string& path : Topmost(pending.replaced)) {
+    SVN_ERR(svn_client_delete4(Targets({path}, pool), TRUE, TRUE, nullptr, nullptr, nullptr, client, pool));
+    SVN_ERR(AddLeavingOut(path, scope, client, pool));
+  }
   if (!pending.missing.empty()) {
     SVN_ERR(svn_client_delete4(Targets(Topmost(pending.missing), pool), TRUE, FALSE, nullptr, nullptr, nullptr, client,
                                pool));
