@@ -531,6 +531,12 @@ void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::s
     holdup = Holdup::Name;
     why = "a name in " + path + " is not UTF-8; the folder syncs again once it is renamed";
     code = Result::FileSystemFailed;
+  } else if (failure.message.find(std::strerror(EACCES)) != std::string::npos) {
+    // A versioned file or folder this user may not read stops Subversion's
+    // walk of the folder; it is said once, and tried again after the back-off.
+    holdup = Holdup::Name;
+    why = account + "; " + path + " syncs again once that can be read";
+    code = Result::FileSystemFailed;
   } else if (IsStuck(failure)) {
     holdup = Holdup::WorkingCopy;
     why = account + "; the working copy is cleaned up and the work tried again";
@@ -553,7 +559,7 @@ void AutomaticSync::Succeeded(const std::string& path, Folder& folder) {
               " failures");
     jobs_.Record("automaticSync", path, 0,
                  folder.holdup == Holdup::Disk   ? "there is space on the disk again; sync goes on"
-                 : folder.holdup == Holdup::Name ? "the folder's names are fine again; sync goes on"
+                 : folder.holdup == Holdup::Name ? "every entry of the folder can be read again; sync goes on"
                                                  : "the server answers again; sync goes on");
   }
   folder.failures = 0;

@@ -111,6 +111,8 @@ class AutomaticSync {
   };
   static Arrival Stamp(const std::string& file, Clock::time_point when);
   // Why a folder waits, for the board: each is said once when it begins.
+  // Name: an entry Subversion cannot get past (a name that is not UTF-8, a
+  // versioned file that cannot be read).
   enum class Holdup { None, Server, Disk, WorkingCopy, Name };
   struct Folder {
     bool changed = true;            // a change other than a written file: a delete, a rename, a new folder
