@@ -664,6 +664,11 @@ AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& fo
     failure = TakeError(CommitAll(path, who_, scope, client, revision, kept, pool));
   }
   ReportConflicts(path, kept);
+  if (failure) {
+    // A commit that stopped part way saw only part of the folder: what was
+    // reported before stays known.
+    scope.leftOut.insert(folder.leftOut.begin(), folder.leftOut.end());
+  }
   ReportLeftOut(path, folder, std::move(scope.leftOut));
   if (failure) {
     if (stop_) return Outcome::Failed;
