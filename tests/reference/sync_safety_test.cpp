@@ -410,6 +410,12 @@ const Row kRows[] = {
          t.Save(S::kAnn, name, std::string("content of ") + name + "\n");
        }
        Write(t.Folder(S::kAnn) + "/.DS_Store", "clutter\n");
+       // Clutter stays out, and the board says so.
+       EXPECT_TRUE(Eventually([&] {
+         return t.Of(S::kAnn).Jobs().find("left out system clutter") != std::string::npos;
+       })) << t.Of(S::kAnn).Jobs();
+       EXPECT_TRUE(Eventually([&] { return fs::exists(t.Folder(S::kBob) + "/main.o"); }));
+       EXPECT_FALSE(fs::exists(t.Folder(S::kBob) + "/.DS_Store"));
      }},
     {"a file written in two steps with a pause",
      [](SyncSafety& t) {

@@ -586,18 +586,30 @@ bool AutomaticSync::Repair(const std::string& path, Folder& folder) {
 // Each entry left out where the user looks, once, and again only when the
 // reason changes; one that is gone or versioned now is forgotten.
 void AutomaticSync::ReportLeftOut(const std::string& path, Folder& folder, std::map<std::string, std::string> found) {
+  // Clutter is common (a .DS_Store in every folder): the board gets one line
+  // for all that is new of it, naming the first few.
+  constexpr std::size_t kClutterNamed = 5;
+  std::vector<std::string> clutter;
   for (const auto& [entry, why] : found) {
     const auto known = folder.leftOut.find(entry);
     if (known != folder.leftOut.end() && known->second == why) continue;
     const std::string message = "left out " + entry + ": " + why;
-    const bool clutter = IsClutter(fs::path(entry).filename().string());
-    if (clutter) {
+    if (IsClutter(fs::path(entry).filename().string())) {
       log_.Info(message);
-    } else {
-      log_.Warning(message + "; the rest of the folder syncs on, and this is tried again when it changes");
+      clutter.push_back(entry);
+      continue;
     }
-    jobs_.Record("automaticSync", path, clutter ? 0 : static_cast<std::int32_t>(Result::FileSystemFailed), message);
-    if (!clutter) Notify(message);
+    log_.Warning(message + "; the rest of the folder syncs on, and this is tried again when it changes");
+    jobs_.Record("automaticSync", path, static_cast<std::int32_t>(Result::FileSystemFailed), message);
+    Notify(message);
+  }
+  if (!clutter.empty()) {
+    std::string named;
+    for (std::size_t each = 0; each < std::min(clutter.size(), kClutterNamed); ++each) {
+      named += (each == 0 ? "" : ", ") + clutter[each];
+    }
+    if (clutter.size() > kClutterNamed) named += " and " + std::to_string(clutter.size() - kClutterNamed) + " more";
+    jobs_.Record("automaticSync", path, 0, "left out system clutter, which is never synced: " + named);
   }
   folder.leftOut = std::move(found);
 }
