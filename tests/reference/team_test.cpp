@@ -2,257 +2,17 @@
 // by scripts/team-server.sh, and "machines", each a reference daemon with
 // its own folders, user, credentials and Subversion configuration, driven
 // through the korvane tool as a person's shell would drive it.
+#include "team_harness.h"
+
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iostream>
 #include <regex>
-#include <sstream>
-#include <thread>
-
-#include <csignal>
-#include <netinet/in.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
+using namespace korvane::team;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
-// How long a change may take to reach the other machine.
-constexpr auto kArrival = 5s;
-
-std::string BuildFolder() { return fs::read_symlink("/proc/self/exe").parent_path().parent_path().string(); }
-
-std::string Slurp(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void Write(const std::string& file, const std::string& text) {
-  fs::create_directories(fs::path(file).parent_path());
-  std::ofstream(file, std::ios::binary) << text;
-}
-
-struct Outcome {
-  int status;
-  std::string output;
-};
-
-Outcome Shell(const std::string& command) {
-  Outcome run{-1, {}};
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, got);
-  const int waited = pclose(pipe);
-  run.status = WIFEXITED(waited) ? WEXITSTATUS(waited) : -1;
-  return run;
-}
-
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-int FreePort() {
-  const int probe = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
-  close(probe);
-  return ntohs(address.sin_port);
-}
-
-bool Eventually(const std::function<bool()>& check, Clock::duration limit = kArrival) {
-  const auto deadline = Clock::now() + limit;
-  while (!check()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
-
-// The server of scripts/team-server.sh ("start": svnserve, "apache":
-// Apache httpd with mod_dav_svn), stopped with the test.
-class TeamServer {
- public:
-  TeamServer(const std::string& folder, const std::string& kind = "start")
-      : folder_(folder), kind_(kind), port_(FreePort()) {
-    Start();
-  }
-  ~TeamServer() { Stop(); }
-  void Start() {
-    const Outcome run = Shell(std::string(KORVANE_SOURCE_DIR) + "/scripts/team-server.sh " + kind_ + " " +
-                              Quoted(folder_) + " " + std::to_string(port_) +
-                              " ann:ann-secret bob:bob-secret carl:carl-secret");
-    ASSERT_EQ(run.status, 0) << run.output;
-    url_ = run.output.substr(run.output.rfind('\n', run.output.size() - 2) + 1);
-    url_.pop_back();
-  }
-  // The realm that Subversion files the credentials under.
-  std::string Realm() const {
-    return "<" + url_.substr(0, url_.find(':')) + "://127.0.0.1:" + std::to_string(port_) + "> korvane-team";
-  }
-  void Stop() { Shell(std::string(KORVANE_SOURCE_DIR) + "/scripts/team-server.sh stop " + Quoted(folder_)); }
-  const std::string& Url() const { return url_; }
-  int Port() const { return port_; }
-
- private:
-  std::string folder_;
-  std::string kind_;
-  int port_;
-  std::string url_;
-};
-
-// One person's computer: a daemon with its own XDG folders, user name,
-// credentials in a Subversion configuration folder of its own, and short
-// intervals.
-class Machine {
- public:
-  Machine(const std::string& top, const std::string& user, const std::string& password, const TeamServer& server)
-      : home_(top + "/" + user) {
-    for (const char* folder : {"run", "state", "data", "config/korvane", "svn/auth/svn.simple", "tmp", "files"}) {
-      fs::create_directories(home_ + "/" + folder);
-    }
-    fs::permissions(home_ + "/run", fs::perms::owner_all);
-    Write(home_ + "/svn/config", "[auth]\npassword-stores =\n[miscellany]\nenable-auto-props = no\n");
-    StoreCredential(server, user, password);
-    Write(home_ + "/config/korvane/daemon.conf",
-          "service = " + server.Url() + "\nsubversion-config = " + home_ + "/svn\nuser = " + user + "\n");
-    environment_ = {"HOME=" + home_, "XDG_RUNTIME_DIR=" + home_ + "/run", "XDG_STATE_HOME=" + home_ + "/state",
-                    "XDG_DATA_HOME=" + home_ + "/data", "XDG_CONFIG_HOME=" + home_ + "/config",
-                    "TMPDIR=" + home_ + "/tmp", "KORVANE_COMMIT_QUIET_MS=150", "KORVANE_POLL_PERIOD_MS=200",
-                    "KORVANE_RETRY_FIRST_MS=200", "KORVANE_RETRY_MOST_MS=1000", "KORVANE_UPDATE_PERIOD_SECONDS=30",
-                    "DBUS_SESSION_BUS_ADDRESS="};
-    Start();
-  }
-  ~Machine() { Stop(); }
-
-  void Start() {
-    std::vector<std::string> entries;
-    for (char** entry = environ; *entry != nullptr; ++entry) entries.emplace_back(*entry);
-    entries.insert(entries.end(), environment_.begin(), environment_.end());
-    std::vector<char*> envp;
-    for (std::string& entry : entries) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    const std::string program = BuildFolder() + "/reference/KorvaneBkgProc";
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    ASSERT_EQ(posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, envp.data()), 0);
-    ASSERT_TRUE(Eventually([&] { return fs::exists(home_ + "/run/DalvDaemonCommand"); }, 10s));
-  }
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
-  // Subversion's own credential store, as "svn info --username" leaves it.
-  void StoreCredential(const TeamServer& server, const std::string& user, const std::string& password) {
-    const std::string realm = server.Realm();
-    const Outcome hash = Shell("printf %s " + Quoted(realm) + " | md5sum");
-    std::string entry;
-    for (const auto& [key, value] : std::array<std::pair<std::string, std::string>, 4>{
-             {{"passtype", "simple"}, {"password", password}, {"svn:realmstring", realm}, {"username", user}}}) {
-      entry += "K " + std::to_string(key.size()) + "\n" + key + "\nV " + std::to_string(value.size()) + "\n" + value +
-               "\n";
-    }
-    Write(home_ + "/svn/auth/svn.simple/" + hash.output.substr(0, 32), entry + "END\n");
-  }
-  // An environment entry for the daemon's next start.
-  void Also(const std::string& entry) { environment_.push_back(entry); }
-
-  // The korvane tool in this machine's environment.
-  Outcome Tool(const std::string& arguments) const {
-    std::string command;
-    for (const std::string& entry : environment_) command += Quoted(entry) + " ";
-    return Shell("env " + command + BuildFolder() + "/bin/korvane " + arguments);
-  }
-  // svn in this machine's configuration.
-  Outcome Svn(const std::string& arguments) const {
-    return Shell("svn --non-interactive --config-dir " + Quoted(home_ + "/svn") + " " + arguments);
-  }
-  std::string Files(const std::string& name) const { return home_ + "/files/" + name; }
-  std::string Log() const { return Slurp(home_ + "/state/korvane/daemon.log"); }
-  std::string Jobs() const { return Slurp(home_ + "/state/korvane/jobs"); }
-
- private:
-  std::string home_;
-  std::vector<std::string> environment_;
-  pid_t pid_ = -1;
-};
-
-class Team : public ::testing::Test {
- protected:
-  explicit Team(const std::string& kind = "start") {
-    std::string name = "/tmp/korvane-team-XXXXXX";
-    top_ = mkdtemp(name.data());
-    // Apache, run as root, serves as www-data, which must reach the server's folder.
-    fs::permissions(top_, fs::perms::owner_all | fs::perms::others_exec);
-    server_ = std::make_unique<TeamServer>(top_ + "/server", kind);
-    ann_ = std::make_unique<Machine>(top_, "ann", "ann-secret", *server_);
-    bob_ = std::make_unique<Machine>(top_, "bob", "bob-secret", *server_);
-  }
-  ~Team() override {
-    ann_.reset();
-    bob_.reset();
-    server_.reset();
-    fs::remove_all(top_);
-  }
-
-  // Ann shares a folder, invites Bob, Bob checks it out through the menu's
-  // "Checkout from Halcyra"; both in mode 3.
-  void ShareBetweenAnnAndBob() {
-    Write(ann_->Files("plans/today.txt"), "first words\n");
-    Outcome run = ann_->Tool("share " + Quoted(ann_->Files("plans")) + " --wait");
-    ASSERT_EQ(run.status, 0) << run.output << ann_->Log();
-    run = ann_->Tool("invite plans bob");
-    ASSERT_EQ(run.status, 0) << run.output;
-    fs::create_directories(bob_->Files("plans"));
-    run = bob_->Tool("menu " + Quoted(bob_->Files("plans")) + " --invoke verb:ascheckout --wait");
-    ASSERT_EQ(run.status, 0) << run.output << bob_->Log();
-    ASSERT_EQ(Slurp(bob_->Files("plans/today.txt")), "first words\n");
-    for (Machine* machine : {ann_.get(), bob_.get()}) {
-      run = machine->Tool("activate-path " + Quoted(machine->Files("plans")) + " 3 --wait");
-      ASSERT_EQ(run.status, 0) << run.output;
-    }
-  }
-
-  // How long until check holds; fails the test past the arrival limit.
-  double Arrival(const std::string& what, const std::function<bool()>& check) {
-    const auto began = Clock::now();
-    const bool arrived = Eventually(check);
-    const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
-    EXPECT_TRUE(arrived) << what << " did not arrive within 5 s\nann:\n" << ann_->Log() << "\nbob:\n" << bob_->Log();
-    std::cout << "arrival of " << what << ": " << seconds << " s\n";
-    RecordProperty(what, std::to_string(seconds));
-    return seconds;
-  }
-
-  std::string top_;
-  std::unique_ptr<TeamServer> server_;
-  std::unique_ptr<Machine> ann_, bob_;
-};
 
 TEST_F(Team, ChangesOnEitherSideArriveOnTheOtherWithinSeconds) {
   ASSERT_NO_FATAL_FAILURE(ShareBetweenAnnAndBob());
@@ -300,8 +60,9 @@ std::string HostName() {
   return host.substr(0, host.find('.'));
 }
 
-// The entries of folder named "STEM (conflict, HOST, YYYY-MM-DD HH.MM).EXT"
-// (a number may follow the time when the name was taken).
+// The entries of folder named "STEM (conflict, PERSON on HOST, YYYY-MM-DD
+// HH.MM).EXT" or the older "STEM (conflict, HOST, ...)" (a number may
+// follow the time when the name was taken).
 std::vector<std::string> ConflictCopies(const std::string& folder, const std::string& name) {
   const std::size_t dot = name.rfind('.');
   const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
@@ -309,8 +70,8 @@ std::vector<std::string> ConflictCopies(const std::string& folder, const std::st
   const auto escaped = [](const std::string& text) {
     return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
   };
-  const std::regex pattern(escaped(stem) + R"( \(conflict, )" + escaped(HostName()) +
-                           R"(, \d{4}-\d{2}-\d{2} \d{2}\.\d{2}( \d+)?\))" + escaped(extension));
+  const std::regex pattern(escaped(stem) + R"( \(conflict, (\S+ on )?)" + escaped(HostName()) +
+                           R"(, \d{4}-\d{2}-\d{2} \d{2}\.\d{2}( \d+|, \d{3})?\))" + escaped(extension));
   std::vector<std::string> copies;
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {

@@ -1,9 +1,34 @@
 // Automatic commit and update of the folders activated in mode 3. One thread
 // watches each such working copy with inotify (every folder in it except
-// .svn), commits it once changes have rested for a quiet period (scheduling
-// new files for addition and missing ones for deletion first), and updates
-// it every update period. A folder is committed once as soon as it is
-// activated, so that nothing changed before the watch began is left out.
+// .svn), commits what has rested (scheduling new files for addition and
+// missing ones for deletion first, each missing tree once at its top), and
+// updates it every update period. A folder is committed once as soon as it
+// is activated, so that nothing changed before the watch began is left out.
+//
+// The quiet period is per file: a file is committed once it has not been
+// written for the quiet period, or, when it never stops changing, once it
+// has been written for the longest quiet period, as it stands then. Others
+// beside it do not wait for it. An empty file waits for the longest quiet
+// period, since an empty file is most often the first step of a write:
+// a file written in two steps is not committed empty in between when the
+// pause between the steps is shorter than that.
+//
+// Local work goes first: no update runs while local changes that have
+// rested wait to be committed (a file still being written does not hold
+// updates back). They are committed first, and a commit the server finds out
+// of date updates over changes already scheduled, so that a deletion or a
+// rename a person made is never undone. Where an update meets a file both
+// sides changed, both saved versions stay as files (the other side's at the
+// name, the local one as its conflict copy), even where Subversion could
+// merge them.
+//
+// An entry that cannot be versioned (left_out_entries.h) is left out of the
+// commit and reported once, and everything else syncs on. A working copy
+// that an interrupted or failed operation left locked or half done is
+// cleaned up (keeping local changes) when the daemon starts and after every
+// failure, and the work is tried again. A full disk is reported once ("the
+// disk holding FOLDER is full"); the folder waits and syncs on once there
+// is space again. The jobs board says what holds a folder back.
 // Every commit that makes a revision and every update is logged, and so is
 // every failure. The daemon's own folders are left out even when a mode-3
 // folder holds them (a home folder that is a working copy): they are neither
@@ -26,6 +51,7 @@
 //
 // The periods come from the environment: KORVANE_UPDATE_PERIOD_SECONDS
 // (default 60), KORVANE_COMMIT_QUIET_MS (default 2000),
+// KORVANE_COMMIT_QUIET_MOST_MS (the longest quiet period, default 30000),
 // KORVANE_POLL_PERIOD_MS (default 1000), KORVANE_RETRY_FIRST_MS (default
 // 1000), KORVANE_RETRY_MOST_MS (default 60000) and
 // KORVANE_CREDENTIAL_WAIT_MS (default 600000).
@@ -35,6 +61,7 @@
 #include "conflict_keeper.h"
 #include "daemon_log.h"
 #include "job_board.h"
+#include "svn_runtime.h"
 
 #include <atomic>
 #include <chrono>
@@ -52,6 +79,7 @@ class AutomaticSync {
  public:
   struct Periods {
     std::chrono::milliseconds quiet{2000};
+    std::chrono::milliseconds quietMost{30000};
     std::chrono::milliseconds update{60000};
     std::chrono::milliseconds poll{1000};
     std::chrono::milliseconds retryFirst{1000};
@@ -72,11 +100,31 @@ class AutomaticSync {
  private:
   using Clock = std::chrono::steady_clock;
   struct Link;  // an open session on a folder's repository, for polling
+  struct Writes {
+    Clock::time_point first, last;
+  };
+  // A file as an update left it, to tell the update's own writes from a
+  // person's.
+  struct Arrival {
+    Clock::time_point when;
+    std::int64_t size = 0, modified = 0, inode = 0;
+  };
+  static Arrival Stamp(const std::string& file, Clock::time_point when);
+  // Why a folder waits, for the board: each is said once when it begins.
+  // Name: an entry Subversion cannot get past (a name that is not UTF-8, a
+  // versioned file that cannot be read).
+  enum class Holdup { None, Server, Disk, WorkingCopy, Name };
   struct Folder {
-    bool changed = true;
+    bool changed = true;            // a change other than a written file: a delete, a rename, a new folder
+    Clock::time_point firstChange;  // of those since the last commit
     Clock::time_point lastChange;
     Clock::time_point nextUpdate;
-    std::set<std::string> written;  // files written since the last commit
+    std::map<std::string, Writes> written;  // files written since their last commit
+    bool repair = true;             // the working copy is cleaned up before the next work
+    Holdup holdup = Holdup::None;
+    std::map<std::string, std::string> leftOut;  // entries left out, with the reason reported
+    std::map<std::string, Arrival> arrived;       // files the last updates wrote
+    std::set<std::string> unseen;  // arrived files a local write replaced before anyone could have seen them
     Clock::time_point nextPoll;
     long revision = -1;             // the revision the working copy was last updated to; -1 unknown
     int failures = 0;               // network failures in a row
@@ -94,16 +142,25 @@ class AutomaticSync {
   void WatchTree(const std::string& folder, const std::string& top);
   void ReadEvents();
   void Sync(const std::string& path, Folder& folder, Clock::time_point now);
-  Outcome Commit(const std::string& path, Folder& folder);
-  static void Restamp(std::set<std::string>& files);
-  Outcome Update(const std::string& path, Folder& folder);
+  // Whether a written file has rested, and when it will have.
+  Clock::time_point RestedAt(const std::string& file, const Writes& writes) const;
+  // When the folder's next commit is due (max() when nothing waits).
+  Clock::time_point CommitDueAt(const Folder& folder) const;
+  bool Waiting(const Folder& folder) const { return folder.changed || !folder.written.empty(); }
+  // repaired: the working copy was cleaned up for this attempt already.
+  Outcome Commit(const std::string& path, Folder& folder, bool repaired = false);
+  static void Restamp(const std::set<std::string>& files);
+  // Cleans the working copy up, keeping local changes; false when it failed.
+  bool Repair(const std::string& path, Folder& folder);
+  void ReportLeftOut(const std::string& path, Folder& folder, std::map<std::string, std::string> found);
+  Outcome Update(const std::string& path, Folder& folder, bool repaired = false);
   // Whether the repository has a revision the working copy lacks.
   bool Newer(const std::string& path, Folder& folder);
   // Counts a failure and sets when to try again.
-  void Failed(const std::string& path, Folder& folder, const std::string& what, const std::string& message,
-              bool credential);
+  void Failed(const std::string& path, Folder& folder, const std::string& what, const SvnFailure& failure);
   void Succeeded(const std::string& path, Folder& folder);
   void ReportConflicts(const std::string& path, const std::vector<KeptConflict>& kept);
+  void ReportReceivedCopies(const std::string& path, const std::vector<std::string>& copies);
   void Notify(const std::string& message) const;
   bool IsOwn(const std::string& path) const;
 
@@ -112,6 +169,7 @@ class AutomaticSync {
   JobBoard& jobs_;
   const std::vector<std::string> ownFolders_;  // resolved
   const Periods periods_;
+  const std::string who_;  // who conflict copies made here name: "PERSON on HOST"
   std::atomic<bool> stop_{false};
   int inotify_ = -1;
   int wake_ = -1;

@@ -1,5 +1,7 @@
 #include "conflict_keeper.h"
 
+#include "conflict_names.h"
+
 #include <svn_dirent_uri.h>
 #include <svn_checksum.h>
 #include <svn_io.h>
@@ -22,7 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kMaxNameTries = 1000;
 
 struct Conflicted {
   std::vector<std::string> paths;
@@ -43,12 +44,6 @@ svn_error_t* NoteUnversioned(void* baton, const char*, const svn_client_status_t
   return SVN_NO_ERROR;
 }
 
-std::string HostName() {
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "this computer";
-  std::string host = name;
-  return host.substr(0, host.find('.'));
-}
 
 std::string Now() {
   char stamp[32];
@@ -154,7 +149,7 @@ std::string RenamedTo(const std::string& workingCopy, const std::string& old, co
     if (!walk->is_directory(error) || walk->is_symlink(error)) continue;
     const std::string candidate = walk->path().string();
     if (walk->path().filename() == ".svn" || candidate == old || candidate == aside ||
-        candidate.find(" (conflict, ") != std::string::npos) {
+        IsConflictCopyName(walk->path().filename().string())) {
       walk.disable_recursion_pending();
       continue;
     }
@@ -201,32 +196,13 @@ bool CopyAside(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-std::string ConflictName(const std::string& path, bool isFile, const std::string& host, const std::string& when) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = path.substr(0, slash + 1);
-  std::string stem = path.substr(slash + 1), extension;
-  const std::size_t dot = stem.rfind('.');
-  if (isFile && dot != std::string::npos && dot > 0) {
-    extension = stem.substr(dot);
-    stem.resize(dot);
-  }
-  std::string candidate;
-  std::error_code error;
-  for (int number = 1; number <= kMaxNameTries; ++number) {
-    candidate = folder + stem + " (conflict, " + host + ", " + when + (number == 1 ? "" : " " + std::to_string(number)) +
-                ")" + extension;
-    if (!fs::exists(fs::symlink_status(candidate, error))) break;
-  }
-  return candidate;
-}
 
-svn_error_t* SettleConflicts(const std::string& folder, std::vector<KeptConflict>& kept, svn_client_ctx_t* client,
-                             apr_pool_t* pool) {
+svn_error_t* SettleConflicts(const std::string& folder, const std::string& who, std::vector<KeptConflict>& kept,
+                             svn_client_ctx_t* client, apr_pool_t* pool) {
   const svn_opt_revision_t working{svn_opt_revision_working, {}};
   Conflicted conflicted;
   SVN_ERR(svn_client_status6(nullptr, client, folder.c_str(), &working, svn_depth_infinity, FALSE, FALSE, TRUE, FALSE,
                              TRUE, FALSE, nullptr, CollectConflicted, &conflicted, pool));
-  const std::string host = HostName();
   const std::string when = Now();
   apr_pool_t* each = svn_pool_create(pool);
   for (const std::string& path : conflicted.paths) {
@@ -245,7 +221,7 @@ svn_error_t* SettleConflicts(const std::string& folder, std::vector<KeptConflict
                                          TRUE, FALSE, TRUE, FALSE, nullptr, NoteFile, &*folderFiles, each));
     }
     if (fs::exists(status)) {
-      record.kept = ConflictName(path, !fs::is_directory(status), host, when);
+      record.kept = ConflictName(path, !fs::is_directory(status), who, when);
       if (!CopyAside(local, record.kept)) {
         return svn_error_createf(SVN_ERR_BASE, nullptr, "cannot keep the local version of %s beside it", path.c_str());
       }
@@ -274,7 +250,7 @@ svn_error_t* SettleConflicts(const std::string& folder, std::vector<KeptConflict
         if (!fs::exists(fs::symlink_status(from, error))) continue;
         if (fs::exists(fs::symlink_status(there, error))) {
           if (SameBytes(from, there)) continue;
-          const std::string beside = ConflictName(there, true, host, when);
+          const std::string beside = ConflictName(there, true, who, when);
           placed = placed && CopyAside(from, beside);
           moved.push_back({there, beside});
         } else {
@@ -293,6 +269,123 @@ svn_error_t* SettleConflicts(const std::string& folder, std::vector<KeptConflict
     kept.push_back(std::move(record));
   }
   svn_pool_destroy(each);
+  return SVN_NO_ERROR;
+}
+
+namespace {
+
+struct ChangedFiles {
+  std::vector<std::string> paths;
+};
+
+svn_error_t* NoteChangedFile(void* baton, const char* path, const svn_client_status_t* status, apr_pool_t*) {
+  if (status->kind == svn_node_file && status->versioned && !status->conflicted &&
+      status->text_status == svn_wc_status_modified) {
+    static_cast<ChangedFiles*>(baton)->paths.emplace_back(path);
+  }
+  return SVN_NO_ERROR;
+}
+
+}  // namespace
+
+LocalVersions::~LocalVersions() {
+  std::error_code error;
+  if (!aside_.empty()) fs::remove_all(aside_, error);
+}
+
+svn_error_t* LocallyChangedFiles(const std::string& folder, std::vector<std::string>& files, svn_client_ctx_t* client,
+                                 apr_pool_t* pool) {
+  ChangedFiles changed;
+  const svn_opt_revision_t working{svn_opt_revision_working, {}};
+  SVN_ERR(svn_client_status6(nullptr, client, folder.c_str(), &working, svn_depth_infinity, FALSE, FALSE, TRUE, TRUE,
+                             TRUE, FALSE, nullptr, NoteChangedFile, &changed, pool));
+  files = std::move(changed.paths);
+  return SVN_NO_ERROR;
+}
+
+svn_error_t* LocalVersions::Take(const std::string& folder, svn_client_ctx_t* client, apr_pool_t* pool) {
+  ChangedFiles changed;
+  SVN_ERR(LocallyChangedFiles(folder, changed.paths, client, pool));
+  if (changed.paths.empty()) return SVN_NO_ERROR;
+  // Beside the working copy's own temporary files, on the same file system:
+  // a hard link holds the local version at no cost, since an update puts
+  // its result in place by a rename and never writes into the old file.
+  std::string aside = folder + "/.svn/tmp/korvane-local-XXXXXX";
+  if (mkdtemp(aside.data()) == nullptr) {
+    return svn_error_createf(SVN_ERR_BASE, nullptr, "cannot keep the local versions of %s aside", folder.c_str());
+  }
+  aside_ = aside;
+  int number = 0;
+  for (const std::string& path : changed.paths) {
+    const std::string copy = aside_ + "/" + std::to_string(++number);
+    std::error_code error;
+    fs::create_hard_link(path, copy, error);
+    if (error) fs::copy_file(path, copy, error);
+    if (error) {
+      return svn_error_createf(SVN_ERR_BASE, nullptr, "cannot keep the local version of %s aside", path.c_str());
+    }
+    copies_[path] = copy;
+  }
+  return SVN_NO_ERROR;
+}
+
+svn_error_t* LocalVersions::KeepMerged(const std::vector<std::string>& merged, const std::string& who,
+                                       std::vector<KeptConflict>& kept, svn_client_ctx_t* client, apr_pool_t* pool) {
+  const std::string when = Now();
+  apr_pool_t* each = svn_pool_create(pool);
+  for (const std::string& path : merged) {
+    const auto copy = copies_.find(path);
+    if (copy == copies_.end()) continue;
+    svn_pool_clear(each);
+    const std::string beside = ConflictName(path, true, who, when);
+    std::error_code error;
+    fs::copy_file(copy->second, beside, error);
+    if (error) {
+      return svn_error_createf(SVN_ERR_BASE, nullptr, "cannot keep the local version of %s beside it", path.c_str());
+    }
+    // The local version is safe beside it: the name takes the other side's.
+    apr_array_header_t* targets = apr_array_make(each, 1, sizeof(const char*));
+    APR_ARRAY_PUSH(targets, const char*) = path.c_str();
+    SVN_ERR(svn_client_revert4(targets, svn_depth_empty, nullptr, FALSE, FALSE, TRUE, client, each));
+    kept.push_back({path, beside});
+  }
+  svn_pool_destroy(each);
+  return SVN_NO_ERROR;
+}
+
+namespace {
+
+struct FileState {
+  bool modified = false;
+  std::string author;
+};
+
+svn_error_t* NoteFileState(void* baton, const char*, const svn_client_status_t* status, apr_pool_t*) {
+  auto* state = static_cast<FileState*>(baton);
+  state->modified = status->kind == svn_node_file && status->versioned && !status->conflicted &&
+                    status->text_status == svn_wc_status_modified;
+  if (status->changed_author != nullptr) state->author = status->changed_author;
+  return SVN_NO_ERROR;
+}
+
+}  // namespace
+
+svn_error_t* KeepOverwritten(const std::string& path, std::vector<KeptConflict>& kept, svn_client_ctx_t* client,
+                             apr_pool_t* pool) {
+  FileState state;
+  const svn_opt_revision_t working{svn_opt_revision_working, {}};
+  SVN_ERR(svn_client_status6(nullptr, client, path.c_str(), &working, svn_depth_empty, TRUE, FALSE, TRUE, TRUE, TRUE,
+                             FALSE, nullptr, NoteFileState, &state, pool));
+  if (!state.modified) return SVN_NO_ERROR;
+  svn_stream_t* incoming = nullptr;
+  SVN_ERR(svn_wc_get_pristine_contents2(&incoming, client->wc_ctx, path.c_str(), pool, pool));
+  if (incoming == nullptr) return SVN_NO_ERROR;
+  // The copy names who saved that version; the computer is not known here.
+  const std::string beside = ConflictName(path, true, state.author.empty() ? "the other side" : state.author, Now());
+  svn_stream_t* copy = nullptr;
+  SVN_ERR(svn_stream_open_writable(&copy, beside.c_str(), pool, pool));
+  SVN_ERR(svn_stream_copy3(incoming, copy, client->cancel_func, client->cancel_baton, pool));
+  kept.push_back({path, beside, true});
   return SVN_NO_ERROR;
 }
 
