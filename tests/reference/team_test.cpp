@@ -192,6 +192,10 @@ class Machine {
   Outcome Svn(const std::string& arguments) const {
     return Shell("svn --non-interactive --config-dir " + Quoted(home_ + "/svn") + " " + arguments);
   }
+  // svnmucc in this machine's configuration: commits without a working copy.
+  Outcome Svnmucc(const std::string& arguments) const {
+    return Shell("svnmucc --non-interactive --config-dir " + Quoted(home_ + "/svn") + " -m by-hand " + arguments);
+  }
   std::string Files(const std::string& name) const { return home_ + "/files/" + name; }
   std::string Log() const { return Slurp(home_ + "/state/korvane/daemon.log"); }
   std::string Jobs() const { return Slurp(home_ + "/state/korvane/jobs"); }
@@ -281,11 +285,18 @@ TEST_F(Team, TheServerEnforcesWhoMayReadAndInvite) {
   EXPECT_NE(shown.status, 0) << shown.output;
   EXPECT_NE(carl.Svn("ls " + server_->Url() + "/plans").status, 0);
   EXPECT_EQ(carl.Tool("list-spaces").output.find("plans"), std::string::npos);
+  // The hook's refusal reaches the person in its own words.
   const Outcome byBob = bob_->Tool("invite plans carl");
   EXPECT_NE(byBob.status, 0) << byBob.output;
+  EXPECT_NE(byBob.output.find("bob is not the owner of the space plans"), std::string::npos) << byBob.output;
   EXPECT_NE(bob_->Tool("show-space plans").output.find("bob"), std::string::npos);
-  // A member may not hand out the space by writing the access file himself.
-  EXPECT_NE(bob_->Svn("propset korvane:members 'carl\towner' " + server_->Url() + "/plans -m take").status, 0);
+  // Nor by setting the members himself with plain Subversion.
+  const Outcome taken =
+      bob_->Svnmucc("propset korvane:members " + Quoted("ann\towner\nbob\towner\ncarl\towner\n") + " " +
+                    server_->Url() + "/plans");
+  EXPECT_NE(taken.status, 0) << taken.output;
+  EXPECT_NE(taken.output.find("bob is not the owner of the space plans"), std::string::npos) << taken.output;
+  EXPECT_NE(carl.Svn("ls " + server_->Url() + "/plans").status, 0);
   // Users and spaces are found from any machine.
   EXPECT_NE(carl.Tool("find-users").output.find("ann"), std::string::npos);
   EXPECT_EQ(carl.Tool("create-space own 'carl alone' carl").status, 0);
