@@ -63,15 +63,39 @@ check_users() {
 
 install_hooks() {
   install -m 0755 "$here/korvane-hook" "$repository/hooks/korvane-hook"
-  for hook in pre-commit post-commit; do
-    cat >"$repository/hooks/$hook" <<HOOK
+  # A commit inside spaces only (a sync's usual commit) leaves the access
+  # rules as they are: the shell sees to it without starting Python, and
+  # refuses members below a space's top folder as korvane-hook would.
+  cat >"$repository/hooks/pre-commit" <<'HOOK'
 #!/bin/sh
 # Korvane: the access rules are rendered from the spaces' members.
 PATH=/usr/local/bin:/usr/bin:/bin
-exec /usr/bin/python3 "\$1/hooks/korvane-hook" $hook "\$1" "\$2"
+changed=$(svnlook changed -t "$2" "$1") || exit 1
+if [ -n "$(printf '%s\n' "$changed" | cut -c5- | grep -v '^[^/]*/.')" ]; then
+  exec python3 "$1/hooks/korvane-hook" pre-commit "$1" "$2"
+fi
+printf '%s\n' "$changed" | while IFS= read -r line; do
+  case $line in
+    A* | R* | ?U*)
+      path=${line#????}
+      path=${path%/}
+      if svnlook propget -t "$2" "$1" korvane:members "/$path" >/dev/null 2>&1; then
+        echo "Korvane: members are kept on a space's top folder only, not on $path" >&2
+        exit 1
+      fi
+      ;;
+  esac
+done
 HOOK
-    chmod 0755 "$repository/hooks/$hook"
-  done
+  cat >"$repository/hooks/post-commit" <<'HOOK'
+#!/bin/sh
+# Korvane: the access rules are rendered again when a commit changed the top.
+PATH=/usr/local/bin:/usr/bin:/bin
+if [ -n "$(svnlook changed -r "$2" "$1" | cut -c5- | grep -v '^[^/]*/.')" ]; then
+  exec python3 "$1/hooks/korvane-hook" post-commit "$1" "$2"
+fi
+HOOK
+  chmod 0755 "$repository/hooks/pre-commit" "$repository/hooks/post-commit"
 }
 
 make_repository() {
