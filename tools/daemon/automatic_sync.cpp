@@ -1,4 +1,5 @@
 #include "automatic_sync.h"
+#include "withdrawn_access.h"
 
 #include "conflict_keeper.h"
 #include "own_folders.h"
@@ -338,6 +339,9 @@ bool IsOutOfDate(const SvnFailure& failure) {
 void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::string& what, const std::string& message,
                            bool credential) {
   folder.link.reset();
+  if (IsAccessWithdrawn(message)) {
+    return PauseForWithdrawnAccess(path, folder.failures, folder.retryAt, periods_.credentialWait, log_, jobs_);
+  }
   ++folder.failures;
   std::chrono::milliseconds delay = periods_.retryFirst;
   for (int doubling = 1; doubling < folder.failures && delay < periods_.retryMost; ++doubling) delay *= 2;

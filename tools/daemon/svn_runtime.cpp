@@ -1,5 +1,7 @@
 #include "svn_runtime.h"
 
+#include "withdrawn_access.h"
+
 #include <apr_general.h>
 #include <svn_auth.h>
 #include <svn_config.h>
@@ -65,6 +67,8 @@ void EndSubversion() {
 void SetSubversionConfigFolder(const std::string& folder) { configFolder = folder; }
 
 bool IsCredentialFailure(const SvnFailure& failure) {
+  // Access refused to a path (a member removed) is no credential's fault.
+  if (IsAccessWithdrawn(failure.message)) return false;
   return failure.code == SVN_ERR_AUTHN_FAILED || failure.code == SVN_ERR_RA_NOT_AUTHORIZED ||
          failure.code == SVN_ERR_AUTHN_NO_PROVIDER || failure.code == SVN_ERR_AUTHN_CREDS_UNAVAILABLE ||
          failure.code == SVN_ERR_RA_DAV_FORBIDDEN ||
