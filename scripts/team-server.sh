@@ -147,8 +147,10 @@ make_certificate() {
       -keyout "$tls/ca.key" -out "$folder/ca.pem" 2>/dev/null
   fi
   if [ ! -f "$tls/server.pem" ] || ! grep -qx "$name" "$tls/server.name" 2>/dev/null; then
-    local alt="DNS:localhost,IP:127.0.0.1"
-    if [[ $name =~ ^[0-9.]+$ || $name == *:* ]]; then alt+=",IP:$name"; else alt+=",DNS:$name"; fi
+    # Subversion's HTTP library (serf) matches an address against the DNS
+    # names only, so an address is listed as both.
+    local alt="DNS:$name,DNS:localhost,IP:127.0.0.1"
+    if [[ $name =~ ^[0-9.]+$ || $name == *:* ]]; then alt+=",IP:$name"; fi
     openssl req -newkey rsa:2048 -nodes -subj "/CN=$name" -keyout "$tls/server.key" -out "$tls/server.csr" 2>/dev/null
     printf 'subjectAltName=%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' "$alt" >"$tls/server.ext"
     openssl x509 -req -in "$tls/server.csr" -CA "$folder/ca.pem" -CAkey "$tls/ca.key" -CAcreateserial \
