@@ -116,6 +116,7 @@ class TeamServer {
   void Stop() { Shell(std::string(KORVANE_SOURCE_DIR) + "/scripts/team-server.sh stop " + Quoted(folder_)); }
   const std::string& Url() const { return url_; }
   int Port() const { return port_; }
+  const std::string& Folder() const { return folder_; }
 
  private:
   std::string folder_;
@@ -136,6 +137,10 @@ class Machine {
     }
     fs::permissions(home_ + "/run", fs::perms::owner_all);
     Write(home_ + "/svn/config", "[auth]\npassword-stores =\n[miscellany]\nenable-auto-props = no\n");
+    // The team's certificate authority, trusted as the README says.
+    if (server.Url().rfind("https://", 0) == 0) {
+      Write(home_ + "/svn/servers", "[global]\nssl-authority-files = " + server.Folder() + "/ca.pem\n");
+    }
     StoreCredential(server, user, password);
     Write(home_ + "/config/korvane/daemon.conf",
           "service = " + server.Url() + "\nsubversion-config = " + home_ + "/svn\nuser = " + user + "\n");
@@ -182,12 +187,14 @@ class Machine {
   // An environment entry for the daemon's next start.
   void Also(const std::string& entry) { environment_.push_back(entry); }
 
-  // The korvane tool in this machine's environment.
-  Outcome Tool(const std::string& arguments) const {
+  // The korvane tool in this machine's environment, given input on its
+  // standard input.
+  Outcome Tool(const std::string& arguments, const std::string& input = "") const {
     std::string command;
     for (const std::string& entry : environment_) command += Quoted(entry) + " ";
-    return Shell("env " + command + BuildFolder() + "/bin/korvane " + arguments);
+    return Shell("printf %s " + Quoted(input) + " | env " + command + BuildFolder() + "/bin/korvane " + arguments);
   }
+  std::string Home() const { return home_; }
   // svn in this machine's configuration.
   Outcome Svn(const std::string& arguments) const {
     return Shell("svn --non-interactive --config-dir " + Quoted(home_ + "/svn") + " " + arguments);
@@ -479,7 +486,10 @@ TEST_F(Team, ARefusedCredentialIsLoggedAndNotTriedInALoop) {
 class TeamOverApache : public Team {
  protected:
   TeamOverApache() : Team(HasApache() ? "apache" : "start") {}
-  static bool HasApache() {
+  static bool HasApache() { return HasApacheModules(); }
+
+ public:
+  static bool HasApacheModules() {
     return fs::exists("/usr/sbin/apache2") && fs::exists("/usr/lib/apache2/modules/mod_dav_svn.so");
   }
 };
@@ -498,4 +508,63 @@ TEST_F(TeamOverApache, SharesRefusesAndSyncsOverHttp) {
   EXPECT_NE(carl.Tool("show-space plans").status, 0);
 }
 
+// The same team over https://, the way beyond one machine: the server's
+// own certificate authority trusted through Subversion's servers file, the
+// password stored with korvane login, and a member removed by the owner.
+class TeamOverHttps : public Team {
+ protected:
+  TeamOverHttps() : Team(TeamOverApache::HasApacheModules() ? "https" : "start") {}
+};
+
+TEST_F(TeamOverHttps, LoginRemoveMemberAndARemovedMembersFilesStay) {
+  if (!TeamOverApache::HasApacheModules()) GTEST_SKIP() << "apache2 and libapache2-mod-svn are not installed";
+  ASSERT_EQ(server_->Url().rfind("https://", 0), 0u);
+  ASSERT_NO_FATAL_FAILURE(ShareBetweenAnnAndBob());
+
+  // login: refused and accepted, stored where svn reads it.
+  Machine carl(top_, "carl", "not-the-password", *server_);
+  EXPECT_NE(carl.Tool("show-space plans").output.find("korvane login"), std::string::npos);
+  Outcome login = carl.Tool("login", "wrong\n");
+  EXPECT_EQ(login.status, 1) << login.output;
+  login = carl.Tool("login", "carl-secret\n");
+  EXPECT_EQ(login.status, 0) << login.output;
+  EXPECT_NE(login.output.find("plain store"), std::string::npos) << login.output;
+  EXPECT_EQ(carl.Svn("ls " + server_->Url()).status, 0);
+  EXPECT_NE(carl.Tool("find-users").output.find("ann"), std::string::npos);
+
+  // An authority nobody listed is refused, with how to trust it.
+  fs::remove(carl.Home() + "/svn/servers");
+  const Outcome untrusted = carl.Tool("find-users");
+  EXPECT_NE(untrusted.status, 0);
+  EXPECT_NE(untrusted.output.find("ssl-authority-files"), std::string::npos) << untrusted.output;
+
+  // Who may remove whom, in the hook's own words.
+  const struct {
+    Machine* by;
+    const char* arguments;
+    int status;
+    const char* words;
+  } removals[] = {
+      {ann_.get(), "remove-member plans ann", 1, "keeps at least one owner"},
+      {bob_.get(), "remove-member plans ann", 1, "bob is not the owner of the space plans"},
+      {ann_.get(), "remove-member plans '@nobody'", 2, "cannot name a user"},
+      {ann_.get(), "remove-member plans bob", 0, "Removed bob from plans."},
+  };
+  for (const auto& each : removals) {
+    const Outcome run = each.by->Tool(each.arguments);
+    EXPECT_EQ(run.status, each.status) << each.arguments << ": " << run.output;
+    EXPECT_NE(run.output.find(each.words), std::string::npos) << each.arguments << ": " << run.output;
+  }
+
+  // Bob's daemon says so, pauses, and keeps his files.
+  Write(ann_->Files("plans/after.txt"), "bob no longer reads this\n");
+  const std::string words = "you are no longer a member of plans";
+  EXPECT_TRUE(Eventually([&] { return bob_->Log().find(words) != std::string::npos; }, 10s)) << bob_->Log();
+  EXPECT_NE(bob_->Jobs().find(words), std::string::npos) << bob_->Jobs();
+  EXPECT_EQ(Slurp(bob_->Files("plans/today.txt")), "first words\n");
+  EXPECT_FALSE(fs::exists(bob_->Files("plans/after.txt")));
+  EXPECT_EQ(bob_->Log().find("credential"), std::string::npos) << bob_->Log();
+}
+
 }  // namespace
+

@@ -119,6 +119,11 @@ svn_error_t* SignIn(const std::string& url, const std::string& configFolder, con
   if (config != nullptr && !HasDesktopSession()) {
     svn_config_set(config, SVN_CONFIG_SECTION_AUTH, SVN_CONFIG_OPTION_PASSWORD_STORES, "");
   }
+  // The repository access layer takes this from the servers file, over the
+  // parameter below; the person asked for the store by running login.
+  if (auto* servers = static_cast<svn_config_t*>(svn_hash_gets(configuration, SVN_CONFIG_CATEGORY_SERVERS))) {
+    svn_config_set(servers, SVN_CONFIG_SECTION_GLOBAL, SVN_CONFIG_OPTION_STORE_PLAINTEXT_PASSWORDS, SVN_CONFIG_TRUE);
+  }
   svn_client_ctx_t* client = nullptr;
   SVN_ERR(svn_client_create_context2(&client, configuration, pool));
   apr_array_header_t* providers = nullptr;
@@ -223,8 +228,13 @@ int Login(const Call& call, Report& report) {
     const std::string message = Message(error);
     svn_error_clear(error);
     report.Fields()["accepted"] = false;
-    report.Fail(kFailed, refused ? "The service refused the password of " + user + " (" + message + ")"
-                                 : "The service could not be asked: " + message);
+    const bool untrusted = message.find("certificate verification failed") != std::string::npos;
+    report.Fail(kFailed, refused     ? "The service refused the password of " + user + " (" + message + ")"
+                         : untrusted ? "The service's certificate is not trusted (" + message +
+                                           "): list the team's ca.pem under ssl-authority-files in the [global] "
+                                           "section of Subversion's servers file, or accept it once with `svn info " +
+                                           config.url + "`"
+                                     : "The service could not be asked: " + message);
     return report.Finish();
   }
   report.Fields()["accepted"] = true;
