@@ -290,6 +290,10 @@ TEST_F(Team, TheServerEnforcesWhoMayReadAndInvite) {
   Machine carl(top_, "carl", "carl-secret", *server_);
   const Outcome shown = carl.Tool("show-space plans");
   EXPECT_NE(shown.status, 0) << shown.output;
+  // A space one is not in answers as one that does not exist.
+  const Outcome none = carl.Tool("show-space nosuch");
+  EXPECT_EQ(std::regex_replace(shown.output, std::regex("plans"), "NAME"),
+            std::regex_replace(none.output, std::regex("nosuch"), "NAME"));
   EXPECT_NE(carl.Svn("ls " + server_->Url() + "/plans").status, 0);
   EXPECT_EQ(carl.Tool("list-spaces").output.find("plans"), std::string::npos);
   // The hook's refusal reaches the person in its own words.

@@ -471,7 +471,7 @@ std::string ShareFolderNow(DaemonContext& context, const std::string& folder, Jo
 
 std::string CheckoutFromServiceNow(DaemonContext& context, const std::string& folder, JobBoard::Id job) {
   const std::string account = "checkoutFromService " + folder + ": ";
-  const std::string name = LastComponent(folder);
+  const std::string name = names::Normalised(LastComponent(folder)).value_or(LastComponent(folder));
   const std::string space = SpaceFolder(context.paths, name);
   if (!IsUsableName(name) || (!context.service.IsRemote() && !IsSpace(space))) {
     context.log.Error(account + "no space is named " + name);

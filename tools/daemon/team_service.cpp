@@ -2,6 +2,7 @@
 
 #include "names.h"
 #include "svn_runtime.h"
+#include "withdrawn_access.h"
 
 #include <svn_delta.h>
 #include <svn_path.h>
@@ -168,7 +169,10 @@ Answer Service::ShowSpace(const std::string& space) {
   svn_dirent_t* entry = nullptr;
   std::optional<SvnFailure> failure =
       TakeError(svn_ra_stat(session.ra, space.c_str(), SVN_INVALID_REVNUM, &entry, session.pool));
-  if (!failure && (entry == nullptr || entry->kind != svn_node_dir)) {
+  // A space this user may not read answers as one that does not exist:
+  // nobody learns the names of spaces they are not in.
+  if ((!failure && (entry == nullptr || entry->kind != svn_node_dir)) ||
+      (failure && IsAccessWithdrawn(failure->message))) {
     return {Result::NotFound, "no space is named " + space + " that this user may read", {}};
   }
   if (!failure) failure = TakeError(session.Property(space, kMembersProperty, members, revision));
@@ -220,7 +224,9 @@ Answer Service::Invite(const std::string& space, const std::string& user, const 
     svn_node_kind_t kind = svn_node_none;
     std::optional<SvnFailure> failure = TakeError(svn_ra_get_latest_revnum(session.ra, &base, session.pool));
     if (!failure) failure = TakeError(svn_ra_check_path(session.ra, space.c_str(), base, &kind, session.pool));
-    if (!failure && kind != svn_node_dir) return {Result::NotFound, "no space is named " + space, {}};
+    if ((!failure && kind != svn_node_dir) || (failure && IsAccessWithdrawn(failure->message))) {
+      return {Result::NotFound, "no space is named " + space + " that this user may read", {}};
+    }
     svn_revnum_t revision = SVN_INVALID_REVNUM;
     if (!failure) failure = TakeError(session.Property(space, kMembersProperty, members, revision));
     if (failure) return Refused(*failure);
