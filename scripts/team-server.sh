@@ -153,7 +153,8 @@ make_certificate() {
     if [[ $name =~ ^[0-9.]+$ || $name == *:* ]]; then alt+=",IP:$name"; fi
     openssl req -newkey rsa:2048 -nodes -subj "/CN=$name" -keyout "$tls/server.key" -out "$tls/server.csr" 2>/dev/null
     printf 'subjectAltName=%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' "$alt" >"$tls/server.ext"
-    openssl x509 -req -in "$tls/server.csr" -CA "$folder/ca.pem" -CAkey "$tls/ca.key" -CAcreateserial \
+    openssl x509 -req -in "$tls/server.csr" -CA "$folder/ca.pem" -CAkey "$tls/ca.key" \
+      -CAserial "$tls/ca.srl" -CAcreateserial \
       -days 825 -extfile "$tls/server.ext" -out "$tls/server.pem" 2>/dev/null
     echo "$name" >"$tls/server.name"
   fi
