@@ -470,7 +470,7 @@ TEST_F(Team, ARefusedCredentialIsLoggedAndNotTriedInALoop) {
   bob_->Also("KORVANE_CREDENTIAL_WAIT_MS=600000");
   bob_->Start();
   Write(b + "/refused.txt", "written with a stale password\n");
-  const std::string refused = "the server refused the credential: store a valid one with \"svn info --username";
+  const std::string refused = "the server refused the credential, or none is stored: run `korvane login`";
   const auto attempts = [&] {
     std::size_t count = 0;
     const std::string log = bob_->Log();

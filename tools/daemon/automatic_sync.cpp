@@ -350,9 +350,8 @@ void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::s
   folder.retryAt = Clock::now() + delay;
   const std::string account = "automatic " + what + " of " + path + " failed: " + message;
   if (credential) {
-    const std::string advice = "; the server refused the credential: store a valid one with \"svn info --username NAME " +
-                               std::string("URL\" (in the daemon's subversion-config folder, if one is set); ") +
-                               "tried again in " + std::to_string(delay.count() / 1000) + " s";
+    const std::string advice = "; the server refused the credential, or none is stored: run `korvane login`; " +
+                               std::string("tried again in ") + std::to_string(delay.count() / 1000) + " s";
     log_.Error(account + advice);
     jobs_.Record("automaticSync", path, static_cast<std::int32_t>(Result::NotAllowed), account + advice);
     return;

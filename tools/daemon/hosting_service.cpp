@@ -308,6 +308,12 @@ Reply InviteNow(DaemonContext& context, const std::vector<std::string>& argument
   return {Result::Done, "invited", space, user};
 }
 
+// A failure's message, with what to do when the service refused who we are.
+std::string WithLoginAdvice(const SvnFailure& failure) {
+  if (!IsCredentialFailure(failure)) return failure.message;
+  return failure.message + "; the service refused the credential, or none is stored: run `korvane login`";
+}
+
 std::string LastComponent(const std::string& folder) { return folder.substr(folder.rfind('/') + 1); }
 
 svn_error_t* RecordRevision(const svn_commit_info_t* info, void* baton, apr_pool_t*) {
@@ -362,7 +368,7 @@ std::string CheckOutInto(DaemonContext& context, const std::string& url, const s
     failure = TakeError(svn_client_checkout3(nullptr, url.c_str(), folder.c_str(), &head, &head, svn_depth_infinity,
                                              FALSE, adopt ? TRUE : FALSE, client, pool));
   }
-  return failure ? failure->message : std::string();
+  return failure ? WithLoginAdvice(*failure) : std::string();
 }
 
 // The shares running in this daemon.
@@ -453,7 +459,7 @@ std::string ShareFolderNow(DaemonContext& context, const std::string& folder, Jo
     failure = TakeError(svn_client_import5(folder.c_str(), url.c_str(), svn_depth_infinity, FALSE, FALSE, FALSE, nullptr,
                                            nullptr, nullptr, RecordRevision, &revision, client, pool));
   }
-  if (failure) return failed("the import into " + url + " failed: " + failure->message);
+  if (failure) return failed("the import into " + url + " failed: " + WithLoginAdvice(*failure));
   context.jobs.Stage(job, "checking out", files, bytes);
   if (std::string problem = CheckOutInto(context, url, folder, true, &progress); !problem.empty()) {
     return failed("the checkout of " + url + " failed: " + problem);
