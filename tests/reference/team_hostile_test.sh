@@ -170,6 +170,20 @@ run_kind() {
   row "a file at the top" eve refused -- put "$work/secret" "$url/korvane-notes"
   row "a member writes a file in the space" bob accepted -- put "$work/secret" "$url/plans/from-bob.txt"
 
+  # ---- The same with svn in a working copy
+  local wc=$work/$kind-bob-plans output
+  as bob svn checkout -q "$url/plans" "$wc" >/dev/null || fail "bob cannot check plans out"
+  as bob svn propset -q korvane:members "$(members 'ann\towner\nbob\towner\neve\tmember\n')" "$wc" >/dev/null
+  output=$(as bob svn commit -m "take it" "$wc")
+  [ $? -ne 0 ] || fail "bob's svn commit of the members of plans was accepted"
+  grep -qF "bob is not the owner of the space plans" <<<"$output" || fail "svn shows bob another reason: $output"
+  as bob svn revert -q -R "$wc" >/dev/null
+  as bob svn mkdir -q "$wc/inner" >/dev/null
+  as bob svn propset -q korvane:members "$(members 'bob\towner\n')" "$wc/inner" >/dev/null
+  as bob svn commit -m "a space inside" "$wc" >/dev/null && fail "bob's svn commit of members below the top was accepted"
+  as bob svn revert -q -R "$wc" >/dev/null
+  check_invariants "plain svn"
+
   # ---- Deleted spaces stay closed
   row "the owner deletes a space" ann accepted -- rm "$url/old"
   row "a deleted space's name taken again" eve refused -- \
