@@ -65,27 +65,28 @@ install_hooks() {
   install -m 0755 "$here/korvane-hook" "$repository/hooks/korvane-hook"
   # A commit inside spaces only (a sync's usual commit) leaves the access
   # rules as they are: the shell sees to it without starting Python, and
-  # refuses members below a space's top folder as korvane-hook would.
+  # refuses members below a space's top folder as korvane-hook would, with
+  # a few calls whatever the number of files.
   cat >"$repository/hooks/pre-commit" <<'HOOK'
 #!/bin/sh
 # Korvane: the access rules are rendered from the spaces' members.
 PATH=/usr/local/bin:/usr/bin:/bin
-changed=$(svnlook changed -t "$2" "$1") || exit 1
+changed=$(svnlook changed --copy-info -t "$2" "$1" | grep -v '^    ') || exit 1
 if [ -n "$(printf '%s\n' "$changed" | cut -c5- | grep -v '^[^/]*/.')" ]; then
   exec python3 "$1/hooks/korvane-hook" pre-commit "$1" "$2"
 fi
-printf '%s\n' "$changed" | while IFS= read -r line; do
-  case $line in
-    A* | R* | ?U*)
-      path=${line#????}
-      path=${path%/}
-      if svnlook propget -t "$2" "$1" korvane:members "/$path" >/dev/null 2>&1; then
-        echo "Korvane: members are kept on a space's top folder only, not on $path" >&2
-        exit 1
-      fi
-      ;;
-  esac
-done
+# Members set, changed or copied anywhere below a space's top folder.
+below=$(svnlook diff --properties-only -t "$2" "$1" |
+  awk '/^Property changes on: /{path=substr($0,22)} /^(Added|Modified): korvane:members$/{print path; exit}')
+if [ -z "$below" ]; then
+  below=$(printf '%s\n' "$changed" | grep '^[AR] +' | cut -c5- | while IFS= read -r path; do
+    if svnlook propget -t "$2" "$1" korvane:members "/${path%/}" >/dev/null 2>&1; then echo "${path%/}"; break; fi
+  done)
+fi
+if [ -n "$below" ]; then
+  echo "Korvane: members are kept on a space's top folder only, not on $below" >&2
+  exit 1
+fi
 HOOK
   cat >"$repository/hooks/post-commit" <<'HOOK'
 #!/bin/sh
