@@ -12,7 +12,6 @@
 #include <svn_repos.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -61,14 +60,9 @@ bool IsUsableName(std::string_view name) {
                       [](unsigned char c) { return c == '/' || c == '|' || c < 0x20 || c == 0x7f; });
 }
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
-
+// Any case of any script: the pattern and the name compared case-folded.
 bool Matches(const std::string& name, const std::string& pattern) {
-  return pattern.empty() || Lower(name).find(Lower(pattern)) != std::string::npos;
+  return pattern.empty() || names::Folded(name).find(names::Folded(pattern)) != std::string::npos;
 }
 
 std::string Lines(const std::vector<std::string>& items) {
