@@ -148,7 +148,9 @@ class Machine {
                     "XDG_DATA_HOME=" + home_ + "/data", "XDG_CONFIG_HOME=" + home_ + "/config",
                     "TMPDIR=" + home_ + "/tmp", "KORVANE_COMMIT_QUIET_MS=150", "KORVANE_POLL_PERIOD_MS=200",
                     "KORVANE_RETRY_FIRST_MS=200", "KORVANE_RETRY_MOST_MS=1000", "KORVANE_UPDATE_PERIOD_SECONDS=30",
-                    "DBUS_SESSION_BUS_ADDRESS="};
+                    "DBUS_SESSION_BUS_ADDRESS=",
+                    "LSAN_OPTIONS=suppressions=" + std::string(KORVANE_SOURCE_DIR) +
+                        "/tests/reference/openssl-leaks.supp"};
     Start();
   }
   ~Machine() { Stop(); }
