@@ -8,6 +8,10 @@ packages=(
   # The team server the tests start: svnserve comes with subversion; the
   # http:// variant is Apache httpd with mod_dav_svn (and htpasswd).
   apache2 apache2-utils libapache2-mod-svn
+  # The https variant's certificates (mod_ssl is part of apache2).
+  openssl
+  # The rule of names: NFC and case folding of space names.
+  libutf8proc-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # The korvane tool's argument parsing and JSON, and the daemon's jobs file.
   libcli11-dev nlohmann-json3-dev

@@ -1,52 +1,133 @@
 #!/usr/bin/env bash
 # A Korvane team server in one command: a stock Subversion server serving
 # one team repository laid out for the Korvane hosting service (see
-# tools/daemon/team_service.h), with its users, the in-repository access
-# file the server enforces and the pre-commit hook that keeps it honest.
+# tools/daemon/team_service.h), with its users and our hook, which renders
+# the access rules the server enforces from the spaces' members.
 #
-#   scripts/team-server.sh start FOLDER PORT USER:PASSWORD...   svnserve (svn://)
+#   scripts/team-server.sh https FOLDER PORT USER:PASSWORD...   Apache httpd with mod_ssl (https://)
 #   scripts/team-server.sh apache FOLDER PORT USER:PASSWORD...  Apache httpd with mod_dav_svn (http://)
+#   scripts/team-server.sh start FOLDER PORT USER:PASSWORD...   svnserve (svn://)
 #   scripts/team-server.sh stop FOLDER
+#   scripts/team-server.sh repair FOLDER                        render the access rules again
 #
-# FOLDER holds the repository and the server's configuration; it is made
-# when missing and reused when it holds a team repository already (start
-# again after a stop). KORVANE_TEAM_HOST sets the address to listen on
-# (default 127.0.0.1; 0.0.0.0 for a team on a network). The last line
-# printed is the service URL to put in each client's daemon.conf.
+# https is for anything beyond one machine: over http:// every request
+# carries its user's password in clear, over svn:// files travel in clear.
+# https makes a certificate authority of its own in FOLDER/ca.pem and a
+# certificate for the server's name signed by it; give ca.pem to the team.
+#
+# FOLDER holds the repository and the server's configuration, readable by
+# the server's user only; it is made when missing and reused when it holds
+# a team repository already (start again after a stop). KORVANE_TEAM_HOST
+# sets the address to listen on (default 127.0.0.1; 0.0.0.0 for a team on a
+# network) and KORVANE_TEAM_NAME the name clients reach it by (default: the
+# address, or the host's name when listening on every address). User names
+# hold ASCII letters, digits, ".", "_" and "-" and start with a letter, a
+# digit or "_" (tools/daemon/README.md, "Names"). The last line printed is
+# the service URL to put in each client's daemon.conf.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-usage() { sed -n '5,8p' "$0" >&2; exit 2; }
+usage() { sed -n '7,11p' "$0" >&2; exit 2; }
+fail() { echo "team-server.sh: $*" >&2; exit 1; }
 [ $# -ge 2 ] || usage
 command=$1 folder=$2
 shift 2
-mkdir -p "$folder"
-folder=$(cd "$folder" && pwd)
 host=${KORVANE_TEAM_HOST:-127.0.0.1}
-repository=$folder/root/svn.halcyra.com/svn/team
+name=${KORVANE_TEAM_NAME:-$host}
+[ "$name" != 0.0.0.0 ] && [ "$name" != "::" ] || name=$(hostname -f 2>/dev/null || hostname)
+server_author=korvane-server
 
-make_repository() {
-  [ -d "$repository/db" ] && return 0
-  mkdir -p "$(dirname "$repository")"
-  svnadmin create "$repository"
-  local access=$folder/korvane-access users=
-  for pair in "$@"; do users+="${users:+, }${pair%%:*}"; done
-  cat >"$access" <<ACCESS
-# Who may read and write what on this Korvane team service. Korvane keeps
-# the space sections; the server enforces them.
-[groups]
-korvane-users = $users
+# The user the server runs as: httpd never serves as root, so Apache run by
+# root serves as www-data; svnserve serves as whoever starts it.
+server_user=$(id -un) server_group=$(id -gn)
+if [ "$(id -u)" -eq 0 ] && { [ "$command" = apache ] || [ "$command" = https ]; }; then
+  server_user=www-data server_group=www-data
+fi
 
-[/]
-\$authenticated = rw
-ACCESS
-  svn import -q -m "Korvane team service" "$access" "file://$repository/korvane-access"
-  rm "$access"
-  install -m 0755 "$here/korvane-pre-commit" "$repository/hooks/pre-commit"
+prepare_folder() {
+  mkdir -p "$folder"
+  folder=$(cd "$folder" && pwd)
+  repository=$folder/root/svn.halcyra.com/svn/team
 }
 
-write_users() {
-  # svnserve's own user list, on the server only.
+check_users() {
+  [ $# -ge 1 ] || usage
+  for pair in "$@"; do
+    local user=${pair%%:*}
+    [[ $pair == *:* && -n ${pair#*:} ]] || fail "\"$pair\" is not USER:PASSWORD"
+    [[ $user =~ ^[A-Za-z0-9_][A-Za-z0-9._-]{0,63}$ ]] ||
+      fail "\"$user\" is not a user name: ASCII letters, digits, \".\", \"_\", \"-\", starting with a letter, a digit or \"_\""
+    [ "$user" != "$server_author" ] || fail "$server_author is the server's own name, not a user's"
+  done
+}
+
+install_hooks() {
+  install -m 0755 "$here/korvane-hook" "$repository/hooks/korvane-hook"
+  # A commit inside spaces only (a sync's usual commit) leaves the access
+  # rules as they are: the shell sees to it without starting Python, and
+  # refuses members below a space's top folder as korvane-hook would, with
+  # a few calls whatever the number of files.
+  cat >"$repository/hooks/pre-commit" <<'HOOK'
+#!/bin/sh
+# Korvane: the access rules are rendered from the spaces' members.
+PATH=/usr/local/bin:/usr/bin:/bin
+changed=$(svnlook changed --copy-info -t "$2" "$1" | grep -v '^    ') || exit 1
+if [ -n "$(printf '%s\n' "$changed" | cut -c5- | grep -v '^[^/]*/.')" ]; then
+  exec python3 "$1/hooks/korvane-hook" pre-commit "$1" "$2"
+fi
+# Members set, changed or copied anywhere below a space's top folder.
+below=$(svnlook diff --properties-only -t "$2" "$1" |
+  awk '/^Property changes on: /{path=substr($0,22)} /^(Added|Modified): korvane:members$/{print path; exit}')
+if [ -z "$below" ]; then
+  below=$(printf '%s\n' "$changed" | grep '^[AR] +' | cut -c5- | while IFS= read -r path; do
+    if svnlook propget -t "$2" "$1" korvane:members "/${path%/}" >/dev/null 2>&1; then echo "${path%/}"; break; fi
+  done)
+fi
+if [ -n "$below" ]; then
+  echo "Korvane: members are kept on a space's top folder only, not on $below" >&2
+  exit 1
+fi
+HOOK
+  cat >"$repository/hooks/post-commit" <<'HOOK'
+#!/bin/sh
+# Korvane: the access rules are rendered again when a commit changed the top.
+PATH=/usr/local/bin:/usr/bin:/bin
+if [ -n "$(svnlook changed -r "$2" "$1" | cut -c5- | grep -v '^[^/]*/.')" ]; then
+  exec python3 "$1/hooks/korvane-hook" post-commit "$1" "$2"
+fi
+HOOK
+  chmod 0755 "$repository/hooks/pre-commit" "$repository/hooks/post-commit"
+}
+
+make_repository() {
+  if [ ! -d "$repository/db" ]; then
+    mkdir -p "$(dirname "$repository")"
+    svnadmin create "$repository"
+  fi
+  install_hooks
+  # The users the service lists (find-users): a property of the top folder,
+  # which only the server changes.
+  local users=
+  for pair in "$@"; do users+="${pair%%:*}"$'\n'; done
+  users=$(sort -u <<<"$users")$'\n'
+  if [ "$(svnlook propget "$repository" korvane:users / 2>/dev/null)"$'\n' != "$users" ]; then
+    svnmucc --username "$server_author" -m "Korvane team service: users" \
+      propset korvane:users "$users" "file://$repository" >/dev/null
+  fi
+  [ -f "$repository/conf/korvane-access" ] || "$repository/hooks/korvane-hook" render "$repository"
+}
+
+# The server's folder is the server user's alone; its user must reach it.
+hand_to_server_user() {
+  chown -R "$server_user:$server_group" "$folder"
+  chmod 0700 "$folder"
+  if [ "$server_user" != "$(id -un)" ] &&
+    ! runuser -u "$server_user" -- test -r "$repository/conf/korvane-access" 2>/dev/null; then
+    fail "$server_user, the user the server runs as, cannot reach $folder: a folder above it is closed to that user (see: namei -l $folder). Choose a folder it can reach, for example under /srv."
+  fi
+}
+
+write_svnserve_config() {
   { echo "[users]"; for pair in "$@"; do echo "${pair%%:*} = ${pair#*:}"; done; } >"$repository/conf/passwd"
   chmod 0600 "$repository/conf/passwd"
   cat >"$repository/conf/svnserve.conf" <<CONF
@@ -54,46 +135,49 @@ write_users() {
 anon-access = none
 auth-access = write
 password-db = passwd
-authz-db = ^/korvane-access
+authz-db = korvane-access
 realm = korvane-team
 CONF
 }
 
-case $command in
-  start)
-    [ $# -ge 2 ] || usage
-    port=$1
-    shift
-    make_repository "$@"
-    write_users "$@"
-    svnserve -d -r "$folder/root" --listen-host "$host" --listen-port "$port" \
-      --pid-file "$folder/svnserve.pid" --log-file "$folder/svnserve.log"
-    echo "svn://$host:$port/svn.halcyra.com/svn/team"
-    ;;
-  apache)
-    [ $# -ge 2 ] || usage
-    port=$1
-    shift
-    command -v apache2 >/dev/null || { echo "apache2 is not installed" >&2; exit 1; }
-    make_repository "$@"
-    write_users "$@"
-    : >"$folder/htpasswd"
-    for pair in "$@"; do htpasswd -b "$folder/htpasswd" "${pair%%:*}" "${pair#*:}" 2>/dev/null; done
-    modules=/usr/lib/apache2/modules
-    # httpd never serves as root: then the repository is handed to www-data.
-    run_as=$(id -un) run_group=$(id -gn)
-    if [ "$(id -u)" -eq 0 ]; then
-      run_as=www-data run_group=www-data
-      chown -R www-data:www-data "$folder/root"
-    fi
-    cat >"$folder/httpd.conf" <<CONF
+make_certificate() {
+  local tls=$folder/tls
+  mkdir -p "$tls"
+  if [ ! -f "$tls/ca.key" ]; then
+    openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=Korvane team CA $name" \
+      -keyout "$tls/ca.key" -out "$folder/ca.pem" 2>/dev/null
+  fi
+  if [ ! -f "$tls/server.pem" ] || ! grep -qx "$name" "$tls/server.name" 2>/dev/null; then
+    # Subversion's HTTP library (serf) matches an address against the DNS
+    # names only, so an address is listed as both.
+    local alt="DNS:$name,DNS:localhost,IP:127.0.0.1"
+    if [[ $name =~ ^[0-9.]+$ || $name == *:* ]]; then alt+=",IP:$name"; fi
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=$name" -keyout "$tls/server.key" -out "$tls/server.csr" 2>/dev/null
+    printf 'subjectAltName=%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' "$alt" >"$tls/server.ext"
+    openssl x509 -req -in "$tls/server.csr" -CA "$folder/ca.pem" -CAkey "$tls/ca.key" \
+      -CAserial "$tls/ca.srl" -CAcreateserial \
+      -days 825 -extfile "$tls/server.ext" -out "$tls/server.pem" 2>/dev/null
+    echo "$name" >"$tls/server.name"
+  fi
+  chmod 0600 "$tls"/*.key
+}
+
+write_apache_config() {
+  local tls=$1
+  shift
+  : >"$folder/htpasswd"
+  for pair in "$@"; do htpasswd -b "$folder/htpasswd" "${pair%%:*}" "${pair#*:}" 2>/dev/null; done
+  chmod 0600 "$folder/htpasswd"
+  local modules=/usr/lib/apache2/modules
+  {
+    cat <<CONF
 ServerRoot "$folder"
 PidFile "$folder/httpd.pid"
 ErrorLog "$folder/httpd-error.log"
 Listen $host:$port
-ServerName $host
-User $run_as
-Group $run_group
+ServerName $name
+User $server_user
+Group $server_group
 DefaultRuntimeDir "$folder"
 LoadModule mpm_event_module $modules/mod_mpm_event.so
 LoadModule authn_core_module $modules/mod_authn_core.so
@@ -104,6 +188,19 @@ LoadModule auth_basic_module $modules/mod_auth_basic.so
 LoadModule dav_module $modules/mod_dav.so
 LoadModule dav_svn_module $modules/mod_dav_svn.so
 LoadModule authz_svn_module $modules/mod_authz_svn.so
+CONF
+    if [ "$tls" = yes ]; then
+      cat <<CONF
+LoadModule socache_shmcb_module $modules/mod_socache_shmcb.so
+LoadModule ssl_module $modules/mod_ssl.so
+SSLSessionCache "shmcb:$folder/ssl-cache(512000)"
+SSLEngine on
+SSLProtocol -all +TLSv1.2 +TLSv1.3
+SSLCertificateFile "$folder/tls/server.pem"
+SSLCertificateKeyFile "$folder/tls/server.key"
+CONF
+    fi
+    cat <<CONF
 <Location /svn.halcyra.com/svn/team>
   DAV svn
   SVNPath "$repository"
@@ -111,13 +208,59 @@ LoadModule authz_svn_module $modules/mod_authz_svn.so
   AuthName "korvane-team"
   AuthUserFile "$folder/htpasswd"
   Require valid-user
-  AuthzSVNReposRelativeAccessFile "^/korvane-access"
+  AuthzSVNAccessFile "$repository/conf/korvane-access"
 </Location>
 CONF
+  } >"$folder/httpd.conf"
+}
+
+url_host() { if [[ $name == *:* ]]; then echo "[$name]"; else echo "$name"; fi; }
+
+case $command in
+  start)
+    [ $# -ge 2 ] || usage
+    port=$1
+    shift
+    check_users "$@"
+    prepare_folder
+    make_repository "$@"
+    write_svnserve_config "$@"
+    hand_to_server_user
+    svnserve -d -r "$folder/root" --listen-host "$host" --listen-port "$port" \
+      --pid-file "$folder/svnserve.pid" --log-file "$folder/svnserve.log"
+    echo "svn://$(url_host):$port/svn.halcyra.com/svn/team"
+    ;;
+  apache | https)
+    [ $# -ge 2 ] || usage
+    port=$1
+    shift
+    check_users "$@"
+    command -v apache2 >/dev/null || fail "apache2 is not installed (scripts/install-dependencies.sh installs it)"
+    prepare_folder
+    make_repository "$@"
+    tls=no scheme=http
+    if [ "$command" = https ]; then
+      command -v openssl >/dev/null || fail "openssl is not installed"
+      make_certificate
+      tls=yes scheme=https
+    fi
+    write_apache_config "$tls" "$@"
+    hand_to_server_user
+    [ "$tls" = no ] || chmod 0644 "$folder/ca.pem"
     apache2 -f "$folder/httpd.conf" -k start
-    echo "http://$host:$port/svn.halcyra.com/svn/team"
+    echo "$scheme://$(url_host):$port/svn.halcyra.com/svn/team"
+    ;;
+  repair)
+    prepare_folder
+    [ -d "$repository/db" ] || fail "$folder holds no team repository"
+    install_hooks
+    owner=$(stat -c %U:%G "$repository/db")
+    "$repository/hooks/korvane-hook" render "$repository"
+    chown "$owner" "$repository/conf/korvane-access" "$repository/conf/korvane-closed-spaces"
+    echo "rendered $repository/conf/korvane-access again"
     ;;
   stop)
+    prepare_folder
     for pid_file in "$folder/svnserve.pid" "$folder/httpd.pid"; do
       [ -f "$pid_file" ] || continue
       kill "$(cat "$pid_file")" 2>/dev/null || true

@@ -1,4 +1,4 @@
-// The team service's access file and members property as text, and the
+// The team service's members property as text, and the
 // daemon's configuration file: what is read, and what is written back.
 #include "access_file.h"
 #include "service_config.h"
@@ -11,45 +11,6 @@
 namespace korvane::server::team {
 namespace {
 
-constexpr char kStart[] =
-    "# kept by Korvane\n"
-    "[groups]\n"
-    "korvane-users = bob, ann\n"
-    "\n"
-    "[/]\n"
-    "$authenticated = rw\n";
-
-TEST(AccessFile, SpacesFollowTheirMembersAndEverythingElseStays) {
-  AccessFile access(kStart);
-  EXPECT_EQ(access.Users(), (std::vector<std::string>{"ann", "bob"}));
-  access.SetSpace("plans", {{"ann", "owner"}, {"bob", "member"}, {"carl", "reader"}});
-  access.AddUser("carl");
-  access.AddUser("ann");  // known already: no change
-  EXPECT_EQ(access.Render(),
-            "# kept by Korvane\n"
-            "\n[groups]\n"
-            "korvane-users = ann, bob, carl\n"
-            "\n[/]\n"
-            "$authenticated = rw\n"
-            "\n[/plans]\n"
-            "* =\n"
-            "ann = rw\n"
-            "bob = rw\n"
-            "carl = r\n");
-  // A second change of the same space replaces its section.
-  access.SetSpace("plans", {{"ann", "owner"}});
-  const std::string again = access.Render();
-  EXPECT_EQ(again.substr(again.find("[/plans]")), "[/plans]\n* =\nann = rw\n");
-  EXPECT_EQ(AccessFile(again).Render(), again);
-}
-
-TEST(AccessFile, UsersAreAddedWhereThereWereNone) {
-  AccessFile access("[/]\n$authenticated = rw\n");
-  access.AddUser("dora");
-  EXPECT_EQ(access.Users(), (std::vector<std::string>{"dora"}));
-  EXPECT_EQ(access.Render(), "[groups]\nkorvane-users = dora\n\n[/]\n$authenticated = rw\n");
-}
-
 TEST(Members, ReadAndWrittenAsUserTabRoleLines) {
   const struct {
     const char* text;
@@ -58,6 +19,9 @@ TEST(Members, ReadAndWrittenAsUserTabRoleLines) {
       {"", {}},
       {"ann\towner\n", {{"ann", "owner"}}},
       {"bob\nann\towner\n\n", {{"ann", "owner"}, {"bob", "member"}}},
+      // Lines that break the rule of names grant nothing.
+      {"ann\towner\n[/plans] x\towner\n@nobody\tmember\n*\treader\n", {{"ann", "owner"}}},
+      {"ann\towner\n$authenticated\nbob\tadmin\ncarl\tnone\n", {{"ann", "owner"}}},
   };
   for (const auto& each : cases) EXPECT_EQ(ParseMembers(each.text), each.members) << each.text;
   EXPECT_EQ(RenderMembers({{"bob", "reader"}, {"ann", "owner"}}), "ann\towner\nbob\treader\n");

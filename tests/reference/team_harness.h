@@ -119,6 +119,7 @@ class TeamServer {
   void Stop() { Shell(std::string(KORVANE_SOURCE_DIR) + "/scripts/team-server.sh stop " + Quoted(folder_)); }
   const std::string& Url() const { return url_; }
   int Port() const { return port_; }
+  const std::string& Folder() const { return folder_; }
 
  private:
   std::string folder_;
@@ -139,6 +140,10 @@ class Machine {
     }
     fs::permissions(home_ + "/run", fs::perms::owner_all);
     Write(home_ + "/svn/config", "[auth]\npassword-stores =\n[miscellany]\nenable-auto-props = no\n");
+    // The team's certificate authority, trusted as the README says.
+    if (server.Url().rfind("https://", 0) == 0) {
+      Write(home_ + "/svn/servers", "[global]\nssl-authority-files = " + server.Folder() + "/ca.pem\n");
+    }
     StoreCredential(server, user, password);
     Write(home_ + "/config/korvane/daemon.conf",
           "service = " + server.Url() + "\nsubversion-config = " + home_ + "/svn\nuser = " + user + "\n");
@@ -146,7 +151,9 @@ class Machine {
                     "XDG_DATA_HOME=" + home_ + "/data", "XDG_CONFIG_HOME=" + home_ + "/config",
                     "TMPDIR=" + home_ + "/tmp", "KORVANE_COMMIT_QUIET_MS=150", "KORVANE_POLL_PERIOD_MS=200",
                     "KORVANE_RETRY_FIRST_MS=200", "KORVANE_RETRY_MOST_MS=1000", "KORVANE_UPDATE_PERIOD_SECONDS=30",
-                    "KORVANE_COMMIT_QUIET_MOST_MS=1500", "DBUS_SESSION_BUS_ADDRESS="};
+                    "KORVANE_COMMIT_QUIET_MOST_MS=1500", "DBUS_SESSION_BUS_ADDRESS=",
+                    "LSAN_OPTIONS=suppressions=" + std::string(KORVANE_SOURCE_DIR) +
+                        "/tests/reference/openssl-leaks.supp"};
     Start();
   }
   ~Machine() { Stop(); }
@@ -192,16 +199,22 @@ class Machine {
   // An environment entry for the daemon's next start.
   void Also(const std::string& entry) { environment_.push_back(entry); }
 
-  // The korvane tool in this machine's environment.
-  Outcome Tool(const std::string& arguments) const {
+  // The korvane tool in this machine's environment, given input on its
+  // standard input.
+  Outcome Tool(const std::string& arguments, const std::string& input = "") const {
     std::string command;
     for (const std::string& entry : environment_) command += Quoted(entry) + " ";
-    return Shell("env " + command + BuildFolder() + "/bin/korvane " + arguments);
+    return Shell("printf %s " + Quoted(input) + " | env " + command + BuildFolder() + "/bin/korvane " + arguments);
   }
   // svn in this machine's configuration.
   Outcome Svn(const std::string& arguments) const {
     return Shell("svn --non-interactive --config-dir " + Quoted(home_ + "/svn") + " " + arguments);
   }
+  // svnmucc in this machine's configuration: commits without a working copy.
+  Outcome Svnmucc(const std::string& arguments) const {
+    return Shell("svnmucc --non-interactive --config-dir " + Quoted(home_ + "/svn") + " -m by-hand " + arguments);
+  }
+  std::string Home() const { return home_; }
   std::string Files(const std::string& name) const { return home_ + "/files/" + name; }
   std::string Log() const { return Slurp(home_ + "/state/korvane/daemon.log"); }
   std::string Jobs() const { return Slurp(home_ + "/state/korvane/jobs"); }

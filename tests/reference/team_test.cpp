@@ -39,13 +39,24 @@ TEST_F(Team, TheServerEnforcesWhoMayReadAndInvite) {
   Machine carl(top_, "carl", "carl-secret", *server_);
   const Outcome shown = carl.Tool("show-space plans");
   EXPECT_NE(shown.status, 0) << shown.output;
+  // A space one is not in answers as one that does not exist.
+  const Outcome none = carl.Tool("show-space nosuch");
+  EXPECT_EQ(std::regex_replace(shown.output, std::regex("plans"), "NAME"),
+            std::regex_replace(none.output, std::regex("nosuch"), "NAME"));
   EXPECT_NE(carl.Svn("ls " + server_->Url() + "/plans").status, 0);
   EXPECT_EQ(carl.Tool("list-spaces").output.find("plans"), std::string::npos);
+  // The hook's refusal reaches the person in its own words.
   const Outcome byBob = bob_->Tool("invite plans carl");
   EXPECT_NE(byBob.status, 0) << byBob.output;
+  EXPECT_NE(byBob.output.find("bob is not the owner of the space plans"), std::string::npos) << byBob.output;
   EXPECT_NE(bob_->Tool("show-space plans").output.find("bob"), std::string::npos);
-  // A member may not hand out the space by writing the access file himself.
-  EXPECT_NE(bob_->Svn("propset korvane:members 'carl\towner' " + server_->Url() + "/plans -m take").status, 0);
+  // Nor by setting the members himself with plain Subversion.
+  const Outcome taken =
+      bob_->Svnmucc("propset korvane:members " + Quoted("ann\towner\nbob\towner\ncarl\towner\n") + " " +
+                    server_->Url() + "/plans");
+  EXPECT_NE(taken.status, 0) << taken.output;
+  EXPECT_NE(taken.output.find("bob is not the owner of the space plans"), std::string::npos) << taken.output;
+  EXPECT_NE(carl.Svn("ls " + server_->Url() + "/plans").status, 0);
   // Users and spaces are found from any machine.
   EXPECT_NE(carl.Tool("find-users").output.find("ann"), std::string::npos);
   EXPECT_EQ(carl.Tool("create-space own 'carl alone' carl").status, 0);
@@ -209,7 +220,7 @@ TEST_F(Team, ARefusedCredentialIsLoggedAndNotTriedInALoop) {
   bob_->Also("KORVANE_CREDENTIAL_WAIT_MS=600000");
   bob_->Start();
   Write(b + "/refused.txt", "written with a stale password\n");
-  const std::string refused = "the server refused the credential: store a valid one with \"svn info --username";
+  const std::string refused = "the server refused the credential, or none is stored: run `korvane login`";
   const auto attempts = [&] {
     std::size_t count = 0;
     const std::string log = bob_->Log();
@@ -229,7 +240,10 @@ TEST_F(Team, ARefusedCredentialIsLoggedAndNotTriedInALoop) {
 class TeamOverApache : public Team {
  protected:
   TeamOverApache() : Team(HasApache() ? "apache" : "start") {}
-  static bool HasApache() {
+  static bool HasApache() { return HasApacheModules(); }
+
+ public:
+  static bool HasApacheModules() {
     return fs::exists("/usr/sbin/apache2") && fs::exists("/usr/lib/apache2/modules/mod_dav_svn.so");
   }
 };
@@ -248,4 +262,63 @@ TEST_F(TeamOverApache, SharesRefusesAndSyncsOverHttp) {
   EXPECT_NE(carl.Tool("show-space plans").status, 0);
 }
 
+// The same team over https://, the way beyond one machine: the server's
+// own certificate authority trusted through Subversion's servers file, the
+// password stored with korvane login, and a member removed by the owner.
+class TeamOverHttps : public Team {
+ protected:
+  TeamOverHttps() : Team(TeamOverApache::HasApacheModules() ? "https" : "start") {}
+};
+
+TEST_F(TeamOverHttps, LoginRemoveMemberAndARemovedMembersFilesStay) {
+  if (!TeamOverApache::HasApacheModules()) GTEST_SKIP() << "apache2 and libapache2-mod-svn are not installed";
+  ASSERT_EQ(server_->Url().rfind("https://", 0), 0u);
+  ASSERT_NO_FATAL_FAILURE(ShareBetweenAnnAndBob());
+
+  // login: refused and accepted, stored where svn reads it.
+  Machine carl(top_, "carl", "not-the-password", *server_);
+  EXPECT_NE(carl.Tool("show-space plans").output.find("korvane login"), std::string::npos);
+  Outcome login = carl.Tool("login", "wrong\n");
+  EXPECT_EQ(login.status, 1) << login.output;
+  login = carl.Tool("login", "carl-secret\n");
+  EXPECT_EQ(login.status, 0) << login.output;
+  EXPECT_NE(login.output.find("plain store"), std::string::npos) << login.output;
+  EXPECT_EQ(carl.Svn("ls " + server_->Url()).status, 0);
+  EXPECT_NE(carl.Tool("find-users").output.find("ann"), std::string::npos);
+
+  // An authority nobody listed is refused, with how to trust it.
+  fs::remove(carl.Home() + "/svn/servers");
+  const Outcome untrusted = carl.Tool("find-users");
+  EXPECT_NE(untrusted.status, 0);
+  EXPECT_NE(untrusted.output.find("ssl-authority-files"), std::string::npos) << untrusted.output;
+
+  // Who may remove whom, in the hook's own words.
+  const struct {
+    Machine* by;
+    const char* arguments;
+    int status;
+    const char* words;
+  } removals[] = {
+      {ann_.get(), "remove-member plans ann", 1, "keeps at least one owner"},
+      {bob_.get(), "remove-member plans ann", 1, "bob is not the owner of the space plans"},
+      {ann_.get(), "remove-member plans '@nobody'", 2, "cannot name a user"},
+      {ann_.get(), "remove-member plans bob", 0, "Removed bob from plans."},
+  };
+  for (const auto& each : removals) {
+    const Outcome run = each.by->Tool(each.arguments);
+    EXPECT_EQ(run.status, each.status) << each.arguments << ": " << run.output;
+    EXPECT_NE(run.output.find(each.words), std::string::npos) << each.arguments << ": " << run.output;
+  }
+
+  // Bob's daemon says so, pauses, and keeps his files.
+  Write(ann_->Files("plans/after.txt"), "bob no longer reads this\n");
+  const std::string words = "you are no longer a member of plans";
+  EXPECT_TRUE(Eventually([&] { return bob_->Log().find(words) != std::string::npos; }, 10s)) << bob_->Log();
+  EXPECT_NE(bob_->Jobs().find(words), std::string::npos) << bob_->Jobs();
+  EXPECT_EQ(Slurp(bob_->Files("plans/today.txt")), "first words\n");
+  EXPECT_FALSE(fs::exists(bob_->Files("plans/after.txt")));
+  EXPECT_EQ(bob_->Log().find("credential"), std::string::npos) << bob_->Log();
+}
+
 }  // namespace
+

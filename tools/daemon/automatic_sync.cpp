@@ -8,6 +8,7 @@
 #include "sparse_files.h"
 #include "sync_commit.h"
 #include "svn_runtime.h"
+#include "withdrawn_access.h"
 
 #include <svn_pools.h>
 #include <svn_ra.h>
@@ -350,6 +351,9 @@ bool IsOutOfDate(const SvnFailure& failure) {
 
 void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::string& what, const SvnFailure& failure) {
   folder.link.reset();
+  if (IsAccessWithdrawn(failure.message)) {
+    return PauseForWithdrawnAccess(path, folder.failures, folder.retryAt, periods_.credentialWait, log_, jobs_);
+  }
   // Whatever the operation left half done is cleaned up before the next.
   folder.repair = true;
   ++folder.failures;
@@ -361,9 +365,8 @@ void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::s
   folder.retryAt = Clock::now() + delay;
   const std::string account = "automatic " + what + " of " + path + " failed: " + failure.message;
   if (credential) {
-    const std::string advice = "; the server refused the credential: store a valid one with \"svn info --username NAME " +
-                               std::string("URL\" (in the daemon's subversion-config folder, if one is set); ") +
-                               "tried again in " + std::to_string(delay.count() / 1000) + " s";
+    const std::string advice = "; the server refused the credential, or none is stored: run `korvane login`; " +
+                               std::string("tried again in ") + std::to_string(delay.count() / 1000) + " s";
     log_.Error(account + advice);
     jobs_.Record("automaticSync", path, static_cast<std::int32_t>(Result::NotAllowed), account + advice);
     return;

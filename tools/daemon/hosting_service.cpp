@@ -1,5 +1,6 @@
 #include "hosting_service.h"
 
+#include "names.h"
 #include "own_folders.h"
 #include "share_claims.h"
 
@@ -11,7 +12,6 @@
 #include <svn_repos.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -39,11 +39,15 @@ std::mutex changes;
 struct Reply {
   Result result = Result::Done;
   std::string first, second, third;  // on failure, second holds the message
+  bool ownWords = false;             // the message stands alone, without the result's text
 };
 
 Reply Failure(Result result, std::string message) { return {result, {}, std::move(message), {}}; }
 
 std::string Render(const Reply& reply) {
+  if (reply.result != Result::Done && reply.ownWords) {
+    return JoinFields({"", TextOf(reply.result).key, reply.second});
+  }
   if (reply.result != Result::Done) return HostingFailure(reply.result, reply.second);
   return JoinListFields({reply.first, reply.second, reply.third});
 }
@@ -56,14 +60,9 @@ bool IsUsableName(std::string_view name) {
                       [](unsigned char c) { return c == '/' || c == '|' || c < 0x20 || c == 0x7f; });
 }
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
-
+// Any case of any script: the pattern and the name compared case-folded.
 bool Matches(const std::string& name, const std::string& pattern) {
-  return pattern.empty() || Lower(name).find(Lower(pattern)) != std::string::npos;
+  return pattern.empty() || names::Folded(name).find(names::Folded(pattern)) != std::string::npos;
 }
 
 std::string Lines(const std::vector<std::string>& items) {
@@ -146,19 +145,31 @@ std::optional<svn_revnum_t> Youngest(const std::string& folder, std::string& pro
 
 team::Service Remote(DaemonContext& context) { return team::Service(context.service.url, context.stopping); }
 
-// A name that can also head a section of the team service's access file.
-bool IsUsableRemoteName(std::string_view name) {
-  return IsUsableName(name) && name.find_first_of("[]=,") == std::string_view::npos &&
-         name.front() != ' ' && name.back() != ' ';
+Reply FromAnswer(const team::Answer& answer) {
+  Reply reply = Failure(answer.result, answer.text);
+  reply.ownWords = answer.ownWords;
+  return reply;
 }
 
-Reply FromAnswer(const team::Answer& answer) { return Failure(answer.result, answer.text); }
+// Why a space name cannot be used on the team service; empty when it can.
+std::string SpaceNameProblem(const std::string& name) {
+  const std::optional<std::string> problem = names::SpaceNameProblem(name);
+  return problem ? "\"" + name + "\" cannot name a space: " + *problem : std::string();
+}
 
-Reply MakeRemoteSpace(DaemonContext& context, const std::string& name, const std::string& description,
+std::string UserProblem(const std::string& user) {
+  const std::optional<std::string> problem = names::UserNameProblem(user);
+  return problem ? "\"" + user + "\" cannot name a user: " + *problem : std::string();
+}
+
+Reply MakeRemoteSpace(DaemonContext& context, const std::string& given, const std::string& description,
                       const std::string& owner) {
-  if (!IsUsableRemoteName(name)) return Failure(Result::BadArguments, "not a usable space name: \"" + name + "\"");
+  const std::string name = names::Normalised(given).value_or(given);
+  if (std::string problem = SpaceNameProblem(name); !problem.empty()) {
+    return Failure(Result::BadArguments, problem);
+  }
   const std::string& by = owner.empty() ? context.service.user : owner;
-  if (!IsUsableRemoteName(by)) return Failure(Result::BadArguments, "not a usable user: " + by);
+  if (std::string problem = UserProblem(by); !problem.empty()) return Failure(Result::BadArguments, problem);
   team::Service service = Remote(context);
   const team::Answer made = service.CreateSpace(name, description, by);
   if (made.result != Result::Done) return FromAnswer(made);
@@ -266,11 +277,16 @@ Reply InviteNow(DaemonContext& context, const std::vector<std::string>& argument
     return Failure(Result::BadArguments, "a space, a user and a usable role are needed");
   }
   if (context.service.IsRemote()) {
-    if (!IsUsableRemoteName(user) || !IsUsableRemoteName(role)) {
-      return Failure(Result::BadArguments, "a space, a user and a usable role are needed");
+    if (std::string problem = UserProblem(user); !problem.empty()) return Failure(Result::BadArguments, problem);
+    if (!names::IsRole(role) && role != names::kNoRole) {
+      return Failure(Result::BadArguments, "\"" + role + "\" is not a role: owner, member, reader, or none to remove");
     }
-    const team::Answer invited = Remote(context).Invite(space, user, role);
+    const team::Answer invited = Remote(context).Invite(names::Normalised(space).value_or(space), user, role);
     if (invited.result != Result::Done) return FromAnswer(invited);
+    if (role == names::kNoRole) {
+      context.log.Info("removed " + user + " from " + space + " on " + context.service.url);
+      return {Result::Done, "removed", space, user};
+    }
     context.log.Info("invited " + user + " to " + space + " as " + role + " on " + context.service.url);
     return {Result::Done, "invited", space, user};
   }
@@ -284,6 +300,12 @@ Reply InviteNow(DaemonContext& context, const std::vector<std::string>& argument
   if (!problem.empty()) return Failure(Result::FileSystemFailed, problem);
   context.log.Info("invited " + user + " to " + space + " as " + role);
   return {Result::Done, "invited", space, user};
+}
+
+// A failure's message, with what to do when the service refused who we are.
+std::string WithLoginAdvice(const SvnFailure& failure) {
+  if (!IsCredentialFailure(failure)) return failure.message;
+  return failure.message + "; the service refused the credential, or none is stored: run `korvane login`";
 }
 
 std::string LastComponent(const std::string& folder) { return folder.substr(folder.rfind('/') + 1); }
@@ -340,7 +362,7 @@ std::string CheckOutInto(DaemonContext& context, const std::string& url, const s
     failure = TakeError(svn_client_checkout3(nullptr, url.c_str(), folder.c_str(), &head, &head, svn_depth_infinity,
                                              FALSE, adopt ? TRUE : FALSE, client, pool));
   }
-  return failure ? failure->message : std::string();
+  return failure ? WithLoginAdvice(*failure) : std::string();
 }
 
 // The shares running in this daemon.
@@ -400,7 +422,14 @@ std::string ShareFolderNow(DaemonContext& context, const std::string& folder, Jo
     context.jobs.End(job, static_cast<std::int32_t>(Result::AlreadyExists), why);
     return account + "ignored";
   }
-  const std::string base = LastComponent(folder);
+  // A folder's name is shared in its normal form (NFC); a name that breaks
+  // the rule of names is refused with the reason, the folder untouched.
+  const std::string base = names::Normalised(LastComponent(folder)).value_or(LastComponent(folder));
+  if (context.service.IsRemote()) {
+    if (std::string problem = SpaceNameProblem(base); !problem.empty()) {
+      return failed(problem + "; rename the folder to share it", Result::BadArguments);
+    }
+  }
   Reply made;
   std::string name;
   for (int number = 1; number <= kMaxNameTries; ++number) {
@@ -424,7 +453,7 @@ std::string ShareFolderNow(DaemonContext& context, const std::string& folder, Jo
     failure = TakeError(svn_client_import5(folder.c_str(), url.c_str(), svn_depth_infinity, FALSE, FALSE, FALSE, nullptr,
                                            nullptr, nullptr, RecordRevision, &revision, client, pool));
   }
-  if (failure) return failed("the import into " + url + " failed: " + failure->message);
+  if (failure) return failed("the import into " + url + " failed: " + WithLoginAdvice(*failure));
   context.jobs.Stage(job, "checking out", files, bytes);
   if (std::string problem = CheckOutInto(context, url, folder, true, &progress); !problem.empty()) {
     return failed("the checkout of " + url + " failed: " + problem);
@@ -442,7 +471,7 @@ std::string ShareFolderNow(DaemonContext& context, const std::string& folder, Jo
 
 std::string CheckoutFromServiceNow(DaemonContext& context, const std::string& folder, JobBoard::Id job) {
   const std::string account = "checkoutFromService " + folder + ": ";
-  const std::string name = LastComponent(folder);
+  const std::string name = names::Normalised(LastComponent(folder)).value_or(LastComponent(folder));
   const std::string space = SpaceFolder(context.paths, name);
   if (!IsUsableName(name) || (!context.service.IsRemote() && !IsSpace(space))) {
     context.log.Error(account + "no space is named " + name);

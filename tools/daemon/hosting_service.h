@@ -12,17 +12,22 @@
 //                                   youngest revision
 //  22  createSpace NAME|DESC|OWNER|x|  URL | "created" | ""
 //  24  findUsers PATTERN|x|         count | users (sorted) | ""
-//  26  invite SPACE|USER|ROLE|x|    "invited" | SPACE | USER
+//  26  invite SPACE|USER|ROLE|x|    "invited" (or "removed") | SPACE | USER
 //
 // FILTER and PATTERN match any part of a name, ignoring case; empty matches
 // all. ROLE defaults to "member"; the owner of a new space is its member
-// with the role "owner". Names hold neither "/" nor control characters nor
-// "|", and are not "." or "..". A failure answers "" | KEY | text, KEY being
-// a key of results.h.
+// with the role "owner"; ROLE "none" removes USER (korvane remove-member).
+// On a team service, names follow the rule of names (tools/names/names.h,
+// README "Names"; a space name is taken in NFC); on the embedded service
+// they hold neither "/" nor control characters nor "|", and are not "." or
+// "..". A failure answers "" | KEY | text, KEY being a key of results.h; a
+// refusal of the team server's hook is its own words as text.
 //
 // The one-way commands on folders log what they did:
 //   7  shareFolder PATH         makes a space named after the folder ("NAME
-//                               2", "NAME 3", ... when taken), imports the
+//                               2", "NAME 3", ... when taken; refused with
+//                               the reason when the name breaks the rule of
+//                               names on a team service), imports the
 //                               folder into it, turns the folder into its
 //                               working copy in place and activates it in
 //                               mode 1

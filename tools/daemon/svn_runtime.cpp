@@ -1,5 +1,7 @@
 #include "svn_runtime.h"
 
+#include "withdrawn_access.h"
+
 #include <apr_general.h>
 #include <svn_auth.h>
 #include <svn_config.h>
@@ -65,6 +67,8 @@ void EndSubversion() {
 void SetSubversionConfigFolder(const std::string& folder) { configFolder = folder; }
 
 bool IsCredentialFailure(const SvnFailure& failure) {
+  // Access refused to a path (a member removed) is no credential's fault.
+  if (IsAccessWithdrawn(failure.message)) return false;
   return failure.code == SVN_ERR_AUTHN_FAILED || failure.code == SVN_ERR_RA_NOT_AUTHORIZED ||
          failure.code == SVN_ERR_AUTHN_NO_PROVIDER || failure.code == SVN_ERR_AUTHN_CREDS_UNAVAILABLE ||
          failure.code == SVN_ERR_RA_DAV_FORBIDDEN ||
@@ -85,31 +89,67 @@ std::optional<SvnFailure> TakeError(svn_error_t* error) {
     failure.message += text;
   }
   svn_error_clear(error);
+  if (failure.code == SVN_ERR_RA_SERF_SSL_CERT_UNTRUSTED ||
+      failure.message.find("certificate verification failed") != std::string::npos) {
+    failure.message +=
+        "; the server's certificate is not trusted: list the team's ca.pem under ssl-authority-files in the "
+        "[global] section of Subversion's servers file (~/.subversion/servers, or the subversion-config folder's), "
+        "or accept the certificate for good once with `svn info URL`";
+  }
   return failure;
+}
+
+// The user's Subversion configuration (servers: ssl-authority-files, proxies;
+// config: password-stores), or an empty one when it cannot be read.
+apr_hash_t* UserConfiguration(apr_pool_t* pool, std::optional<SvnFailure>& failure) {
+  apr_hash_t* configuration = nullptr;
+  if (TakeError(svn_config_get_config(&configuration, configFolder.empty() ? nullptr : configFolder.c_str(), pool))) {
+    configuration = apr_hash_make(pool);
+  }
+  for (const char* category : {SVN_CONFIG_CATEGORY_SERVERS, SVN_CONFIG_CATEGORY_CONFIG}) {
+    if (apr_hash_get(configuration, category, APR_HASH_KEY_STRING) != nullptr) continue;
+    svn_config_t* empty = nullptr;
+    failure = TakeError(svn_config_create2(&empty, FALSE, FALSE, pool));
+    if (failure) return nullptr;
+    apr_hash_set(configuration, category, APR_HASH_KEY_STRING, empty);
+  }
+  return configuration;
+}
+
+// The credential providers of Subversion's own tools: the desktop keyrings
+// where the configuration allows them, the plain store, and the SSL
+// providers, so that a certificate accepted with svn, or one signed by an
+// authority in ssl-authority-files, is trusted.
+apr_array_header_t* Providers(apr_hash_t* configuration, apr_pool_t* pool) {
+  apr_array_header_t* providers = nullptr;
+  auto* config = static_cast<svn_config_t*>(apr_hash_get(configuration, SVN_CONFIG_CATEGORY_CONFIG, APR_HASH_KEY_STRING));
+  if (TakeError(svn_auth_get_platform_specific_client_providers(&providers, config, pool)) || providers == nullptr) {
+    providers = apr_array_make(pool, 6, sizeof(svn_auth_provider_object_t*));
+  }
+  svn_auth_get_username_provider(&APR_ARRAY_PUSH(providers, svn_auth_provider_object_t*), pool);
+  svn_auth_get_simple_provider2(&APR_ARRAY_PUSH(providers, svn_auth_provider_object_t*), nullptr, nullptr, pool);
+  svn_auth_get_ssl_server_trust_file_provider(&APR_ARRAY_PUSH(providers, svn_auth_provider_object_t*), pool);
+  svn_auth_get_ssl_client_cert_file_provider(&APR_ARRAY_PUSH(providers, svn_auth_provider_object_t*), pool);
+  svn_auth_get_ssl_client_cert_pw_file_provider2(&APR_ARRAY_PUSH(providers, svn_auth_provider_object_t*), nullptr,
+                                                 nullptr, pool);
+  return providers;
 }
 
 svn_client_ctx_t* ClientContext(const std::atomic<bool>& stopping, const char* logMessage, apr_pool_t* pool,
                                 std::optional<SvnFailure>& failure) {
+  apr_hash_t* configuration = UserConfiguration(pool, failure);
+  if (configuration == nullptr) return nullptr;
   // A server that stops answering fails the work after the time-out rather
   // than holding a worker for ever. The svn:// protocol has no such option;
   // the stop watchdog bounds what it can hold up.
-  svn_config_t* servers = nullptr;
-  svn_config_t* config = nullptr;
-  failure = TakeError(svn_config_create2(&servers, FALSE, FALSE, pool));
-  if (!failure) failure = TakeError(svn_config_create2(&config, FALSE, FALSE, pool));
-  if (failure) return nullptr;
+  auto* servers =
+      static_cast<svn_config_t*>(apr_hash_get(configuration, SVN_CONFIG_CATEGORY_SERVERS, APR_HASH_KEY_STRING));
   svn_config_set(servers, SVN_CONFIG_SECTION_GLOBAL, SVN_CONFIG_OPTION_HTTP_TIMEOUT,
                  std::to_string(kNetworkTimeoutSeconds).c_str());
-  apr_hash_t* configuration = apr_hash_make(pool);
-  apr_hash_set(configuration, SVN_CONFIG_CATEGORY_SERVERS, APR_HASH_KEY_STRING, servers);
-  apr_hash_set(configuration, SVN_CONFIG_CATEGORY_CONFIG, APR_HASH_KEY_STRING, config);
   svn_client_ctx_t* context = nullptr;
   failure = TakeError(svn_client_create_context2(&context, configuration, pool));
   if (failure) return nullptr;
-  apr_array_header_t* providers = apr_array_make(pool, 2, sizeof(svn_auth_provider_object_t*));
-  svn_auth_get_username_provider(&APR_ARRAY_PUSH(providers, svn_auth_provider_object_t*), pool);
-  svn_auth_get_simple_provider2(&APR_ARRAY_PUSH(providers, svn_auth_provider_object_t*), nullptr, nullptr, pool);
-  svn_auth_open(&context->auth_baton, providers, pool);
+  svn_auth_open(&context->auth_baton, Providers(configuration, pool), pool);
   svn_auth_set_parameter(context->auth_baton, SVN_AUTH_PARAM_NON_INTERACTIVE, "");
   if (!configFolder.empty()) {
     svn_auth_set_parameter(context->auth_baton, SVN_AUTH_PARAM_CONFIG_DIR, apr_pstrdup(pool, configFolder.c_str()));

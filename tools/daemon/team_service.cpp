@@ -1,6 +1,8 @@
 #include "team_service.h"
 
+#include "names.h"
 #include "svn_runtime.h"
+#include "withdrawn_access.h"
 
 #include <svn_delta.h>
 #include <svn_path.h>
@@ -18,7 +20,7 @@ namespace korvane::server::team {
 namespace {
 
 constexpr char kLogMessage[] = "Hosting change by Korvane";
-// Two people changing the access file at once: the later commit is out of
+// Two people changing a space's members at once: the later commit is out of
 // date and is made again on the new head, a few times at most.
 constexpr int kCommitTries = 5;
 
@@ -44,7 +46,29 @@ Result ResultOf(const SvnFailure& failure) {
   }
 }
 
-Answer Refused(const SvnFailure& failure) { return {ResultOf(failure), failure.message, {}}; }
+// The words of the server's hook in a refusal ("Korvane: ..." lines), if
+// it refused.
+std::optional<std::string> HookWords(const SvnFailure& failure) {
+  constexpr std::string_view kMark = "Korvane: ";
+  const std::size_t start = failure.message.find(kMark);
+  if (start == std::string::npos) return std::nullopt;
+  const std::size_t from = start + kMark.size();
+  std::string words = failure.message.substr(from, failure.message.find_first_of("\n;", from) - from);
+  while (!words.empty() && (words.back() == ' ' || words.back() == '\r')) words.pop_back();
+  return words;
+}
+
+Answer Refused(const SvnFailure& failure) {
+  if (std::optional<std::string> words = HookWords(failure)) {
+    const bool taken = words->find(" is taken ") != std::string::npos;
+    return {taken ? Result::AlreadyExists : Result::NotAllowed, *words, {}, true};
+  }
+  if (IsCredentialFailure(failure) && failure.code != SVN_ERR_RA_SERF_SSL_CERT_UNTRUSTED) {
+    return {Result::NotAllowed, "the service refused the credential, or none is stored: run `korvane login` (" +
+                                    failure.message + ")", {}, true};
+  }
+  return {ResultOf(failure), failure.message, {}};
+}
 
 // A session on the service's root for one operation.
 struct Session {
@@ -76,24 +100,22 @@ struct Session {
     return SVN_NO_ERROR;
   }
 
-  // One commit: the space made (create) or opened, its properties set, and
-  // the access file replaced by access.
+  // One commit: the space made (create) or opened, and its properties set.
   svn_error_t* Commit(const std::string& space, bool create, const std::map<std::string, std::string>& properties,
-                      const std::string& access, svn_revnum_t base) {
+                      svn_revnum_t base) {
     apr_hash_t* revisionProperties = apr_hash_make(pool);
     apr_hash_set(revisionProperties, SVN_PROP_REVISION_LOG, APR_HASH_KEY_STRING, svn_string_create(kLogMessage, pool));
     const svn_delta_editor_t* editor = nullptr;
     void* edit = nullptr;
     SVN_ERR(svn_ra_get_commit_editor3(ra, &editor, &edit, revisionProperties, nullptr, nullptr, nullptr, FALSE, pool));
-    svn_error_t* error = Edit(editor, edit, space, create, properties, access, base);
+    svn_error_t* error = Edit(editor, edit, space, create, properties, base);
     if (error != SVN_NO_ERROR) return svn_error_compose_create(error, editor->abort_edit(edit, pool));
     return editor->close_edit(edit, pool);
   }
 
  private:
   svn_error_t* Edit(const svn_delta_editor_t* editor, void* edit, const std::string& space, bool create,
-                    const std::map<std::string, std::string>& properties, const std::string& access,
-                    svn_revnum_t base) {
+                    const std::map<std::string, std::string>& properties, svn_revnum_t base) {
     void* root = nullptr;
     void* folder = nullptr;
     SVN_ERR(editor->open_root(edit, base, pool, &root));
@@ -106,14 +128,6 @@ struct Session {
       SVN_ERR(editor->change_dir_prop(folder, name.c_str(), svn_string_ncreate(value.data(), value.size(), pool), pool));
     }
     SVN_ERR(editor->close_directory(folder, pool));
-    void* file = nullptr;
-    svn_txdelta_window_handler_t handler = nullptr;
-    void* handlerBaton = nullptr;
-    SVN_ERR(editor->open_file(kAccessFile, root, base, pool, &file));
-    SVN_ERR(editor->apply_textdelta(file, nullptr, pool, &handler, &handlerBaton));
-    SVN_ERR(svn_txdelta_send_string(svn_string_ncreate(access.data(), access.size(), pool), handler, handlerBaton,
-                                    pool));
-    SVN_ERR(editor->close_file(file, nullptr, pool));
     return editor->close_directory(root, pool);
   }
 };
@@ -155,7 +169,10 @@ Answer Service::ShowSpace(const std::string& space) {
   svn_dirent_t* entry = nullptr;
   std::optional<SvnFailure> failure =
       TakeError(svn_ra_stat(session.ra, space.c_str(), SVN_INVALID_REVNUM, &entry, session.pool));
-  if (!failure && (entry == nullptr || entry->kind != svn_node_dir)) {
+  // A space this user may not read answers as one that does not exist:
+  // nobody learns the names of spaces they are not in.
+  if ((!failure && (entry == nullptr || entry->kind != svn_node_dir)) ||
+      (failure && IsAccessWithdrawn(failure->message))) {
     return {Result::NotFound, "no space is named " + space + " that this user may read", {}};
   }
   if (!failure) failure = TakeError(session.Property(space, kMembersProperty, members, revision));
@@ -169,21 +186,15 @@ Answer Service::CreateSpace(const std::string& space, const std::string& descrip
   for (int attempt = 1;; ++attempt) {
     Session session(root_, stopping_);
     if (session.failure) return Refused(*session.failure);
-    std::string text;
     svn_revnum_t base = SVN_INVALID_REVNUM;
-    if (auto failure = TakeError(session.ReadFile(kAccessFile, text, base))) return Refused(*failure);
     svn_node_kind_t kind = svn_node_none;
-    if (auto failure = TakeError(svn_ra_check_path(session.ra, space.c_str(), base, &kind, session.pool))) {
-      return Refused(*failure);
-    }
+    std::optional<SvnFailure> failure = TakeError(svn_ra_get_latest_revnum(session.ra, &base, session.pool));
+    if (!failure) failure = TakeError(svn_ra_check_path(session.ra, space.c_str(), base, &kind, session.pool));
+    if (failure) return Refused(*failure);
     if (kind != svn_node_none) return {Result::AlreadyExists, "the space " + space + " exists", {}};
-    AccessFile access(text);
-    const std::map<std::string, std::string> members{{owner, "owner"}};
-    access.AddUser(owner);
-    access.SetSpace(space, members);
-    std::map<std::string, std::string> properties{{kMembersProperty, RenderMembers(members)}};
+    std::map<std::string, std::string> properties{{kMembersProperty, RenderMembers({{owner, "owner"}})}};
     if (!description.empty()) properties[kDescriptionProperty] = description;
-    std::optional<SvnFailure> failure = TakeError(session.Commit(space, true, properties, access.Render(), base));
+    failure = TakeError(session.Commit(space, true, properties, base));
     if (!failure) return {};
     if (!IsOutOfDate(*failure) || attempt == kCommitTries) return Refused(*failure);
   }
@@ -192,32 +203,40 @@ Answer Service::CreateSpace(const std::string& space, const std::string& descrip
 Answer Service::FindUsers() {
   Session session(root_, stopping_);
   if (session.failure) return Refused(*session.failure);
-  std::string text;
+  std::string users;
   svn_revnum_t revision = SVN_INVALID_REVNUM;
-  if (auto failure = TakeError(session.ReadFile(kAccessFile, text, revision))) return Refused(*failure);
-  return {Result::Done, {}, AccessFile(text).Users()};
+  if (auto failure = TakeError(session.Property("", kUsersProperty, users, revision))) return Refused(*failure);
+  Answer answer;
+  std::stringstream in(users);
+  for (std::string user; std::getline(in, user);) {
+    if (!names::UserNameProblem(user)) answer.lines.push_back(user);
+  }
+  std::sort(answer.lines.begin(), answer.lines.end());
+  return answer;
 }
 
 Answer Service::Invite(const std::string& space, const std::string& user, const std::string& role) {
   for (int attempt = 1;; ++attempt) {
     Session session(root_, stopping_);
     if (session.failure) return Refused(*session.failure);
-    std::string text, members;
-    svn_revnum_t base = SVN_INVALID_REVNUM, revision = SVN_INVALID_REVNUM;
-    if (auto failure = TakeError(session.ReadFile(kAccessFile, text, base))) return Refused(*failure);
+    std::string members;
+    svn_revnum_t base = SVN_INVALID_REVNUM;
     svn_node_kind_t kind = svn_node_none;
-    std::optional<SvnFailure> failure =
-        TakeError(svn_ra_check_path(session.ra, space.c_str(), base, &kind, session.pool));
-    if (!failure && kind != svn_node_dir) return {Result::NotFound, "no space is named " + space, {}};
+    std::optional<SvnFailure> failure = TakeError(svn_ra_get_latest_revnum(session.ra, &base, session.pool));
+    if (!failure) failure = TakeError(svn_ra_check_path(session.ra, space.c_str(), base, &kind, session.pool));
+    if ((!failure && kind != svn_node_dir) || (failure && IsAccessWithdrawn(failure->message))) {
+      return {Result::NotFound, "no space is named " + space + " that this user may read", {}};
+    }
+    svn_revnum_t revision = SVN_INVALID_REVNUM;
     if (!failure) failure = TakeError(session.Property(space, kMembersProperty, members, revision));
     if (failure) return Refused(*failure);
     std::map<std::string, std::string> parsed = ParseMembers(members);
-    parsed[user] = role;
-    AccessFile access(text);
-    access.AddUser(user);
-    access.SetSpace(space, parsed);
-    failure = TakeError(session.Commit(space, false, {{kMembersProperty, RenderMembers(parsed)}}, access.Render(),
-                                       std::max(base, revision)));
+    if (role == names::kNoRole) {
+      if (parsed.erase(user) == 0) return {Result::NotFound, user + " is not a member of " + space, {}};
+    } else {
+      parsed[user] = role;
+    }
+    failure = TakeError(session.Commit(space, false, {{kMembersProperty, RenderMembers(parsed)}}, revision));
     if (!failure) return {};
     if (!IsOutOfDate(*failure) || attempt == kCommitTries) return Refused(*failure);
   }

@@ -5,20 +5,19 @@
 //
 // Layout of the repository whose root URL the daemon is configured with:
 //
-//   /korvane-access         the server's access file (authz), in the
-//                           repository itself: [groups] korvane-users lists
-//                           the service's users; [/] lets signed-in users
-//                           make spaces; one [/SPACE] section per space
-//                           gives its members (readers "r", others "rw")
-//                           and nobody else anything.
+//   /                       korvane:users: the service's users, one a line,
+//                           set by the server only
 //   /SPACE/                 a space; its files are the shared folder.
 //     korvane:members       property: "USER<TAB>ROLE" lines, sorted
 //     korvane:description   property: the description given at creation
 //
-// A space and its access section change in one commit; the server's
-// pre-commit hook (scripts/korvane-pre-commit) refuses a commit whose
-// author is not the owner of a space whose members or access it changes,
-// and one whose access section does not follow its members.
+// Clients change only a space's properties. The server's hook
+// (scripts/korvane-hook) refuses a change of members whose author is not an
+// owner of the space, names that break the rule of names (tools/names), and
+// members anywhere but on a space's top folder; it renders the access rules
+// the server enforces from the members, outside the repository, so that a
+// space is read and changed by its members only and nobody else learns of
+// it. Inviting with the role "none" removes a member.
 #pragma once
 
 #include "access_file.h"
@@ -36,6 +35,7 @@ struct Answer {
   Result result = Result::Done;
   std::string text;
   std::vector<std::string> lines;
+  bool ownWords = false;  // text is whole as it is (the server's hook's words)
 };
 
 // The service at root URL, reached with the daemon's Subversion client.

@@ -2,6 +2,7 @@
 
 #include "daemon_place.h"
 #include "jobs.h"
+#include "team_subcommands.h"
 #include "text.h"
 
 #include "korvane/korvane.h"
@@ -308,6 +309,7 @@ int ShowSpace(const Call& call, Report& report) {
 }
 
 int CreateSpace(const Call& call, Report& report) {
+  if (RefusedSpaceName(call["NAME"], report) || RefusedUserName(call["OWNER"], report)) return report.Finish();
   HostingReply reply;
   int status = 0;
   if (!Hosting(report,
@@ -339,6 +341,7 @@ int FindUsers(const Call& call, Report& report) {
 }
 
 int Invite(const Call& call, Report& report) {
+  if (RefusedUserName(call["USER"], report)) return report.Finish();
   const std::string role = call.Has("ROLE") ? call["ROLE"] : "";
   HostingReply reply;
   int status = 0;
@@ -472,6 +475,10 @@ const std::vector<Subcommand> kSubcommands = {
      {{"PATTERN", "part of a name, any case (default: all)", true}}, Options::None, true, FindUsers},
     {"invite", "Invite a user to a space, in ROLE (default: member).",
      {{"SPACE", "the space"}, {"USER", "the user"}, {"ROLE", "the role", true}}, Options::None, true, Invite},
+    {"remove-member", "Remove a user from a space (its owner only; the only owner stays).",
+     {{"SPACE", "the space"}, {"USER", "the user"}}, Options::None, true, RemoveMember},
+    {"login", "Store the password of USER (default: daemon.conf's user) for the team service, once it accepts it.",
+     {{"USER", "the user", true}}, Options::None, false, Login},
     {"rename-l-dir", "Move a local folder aside, to \"NAME (old)\".", {{"DIRECTORY", "the folder"}}, Options::None,
      false, RenameLDir},
     {"create-repo", "Create a repository at a local path or file:// URL.",

@@ -1,0 +1,105 @@
+// The rule of names: what a user and a space may be called, checked by the
+// daemon and the tool with one module, and by the server's hook with the
+// same written rule, which must agree with it on every case.
+#include "names.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <stdio.h>
+
+namespace korvane::names {
+namespace {
+
+struct Case {
+  const char* name;
+  bool allowed;
+};
+
+constexpr Case kUsers[] = {
+    {"ann", true}, {"Bob_2", true}, {"c.d-e", true}, {"_x", true},
+    {"", false}, {".ann", false}, {"-ann", false}, {"an n", false}, {"@nobody", false}, {"*", false},
+    {"$authenticated", false}, {"[team:/plans] x", false}, {"a=b", false}, {"a&b", false}, {"~ann", false},
+    {"a:b", false}, {"ann\n", false}, {"ann\t", false}, {"jürgen", false},
+    {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", true},    // 64
+    {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},  // 65
+};
+
+constexpr Case kSpaces[] = {
+    {"plans", true}, {"Year plan (2025)", true}, {"Überblick", true}, {"計画", true}, {"Tom & Jerry", true},
+    {"a.b-c_d", true}, {"C# notes", true}, {"version 2.0 final", true}, {".config", true},
+    {"", false}, {".", false}, {"..", false}, {"plans]", false}, {"[plans", false}, {"a/b", false},
+    {"a\\b", false}, {"a:b", false}, {"a*b", false}, {"a?b", false}, {"a\"b", false}, {"a<b", false},
+    {"a>b", false}, {"a|b", false}, {"a\nb", false}, {"a\tb", false}, {"a\x7f", false}, {" plans", false},
+    {"plans ", false}, {"plans.", false}, {"#plans", false}, {"CON", false}, {"nul", false}, {"com1", false},
+    {"LPT9.txt", false}, {"aux .x", false}, {"COM0", true}, {"CONSOLE", true},
+    {"U\xcc\x88" "berblick", false},     // NFD: not the normal form
+    {"a\xe2\x80\xa8" "b", false},        // line separator
+    {"a\xe2\x80\x8b" "b", false},        // zero-width space
+    {"a\xc2\xa0" "b", false},            // no-break space: one kind of blank only
+    {"\xff\xfe", false},                 // not UTF-8
+    {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", true},
+    {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
+};
+
+TEST(Names, UsersAreConservativeAscii) {
+  for (const Case& each : kUsers) EXPECT_EQ(!UserNameProblem(each.name), each.allowed) << each.name;
+}
+
+TEST(Names, SpacesAreFolderNamesEveryPlatformAccepts) {
+  for (const Case& each : kSpaces) EXPECT_EQ(!SpaceNameProblem(each.name), each.allowed) << each.name;
+}
+
+TEST(Names, SpacesAreNormalisedAndUniqueRegardlessOfCase) {
+  EXPECT_EQ(Normalised("U\xcc\x88" "berblick"), "\xc3\x9c" "berblick");
+  EXPECT_FALSE(SpaceNameProblem(*Normalised("U\xcc\x88" "berblick")));
+  EXPECT_EQ(Normalised("\xff"), std::nullopt);
+  EXPECT_EQ(Folded("Plans"), Folded("PLANS"));
+  EXPECT_EQ(Folded("\xc3\x9c" "BERBLICK"), Folded("U\xcc\x88" "berblick"));
+  EXPECT_EQ(Folded("Stra\xc3\x9f" "e"), Folded("STRASSE"));
+  EXPECT_NE(Folded("plans"), Folded("plans 2"));
+}
+
+// The hook's verdicts on a table of names, from its own code, in one run:
+// one "1" (allowed) or "0" a name.
+template <std::size_t N>
+std::string HookVerdicts(const char* kind, const Case (&table)[N]) {
+  std::string hexes;
+  for (const Case& each : table) {
+    for (const char* c = each.name; *c != 0; ++c) {
+      char two[3];
+      std::snprintf(two, sizeof two, "%02x", static_cast<unsigned char>(*c));
+      hexes += two;
+    }
+    hexes += ' ';
+  }
+  const std::string command = std::string("python3 -c \"import importlib.machinery as m, sys; ") +
+                              "h = m.SourceFileLoader('hook', '" + KORVANE_SOURCE_DIR + "/scripts/korvane-hook')" +
+                              ".load_module(); print(''.join('0' if h." + kind +
+                              "_problem(bytes.fromhex(x).decode('utf-8', 'surrogateescape')) else '1' " +
+                              "for x in sys.argv[1].split(' ')[:-1]))\" '" + hexes + "'";
+  std::string verdicts;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return verdicts;
+  for (int c; (c = fgetc(pipe)) != EOF;) {
+    if (c == '0' || c == '1') verdicts += static_cast<char>(c);
+  }
+  pclose(pipe);
+  return verdicts;
+}
+
+template <std::size_t N>
+std::string Expected(const Case (&table)[N]) {
+  std::string verdicts;
+  for (const Case& each : table) verdicts += each.allowed ? '1' : '0';
+  return verdicts;
+}
+
+TEST(Names, TheServersHookFollowsTheSameRule) {
+  EXPECT_EQ(HookVerdicts("user", kUsers), Expected(kUsers));
+  EXPECT_EQ(HookVerdicts("space", kSpaces), Expected(kSpaces));
+}
+
+}  // namespace
+}  // namespace korvane::names
