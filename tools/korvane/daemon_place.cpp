@@ -2,10 +2,12 @@
 
 #include "korvane/korvane.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -72,7 +74,25 @@ bool HoldsStartLock() {
 }
 
 std::string NotRunningMessage() {
-  return "No Korvane daemon answers at " + SocketPath() + ". Start one with: korvane start-daemon";
+  return "No Korvane daemon answers at " + SocketPath() + "; see its log, " + LogPath() + ".";
+}
+
+std::string LogPath() { return StateFolder() + "/daemon.log"; }
+
+bool WaitUntil(double seconds, const std::function<bool()>& condition) {
+  constexpr auto kPoll = std::chrono::milliseconds(20);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kPoll);
+  }
+}
+
+Started StartDaemonIfNeeded(double seconds) {
+  if (Serves()) return Started::Already;
+  if (Korvane_StartDaemon() != 1) return Started::Failed;
+  return WaitUntil(seconds, Serves) ? Started::Now : Started::NotServing;
 }
 
 }  // namespace korvane::cli

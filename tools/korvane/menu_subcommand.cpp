@@ -8,12 +8,15 @@
 #include "jobs.h"
 #include "text.h"
 
+#include "korvane/korvane.h"
 #include "platform/posix/data_object.h"
 #include "platform/windows_api.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
+#include <string_view>
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 
@@ -100,6 +103,40 @@ Json Entries(IContextMenu* handler, HMENU menu) {
   return entries;
 }
 
+// The space a repository root URL of the hosting service names: the part
+// after "svn.halcyra.com/svn/", up to the next "/".
+std::string SpaceOf(const std::string& root) {
+  constexpr std::string_view kSpaces = "svn.halcyra.com/svn/";
+  const std::size_t at = root.find(kSpaces);
+  if (at == std::string::npos) return "";
+  const std::string rest = root.substr(at + kSpaces.size());
+  return rest.substr(0, rest.find('/'));
+}
+
+// Why a folder cannot be shared because it is already, in a person's words;
+// nothing when it is not in a working copy (or the daemon cannot tell).
+std::optional<std::string> AlreadyShared(const std::string& path) {
+  char* handedOut = nullptr;
+  if (Korvane_GetStatus(reinterpret_cast<const KorvaneChar*>(Utf16(path).c_str()), &handedOut) != 1) {
+    std::free(handedOut);
+    return std::nullopt;
+  }
+  const std::string status = Clean(handedOut);
+  std::free(handedOut);
+  // mode|repository root|activated folder|path
+  const std::size_t first = status.find('|');
+  const std::size_t second = first == std::string::npos ? first : status.find('|', first + 1);
+  if (second == std::string::npos) return std::nullopt;
+  const std::string root = status.substr(first + 1, second - first - 1);
+  if (root.empty()) return std::nullopt;
+  const std::size_t third = status.find('|', second + 1);
+  const std::string activated = status.substr(second + 1, third == std::string::npos ? third : third - second - 1);
+  const std::string space = SpaceOf(root);
+  const std::string as = space.empty() ? "from " + root : "as the space " + space;
+  if (!activated.empty() && activated != path) return path + " lies in " + activated + ", already shared " + as + ".";
+  return path + " is already shared " + as + ".";
+}
+
 const VerbWork* WorkOf(const std::string& verb) {
   for (const VerbWork& work : kVerbs) {
     if (verb == work.verb) return &work;
@@ -161,6 +198,12 @@ int DriveMenu(const Call& call, Report& report, const std::string& verb, bool sh
     return report.Finish();
   }
   if (!offersVerb) {
+    if (verb == "verb:share") {
+      if (const std::optional<std::string> shared = AlreadyShared(path)) {
+        report.Fail(kFailed, "korvane " + report.Command() + ": " + *shared);
+        return report.Finish();
+      }
+    }
     report.Fail(kFailed, "The menu for " + path + " offers no entry " + verb + " here.");
     return report.Finish();
   }
@@ -190,6 +233,15 @@ std::vector<const char*> MenuVerbs() {
 
 int Menu(const Call& call, Report& report) { return DriveMenu(call, report, call.invoke, true); }
 
-int Share(const Call& call, Report& report) { return DriveMenu(call, report, "verb:share", false); }
+int Share(const Call& call, Report& report) {
+  const std::string path = AbsolutePath(call["PATH"]);
+  if (const std::optional<std::string> shared = AlreadyShared(path)) {
+    report.Fields()["path"] = path;
+    report.Fields()["job"] = nullptr;
+    report.Fail(kFailed, "korvane share: " + *shared);
+    return report.Finish();
+  }
+  return DriveMenu(call, report, "verb:share", false);
+}
 
 }  // namespace korvane::cli
