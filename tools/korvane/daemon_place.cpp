@@ -9,7 +9,12 @@
 #include <sstream>
 #include <thread>
 
+#include <cerrno>
+#include <cstring>
+
 #include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -89,10 +94,26 @@ bool WaitUntil(double seconds, const std::function<bool()>& condition) {
   }
 }
 
+// Whether something listens at the socket, without a request: a daemon
+// busy with a long reply, or one whose listen queue is full, listens still.
+bool Listens() {
+  const std::string path = SocketPath();
+  sockaddr_un address{};
+  if (path.size() >= sizeof address.sun_path) return false;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (probe < 0) return false;
+  const bool listens =
+      connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 || errno == EAGAIN;
+  close(probe);
+  return listens;
+}
+
 Started StartDaemonIfNeeded(double seconds) {
-  if (Serves()) return Started::Already;
+  if (Listens()) return Started::Already;
   if (Korvane_StartDaemon() != 1) return Started::Failed;
-  return WaitUntil(seconds, Serves) ? Started::Now : Started::NotServing;
+  return WaitUntil(seconds, Listens) ? Started::Now : Started::NotServing;
 }
 
 }  // namespace korvane::cli

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -149,12 +150,6 @@ int DriveMenu(const Call& call, Report& report, const std::string& verb, bool sh
   const std::string path = AbsolutePath(call["PATH"]);
   report.Fields()["path"] = path;
   report.Fields()["job"] = nullptr;
-  if (!verb.empty() && WorkOf(verb) == nullptr) {
-    report.Fail(kWrongUse, "korvane menu: no entry answers to " + verb + "; the verbs are verb:add-dalv, "
-                           "verb:add-tsvn, verb:add-auto, verb:release, verb:share, verb:checkout, "
-                           "verb:shareteam and verb:ascheckout.");
-    return report.Finish();
-  }
   IContextMenu* handler = CreateHandler(path, call.background);
   if (handler == nullptr) {
     report.Fields()["entries"] = Json::array();
@@ -224,6 +219,21 @@ int DriveMenu(const Call& call, Report& report, const std::string& verb, bool sh
 }
 
 }  // namespace
+
+bool CheckMenu(const Call& call, Report& report) {
+  if (!call.invoke.empty() && WorkOf(call.invoke) == nullptr) {
+    report.Fail(kWrongUse, "korvane menu: no entry answers to " + call.invoke + "; the verbs are verb:add-dalv, "
+                           "verb:add-tsvn, verb:add-auto, verb:release, verb:share, verb:checkout, "
+                           "verb:shareteam and verb:ascheckout.");
+    return false;
+  }
+  const std::string path = AbsolutePath(call["PATH"]);
+  std::error_code error;
+  if (std::filesystem::exists(path, error)) return true;
+  report.Fields()["path"] = path;
+  report.Fail(kFailed, "korvane menu: " + path + " does not exist.");
+  return false;
+}
 
 std::vector<const char*> MenuVerbs() {
   std::vector<const char*> verbs;

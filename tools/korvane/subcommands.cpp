@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <thread>
 
@@ -173,13 +174,18 @@ int AfterOneWay(const Call& call, Report& report, int32_t sent, const char* oper
   return report.Finish();
 }
 
-int ActivatePath(const Call& call, Report& report) {
+bool CheckActivation(const Call& call, Report& report) {
   const std::string& mode = call["MODE"];
   if (mode.size() != 1 || mode[0] < '1' || mode[0] > '3') {
     report.Fail(kWrongUse, "MODE must be 1 (Korvane dialogs), 2 (TortoiseSVN dialogs) or 3 (automatic commit and "
                            "update).");
-    return report.Finish();
+    return false;
   }
+  return CheckFolder(call, report);
+}
+
+int ActivatePath(const Call& call, Report& report) {
+  const std::string& mode = call["MODE"];  // checked by CheckActivation
   const std::string path = AbsolutePath(call["PATH"]);
   report.Fields()["path"] = path;
   report.Fields()["mode"] = mode[0] - '0';
@@ -195,16 +201,36 @@ int DeactivatePath(const Call& call, Report& report) {
   return AfterOneWay(call, report, Korvane_DeactivatePath(Wide(path)), "deactivatePath", path, before);
 }
 
-int Checkout(const Call& call, Report& report) {
+// Checkout's MODE, 0 when not given; nothing when it is not one.
+std::optional<unsigned> CheckoutMode(const Call& call) {
   unsigned mode = 0;
-  if (call.Has("MODE")) {
-    const std::string& text = call["MODE"];
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), mode);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || mode > 3) {
-      report.Fail(kWrongUse, "MODE must be 0 (not activated), 1, 2 or 3.");
-      return report.Finish();
-    }
+  if (!call.Has("MODE")) return mode;
+  const std::string& text = call["MODE"];
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), mode);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || mode > 3) return std::nullopt;
+  return mode;
+}
+
+// Checkout makes PATH, but in a folder that is there.
+bool CheckCheckout(const Call& call, Report& report) {
+  if (!CheckoutMode(call)) {
+    report.Fail(kWrongUse, "MODE must be 0 (not activated), 1, 2 or 3.");
+    return false;
   }
+  const std::filesystem::path path = AbsolutePath(call["PATH"]);
+  std::error_code error;
+  if (std::filesystem::is_directory(path.parent_path(), error)) {
+    if (!std::filesystem::exists(path, error) || std::filesystem::is_directory(path, error)) return true;
+    report.Fail(kFailed, "korvane checkout: " + path.string() + " is a file, not a folder to check out into.");
+    return false;
+  }
+  report.Fail(kFailed, "korvane checkout: " + path.parent_path().string() + ", where " + path.filename().string() +
+                           " would go, is not a folder.");
+  return false;
+}
+
+int Checkout(const Call& call, Report& report) {
+  const unsigned mode = CheckoutMode(call).value_or(0);  // checked by CheckCheckout
   const std::string path = AbsolutePath(call["PATH"]);
   report.Fields() = {{"url", call["URL"]}, {"path", path}, {"mode", mode}};
   const std::uint64_t before = HighestJobId(ReadJobs());
@@ -459,30 +485,6 @@ int RestoreLDir(const Call& c, Report& r) {
 
 int Jobs(const Call&, Report& report) { return ListJobs(report); }
 
-// A path argument that must be there before the daemon is asked.
-bool CheckPathThere(const Call& call, Report& report) {
-  const std::string path = AbsolutePath(call["PATH"]);
-  std::error_code error;
-  if (std::filesystem::exists(path, error)) return true;
-  report.Fields()["path"] = path;
-  report.Fail(kFailed, "korvane " + report.Command() + ": " + path + " does not exist.");
-  return false;
-}
-
-// Checkout makes PATH, but in a folder that is there.
-bool CheckCheckoutTarget(const Call& call, Report& report) {
-  const std::filesystem::path path = AbsolutePath(call["PATH"]);
-  std::error_code error;
-  if (std::filesystem::is_directory(path.parent_path(), error)) {
-    if (!std::filesystem::exists(path, error) || std::filesystem::is_directory(path, error)) return true;
-    report.Fail(kFailed, "korvane checkout: " + path.string() + " is a file, not a folder to check out into.");
-    return false;
-  }
-  report.Fail(kFailed, "korvane checkout: " + path.parent_path().string() + ", where " + path.filename().string() +
-                           " would go, is not a folder.");
-  return false;
-}
-
 const std::vector<Subcommand> kSubcommands = {
     {"start-daemon", "Start the daemon and return once it serves.", {}, Options::Timeout, false, StartDaemon, false},
     {"stop-daemon", "Stop the daemon and return once it is gone.", {}, Options::Timeout, false, StopDaemon, false},
@@ -492,11 +494,11 @@ const std::vector<Subcommand> kSubcommands = {
     {"get-status", "Show a folder's activation status (starts the daemon when none runs).",
      {{"PATH", "the folder or file"}}, Options::None, false, GetStatus},
     {"activate-path", "Activate a folder: MODE 1 Korvane dialogs, 2 TortoiseSVN dialogs, 3 automatic commit and update.",
-     {{"PATH", "the folder"}, {"MODE", "1, 2 or 3"}}, Options::Wait, false, ActivatePath, true, CheckFolder},
+     {{"PATH", "the folder"}, {"MODE", "1, 2 or 3"}}, Options::Wait, false, ActivatePath, true, CheckActivation},
     {"deactivate-path", "Deactivate a folder.", {{"PATH", "the folder"}}, Options::Wait, false, DeactivatePath},
     {"checkout", "Check URL out into PATH in the background, then activate it in MODE (default 0: not activated).",
      {{"URL", "the repository URL"}, {"PATH", "the folder to check out into"}, {"MODE", "0, 1, 2 or 3", true}},
-     Options::Wait, true, Checkout, true, CheckCheckoutTarget},
+     Options::Wait, true, Checkout, true, CheckCheckout},
     {"share", "Share a folder as a new space of the hosting service (the menu's Share entry).",
      {{"PATH", "the folder"}}, Options::Wait, false, Share, true, CheckFolder},
     {"jobs", "List the daemon's background work: what, where, how far, and how it ended.", {}, Options::None, false,
@@ -536,7 +538,7 @@ const std::vector<Subcommand> kSubcommands = {
      {{"KEY", "the key remove-l-dir gave"}, {"DIRECTORY", "where to put it", true}}, Options::None, true,
      RestoreLDir},
     {"menu", "Show the context menu the shell extension offers for PATH, and run the entry with VERB.",
-     {{"PATH", "the folder or file"}}, Options::Menu, false, Menu, true, CheckPathThere},
+     {{"PATH", "the folder or file"}}, Options::Menu, false, Menu, true, CheckMenu},
 };
 
 }  // namespace

@@ -64,6 +64,8 @@ bool CheckFolder(const Call& call, Report& report);
 // (menu_subcommand.cpp); share is its "Share" entry.
 int Menu(const Call& call, Report& report);
 int Share(const Call& call, Report& report);
+// The menu's verb is one it knows and its PATH is there.
+bool CheckMenu(const Call& call, Report& report);
 // The verbs the menu's entries answer to, in menu order.
 std::vector<const char*> MenuVerbs();
 
