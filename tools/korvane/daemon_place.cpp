@@ -84,6 +84,12 @@ std::string NotRunningMessage() {
 
 std::string LogPath() { return StateFolder() + "/daemon.log"; }
 
+std::string ConfigFile() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && *config == '/') return std::string(config) + "/korvane/daemon.conf";
+  return HomeFolder() + "/.config/korvane/daemon.conf";
+}
+
 bool WaitUntil(double seconds, const std::function<bool()>& condition) {
   constexpr auto kPoll = std::chrono::milliseconds(20);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);

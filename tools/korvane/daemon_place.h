@@ -24,6 +24,9 @@ bool HoldsStartLock();
 std::string NotRunningMessage();
 // The daemon's log, named in messages so that a person can look.
 std::string LogPath();
+// The daemon's configuration: $XDG_CONFIG_HOME/korvane/daemon.conf, by
+// default ~/.config/korvane/daemon.conf.
+std::string ConfigFile();
 
 // Whether condition came true within seconds, asked every few milliseconds.
 bool WaitUntil(double seconds, const std::function<bool()>& condition);

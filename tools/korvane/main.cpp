@@ -25,7 +25,7 @@ using namespace korvane::cli;
 
 constexpr char kExitStatuses[] =
     "Exit status: 0 when the operation succeeded; 1 when the daemon or the operation said no;\n"
-    "2 on wrong use; 3 when no daemon could be reached.";
+    "2 on wrong use; 3 when no daemon could be reached or started.";
 
 // The number of single-letter edits between two words.
 std::size_t Distance(const std::string& a, const std::string& b) {
@@ -140,7 +140,9 @@ int main(int argc, char** argv) {
   }
 
   CLI::App app("Drives the Korvane daemon through the Korvane client library.", "korvane");
-  app.footer(std::string("With --json, standard output carries one JSON object and nothing else.\n") + kExitStatuses);
+  app.footer(std::string("With --json, standard output carries one JSON object and nothing else.\n") + kExitStatuses +
+             "\n\nThe daemon's log: " + LogPath() + "; its configuration: " + ConfigFile() +
+             ".\nSee man korvane for every file.");
   app.set_version_flag("--version", std::string("korvane ") + KORVANE_VERSION);
   bool json = false;
   app.add_flag("--json", json, "Print one JSON object on standard output");
