@@ -1,6 +1,7 @@
 // korvane menu and korvane share: the shell extension driven exactly as a
 // file manager drives it, through the library's exported class object and
-// the COM interfaces alone. The entries it offers are printed, and one can
+// the COM interfaces alone (shell_menu.h, which the file managers'
+// extensions use too). The entries it offers are printed, and one can
 // be run by its verb; with --wait the tool waits for the work it started.
 #include "subcommands.h"
 
@@ -8,26 +9,21 @@
 #include "jobs.h"
 #include "text.h"
 
+#include "shell_menu.h"
+
 #include "korvane/korvane.h"
-#include "platform/posix/data_object.h"
-#include "platform/windows_api.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string_view>
-
-extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 
 namespace korvane::cli {
 
 namespace {
-
-// The shell extension's class, as file managers register it.
-constexpr CLSID kKorvaneExtension = {0x3F6A1C52, 0xB8E4, 0x4A7D, {0x9C, 0x31, 0xE5, 0xD2, 0x0B, 0x7F, 0x4A, 0x96}};
-constexpr UINT kFirstCommand = 1;
 
 // The verbs of the menu's entries, in menu order, and the daemon's work
 // each one starts (nothing for one that starts none the daemon publishes).
@@ -41,67 +37,13 @@ constexpr VerbWork kVerbs[] = {
     {"verb:shareteam", "shareWithTeam"}, {"verb:ascheckout", "checkoutFromService"},
 };
 
-// A handler initialised with the selection, as the shell makes one.
-IContextMenu* CreateHandler(const std::string& path, bool background) {
-  IClassFactory* factory = nullptr;
-  if (FAILED(DllGetClassObject(kKorvaneExtension, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
-    return nullptr;
+// The entries as the JSON object lists them.
+Json EntriesJson(const std::vector<shellmenu::Entry>& entries) {
+  Json list = Json::array();
+  for (const shellmenu::Entry& entry : entries) {
+    list.push_back({{"text", entry.text}, {"verb", entry.verb}, {"help", entry.help}});
   }
-  IShellExtInit* init = nullptr;
-  const HRESULT created = factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init));
-  factory->Release();
-  if (FAILED(created)) return nullptr;
-
-  const std::u16string wide = Utf16(path);
-  HRESULT initialised = E_OUTOFMEMORY;
-  if (background) {
-    PIDLIST_ABSOLUTE folder = ILCreateFromPathW(reinterpret_cast<LPCWSTR>(wide.c_str()));
-    if (folder != nullptr) initialised = init->Initialize(folder, nullptr, nullptr);
-    ILFree(folder);
-  } else {
-    // The selection as a file manager hands it over: the shell's data object
-    // with the one name as CF_HDROP (on Linux, the system part's own).
-    IDataObject* selection = nullptr;
-    if (SUCCEEDED(posix::CreateFileListDataObject({wide}, &selection))) {
-      initialised = init->Initialize(nullptr, selection, nullptr);
-      selection->Release();
-    }
-  }
-  IContextMenu* handler = nullptr;
-  if (SUCCEEDED(initialised)) init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&handler));
-  init->Release();
-  return handler;
-}
-
-std::string CommandString(IContextMenu* handler, UINT offset, UINT type) {
-  WCHAR text[256] = {};
-  if (FAILED(handler->GetCommandString(offset, type, nullptr, reinterpret_cast<CHAR*>(text), 256))) return "";
-  return Utf8(reinterpret_cast<const char16_t*>(text));
-}
-
-// The entries of the product's submenu, in menu order; separators left out.
-Json Entries(IContextMenu* handler, HMENU menu) {
-  MENUITEMINFOW entry{};
-  entry.cbSize = sizeof entry;
-  entry.fMask = MIIM_SUBMENU;
-  GetMenuItemInfoW(menu, 0, TRUE, &entry);
-  const int count = GetMenuItemCount(entry.hSubMenu);
-  Json entries = Json::array();
-  for (int index = 0; index < count; ++index) {
-    WCHAR text[128] = {};
-    MENUITEMINFOW item{};
-    item.cbSize = sizeof item;
-    item.fMask = MIIM_FTYPE | MIIM_STRING | MIIM_ID;
-    item.dwTypeData = text;
-    item.cch = 128;
-    GetMenuItemInfoW(entry.hSubMenu, static_cast<UINT>(index), TRUE, &item);
-    if ((item.fType & MFT_SEPARATOR) != 0) continue;
-    const UINT offset = item.wID - kFirstCommand;
-    entries.push_back({{"text", Utf8(reinterpret_cast<const char16_t*>(text))},
-                       {"verb", CommandString(handler, offset, GCS_VERBW)},
-                       {"help", CommandString(handler, offset, GCS_HELPTEXTW)}});
-  }
-  return entries;
+  return list;
 }
 
 // The space a repository root URL of the hosting service names: the part
@@ -150,29 +92,20 @@ int DriveMenu(const Call& call, Report& report, const std::string& verb, bool sh
   const std::string path = AbsolutePath(call["PATH"]);
   report.Fields()["path"] = path;
   report.Fields()["job"] = nullptr;
-  IContextMenu* handler = CreateHandler(path, call.background);
-  if (handler == nullptr) {
+  std::unique_ptr<shellmenu::Menu> menu = shellmenu::Menu::For(path, call.background);
+  if (menu == nullptr) {
     report.Fields()["entries"] = Json::array();
     report.Fail(kFailed, "The shell extension refused the selection (one folder or file, or a folder's background).");
     return report.Finish();
   }
-  HMENU menu = CreatePopupMenu();
-  const HRESULT built = handler->QueryContextMenu(menu, 0, kFirstCommand, 0x7FFF, CMF_NORMAL);
-  const bool offered = SUCCEEDED(built) && HRESULT_CODE(built) != 0;
-  const Json entries = offered ? Entries(handler, menu) : Json::array();
-  bool offersVerb = false;
-  for (const Json& entry : entries) offersVerb = offersVerb || entry["verb"] == verb;
+  const bool offered = menu->Offered();
+  const Json entries = EntriesJson(menu->Entries());
+  const bool offersVerb = !verb.empty() && menu->Offers(verb);
 
   const std::uint64_t before = HighestJobId(ReadJobs());
-  std::optional<HRESULT> invoked;
-  if (!verb.empty() && offersVerb) {
-    CMINVOKECOMMANDINFO info{};
-    info.cbSize = sizeof info;
-    info.lpVerb = verb.c_str();
-    invoked = handler->InvokeCommand(&info);
-  }
-  handler->Release();
-  DestroyMenu(menu);
+  std::optional<bool> invoked;
+  if (offersVerb) invoked = menu->Invoke(verb);
+  menu.reset();
 
   if (showEntries) {
     report.Fields()["entries"] = entries;
@@ -202,7 +135,7 @@ int DriveMenu(const Call& call, Report& report, const std::string& verb, bool sh
     report.Fail(kFailed, "The menu for " + path + " offers no entry " + verb + " here.");
     return report.Finish();
   }
-  if (FAILED(*invoked)) {
+  if (!*invoked) {
     report.Fail(kFailed, "The shell extension could not run " + verb + ".");
     return report.Finish();
   }
