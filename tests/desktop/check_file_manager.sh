@@ -37,7 +37,16 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 cat >"$work/namespace.sh" <<'NAMESPACE'
 set -euo pipefail
 app=$1 work=$2 prefix=$3 system_folder=$4 relative_folder=$5 schema=$6 here=$7
-mount --bind "$prefix/$relative_folder" "$system_folder"
+if [[ -d $system_folder ]]; then
+  mount --bind "$prefix/$relative_folder" "$system_folder"
+else
+  # No extension installed yet: the folder above, copied with the module's
+  # folder added, is bound over the original, which stays as it is.
+  mkdir -p "$work/system"
+  cp -a "$(dirname "$system_folder")" "$work/system/above"
+  cp -a "$prefix/$relative_folder" "$work/system/above/$(basename "$system_folder")"
+  mount --bind "$work/system/above" "$(dirname "$system_folder")"
+fi
 export XDG_RUNTIME_DIR=$work/run HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data \
   XDG_STATE_HOME=$work/state XDG_CACHE_HOME=$work/cache
 mkdir -p -m 0700 "$XDG_RUNTIME_DIR" "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_STATE_HOME" "$XDG_CACHE_HOME"

@@ -103,10 +103,11 @@ def cell(app, file_name):
 def open_menu(app, app_name, file_name):
     if file_name is None:
         # The background: a click on the view's empty space, below the cells.
-        view = find(app, lambda n: role(n) in ("tree table", "table", "layered pane", "canvas") and
-                    extents(n).height > 100, 10)
-        if view is None:
+        # The folder's view: the largest table (the sidebar is one too).
+        views = [n for n, _ in walk(app) if role(n) in ("tree table", "table", "layered pane", "canvas")]
+        if not views:
             sys.exit("no view of the folder")
+        view = max(views, key=lambda n: extents(n).width * extents(n).height)
         box = extents(view)
         x, y = box.x + box.width // 2, box.y + box.height - 20
     else:
@@ -120,9 +121,24 @@ def open_menu(app, app_name, file_name):
     time.sleep(1.5)
 
 
+def visible(node):
+    try:
+        return node.get_state_set().contains(Atspi.StateType.VISIBLE)
+    except Exception:
+        return False
+
+
 def product_items(app):
     """The product's menu items, in menu order; None when the menu has no
     product entry."""
+    # GTK 3 (Nemo): the popup is a window of its own, where the submenu
+    # "Korvane" is a menu holding the items (the menu bar has one too).
+    for popup in children(app):
+        if role(popup) != "window":
+            continue
+        for node, _ in walk(popup):
+            if role(node) == "menu" and name(node) == PRODUCT:
+                return [c for c in children(node) if role(c) in ITEM_ROLES and visible(c)]
     for node, _ in walk(app):
         items = [c for c in children(node) if role(c) in ITEM_ROLES]
         # GTK 3: the item "Korvane" holds its submenu.
