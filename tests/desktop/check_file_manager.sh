@@ -29,7 +29,8 @@ system_folder=$(pkg-config --variable=extensiondir "$package")
 relative_folder=${system_folder#$(pkg-config --variable=prefix "$package")/}
 
 work=$(mktemp -d /tmp/korvane-fm-XXXXXX)
-trap "[[ -n ${KEEP:-} ]] || rm -rf $work" EXIT
+# KORVANE_KEEP_TEST=1 keeps the folder (logs, the accessibility tree) for a look.
+trap '[[ -n ${KORVANE_KEEP_TEST:-} ]] || rm -rf "$work"' EXIT
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 [[ -f $prefix/$relative_folder/libkorvane-$app.so ]] || { echo "FAIL: the $app extension is not installed"; exit 1; }
