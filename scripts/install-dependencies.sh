@@ -17,6 +17,15 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   python3
+  # The daemon's notifications go over the session bus (sd-bus); the tests
+  # run a stand-in notification server on a private bus.
+  libsystemd-dev dbus python3-gi
+  # Sync from login: the user unit and the autostart file are checked.
+  systemd desktop-file-utils
+  # The file-manager extensions and their tests with the real file managers,
+  # headless on a private display and bus, read through AT-SPI.
+  libnautilus-extension-dev libnemo-extension-dev nautilus nemo
+  xvfb xauth xdotool gir1.2-atspi-2.0 at-spi2-core
   # The Windows build: the mingw-w64 cross compiler, GoogleTest's sources,
   # the tools that build Subversion and APR from source, and Wine.
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev

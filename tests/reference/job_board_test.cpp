@@ -82,10 +82,49 @@ TEST_F(JobBoardFile, KeepsRunningWorkAndTheLastEndedAcrossRestarts) {
     EXPECT_EQ(jobs[0]["id"], *running);
     last = jobs.back()["id"].get<JobBoard::Id>();
   }
-  // A new daemon starts an empty board and numbers on.
+  // A new daemon takes the board over: the ended work stays, the work left
+  // running ends as cancelled, and the numbering goes on, restart after
+  // restart, even once every earlier piece has gone from the board.
+  for (int restart = 0; restart < 2; ++restart) {
+    SCOPED_TRACE(restart);
+    JobBoard board(File());
+    const nlohmann::json jobs = Published(board, File())["jobs"];
+    ASSERT_EQ(jobs.size(), JobBoard::kKeptEnded + 1);
+    EXPECT_EQ(jobs[0]["operation"], "checkout");
+    EXPECT_EQ(jobs[0]["state"], "failed");
+    EXPECT_EQ(jobs[0]["code"], -9);
+    EXPECT_EQ(jobs.back()["id"].get<JobBoard::Id>(), restart == 0 ? last : last - 1);
+    const JobBoard::Id next = board.Begin("checkout", "/x").value_or(0);
+    EXPECT_GT(next, last);
+    last = next;
+    board.End(next, 0, "checked out");
+    board.Flush();
+    nlohmann::json trimmed = nlohmann::json::parse(std::ifstream(File()));
+    trimmed["jobs"].erase(trimmed["jobs"].size() - 1);  // the newest gone: nextId still knows it
+    std::ofstream(File()) << trimmed.dump();
+  }
+}
+
+TEST_F(JobBoardFile, FrequentWorkNeverPushesOutTheRare) {
   JobBoard board(File());
-  EXPECT_EQ(Published(board, File())["jobs"].size(), 0u);
-  EXPECT_GT(board.Begin("checkout", "/x").value_or(0), last);
+  board.Record("shareFolder", "/site", 0, "shared as the space site");
+  for (std::size_t i = 0; i < JobBoard::kKeptEnded * 3; ++i) {
+    board.Record("automaticCommit", "/site", 0, "committed as revision " + std::to_string(i + 2));
+  }
+  const nlohmann::json jobs = Published(board, File())["jobs"];
+  ASSERT_EQ(jobs.size(), JobBoard::kKeptEnded + 1);
+  EXPECT_EQ(jobs[0]["operation"], "shareFolder");
+  EXPECT_EQ(jobs.back()["message"], "committed as revision " + std::to_string(JobBoard::kKeptEnded * 3 + 1));
+}
+
+TEST_F(JobBoardFile, ABoardThatDoesNotParseStartsAfresh) {
+  for (const char* text : {"", "{", "[]", R"({"jobs": 5})", R"({"jobs": [{"id": "x"}, 7, {"id": 3}]})"}) {
+    SCOPED_TRACE(text);
+    std::ofstream(File()) << text;
+    JobBoard board(File());
+    EXPECT_EQ(Published(board, File())["jobs"].size(), 0u);
+    EXPECT_GE(board.Begin("checkout", "/x").value_or(0), 1u);
+  }
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ TEST_F(ToolWithDaemon, StartServesAndStopLeavesNoDaemon) {
     ASSERT_GT(pid, 0);
     EXPECT_EQ(RunJson("stop-daemon", 0)["socket"], folder_ + "/run/DalvDaemonCommand");
     EXPECT_TRUE(Gone(pid));
-    EXPECT_EQ(Run("get-activations").status, 3);
+    EXPECT_EQ(Run("stop-daemon").status, 3);  // stopping starts none
     fs::remove(folder_ + "/state/korvane/daemon.log");
   }
   EXPECT_EQ(Run("stop-daemon").status, 3);
@@ -101,7 +101,7 @@ TEST_F(ToolWithDaemon, WaitEndsWithTheOutcomeOfTheWork) {
 
   const ToolRun missing = Run("share --wait " + folder_ + "/missing");
   EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.output.find(folder_ + "/missing is not a folder"), std::string::npos) << missing.output;
+  EXPECT_NE(missing.output.find(folder_ + "/missing does not exist"), std::string::npos) << missing.output;
   EXPECT_EQ(Run("activate-path --wait " + folder_ + "/missing 2").status, 1);
   EXPECT_EQ(Run("checkout --wait file:///nowhere/repo " + folder_ + "/co").status, 1);
   EXPECT_EQ(RunJson("activate-path --wait " + site + " 3", 0)["job"]["message"], "activated in mode 3");
@@ -112,6 +112,74 @@ TEST_F(ToolWithDaemon, WaitEndsWithTheOutcomeOfTheWork) {
   ASSERT_GE(jobs.size(), 4u);  // the waited work; the last deactivation may not be published yet
   EXPECT_EQ(jobs[0]["folder"], site);
   EXPECT_EQ(jobs[1]["state"], "failed");
+}
+
+// A new user's first steps: the first share starts the daemon and shares;
+// a second share of the folder or one inside it says which space it is.
+TEST_F(ToolWithDaemon, FirstShareStartsTheDaemonAndSharesOnce) {
+  const std::string site = folder_ + "/big1";
+  fs::create_directories(site + "/sub");
+  std::ofstream(site + "/a.txt") << "alpha";
+
+  const ToolRun nothing = Run("share " + folder_ + "/nothere");
+  EXPECT_EQ(nothing.status, 1);
+  EXPECT_NE(nothing.output.find("/nothere does not exist"), std::string::npos) << nothing.output;
+  EXPECT_FALSE(fs::exists(folder_ + "/state/korvane/daemon.log")) << "a slip started a daemon";
+
+  const Json shared = RunJson("share --wait " + site, 0);
+  EXPECT_EQ(shared["job"]["state"], "succeeded");
+  EXPECT_EQ(RunJson("is-versioned " + site + "/a.txt", 0)["versioned"], true);
+  struct Again {
+    std::string path;
+    std::string says;
+  };
+  for (const Again& again : {Again{site, "big1 is already shared as the space big1."},
+                             Again{site + "/sub", "sub lies in " + site + ", already shared as the space big1."}}) {
+    for (const char* how : {"share ", "menu --invoke verb:share "}) {
+      const ToolRun run = Run(std::string(how) + again.path);
+      EXPECT_EQ(run.status, 1) << how << again.path;
+      EXPECT_NE(run.output.find(again.says), std::string::npos) << run.output;
+    }
+  }
+  const ToolRun space = Run("show-space nosuch");
+  EXPECT_EQ(space.status, 1);
+  EXPECT_EQ(space.output, "no space is named nosuch\n");
+}
+
+// The board keeps its ended work across restarts, numbering on, and work a
+// stopped daemon left running ends as cancelled.
+TEST_F(ToolWithDaemon, JobBoardSurvivesRestarts) {
+  const std::string site = folder_ + "/site";
+  fs::create_directories(site);
+  ASSERT_EQ(Run("activate-path --wait " + site + " 1").status, 0);
+  std::uint64_t last = 0;
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(Run("stop-daemon").status, 0);
+    ASSERT_EQ(Run("start-daemon").status, 0);
+    const Json jobs = RunJson("jobs", 0)["jobs"];
+    ASSERT_EQ(jobs.size(), static_cast<std::size_t>(round + 1));
+    EXPECT_EQ(jobs[0]["operation"], "activatePath1");
+    ASSERT_EQ(Run("deactivate-path --wait " + site).status, 0);
+    const Json after = RunJson("jobs", 0)["jobs"];
+    EXPECT_GT(after.back()["id"].get<std::uint64_t>(), std::max<std::uint64_t>(last, jobs.back()["id"]));
+    last = after.back()["id"];
+  }
+  // A board left with running work, as a daemon that died leaves it.
+  ASSERT_EQ(Run("stop-daemon").status, 0);
+  Json board = Json::parse(std::ifstream(folder_ + "/state/korvane/jobs"));
+  board["jobs"][0]["state"] = "running";
+  board["jobs"][0]["ended"] = nullptr;
+  board["jobs"][0]["code"] = nullptr;
+  std::ofstream(folder_ + "/state/korvane/jobs") << board.dump();
+  ASSERT_EQ(Run("start-daemon").status, 0);
+  const Json cancelled = RunJson("jobs", 0)["jobs"][0];
+  EXPECT_EQ(cancelled["state"], "failed");
+  EXPECT_EQ(cancelled["code"], -9);
+  EXPECT_EQ(cancelled["message"], "the daemon stopped before this ended");
+  const ToolRun plain = Run("jobs");
+  EXPECT_NE(plain.output.find("(started "), std::string::npos) << plain.output;
+  EXPECT_NE(plain.output.find(", ended "), std::string::npos) << plain.output;
 }
 
 }  // namespace

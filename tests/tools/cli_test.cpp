@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 namespace korvane::testing {
 namespace {
@@ -50,16 +51,63 @@ TEST(KorvaneTool, ReportsWrongUseWithStatusTwo) {
   EXPECT_TRUE(daemon.Frames().empty()) << "wrong use reached the daemon";
 }
 
-TEST(KorvaneTool, ReportsAMissingDaemonWithStatusThreeNamingTheSocket) {
+// The tool and the library in a folder without a daemon program: the
+// library can start none, so every subcommand that needs one says so.
+TEST(KorvaneTool, ReportsADaemonThatCannotBeStartedWithStatusThreeNamingTheSocketAndLog) {
   ScopedRuntimeFolder folder;
+  const std::string install = folder.Path() + "/install";
+  std::filesystem::create_directory(install);
+  for (const char* file : {"korvane", "libkorvane.so.1", "libkorvane-win32.so.1"}) {
+    std::filesystem::copy_file(ToolFolder() + "/" + file, install + "/" + file);
+  }
+  const std::string environment = "LD_LIBRARY_PATH=" + install + " XDG_STATE_HOME=" + folder.Path() + "/state ";
   for (const char* arguments : {"get-activations", "svn-commit /w", "list-spaces", "activate-path / 1",
-                                "deactivate-path /x --wait", "stop-daemon", "get-error-text"}) {
+                                "deactivate-path /x --wait", "get-error-text", "share /"}) {
     SCOPED_TRACE(arguments);
-    ToolRun run = Korvane(arguments);
+    ToolRun run = Korvane(arguments, false, install + "/korvane", environment);
     EXPECT_EQ(run.status, 3);
     EXPECT_NE(run.output.find(folder.Path() + "/DalvDaemonCommand"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("korvane start-daemon"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(folder.Path() + "/state/korvane/daemon.log"), std::string::npos) << run.output;
   }
+  // Stopping and listing work need no daemon started for them.
+  EXPECT_EQ(Korvane("stop-daemon", false, install + "/korvane", environment).status, 3);
+  EXPECT_EQ(Korvane("jobs", false, install + "/korvane", environment).status, 0);
+}
+
+// What the tool checks itself is refused before any daemon is started.
+TEST(KorvaneTool, RefusesMissingFoldersBeforeAskingTheDaemon) {
+  ScopedRuntimeFolder folder;
+  TestDaemon daemon(kWellKnownPipeName);
+  const std::string missing = folder.Path() + "/missing";
+  std::ofstream(folder.Path() + "/file") << "x";
+  const UsageCase cases[] = {
+      {"share /nonexistent/site", 1, "/nonexistent/site does not exist."},
+      {"share FOLDER/file", 1, "/file is not a folder."},
+      {"activate-path FOLDER/missing 3", 1, "/missing does not exist."},
+      {"menu FOLDER/missing", 1, "/missing does not exist."},
+      {"checkout file:///r FOLDER/missing/co", 1, "/missing, where co would go, is not a folder."},
+      {"checkout file:///r FOLDER/file", 1, "/file is a file"},
+  };
+  for (const UsageCase& c : cases) {
+    std::string arguments = c.arguments;
+    if (const std::size_t at = arguments.find("FOLDER"); at != std::string::npos) {
+      arguments.replace(at, 6, folder.Path());
+    }
+    SCOPED_TRACE(arguments);
+    const ToolRun run = Korvane(arguments);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_NE(run.output.find(c.shows), std::string::npos) << run.output;
+  }
+  EXPECT_TRUE(daemon.Frames().empty()) << "a refused command reached the daemon";
+}
+
+TEST(KorvaneTool, JsonAppliesToTheVersion) {
+  const ToolRun run = Korvane("--json --version", true);
+  EXPECT_EQ(run.status, 0);
+  const Json object = Json::parse(run.output, nullptr, false);
+  ASSERT_TRUE(object.is_object()) << run.output;
+  EXPECT_EQ(object["version"], KORVANE_VERSION);
+  EXPECT_TRUE(object["command"].is_null());
 }
 
 struct AnsweredCase {
@@ -75,7 +123,8 @@ TEST(KorvaneTool, ExitsWithTheOutcomeAndNamesTheFields) {
   TestServer daemon(kWellKnownPipeName);
   const AnsweredCase cases[] = {
       {"svn-commit /w", 15, "0|svnCommit|The operation completed.|0|7|", 0,
-       R"({"code":0,"operation":"svnCommit","systemError":0,"detail":"7","revision":"7"})"},
+       R"({"code":0,"operation":"svnCommit","systemError":0,"detail":"7","revision":7})"},
+      {"svn-commit /w", 15, "0|svnCommit|Nothing to commit.|0||", 0, R"({"detail":"","revision":null})"},
       {"svn-commit /no/such/wc", 15, "-6|svnCommit|Not a working copy|155007|NOT_WORKING_COPY|", 1,
        R"({"code":-6,"systemError":155007,"detail":"NOT_WORKING_COPY"})"},
       {"create-repo r", 10, "", 1, R"({"exitStatus":1})"},
@@ -84,7 +133,14 @@ TEST(KorvaneTool, ExitsWithTheOutcomeAndNamesTheFields) {
       {"show-space s", 21, "file:///s|al\towner\nbo\tmember\n|4", 0,
        R"({"name":"s","url":"file:///s","members":[{"user":"al","role":"owner"},{"user":"bo","role":"member"}],"youngestRevision":4})"},
       {"create-space x d alice", 22, "|ALREADY_EXISTS|The target already exists. (the space x exists)", 1,
-       R"j({"errorKey":"ALREADY_EXISTS","error":"The target already exists. (the space x exists)"})j"},
+       R"j({"errorKey":"ALREADY_EXISTS","error":"the space x exists"})j"},
+      {"show-space nosuch", 21, "|NOT_FOUND|The path or repository does not exist. (no space is named nosuch)", 1,
+       R"j({"errorKey":"NOT_FOUND","error":"no space is named nosuch"})j"},
+      {"invite s eve", 26,
+       "|NOT_ALLOWED|The daemon does not touch that path. (Commit blocked by pre-commit hook (exit code 1) with "
+       "output:\nKorvane: only the owner of s can invite\n)",
+       1, R"j({"errorKey":"NOT_ALLOWED","error":"refused by the server because only the owner of s can invite"})j"},
+      {"create-space y d al", 22, "|BUSY|", 1, R"j({"errorKey":"BUSY","error":"The daemon refused: BUSY"})j"},
       {"find-users", 24, "1|al\n|", 0, R"({"pattern":"","count":1,"users":["al"]})"},
       {"invite s bo", 26, "invited|s|bo", 0, R"({"space":"s","user":"bo","role":"member"})"},
       {"get-status /x", 1, "3|file:///r|/x|/x/y", 0,

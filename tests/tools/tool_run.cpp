@@ -20,14 +20,14 @@ using Schema = std::vector<std::pair<const char*, const char*>>;
 
 const Schema kVerdict = {{"code", "n"}, {"operation", "s"}, {"message", "s"}, {"systemError", "n"}, {"detail", "s"}};
 
-Schema WithDetail(const char* member) {
+Schema WithDetail(const char* member, const char* type = "s") {
   Schema schema = kVerdict;
-  schema.emplace_back(member, "s");
+  schema.emplace_back(member, type);
   return schema;
 }
 
 const std::map<std::string, Schema> kSchemas = {
-    {"start-daemon", {{"socket", "s"}}},
+    {"start-daemon", {{"socket", "s"}, {"log", "s"}}},
     {"stop-daemon", {{"socket", "s"}}},
     {"get-error-text", {{"key", "s"}, {"text", "s"}}},
     {"get-activations", {{"activations", "a"}}},
@@ -46,10 +46,10 @@ const std::map<std::string, Schema> kSchemas = {
     {"rename-l-dir", WithDetail("newPath")},
     {"create-repo", WithDetail("url")},
     {"open-repo", WithDetail("rootUrl")},
-    {"svn-checkout-wait", WithDetail("revision")},
-    {"copy-to-repo", WithDetail("revision")},
+    {"svn-checkout-wait", WithDetail("revision", "n?")},
+    {"copy-to-repo", WithDetail("revision", "n?")},
     {"svn-add", WithDetail("path")},
-    {"svn-commit", WithDetail("revision")},
+    {"svn-commit", WithDetail("revision", "n?")},
     {"remove-l-dir", WithDetail("key")},
     {"remove-tmp-dir", WithDetail("path")},
     {"restore-l-dir", WithDetail("path")},

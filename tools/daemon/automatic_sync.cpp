@@ -2,6 +2,7 @@
 
 #include "conflict_keeper.h"
 #include "left_out_entries.h"
+#include "notifier.h"
 #include "own_folders.h"
 #include "results.h"
 #include "service_config.h"
@@ -245,6 +246,7 @@ void AutomaticSync::WatchTree(const std::string& folder, const std::string& give
     if (id >= 0) {
       watches_[id] = Watch{folder, directory};
     } else if (errno != ENOENT && errno != ENOTDIR) {
+      if (errno == ENOSPC) server::Notify("Korvane cannot watch every folder", "The system's limit of watches is reached at " + directory);
       log_.Warning("cannot watch " + directory + ": " + std::strerror(errno));
     }
   };
@@ -368,6 +370,7 @@ void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::s
     const std::string advice = "; the server refused the credential, or none is stored: run `korvane login`; " +
                                std::string("tried again in ") + std::to_string(delay.count() / 1000) + " s";
     log_.Error(account + advice);
+    server::Notify("Korvane cannot sync " + path, "The server refused the credential or the membership: " + failure.message);
     jobs_.Record("automaticSync", path, static_cast<std::int32_t>(Result::NotAllowed), account + advice);
     return;
   }
@@ -502,20 +505,7 @@ void AutomaticSync::ReportReceivedCopies(const std::string& path, const std::vec
   }
 }
 
-void AutomaticSync::Notify(const std::string& message) const {
-  const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (bus == nullptr || *bus == '\0') return;
-  // notify-send talks to the session's notification service; it is reaped
-  // by a thread of its own so that no zombie is left.
-  std::thread([message] {
-    const char* arguments[] = {"notify-send", "--app-name=Korvane", "Korvane kept both versions", message.c_str(),
-                               nullptr};
-    pid_t child = -1;
-    if (posix_spawnp(&child, "notify-send", nullptr, nullptr, const_cast<char* const*>(arguments), environ) == 0) {
-      waitpid(child, nullptr, 0);
-    }
-  }).detach();
-}
+void AutomaticSync::Notify(const std::string& message) const { server::Notify("Korvane kept both versions", message); }
 
 AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& folder, bool repaired) {
   if (IsOwn(ResolvedPath(path))) return Outcome::Done;  // a mode-3 folder inside the daemon's own
@@ -576,6 +566,7 @@ AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& fo
   Succeeded(path, folder);
   if (SVN_IS_VALID_REVNUM(revision)) {
     log_.Info("committed " + path + " as revision " + std::to_string(revision));
+    jobs_.Record("automaticCommit", path, 0, "committed as revision " + std::to_string(revision));
     if (folder.revision >= 0 && revision == folder.revision + 1) folder.revision = revision;
   }
   return Outcome::Done;
@@ -715,7 +706,10 @@ AutomaticSync::Outcome AutomaticSync::Update(const std::string& path, Folder& fo
   Succeeded(path, folder);
   if (revisions != nullptr && revisions->nelts > 0) {
     const svn_revnum_t revision = APR_ARRAY_IDX(revisions, 0, svn_revnum_t);
-    if (revision != folder.revision) log_.Info("updated " + path + " to revision " + std::to_string(revision));
+    if (revision != folder.revision) {
+      log_.Info("updated " + path + " to revision " + std::to_string(revision));
+      jobs_.Record("automaticUpdate", path, 0, "updated to revision " + std::to_string(revision));
+    }
     folder.revision = revision;
   }
   return Outcome::Done;

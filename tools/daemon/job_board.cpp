@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -41,18 +42,79 @@ std::string ShownFolder(const std::string& folder) {
 }  // namespace
 
 JobBoard::JobBoard(std::string file) : file_(std::move(file)) {
-  // The highest id of the board left behind; a board that does not parse
-  // starts the numbering again.
-  const json earlier = json::parse(std::ifstream(file_), nullptr, false);
-  if (earlier.is_object() && earlier.contains("jobs") && earlier["jobs"].is_array()) {
-    for (const json& job : earlier["jobs"]) {
-      if (job.is_object() && job.contains("id") && job["id"].is_number_unsigned()) {
-        nextId_ = std::max(nextId_, job["id"].get<Id>() + 1);
-      }
-    }
-  }
+  Load();
   Write(Document());
   publisher_ = std::thread([this] { PublishInIntervals(); });
+}
+
+// The board an earlier daemon left: its ended work stays on the board, work
+// it left running ends as cancelled, and the numbering goes on after the
+// highest id it gave. A board that does not parse starts afresh.
+void JobBoard::Load() {
+  const json earlier = json::parse(std::ifstream(file_), nullptr, false);
+  if (!earlier.is_object()) return;
+  const auto text = [](const json& job, const char* name) {
+    const auto found = job.find(name);
+    return found != job.end() && found->is_string() ? found->get<std::string>() : std::string();
+  };
+  const auto count = [](const json& job, const char* name) {
+    const auto found = job.find(name);
+    return found != job.end() && found->is_number_unsigned() ? found->get<std::uint64_t>() : std::uint64_t{0};
+  };
+  if (const auto next = earlier.find("nextId"); next != earlier.end() && next->is_number_unsigned()) {
+    nextId_ = std::max(nextId_, next->get<Id>());
+  }
+  const auto jobs = earlier.find("jobs");
+  if (jobs == earlier.end() || !jobs->is_array()) return;
+  for (const json& each : *jobs) {
+    if (!each.is_object() || count(each, "id") == 0 || text(each, "operation").empty()) continue;
+    Job job;
+    job.id = count(each, "id");
+    nextId_ = std::max(nextId_, job.id + 1);
+    if (Find(job.id) != nullptr) continue;
+    job.operation = text(each, "operation");
+    job.folder = ShownFolder(text(each, "folder"));
+    job.stage = text(each, "stage");
+    job.filesDone = count(each, "filesDone");
+    job.filesTotal = count(each, "filesTotal");
+    job.bytesDone = count(each, "bytesDone");
+    job.bytesTotal = count(each, "bytesTotal");
+    job.started = text(each, "started");
+    job.ended = text(each, "ended");
+    job.message = text(each, "message");
+    const auto code = each.find("code");
+    job.code = code != each.end() && code->is_number_integer() ? code->get<std::int32_t>() : 0;
+    if (job.ended.empty()) {
+      job.ended = Now();
+      job.code = static_cast<std::int32_t>(Result::Cancelled);
+      job.message = "the daemon stopped before this ended";
+    }
+    jobs_.push_back(std::move(job));
+    if (jobs_.size() > kMaxLoaded) break;
+  }
+  // Kept as a running board would have kept them.
+  for (std::size_t i = 0; i < jobs_.size();) {
+    if (EndedOf(jobs_[i].operation) > kKeptEnded) {
+      DropOldestEnded(jobs_[i].operation);
+    } else {
+      ++i;
+    }
+  }
+}
+
+std::size_t JobBoard::EndedOf(const std::string& operation) const {
+  std::size_t ended = 0;
+  for (const Job& each : jobs_) ended += !each.ended.empty() && each.operation == operation ? 1 : 0;
+  return ended;
+}
+
+void JobBoard::DropOldestEnded(const std::string& operation) {
+  for (auto each = jobs_.begin(); each != jobs_.end(); ++each) {
+    if (!each->ended.empty() && each->operation == operation) {
+      jobs_.erase(each);
+      return;
+    }
+  }
 }
 
 JobBoard::~JobBoard() {
@@ -154,17 +216,10 @@ bool JobBoard::Finish(Id id, std::int32_t code, const std::string& message) {
   job->ended = Now();
   job->code = code;
   job->message = message;
-  // The oldest ended work makes room; running work always stays.
-  std::size_t ended = 0;
-  for (const Job& each : jobs_) ended += each.ended.empty() ? 0 : 1;
-  for (auto each = jobs_.begin(); ended > kKeptEnded && each != jobs_.end();) {
-    if (each->ended.empty()) {
-      ++each;
-    } else {
-      each = jobs_.erase(each);
-      --ended;
-    }
-  }
+  // The oldest ended work of the same operation makes room; running work
+  // always stays, and frequent work (automatic commits) never pushes out
+  // the rare (a share).
+  if (EndedOf(job->operation) > kKeptEnded) DropOldestEnded(job->operation);
   return true;
 }
 
@@ -194,7 +249,7 @@ std::string JobBoard::Document() {
                     {"code", running ? json(nullptr) : json(job.code)},
                     {"message", job.message}});
   }
-  const json board = {{"format", 1}, {"daemon", getpid()}, {"updated", Now()}, {"jobs", std::move(jobs)}};
+  const json board = {{"format", 1}, {"daemon", getpid()}, {"nextId", nextId_}, {"updated", Now()}, {"jobs", std::move(jobs)}};
   // Paths that are not UTF-8 come out with U+FFFD rather than failing.
   return board.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
 }

@@ -3,7 +3,7 @@
 // (written beside it, then renamed over it), so that the korvane tool and a
 // file manager can show what runs, how far it has got and how it ended:
 //
-//   {"format": 1, "daemon": PID, "updated": "2025-01-31T12:00:00.123Z",
+//   {"format": 1, "daemon": PID, "nextId": 8, "updated": "2025-01-31T12:00:00.123Z",
 //    "jobs": [{"id": 7, "operation": "shareFolder", "folder": "/home/a/site",
 //              "state": "running", "stage": "importing",
 //              "filesDone": 120, "filesTotal": 2000,
@@ -12,8 +12,11 @@
 //
 // state is "running", "succeeded" or "failed"; code is the result code of
 // results.h once the work has ended (0 when it succeeded) and message says
-// what came of it. Totals are 0 while unknown. Ids grow across restarts of
-// the daemon; the running work and the last kKeptEnded ended pieces are kept.
+// what came of it. Totals are 0 while unknown. The board survives restarts
+// of the daemon: a new daemon keeps the ended work of the board it finds,
+// ends the work left running there as cancelled, and numbers on from the
+// highest id given (nextId). The running work and the last kKeptEnded ended
+// pieces of each operation are kept.
 //
 // A thread of the board's own writes the file, at most every kPublishEvery:
 // a burst of requests (or a hostile client) costs one rewrite per interval,
@@ -35,11 +38,14 @@ class JobBoard {
  public:
   using Id = std::uint64_t;
   static constexpr std::size_t kKeptEnded = 32;
+  // The most pieces of an earlier board taken over: a board edited by hand
+  // cannot make the daemon's memory grow.
+  static constexpr std::size_t kMaxLoaded = 1024;
   // The most of a folder's name the board keeps.
   static constexpr std::size_t kMaxFolderBytes = 4096;
 
-  // Publishes an empty board at file, numbering on from the one an earlier
-  // daemon left there.
+  // Publishes the board at file, taking over the one an earlier daemon
+  // left there.
   explicit JobBoard(std::string file);
   // Publishes what is pending.
   ~JobBoard();
@@ -78,6 +84,9 @@ class JobBoard {
   };
 
   Job* Find(Id id);
+  void Load();  // before the publisher starts
+  std::size_t EndedOf(const std::string& operation) const;
+  void DropOldestEnded(const std::string& operation);
   // With mutex_ held, changing the board without publishing it.
   std::optional<Id> Add(const std::string& operation, const std::string& folder);
   bool Finish(Id id, std::int32_t code, const std::string& message);

@@ -13,6 +13,8 @@
 #include "commands.h"
 #include "daemon_log.h"
 #include "daemon_paths.h"
+#include "notifier.h"
+#include "posix/session_bus_notifier.h"
 #include "server.h"
 #include "svn_runtime.h"
 
@@ -199,6 +201,8 @@ int Serve(DaemonPaths& paths, const DaemonLog& log) {
     // The whole stop, the server's share included, is bounded.
     const StopWatchdog watchdog(stopping, log, limits.stopGrace);
     JobBoard jobs(paths.JobsFile());
+    SessionBusNotifier notifier(&log);
+    const InstalledNotifier notifications(notifier);
     std::string configProblems;
     const ServiceConfig service = ReadServiceConfig(ServiceConfigFile(), configProblems);
     if (!configProblems.empty()) log.Warning(configProblems);

@@ -2,12 +2,19 @@
 
 #include "korvane/korvane.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
+
+#include <cerrno>
+#include <cstring>
 
 #include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -72,7 +79,47 @@ bool HoldsStartLock() {
 }
 
 std::string NotRunningMessage() {
-  return "No Korvane daemon answers at " + SocketPath() + ". Start one with: korvane start-daemon";
+  return "No Korvane daemon answers at " + SocketPath() + "; see its log, " + LogPath() + ".";
+}
+
+std::string LogPath() { return StateFolder() + "/daemon.log"; }
+
+std::string ConfigFile() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && *config == '/') return std::string(config) + "/korvane/daemon.conf";
+  return HomeFolder() + "/.config/korvane/daemon.conf";
+}
+
+bool WaitUntil(double seconds, const std::function<bool()>& condition) {
+  constexpr auto kPoll = std::chrono::milliseconds(20);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kPoll);
+  }
+}
+
+// Whether something listens at the socket, without a request: a daemon
+// busy with a long reply, or one whose listen queue is full, listens still.
+bool Listens() {
+  const std::string path = SocketPath();
+  sockaddr_un address{};
+  if (path.size() >= sizeof address.sun_path) return false;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (probe < 0) return false;
+  const bool listens =
+      connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 || errno == EAGAIN;
+  close(probe);
+  return listens;
+}
+
+Started StartDaemonIfNeeded(double seconds) {
+  if (Listens()) return Started::Already;
+  if (Korvane_StartDaemon() != 1) return Started::Failed;
+  return WaitUntil(seconds, Listens) ? Started::Now : Started::NotServing;
 }
 
 }  // namespace korvane::cli

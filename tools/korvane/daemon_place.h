@@ -2,6 +2,7 @@
 // and whether it serves or still runs.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace korvane::cli {
@@ -21,5 +22,20 @@ bool HoldsStartLock();
 
 // What to tell a person when no daemon answered.
 std::string NotRunningMessage();
+// The daemon's log, named in messages so that a person can look.
+std::string LogPath();
+// The daemon's configuration: $XDG_CONFIG_HOME/korvane/daemon.conf, by
+// default ~/.config/korvane/daemon.conf.
+std::string ConfigFile();
+
+// Whether condition came true within seconds, asked every few milliseconds.
+bool WaitUntil(double seconds, const std::function<bool()>& condition);
+
+// How long a start the tool makes on its own waits for the daemon to serve.
+constexpr double kStartSeconds = 10;
+enum class Started { Already, Now, Failed, NotServing };
+// Starts the daemon the way the library does (Korvane_StartDaemon, the
+// program beside the library) when none serves, and waits until it serves.
+Started StartDaemonIfNeeded(double seconds);
 
 }  // namespace korvane::cli

@@ -2,8 +2,12 @@
 
 #include "daemon_place.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
+#include <utility>
+#include <vector>
 #include <fstream>
 #include <thread>
 
@@ -41,9 +45,34 @@ std::string Megabytes(std::uint64_t bytes) {
   return text;
 }
 
-// "importing 120 of 2000 files, 3.0 of 50.0 MB"
+// The stages of work that runs through several, in order: its progress
+// is one bar over all of them, each stage an equal part.
+struct Stages {
+  const char* operation;
+  std::vector<const char*> stages;
+};
+const Stages kStagedWork[] = {
+    {"shareFolder", {"importing", "checking out"}},
+};
+
+// The stage's place among its work's stages and their number (0 of 1 for
+// work of one stage).
+std::pair<std::size_t, std::size_t> StagePlace(const Json& job) {
+  for (const Stages& work : kStagedWork) {
+    if (Text(job, "operation") != work.operation) continue;
+    for (std::size_t i = 0; i < work.stages.size(); ++i) {
+      if (Text(job, "stage") == work.stages[i]) return {i, work.stages.size()};
+    }
+  }
+  return {0, 1};
+}
+
+// "step 1 of 2, importing 120 of 2000 files, 3.0 of 50.0 MB"
 std::string Progress(const Json& job) {
   std::string text = Text(job, "stage");
+  if (const auto [index, count] = StagePlace(job); count > 1 && !text.empty()) {
+    text = "step " + std::to_string(index + 1) + " of " + std::to_string(count) + ", " + text;
+  }
   const std::uint64_t files = Number(job, "filesDone"), filesTotal = Number(job, "filesTotal");
   const std::uint64_t bytes = Number(job, "bytesDone"), bytesTotal = Number(job, "bytesTotal");
   if (filesTotal > 0) {
@@ -55,11 +84,66 @@ std::string Progress(const Json& job) {
   return text;
 }
 
-// Fraction done, by bytes when known, else by files; nothing when unknown.
-std::optional<double> Fraction(const Json& job) {
+// Fraction of the stage done, by bytes when known, else by files; nothing
+// when unknown.
+std::optional<double> StageFraction(const Json& job) {
   if (Number(job, "bytesTotal") > 0) return static_cast<double>(Number(job, "bytesDone")) / Number(job, "bytesTotal");
   if (Number(job, "filesTotal") > 0) return static_cast<double>(Number(job, "filesDone")) / Number(job, "filesTotal");
   return std::nullopt;
+}
+
+// Fraction of the whole work done: the stages before this one, and this one's part.
+std::optional<double> Fraction(const Json& job) {
+  const auto [index, count] = StagePlace(job);
+  const std::optional<double> stage = StageFraction(job);
+  if (!stage && index == 0) return std::nullopt;
+  return (static_cast<double>(index) + std::min(stage.value_or(0.0), 1.0)) / static_cast<double>(count);
+}
+
+// A UTC time of the board ("2025-01-31T12:00:00.123Z") as local time,
+// "2025-01-31 13:00:00"; the text itself when it is not one.
+std::string LocalTime(const std::string& utc) {
+  std::tm parts{};
+  if (strptime(utc.c_str(), "%Y-%m-%dT%H:%M:%S", &parts) == nullptr) return utc;
+  const std::time_t seconds = timegm(&parts);
+  std::tm local{};
+  if (localtime_r(&seconds, &local) == nullptr) return utc;
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+// "started 2025-01-31 13:00:00, ended 13:00:04": the end without the day
+// when it is the start's.
+std::string Times(const Json& job) {
+  const std::string started = LocalTime(Text(job, "started"));
+  std::string text = "started " + started;
+  if (const std::string ended = Text(job, "ended"); !ended.empty()) {
+    const std::string local = LocalTime(ended);
+    text += ", ended " + (local.compare(0, 11, started, 0, 11) == 0 ? local.substr(11) : local);
+  }
+  return text;
+}
+
+// What the board calls an operation, for a person.
+std::string OperationInWords(const std::string& operation) {
+  static const std::pair<const char*, const char*> kWords[] = {
+      {"activatePath1", "activate (Korvane dialogs)"},
+      {"activatePath2", "activate (TortoiseSVN dialogs)"},
+      {"activatePath3", "activate (automatic commit and update)"},
+      {"deactivatePath", "deactivate"},
+      {"shareFolder", "share"},
+      {"checkout", "checkout"},
+      {"checkoutFromService", "checkout from the service"},
+      {"shareWithTeam", "share with the team"},
+      {"automaticSync", "automatic sync"},
+      {"automaticCommit", "automatic commit"},
+      {"automaticUpdate", "automatic update"},
+  };
+  for (const auto& [name, words] : kWords) {
+    if (operation == name) return words;
+  }
+  return operation;
 }
 
 bool Running(const Json& job) { return Text(job, "state") == "running"; }
@@ -140,7 +224,8 @@ int ListJobs(Report& report) {
   }
   for (const Json& job : (*board)["jobs"]) {
     std::string line = std::to_string(Number(job, "id")) + "  " + Text(job, "state") + "  " +
-                       Text(job, "operation") + " " + Text(job, "folder");
+                       OperationInWords(Text(job, "operation")) + " " + Text(job, "folder") + " (" + Times(job) +
+                       ")";
     if (Running(job)) {
       if (const std::string progress = Progress(job); !progress.empty()) line += ": " + progress;
     } else if (!Text(job, "message").empty()) {

@@ -5,6 +5,7 @@
 //                                             3: no daemon could be reached
 //
 // With --json, standard output carries one JSON object and nothing else.
+#include "daemon_place.h"
 #include "report.h"
 #include "subcommands.h"
 
@@ -24,7 +25,7 @@ using namespace korvane::cli;
 
 constexpr char kExitStatuses[] =
     "Exit status: 0 when the operation succeeded; 1 when the daemon or the operation said no;\n"
-    "2 on wrong use; 3 when no daemon could be reached.";
+    "2 on wrong use; 3 when no daemon could be reached or started.";
 
 // The number of single-letter edits between two words.
 std::size_t Distance(const std::string& a, const std::string& b) {
@@ -85,6 +86,40 @@ std::string SubcommandWord(int argc, char** argv) {
   return "";
 }
 
+bool Given(int argc, char** argv, const char* option) {
+  return std::any_of(argv + 1, argv + argc, [option](const char* a) { return std::strcmp(a, option) == 0; });
+}
+
+// --json --version: the version as the one JSON object.
+int JsonVersion() {
+  Report report("", true);
+  report.Fields()["version"] = KORVANE_VERSION;
+  return report.Finish();
+}
+
+// Before a subcommand that talks to the daemon: what can be checked here,
+// then a daemon started as the library starts one when none serves.
+bool Ready(const Subcommand& subcommand, const Call& call, Report& report) {
+  if (subcommand.check != nullptr && !subcommand.check(call, report)) return false;
+  if (!subcommand.needsDaemon) return true;
+  switch (StartDaemonIfNeeded(kStartSeconds)) {
+    case Started::Already:
+      return true;
+    case Started::Now:
+      std::fprintf(stderr, "korvane: started the daemon; its log is %s\n", LogPath().c_str());
+      return true;
+    case Started::Failed:
+      report.Fail(kNoDaemon, NotRunningMessage() + " The daemon program KorvaneBkgProc could not be started from "
+                                                   "the library's folder.");
+      return false;
+    case Started::NotServing:
+      report.Fail(kNoDaemon, NotRunningMessage() + " A daemon was started but did not serve within " +
+                                 std::to_string(static_cast<int>(kStartSeconds)) + " s.");
+      return false;
+  }
+  return false;
+}
+
 bool HoldsSeparator(const Call& call, std::string& name) {
   for (const auto& [argument, value] : call.values) {
     if (value.find('|') != std::string::npos) {
@@ -99,9 +134,15 @@ bool HoldsSeparator(const Call& call, std::string& name) {
 
 int main(int argc, char** argv) {
   if (argc == 2 && PrintList(argv[1])) return kSucceeded;
+  if (Given(argc, argv, "--json") && Given(argc, argv, "--version") && !Given(argc, argv, "--help") &&
+      !Given(argc, argv, "-h")) {
+    return JsonVersion();
+  }
 
   CLI::App app("Drives the Korvane daemon through the Korvane client library.", "korvane");
-  app.footer(std::string("With --json, standard output carries one JSON object and nothing else.\n") + kExitStatuses);
+  app.footer(std::string("With --json, standard output carries one JSON object and nothing else.\n") + kExitStatuses +
+             "\n\nThe daemon's log: " + LogPath() + "; its configuration: " + ConfigFile() +
+             ".\nSee man korvane for every file.");
   app.set_version_flag("--version", std::string("korvane ") + KORVANE_VERSION);
   bool json = false;
   app.add_flag("--json", json, "Print one JSON object on standard output");
@@ -173,6 +214,7 @@ int main(int argc, char** argv) {
                                  " may not hold '|', which separates the daemon's arguments.");
       return report.Finish();
     }
+    if (!Ready(*subcommand, call, report)) return report.Finish();
     return subcommand->run(call, report);
   }
   return kWrongUse;  // require_subcommand makes this unreachable

@@ -31,6 +31,7 @@ class Report {
   Report& operator=(const Report&) = delete;
 
   bool IsJson() const { return json_; }
+  const std::string& Command() const { return command_; }
 
   // The named fields of the JSON object; a person never sees them.
   Json& Fields() { return object_; }

@@ -7,11 +7,13 @@
 
 #include "korvane/korvane.h"
 
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <thread>
 
@@ -21,7 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kDaemonPoll = 20ms;
 
 // A text the library handed out, freed when done with.
 using HandedOut = std::unique_ptr<char, decltype(&std::free)>;
@@ -75,33 +76,25 @@ int NoDaemon(Report& report) {
 
 // ---- Daemon control --------------------------------------------------------
 
-template <typename Condition>
-bool WaitUntil(double seconds, Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  for (;;) {
-    if (condition()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(kDaemonPoll);
-  }
-}
-
 int StartDaemon(const Call& call, Report& report) {
   report.Fields()["socket"] = SocketPath();
-  if (Serves()) {
-    report.Say("A daemon already serves " + SocketPath() + ".");
-    return report.Finish();
+  report.Fields()["log"] = LogPath();
+  switch (StartDaemonIfNeeded(call.timeoutSeconds)) {
+    case Started::Already:
+      report.Say("A daemon already serves " + SocketPath() + "; its log is " + LogPath() + ".");
+      break;
+    case Started::Now:
+      report.Say("The daemon serves " + SocketPath() + "; its log is " + LogPath() + ".");
+      break;
+    case Started::Failed:
+      report.Fail(kFailed, "The daemon program KorvaneBkgProc could not be started from the library's folder.");
+      break;
+    case Started::NotServing:
+      report.Fail(kNoDaemon, "The daemon was started but does not serve " + SocketPath() + " after " +
+                                 std::to_string(static_cast<int>(call.timeoutSeconds)) + " s; see its log, " +
+                                 LogPath() + ".");
+      break;
   }
-  if (Korvane_StartDaemon() != 1) {
-    report.Fail(kFailed, "The daemon program KorvaneBkgProc could not be started from the library's folder.");
-    return report.Finish();
-  }
-  if (!WaitUntil(call.timeoutSeconds, Serves)) {
-    report.Fail(kNoDaemon, "The daemon was started but does not serve " + SocketPath() + " after " +
-                               std::to_string(static_cast<int>(call.timeoutSeconds)) + " s; see its log, " +
-                               StateFolder() + "/daemon.log.");
-    return report.Finish();
-  }
-  report.Say("The daemon serves " + SocketPath() + ".");
   return report.Finish();
 }
 
@@ -182,23 +175,21 @@ int AfterOneWay(const Call& call, Report& report, int32_t sent, const char* oper
   return report.Finish();
 }
 
-int ActivatePath(const Call& call, Report& report) {
+bool CheckActivation(const Call& call, Report& report) {
   const std::string& mode = call["MODE"];
   if (mode.size() != 1 || mode[0] < '1' || mode[0] > '3') {
     report.Fail(kWrongUse, "MODE must be 1 (Korvane dialogs), 2 (TortoiseSVN dialogs) or 3 (automatic commit and "
                            "update).");
-    return report.Finish();
+    return false;
   }
+  return CheckFolder(call, report);
+}
+
+int ActivatePath(const Call& call, Report& report) {
+  const std::string& mode = call["MODE"];  // checked by CheckActivation
   const std::string path = AbsolutePath(call["PATH"]);
   report.Fields()["path"] = path;
   report.Fields()["mode"] = mode[0] - '0';
-  // The daemon keeps whatever absolute path it is given; a folder that is
-  // not there is surely a slip.
-  std::error_code error;
-  if (!std::filesystem::is_directory(path, error)) {
-    report.Fail(kFailed, "korvane activate-path: " + path + " is not a folder.");
-    return report.Finish();
-  }
   const std::uint64_t before = HighestJobId(ReadJobs());
   const int32_t sent = Korvane_ActivatePath(Wide(path), mode[0] - '0');
   return AfterOneWay(call, report, sent, (std::string("activatePath") + mode).c_str(), path, before);
@@ -211,16 +202,36 @@ int DeactivatePath(const Call& call, Report& report) {
   return AfterOneWay(call, report, Korvane_DeactivatePath(Wide(path)), "deactivatePath", path, before);
 }
 
-int Checkout(const Call& call, Report& report) {
+// Checkout's MODE, 0 when not given; nothing when it is not one.
+std::optional<unsigned> CheckoutMode(const Call& call) {
   unsigned mode = 0;
-  if (call.Has("MODE")) {
-    const std::string& text = call["MODE"];
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), mode);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || mode > 3) {
-      report.Fail(kWrongUse, "MODE must be 0 (not activated), 1, 2 or 3.");
-      return report.Finish();
-    }
+  if (!call.Has("MODE")) return mode;
+  const std::string& text = call["MODE"];
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), mode);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || mode > 3) return std::nullopt;
+  return mode;
+}
+
+// Checkout makes PATH, but in a folder that is there.
+bool CheckCheckout(const Call& call, Report& report) {
+  if (!CheckoutMode(call)) {
+    report.Fail(kWrongUse, "MODE must be 0 (not activated), 1, 2 or 3.");
+    return false;
   }
+  const std::filesystem::path path = AbsolutePath(call["PATH"]);
+  std::error_code error;
+  if (std::filesystem::is_directory(path.parent_path(), error)) {
+    if (!std::filesystem::exists(path, error) || std::filesystem::is_directory(path, error)) return true;
+    report.Fail(kFailed, "korvane checkout: " + path.string() + " is a file, not a folder to check out into.");
+    return false;
+  }
+  report.Fail(kFailed, "korvane checkout: " + path.parent_path().string() + ", where " + path.filename().string() +
+                           " would go, is not a folder.");
+  return false;
+}
+
+int Checkout(const Call& call, Report& report) {
+  const unsigned mode = CheckoutMode(call).value_or(0);  // checked by CheckCheckout
   const std::string path = AbsolutePath(call["PATH"]);
   report.Fields() = {{"url", call["URL"]}, {"path", path}, {"mode", mode}};
   const std::uint64_t before = HighestJobId(ReadJobs());
@@ -238,6 +249,38 @@ int IsVersioned(const Call& call, Report& report) {
 }
 
 // ---- Hosting service -------------------------------------------------------
+
+// What a refusal's text holds beyond its key's general sentence: the
+// specifics the daemon puts in the last parentheses.
+std::string Specifics(const std::string& text) {
+  if (text.empty() || text.back() != ')') return "";
+  int depth = 0;
+  for (std::size_t at = text.size(); at-- > 0;) {
+    if (text[at] == ')') ++depth;
+    if (text[at] == '(' && --depth == 0) return text.substr(at + 1, text.size() - at - 2);
+  }
+  return "";
+}
+
+// A refused hosting request in the words of what happened: the daemon's
+// specifics ("no space is named x"), and for what the server refused, the
+// server's own reason (its hook prints "Korvane: WHY").
+std::string RefusalInWords(const std::string& key, const std::string& text) {
+  const std::string specifics = Specifics(text);
+  if (specifics.empty()) return text.empty() ? "The daemon refused: " + key : text;
+  if (key != "NOT_ALLOWED") return specifics;
+  std::string reason = specifics;
+  if (const std::size_t hook = reason.find("Korvane: "); hook != std::string::npos) {
+    reason = reason.substr(hook + 9);
+  } else if (const std::size_t output = reason.find("with output:"); output != std::string::npos) {
+    reason = reason.substr(output + 12);
+  }
+  while (!reason.empty() && (std::isspace(static_cast<unsigned char>(reason.front())) != 0)) reason.erase(0, 1);
+  while (!reason.empty() && (std::isspace(static_cast<unsigned char>(reason.back())) != 0 || reason.back() == ';')) {
+    reason.pop_back();
+  }
+  return "refused by the server because " + reason;
+}
 
 // The three fields a hosting export handed out.
 struct HostingReply {
@@ -259,7 +302,7 @@ bool Hosting(Report& report, Export call, HostingReply& reply, int& status) {
   if (reply.out[0].empty()) {
     // A refusal: the key of the outcome, then its text.
     report.Fields()["errorKey"] = reply.out[1];
-    report.Fail(kFailed, reply.out[2].empty() ? "The daemon refused: " + reply.out[1] : reply.out[2]);
+    report.Fail(kFailed, RefusalInWords(reply.out[1], reply.out[2]));
     status = report.Finish();
     return false;
   }
@@ -363,6 +406,7 @@ int Invite(const Call& call, Report& report) {
 struct DetailName {
   const char* label;
   const char* member;
+  bool number = false;  // a revision: a JSON number, null when there is none
 };
 
 int Verdict(Report& report, int32_t result, char* handedOut, DetailName detail) {
@@ -384,7 +428,7 @@ int Verdict(Report& report, int32_t result, char* handedOut, DetailName detail) 
     report.Fail(kFailed, field(1) + ": " + field(2) + " (code " + field(0) + ")");
     return report.Finish();
   }
-  report.Fields()[detail.member] = field(4);
+  report.Fields()[detail.member] = !detail.number ? Json(field(4)) : field(4).empty() ? Json(nullptr) : Number(field(4));
   report.Say(field(2));
   if (!field(4).empty()) report.Show(detail.label, field(4));
   return report.Finish();
@@ -419,16 +463,16 @@ int OpenRepo(const Call& c, Report& r) {
   return OneArgument<Korvane_OpenRepo>(r, PathOrUrl(c["REPOSITORY"]), {"Root URL", "rootUrl"});
 }
 int SvnCheckoutWait(const Call& c, Report& r) {
-  return TwoArguments<Korvane_SvnCheckoutWait>(r, c["URL"], AbsolutePath(c["PATH"]), {"Revision", "revision"});
+  return TwoArguments<Korvane_SvnCheckoutWait>(r, c["URL"], AbsolutePath(c["PATH"]), {"Revision", "revision", true});
 }
 int CopyToRepo(const Call& c, Report& r) {
-  return TwoArguments<Korvane_CopyToRepo>(r, AbsolutePath(c["FOLDER"]), c["URL"], {"Revision", "revision"});
+  return TwoArguments<Korvane_CopyToRepo>(r, AbsolutePath(c["FOLDER"]), c["URL"], {"Revision", "revision", true});
 }
 int SvnAdd(const Call& c, Report& r) {
   return OneArgument<Korvane_SvnAdd>(r, AbsolutePath(c["PATH"]), {"Added", "path"});
 }
 int SvnCommit(const Call& c, Report& r) {
-  return OneArgument<Korvane_SvnCommit>(r, AbsolutePath(c["PATH"]), {"Revision", "revision"});
+  return OneArgument<Korvane_SvnCommit>(r, AbsolutePath(c["PATH"]), {"Revision", "revision", true});
 }
 int RemoveLDir(const Call& c, Report& r) {
   return TwoArguments<Korvane_RemoveLDir>(r, AbsolutePath(c["DIRECTORY"]), c.Has("KEY") ? c["KEY"] : "",
@@ -445,25 +489,25 @@ int RestoreLDir(const Call& c, Report& r) {
 int Jobs(const Call&, Report& report) { return ListJobs(report); }
 
 const std::vector<Subcommand> kSubcommands = {
-    {"start-daemon", "Start the daemon and return once it serves.", {}, Options::Timeout, false, StartDaemon},
-    {"stop-daemon", "Stop the daemon and return once it is gone.", {}, Options::Timeout, false, StopDaemon},
+    {"start-daemon", "Start the daemon and return once it serves.", {}, Options::Timeout, false, StartDaemon, false},
+    {"stop-daemon", "Stop the daemon and return once it is gone.", {}, Options::Timeout, false, StopDaemon, false},
     {"get-error-text", "Show the daemon's text for an outcome key (NOT_FOUND, or its code -4).",
      {{"KEY", "the outcome's key or code", true}}, Options::None, false, GetErrorText},
     {"get-activations", "List the activated folders.", {}, Options::None, false, GetActivations},
     {"get-status", "Show a folder's activation status (starts the daemon when none runs).",
      {{"PATH", "the folder or file"}}, Options::None, false, GetStatus},
     {"activate-path", "Activate a folder: MODE 1 Korvane dialogs, 2 TortoiseSVN dialogs, 3 automatic commit and update.",
-     {{"PATH", "the folder"}, {"MODE", "1, 2 or 3"}}, Options::Wait, false, ActivatePath},
+     {{"PATH", "the folder"}, {"MODE", "1, 2 or 3"}}, Options::Wait, false, ActivatePath, true, CheckActivation},
     {"deactivate-path", "Deactivate a folder.", {{"PATH", "the folder"}}, Options::Wait, false, DeactivatePath},
     {"checkout", "Check URL out into PATH in the background, then activate it in MODE (default 0: not activated).",
      {{"URL", "the repository URL"}, {"PATH", "the folder to check out into"}, {"MODE", "0, 1, 2 or 3", true}},
-     Options::Wait, true, Checkout},
+     Options::Wait, true, Checkout, true, CheckCheckout},
     {"share", "Share a folder as a new space of the hosting service (the menu's Share entry).",
-     {{"PATH", "the folder"}}, Options::Wait, false, Share},
+     {{"PATH", "the folder"}}, Options::Wait, false, Share, true, CheckFolder},
     {"jobs", "List the daemon's background work: what, where, how far, and how it ended.", {}, Options::None, false,
-     Jobs},
+     Jobs, false},
     {"is-versioned", "Tell whether PATH lies in a Subversion working copy (exit 0 when it does, 1 when not).",
-     {{"PATH", "the path"}}, Options::None, false, IsVersioned},
+     {{"PATH", "the path"}}, Options::None, false, IsVersioned, false},
     {"list-spaces", "List the spaces of the hosting service whose names hold FILTER.",
      {{"FILTER", "part of a name, any case (default: all)", true}}, Options::None, true, ListSpaces},
     {"show-space", "Show a space: its URL, members and youngest revision.", {{"NAME", "the space"}}, Options::None,
@@ -501,7 +545,7 @@ const std::vector<Subcommand> kSubcommands = {
      {{"KEY", "the key remove-l-dir gave"}, {"DIRECTORY", "where to put it", true}}, Options::None, true,
      RestoreLDir},
     {"menu", "Show the context menu the shell extension offers for PATH, and run the entry with VERB.",
-     {{"PATH", "the folder or file"}}, Options::Menu, false, Menu},
+     {{"PATH", "the folder or file"}}, Options::Menu, false, Menu, true, CheckMenu},
 };
 
 }  // namespace
@@ -521,5 +565,15 @@ std::string AbsolutePath(const std::string& argument) {
 }
 
 std::span<const Subcommand> Subcommands() { return kSubcommands; }
+
+bool CheckFolder(const Call& call, Report& report) {
+  const std::string path = AbsolutePath(call["PATH"]);
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return true;
+  report.Fields()["path"] = path;
+  report.Fail(kFailed, "korvane " + report.Command() + ": " + path +
+                           (std::filesystem::exists(path, error) ? " is not a folder." : " does not exist."));
+  return false;
+}
 
 }  // namespace korvane::cli

@@ -47,14 +47,25 @@ struct Subcommand {
   bool joined;
   // Runs the subcommand and gives the exit status.
   int (*run)(const Call& call, Report& report);
+  // Whether the subcommand talks to the daemon: the tool then starts one,
+  // as the library does, when none serves, and goes on.
+  bool needsDaemon = true;
+  // What the tool can check before it starts or asks the daemon (a folder
+  // that is not there); gives false with the report failed.
+  bool (*check)(const Call& call, Report& report) = nullptr;
 };
 
 std::span<const Subcommand> Subcommands();
+
+// Checks that PATH names a folder that is there, before anything is sent.
+bool CheckFolder(const Call& call, Report& report);
 
 // The shell extension's menu, driven as a file manager drives it
 // (menu_subcommand.cpp); share is its "Share" entry.
 int Menu(const Call& call, Report& report);
 int Share(const Call& call, Report& report);
+// The menu's verb is one it knows and its PATH is there.
+bool CheckMenu(const Call& call, Report& report);
 // The verbs the menu's entries answer to, in menu order.
 std::vector<const char*> MenuVerbs();
 
