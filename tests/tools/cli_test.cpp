@@ -77,7 +77,7 @@ TEST(KorvaneTool, ReportsADaemonThatCannotBeStartedWithStatusThreeNamingTheSocke
 // What the tool checks itself is refused before any daemon is started.
 TEST(KorvaneTool, RefusesMissingFoldersBeforeAskingTheDaemon) {
   ScopedRuntimeFolder folder;
-  TestDaemon daemon(kWellKnownPipeName);
+  TestServer daemon(kWellKnownPipeName);
   const std::string missing = folder.Path() + "/missing";
   std::ofstream(folder.Path() + "/file") << "x";
   const UsageCase cases[] = {
