@@ -178,15 +178,24 @@ Reply MakeRemoteSpace(DaemonContext& context, const std::string& given, const st
 }
 
 // Makes the space's repository; its URL is the reply's first field.
-Reply MakeSpace(DaemonContext& context, const std::string& name, const std::string& description,
+Reply MakeSpace(DaemonContext& context, const std::string& given, const std::string& description,
                 const std::string& owner) {
-  if (context.service.IsRemote()) return MakeRemoteSpace(context, name, description, owner);
-  if (!IsUsableName(name)) return Failure(Result::BadArguments, "not a usable space name: \"" + name + "\"");
-  if (!owner.empty() && !IsUsableName(owner)) return Failure(Result::BadArguments, "not a usable user: " + owner);
+  if (context.service.IsRemote()) return MakeRemoteSpace(context, given, description, owner);
+  // The embedded service takes names by the same rule as a team's.
+  const std::string name = names::Normalised(given).value_or(given);
+  if (std::string problem = SpaceNameProblem(name); !problem.empty()) {
+    return Failure(Result::BadArguments, problem);
+  }
+  if (!owner.empty()) {
+    if (std::string problem = UserProblem(owner); !problem.empty()) return Failure(Result::BadArguments, problem);
+  }
   std::lock_guard lock(changes);
   const std::string folder = SpaceFolder(context.paths, name);
   std::error_code error;
-  if (fs::exists(folder, error)) return Failure(Result::AlreadyExists, "the space " + name + " exists");
+  const std::string folded = names::Folded(name);
+  for (const std::string& taken : SpaceNames(context.paths)) {
+    if (names::Folded(taken) == folded) return Failure(Result::AlreadyExists, "the space " + taken + " exists");
+  }
   std::string prepared;
   if (!PrepareFolder(context.paths.dataFolder, true, prepared)) return Failure(Result::FileSystemFailed, prepared);
   fs::create_directories(context.paths.SpacesFolder(), error);
@@ -289,6 +298,10 @@ Reply InviteNow(DaemonContext& context, const std::vector<std::string>& argument
     }
     context.log.Info("invited " + user + " to " + space + " as " + role + " on " + context.service.url);
     return {Result::Done, "invited", space, user};
+  }
+  if (std::string problem = UserProblem(user); !problem.empty()) return Failure(Result::BadArguments, problem);
+  if (!names::IsRole(role)) {
+    return Failure(Result::BadArguments, "\"" + role + "\" is not a role: owner, member or reader");
   }
   std::lock_guard lock(changes);
   const std::string folder = SpaceFolder(context.paths, space);
