@@ -277,7 +277,8 @@ TEST_F(TeamOverHttps, LoginRemoveMemberAndARemovedMembersFilesStay) {
 
   // login: refused and accepted, stored where svn reads it.
   Machine carl(top_, "carl", "not-the-password", *server_);
-  EXPECT_NE(carl.Tool("show-space plans").output.find("korvane login"), std::string::npos);
+  const Outcome refused = carl.Tool("show-space plans");
+  EXPECT_NE(refused.output.find("korvane login"), std::string::npos) << refused.output;
   Outcome login = carl.Tool("login", "wrong\n");
   EXPECT_EQ(login.status, 1) << login.output;
   login = carl.Tool("login", "carl-secret\n");
