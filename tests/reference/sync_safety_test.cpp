@@ -281,7 +281,9 @@ const Row kRows[] = {
        for (int each = 0; each < 10; ++each) t.Save(S::kAnn, "branch/sub" + std::to_string(each) + "/f.txt", "sub\n");
        t.Save(S::kAnn, "branch/keep.txt", "keep\n");
        t.Save(S::kAnn, "old name.txt", "renamed\n");
-       ASSERT_TRUE(Eventually([&] { return fs::exists(t.Folder(S::kBob) + "/branch/sub9/f.txt"); }));
+       ASSERT_TRUE(Eventually([&] {
+         return fs::exists(t.Folder(S::kBob) + "/branch/sub9/f.txt") && fs::exists(t.Folder(S::kBob) + "/old name.txt");
+       }));
        t.Of(S::kBob).Stop();
        t.Of(S::kBob).Also("KORVANE_COMMIT_QUIET_MS=3000");
        t.Of(S::kBob).Also("KORVANE_COMMIT_QUIET_MOST_MS=6000");

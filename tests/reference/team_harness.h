@@ -16,6 +16,7 @@
 #include <functional>
 #include <iostream>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -162,8 +163,13 @@ class Machine {
     std::vector<std::string> entries;
     for (char** entry = environ; *entry != nullptr; ++entry) entries.emplace_back(*entry);
     entries.insert(entries.end(), environment_.begin(), environment_.end());
+    // The last entry of a name holds, as env(1) has it: what Also adds
+    // overrides the defaults and the test's own environment.
+    std::set<std::string> named;
     std::vector<char*> envp;
-    for (std::string& entry : entries) envp.push_back(entry.data());
+    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+      if (named.insert(entry->substr(0, entry->find('='))).second) envp.insert(envp.begin(), entry->data());
+    }
     envp.push_back(nullptr);
     const std::string program = BuildFolder() + "/reference/KorvaneBkgProc";
     char* argv[] = {const_cast<char*>(program.c_str()), nullptr};

@@ -2,6 +2,7 @@
 // by scripts/team-server.sh, and "machines", each a reference daemon with
 // its own folders, user, credentials and Subversion configuration, driven
 // through the korvane tool as a person's shell would drive it.
+#include "notification_stand_in.h"
 #include "team_harness.h"
 
 #include <gtest/gtest.h>
@@ -193,6 +194,58 @@ TEST_F(Team, ConflictsKeepBothVersionsAndSyncGoesOn) {
 
   Write(a + "/later.txt", "after the conflicts\n");
   Arrival("a change after the conflicts", [&] { return Slurp(b + "/later.txt") == "after the conflicts\n"; });
+}
+
+// One file changed on both sides while Bob's daemon is off: each side's
+// desktop, a stand-in notification service on a private bus of its own,
+// hears of the kept conflict exactly once, by the file's name.
+TEST_F(Team, EachSideIsToldOfAKeptConflictOnce) {
+  korvane::stand_in::PrivateBus annBus, bobBus;
+  if (!annBus.Up() || !bobBus.Up()) GTEST_SKIP() << "dbus-daemon could not start a private bus";
+  korvane::stand_in::StandInService annDesktop(annBus.Address()), bobDesktop(bobBus.Address());
+  ASSERT_TRUE(annDesktop.Owns() && bobDesktop.Owns());
+  for (auto [machine, bus] : {std::pair{ann_.get(), &annBus}, std::pair{bob_.get(), &bobBus}}) {
+    machine->Stop();
+    machine->Also("DBUS_SESSION_BUS_ADDRESS=" + bus->Address());
+    ASSERT_NO_FATAL_FAILURE(machine->Start());
+  }
+  ASSERT_NO_FATAL_FAILURE(ShareBetweenAnnAndBob());
+  const std::string a = ann_->Files("plans"), b = bob_->Files("plans");
+  Write(a + "/agenda.txt", "base\n");
+  ASSERT_TRUE(Eventually([&] { return Slurp(b + "/agenda.txt") == "base\n"; })) << bob_->Log();
+  bob_->Stop();
+  const std::size_t commitsBefore = ann_->Log().size();
+  Write(a + "/agenda.txt", "ann's agenda\n");
+  ASSERT_TRUE(Eventually([&] { return ann_->Log().find("committed " + a, commitsBefore) != std::string::npos; }));
+  Write(b + "/agenda.txt", "bob's agenda\n");
+  bob_->Start();
+
+  for (const std::string& folder : {a, b}) {
+    ASSERT_TRUE(Eventually([&] {
+      const std::vector<std::string> copies = ConflictCopies(folder, "agenda.txt");
+      return Slurp(folder + "/agenda.txt") == "ann's agenda\n" && copies.size() == 1 &&
+             Slurp(copies.front()) == "bob's agenda\n";
+    }, 10s)) << Shell("ls " + Quoted(folder)).output << "\nann:\n" << ann_->Log() << "\nbob:\n" << bob_->Log();
+  }
+  // A round trip after the conflict: each daemon has gone through its
+  // updates and commits since; stopped, each sends what it has queued.
+  Write(b + "/after.txt", "from bob\n");
+  Arrival("a change after the conflict", [&] { return Slurp(a + "/after.txt") == "from bob\n"; });
+  ann_->Stop();
+  bob_->Stop();
+
+  for (auto [who, desktop] : {std::pair{"ann", &annDesktop}, std::pair{"bob", &bobDesktop}}) {
+    std::vector<korvane::stand_in::Told> aboutAgenda;
+    for (const korvane::stand_in::Told& told : desktop->Recorded()) {
+      if ((told.summary + " " + told.body).find("agenda") != std::string::npos) aboutAgenda.push_back(told);
+    }
+    std::string shown;
+    for (const auto& told : desktop->Recorded()) shown += told.summary + " | " + told.body + "\n";
+    ASSERT_EQ(aboutAgenda.size(), 1u) << who << "'s desktop was told:\n" << shown;
+    EXPECT_EQ(aboutAgenda.front().application, "Korvane");
+    EXPECT_NE((aboutAgenda.front().summary + " " + aboutAgenda.front().body).find("conflict"), std::string::npos)
+        << shown;
+  }
 }
 
 TEST_F(Team, SyncCatchesUpWhenTheServerReturns) {
