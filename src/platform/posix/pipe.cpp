@@ -346,8 +346,9 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD c
   // Non-blocking for good: every wait is a poll with its own limit.
   int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return FailHandle(Win32ErrorFromErrno(errno));
-  int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
+  // No SO_PASSCRED: the server's user is read once below, and an empty
+  // reply is told from the server's close only when one is read (see
+  // seqpacket.h).
   // A non-blocking connect fails with EAGAIN when the listen queue is full:
   // every instance is busy.
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {

@@ -8,6 +8,20 @@
 
 namespace korvane::posix {
 
+namespace {
+
+// Sets SO_PASSCRED on fd; false when it was set already (or cannot be), so
+// that a second look would tell nothing new.
+bool StartPassingCredentials(int fd) {
+  int on = 0;
+  socklen_t length = sizeof on;
+  if (getsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, &length) != 0 || on != 0) return false;
+  on = 1;
+  return setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == 0;
+}
+
+}  // namespace
+
 PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool peek) {
   char scratch;
   iovec part{capacity > 0 ? buffer : &scratch, capacity > 0 ? capacity : 1};
@@ -28,7 +42,12 @@ PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool pee
     if (errno == ECONNRESET) return {PacketArrival::Kind::EndOfFile};
     return {PacketArrival::Kind::Failed, 0, errno};
   }
-  if (length == 0 && header.msg_controllen == 0) return {PacketArrival::Kind::EndOfFile};
+  if (length == 0 && header.msg_controllen == 0) {
+    // An empty packet or end-of-file: a packet shows credentials once the
+    // socket asks for them.
+    if (peek && StartPassingCredentials(fd)) return ReceivePacket(fd, buffer, capacity, peek);
+    return {PacketArrival::Kind::EndOfFile};
+  }
   return {PacketArrival::Kind::Packet, static_cast<std::size_t>(length)};
 }
 
@@ -45,7 +64,10 @@ PacketArrival ReceiveWholePacket(int fd, std::string& packet) {
   return taken;
 }
 
-bool PeerIsTrusted(int fd) { return PeerIsTrusted(fd, geteuid()); }
+bool PeerIsTrusted(int fd) {
+  static const uid_t self = geteuid();
+  return PeerIsTrusted(fd, self);
+}
 
 bool PeerIsTrusted(int fd, uid_t self) {
   ucred peer{};
