@@ -22,7 +22,7 @@ bool StartPassingCredentials(int fd) {
 
 }  // namespace
 
-PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool peek) {
+PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool peek, Credentials credentials) {
   char scratch;
   iovec part{capacity > 0 ? buffer : &scratch, capacity > 0 ? capacity : 1};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
@@ -45,14 +45,16 @@ PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool pee
   if (length == 0 && header.msg_controllen == 0) {
     // An empty packet or end-of-file: a packet shows credentials once the
     // socket asks for them.
-    if (peek && StartPassingCredentials(fd)) return ReceivePacket(fd, buffer, capacity, peek);
+    if (peek && credentials == Credentials::AskedWhenEmpty && StartPassingCredentials(fd)) {
+      return ReceivePacket(fd, buffer, capacity, peek, Credentials::Passed);
+    }
     return {PacketArrival::Kind::EndOfFile};
   }
   return {PacketArrival::Kind::Packet, static_cast<std::size_t>(length)};
 }
 
-PacketArrival ReceiveWholePacket(int fd, std::string& packet) {
-  const PacketArrival next = ReceivePacket(fd, nullptr, 0, true);
+PacketArrival ReceiveWholePacket(int fd, std::string& packet, Credentials credentials) {
+  const PacketArrival next = ReceivePacket(fd, nullptr, 0, true, credentials);
   if (next.kind != PacketArrival::Kind::Packet) return next;
   try {
     packet.resize(next.size);

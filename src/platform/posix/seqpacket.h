@@ -28,15 +28,20 @@ struct PacketArrival {
   int error = 0;
 };
 
+// Whether a socket passes credentials: set on it from the start (a server's
+// listener), or asked for only once a peek reads 0 bytes (a client).
+enum class Credentials { Passed, AskedWhenEmpty };
+
 // Without waiting, takes the next packet into buffer, cutting it at capacity
 // (0 and a null buffer are fine), or with peek only looks at it and leaves
-// it queued. Interrupted calls are retried. On a socket without SO_PASSCRED
-// an empty packet must be peeked before it is taken: taken unseen, it reads
-// as end-of-file.
-PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool peek = false);
+// it queued. Interrupted calls are retried. On a socket that asks for
+// credentials only when a peek reads 0 bytes, an empty packet must be
+// peeked before it is taken: taken unseen, it reads as end-of-file.
+PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool peek = false,
+                            Credentials credentials = Credentials::Passed);
 
 // Without waiting, takes the next packet whole into packet, sized to fit.
-PacketArrival ReceiveWholePacket(int fd, std::string& packet);
+PacketArrival ReceiveWholePacket(int fd, std::string& packet, Credentials credentials = Credentials::Passed);
 
 // The peer of a connected socket runs as this process's effective user or
 // as root (SO_PEERCRED): a socket left by another user in a shared folder

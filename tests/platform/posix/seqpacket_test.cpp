@@ -15,6 +15,7 @@ namespace {
 
 using korvane::posix::PacketArrival;
 using Kind = PacketArrival::Kind;
+using korvane::posix::Credentials;
 
 struct Case {
   const char* name;
@@ -41,7 +42,7 @@ TEST(Seqpacket, EmptyPacketsAndEndOfFileAreToldApartWithoutPassingCredentialsFir
     if (each.peerCloses) close(ends[1]);
     for (std::size_t at = 0; at < each.read.size(); ++at) {
       std::string packet;
-      const PacketArrival got = korvane::posix::ReceiveWholePacket(ends[0], packet);
+      const PacketArrival got = korvane::posix::ReceiveWholePacket(ends[0], packet, Credentials::AskedWhenEmpty);
       EXPECT_EQ(got.kind, each.read[at]) << each.name << ", read " << at;
       if (got.kind == Kind::Packet && at < each.sent.size()) {
         EXPECT_EQ(packet, each.sent[at]) << each.name;
