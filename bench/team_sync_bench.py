@@ -189,6 +189,21 @@ def share_with_all(machines, space, fill=None):
     return shared, checkout
 
 
+def settle(machines, seconds, limit=1800):
+    """Waits until no machine's log has grown for seconds: the commits and
+    updates that followed the last step are over."""
+    sizes = None
+    still_since = time.monotonic()
+    began = time.monotonic()
+    while time.monotonic() - began < limit:
+        now = [len(machine.log()) for machine in machines]
+        if now != sizes:
+            sizes, still_since = now, time.monotonic()
+        elif time.monotonic() - still_since >= seconds:
+            return
+        time.sleep(0.5)
+
+
 def quiet_window(machines, server, seconds):
     """CPU share of a core and memory of each machine, and the server's
     requests per second, over a quiet window."""
@@ -231,7 +246,7 @@ def team_rows(arguments, top, build):
                 if seconds is None:
                     raise RuntimeError(f"change {change} did not reach every machine in {arguments.limit} s")
                 arrivals.append(seconds)
-            time.sleep(arguments.settle)
+            settle(machines, arguments.settle)
             quiet = quiet_window(machines, server, arguments.quiet)
             rows.append((count, percentile(arrivals, 0.5), percentile(arrivals, 0.95), quiet))
             print(f"N={count}: p50 {rows[-1][1]:.2f} s, p95 {rows[-1][2]:.2f} s, arrivals {[round(a, 2) for a in arrivals]}",
@@ -281,7 +296,7 @@ def deep_rows(arguments, top, build):
         svn_checkout = time.monotonic() - began
 
         share, checkout = share_with_all(machines, "tree", lambda folder: shutil.copytree(plain, folder))
-        time.sleep(arguments.settle)
+        settle(machines, arguments.settle)
         rss = [machine.resident_mib() for machine in machines]
         watches = [machine.watches() for machine in machines]
 
@@ -289,6 +304,7 @@ def deep_rows(arguments, top, build):
         write(deep + "/deep-change.txt", "deep in the tree\n")
         target = bob.files("tree") + deep[len(ann.files("tree")):] + "/deep-change.txt"
         deep_arrival = wait_until(lambda: read(target) == "deep in the tree\n", arguments.limit)
+        settle(machines, arguments.settle)
 
         # The burst: burst files rewritten at once, as a branch switch would.
         chosen = sorted(tree_files(ann.files("tree")))[:arguments.burst]
@@ -340,7 +356,8 @@ def main():
     parser.add_argument("--machines", default="2,5,10,20", type=lambda text: [int(n) for n in text.split(",")])
     parser.add_argument("--changes", default=20, type=int)
     parser.add_argument("--quiet", default=60.0, type=float, help="seconds of the quiet window")
-    parser.add_argument("--settle", default=5.0, type=float, help="seconds left for work to end before measuring")
+    parser.add_argument("--settle", default=5.0, type=float,
+                        help="seconds without a new line in any daemon's log before a step is measured")
     parser.add_argument("--limit", default=60.0, type=float, help="seconds a change may take before the run fails")
     parser.add_argument("--files", default=100000, type=int)
     parser.add_argument("--folders", default=10000, type=int)
