@@ -1,7 +1,11 @@
 // One exported call of the shipped library, from the call to the text it
-// hands out, beside the floor of the transport itself: connect, send the same
-// frame, receive and close on a bare socket of the same type, against the
-// same minimal server, in the same run.
+// hands out, beside two floors of the transport itself against the same
+// minimal server, in the same run: the bare one (connect, send the same
+// frame, receive and close on a socket of the same type) and the checked
+// one, which does only what a correct call must besides: it reads the
+// server's user once with SO_PEERCRED and waits for the reply for a bounded
+// time. Run with --benchmark_repetitions and
+// --benchmark_enable_random_interleaving to compare them.
 #include "korvane/korvane.h"
 #include "platform/posix/pipe_path.h"
 #include "protocol/commands.h"
@@ -14,6 +18,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -98,5 +103,29 @@ void BM_SocketFloor(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SocketFloor)->UseRealTime();
+
+void BM_CheckedFloor(benchmark::State& state) {
+  korvane::testing::ScopedRuntimeFolder folder;
+  EchoServer server;
+  const std::string frame = *korvane::protocol::BuildRequestFrame(korvane::protocol::Command::GetErrorText, kErrorKey);
+  const uid_t self = geteuid();
+  char reply[256];
+  for (auto _ : state) {
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    connect(fd, reinterpret_cast<const sockaddr*>(&server.Address()), sizeof(sockaddr_un));
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || (peer.uid != self && peer.uid != 0)) {
+      state.SkipWithError("the server's user is not trusted");
+    }
+    send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+    pollfd entry{fd, POLLIN, 0};
+    poll(&entry, 1, 5000);
+    ssize_t got = recv(fd, reply, sizeof reply, 0);
+    benchmark::DoNotOptimize(got);
+    close(fd);
+  }
+}
+BENCHMARK(BM_CheckedFloor)->UseRealTime();
 
 }  // namespace

@@ -139,7 +139,13 @@ void Server::Run() {
     // comes on a later connection, so its one-way changes apply in order.
     std::sort(events.begin(), events.begin() + count,
               [](const epoll_event& a, const epoll_event& b) { return a.data.u64 < b.data.u64; });
+    batch_.events = events.data();
+    batch_.size = count;
+    batch_.whole = count < static_cast<int>(events.size());
+    batch_.firstAccepted = nextId_;
+    batch_.unsettled.clear();
     for (int i = 0; i < count && !stopping_; ++i) {
+      batch_.next = i + 1;
       const std::uint64_t id = events[i].data.u64;
       if (id == kListener) {
         AcceptPending();
@@ -157,6 +163,7 @@ void Server::Run() {
         OnConnectionEvent(id, events[i].events);
       }
     }
+    batch_.events = nullptr;
   }
   Shutdown();
 }
@@ -241,6 +248,7 @@ void Server::ReadFrom(std::uint64_t id) {
         break;
     }
   }
+  batch_.unsettled.push_back(id);  // its turn ended with packets left, maybe
 }
 
 void Server::HandlePacket(std::uint64_t id, std::string_view bytes, std::size_t size) {
@@ -367,20 +375,37 @@ void Server::Submit(WorkRunner& runner, std::uint64_t id, const CommandEntry* en
   }
 }
 
-void Server::Settle(std::uint64_t asking) {
+std::vector<std::uint64_t> Server::MaybeReadable(std::uint64_t asking, bool& accepting) {
+  std::vector<std::uint64_t> ids;
+  const auto take = [&](const epoll_event* events, int from, int to) {
+    for (int i = from; i < to; ++i) {
+      const std::uint64_t id = events[i].data.u64;
+      if (id == kListener) accepting = true;
+      if (id >= kFirstConnection && id != asking && (events[i].events & EPOLLIN)) ids.push_back(id);
+    }
+  };
+  if (batch_.events != nullptr && batch_.whole) {
+    // What the batch reported and the loop has not reached yet, the
+    // connections accepted since it began, and those handled already that
+    // may hold more.
+    take(batch_.events, batch_.next, batch_.size);
+    for (std::uint64_t id = batch_.firstAccepted; id < nextId_; ++id) ids.push_back(id);
+    for (std::uint64_t id : batch_.unsettled) {
+      if (id != asking) ids.push_back(id);
+    }
+    return ids;
+  }
   // Only a connection with something to read can hold a one-way frame:
   // epoll names those at once, rather than a peek at every connection. It
   // reports levels, so what is not taken here is reported again later.
   const int count = epoll_wait(epoll_, ready_.data(), static_cast<int>(ready_.size()), 0);
-  std::vector<std::uint64_t> ids;
+  take(ready_.data(), 0, count);
+  return ids;
+}
+
+void Server::Settle(std::uint64_t asking) {
   bool accepting = false;
-  for (int i = 0; i < count; ++i) {
-    const std::uint64_t id = ready_[static_cast<std::size_t>(i)].data.u64;
-    if (id == kListener) accepting = true;
-    if (id >= kFirstConnection && id != asking && (ready_[static_cast<std::size_t>(i)].events & EPOLLIN)) {
-      ids.push_back(id);
-    }
-  }
+  std::vector<std::uint64_t> ids = MaybeReadable(asking, accepting);
   if (accepting) {
     // Clients that connected and sent before this request are taken in,
     // and what they sent with them.
@@ -389,6 +414,7 @@ void Server::Settle(std::uint64_t asking) {
     for (std::uint64_t id = firstNew; id < nextId_; ++id) ids.push_back(id);
   }
   std::sort(ids.begin(), ids.end());  // in the order the connections came
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
   for (std::uint64_t id : ids) {
     for (;;) {
       const auto found = connections_.find(id);
@@ -489,6 +515,9 @@ void Server::Watch(std::uint64_t id) {
   // Most replies go out at once and leave the connection as it was: no
   // system call for that.
   if (wanted == connection.watched) return;
+  // Its packets were not reported while it was not read: the batch cannot
+  // tell whether it holds any.
+  if (wanted == EPOLLIN) batch_.unsettled.push_back(id);
   epoll_event event{wanted, {.u64 = id}};
   if (epoll_ctl(epoll_, EPOLL_CTL_MOD, connection.fd, &event) == 0) connection.watched = wanted;
 }
@@ -496,7 +525,8 @@ void Server::Watch(std::uint64_t id) {
 void Server::Close(std::uint64_t id) {
   const auto found = connections_.find(id);
   if (found == connections_.end()) return;
-  epoll_ctl(epoll_, EPOLL_CTL_DEL, found->second.fd, nullptr);
+  // The descriptor is never duplicated: closing it takes it out of the
+  // epoll set, without a system call of its own.
   close(found->second.fd);
   connections_.erase(found);
 }

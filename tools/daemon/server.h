@@ -93,6 +93,10 @@ class Server {
   void HandlePacket(std::uint64_t id, std::string_view bytes, std::size_t size);
   void HandleRequest(std::uint64_t id, const CommandEntry* entry, const std::optional<std::string>& payload);
   void Settle(std::uint64_t asking);
+  // The connections that may hold a packet that came before the request
+  // being answered, in the order they came; the listener too when it has
+  // clients waiting.
+  std::vector<std::uint64_t> MaybeReadable(std::uint64_t asking, bool& accepting);
   void Answer(std::uint64_t id, const CommandEntry* entry, const std::optional<std::string>& payload);
   void AnswerSettled();
   void Reply(std::uint64_t id, std::string text);
@@ -121,7 +125,19 @@ class Server {
   std::uint64_t nextId_;
   std::unordered_map<std::uint64_t, Connection> connections_;
   std::string buffer_;
-  std::vector<epoll_event> ready_;  // Settle's view of the readable connections
+  std::vector<epoll_event> ready_;  // Settle's view of the readable connections, when it must ask epoll
+  // The loop's batch of events, which Settle reads rather than ask epoll
+  // again: every packet that came before a request being answered was
+  // there when epoll reported the request.
+  struct Batch {
+    const epoll_event* events = nullptr;  // none outside the loop's batch
+    int size = 0;
+    int next = 0;                        // the first event not handled yet
+    bool whole = false;                  // it reported every ready descriptor
+    std::uint64_t firstAccepted = 0;     // connections from this one on were accepted meanwhile
+    std::vector<std::uint64_t> unsettled;  // handled in this batch, and may hold more packets
+  };
+  Batch batch_;
   std::deque<Deferred> deferred_;   // in the order of their tickets
 };
 

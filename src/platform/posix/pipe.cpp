@@ -78,7 +78,7 @@ bool WaitWritable(int fd) {
 // Takes the next packet whole, if one is there.
 Received ReceiveNow(int fd) {
   Received message{Arrival::Message, {}};
-  const PacketArrival arrival = ReceiveWholePacket(fd, message.bytes);
+  const PacketArrival arrival = ReceiveWholePacket(fd, message.bytes, Credentials::AskedWhenEmpty);
   switch (arrival.kind) {
     case PacketArrival::Kind::Packet:
       return message;
@@ -177,7 +177,8 @@ class PipeClient final : public KernelObject, public OverlappedOperation {
       if (copied > 0) std::memcpy(buffer, unread_.data() + unreadOffset_, copied);
     } else if (pending_ == nullptr) {
       DiscardServedPacket();
-      const PacketArrival next = ReceivePacket(fd_, buffer, buffer != nullptr ? size : 0, true);
+      const PacketArrival next =
+          ReceivePacket(fd_, buffer, buffer != nullptr ? size : 0, true, Credentials::AskedWhenEmpty);
       if (next.kind == PacketArrival::Kind::Failed) return FailWithErrno(next.error);
       if (next.kind == PacketArrival::Kind::EndOfFile) return Fail(ERROR_BROKEN_PIPE);
       if (next.kind == PacketArrival::Kind::Packet && next.size > 0) {
@@ -232,7 +233,8 @@ class PipeClient final : public KernelObject, public OverlappedOperation {
     }
     if (!peekBuffer_) peekBuffer_.reset(new (std::nothrow) char[kOneReceiveCapacity]);
     if (!peekBuffer_) return ReceiveNow(fd_);
-    const PacketArrival next = ReceivePacket(fd_, peekBuffer_.get(), kOneReceiveCapacity, true);
+    const PacketArrival next =
+        ReceivePacket(fd_, peekBuffer_.get(), kOneReceiveCapacity, true, Credentials::AskedWhenEmpty);
     switch (next.kind) {
       case PacketArrival::Kind::Packet:
         break;
@@ -346,8 +348,9 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD c
   // Non-blocking for good: every wait is a poll with its own limit.
   int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return FailHandle(Win32ErrorFromErrno(errno));
-  int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
+  // No SO_PASSCRED: the server's user is read once below, and an empty
+  // reply is told from the server's close only when one is read (see
+  // seqpacket.h).
   // A non-blocking connect fails with EAGAIN when the listen queue is full:
   // every instance is busy.
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {

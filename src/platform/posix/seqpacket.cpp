@@ -8,7 +8,21 @@
 
 namespace korvane::posix {
 
-PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool peek) {
+namespace {
+
+// Sets SO_PASSCRED on fd; false when it was set already (or cannot be), so
+// that a second look would tell nothing new.
+bool StartPassingCredentials(int fd) {
+  int on = 0;
+  socklen_t length = sizeof on;
+  if (getsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, &length) != 0 || on != 0) return false;
+  on = 1;
+  return setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == 0;
+}
+
+}  // namespace
+
+PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool peek, Credentials credentials) {
   char scratch;
   iovec part{capacity > 0 ? buffer : &scratch, capacity > 0 ? capacity : 1};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
@@ -28,12 +42,19 @@ PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool pee
     if (errno == ECONNRESET) return {PacketArrival::Kind::EndOfFile};
     return {PacketArrival::Kind::Failed, 0, errno};
   }
-  if (length == 0 && header.msg_controllen == 0) return {PacketArrival::Kind::EndOfFile};
+  if (length == 0 && header.msg_controllen == 0) {
+    // An empty packet or end-of-file: a packet shows credentials once the
+    // socket asks for them.
+    if (peek && credentials == Credentials::AskedWhenEmpty && StartPassingCredentials(fd)) {
+      return ReceivePacket(fd, buffer, capacity, peek, Credentials::Passed);
+    }
+    return {PacketArrival::Kind::EndOfFile};
+  }
   return {PacketArrival::Kind::Packet, static_cast<std::size_t>(length)};
 }
 
-PacketArrival ReceiveWholePacket(int fd, std::string& packet) {
-  const PacketArrival next = ReceivePacket(fd, nullptr, 0, true);
+PacketArrival ReceiveWholePacket(int fd, std::string& packet, Credentials credentials) {
+  const PacketArrival next = ReceivePacket(fd, nullptr, 0, true, credentials);
   if (next.kind != PacketArrival::Kind::Packet) return next;
   try {
     packet.resize(next.size);
@@ -45,7 +66,10 @@ PacketArrival ReceiveWholePacket(int fd, std::string& packet) {
   return taken;
 }
 
-bool PeerIsTrusted(int fd) { return PeerIsTrusted(fd, geteuid()); }
+bool PeerIsTrusted(int fd) {
+  static const uid_t self = geteuid();
+  return PeerIsTrusted(fd, self);
+}
 
 bool PeerIsTrusted(int fd, uid_t self) {
   ucred peer{};
