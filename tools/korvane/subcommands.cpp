@@ -11,6 +11,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
+#include <string_view>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -266,6 +267,11 @@ std::string Specifics(const std::string& text) {
 // specifics ("no space is named x"), and for what the server refused, the
 // server's own reason (its hook prints "Korvane: WHY").
 std::string RefusalInWords(const std::string& key, const std::string& text) {
+  // A credential the service refused is told with what to do about it.
+  constexpr std::string_view kLoginAdvice = "run `korvane login`";
+  if (const std::size_t advice = text.find(kLoginAdvice); advice != std::string::npos) {
+    return text.substr(0, advice + kLoginAdvice.size());
+  }
   const std::string specifics = Specifics(text);
   if (specifics.empty()) return text.empty() ? "The daemon refused: " + key : text;
   if (key != "NOT_ALLOWED") return specifics;
