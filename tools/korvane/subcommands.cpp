@@ -11,7 +11,6 @@
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
-#include <string_view>
 #include <filesystem>
 #include <memory>
 #include <optional>
