@@ -2,6 +2,7 @@
 // and the extension, never cut a character in two, and sort in the order
 // they were made.
 #include "conflict_names.h"
+#include "names.h"
 
 #include <gtest/gtest.h>
 
@@ -20,19 +21,6 @@ using korvane::server::IsConflictCopyName;
 
 constexpr char kWho[] = "ann on vm";
 constexpr char kWhen[] = "2026-12-07 10.42";
-
-bool IsUtf8(const std::string& text) {
-  for (std::size_t at = 0; at < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || at + length > text.size()) return false;
-    for (std::size_t next = 1; next < length; ++next) {
-      if ((static_cast<unsigned char>(text[at + next]) & 0xC0) != 0x80) return false;
-    }
-    at += length;
-  }
-  return true;
-}
 
 class ConflictNames : public ::testing::Test {
  protected:
@@ -70,7 +58,7 @@ TEST_F(ConflictNames, FitKeepTheMarkerAndTheExtensionAndNeverCutACharacter) {
       EXPECT_EQ(name, each.expected);
     }
     EXPECT_LE(name.size(), 255u) << each.name;
-    EXPECT_TRUE(IsUtf8(name)) << name;
+    EXPECT_TRUE(korvane::names::IsUtf8(name)) << name;
     EXPECT_NE(name.find(" (conflict, ann on vm, 2026-12-07 10.42)"), std::string::npos) << name;
     EXPECT_EQ(name.substr(name.size() - each.ending.size()), each.ending) << name;
     EXPECT_TRUE(IsConflictCopyName(name)) << name;

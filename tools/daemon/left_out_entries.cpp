@@ -1,5 +1,7 @@
 #include "left_out_entries.h"
 
+#include "names.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -17,19 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::array<std::string_view, 3> kClutter = {".DS_Store", "Thumbs.db", "desktop.ini"};
-
-bool IsUtf8(std::string_view text) {
-  for (std::size_t at = 0; at < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || at + length > text.size()) return false;
-    for (std::size_t next = 1; next < length; ++next) {
-      if ((static_cast<unsigned char>(text[at + next]) & 0xC0) != 0x80) return false;
-    }
-    at += length;
-  }
-  return true;
-}
 
 bool HasControlCharacter(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
@@ -50,7 +39,7 @@ std::string WhyNotVersionable(const std::string& path) {
   if (IsClutter(name)) return "it is system clutter, which is never synced";
   if (name == ".svn") return "the name .svn is Subversion's own";
   if (HasControlCharacter(name)) return "its name holds a line break or another control character";
-  if (!IsUtf8(name)) return "its name is not UTF-8";
+  if (!names::IsUtf8(name)) return "its name is not UTF-8";
   if (path.size() > kLongestSyncedPath) return "its path is longer than " + std::to_string(kLongestSyncedPath) + " bytes";
   struct stat status {};
   if (lstat(path.c_str(), &status) != 0) return {};  // gone meanwhile: nothing to leave out
@@ -87,7 +76,7 @@ std::vector<std::string> NamesNotUtf8(const std::string& folder) {
       walk.disable_recursion_pending();
       continue;
     }
-    if (!IsUtf8(name)) {
+    if (!names::IsUtf8(name)) {
       found.push_back(walk->path().string());
       walk.disable_recursion_pending();
     }

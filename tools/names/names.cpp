@@ -77,6 +77,18 @@ std::optional<std::string> UserNameProblem(std::string_view name) {
   return std::nullopt;
 }
 
+bool IsUtf8(std::string_view text) {
+  const auto* at = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  for (utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(text.size()); left > 0;) {
+    utf8proc_int32_t c = 0;
+    const utf8proc_ssize_t used = utf8proc_iterate(at, left, &c);
+    if (used <= 0) return false;
+    at += used;
+    left -= used;
+  }
+  return true;
+}
+
 std::optional<std::string> Normalised(std::string_view name) { return Map(name, 0); }
 
 std::optional<std::string> SpaceNameProblem(std::string_view name) {

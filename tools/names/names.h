@@ -20,6 +20,9 @@ inline constexpr std::size_t kMaxSpaceCharacters = 100;
 // Why name is not a user name; nothing when it is one.
 std::optional<std::string> UserNameProblem(std::string_view name);
 
+// Whether text is well-formed UTF-8 (no overlong forms, no surrogates).
+bool IsUtf8(std::string_view text);
+
 // The NFC form of a folder name, or nothing when it is not UTF-8.
 std::optional<std::string> Normalised(std::string_view name);
 
