@@ -5,6 +5,7 @@
 #include <systemd/sd-bus.h>
 
 #include <cstring>
+#include <system_error>
 
 namespace korvane::server {
 
@@ -19,7 +20,7 @@ constexpr std::int32_t kDefaultExpiry = -1;
 }  // namespace
 
 SessionBusNotifier::SessionBusNotifier(const DaemonLog* log, std::chrono::milliseconds callTimeout)
-    : log_(log), callTimeout_(callTimeout), sender_([this] { Run(); }) {}
+    : log_(log), callTimeout_(callTimeout) {}
 
 SessionBusNotifier::~SessionBusNotifier() {
   {
@@ -27,14 +28,23 @@ SessionBusNotifier::~SessionBusNotifier() {
     stopping_ = true;
   }
   queued_.notify_one();
-  sender_.join();
+  if (sender_.joinable()) sender_.join();
   if (bus_ != nullptr) sd_bus_flush_close_unref(bus_);
 }
 
 void SessionBusNotifier::Send(const std::string& summary, const std::string& body) {
   {
     std::lock_guard lock(mutex_);
-    if (queue_.size() >= kMaxQueued) return;
+    if (stopping_ || senderFailed_ || queue_.size() >= kMaxQueued) return;
+    if (!sender_.joinable()) {
+      try {
+        sender_ = std::thread([this] { Run(); });
+      } catch (const std::system_error& error) {
+        senderFailed_ = true;
+        if (log_ != nullptr) log_->Warning(std::string("desktop notifications are off: ") + error.what());
+        return;
+      }
+    }
     queue_.emplace_back(summary, body);
   }
   queued_.notify_one();

@@ -1,6 +1,9 @@
 // Notifications over the session bus (org.freedesktop.Notifications, the
 // desktop's notification service), sent with sd-bus from a thread of the
-// notifier's own: a caller only queues. The connection is made when the
+// notifier's own: a caller only queues. The thread starts with the first
+// notification, so a daemon with nothing to tell runs none; when it cannot
+// start (the user's process limit), notifications are dropped and the log
+// says so once, and the daemon goes on. The connection is made when the
 // first notification goes, from DBUS_SESSION_BUS_ADDRESS (or the user's
 // bus in XDG_RUNTIME_DIR), and made again after it breaks. A notification
 // goes only when a service owns the name: nothing is activated, and with no
@@ -51,7 +54,8 @@ class SessionBusNotifier final : public Notifier {
   std::condition_variable queued_;
   std::deque<std::pair<std::string, std::string>> queue_;
   bool stopping_ = false;
-  sd_bus* bus_ = nullptr;  // the sender thread's alone
+  bool senderFailed_ = false;  // the thread could not start: nothing is sent
+  sd_bus* bus_ = nullptr;      // the sender thread's alone
   std::thread sender_;
 };
 
