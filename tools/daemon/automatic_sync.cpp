@@ -586,15 +586,18 @@ void AutomaticSync::PollRepositories(Clock::time_point now) {
   for (const auto& [repository, paths] : asking) {
     if (stop_) return;
     if (now < poller_.NextPollAt(repository)) continue;
-    bool opening = false;
-    const auto failure = poller_.Poll(repository, paths.front(), now, opening);
-    if (!failure || stop_) continue;
-    // A session that cannot be opened concerns the folder it was opened
-    // through (its space may be closed to this person now); a question
-    // that fails concerns every folder that asked it.
-    for (const std::string& path : opening ? std::vector<std::string>{paths.front()} : paths) {
-      Failed(path, folders_.at(path), "poll", *failure);
+    const auto failed = poller_.Poll(repository, paths.front(), now);
+    if (!failed || stop_) continue;
+    // A session that cannot be opened, or that the server refuses access
+    // through, concerns the folder whose URL it is at (its space may be
+    // closed to this person now, not the others): the next poll opens it
+    // through another. Any other failure concerns every folder that asked.
+    std::vector<std::string> concerned = paths;
+    if (failed->opening || IsAccessWithdrawn(failed->failure.message)) {
+      concerned.assign(1, failed->through);
+      if (!folders_.contains(failed->through)) continue;
     }
+    for (const std::string& path : concerned) Failed(path, folders_.at(path), "poll", failed->failure);
   }
 }
 

@@ -45,24 +45,26 @@ std::optional<SvnFailure> RepositoryPoller::Open(Repository& repository, const s
                                                       session->pool, session->pool));
     }
   }
-  if (!failure) repository.session = std::move(session);
+  if (!failure) {
+    session->through = through;
+    repository.session = std::move(session);
+  }
   return failure;
 }
 
-std::optional<SvnFailure> RepositoryPoller::Poll(const std::string& repository, const std::string& through,
-                                                 Clock::time_point now, bool& opening) {
+std::optional<RepositoryPoller::Failure> RepositoryPoller::Poll(const std::string& repository,
+                                                                const std::string& through, Clock::time_point now) {
   Repository& polled = repositories_[repository];
   polled.nextPoll = now + period_;
-  opening = !polled.session;
-  if (opening) {
-    if (auto failure = Open(polled, through)) return failure;
+  if (!polled.session) {
+    if (auto failure = Open(polled, through)) return Failure{*failure, true, through};
   }
-  opening = false;
   svn_revnum_t latest = SVN_INVALID_REVNUM;
   Pool pool;
   if (auto failure = TakeError(svn_ra_get_latest_revnum(polled.session->session, &latest, pool))) {
+    Failure failed{*failure, false, polled.session->through};
     polled.session.reset();
-    return failure;
+    return failed;
   }
   polled.answer.latest = latest;
   ++polled.answer.number;

@@ -43,13 +43,16 @@ class RepositoryPoller {
 
   // When the repository is next due to be asked (now when never asked).
   Clock::time_point NextPollAt(const std::string& repository) const;
+  // What a failed poll met, to tell whom it concerns.
+  struct Failure {
+    SvnFailure failure;
+    bool opening = false;  // the session could not be opened
+    std::string through;   // the working copy the session was opened, or was to be opened, through
+  };
   // Asks the repository for its youngest revision, opening its session
   // through the working copy at through first when none is open; the next
-  // poll is due a poll period later whatever the outcome. opening tells
-  // whether a failure came from opening the session (which concerns that
-  // working copy) or from the question (which concerns the repository).
-  std::optional<SvnFailure> Poll(const std::string& repository, const std::string& through, Clock::time_point now,
-                                 bool& opening);
+  // poll is due a poll period later whatever the outcome.
+  std::optional<Failure> Poll(const std::string& repository, const std::string& through, Clock::time_point now);
   // The last answer of the repository (number 0: none yet).
   Answer LastAnswer(const std::string& repository) const;
   // Closes the repository's session; the next poll opens a new one.
@@ -61,6 +64,7 @@ class RepositoryPoller {
   struct Session {
     Pool pool;
     svn_ra_session_t* session = nullptr;
+    std::string through;  // the working copy whose URL it was opened at
   };
   struct Repository {
     std::unique_ptr<Session> session;
