@@ -21,16 +21,18 @@ constexpr int kFilesInPlans = 2000;
 
 class TeamAtScale : public Team {
  protected:
-  // Ann shares both spaces, invites Bob and Carl, who check them out; all
-  // three sync both in mode 3.
-  void ShareTwoSpacesAmongThree() {
-    for (int file = 0; file < kFilesInPlans; ++file) {
+  explicit TeamAtScale(const std::string& kind = "start") : Team(kind) {}
+
+  // Ann shares both spaces, plans with files files, invites Bob and Carl,
+  // who check them out; all three sync both in mode 3.
+  void ShareTwoSpacesAmongThree(int files = kFilesInPlans) {
+    for (int file = 0; file < files; ++file) {
       Write(ann_->Files("plans/part" + std::to_string(file % 20) + "/file" + std::to_string(file) + ".txt"),
             "line " + std::to_string(file) + "\n");
     }
     Write(ann_->Files("notes/first.txt"), "first note\n");
     carl_ = std::make_unique<Machine>(top_, "carl", "carl-secret", *server_);
-    for (const std::string space : {"plans", "notes"}) {
+    for (const std::string space : {"notes", "plans"}) {
       Outcome run = ann_->Tool("share " + Quoted(ann_->Files(space)) + " --wait");
       ASSERT_EQ(run.status, 0) << run.output << ann_->Log();
       for (Machine* member : {bob_.get(), carl_.get()}) {
@@ -46,7 +48,9 @@ class TeamAtScale : public Team {
         ASSERT_EQ(run.status, 0) << run.output;
       }
     }
-    ASSERT_EQ(Slurp(carl_->Files("plans/part19/file1999.txt")), "line 1999\n");
+    const int last = files - 1;
+    ASSERT_EQ(Slurp(carl_->Files("plans/part" + std::to_string(last % 20) + "/file" + std::to_string(last) + ".txt")),
+              "line " + std::to_string(last) + "\n");
   }
 
   std::vector<Machine*> Machines() const { return {ann_.get(), bob_.get(), carl_.get()}; }
@@ -100,6 +104,33 @@ TEST_F(TeamAtScale, ChangesReachEveryMachineAndQuietMachinesPollOncePerServer) {
     EXPECT_GE(asked, periods / 2) << user << " stopped polling";
     EXPECT_LE(asked, periods + periods / 4) << user << " polls per space, not per server";
   }
+}
+
+// The polls of a machine go through the URL of one of its spaces. When that
+// space is closed to the person, it pauses, and the polls go on through
+// another: the spaces it still shares keep syncing.
+class TeamAtScaleOverHttps : public TeamAtScale {
+ protected:
+  TeamAtScaleOverHttps() : TeamAtScale(HasApache() ? "https" : "start") {}
+  static bool HasApache() {
+    return fs::exists("/usr/sbin/apache2") && fs::exists("/usr/lib/apache2/modules/mod_dav_svn.so");
+  }
+};
+
+TEST_F(TeamAtScaleOverHttps, ARemovedMemberKeepsSyncingTheOtherSpaces) {
+  if (!HasApache()) GTEST_SKIP() << "apache2 and libapache2-mod-svn are not installed";
+  ASSERT_NO_FATAL_FAILURE(ShareTwoSpacesAmongThree(20));
+  // The polls of Bob's machine go through notes, the first space he syncs.
+  const Outcome removed = ann_->Tool("remove-member notes bob");
+  ASSERT_EQ(removed.status, 0) << removed.output;
+  Write(ann_->Files("notes/after.txt"), "bob no longer reads this\n");
+  EXPECT_TRUE(Eventually([&] { return bob_->Log().find("no longer a member of notes") != std::string::npos; }, 10s))
+      << bob_->Log();
+  Write(ann_->Files("plans/part3/file3.txt"), "still shared with bob\n");
+  Arrival("a change in the space bob still shares",
+          [&] { return Slurp(bob_->Files("plans/part3/file3.txt")) == "still shared with bob\n"; });
+  EXPECT_EQ(bob_->Log().find("no longer a member of plans"), std::string::npos) << bob_->Log();
+  EXPECT_TRUE(fs::exists(bob_->Files("notes/first.txt")));
 }
 
 }  // namespace
