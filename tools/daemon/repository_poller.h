@@ -30,7 +30,7 @@ class RepositoryPoller {
  public:
   using Clock = std::chrono::steady_clock;
   struct Answer {
-    long latest = -1;        // the youngest revision
+    long latest = -1;          // the youngest revision
     unsigned long number = 0;  // counts the answers; 0: none yet
   };
 
