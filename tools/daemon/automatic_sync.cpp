@@ -94,11 +94,6 @@ std::vector<std::string> Resolved(std::vector<std::string> folders) {
 
 }  // namespace
 
-struct AutomaticSync::Link {
-  Pool pool;
-  svn_ra_session_t* session = nullptr;
-};
-
 AutomaticSync::AutomaticSync(const ActivationStore& activations, const DaemonLog& log, JobBoard& jobs,
                              std::vector<std::string> ownFolders, Periods periods)
     : activations_(activations),
@@ -106,7 +101,8 @@ AutomaticSync::AutomaticSync(const ActivationStore& activations, const DaemonLog
       jobs_(jobs),
       ownFolders_(Resolved(std::move(ownFolders))),
       periods_(periods),
-      who_(ConflictAuthor(ThisPerson())) {
+      who_(ConflictAuthor(ThisPerson())),
+      poller_(stop_, periods.poll) {
   inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (inotify_ < 0 || wake_ < 0) {
@@ -137,7 +133,8 @@ void AutomaticSync::Run() {
         next = std::min(next, folder.retryAt);
         continue;
       }
-      next = std::min({next, CommitDueAt(folder), folder.nextUpdate, folder.nextPoll});
+      next = std::min({next, CommitDueAt(folder), folder.nextUpdate});
+      if (Asking(folder, now)) next = std::min(next, poller_.NextPollAt(folder.repository));
     }
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
     pollfd descriptors[] = {{inotify_, POLLIN, 0}, {wake_, POLLIN, 0}};
@@ -147,6 +144,7 @@ void AutomaticSync::Run() {
     }
     if (stop_) return;
     if (descriptors[0].revents & POLLIN) ReadEvents();
+    PollRepositories(Clock::now());
     for (auto& [path, folder] : folders_) {
       if (stop_) return;
       Sync(path, folder, Clock::now());
@@ -188,12 +186,9 @@ void AutomaticSync::Sync(const std::string& path, Folder& folder, Clock::time_po
   // not hold updates back; where one brings a change to it, both versions
   // stay (LocalVersions, KeepOverwritten).
   if (folder.changed) return;
-  if (now >= folder.nextPoll) {
-    folder.nextPoll = now + periods_.poll;
-    if (Newer(path, folder)) {
-      Update(path, folder);
-      folder.nextUpdate = Clock::now() + periods_.update;
-    }
+  if (Newer(folder)) {
+    Update(path, folder);
+    folder.nextUpdate = Clock::now() + periods_.update;
   }
   if (now >= folder.nextUpdate && !folder.changed) {
     Update(path, folder);
@@ -214,7 +209,6 @@ void AutomaticSync::FollowActivations() {
     Folder fresh;
     fresh.firstChange = fresh.lastChange = now - periods_.quiet;
     fresh.nextUpdate = now + periods_.update;
-    fresh.nextPoll = now;
     wanted[path] = std::move(fresh);
     WatchTree(path, path);
     log_.Info("automatic commit and update of " + path + " begins");
@@ -231,6 +225,9 @@ void AutomaticSync::FollowActivations() {
     if (!wanted.contains(path)) log_.Info("automatic commit and update of " + path + " ends");
   }
   folders_ = std::move(wanted);
+  std::set<std::string> repositories;
+  for (const auto& [path, folder] : folders_) repositories.insert(folder.repository);
+  poller_.Keep(repositories);
 }
 
 bool AutomaticSync::IsOwn(const std::string& path) const {
@@ -352,7 +349,7 @@ bool IsOutOfDate(const SvnFailure& failure) {
 }  // namespace
 
 void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::string& what, const SvnFailure& failure) {
-  folder.link.reset();
+  poller_.Drop(folder.repository);
   if (IsAccessWithdrawn(failure.message)) {
     return PauseForWithdrawnAccess(path, folder.failures, folder.retryAt, periods_.credentialWait, log_, jobs_);
   }
@@ -572,32 +569,44 @@ AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& fo
   return Outcome::Done;
 }
 
-bool AutomaticSync::Newer(const std::string& path, Folder& folder) {
-  if (folder.revision < 0) return true;
-  std::optional<SvnFailure> failure;
-  if (!folder.link) {
-    auto link = std::make_shared<Link>();
-    if (svn_client_ctx_t* client = SyncContext(stop_, link->pool, failure)) {
-      const char* url = nullptr;
-      failure = TakeError(svn_client_url_from_path2(&url, path.c_str(), client, link->pool, link->pool));
-      if (!failure && url == nullptr) return true;
-      if (!failure) {
-        failure = TakeError(svn_client_open_ra_session2(&link->session, url, path.c_str(), client, link->pool,
-                                                        link->pool));
+void AutomaticSync::PollRepositories(Clock::time_point now) {
+  std::map<std::string, std::vector<std::string>> asking;  // the folders that take an answer, by repository
+  for (auto& [path, folder] : folders_) {
+    if (!Asking(folder, now)) continue;
+    if (folder.repository.empty()) {
+      std::optional<SvnFailure> failure;
+      folder.repository = poller_.RepositoryOf(path, failure);
+      if (failure) {
+        if (!stop_) Failed(path, folder, "poll", *failure);
+        continue;
       }
     }
-    if (!failure) folder.link = std::move(link);
+    asking[folder.repository].push_back(path);
   }
-  svn_revnum_t latest = SVN_INVALID_REVNUM;
-  if (!failure) {
-    Pool pool;
-    failure = TakeError(svn_ra_get_latest_revnum(folder.link->session, &latest, pool));
+  for (const auto& [repository, paths] : asking) {
+    if (stop_) return;
+    if (now < poller_.NextPollAt(repository)) continue;
+    const auto failed = poller_.Poll(repository, paths.front(), now);
+    if (!failed || stop_) continue;
+    // A session that cannot be opened, or that the server refuses access
+    // through, concerns the folder whose URL it is at (its space may be
+    // closed to this person now, not the others): the next poll opens it
+    // through another. Any other failure concerns every folder that asked.
+    std::vector<std::string> concerned = paths;
+    if (failed->opening || IsAccessWithdrawn(failed->failure.message)) {
+      concerned.assign(1, failed->through);
+      if (!folders_.contains(failed->through)) continue;
+    }
+    for (const std::string& path : concerned) Failed(path, folders_.at(path), "poll", failed->failure);
   }
-  if (failure) {
-    if (!stop_) Failed(path, folder, "poll", *failure);
-    return false;
-  }
-  return latest > folder.revision;
+}
+
+bool AutomaticSync::Newer(Folder& folder) {
+  if (folder.repository.empty()) return false;
+  const RepositoryPoller::Answer answer = poller_.LastAnswer(folder.repository);
+  if (answer.number == folder.answered) return false;
+  folder.answered = answer.number;
+  return folder.revision < 0 || answer.latest > folder.revision;
 }
 
 namespace {

@@ -34,11 +34,14 @@
 // folder holds them (a home folder that is a working copy): they are neither
 // watched nor added, or every write to the log would make a revision.
 //
-// Every poll period the youngest revision of each folder's repository is
-// asked for (one cheap request on a session kept open); only when it is
-// newer than the working copy does an update run, so a commit made
-// elsewhere arrives within about a poll period and an idle folder costs
-// the server almost nothing. A full update still runs every update period.
+// Every poll period the youngest revision of each repository the folders
+// belong to is asked for, once for all its folders (one cheap request on a
+// session kept open, repository_poller.h): the spaces of a team are folders
+// of one repository, so a quiet machine asks its server once a poll period
+// however many spaces it holds. Only a folder whose working copy is older
+// than that revision is updated, so a commit made elsewhere arrives within
+// about a poll period and an idle folder costs the server nothing more. A
+// full update still runs every update period.
 //
 // An update that conflicts keeps both versions (conflict_keeper.h); each
 // conflict is logged, published on the jobs board ("automaticSync") and,
@@ -61,6 +64,7 @@
 #include "conflict_keeper.h"
 #include "daemon_log.h"
 #include "job_board.h"
+#include "repository_poller.h"
 #include "svn_runtime.h"
 
 #include <atomic>
@@ -99,7 +103,6 @@ class AutomaticSync {
 
  private:
   using Clock = std::chrono::steady_clock;
-  struct Link;  // an open session on a folder's repository, for polling
   struct Writes {
     Clock::time_point first, last;
   };
@@ -125,11 +128,11 @@ class AutomaticSync {
     std::map<std::string, std::string> leftOut;  // entries left out, with the reason reported
     std::map<std::string, Arrival> arrived;       // files the last updates wrote
     std::set<std::string> unseen;  // arrived files a local write replaced before anyone could have seen them
-    Clock::time_point nextPoll;
+    std::string repository;         // "ROOT-URL UUID", read once; empty until known
+    unsigned long answered = 0;     // the number of the repository's last answer acted on
     long revision = -1;             // the revision the working copy was last updated to; -1 unknown
     int failures = 0;               // network failures in a row
     Clock::time_point retryAt;      // nothing is tried before this while failing
-    std::shared_ptr<Link> link;
   };
   enum class Outcome { Done, OutOfDate, Failed };
   struct Watch {
@@ -154,8 +157,15 @@ class AutomaticSync {
   bool Repair(const std::string& path, Folder& folder);
   void ReportLeftOut(const std::string& path, Folder& folder, std::map<std::string, std::string> found);
   Outcome Update(const std::string& path, Folder& folder, bool repaired = false);
-  // Whether the repository has a revision the working copy lacks.
-  bool Newer(const std::string& path, Folder& folder);
+  // Whether a folder takes the repository's next answer: it is not waiting
+  // for a back-off, and no deletion or rename holds its updates back.
+  bool Asking(const Folder& folder, Clock::time_point now) const { return now >= folder.retryAt && !folder.changed; }
+  // Asks each repository that is due and that a folder asks about for its
+  // youngest revision, once for all its folders.
+  void PollRepositories(Clock::time_point now);
+  // Whether the repository's answer not yet acted on has a revision the
+  // working copy lacks.
+  bool Newer(Folder& folder);
   // Counts a failure and sets when to try again.
   void Failed(const std::string& path, Folder& folder, const std::string& what, const SvnFailure& failure);
   void Succeeded(const std::string& path, Folder& folder);
@@ -173,6 +183,7 @@ class AutomaticSync {
   std::atomic<bool> stop_{false};
   int inotify_ = -1;
   int wake_ = -1;
+  RepositoryPoller poller_;
   std::map<std::string, Folder> folders_;
   std::unordered_map<int, Watch> watches_;
   std::thread thread_;
