@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <array>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -213,6 +214,54 @@ TEST_F(Hosting, ChangesInAnAutomaticFolderAreCommitted) {
   std::ofstream(workingCopy + "/new/first.txt") << "third\n";
   EXPECT_TRUE(Eventually([&] { return youngest() == "2"; })) << log();
   EXPECT_EQ(Korvane_IsVersioned(Wide(workingCopy + "/new/first.txt").c_str()), 1);
+}
+
+// Past the limit of watches, a folder's changes are found by a scan, and
+// the limit is told once however many folders it leaves unwatched.
+TEST_F(Hosting, FoldersPastTheWatchLimitAreScannedAndTheLimitToldOnce) {
+  ASSERT_EQ(Korvane_StopDaemon(), 1);
+  ASSERT_TRUE(daemon_->WaitForExit().has_value());
+  ::setenv("KORVANE_WATCH_LIMIT", "2", 1);
+  ::setenv("KORVANE_SCAN_PERIOD_MS", "300", 1);
+  ::setenv("KORVANE_POLL_PERIOD_MS", "50", 1);
+  daemon_ = StartServing();
+  for (const char* name : {"KORVANE_WATCH_LIMIT", "KORVANE_SCAN_PERIOD_MS", "KORVANE_POLL_PERIOD_MS"}) ::unsetenv(name);
+
+  ASSERT_EQ(Create("deep")[1], "created");
+  const std::string workingCopy = Folder("deep");
+  char* verdict = nullptr;
+  ASSERT_EQ(Korvane_SvnCheckoutWait(Wide(SpaceUrl("deep")).c_str(), Wide(workingCopy).c_str(), &verdict), 1);
+  ASSERT_TRUE(Take(verdict).starts_with("0|"));
+  fs::create_directories(workingCopy + "/a/b/c");
+  ASSERT_EQ(Korvane_ActivatePath(Wide(workingCopy).c_str(), 3), 1);
+  const auto youngest = [&] { return Ask(Korvane_ShowSpace, {"deep", "", ""})[2]; };
+  const auto log = [&] {
+    std::stringstream text;
+    text << std::ifstream(StateFile("daemon.log")).rdbuf();
+    return text.str();
+  };
+  ASSERT_TRUE(Eventually([&] { return youngest() == "1"; })) << log();
+  // The update that follows the daemon's own commit has run by then.
+  std::this_thread::sleep_for(500ms);
+
+  // The top and a are watched; b and c are not: only a scan finds this.
+  std::ofstream(workingCopy + "/a/b/c/unwatched.txt") << "found by a scan\n";
+  EXPECT_TRUE(Eventually([&] { return youngest() == "2"; })) << log();
+  EXPECT_EQ(Korvane_IsVersioned(Wide(workingCopy + "/a/b/c/unwatched.txt").c_str()), 1);
+  // New folders past the limit are left to the scan without telling again.
+  fs::create_directories(workingCopy + "/a/new/deeper");
+  std::ofstream(workingCopy + "/a/new/deeper/also.txt") << "also\n";
+  EXPECT_TRUE(Eventually([&] { return youngest() == "3"; })) << log();
+
+  const std::string told = "limit of watched folders is reached";
+  const std::string text = log();
+  const std::size_t first = text.find(told);
+  ASSERT_NE(first, std::string::npos) << text;
+  EXPECT_EQ(text.find(told, first + 1), std::string::npos) << text;
+  EXPECT_NE(text.find("fs.inotify.max_user_watches"), std::string::npos) << text;
+  std::stringstream jobs;
+  jobs << std::ifstream(StateFile("jobs")).rdbuf();
+  EXPECT_NE(jobs.str().find(told), std::string::npos) << jobs.str();
 }
 
 }  // namespace

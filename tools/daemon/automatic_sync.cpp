@@ -76,6 +76,8 @@ AutomaticSync::Periods AutomaticSync::PeriodsFromEnvironment() {
   periods.retryMost = std::chrono::milliseconds(FromEnvironment("KORVANE_RETRY_MOST_MS", periods.retryMost.count()));
   periods.credentialWait =
       std::chrono::milliseconds(FromEnvironment("KORVANE_CREDENTIAL_WAIT_MS", periods.credentialWait.count()));
+  periods.scan = std::chrono::milliseconds(FromEnvironment("KORVANE_SCAN_PERIOD_MS", periods.scan.count()));
+  periods.watchLimit = static_cast<unsigned long>(FromEnvironment("KORVANE_WATCH_LIMIT", 0));
   return periods;
 }
 
@@ -133,7 +135,7 @@ void AutomaticSync::Run() {
         next = std::min(next, folder.retryAt);
         continue;
       }
-      next = std::min({next, CommitDueAt(folder), folder.nextUpdate});
+      next = std::min({next, CommitDueAt(folder), folder.nextUpdate, folder.nextScan});
       if (Asking(folder, now)) next = std::min(next, poller_.NextPollAt(folder.repository));
     }
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
@@ -175,6 +177,12 @@ AutomaticSync::Clock::time_point AutomaticSync::CommitDueAt(const Folder& folder
 // the repository has moved on or the update period has passed.
 void AutomaticSync::Sync(const std::string& path, Folder& folder, Clock::time_point now) {
   if (now < folder.retryAt) return;
+  if (now >= folder.nextScan) {
+    // What no watch reports is found by the commit's own walk of the tree.
+    if (!folder.changed) folder.firstChange = folder.lastChange = now - periods_.quiet;
+    folder.changed = true;
+    folder.nextScan = now + periods_.scan;
+  }
   if (folder.repair && !Repair(path, folder)) return;
   if (Waiting(folder) && now >= CommitDueAt(folder)) {
     Outcome committed = Commit(path, folder);
@@ -209,8 +217,8 @@ void AutomaticSync::FollowActivations() {
     Folder fresh;
     fresh.firstChange = fresh.lastChange = now - periods_.quiet;
     fresh.nextUpdate = now + periods_.update;
+    if (!WatchTree(path, path)) WatchLimitReached(path, fresh);
     wanted[path] = std::move(fresh);
-    WatchTree(path, path);
     log_.Info("automatic commit and update of " + path + " begins");
   }
   for (auto watch = watches_.begin(); watch != watches_.end();) {
@@ -235,15 +243,21 @@ bool AutomaticSync::IsOwn(const std::string& path) const {
                      [&](const std::string& own) { return IsWithin(path, own); });
 }
 
-void AutomaticSync::WatchTree(const std::string& folder, const std::string& given) {
+bool AutomaticSync::WatchTree(const std::string& folder, const std::string& given) {
   const std::string top = ResolvedPath(given);
-  if (IsOwn(top)) return;
+  if (IsOwn(top)) return true;
+  bool complete = true;
   const auto watch = [&](const std::string& directory) {
+    if (periods_.watchLimit != 0 && watches_.size() >= periods_.watchLimit) {
+      complete = false;
+      return;
+    }
     const int id = inotify_add_watch(inotify_, directory.c_str(), kWatchedEvents);
     if (id >= 0) {
       watches_[id] = Watch{folder, directory};
+    } else if (errno == ENOSPC) {
+      complete = false;  // told once for the folder by the caller
     } else if (errno != ENOENT && errno != ENOTDIR) {
-      if (errno == ENOSPC) server::Notify("Korvane cannot watch every folder", "The system's limit of watches is reached at " + directory);
       log_.Warning("cannot watch " + directory + ": " + std::strerror(errno));
     }
   };
@@ -258,6 +272,19 @@ void AutomaticSync::WatchTree(const std::string& folder, const std::string& give
     }
     watch(walk->path().string());
   }
+  return complete;
+}
+
+void AutomaticSync::WatchLimitReached(const std::string& path, Folder& folder) {
+  const bool told = folder.nextScan != Clock::time_point::max();
+  folder.nextScan = std::min(folder.nextScan, Clock::now() + periods_.scan);
+  if (told) return;
+  const std::string message = "the system's limit of watched folders is reached: changes in " + path +
+                              " are found by a scan every " + std::to_string(periods_.scan.count() / 1000) +
+                              " s instead; raise the limit with \"sysctl fs.inotify.max_user_watches=524288\"";
+  log_.Warning(message);
+  jobs_.Record("automaticSync", path, static_cast<std::int32_t>(Result::Done), message);
+  server::Notify("Korvane cannot watch every folder", message);
 }
 
 void AutomaticSync::ReadEvents() {
@@ -309,8 +336,9 @@ void AutomaticSync::ReadEvents() {
       if (!changed.changed) changed.firstChange = now;
       changed.changed = true;
       changed.lastChange = now;
-      if ((event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO))) {
-        WatchTree(watch->second.folder, watch->second.directory + "/" + name);
+      if ((event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO)) &&
+          !WatchTree(watch->second.folder, watch->second.directory + "/" + name)) {
+        WatchLimitReached(folder->first, changed);
       }
     }
   }

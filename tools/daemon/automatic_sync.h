@@ -56,8 +56,10 @@
 // (default 60), KORVANE_COMMIT_QUIET_MS (default 2000),
 // KORVANE_COMMIT_QUIET_MOST_MS (the longest quiet period, default 30000),
 // KORVANE_POLL_PERIOD_MS (default 1000), KORVANE_RETRY_FIRST_MS (default
-// 1000), KORVANE_RETRY_MOST_MS (default 60000) and
-// KORVANE_CREDENTIAL_WAIT_MS (default 600000).
+// 1000), KORVANE_RETRY_MOST_MS (default 60000),
+// KORVANE_CREDENTIAL_WAIT_MS (default 600000), KORVANE_SCAN_PERIOD_MS (how
+// often a folder the limit of watches left partly unwatched is scanned,
+// default 30000) and KORVANE_WATCH_LIMIT (a cap below the system's, 0 none).
 #pragma once
 
 #include "activation_store.h"
@@ -89,6 +91,12 @@ class AutomaticSync {
     std::chrono::milliseconds retryFirst{1000};
     std::chrono::milliseconds retryMost{60000};
     std::chrono::milliseconds credentialWait{600000};
+    // How often a folder some of whose subfolders could not be watched (the
+    // system's limit of watches reached) is scanned for changes instead.
+    std::chrono::milliseconds scan{30000};
+    // At most this many watches are set by this daemon (0: only the
+    // system's limit); a test reaches the limit with it.
+    unsigned long watchLimit = 0;
   };
   static Periods PeriodsFromEnvironment();
 
@@ -133,6 +141,9 @@ class AutomaticSync {
     long revision = -1;             // the revision the working copy was last updated to; -1 unknown
     int failures = 0;               // network failures in a row
     Clock::time_point retryAt;      // nothing is tried before this while failing
+    // When the next scan is due, for a folder not wholly watched; max() for
+    // one whose every subfolder is watched.
+    Clock::time_point nextScan = Clock::time_point::max();
   };
   enum class Outcome { Done, OutOfDate, Failed };
   struct Watch {
@@ -142,7 +153,11 @@ class AutomaticSync {
 
   void Run();
   void FollowActivations();
-  void WatchTree(const std::string& folder, const std::string& top);
+  // Watches top and every folder below it; false when the limit of watches
+  // left some of them out.
+  bool WatchTree(const std::string& folder, const std::string& top);
+  // Scans folder from now on, and says so once: log, board, notification.
+  void WatchLimitReached(const std::string& path, Folder& folder);
   void ReadEvents();
   void Sync(const std::string& path, Folder& folder, Clock::time_point now);
   // Whether a written file has rested, and when it will have.
