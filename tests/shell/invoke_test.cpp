@@ -2,6 +2,7 @@
 // the shell asks for.
 #include "shell_fixture.h"
 
+#include "support/local_path.h"
 #include "support/shell_items.h"
 #include "support/svn_repository.h"
 
@@ -191,7 +192,7 @@ TEST_F(Invoke, SelectionOfSeveralItemsIsRefusedAndKeepsThePath) {
   ILFree(virtualFolder);
   const std::string filePath = folder_.Path() + "/file.txt";
   std::ofstream(filePath) << "text";
-  std::u16string file = testing::WidePath(filePath);
+  std::u16string file = testing::LocalPath(testing::WidePath(filePath));
   PIDLIST_ABSOLUTE fileItem = ILCreateFromPathW(reinterpret_cast<LPCWSTR>(file.c_str()));
   ASSERT_NE(fileItem, nullptr);
   EXPECT_EQ(init->Initialize(fileItem, nullptr, nullptr), E_INVALIDARG);  // a file has no background
