@@ -335,6 +335,28 @@ const Row kRows[] = {
        for (int each = 0; each < 2000; each += 2) t.Remove(S::kAnn, "mass/" + std::to_string(each) + ".txt");
        t.Save(S::kBob, "meanwhile.txt", "bob meanwhile\n");
      }},
+    {"files removed while their commit's last steps were still queued",
+     [](SyncSafety& t) {
+       t.Save(S::kAnn, "recorded.txt", "recorded\n");
+       t.Save(S::kAnn, "folder/inner.txt", "inner\n");
+       ASSERT_TRUE(Eventually([&] { return fs::exists(t.Folder(S::kBob) + "/folder/inner.txt"); }));
+       // A commit stopped before it set its files' permissions leaves those
+       // steps queued in the working copy, where each clean-up runs them.
+       t.Of(S::kAnn).Stop();
+       const std::string queue =
+           "import sqlite3, sys\n"
+           "db = sqlite3.connect(sys.argv[1])\n"
+           "for work in sys.argv[2:]: db.execute('INSERT INTO work_queue(work) VALUES (?)', (work.encode(),))\n"
+           "db.commit()\n";
+       ASSERT_EQ(Shell("python3 -c " + Quoted(queue) + " " + Quoted(t.Folder(S::kAnn) + "/.svn/wc.db") +
+                       " '(file-commit recorded.txt)' '(file-commit folder/inner.txt)'")
+                     .status,
+                 0);
+       t.Remove(S::kAnn, "recorded.txt");
+       t.Remove(S::kAnn, "folder");
+       t.Of(S::kAnn).Start();
+       t.Save(S::kAnn, "after.txt", "after the queued steps\n");
+     }},
     {"a folder tree made and removed while the server was away",
      [](SyncSafety& t) {
        t.Server().Stop();

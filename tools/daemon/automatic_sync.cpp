@@ -8,6 +8,7 @@
 #include "service_config.h"
 #include "sparse_files.h"
 #include "sync_commit.h"
+#include "unfinished_work.h"
 #include "svn_runtime.h"
 #include "withdrawn_access.h"
 
@@ -460,9 +461,8 @@ bool AutomaticSync::Repair(const std::string& path, Folder& folder) {
   Pool pool;
   std::optional<SvnFailure> failure;
   if (svn_client_ctx_t* client = SyncContext(stop_, pool, failure)) {
-    // Breaks stale locks and finishes or undoes what an interrupted
-    // operation left queued; local changes stay as they are.
-    failure = TakeError(svn_client_cleanup2(path.c_str(), TRUE, TRUE, TRUE, FALSE, FALSE, client, pool));
+    // Local changes stay as they are.
+    failure = FinishUnfinishedWork(path, client, pool);
   }
   if (failure) {
     if (!stop_) Failed(path, folder, "clean-up", *failure);
