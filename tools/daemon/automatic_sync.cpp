@@ -68,6 +68,8 @@ bool IsStuck(const SvnFailure& failure) {
 AutomaticSync::Periods AutomaticSync::PeriodsFromEnvironment() {
   Periods periods;
   periods.quiet = std::chrono::milliseconds(FromEnvironment("KORVANE_COMMIT_QUIET_MS", periods.quiet.count()));
+  periods.closed = std::chrono::milliseconds(FromEnvironment("KORVANE_COMMIT_CLOSED_MS", periods.closed.count()));
+  periods.closed = std::min(periods.closed, periods.quiet);
   periods.quietMost =
       std::chrono::milliseconds(FromEnvironment("KORVANE_COMMIT_QUIET_MOST_MS", periods.quietMost.count()));
   periods.quietMost = std::max(periods.quietMost, periods.quiet);
@@ -159,7 +161,7 @@ AutomaticSync::Clock::time_point AutomaticSync::RestedAt(const std::string& file
   std::error_code error;
   const bool empty = fs::is_regular_file(fs::symlink_status(file, error)) && fs::file_size(file, error) == 0;
   // An empty file is most often the first step of a write: it waits longest.
-  const auto quiet = empty ? periods_.quietMost : periods_.quiet;
+  const auto quiet = empty ? periods_.quietMost : writes.closed ? periods_.closed : periods_.quiet;
   return std::min(writes.last + quiet, writes.first + periods_.quietMost);
 }
 
@@ -322,6 +324,7 @@ void AutomaticSync::ReadEvents() {
         const std::string file = watch->second.directory + "/" + name;
         auto [writes, fresh] = changed.written.try_emplace(file, Writes{now, now});
         writes->second.last = now;
+        writes->second.closed = (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) != 0;
         // A file an update just wrote, written again here before anyone
         // could have seen it: the other side's version is kept aside.
         if (const auto arrival = changed.arrived.find(file); arrival != changed.arrived.end()) {

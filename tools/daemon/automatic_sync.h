@@ -54,7 +54,9 @@
 //
 // The periods come from the environment: KORVANE_UPDATE_PERIOD_SECONDS
 // (default 60), KORVANE_COMMIT_QUIET_MS (default 2000),
-// KORVANE_COMMIT_QUIET_MOST_MS (the longest quiet period, default 30000),
+// KORVANE_COMMIT_CLOSED_MS (the quiet period of a file its writer closed or
+// renamed into place, default 300), KORVANE_COMMIT_QUIET_MOST_MS (the
+// longest quiet period, default 30000),
 // KORVANE_POLL_PERIOD_MS (default 1000), KORVANE_RETRY_FIRST_MS (default
 // 1000), KORVANE_RETRY_MOST_MS (default 60000),
 // KORVANE_CREDENTIAL_WAIT_MS (default 600000), KORVANE_SCAN_PERIOD_MS (how
@@ -85,6 +87,9 @@ class AutomaticSync {
  public:
   struct Periods {
     std::chrono::milliseconds quiet{2000};
+    // A file whose writer closed it, or that was renamed into place (how
+    // editors save), is most likely whole: it rests sooner.
+    std::chrono::milliseconds closed{300};
     std::chrono::milliseconds quietMost{30000};
     std::chrono::milliseconds update{60000};
     std::chrono::milliseconds poll{1000};
@@ -113,6 +118,7 @@ class AutomaticSync {
   using Clock = std::chrono::steady_clock;
   struct Writes {
     Clock::time_point first, last;
+    bool closed = false;  // the last event was its writer closing it or a rename into place
   };
   // A file as an update left it, to tell the update's own writes from a
   // person's.
