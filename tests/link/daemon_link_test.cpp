@@ -82,7 +82,7 @@ TEST_F(WithDaemon, TimeOutClosesTheChannelAndTheNextCommandReconnects) {
   Exchange timedOut = link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall);
   EXPECT_EQ(timedOut.end, ExchangeEnd::WaitTimedOut);
   EXPECT_EQ(timedOut.systemError, WAIT_TIMEOUT);
-  EXPECT_EQ(calls_.waitLimits, std::vector<DWORD>{10000});
+  EXPECT_EQ(calls_.waitLimits, std::vector<DWORD>{protocol::LimitOf(TimeLimitClass::LocalCall)});
 
   EXPECT_EQ(link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall).reply,
             "late enough");

@@ -51,7 +51,6 @@ TEST(ServiceConfig, NamesTheServiceAndItsCredentialsFolder) {
     std::string problems;
     const ServiceConfig config = ReadServiceConfig(file, problems);
     EXPECT_EQ(config.url, each.url) << each.text;
-    EXPECT_EQ(config.IsRemote(), !each.url.empty());
     EXPECT_EQ(config.subversionConfig, each.subversionConfig) << each.text;
     if (!each.user.empty()) {
       EXPECT_EQ(config.user, each.user) << each.text;

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <thread>
 
 namespace korvane::reference {
@@ -48,15 +47,6 @@ class Hosting : public ReferenceDaemonTest {
   Outputs Create(const std::string& name, const std::string& owner = "") {
     return Ask(Korvane_CreateSpace, {name, "a space", owner, ""});
   }
-  // Waits (bounded) until check holds.
-  static bool Eventually(const std::function<bool()>& check) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!check()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(20ms);
-    }
-    return true;
-  }
 
   std::unique_ptr<DaemonProcess> daemon_;
 };
@@ -87,17 +77,14 @@ struct RefusalCase {
   const char* key;
 };
 
+// Which names are allowed is the rule of names' own test; here, that each
+// way a name enters is checked and what a refusal hands out.
 TEST_F(Hosting, RefusalsLeaveTheFirstOutputEmptyAndNameTheKey) {
   ASSERT_EQ(Create("taken")[1], "created");
   const RefusalCase cases[] = {
       {"existing space", [&] { return Create("taken"); }, "ALREADY_EXISTS"},
       {"name with a slash", [&] { return Create("a/b"); }, "BAD_ARGUMENTS"},
-      {"parent folder", [&] { return Create(".."); }, "BAD_ARGUMENTS"},
-      {"empty name", [&] { return Create(""); }, "BAD_ARGUMENTS"},
       {"existing space in other case", [&] { return Create("TAKEN"); }, "ALREADY_EXISTS"},
-      {"name Windows reserves", [&] { return Create("nul"); }, "BAD_ARGUMENTS"},
-      {"name ending in a dot", [&] { return Create("plans."); }, "BAD_ARGUMENTS"},
-      {"access-file syntax in a name", [&] { return Create("plans]"); }, "BAD_ARGUMENTS"},
       {"owner named like a group", [&] { return Create("fine", "@nobody"); }, "BAD_ARGUMENTS"},
       {"invitee named like a section", [] { return Ask(Korvane_Invite, {"taken", "[x:/] y", "", ""}); },
        "BAD_ARGUMENTS"},
@@ -151,11 +138,8 @@ TEST_F(Hosting, SharedFoldersBecomeWorkingCopiesOfNewSpaces) {
   for (const auto& each : ignored) {
     ASSERT_TRUE(link.ShareFolder(Wide(each.folder)));
     const std::string expected = "shareFolder " + each.folder + ": " + each.logged;
-    EXPECT_TRUE(Eventually([&] {
-      std::stringstream log;
-      log << std::ifstream(StateFile("daemon.log")).rdbuf();
-      return log.str().find(expected) != std::string::npos;
-    })) << expected;
+    EXPECT_TRUE(Eventually([&] { return ReadAll(StateFile("daemon.log")).find(expected) != std::string::npos; }))
+        << expected;
   }
   EXPECT_EQ(Ask(Korvane_ListSpaces, {"", ""}), (Outputs{"2", "Project\nProject 2\n", ""}));
   EXPECT_EQ(Activations(), "1|" + first + "\n1|" + second + "\n");
@@ -203,11 +187,7 @@ TEST_F(Hosting, ChangesInAnAutomaticFolderAreCommitted) {
 
   fs::create_directories(workingCopy + "/new");
   std::ofstream(workingCopy + "/new/first.txt") << "first\n";
-  const auto log = [&] {
-    std::stringstream text;
-    text << std::ifstream(StateFile("daemon.log")).rdbuf();
-    return text.str();
-  };
+  const auto log = [&] { return ReadAll(StateFile("daemon.log")); };
   EXPECT_TRUE(Eventually([&] { return youngest() == "1"; })) << log();
   // A change of the same size while the commit may still be finishing in
   // the working copy is committed all the same.
@@ -235,11 +215,7 @@ TEST_F(Hosting, FoldersPastTheWatchLimitAreScannedAndTheLimitToldOnce) {
   fs::create_directories(workingCopy + "/a/b/c");
   ASSERT_EQ(Korvane_ActivatePath(Wide(workingCopy).c_str(), 3), 1);
   const auto youngest = [&] { return Ask(Korvane_ShowSpace, {"deep", "", ""})[2]; };
-  const auto log = [&] {
-    std::stringstream text;
-    text << std::ifstream(StateFile("daemon.log")).rdbuf();
-    return text.str();
-  };
+  const auto log = [&] { return ReadAll(StateFile("daemon.log")); };
   ASSERT_TRUE(Eventually([&] { return youngest() == "1"; })) << log();
   // The update that follows the daemon's own commit has run by then.
   std::this_thread::sleep_for(500ms);
@@ -259,9 +235,7 @@ TEST_F(Hosting, FoldersPastTheWatchLimitAreScannedAndTheLimitToldOnce) {
   ASSERT_NE(first, std::string::npos) << text;
   EXPECT_EQ(text.find(told, first + 1), std::string::npos) << text;
   EXPECT_NE(text.find("fs.inotify.max_user_watches"), std::string::npos) << text;
-  std::stringstream jobs;
-  jobs << std::ifstream(StateFile("jobs")).rdbuf();
-  EXPECT_NE(jobs.str().find(told), std::string::npos) << jobs.str();
+  EXPECT_NE(ReadAll(StateFile("jobs")).find(told), std::string::npos) << ReadAll(StateFile("jobs"));
 }
 
 }  // namespace

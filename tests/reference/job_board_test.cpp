@@ -2,10 +2,11 @@
 // begins, advances and ends, and that running work is not begun twice.
 #include "job_board.h"
 
+#include "support/runtime_folder.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -14,21 +15,14 @@ namespace {
 
 class JobBoardFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/korvane-jobs-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-
   // What the file holds once the board has published what it has.
   static nlohmann::json Published(JobBoard& board, const std::string& file) {
     board.Flush();
     return nlohmann::json::parse(std::ifstream(file));
   }
-  std::string File() const { return folder_ + "/jobs"; }
+  std::string File() const { return folder_.Path() + "/jobs"; }
 
-  std::string folder_;
+  testing::ScopedRuntimeFolder folder_;
 };
 
 TEST_F(JobBoardFile, PublishesEachJobFromBeginToEnd) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <sstream>
@@ -59,14 +60,9 @@ TEST_F(Lifecycle, StartsAtTheSameMomentLeaveOneServing) {
   for (int i = 0; i < 4; ++i) daemons.push_back(Start());
   ASSERT_TRUE(WaitUntilServed());
   // Every start but the one that serves leaves, with status 0.
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  std::size_t running = daemons.size();
-  while (running > 1 && std::chrono::steady_clock::now() < deadline) {
-    running = 0;
-    for (auto& daemon : daemons) running += daemon->Running() ? 1 : 0;
-    std::this_thread::sleep_for(5ms);
-  }
-  EXPECT_EQ(running, 1u);
+  EXPECT_TRUE(Eventually([&] {
+    return std::count_if(daemons.begin(), daemons.end(), [](auto& daemon) { return daemon->Running(); }) == 1;
+  }));
   for (auto& daemon : daemons) {
     if (!daemon->Running()) {
       EXPECT_EQ(daemon->WaitForExit(), 0);

@@ -52,10 +52,7 @@ TEST(Limits, TheActivationListStaysWithinOnePacket) {
   for (int i = 0; i < 10; ++i) ASSERT_EQ(store.Set(path(i), 1, error), ActivationStore::Change::Made) << error;
   EXPECT_EQ(store.Set(path(10), 1, error), ActivationStore::Change::Failed);
   EXPECT_NE(error.find("bounded"), std::string::npos);
-  EXPECT_EQ(store.Set(path(0), 2, error), ActivationStore::Change::Made);  // changing a mode adds nothing
-  EXPECT_EQ(store.Set(path(1), 0, error), ActivationStore::Change::Made);
-  EXPECT_EQ(store.Set(path(10), 1, error), ActivationStore::Change::Made);
-  EXPECT_LE(store.List().size(), ActivationStore::kMaxListBytes);
+  // (That room made lets a change in again is in the batch table.)
 
   // A file grown past the bound by hand loads as far as the bound.
   {

@@ -131,12 +131,7 @@ bool ReferenceDaemonTest::Served() const {
 }
 
 bool ReferenceDaemonTest::WaitUntilServed() const {
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (!Served()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
+  return Eventually([this] { return Served(); });
 }
 
 std::string ReferenceDaemonTest::StateFile(const std::string& name) const { return stateHome_ + "/korvane/" + name; }
@@ -174,6 +169,15 @@ std::string ReadAll(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
 }
 
 }  // namespace korvane::reference

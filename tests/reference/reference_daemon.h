@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -82,5 +83,7 @@ std::string Take(char* text);
 
 // A file's whole content; empty when it cannot be read.
 std::string ReadAll(const std::string& path);
+// Checks until the condition holds or the limit passes; whether it held.
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20s);
 
 }  // namespace korvane::reference

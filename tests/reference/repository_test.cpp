@@ -128,8 +128,7 @@ TEST_F(Repository, CheckoutInTheBackgroundActivatesTheNewWorkingCopy) {
   const std::string workingCopy = TemporaryFolder() + "/wc";
   ASSERT_EQ(Ask(Korvane_CreateRepo, repository), Done("createRepo", url));
   ASSERT_EQ(Korvane_Checkout(Wide(url).c_str(), Wide(workingCopy).c_str(), 3), 1);
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (Activations().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(Eventually([&] { return !Activations().empty(); }));
   EXPECT_EQ(Activations(), "3|" + workingCopy + "\n");
   EXPECT_EQ(Korvane_IsVersioned(Wide(workingCopy).c_str()), 1);
 }

@@ -1,9 +1,6 @@
-// The trace writer, the link lock, and the module entry's load-time list,
-// which ran when this program loaded the library's code.
+// The trace writer and the link lock.
 #include "runtime/apr_lock.h"
 #include "runtime/debug_trace.h"
-#include "runtime/module_handle.h"
-#include "text/processor_features.h"
 
 #include "support/debug_output_capture.h"
 
@@ -46,18 +43,6 @@ TEST(AprLock, IsRecursiveAndHeldUntilTheOutermostRelease) {
   }
   other.join();
   EXPECT_TRUE(otherHasIt);
-}
-
-// The load-time list started every layer, with no call but the module
-// entry's.
-TEST(ModuleEntry, LoadTimeListStartedEveryLayer) {
-  EXPECT_NE(ModuleHandle(), nullptr);
-  // The converters take their vector path wherever the processor has one,
-  // without anyone but the module entry asking.
-  EXPECT_EQ(text::ProcessorHasSse2(), IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != FALSE);
-#if defined(__x86_64__) || defined(_M_X64)
-  EXPECT_TRUE(text::ProcessorHasSse2());
-#endif
 }
 
 }  // namespace

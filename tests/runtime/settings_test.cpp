@@ -14,7 +14,6 @@ namespace {
 const SettingValue kDebug(u"Debug", 2);
 const SettingValue kContextMenu(u"ContextMenuUsesTSVN", 0);
 const SettingValue kTortoiseDirectory(u"SOFTWARE\\TortoiseSVN\\Directory", u"");
-const SettingValue kTortoiseSlashes(u"SOFTWARE/TortoiseSVN/Directory", u"");
 const SettingValue kLevelAsText(u"SOFTWARE\\Korvane\\Level", u"4");
 
 // Section lines in the cases name keys below the hive's root: "[SOFTWARE\\Korvane]".
@@ -52,7 +51,6 @@ TEST(ReadSetting, TakesTheUserValueThenTheMachineValueThenTheDefault) {
        "", kContextMenu, 0, u"0"},
       {"short data of any type", kKorvane + std::string("\"Debug\"=hex:05\n"), "", kDebug, 5, u"5"},
       {"all bits set", kKorvane + std::string("\"Debug\"=dword:ffffffff\n"), "", kDebug, -1, u"-1"},
-      {"names without case", "[software\\KORVANE]\n\"debug\"=dword:3\n", "", kDebug, 3, u"3"},
       {"user empty text wins", kTortoise + std::string("\"Directory\"=\"\"\n"),
        kTortoise + std::string("\"Directory\"=\"C:\\\\TSVN\"\n"), kTortoiseDirectory, 0, u""},
       {"user text with no data", kTortoise + std::string("\"Directory\"=hex(1):\n"),
@@ -60,8 +58,6 @@ TEST(ReadSetting, TakesTheUserValueThenTheMachineValueThenTheDefault) {
       {"text from the machine", "",
        kTortoise + std::string("\"Directory\"=\"C:\\\\Program Files\\\\TortoiseSVN\\\\\"\n"), kTortoiseDirectory, 0,
        u"C:\\Program Files\\TortoiseSVN\\"},
-      {"forward slashes", kTortoise + std::string("\"Directory\"=\"C:\\\\TSVN\"\n"), "", kTortoiseSlashes, 0,
-       u"C:\\TSVN"},
       {"text read as number", kKorvane + std::string("\"Level\"=\" 12abc\"\n"), "", kLevelAsText, 12, u" 12abc"},
       {"text default", "", "", kLevelAsText, 4, u"4"},
   };
