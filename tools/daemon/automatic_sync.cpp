@@ -318,6 +318,10 @@ void AutomaticSync::ReadEvents() {
       const auto folder = folders_.find(watch->second.folder);
       if (folder == folders_.end()) continue;
       Folder& changed = folder->second;
+      // Subversion keeps neither the times nor the permissions of a file,
+      // and every commit sets both on the files it took (so does the
+      // restamping below): only a folder's attributes count as a change.
+      if ((event->mask & ~IN_ISDIR) == IN_ATTRIB && !(event->mask & IN_ISDIR)) continue;
       if (!(event->mask & IN_ISDIR) && !name.empty() &&
           (event->mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO)) != 0) {
         // A written file rests on its own.
