@@ -44,14 +44,6 @@ constexpr std::uint32_t kWatchedEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_
 // How often the activations are looked at again while nothing else is due.
 constexpr auto kActivationPoll = std::chrono::milliseconds(250);
 
-long FromEnvironment(const char* name, long fallback) {
-  const char* text = std::getenv(name);
-  if (text == nullptr || *text == '\0') return fallback;
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  return *end == '\0' && value > 0 ? value : fallback;
-}
-
 bool IsDiskFull(const SvnFailure& failure) {
   return failure.code == ENOSPC || failure.message.find(std::strerror(ENOSPC)) != std::string::npos;
 }
@@ -66,18 +58,18 @@ bool IsStuck(const SvnFailure& failure) {
 
 AutomaticSync::Periods AutomaticSync::PeriodsFromEnvironment() {
   Periods periods;
-  periods.quiet = std::chrono::milliseconds(FromEnvironment("KORVANE_COMMIT_QUIET_MS", periods.quiet.count()));
+  periods.quiet = std::chrono::milliseconds(NumberFromEnvironment("KORVANE_COMMIT_QUIET_MS", periods.quiet.count()));
   periods.quietMost =
-      std::chrono::milliseconds(FromEnvironment("KORVANE_COMMIT_QUIET_MOST_MS", periods.quietMost.count()));
+      std::chrono::milliseconds(NumberFromEnvironment("KORVANE_COMMIT_QUIET_MOST_MS", periods.quietMost.count()));
   periods.quietMost = std::max(periods.quietMost, periods.quiet);
-  periods.update = std::chrono::seconds(FromEnvironment("KORVANE_UPDATE_PERIOD_SECONDS", 60));
-  periods.poll = std::chrono::milliseconds(FromEnvironment("KORVANE_POLL_PERIOD_MS", periods.poll.count()));
-  periods.retryFirst = std::chrono::milliseconds(FromEnvironment("KORVANE_RETRY_FIRST_MS", periods.retryFirst.count()));
-  periods.retryMost = std::chrono::milliseconds(FromEnvironment("KORVANE_RETRY_MOST_MS", periods.retryMost.count()));
+  periods.update = std::chrono::seconds(NumberFromEnvironment("KORVANE_UPDATE_PERIOD_SECONDS", 60));
+  periods.poll = std::chrono::milliseconds(NumberFromEnvironment("KORVANE_POLL_PERIOD_MS", periods.poll.count()));
+  periods.retryFirst = std::chrono::milliseconds(NumberFromEnvironment("KORVANE_RETRY_FIRST_MS", periods.retryFirst.count()));
+  periods.retryMost = std::chrono::milliseconds(NumberFromEnvironment("KORVANE_RETRY_MOST_MS", periods.retryMost.count()));
   periods.credentialWait =
-      std::chrono::milliseconds(FromEnvironment("KORVANE_CREDENTIAL_WAIT_MS", periods.credentialWait.count()));
-  periods.scan = std::chrono::milliseconds(FromEnvironment("KORVANE_SCAN_PERIOD_MS", periods.scan.count()));
-  periods.watchLimit = static_cast<unsigned long>(FromEnvironment("KORVANE_WATCH_LIMIT", 0));
+      std::chrono::milliseconds(NumberFromEnvironment("KORVANE_CREDENTIAL_WAIT_MS", periods.credentialWait.count()));
+  periods.scan = std::chrono::milliseconds(NumberFromEnvironment("KORVANE_SCAN_PERIOD_MS", periods.scan.count()));
+  periods.watchLimit = static_cast<unsigned long>(NumberFromEnvironment("KORVANE_WATCH_LIMIT", 0));
   return periods;
 }
 

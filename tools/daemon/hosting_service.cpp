@@ -323,11 +323,6 @@ std::string WithLoginAdvice(const SvnFailure& failure) {
 
 std::string LastComponent(const std::string& folder) { return folder.substr(folder.rfind('/') + 1); }
 
-svn_error_t* RecordRevision(const svn_commit_info_t* info, void* baton, apr_pool_t*) {
-  *static_cast<svn_revnum_t*>(baton) = info->revision;
-  return SVN_NO_ERROR;
-}
-
 // Checks out url into folder; existing files there become versioned when
 // adopt is set. Empty on success, otherwise what failed.
 // A job's progress, counted from what Subversion reports file by file.

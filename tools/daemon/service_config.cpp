@@ -28,6 +28,14 @@ std::string LoginName() {
 
 }  // namespace
 
+long NumberFromEnvironment(const char* name, long fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  return *end == '\0' && value > 0 ? value : fallback;
+}
+
 std::string ServiceConfigFile() {
   std::optional<std::string> folder = posix::ProductFolder(posix::UserFolder::Config);
   return folder ? *folder + "/daemon.conf" : std::string();

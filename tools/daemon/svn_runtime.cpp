@@ -76,6 +76,11 @@ bool IsCredentialFailure(const SvnFailure& failure) {
          failure.message.find("uthorization failed") != std::string::npos;
 }
 
+svn_error_t* RecordRevision(const svn_commit_info_t* info, void* baton, apr_pool_t*) {
+  *static_cast<svn_revnum_t*>(baton) = info->revision;
+  return SVN_NO_ERROR;
+}
+
 Pool::Pool() : pool_(svn_pool_create(nullptr)) {}
 Pool::~Pool() { svn_pool_destroy(pool_); }
 

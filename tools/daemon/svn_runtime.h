@@ -35,6 +35,10 @@ class Pool {
   apr_pool_t* pool_;
 };
 
+// The commit callback of the client calls: baton is an svn_revnum_t that
+// takes the new revision.
+svn_error_t* RecordRevision(const svn_commit_info_t* info, void* baton, apr_pool_t* pool);
+
 // A Subversion error chain, taken over and cleared.
 struct SvnFailure {
   apr_status_t code = 0;
