@@ -370,7 +370,7 @@ bool IsOutOfDate(const SvnFailure& failure) {
 
 void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::string& what, const SvnFailure& failure) {
   poller_.Drop(folder.repository);
-  if (IsAccessWithdrawn(failure.message)) {
+  if (IsAccessWithdrawn(failure)) {
     return PauseForWithdrawnAccess(path, folder.failures, folder.retryAt, periods_.credentialWait, log_, jobs_);
   }
   // Whatever the operation left half done is cleaned up before the next.
@@ -613,7 +613,7 @@ void AutomaticSync::PollRepositories(Clock::time_point now) {
     // closed to this person now, not the others): the next poll opens it
     // through another. Any other failure concerns every folder that asked.
     std::vector<std::string> concerned = paths;
-    if (failed->opening || IsAccessWithdrawn(failed->failure.message)) {
+    if (failed->opening || IsAccessWithdrawn(failed->failure)) {
       concerned.assign(1, failed->through);
       if (!folders_.contains(failed->through)) continue;
     }
