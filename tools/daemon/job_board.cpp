@@ -256,9 +256,10 @@ std::string JobBoard::Document() {
 }
 
 void JobBoard::Write(const std::string& text) {
-  // On failure the board stays as it was; the log has the work. A crash
-  // leaves the old board or the new one, never a torn or empty file.
-  ReplaceFileAtomically(file_, text);
+  // On failure the board stays as it was; the log has the work. It is
+  // rebuilt from the work, so it is not flushed to the disk: a flush every
+  // publication would hold up the disk, and the daemon's log, under a flood.
+  ReplaceFileAtomically(file_, text, Durability::WholeOnly);
 }
 
 JobEnd::~JobEnd() { board_.End(id_, static_cast<std::int32_t>(Result::InternalError), TextOf(Result::InternalError).text); }
