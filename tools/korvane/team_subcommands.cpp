@@ -145,12 +145,17 @@ svn_error_t* SignIn(const std::string& url, const std::string& configFolder, con
 
 // Where Subversion put user's password for the service at url: the plain
 // store's file, made readable by its owner only, or nothing when a keyring
-// holds it.
+// holds it. Subversion finds its folder by its own rule.
 std::optional<std::string> PlainStoreFile(const std::string& configFolder, const std::string& url,
-                                          const std::string& user) {
-  const std::string folder =
-      (configFolder.empty() ? std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.subversion"
-                            : configFolder) + "/auth/svn.simple";
+                                          const std::string& user, apr_pool_t* pool) {
+  const char* store = nullptr;
+  svn_error_t* failure = svn_config_get_user_config_path(&store, configFolder.empty() ? nullptr : configFolder.c_str(),
+                                                         "auth/svn.simple", pool);
+  if (failure != SVN_NO_ERROR || store == nullptr) {
+    svn_error_clear(failure);
+    return std::nullopt;
+  }
+  const std::string folder = store;
   const std::string server = url.substr(0, url.find('/', url.find("://") + 3));
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
@@ -239,7 +244,7 @@ int Login(const Call& call, Report& report) {
     return report.Finish();
   }
   report.Fields()["accepted"] = true;
-  const std::optional<std::string> plain = PlainStoreFile(config.subversionConfig, config.url, user);
+  const std::optional<std::string> plain = PlainStoreFile(config.subversionConfig, config.url, user, subversion.pool);
   report.Fields()["store"] = plain ? "plain" : "keyring";
   report.Say("The service accepted " + user + ".");
   report.Say(plain ? "No desktop keyring runs: the password is kept unencrypted in Subversion's plain store, " + *plain +
