@@ -45,7 +45,7 @@ constexpr std::uint32_t kWatchedEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_
 constexpr auto kActivationPoll = std::chrono::milliseconds(250);
 
 bool IsDiskFull(const SvnFailure& failure) {
-  return failure.code == ENOSPC || failure.message.find(std::strerror(ENOSPC)) != std::string::npos;
+  return failure.Has(ENOSPC) || failure.message.find(std::strerror(ENOSPC)) != std::string::npos;
 }
 
 // A working copy that an interrupted operation left locked or half done.
