@@ -97,14 +97,14 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-std::string ReplaceFileAtomically(const std::string& path, std::string_view text) {
+std::string ReplaceFileAtomically(const std::string& path, std::string_view text, Durability durability) {
   const std::string temporary = path + ".new";
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return Failure("cannot create", temporary);
   std::string problem;
   if (!WriteAll(fd, text)) {
     problem = Failure("cannot write", temporary);
-  } else if (fsync(fd) != 0) {
+  } else if (durability == Durability::ToDisk && fsync(fd) != 0) {
     problem = Failure("cannot flush", temporary);
   }
   if (close(fd) != 0 && problem.empty()) problem = Failure("cannot close", temporary);
@@ -115,6 +115,7 @@ std::string ReplaceFileAtomically(const std::string& path, std::string_view text
     unlink(temporary.c_str());
     return problem;
   }
+  if (durability == Durability::WholeOnly) return problem;
   // The rename is durable only once the folder's entry is on the disk.
   const std::string folder = FolderOf(path);
   const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

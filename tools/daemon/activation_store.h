@@ -37,10 +37,15 @@ ParsedActivations ParseActivations(std::string_view text);
 // The file's text for these activations.
 std::string FormatActivations(const Activations& activations);
 
-// Writes text to path through a temporary file in the same folder, flushed
-// to the disk, renamed over path, with the folder flushed too. Empty on
-// success, otherwise what failed.
-std::string ReplaceFileAtomically(const std::string& path, std::string_view text);
+// Whether a replacement reaches the disk before it is reported done (for
+// data at stake), or is only made whole (for what is rebuilt anyway).
+enum class Durability { ToDisk, WholeOnly };
+
+// Writes text to path through a temporary file in the same folder, renamed
+// over path; ToDisk flushes the file to the disk before the rename and the
+// folder after it. Empty on success, otherwise what failed.
+std::string ReplaceFileAtomically(const std::string& path, std::string_view text,
+                                  Durability durability = Durability::ToDisk);
 
 // The activations in force. Safe to use from any thread.
 //

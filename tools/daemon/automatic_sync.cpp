@@ -45,16 +45,8 @@ constexpr std::uint32_t kWatchedEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_
 // How often the activations are looked at again while nothing else is due.
 constexpr auto kActivationPoll = std::chrono::milliseconds(250);
 
-long FromEnvironment(const char* name, long fallback) {
-  const char* text = std::getenv(name);
-  if (text == nullptr || *text == '\0') return fallback;
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  return *end == '\0' && value > 0 ? value : fallback;
-}
-
 bool IsDiskFull(const SvnFailure& failure) {
-  return failure.code == ENOSPC || failure.message.find(std::strerror(ENOSPC)) != std::string::npos;
+  return failure.Has(ENOSPC) || failure.message.find(std::strerror(ENOSPC)) != std::string::npos;
 }
 
 // A working copy that an interrupted operation left locked or half done.
@@ -67,20 +59,20 @@ bool IsStuck(const SvnFailure& failure) {
 
 AutomaticSync::Periods AutomaticSync::PeriodsFromEnvironment() {
   Periods periods;
-  periods.quiet = std::chrono::milliseconds(FromEnvironment("KORVANE_COMMIT_QUIET_MS", periods.quiet.count()));
-  periods.closed = std::chrono::milliseconds(FromEnvironment("KORVANE_COMMIT_CLOSED_MS", periods.closed.count()));
+  periods.quiet = std::chrono::milliseconds(NumberFromEnvironment("KORVANE_COMMIT_QUIET_MS", periods.quiet.count()));
+  periods.closed = std::chrono::milliseconds(NumberFromEnvironment("KORVANE_COMMIT_CLOSED_MS", periods.closed.count()));
   periods.closed = std::min(periods.closed, periods.quiet);
   periods.quietMost =
-      std::chrono::milliseconds(FromEnvironment("KORVANE_COMMIT_QUIET_MOST_MS", periods.quietMost.count()));
+      std::chrono::milliseconds(NumberFromEnvironment("KORVANE_COMMIT_QUIET_MOST_MS", periods.quietMost.count()));
   periods.quietMost = std::max(periods.quietMost, periods.quiet);
-  periods.update = std::chrono::seconds(FromEnvironment("KORVANE_UPDATE_PERIOD_SECONDS", 60));
-  periods.poll = std::chrono::milliseconds(FromEnvironment("KORVANE_POLL_PERIOD_MS", periods.poll.count()));
-  periods.retryFirst = std::chrono::milliseconds(FromEnvironment("KORVANE_RETRY_FIRST_MS", periods.retryFirst.count()));
-  periods.retryMost = std::chrono::milliseconds(FromEnvironment("KORVANE_RETRY_MOST_MS", periods.retryMost.count()));
+  periods.update = std::chrono::seconds(NumberFromEnvironment("KORVANE_UPDATE_PERIOD_SECONDS", 60));
+  periods.poll = std::chrono::milliseconds(NumberFromEnvironment("KORVANE_POLL_PERIOD_MS", periods.poll.count()));
+  periods.retryFirst = std::chrono::milliseconds(NumberFromEnvironment("KORVANE_RETRY_FIRST_MS", periods.retryFirst.count()));
+  periods.retryMost = std::chrono::milliseconds(NumberFromEnvironment("KORVANE_RETRY_MOST_MS", periods.retryMost.count()));
   periods.credentialWait =
-      std::chrono::milliseconds(FromEnvironment("KORVANE_CREDENTIAL_WAIT_MS", periods.credentialWait.count()));
-  periods.scan = std::chrono::milliseconds(FromEnvironment("KORVANE_SCAN_PERIOD_MS", periods.scan.count()));
-  periods.watchLimit = static_cast<unsigned long>(FromEnvironment("KORVANE_WATCH_LIMIT", 0));
+      std::chrono::milliseconds(NumberFromEnvironment("KORVANE_CREDENTIAL_WAIT_MS", periods.credentialWait.count()));
+  periods.scan = std::chrono::milliseconds(NumberFromEnvironment("KORVANE_SCAN_PERIOD_MS", periods.scan.count()));
+  periods.watchLimit = static_cast<unsigned long>(NumberFromEnvironment("KORVANE_WATCH_LIMIT", 0));
   return periods;
 }
 
@@ -386,7 +378,7 @@ bool IsOutOfDate(const SvnFailure& failure) {
 
 void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::string& what, const SvnFailure& failure) {
   poller_.Drop(folder.repository);
-  if (IsAccessWithdrawn(failure.message)) {
+  if (IsAccessWithdrawn(failure)) {
     return PauseForWithdrawnAccess(path, folder.failures, folder.retryAt, periods_.credentialWait, log_, jobs_);
   }
   // Whatever the operation left half done is cleaned up before the next.
@@ -628,7 +620,7 @@ void AutomaticSync::PollRepositories(Clock::time_point now) {
     // closed to this person now, not the others): the next poll opens it
     // through another. Any other failure concerns every folder that asked.
     std::vector<std::string> concerned = paths;
-    if (failed->opening || IsAccessWithdrawn(failed->failure.message)) {
+    if (failed->opening || IsAccessWithdrawn(failed->failure)) {
       concerned.assign(1, failed->through);
       if (!folders_.contains(failed->through)) continue;
     }

@@ -4,30 +4,16 @@
 
 #include "protocol/commands.h"
 #include "platform/posix/pipe_path.h"
+#include "platform/posix/user_folders.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace korvane::server {
-
-namespace {
-
-std::optional<std::string> HomeFolder() {
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && *home == '/') return home;
-  if (const passwd* entry = getpwuid(geteuid()); entry != nullptr && entry->pw_dir != nullptr) {
-    return entry->pw_dir;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
 
 void DaemonPaths::ResolveOwnFolders() { resolvedOwnFolders_ = ResolvedFolders(OwnFolders()); }
 
@@ -46,21 +32,15 @@ std::optional<DaemonPaths> FindPaths(std::string& problem) {
     return std::nullopt;
   }
   paths.socketPath = *socket;
-  // Relative values of the XDG variables are not to be used.
-  const auto folder = [&](const char* variable, const char* fallback, std::string& into) {
-    const char* value = std::getenv(variable);
-    if (value != nullptr && *value == '/') {
-      into = std::string(value) + "/korvane";
-    } else if (std::optional<std::string> home = HomeFolder()) {
-      into = *home + fallback;
-    } else {
-      problem = std::string("neither ") + variable + " nor a home folder is known";
-      return false;
-    }
-    return true;
+  const auto folder = [&](posix::UserFolder which, std::string& into) {
+    std::optional<std::string> found = posix::ProductFolder(which);
+    if (!found) problem = std::string("neither ") + posix::VariableOf(which) + " nor a home folder is known";
+    into = found.value_or("");
+    return found.has_value();
   };
-  if (!folder("XDG_STATE_HOME", "/.local/state/korvane", paths.stateFolder) ||
-      !folder("XDG_DATA_HOME", "/.local/share/korvane", paths.dataFolder)) {
+  std::string configFolder;
+  if (!folder(posix::UserFolder::State, paths.stateFolder) || !folder(posix::UserFolder::Data, paths.dataFolder) ||
+      !folder(posix::UserFolder::Config, configFolder)) {
     return std::nullopt;
   }
   return paths;

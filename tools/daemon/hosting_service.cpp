@@ -46,7 +46,7 @@ Reply Failure(Result result, std::string message) { return {result, {}, std::mov
 
 std::string Render(const Reply& reply) {
   if (reply.result != Result::Done && reply.ownWords) {
-    return JoinFields({"", TextOf(reply.result).key, reply.second});
+    return HostingRefusal(reply.result, reply.second);
   }
   if (reply.result != Result::Done) return HostingFailure(reply.result, reply.second);
   return JoinListFields({reply.first, reply.second, reply.third});
@@ -323,11 +323,6 @@ std::string WithLoginAdvice(const SvnFailure& failure) {
 
 std::string LastComponent(const std::string& folder) { return folder.substr(folder.rfind('/') + 1); }
 
-svn_error_t* RecordRevision(const svn_commit_info_t* info, void* baton, apr_pool_t*) {
-  *static_cast<svn_revnum_t*>(baton) = info->revision;
-  return SVN_NO_ERROR;
-}
-
 // Checks out url into folder; existing files there become versioned when
 // adopt is set. Empty on success, otherwise what failed.
 // A job's progress, counted from what Subversion reports file by file.
@@ -534,13 +529,6 @@ Handling OnFolder(DaemonContext& context, const char* operation, const std::opti
 }
 
 }  // namespace
-
-std::string HostingFailure(Result result, std::string_view detail) {
-  const ResultText& entry = TextOf(result);
-  std::string message = entry.text;
-  if (!detail.empty()) ((message += " (") += detail) += ')';
-  return JoinFields({"", entry.key, message});
-}
 
 Handling ListSpaces(DaemonContext& context, const std::optional<std::string>& payload) {
   return Run(context, Command::ListSpaces, payload, ListSpacesNow);

@@ -39,9 +39,6 @@
 
 namespace korvane::server {
 
-// The refusal of a hosting request: "" | KEY | text (detail).
-std::string HostingFailure(Result result, std::string_view detail);
-
 Handling ListSpaces(DaemonContext& context, const std::optional<std::string>& payload);
 Handling ShowSpace(DaemonContext& context, const std::optional<std::string>& payload);
 Handling CreateSpace(DaemonContext& context, const std::optional<std::string>& payload);

@@ -1,5 +1,6 @@
 #include "job_board.h"
 
+#include "activation_store.h"
 #include "results.h"
 
 #include <nlohmann/json.hpp>
@@ -255,13 +256,10 @@ std::string JobBoard::Document() {
 }
 
 void JobBoard::Write(const std::string& text) {
-  const std::string temporary = file_ + ".new";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    out << text;
-    if (!out.flush()) return;  // the board stays as it was; the log has the work
-  }
-  std::rename(temporary.c_str(), file_.c_str());
+  // On failure the board stays as it was; the log has the work. It is
+  // rebuilt from the work, so it is not flushed to the disk: a flush every
+  // publication would hold up the disk, and the daemon's log, under a flood.
+  ReplaceFileAtomically(file_, text, Durability::WholeOnly);
 }
 
 JobEnd::~JobEnd() { board_.End(id_, static_cast<std::int32_t>(Result::InternalError), TextOf(Result::InternalError).text); }

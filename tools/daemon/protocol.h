@@ -31,9 +31,4 @@ std::string JoinFields(std::initializer_list<std::string_view> fields);
 // carriage returns become blanks.
 std::string JoinListFields(std::initializer_list<std::string_view> fields);
 
-// The five-field verdict of a repository or local-directory command:
-// code|operation|message|systemError|detail.
-std::string VerdictReply(std::int32_t code, std::string_view operation, std::string_view message,
-                         std::int32_t systemError, std::string_view detail);
-
 }  // namespace korvane::server

@@ -193,11 +193,6 @@ Outcome WithClient(DaemonContext& context, Body body) {
   return Done(detail);
 }
 
-svn_error_t* RecordRevision(const svn_commit_info_t* info, void* baton, apr_pool_t*) {
-  *static_cast<svn_revnum_t*>(baton) = info->revision;
-  return SVN_NO_ERROR;
-}
-
 Outcome CheckOut(const std::vector<std::string>& arguments, DaemonContext& context) {
   Pool pool;
   const std::optional<std::string> url = Url(arguments[0], pool);

@@ -6,6 +6,17 @@
 
 namespace korvane::server {
 
+namespace {
+
+// The result's text followed by the specifics in parentheses, when any.
+std::string TextWith(Result result, std::string_view specifics) {
+  std::string message = TextOf(result).text;
+  if (!specifics.empty()) ((message += " (") += specifics) += ')';
+  return message;
+}
+
+}  // namespace
+
 const ResultText& TextOf(Result result) {
   for (const ResultText& entry : kResultTexts) {
     if (entry.result == result) return entry;
@@ -26,14 +37,22 @@ std::string ErrorTextFor(std::string_view key) {
 
 std::string Verdict(std::string_view operation, Result result, std::string_view specifics, std::int32_t systemError,
                     std::string_view detail) {
-  std::string message = TextOf(result).text;
-  if (!specifics.empty()) ((message += " (") += specifics) += ')';
-  return VerdictReply(static_cast<std::int32_t>(result), operation, message, systemError, detail);
+  const std::string code = std::to_string(static_cast<std::int32_t>(result));
+  const std::string system = std::to_string(systemError);
+  return JoinFields({code, operation, TextWith(result, specifics), system, detail});
 }
 
 std::string FailureReply(Result result, std::string_view detail) {
   const ResultText& entry = TextOf(result);
   return JoinFields({entry.key, entry.text, detail});
+}
+
+std::string HostingFailure(Result result, std::string_view detail) {
+  return HostingRefusal(result, TextWith(result, detail));
+}
+
+std::string HostingRefusal(Result result, std::string_view message) {
+  return JoinFields({"", TextOf(result).key, message});
 }
 
 }  // namespace korvane::server

@@ -1,5 +1,6 @@
 // The outcomes the daemon reports, one table: the code in the first field of
-// a verdict, the key that GetErrorText (23) takes, and the readable text.
+// a verdict, the key that GetErrorText (23) takes, and the readable text;
+// and the failure replies of every command family, formatted here only.
 //
 // The library keeps -15 (its own failed pipe call) and -1000 (nothing
 // received) for itself; the daemon never sends them.
@@ -68,5 +69,10 @@ std::string Verdict(std::string_view operation, Result result, std::string_view 
 // commands read it as their three outputs, and a status query reads it as
 // too short to be a status.
 std::string FailureReply(Result result, std::string_view detail);
+
+// The refusal of a hosting request: "" | KEY | text (detail).
+std::string HostingFailure(Result result, std::string_view detail);
+// The same with a message of its own in place of the result's text.
+std::string HostingRefusal(Result result, std::string_view message);
 
 }  // namespace korvane::server

@@ -1,5 +1,7 @@
 #include "server.h"
 
+#include "service_config.h"
+
 #include "platform/posix/seqpacket.h"
 
 #include <algorithm>
@@ -73,14 +75,6 @@ Peeked PeekCode(int fd) {
   }
   if (arrival.kind != posix::PacketArrival::Kind::Packet || arrival.size < sizeof header) return {};
   return {protocol::FrameCode(std::string_view(header, sizeof header))};
-}
-
-long NumberFromEnvironment(const char* name, long fallback) {
-  const char* text = std::getenv(name);
-  if (text == nullptr || *text == '\0') return fallback;
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  return *end == '\0' && value > 0 ? value : fallback;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "service_config.h"
 
+#include "platform/posix/user_folders.h"
+
 #include <cstdlib>
 #include <fstream>
 
@@ -26,11 +28,17 @@ std::string LoginName() {
 
 }  // namespace
 
+long NumberFromEnvironment(const char* name, long fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  return *end == '\0' && value > 0 ? value : fallback;
+}
+
 std::string ServiceConfigFile() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  if (config != nullptr && *config == '/') return std::string(config) + "/korvane/daemon.conf";
-  const char* home = std::getenv("HOME");
-  return std::string(home != nullptr ? home : "") + "/.config/korvane/daemon.conf";
+  std::optional<std::string> folder = posix::ProductFolder(posix::UserFolder::Config);
+  return folder ? *folder + "/daemon.conf" : std::string();
 }
 
 ServiceConfig ReadServiceConfig(const std::string& file, std::string& problems) {

@@ -12,6 +12,8 @@
 #include <svn_ra.h>
 #include <svn_utf.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 namespace korvane::server {
@@ -66,14 +68,28 @@ void EndSubversion() {
 
 void SetSubversionConfigFolder(const std::string& folder) { configFolder = folder; }
 
+bool SvnFailure::Has(apr_status_t wanted) const {
+  return code == wanted || std::find(codes.begin(), codes.end(), wanted) != codes.end();
+}
+
 bool IsCredentialFailure(const SvnFailure& failure) {
-  // Access refused to a path (a member removed) is no credential's fault.
-  if (IsAccessWithdrawn(failure.message)) return false;
-  return failure.code == SVN_ERR_AUTHN_FAILED || failure.code == SVN_ERR_RA_NOT_AUTHORIZED ||
-         failure.code == SVN_ERR_AUTHN_NO_PROVIDER || failure.code == SVN_ERR_AUTHN_CREDS_UNAVAILABLE ||
-         failure.code == SVN_ERR_RA_DAV_FORBIDDEN ||
-         failure.message.find("uthentication") != std::string::npos ||
+  // Access refused to a path (a member removed) is no credential's fault,
+  // nor is a server certificate that nobody trusted.
+  if (IsAccessWithdrawn(failure) || failure.Has(SVN_ERR_RA_SERF_SSL_CERT_UNTRUSTED)) return false;
+  static constexpr apr_status_t kRefusals[] = {SVN_ERR_AUTHN_FAILED, SVN_ERR_AUTHN_NO_PROVIDER,
+                                               SVN_ERR_AUTHN_CREDS_UNAVAILABLE, SVN_ERR_RA_NOT_AUTHORIZED};
+  if (std::any_of(std::begin(kRefusals), std::end(kRefusals), [&](apr_status_t c) { return failure.Has(c); })) {
+    return true;
+  }
+  // serf's own authentication failures carry serf's codes, which are not
+  // Subversion's and have no header here: only their words tell.
+  return failure.message.find("uthentication") != std::string::npos ||
          failure.message.find("uthorization failed") != std::string::npos;
+}
+
+svn_error_t* RecordRevision(const svn_commit_info_t* info, void* baton, apr_pool_t*) {
+  *static_cast<svn_revnum_t*>(baton) = info->revision;
+  return SVN_NO_ERROR;
 }
 
 Pool::Pool() : pool_(svn_pool_create(nullptr)) {}
@@ -84,12 +100,13 @@ std::optional<SvnFailure> TakeError(svn_error_t* error) {
   SvnFailure failure{error->apr_err, {}};
   char buffer[512];
   for (svn_error_t* link = svn_error_purge_tracing(error); link != nullptr; link = link->child) {
+    failure.codes.push_back(link->apr_err);
     const char* text = link->message != nullptr ? link->message : svn_strerror(link->apr_err, buffer, sizeof buffer);
     if (!failure.message.empty()) failure.message += "; ";
     failure.message += text;
   }
   svn_error_clear(error);
-  if (failure.code == SVN_ERR_RA_SERF_SSL_CERT_UNTRUSTED ||
+  if (failure.Has(SVN_ERR_RA_SERF_SSL_CERT_UNTRUSTED) ||
       failure.message.find("certificate verification failed") != std::string::npos) {
     failure.message +=
         "; the server's certificate is not trusted: list the team's ca.pem under ssl-authority-files in the "

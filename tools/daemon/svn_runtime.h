@@ -10,6 +10,7 @@
 #include <atomic>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace korvane::server {
 
@@ -35,10 +36,19 @@ class Pool {
   apr_pool_t* pool_;
 };
 
-// A Subversion error chain, taken over and cleared.
+// The commit callback of the client calls: baton is an svn_revnum_t that
+// takes the new revision.
+svn_error_t* RecordRevision(const svn_commit_info_t* info, void* baton, apr_pool_t* pool);
+
+// A Subversion error chain, taken over and cleared. Unlike the library's
+// SVNError (the deepest message only) it keeps every message, for the log.
 struct SvnFailure {
-  apr_status_t code = 0;
-  std::string message;  // every message of the chain, outermost first
+  apr_status_t code = 0;               // the outermost error's
+  std::string message;                 // every message of the chain, outermost first
+  std::vector<apr_status_t> codes{};   // every code of the chain, outermost first
+
+  // Whether code is anywhere in the chain, as svn_error_find_cause finds it.
+  bool Has(apr_status_t wanted) const;
 };
 std::optional<SvnFailure> TakeError(svn_error_t* error);
 

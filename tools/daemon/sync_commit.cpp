@@ -45,11 +45,6 @@ svn_error_t* StatusOf(const std::string& folder, Pending& pending, svn_client_ct
                             TRUE, FALSE, nullptr, Collect, &pending, pool);
 }
 
-svn_error_t* RecordRevision(const svn_commit_info_t* info, void* baton, apr_pool_t*) {
-  *static_cast<svn_revnum_t*>(baton) = info->revision;
-  return SVN_NO_ERROR;
-}
-
 // Schedules path for addition, leaving out what lies in an own folder, what
 // cannot be versioned and what is still being written: a folder that holds
 // any of these is added alone and its entries one by one.

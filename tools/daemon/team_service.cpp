@@ -63,7 +63,7 @@ Answer Refused(const SvnFailure& failure) {
     const bool taken = words->find(" is taken ") != std::string::npos;
     return {taken ? Result::AlreadyExists : Result::NotAllowed, *words, {}, true};
   }
-  if (IsCredentialFailure(failure) && failure.code != SVN_ERR_RA_SERF_SSL_CERT_UNTRUSTED) {
+  if (IsCredentialFailure(failure)) {
     return {Result::NotAllowed, "the service refused the credential, or none is stored: run `korvane login` (" +
                                     failure.message + ")", {}, true};
   }
@@ -172,7 +172,7 @@ Answer Service::ShowSpace(const std::string& space) {
   // A space this user may not read answers as one that does not exist:
   // nobody learns the names of spaces they are not in.
   if ((!failure && (entry == nullptr || entry->kind != svn_node_dir)) ||
-      (failure && IsAccessWithdrawn(failure->message))) {
+      (failure && IsAccessWithdrawn(*failure))) {
     return {Result::NotFound, "no space is named " + space + " that this user may read", {}};
   }
   if (!failure) failure = TakeError(session.Property(space, kMembersProperty, members, revision));
@@ -224,7 +224,7 @@ Answer Service::Invite(const std::string& space, const std::string& user, const 
     svn_node_kind_t kind = svn_node_none;
     std::optional<SvnFailure> failure = TakeError(svn_ra_get_latest_revnum(session.ra, &base, session.pool));
     if (!failure) failure = TakeError(svn_ra_check_path(session.ra, space.c_str(), base, &kind, session.pool));
-    if ((!failure && kind != svn_node_dir) || (failure && IsAccessWithdrawn(failure->message))) {
+    if ((!failure && kind != svn_node_dir) || (failure && IsAccessWithdrawn(*failure))) {
       return {Result::NotFound, "no space is named " + space + " that this user may read", {}};
     }
     svn_revnum_t revision = SVN_INVALID_REVNUM;

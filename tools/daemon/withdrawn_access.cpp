@@ -12,13 +12,24 @@
 
 namespace korvane::server {
 
-bool IsAccessWithdrawn(const std::string& message) {
-  // svnserve: "Authorization failed", "Not authorized to open root of edit
-  // operation"; Apache: "403 Forbidden", "access to '...' forbidden".
+bool IsAccessWithdrawn(const SvnFailure& failure) {
+  // A path the authorization rules do not let us read or write; Apache's
+  // 403 ("Access to '...' forbidden").
+  static constexpr apr_status_t kRefusals[] = {SVN_ERR_AUTHZ_ROOT_UNREADABLE, SVN_ERR_AUTHZ_UNREADABLE,
+                                               SVN_ERR_AUTHZ_PARTIALLY_READABLE, SVN_ERR_AUTHZ_UNWRITABLE,
+                                               SVN_ERR_RA_DAV_FORBIDDEN};
+  for (apr_status_t code : kRefusals) {
+    if (failure.Has(code)) return true;
+  }
+  // svnserve sends SVN_ERR_RA_NOT_AUTHORIZED both for a wrong credential and
+  // for a path its rules refuse ("Authorization failed", "Not authorized to
+  // open root of edit operation"), and ra_serf reports some refusals as a
+  // failed request ("403 Forbidden"): only the words tell these apart.
+  if (!failure.Has(SVN_ERR_RA_NOT_AUTHORIZED) && !failure.Has(SVN_ERR_RA_DAV_REQUEST_FAILED)) return false;
   static constexpr std::array<std::string_view, 4> kMarks{"Authorization failed", "Not authorized to",
                                                           "403 Forbidden", "forbidden"};
   for (std::string_view mark : kMarks) {
-    if (message.find(mark) != std::string::npos) return true;
+    if (failure.message.find(mark) != std::string::npos) return true;
   }
   return false;
 }

@@ -6,15 +6,16 @@
 
 #include "daemon_log.h"
 #include "job_board.h"
+#include "svn_runtime.h"
 
 #include <chrono>
 #include <string>
 
 namespace korvane::server {
 
-// Whether a Subversion failure's message is the server refusing access to
-// the path (authorization), not refusing who we are (authentication).
-bool IsAccessWithdrawn(const std::string& message);
+// Whether a Subversion failure is the server refusing access to the path
+// (authorization), not refusing who we are (authentication).
+bool IsAccessWithdrawn(const SvnFailure& failure);
 
 // The space a working copy path belongs to on the team service (the first
 // component of its path in the repository); the folder's name when unknown.

@@ -1,6 +1,9 @@
 #include "daemon_place.h"
 
 #include "korvane/korvane.h"
+#include "platform/posix/pipe_path.h"
+#include "platform/posix/user_folders.h"
+#include "service_config.h"
 
 #include <chrono>
 #include <cstdio>
@@ -12,7 +15,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/stat.h>
@@ -25,27 +27,16 @@ namespace {
 
 constexpr char kPipeName[] = "DalvDaemonCommand";
 
-std::string RuntimeFolder() {
-  const char* folder = std::getenv("XDG_RUNTIME_DIR");
-  if (folder != nullptr && *folder != '\0') return folder;
-  return "/tmp/korvane-" + std::to_string(getuid());
-}
-
-std::string HomeFolder() {
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && *home == '/') return home;
-  const passwd* entry = getpwuid(geteuid());
-  return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
-}
+std::string RuntimeFolder() { return posix::PipeFolder(); }
 
 }  // namespace
 
 std::string SocketPath() { return RuntimeFolder() + "/" + kPipeName; }
 
-std::string StateFolder() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && *state == '/') return std::string(state) + "/korvane";
-  return HomeFolder() + "/.local/state/korvane";
+std::string StateFolder() { return posix::ProductFolder(posix::UserFolder::State).value_or(""); }
+
+bool KnowsFolders() {
+  return posix::ProductFolder(posix::UserFolder::State) && posix::ProductFolder(posix::UserFolder::Config);
 }
 
 bool Serves() {
@@ -84,11 +75,7 @@ std::string NotRunningMessage() {
 
 std::string LogPath() { return StateFolder() + "/daemon.log"; }
 
-std::string ConfigFile() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  if (config != nullptr && *config == '/') return std::string(config) + "/korvane/daemon.conf";
-  return HomeFolder() + "/.config/korvane/daemon.conf";
-}
+std::string ConfigFile() { return server::ServiceConfigFile(); }
 
 bool WaitUntil(double seconds, const std::function<bool()>& condition) {
   constexpr auto kPoll = std::chrono::milliseconds(20);

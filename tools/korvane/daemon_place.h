@@ -11,8 +11,11 @@ namespace korvane::cli {
 // /tmp/korvane-UID/DalvDaemonCommand without XDG_RUNTIME_DIR.
 std::string SocketPath();
 // The daemon's state folder: $XDG_STATE_HOME/korvane, by default
-// ~/.local/state/korvane.
+// ~/.local/state/korvane (user_folders.h has the rule).
 std::string StateFolder();
+// Whether the state and configuration folders are known: false only when
+// neither the XDG variables nor a home folder tell where they are.
+bool KnowsFolders();
 
 // Whether a daemon answers a request now.
 bool Serves();

@@ -139,6 +139,10 @@ int main(int argc, char** argv) {
     return JsonVersion();
   }
 
+  if (!KnowsFolders()) {
+    std::fprintf(stderr, "korvane: no home folder is known: set HOME, or XDG_STATE_HOME and XDG_CONFIG_HOME\n");
+    return kWrongUse;
+  }
   CLI::App app("Drives the Korvane daemon through the Korvane client library.", "korvane");
   app.footer(std::string("With --json, standard output carries one JSON object and nothing else.\n") + kExitStatuses +
              "\n\nThe daemon's log: " + LogPath() + "; its configuration: " + ConfigFile() +

@@ -1,7 +1,7 @@
 #include "team_subcommands.h"
 
 #include "daemon_place.h"
-#include "text.h"
+#include "text/utf_convert.h"
 
 #include "korvane/korvane.h"
 #include "names.h"
@@ -145,12 +145,17 @@ svn_error_t* SignIn(const std::string& url, const std::string& configFolder, con
 
 // Where Subversion put user's password for the service at url: the plain
 // store's file, made readable by its owner only, or nothing when a keyring
-// holds it.
+// holds it. Subversion finds its folder by its own rule.
 std::optional<std::string> PlainStoreFile(const std::string& configFolder, const std::string& url,
-                                          const std::string& user) {
-  const std::string folder =
-      (configFolder.empty() ? std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.subversion"
-                            : configFolder) + "/auth/svn.simple";
+                                          const std::string& user, apr_pool_t* pool) {
+  const char* store = nullptr;
+  svn_error_t* failure = svn_config_get_user_config_path(&store, configFolder.empty() ? nullptr : configFolder.c_str(),
+                                                         "auth/svn.simple", pool);
+  if (failure != SVN_NO_ERROR || store == nullptr) {
+    svn_error_clear(failure);
+    return std::nullopt;
+  }
+  const std::string folder = store;
   const std::string server = url.substr(0, url.find('/', url.find("://") + 3));
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
@@ -184,7 +189,8 @@ bool RefusedUserName(const std::string& name, Report& report) {
 
 int RemoveMember(const Call& call, Report& report) {
   if (RefusedUserName(call["USER"], report)) return report.Finish();
-  const std::u16string space = Utf16(call["SPACE"]), user = Utf16(call["USER"]), none = Utf16(names::kNoRole);
+  const std::u16string space = text::Utf8ToWide(call["SPACE"]), user = text::Utf8ToWide(call["USER"]),
+                       none = text::Utf8ToWide(names::kNoRole);
   char* out[3] = {};
   const int32_t result = Korvane_Invite(reinterpret_cast<const KorvaneChar*>(space.c_str()),
                                         reinterpret_cast<const KorvaneChar*>(user.c_str()),
@@ -238,7 +244,7 @@ int Login(const Call& call, Report& report) {
     return report.Finish();
   }
   report.Fields()["accepted"] = true;
-  const std::optional<std::string> plain = PlainStoreFile(config.subversionConfig, config.url, user);
+  const std::optional<std::string> plain = PlainStoreFile(config.subversionConfig, config.url, user, subversion.pool);
   report.Fields()["store"] = plain ? "plain" : "keyring";
   report.Say("The service accepted " + user + ".");
   report.Say(plain ? "No desktop keyring runs: the password is kept unencrypted in Subversion's plain store, " + *plain +

@@ -1,17 +1,13 @@
 // Mapping of Windows pipe names onto socket paths.
 #include "pipe_path.h"
 
-#include <cstdlib>
+#include "user_folders.h"
+
 #include <strings.h>
-#include <unistd.h>
 
 namespace korvane::posix {
 
-std::string PipeFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && *runtime != '\0') return runtime;
-  return "/tmp/korvane-" + std::to_string(getuid());
-}
+std::string PipeFolder() { return *ProductFolder(UserFolder::Runtime); }
 
 std::optional<std::string> PipeSocketPath(std::string_view pipeName) {
   constexpr std::string_view kPrefix = R"(\\.\pipe\)";

@@ -8,8 +8,8 @@
 
 namespace korvane::posix {
 
-// The folder that holds pipe sockets: $XDG_RUNTIME_DIR, or /tmp/korvane-UID
-// when that is unset or empty.
+// The folder that holds pipe sockets: the runtime folder (user_folders.h),
+// $XDG_RUNTIME_DIR or /tmp/korvane-UID.
 std::string PipeFolder();
 
 // The socket path for a pipe name such as \\.\pipe\DalvDaemonCommand (the

@@ -8,6 +8,7 @@
 // ASCII case folding, which covers every name the library uses.
 #include "win32_registry.h"
 
+#include "user_folders.h"
 #include "wide_path.h"
 #include "win32_calls.h"
 
@@ -87,11 +88,9 @@ bool IsAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
 // Relative folders in the XDG variables are ignored, as the XDG rules ask.
 std::optional<std::string> HivePath(Hive hive) {
   if (hive == Hive::CurrentUser) {
-    const char* configHome = std::getenv("XDG_CONFIG_HOME");
-    if (IsAbsolute(configHome)) return std::string(configHome) + "/korvane/user.reg";
-    const char* home = std::getenv("HOME");
-    if (IsAbsolute(home)) return std::string(home) + "/.config/korvane/user.reg";
-    return std::nullopt;
+    std::optional<std::string> config = ProductFolder(UserFolder::Config);
+    if (!config) return std::nullopt;
+    return *config + "/user.reg";
   }
   const char* dirs = std::getenv("XDG_CONFIG_DIRS");
   std::string_view list = dirs != nullptr && dirs[0] != '\0' ? dirs : "/etc/xdg";

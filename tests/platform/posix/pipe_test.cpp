@@ -1,6 +1,7 @@
 // The POSIX named-pipe client calls keep the Windows contracts that the
 // daemon link relies on.
 #include "platform/posix/pipe_path.h"
+#include "platform/posix/user_folders.h"
 #include "platform/windows_api.h"
 
 #include "support/runtime_folder.h"
@@ -50,6 +51,32 @@ TEST(PipePath, WithoutRuntimeFolderUsesAPerUserTemporaryFolder) {
   korvane::testing::ScopedRuntimeFolder folder;
   ::setenv("XDG_RUNTIME_DIR", "", 1);
   EXPECT_EQ(korvane::posix::PipeFolder(), "/tmp/korvane-" + std::to_string(::getuid()));
+}
+
+// One rule for every folder of the product: an absolute XDG value, else
+// $HOME when absolute, else the account's home, else none.
+TEST(UserFolders, FallBackFromTheVariableToHomeToTheAccount) {
+  using korvane::posix::UserFolder;
+  struct Case {
+    UserFolder folder;
+    const char *variable, *home, *account;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {UserFolder::State, "/x/state", "/h", "/a", "/x/state/korvane"},
+      {UserFolder::State, "", "/h", "/a", "/h/.local/state/korvane"},
+      {UserFolder::Data, "rel/data", "/h", "/a", "/h/.local/share/korvane"},
+      {UserFolder::Config, nullptr, nullptr, "/a", "/a/.config/korvane"},
+      {UserFolder::Config, nullptr, "", "/a", "/a/.config/korvane"},
+      {UserFolder::Config, nullptr, "home", nullptr, std::nullopt},
+      {UserFolder::Runtime, "/run/user/7", nullptr, nullptr, "/run/user/7"},
+      {UserFolder::Runtime, "run", "/h", "/a", "/tmp/korvane-7"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(korvane::posix::ProductFolderFrom(c.folder, c.variable, c.home, c.account, 7), c.expected)
+        << korvane::posix::VariableOf(c.folder) << "=" << (c.variable ? c.variable : "(unset)")
+        << " HOME=" << (c.home ? c.home : "(unset)");
+  }
 }
 
 class PipeClient : public ::testing::Test {
