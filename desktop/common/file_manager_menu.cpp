@@ -1,6 +1,6 @@
 #include "file_manager_menu.h"
 
-#include "text/utf_convert.h"
+#include "text.h"
 
 #include "korvane/korvane.h"
 
@@ -28,7 +28,7 @@ constexpr auto kChangeWatch = std::chrono::seconds(120);
 // The most emblems remembered; beyond it the cache starts again.
 constexpr std::size_t kMaxCached = 50000;
 
-std::u16string Wide(const std::string& path) { return korvane::text::Utf8ToWide(path); }
+std::u16string Wide(const std::string& path) { return cli::Utf16(path); }
 const KorvaneChar* Pointer(const std::u16string& wide) { return reinterpret_cast<const KorvaneChar*>(wide.c_str()); }
 
 // A folder's activation as the daemon answers GetStatus.

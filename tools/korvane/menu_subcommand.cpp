@@ -7,7 +7,7 @@
 
 #include "daemon_place.h"
 #include "jobs.h"
-#include "text/utf_convert.h"
+#include "text.h"
 
 #include "shell_menu.h"
 
@@ -60,8 +60,7 @@ std::string SpaceOf(const std::string& root) {
 // nothing when it is not in a working copy (or the daemon cannot tell).
 std::optional<std::string> AlreadyShared(const std::string& path) {
   char* handedOut = nullptr;
-  const std::u16string wide = korvane::text::Utf8ToWide(path);
-  if (Korvane_GetStatus(reinterpret_cast<const KorvaneChar*>(wide.c_str()), &handedOut) != 1) {
+  if (Korvane_GetStatus(reinterpret_cast<const KorvaneChar*>(Utf16(path).c_str()), &handedOut) != 1) {
     std::free(handedOut);
     return std::nullopt;
   }

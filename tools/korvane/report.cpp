@@ -1,6 +1,6 @@
 #include "report.h"
 
-#include "text/utf_convert.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -41,8 +41,6 @@ int Report::Finish() {
   return status_;
 }
 
-std::string Clean(const char* text) {
-  return text == nullptr ? std::string() : korvane::text::WideToUtf8(korvane::text::Utf8ToWide(text));
-}
+std::string Clean(const char* text) { return text == nullptr ? std::string() : Utf8(Utf16(text)); }
 
 }  // namespace korvane::cli

@@ -1,6 +1,6 @@
 #include "shell_menu.h"
 
-#include "text/utf_convert.h"
+#include "text.h"
 
 #include "platform/posix/data_object.h"
 #include "platform/windows_api.h"
@@ -10,6 +10,9 @@ extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 namespace korvane::shellmenu {
 
 namespace {
+
+using cli::Utf16;
+using cli::Utf8;
 
 // The shell extension's class, as file managers register it.
 constexpr CLSID kKorvaneExtension = {0x3F6A1C52, 0xB8E4, 0x4A7D, {0x9C, 0x31, 0xE5, 0xD2, 0x0B, 0x7F, 0x4A, 0x96}};
@@ -26,7 +29,7 @@ IContextMenu* CreateHandler(const std::string& path, bool background) {
   factory->Release();
   if (FAILED(created)) return nullptr;
 
-  const std::u16string wide = korvane::text::Utf8ToWide(path);
+  const std::u16string wide = Utf16(path);
   HRESULT initialised = E_OUTOFMEMORY;
   if (background) {
     PIDLIST_ABSOLUTE folder = ILCreateFromPathW(reinterpret_cast<LPCWSTR>(wide.c_str()));
@@ -50,7 +53,7 @@ IContextMenu* CreateHandler(const std::string& path, bool background) {
 std::string CommandString(IContextMenu* handler, UINT offset, UINT type) {
   WCHAR text[256] = {};
   if (FAILED(handler->GetCommandString(offset, type, nullptr, reinterpret_cast<CHAR*>(text), 256))) return "";
-  return korvane::text::WideToUtf8(reinterpret_cast<const char16_t*>(text));
+  return Utf8(reinterpret_cast<const char16_t*>(text));
 }
 
 // The entries of the product's submenu, in menu order; separators left out.
@@ -71,8 +74,8 @@ std::vector<Entry> EntriesOf(IContextMenu* handler, HMENU menu) {
     GetMenuItemInfoW(entry.hSubMenu, static_cast<UINT>(index), TRUE, &item);
     if ((item.fType & MFT_SEPARATOR) != 0) continue;
     const UINT offset = item.wID - kFirstCommand;
-    entries.push_back({korvane::text::WideToUtf8(reinterpret_cast<const char16_t*>(text)),
-                       CommandString(handler, offset, GCS_VERBW), CommandString(handler, offset, GCS_HELPTEXTW)});
+    entries.push_back({Utf8(reinterpret_cast<const char16_t*>(text)), CommandString(handler, offset, GCS_VERBW),
+                       CommandString(handler, offset, GCS_HELPTEXTW)});
   }
   return entries;
 }

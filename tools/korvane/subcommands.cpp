@@ -3,7 +3,7 @@
 #include "daemon_place.h"
 #include "jobs.h"
 #include "team_subcommands.h"
-#include "text/utf_convert.h"
+#include "text.h"
 
 #include "korvane/korvane.h"
 
@@ -30,7 +30,7 @@ HandedOut Own(char* text) { return HandedOut(text, &std::free); }
 
 // Wide text for an export, alive as long as the holder.
 struct Wide {
-  explicit Wide(const std::string& utf8) : text(korvane::text::Utf8ToWide(utf8)) {}
+  explicit Wide(const std::string& utf8) : text(Utf16(utf8)) {}
   operator const KorvaneChar*() const { return reinterpret_cast<const KorvaneChar*>(text.c_str()); }
   std::u16string text;
 };

@@ -1,7 +1,7 @@
 #include "team_subcommands.h"
 
 #include "daemon_place.h"
-#include "text/utf_convert.h"
+#include "text.h"
 
 #include "korvane/korvane.h"
 #include "names.h"
@@ -189,8 +189,7 @@ bool RefusedUserName(const std::string& name, Report& report) {
 
 int RemoveMember(const Call& call, Report& report) {
   if (RefusedUserName(call["USER"], report)) return report.Finish();
-  const std::u16string space = text::Utf8ToWide(call["SPACE"]), user = text::Utf8ToWide(call["USER"]),
-                       none = text::Utf8ToWide(names::kNoRole);
+  const std::u16string space = Utf16(call["SPACE"]), user = Utf16(call["USER"]), none = Utf16(names::kNoRole);
   char* out[3] = {};
   const int32_t result = Korvane_Invite(reinterpret_cast<const KorvaneChar*>(space.c_str()),
                                         reinterpret_cast<const KorvaneChar*>(user.c_str()),
