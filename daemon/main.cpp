@@ -12,8 +12,10 @@
 #include "daemon/sync/automatic_sync.h"
 #include "daemon/commands/commands.h"
 #include "daemon/base/daemon_log.h"
-#include "daemon/base/daemon_paths.h"
+#include "daemon/platform/daemon_paths.h"
 #include "daemon/platform/notifier.h"
+#include "daemon/platform/pipe_listener.h"
+#include "daemon/platform/process_lock.h"
 #include "daemon/platform/posix/session_bus_notifier.h"
 #include "daemon/transport/server.h"
 #include "daemon/svn/svn_runtime.h"
@@ -30,12 +32,7 @@
 #include <iostream>
 #include <thread>
 
-#include <fcntl.h>
 #include <pthread.h>
-#include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -46,42 +43,6 @@ using namespace korvane::server;
 // serve the pipe or to finish stopping.
 constexpr auto kStartLockWait = std::chrono::seconds(10);
 constexpr auto kStartLockPoll = std::chrono::milliseconds(50);
-// Clients connect, send and leave without waiting to be accepted; a long
-// queue keeps a burst of one-way commands from finding the pipe busy.
-constexpr int kBacklog = SOMAXCONN;
-
-sockaddr_un SocketAddress(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);  // FindPaths checked the length
-  return address;
-}
-
-// Whether a live server answers at the socket; a full listen queue counts.
-bool Served(const std::string& path) {
-  const sockaddr_un address = SocketAddress(path);
-  const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (probe < 0) return false;
-  const bool served =
-      connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 || errno == EAGAIN;
-  close(probe);
-  return served;
-}
-
-// An exclusive lock held until the process ends (the descriptor stays
-// open); false when another process holds it. The file itself stays, or a
-// third process could lock a fresh file while the first still runs.
-bool HoldLock(const std::string& path, std::string& problem) {
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    problem = "cannot open " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-  problem = path + " is held by another daemon";
-  close(fd);
-  return false;
-}
 
 enum class Claim { Ours, ServedElsewhere, Failed };
 
@@ -102,27 +63,6 @@ Claim ClaimPipe(const DaemonPaths& paths, const DaemonLog& log) {
     }
     std::this_thread::sleep_for(kStartLockPoll);
   }
-}
-
-Listener Listen(const std::string& path) {
-  Listener listener{socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0), path, 0};
-  if (listener.fd < 0) throw std::system_error(errno, std::generic_category(), "socket");
-  // Inherited by every connection: end-of-file and an empty packet differ.
-  const int on = 1;
-  setsockopt(listener.fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
-  // Under the start lock a socket file left here belongs to a daemon that
-  // died.
-  struct stat status {};
-  if (lstat(path.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) unlink(path.c_str());
-  const sockaddr_un address = SocketAddress(path);
-  if (bind(listener.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener.fd, kBacklog) != 0 || stat(path.c_str(), &status) != 0) {
-    const int error = errno;
-    close(listener.fd);
-    throw std::system_error(error, std::generic_category(), "cannot serve " + path);
-  }
-  listener.inode = status.st_ino;
-  return listener;
 }
 
 // Once the daemon stops, it ends within the stop grace whatever its work

@@ -4,7 +4,7 @@
 
 #include "daemon/store/activation_store.h"
 #include "daemon/base/daemon_log.h"
-#include "daemon/base/daemon_paths.h"
+#include "daemon/platform/daemon_paths.h"
 #include "daemon/store/job_board.h"
 #include "daemon/reply/protocol.h"
 #include "daemon/reply/results.h"

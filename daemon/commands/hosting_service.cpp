@@ -2,6 +2,7 @@
 
 #include "names.h"
 #include "daemon/base/own_folders.h"
+#include "daemon/platform/atomic_file.h"
 #include "daemon/store/share_claims.h"
 
 #include "daemon/svn/svn_runtime.h"

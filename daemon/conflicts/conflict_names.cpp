@@ -1,9 +1,9 @@
 #include "daemon/conflicts/conflict_names.h"
 
+#include "daemon/platform/host_names.h"
+
 #include <cstdio>
 #include <filesystem>
-
-#include <unistd.h>
 
 namespace korvane::server {
 
@@ -12,13 +12,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kMaxNameTries = 999;
-
-std::string HostName() {
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "this computer";
-  std::string host = name;
-  return host.substr(0, host.find('.'));
-}
 
 // The longest name a folder entry may have on the file systems people use
 // (255 bytes on Linux, 255 UTF-16 units on Windows).

@@ -6,6 +6,8 @@
 // the old state or the new one.
 #pragma once
 
+#include "daemon/platform/wake_up.h"
+
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -37,10 +39,6 @@ ParsedActivations ParseActivations(std::string_view text);
 // The file's text for these activations.
 std::string FormatActivations(const Activations& activations);
 
-// Writes text to path through a temporary file in the same folder, flushed
-// to the disk, renamed over path, with the folder flushed too. Empty on
-// success, otherwise what failed.
-std::string ReplaceFileAtomically(const std::string& path, std::string_view text);
 
 // The activations in force. Safe to use from any thread.
 //
@@ -102,9 +100,9 @@ class ActivationStore {
   // Waits until every change submitted so far is settled: their
   // acknowledgements may use what the submitter is about to destroy.
   void WaitSettled() const;
-  // Readable (an eventfd) whenever more changes have been settled; whoever
-  // watches it reads it to clear it.
-  int SettledFd() const { return settledFd_; }
+  // Ready whenever more changes have been settled; whoever watches it takes
+  // it to clear it.
+  int SettledFd() const { return settledSignal_.Handle(); }
 
   // One "MODE|PATH" line per activation, each ending in a line feed.
   std::string List() const;
@@ -129,7 +127,7 @@ class ActivationStore {
   void WriteBatches();
 
   const std::string file_;
-  int settledFd_ = -1;
+  WakeUp settledSignal_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   mutable std::condition_variable settledChanged_;

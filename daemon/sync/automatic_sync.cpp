@@ -20,13 +20,13 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include <spawn.h>
 #include <sys/wait.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -106,8 +106,11 @@ AutomaticSync::AutomaticSync(const ActivationStore& activations, const DaemonLog
       who_(ConflictAuthor(ThisPerson())),
       poller_(stop_, periods.poll) {
   inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (inotify_ < 0 || wake_ < 0) {
+  try {
+    wake_.emplace();
+  } catch (const std::system_error&) {
+  }
+  if (inotify_ < 0 || !wake_) {
     log_.Error(std::string("automatic commit and update are off: ") + std::strerror(errno));
     return;
   }
@@ -117,12 +120,10 @@ AutomaticSync::AutomaticSync(const ActivationStore& activations, const DaemonLog
 AutomaticSync::~AutomaticSync() {
   stop_ = true;
   if (thread_.joinable()) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = write(wake_, &one, sizeof one);
+    wake_->Raise();
     thread_.join();
   }
   if (inotify_ >= 0) close(inotify_);
-  if (wake_ >= 0) close(wake_);
 }
 
 void AutomaticSync::Run() {
@@ -139,7 +140,7 @@ void AutomaticSync::Run() {
       if (Asking(folder, now)) next = std::min(next, poller_.NextPollAt(folder.repository));
     }
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
-    pollfd descriptors[] = {{inotify_, POLLIN, 0}, {wake_, POLLIN, 0}};
+    pollfd descriptors[] = {{inotify_, POLLIN, 0}, {wake_->Handle(), POLLIN, 0}};
     if (poll(descriptors, 2, static_cast<int>(std::max<long long>(wait, 0))) < 0 && errno != EINTR) {
       log_.Error(std::string("automatic commit and update stopped: ") + std::strerror(errno));
       return;

@@ -65,6 +65,7 @@
 #include "daemon/store/activation_store.h"
 #include "daemon/conflicts/conflict_keeper.h"
 #include "daemon/base/daemon_log.h"
+#include "daemon/platform/wake_up.h"
 #include "daemon/store/job_board.h"
 #include "daemon/sync/repository_poller.h"
 #include "daemon/svn/svn_runtime.h"
@@ -73,6 +74,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -197,7 +199,7 @@ class AutomaticSync {
   const std::string who_;  // who conflict copies made here name: "PERSON on HOST"
   std::atomic<bool> stop_{false};
   int inotify_ = -1;
-  int wake_ = -1;
+  std::optional<WakeUp> wake_;  // none when the system gave none
   RepositoryPoller poller_;
   std::map<std::string, Folder> folders_;
   std::unordered_map<int, Watch> watches_;

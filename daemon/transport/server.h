@@ -8,6 +8,7 @@
 #pragma once
 
 #include "daemon/base/daemon_log.h"
+#include "daemon/platform/pipe_listener.h"
 #include "daemon/store/activation_store.h"
 #include "daemon/transport/dispatcher.h"
 #include "daemon/transport/work_runner.h"
@@ -21,16 +22,8 @@
 #include <unordered_map>
 
 #include <sys/epoll.h>
-#include <sys/types.h>
 
 namespace korvane::server {
-
-// The bound and listening socket, and the file that names it.
-struct Listener {
-  int fd = -1;
-  std::string path;
-  ino_t inode = 0;
-};
 
 // The limits that tests shorten; the defaults are the daemon's own.
 struct ServerLimits {

@@ -1,23 +1,16 @@
 #include "daemon/transport/work_runner.h"
 
-#include <cerrno>
 #include <exception>
 #include <system_error>
 #include <utility>
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 namespace korvane::server {
 
-WorkRunner::WorkRunner(Limits limits) : limits_(limits), ready_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (ready_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-}
+WorkRunner::WorkRunner(Limits limits) : limits_(limits) {}
 
 WorkRunner::~WorkRunner() {
   Stop();
   for (std::thread& worker : workers_) worker.join();
-  close(ready_);
 }
 
 bool WorkRunner::StartWorker() {
@@ -62,15 +55,13 @@ void WorkRunner::Serve() {
     lock.lock();
     --running_;
     finished_.push_back({job.connection, std::move(job.name), std::move(reply)});
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = write(ready_, &one, sizeof one);
+    ready_.Raise();
     idle_.notify_all();
   }
 }
 
 std::vector<WorkRunner::Finished> WorkRunner::TakeFinished() {
-  std::uint64_t count = 0;
-  [[maybe_unused]] const ssize_t drained = read(ready_, &count, sizeof count);
+  ready_.Take();
   std::lock_guard lock(mutex_);
   return std::exchange(finished_, {});
 }

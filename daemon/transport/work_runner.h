@@ -6,6 +6,8 @@
 // descriptor that turns readable.
 #pragma once
 
+#include "daemon/platform/wake_up.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -50,7 +52,7 @@ class WorkRunner {
   WorkRunner& operator=(const WorkRunner&) = delete;
 
   // Readable while finished work waits to be taken.
-  int ReadyFd() const { return ready_; }
+  int ReadyFd() const { return ready_.Handle(); }
 
   // Queues the job; false (and the job not taken) when the queue is full,
   // when no thread can be started to run it, or once stopping began.
@@ -71,7 +73,7 @@ class WorkRunner {
   bool StartWorker();  // called with mutex_ held
 
   const Limits limits_;
-  int ready_ = -1;
+  WakeUp ready_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable idle_;

@@ -1,4 +1,4 @@
-#include "daemon/base/daemon_paths.h"
+#include "daemon/platform/daemon_paths.h"
 
 #include "daemon/base/own_folders.h"
 

@@ -1,0 +1,27 @@
+#include "daemon/platform/wake_up.h"
+
+#include <cerrno>
+#include <system_error>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace korvane::server {
+
+WakeUp::WakeUp() : handle_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+  if (handle_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+}
+
+WakeUp::~WakeUp() { close(handle_); }
+
+void WakeUp::Raise() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = write(handle_, &one, sizeof one);
+}
+
+std::uint64_t WakeUp::Take() {
+  std::uint64_t count = 0;
+  return read(handle_, &count, sizeof count) == sizeof count ? count : 0;
+}
+
+}  // namespace korvane::server
