@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <string>
 
 namespace korvane::server {
 
@@ -25,5 +27,11 @@ class WakeUp {
  private:
   int handle_ = -1;
 };
+
+// Waits at most limit for the watched handle (a FolderWatcher's) or the
+// wake-up to be ready. Whether the watched one is; false with problem set
+// when the wait itself failed.
+bool WaitReady(int watched, const WakeUp& wakeUp, std::chrono::milliseconds limit, bool& watchedReady,
+               std::string& problem);
 
 }  // namespace korvane::server

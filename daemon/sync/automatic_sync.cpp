@@ -26,9 +26,7 @@
 
 #include <spawn.h>
 #include <sys/wait.h>
-#include <poll.h>
 #include <fcntl.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,8 +37,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kAdministrativeFolder[] = ".svn";
-constexpr std::uint32_t kWatchedEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_FROM |
-                                         IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_ONLYDIR;
 // How often the activations are looked at again while nothing else is due.
 constexpr auto kActivationPoll = std::chrono::milliseconds(250);
 
@@ -105,12 +101,11 @@ AutomaticSync::AutomaticSync(const ActivationStore& activations, const DaemonLog
       periods_(periods),
       who_(ConflictAuthor(ThisPerson())),
       poller_(stop_, periods.poll) {
-  inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   try {
     wake_.emplace();
   } catch (const std::system_error&) {
   }
-  if (inotify_ < 0 || !wake_) {
+  if (watcher_.Handle() < 0 || !wake_) {
     log_.Error(std::string("automatic commit and update are off: ") + std::strerror(errno));
     return;
   }
@@ -123,7 +118,6 @@ AutomaticSync::~AutomaticSync() {
     wake_->Raise();
     thread_.join();
   }
-  if (inotify_ >= 0) close(inotify_);
 }
 
 void AutomaticSync::Run() {
@@ -139,14 +133,15 @@ void AutomaticSync::Run() {
       next = std::min({next, CommitDueAt(folder), folder.nextUpdate, folder.nextScan});
       if (Asking(folder, now)) next = std::min(next, poller_.NextPollAt(folder.repository));
     }
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
-    pollfd descriptors[] = {{inotify_, POLLIN, 0}, {wake_->Handle(), POLLIN, 0}};
-    if (poll(descriptors, 2, static_cast<int>(std::max<long long>(wait, 0))) < 0 && errno != EINTR) {
-      log_.Error(std::string("automatic commit and update stopped: ") + std::strerror(errno));
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now);
+    bool changes = false;
+    std::string problem;
+    if (!WaitReady(watcher_.Handle(), *wake_, wait, changes, problem)) {
+      log_.Error("automatic commit and update stopped: " + problem);
       return;
     }
     if (stop_) return;
-    if (descriptors[0].revents & POLLIN) ReadEvents();
+    if (changes) ReadEvents();
     PollRepositories(Clock::now());
     for (auto& [path, folder] : folders_) {
       if (stop_) return;
@@ -227,7 +222,7 @@ void AutomaticSync::FollowActivations() {
       ++watch;
       continue;
     }
-    inotify_rm_watch(inotify_, watch->first);
+    watcher_.Remove(watch->first);
     watch = watches_.erase(watch);
   }
   for (const auto& [path, folder] : folders_) {
@@ -253,13 +248,15 @@ bool AutomaticSync::WatchTree(const std::string& folder, const std::string& give
       complete = false;
       return;
     }
-    const int id = inotify_add_watch(inotify_, directory.c_str(), kWatchedEvents);
+    FolderWatcher::Refusal refusal = FolderWatcher::Refusal::None;
+    std::string problem;
+    const int id = watcher_.Add(directory, refusal, problem);
     if (id >= 0) {
       watches_[id] = Watch{folder, directory};
-    } else if (errno == ENOSPC) {
+    } else if (refusal == FolderWatcher::Refusal::LimitReached) {
       complete = false;  // told once for the folder by the caller
-    } else if (errno != ENOENT && errno != ENOTDIR) {
-      log_.Warning("cannot watch " + directory + ": " + std::strerror(errno));
+    } else if (refusal == FolderWatcher::Refusal::Failed) {
+      log_.Warning("cannot watch " + directory + ": " + problem);
     }
   };
   watch(top);
@@ -289,15 +286,11 @@ void AutomaticSync::WatchLimitReached(const std::string& path, Folder& folder) {
 }
 
 void AutomaticSync::ReadEvents() {
-  alignas(inotify_event) char buffer[16 * 1024];
   const auto now = Clock::now();
-  for (;;) {
-    const ssize_t size = read(inotify_, buffer, sizeof buffer);
-    if (size <= 0) return;
-    for (const char* at = buffer; at < buffer + size;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(at);
-      at += sizeof(inotify_event) + event->len;
-      if (event->mask & IN_Q_OVERFLOW) {
+  // Until none is left: watching a folder that arrived can bring more.
+  for (std::vector<FolderWatcher::Event> events; !(events = watcher_.Take()).empty();) {
+    for (const FolderWatcher::Event& event : events) {
+      if (event.kind == FolderWatcher::Kind::Lost) {
         for (auto& [path, folder] : folders_) {
           if (!folder.changed) folder.firstChange = now;
           folder.changed = true;
@@ -305,19 +298,18 @@ void AutomaticSync::ReadEvents() {
         }
         continue;
       }
-      const auto watch = watches_.find(event->wd);
+      const auto watch = watches_.find(event.watch);
       if (watch == watches_.end()) continue;
-      if (event->mask & IN_IGNORED) {
+      if (event.kind == FolderWatcher::Kind::Ended) {
         watches_.erase(watch);
         continue;
       }
-      const std::string name = event->len > 0 ? event->name : "";
+      const std::string& name = event.name;
       if (name == kAdministrativeFolder) continue;
       const auto folder = folders_.find(watch->second.folder);
       if (folder == folders_.end()) continue;
       Folder& changed = folder->second;
-      if (!(event->mask & IN_ISDIR) && !name.empty() &&
-          (event->mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO)) != 0) {
+      if (event.kind == FolderWatcher::Kind::FileWritten) {
         // A written file rests on its own.
         const std::string file = watch->second.directory + "/" + name;
         auto [writes, fresh] = changed.written.try_emplace(file, Writes{now, now});
@@ -337,7 +329,7 @@ void AutomaticSync::ReadEvents() {
       if (!changed.changed) changed.firstChange = now;
       changed.changed = true;
       changed.lastChange = now;
-      if ((event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO)) &&
+      if (event.kind == FolderWatcher::Kind::FolderAdded &&
           !WatchTree(watch->second.folder, watch->second.directory + "/" + name)) {
         WatchLimitReached(folder->first, changed);
       }

@@ -65,6 +65,7 @@
 #include "daemon/store/activation_store.h"
 #include "daemon/conflicts/conflict_keeper.h"
 #include "daemon/base/daemon_log.h"
+#include "daemon/platform/folder_watcher.h"
 #include "daemon/platform/wake_up.h"
 #include "daemon/store/job_board.h"
 #include "daemon/sync/repository_poller.h"
@@ -198,7 +199,7 @@ class AutomaticSync {
   const Periods periods_;
   const std::string who_;  // who conflict copies made here name: "PERSON on HOST"
   std::atomic<bool> stop_{false};
-  int inotify_ = -1;
+  FolderWatcher watcher_;
   std::optional<WakeUp> wake_;  // none when the system gave none
   RepositoryPoller poller_;
   std::map<std::string, Folder> folders_;
