@@ -24,11 +24,8 @@
 #include <thread>
 #include <vector>
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace korvane::server {
 
