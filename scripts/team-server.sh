@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A Korvane team server in one command: a stock Subversion server serving
 # one team repository laid out for the Korvane hosting service (see
-# tools/daemon/team_service.h), with its users and our hook, which renders
+# daemon/hosting/team_service.h), with its users and our hook, which renders
 # the access rules the server enforces from the spaces' members.
 #
 #   scripts/team-server.sh https FOLDER PORT USER:PASSWORD...   Apache httpd with mod_ssl (https://)
@@ -22,7 +22,7 @@
 # network) and KORVANE_TEAM_NAME the name clients reach it by (default: the
 # address, or the host's name when listening on every address). User names
 # hold ASCII letters, digits, ".", "_" and "-" and start with a letter, a
-# digit or "_" (tools/daemon/README.md, "Names"). The last line printed is
+# digit or "_" (daemon/README.md, "Names"). The last line printed is
 # the service URL to put in each client's daemon.conf.
 set -euo pipefail
 

@@ -1,19 +1,46 @@
 #!/usr/bin/env bash
 # No file under src/ includes a header of a layer above its own, whether by
 # its layer path ("shell/x.h") or by a relative path ("../shell/x.h"). The
-# build refuses the first kind already; this also catches the second.
+# build refuses the first kind already; this also catches the second. The
+# same holds for the reference daemon's layers under daemon/, which may see
+# of the library only the shared protocol, platform and svn layers.
 #   check_layers.sh SOURCE_DIR
 set -euo pipefail
-cd "$1/src"
-layers=(platform text runtime protocol svn link shell api)
+source_dir=$1
 failures=0
-for ((own = 0; own < ${#layers[@]}; own++)); do
-  for ((above = own + 1; above < ${#layers[@]}; above++)); do
-    while IFS= read -r hit; do
-      echo "upward include: $hit"
-      failures=$((failures + 1))
-    done < <(grep -rnE "^[[:space:]]*#[[:space:]]*include[[:space:]]*\"(\.\./)*${layers[above]}/" "${layers[own]}" || true)
+
+# upward ROOT PREFIX LAYER...: each layer's files, searched for an include of
+# a layer after it in the list, the layer's name following PREFIX.
+upward() {
+  local root=$1 prefix=$2
+  shift 2
+  local layers=("$@")
+  for ((own = 0; own < ${#layers[@]}; own++)); do
+    for ((above = own + 1; above < ${#layers[@]}; above++)); do
+      while IFS= read -r hit; do
+        echo "upward include: $hit"
+        failures=$((failures + 1))
+      done < <(cd "$root" && grep -rnE \
+        "^[[:space:]]*#[[:space:]]*include[[:space:]]*\"${prefix}${layers[above]}/" "${layers[own]}" || true)
+    done
   done
+}
+
+upward "$source_dir/src" "(\.\./)*" platform text runtime protocol svn link shell api
+upward "$source_dir/daemon" "((\.\./)+|daemon/)" base platform reply store svn conflicts hosting sync transport commands
+
+# The daemon and the library share the wire protocol, the platform layer and
+# Subversion's paths and errors; the library's other layers are its own.
+shared='protocol|platform|svn'
+for folder in "$source_dir"/src/*/; do
+  layer=$(basename "$folder")
+  [[ $layer =~ ^($shared)$ ]] && continue
+  while IFS= read -r hit; do
+    echo "daemon reaches into the library's $layer layer: $hit"
+    failures=$((failures + 1))
+  done < <(cd "$source_dir" && grep -rnE \
+    "^[[:space:]]*#[[:space:]]*include[[:space:]]*\"((\.\./)*src/)?${layer}/" daemon || true)
 done
+
 ((failures == 0)) || exit 1
-echo "every include under src/ stays within its layer or below"
+echo "every include under src/ and daemon/ stays within its layer or below"

@@ -3,7 +3,7 @@
 #include "korvane/korvane.h"
 #include "platform/posix/pipe_path.h"
 #include "platform/posix/user_folders.h"
-#include "service_config.h"
+#include "daemon/store/service_config.h"
 
 #include <chrono>
 #include <cstdio>

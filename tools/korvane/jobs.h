@@ -1,5 +1,5 @@
 // The daemon's background work as it publishes it in the file "jobs" of its
-// state folder (see tools/daemon/job_board.h for the format): listing it,
+// state folder (see daemon/store/job_board.h for the format): listing it,
 // and waiting for one piece of work with its progress shown.
 #pragma once
 

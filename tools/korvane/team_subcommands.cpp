@@ -4,8 +4,8 @@
 #include "text.h"
 
 #include "korvane/korvane.h"
+#include "daemon/store/service_config.h"
 #include "names.h"
-#include "service_config.h"
 
 #include <apr_general.h>
 #include <svn_auth.h>

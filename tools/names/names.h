@@ -1,6 +1,6 @@
 // The names people give on a team service, checked where they enter (the
 // daemon, the korvane tool, and the server's hook, scripts/korvane-hook,
-// which follows the same written rule: tools/daemon/README.md, "Names").
+// which follows the same written rule: daemon/README.md, "Names").
 //
 // A user name is conservative ASCII, so that no syntax of the server's
 // access file can ever be written for a user. A space name is made from a

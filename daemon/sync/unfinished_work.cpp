@@ -1,0 +1,128 @@
+#include "daemon/sync/unfinished_work.h"
+
+#include <apr_file_io.h>
+#include <svn_pools.h>
+
+#include <filesystem>
+#include <set>
+#include <system_error>
+#include <vector>
+
+namespace korvane::server {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// More placeholders than this in one clean-up means something else is
+// wrong; the failure is reported as it stands.
+constexpr std::size_t kMostPlaceholders = 100000;
+
+// The paths quoted in a "not found" error of the chain that lie inside
+// root, outside Subversion's own folders, and are not there. Subversion
+// quotes every path it names in such an error ('PATH').
+std::vector<fs::path> MissingPathsNamedBy(const svn_error_t *error,
+                                          const fs::path &root) {
+  std::vector<fs::path> missing;
+  const std::string opening = "'" + root.string() + "/";
+  for (const svn_error_t *link = error; link != nullptr; link = link->child) {
+    if (!APR_STATUS_IS_ENOENT(link->apr_err) || link->message == nullptr)
+      continue;
+    const std::string message = link->message;
+    for (std::size_t start = message.find(opening); start != std::string::npos;
+         start = message.find(opening, start + 1)) {
+      const std::size_t end = message.find('\'', start + opening.size());
+      if (end == std::string::npos)
+        break;
+      const fs::path path = fs::path(message.substr(start + 1, end - start - 1))
+                                .lexically_normal();
+      const fs::path inside = path.lexically_relative(root);
+      bool acceptable = !inside.empty() && inside != ".";
+      for (const fs::path &part : inside)
+        acceptable = acceptable && part != ".." && part != ".svn";
+      std::error_code ignored;
+      if (acceptable &&
+          fs::symlink_status(path, ignored).type() == fs::file_type::not_found)
+        missing.push_back(path);
+    }
+  }
+  return missing;
+}
+
+// The placeholders made during one clean-up, taken away again at its end.
+class Placeholders {
+public:
+  ~Placeholders() {
+    std::error_code ignored;
+    for (const fs::path &file : files_) {
+      if (fs::is_regular_file(fs::symlink_status(file, ignored)) &&
+          fs::file_size(file, ignored) == 0) {
+        fs::remove(file, ignored);
+      }
+    }
+    // Deepest first; a folder that holds anything now stays.
+    for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder)
+      fs::remove(*folder, ignored);
+  }
+
+  std::size_t Count() const { return files_.size(); }
+
+  // False when path had a placeholder before or none can be made.
+  bool Make(const fs::path &path, const fs::path &root, apr_pool_t *pool) {
+    if (!made_.insert(path).second)
+      return false;
+    std::error_code error;
+    std::vector<fs::path> absent;
+    for (fs::path folder = path.parent_path();
+         folder != root && folder.has_relative_path();
+         folder = folder.parent_path()) {
+      if (fs::symlink_status(folder, error).type() != fs::file_type::not_found)
+        break;
+      absent.push_back(folder);
+    }
+    for (auto folder = absent.rbegin(); folder != absent.rend(); ++folder) {
+      if (!fs::create_directory(*folder, error))
+        return false;
+      folders_.push_back(*folder);
+    }
+    apr_file_t *file = nullptr;
+    if (apr_file_open(&file, path.string().c_str(),
+                      APR_FOPEN_CREATE | APR_FOPEN_EXCL | APR_FOPEN_WRITE,
+                      APR_FPROT_OS_DEFAULT, pool) != APR_SUCCESS) {
+      return false;
+    }
+    apr_file_close(file);
+    files_.push_back(path);
+    return true;
+  }
+
+private:
+  std::set<fs::path> made_;
+  std::vector<fs::path> files_;
+  std::vector<fs::path> folders_;
+};
+
+} // namespace
+
+std::optional<SvnFailure> FinishUnfinishedWork(const std::string &root,
+                                               svn_client_ctx_t *client,
+                                               apr_pool_t *pool) {
+  const fs::path top = fs::path(root).lexically_normal();
+  Placeholders placeholders;
+  for (;;) {
+    apr_pool_t *attempt = svn_pool_create(pool);
+    svn_error_t *error = svn_client_cleanup2(root.c_str(), TRUE, TRUE, TRUE,
+                                             FALSE, FALSE, client, attempt);
+    bool placed = false;
+    if (error != SVN_NO_ERROR && placeholders.Count() < kMostPlaceholders) {
+      for (const fs::path &missing : MissingPathsNamedBy(error, top))
+        placed = placeholders.Make(missing, top, pool) || placed;
+    }
+    std::optional<SvnFailure> failure = TakeError(error);
+    svn_pool_destroy(attempt);
+    if (!failure || !placed)
+      return failure;
+  }
+}
+
+} // namespace korvane::server

@@ -1,0 +1,26 @@
+// What an interrupted Subversion operation left to do in a working copy.
+#pragma once
+
+#include "daemon/svn/svn_runtime.h"
+
+#include <optional>
+#include <string>
+
+namespace korvane::server {
+
+// Runs a clean-up of the working copy at root: stale locks are broken and
+// the last steps an interrupted commit or update queued in the working copy
+// (installing files, setting their permissions and times) are finished.
+//
+// A queued step whose file the person removed meanwhile fails for good:
+// Subversion cannot set the permissions of a file that is not there, so
+// every clean-up stops at the same step and the folder would never sync
+// again. Such a step is given an empty placeholder (and the folders it lies
+// in) to finish on; whatever is still only a placeholder afterwards is
+// removed again, so the removal stands and the next commit carries it. A
+// placeholder Subversion filled with an arriving version is kept.
+std::optional<SvnFailure> FinishUnfinishedWork(const std::string &root,
+                                               svn_client_ctx_t *client,
+                                               apr_pool_t *pool);
+
+} // namespace korvane::server
