@@ -7,6 +7,8 @@
 #   scripts/team-server.sh https FOLDER PORT USER:PASSWORD...   Apache httpd with mod_ssl (https://)
 #   scripts/team-server.sh apache FOLDER PORT USER:PASSWORD...  Apache httpd with mod_dav_svn (http://)
 #   scripts/team-server.sh start FOLDER PORT USER:PASSWORD...   svnserve (svn://)
+#   scripts/team-server.sh replica FOLDER PORT MASTER_URL USER:PASSWORD...
+#                                        a read replica of an apache server (http://)
 #   scripts/team-server.sh stop FOLDER
 #   scripts/team-server.sh repair FOLDER                        render the access rules again
 #
@@ -14,6 +16,16 @@
 # carries its user's password in clear, over svn:// files travel in clear.
 # https makes a certificate authority of its own in FOLDER/ca.pem and a
 # certificate for the server's name signed by it; give ca.pem to the team.
+#
+# replica is for a second office with a slow link to the master: Apache
+# with mod_dav_svn serves reads from a copy of the repository there and
+# forwards every write to the master (SVNMasterURI). The master's
+# post-commit hook brings each commit to its replicas with svnsync before
+# the committer hears of it, and each replica renders the same access rules
+# from the same history. KORVANE_MASTER_FOLDER names the master's FOLDER,
+# on this machine: the replica is registered there, and svnsync reads the
+# master's repository directly, so no user needs to read every space. Give
+# the replica the master's users and passwords.
 #
 # FOLDER holds the repository and the server's configuration, readable by
 # the server's user only; it is made when missing and reused when it holds
@@ -27,7 +39,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-usage() { sed -n '7,11p' "$0" >&2; exit 2; }
+usage() { sed -n '7,13p' "$0" >&2; exit 2; }
 fail() { echo "team-server.sh: $*" >&2; exit 1; }
 [ $# -ge 2 ] || usage
 command=$1 folder=$2
@@ -36,11 +48,13 @@ host=${KORVANE_TEAM_HOST:-127.0.0.1}
 name=${KORVANE_TEAM_NAME:-$host}
 [ "$name" != 0.0.0.0 ] && [ "$name" != "::" ] || name=$(hostname -f 2>/dev/null || hostname)
 server_author=korvane-server
+# The one user who writes a replica's repository: svnsync, run by the master.
+sync_user=korvane-sync
 
 # The user the server runs as: httpd never serves as root, so Apache run by
 # root serves as www-data; svnserve serves as whoever starts it.
 server_user=$(id -un) server_group=$(id -gn)
-if [ "$(id -u)" -eq 0 ] && { [ "$command" = apache ] || [ "$command" = https ]; }; then
+if [ "$(id -u)" -eq 0 ] && { [ "$command" = apache ] || [ "$command" = https ] || [ "$command" = replica ]; }; then
   server_user=www-data server_group=www-data
 fi
 
@@ -58,6 +72,7 @@ check_users() {
     [[ $user =~ ^[A-Za-z0-9_][A-Za-z0-9._-]{0,63}$ ]] ||
       fail "\"$user\" is not a user name: ASCII letters, digits, \".\", \"_\", \"-\", starting with a letter, a digit or \"_\""
     [ "$user" != "$server_author" ] || fail "$server_author is the server's own name, not a user's"
+    [ "$user" != "$sync_user" ] || fail "$sync_user is the replicas' own name, not a user's"
   done
 }
 
@@ -93,8 +108,22 @@ HOOK
 # Korvane: the access rules are rendered again when a commit changed the top.
 PATH=/usr/local/bin:/usr/bin:/bin
 if [ -n "$(svnlook changed -r "$2" "$1" | cut -c5- | grep -v '^[^/]*/.')" ]; then
-  exec python3 "$1/hooks/korvane-hook" post-commit "$1" "$2"
+  python3 "$1/hooks/korvane-hook" post-commit "$1" "$2"
 fi
+# Each replica (conf/korvane-replicas, one svnsync URL a line) takes the
+# commit before the committer hears of it, so that what one reads back
+# there is at least what one wrote. One sync at a time (the lock), each
+# bounded, and a replica that misses one catches up with the next.
+replicas=$1/conf/korvane-replicas
+[ -s "$replicas" ] || exit 0
+exec 9<"$replicas"
+flock 9
+while IFS= read -r url; do
+  timeout 60 svnsync sync --non-interactive --steal-lock --config-dir "$1/conf/korvane-replica-auth" \
+    "$url" "file://$1" >/dev/null 2>>"$1/conf/korvane-replicas.log" ||
+    echo "r$2: $url did not take it" >>"$1/conf/korvane-replicas.log"
+done <"$replicas"
+exit 0
 HOOK
   chmod 0755 "$repository/hooks/pre-commit" "$repository/hooks/post-commit"
 }
@@ -125,6 +154,52 @@ hand_to_server_user() {
     ! runuser -u "$server_user" -- test -r "$repository/conf/korvane-access" 2>/dev/null; then
     fail "$server_user, the user the server runs as, cannot reach $folder: a folder above it is closed to that user (see: namei -l $folder). Choose a folder it can reach, for example under /srv."
   fi
+}
+
+# A replica's repository takes commits from svnsync only (as the sync
+# user, who alone changes revision properties); the master judged them.
+install_replica_hooks() {
+  install -m 0755 "$here/korvane-hook" "$repository/hooks/korvane-hook"
+  cat >"$repository/hooks/start-commit" <<HOOK
+#!/bin/sh
+[ "\$2" = $sync_user ] && exit 0
+echo "Korvane: this is a replica; its commits come from the master" >&2
+exit 1
+HOOK
+  cat >"$repository/hooks/pre-revprop-change" <<HOOK
+#!/bin/sh
+[ "\$3" = $sync_user ] && exit 0
+echo "Korvane: this is a replica; its revisions come from the master" >&2
+exit 1
+HOOK
+  cat >"$repository/hooks/pre-commit" <<'HOOK'
+#!/bin/sh
+# Korvane: a new space is closed to everyone else before it lands.
+PATH=/usr/local/bin:/usr/bin:/bin
+if [ -n "$(svnlook changed -t "$2" "$1" | cut -c5- | grep -v '^[^/]*/.')" ]; then
+  exec python3 "$1/hooks/korvane-hook" replica-pre-commit "$1" "$2"
+fi
+HOOK
+  cat >"$repository/hooks/post-commit" <<'HOOK'
+#!/bin/sh
+# Korvane: the access rules are rendered again when a commit changed the top.
+PATH=/usr/local/bin:/usr/bin:/bin
+if [ -n "$(svnlook changed -r "$2" "$1" | cut -c5- | grep -v '^[^/]*/.')" ]; then
+  exec python3 "$1/hooks/korvane-hook" post-commit "$1" "$2"
+fi
+HOOK
+  chmod 0755 "$repository"/hooks/{start-commit,pre-revprop-change,pre-commit,post-commit}
+}
+
+make_replica_repository() {
+  if [ ! -d "$repository/db" ]; then
+    mkdir -p "$(dirname "$repository")"
+    svnadmin create "$repository"
+  fi
+  install_replica_hooks
+  [ -f "$repository/conf/korvane-access" ] || "$repository/hooks/korvane-hook" render "$repository"
+  # The sync user's password: made once, kept for the next start.
+  [ -s "$folder/sync-password" ] || (umask 077 && openssl rand -hex 24 >"$folder/sync-password")
 }
 
 write_svnserve_config() {
@@ -162,11 +237,14 @@ make_certificate() {
   chmod 0600 "$tls"/*.key
 }
 
+# write_apache_config TLS MASTER_URL USER:PASSWORD... (MASTER_URL empty
+# but on a replica)
 write_apache_config() {
-  local tls=$1
-  shift
+  local tls=$1 master_url=$2
+  shift 2
   : >"$folder/htpasswd"
   for pair in "$@"; do htpasswd -b "$folder/htpasswd" "${pair%%:*}" "${pair#*:}" 2>/dev/null; done
+  [ -z "$master_url" ] || htpasswd -b "$folder/htpasswd" "$sync_user" "$(cat "$folder/sync-password")" 2>/dev/null
   chmod 0600 "$folder/htpasswd"
   local modules=/usr/lib/apache2/modules
   {
@@ -189,6 +267,12 @@ LoadModule dav_module $modules/mod_dav.so
 LoadModule dav_svn_module $modules/mod_dav_svn.so
 LoadModule authz_svn_module $modules/mod_authz_svn.so
 CONF
+    if [ -n "$master_url" ]; then
+      cat <<CONF
+LoadModule proxy_module $modules/mod_proxy.so
+LoadModule proxy_http_module $modules/mod_proxy_http.so
+CONF
+    fi
     if [ "$tls" = yes ]; then
       cat <<CONF
 LoadModule socache_shmcb_module $modules/mod_socache_shmcb.so
@@ -209,9 +293,60 @@ CONF
   AuthUserFile "$folder/htpasswd"
   Require valid-user
   AuthzSVNAccessFile "$repository/conf/korvane-access"
-</Location>
 CONF
+    if [ -n "$master_url" ]; then
+      # Reads are served here, writes forwarded to the master as they came
+      # (with their user's credentials); svnsync alone writes here, at a
+      # location of its own.
+      cat <<CONF
+  SVNMasterURI "$master_url"
+</Location>
+<Location /$sync_user/svn.halcyra.com/svn/team>
+  DAV svn
+  SVNPath "$repository"
+  AuthType Basic
+  AuthName "korvane-replica-sync"
+  AuthUserFile "$folder/htpasswd"
+  Require user $sync_user
+CONF
+    fi
+    echo "</Location>"
   } >"$folder/httpd.conf"
+}
+
+# Registers the replica at SYNC_URL with the master and brings it up to
+# date, as the master's user, under the lock of the master's post-commit.
+register_replica() {
+  local sync_url=$1 master_owner
+  master_owner=$(stat -c %U "$master_repository/db")
+  local replicas=$master_repository/conf/korvane-replicas auth=$master_repository/conf/korvane-replica-auth
+  as_master() { if [ "$(id -un)" = "$master_owner" ]; then "$@"; else runuser -u "$master_owner" -- "$@"; fi; }
+  if [ ! -d "$auth" ]; then
+    mkdir -m 0700 "$auth"
+    printf '[global]\nstore-plaintext-passwords = yes\n' >"$auth/servers"
+    chown -R "$master_owner" "$auth"
+  fi
+  # A replica made again in the same place has a new sync password.
+  grep -lsF "<http://$(url_host):$port> korvane-replica-sync" "$auth"/auth/svn.simple/* | xargs -r rm -f || true
+  touch "$replicas"
+  chown "$master_owner" "$replicas"
+  grep -qxF "$sync_url" "$replicas" || echo "$sync_url" >>"$replicas"
+  local svnsync=(svnsync --non-interactive --config-dir "$auth" --sync-username "$sync_user"
+    --sync-password "$(cat "$folder/sync-password")")
+  # The master's hooks of this script, which push to the replicas.
+  (repository=$master_repository && install_hooks)
+  chown "$master_owner" "$master_repository"/hooks/*
+  local probe=$host waited=0
+  [ "$probe" != 0.0.0.0 ] || probe=127.0.0.1
+  until (: <"/dev/tcp/$probe/$port") 2>/dev/null || [ $waited -ge 100 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  if [ -z "$(svnlook propget --revprop -r 0 "$repository" svn:sync-from-url 2>/dev/null)" ]; then
+    as_master "${svnsync[@]}" initialize "$sync_url" "file://$master_repository" >/dev/null ||
+      fail "svnsync cannot initialize the replica"
+  fi
+  as_master flock "$replicas" "${svnsync[@]}" --steal-lock sync "$sync_url" "file://$master_repository" >/dev/null || fail "svnsync cannot bring the replica up to date"
 }
 
 url_host() { if [[ $name == *:* ]]; then echo "[$name]"; else echo "$name"; fi; }
@@ -244,11 +379,31 @@ case $command in
       make_certificate
       tls=yes scheme=https
     fi
-    write_apache_config "$tls" "$@"
+    write_apache_config "$tls" "" "$@"
     hand_to_server_user
     [ "$tls" = no ] || chmod 0644 "$folder/ca.pem"
     apache2 -f "$folder/httpd.conf" -k start
     echo "$scheme://$(url_host):$port/svn.halcyra.com/svn/team"
+    ;;
+  replica)
+    [ $# -ge 3 ] || usage
+    port=$1 master_url=${2%/}
+    shift 2
+    check_users "$@"
+    command -v apache2 >/dev/null || fail "apache2 is not installed (scripts/install-dependencies.sh installs it)"
+    [[ $master_url == http://* ]] ||
+      fail "the master is an apache team server (http://): the replica forwards writes to it over HTTP"
+    [ -n "${KORVANE_MASTER_FOLDER:-}" ] ||
+      fail "KORVANE_MASTER_FOLDER names the master's FOLDER, where the replica is registered"
+    master_repository=$(cd "$KORVANE_MASTER_FOLDER" 2>/dev/null && pwd)/root/svn.halcyra.com/svn/team
+    [ -d "$master_repository/db" ] || fail "$KORVANE_MASTER_FOLDER holds no team repository"
+    prepare_folder
+    make_replica_repository
+    write_apache_config no "$master_url" "$@"
+    hand_to_server_user
+    apache2 -f "$folder/httpd.conf" -k start
+    register_replica "http://$(url_host):$port/$sync_user/svn.halcyra.com/svn/team"
+    echo "http://$(url_host):$port/svn.halcyra.com/svn/team"
     ;;
   repair)
     prepare_folder
