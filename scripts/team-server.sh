@@ -9,6 +9,7 @@
 #   scripts/team-server.sh start FOLDER PORT USER:PASSWORD...   svnserve (svn://)
 #   scripts/team-server.sh replica FOLDER PORT MASTER_URL USER:PASSWORD...
 #                                        a read replica of an apache server (http://)
+#   scripts/team-server.sh add-replica FOLDER SYNC_URL PASSWORD  the master's half of it
 #   scripts/team-server.sh stop FOLDER
 #   scripts/team-server.sh repair FOLDER                        render the access rules again
 #
@@ -22,10 +23,12 @@
 # forwards every write to the master (SVNMasterURI). The master's
 # post-commit hook brings each commit to its replicas with svnsync before
 # the committer hears of it, and each replica renders the same access rules
-# from the same history. KORVANE_MASTER_FOLDER names the master's FOLDER,
-# on this machine: the replica is registered there, and svnsync reads the
-# master's repository directly, so no user needs to read every space. Give
-# the replica the master's users and passwords.
+# from the same history. Give the replica the master's users and passwords.
+# The master's half, add-replica, registers the replica with the master;
+# svnsync reads the master's repository directly, so no user needs to read
+# every space. replica prints that command with the replica's sync URL,
+# or, when KORVANE_MASTER_FOLDER names the master's FOLDER on this machine,
+# runs it.
 #
 # FOLDER holds the repository and the server's configuration, readable by
 # the server's user only; it is made when missing and reused when it holds
@@ -39,7 +42,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-usage() { sed -n '7,13p' "$0" >&2; exit 2; }
+usage() { sed -n '7,14p' "$0" >&2; exit 2; }
 fail() { echo "team-server.sh: $*" >&2; exit 1; }
 [ $# -ge 2 ] || usage
 command=$1 folder=$2
@@ -314,10 +317,12 @@ CONF
   } >"$folder/httpd.conf"
 }
 
-# Registers the replica at SYNC_URL with the master and brings it up to
-# date, as the master's user, under the lock of the master's post-commit.
+# register_replica MASTER_REPOSITORY SYNC_URL PASSWORD: the master's half,
+# on the master's machine. The replica at SYNC_URL is listed for the
+# master's post-commit and brought up to date, as the master's user and
+# under that hook's lock; svnsync reads the master's repository directly.
 register_replica() {
-  local sync_url=$1 master_owner
+  local master_repository=$1 sync_url=$2 password=$3 master_owner
   master_owner=$(stat -c %U "$master_repository/db")
   local replicas=$master_repository/conf/korvane-replicas auth=$master_repository/conf/korvane-replica-auth
   as_master() { if [ "$(id -un)" = "$master_owner" ]; then "$@"; else runuser -u "$master_owner" -- "$@"; fi; }
@@ -327,26 +332,29 @@ register_replica() {
     chown -R "$master_owner" "$auth"
   fi
   # A replica made again in the same place has a new sync password.
-  grep -lsF "<http://$(url_host):$port> korvane-replica-sync" "$auth"/auth/svn.simple/* | xargs -r rm -f || true
+  grep -lsF "<${sync_url%%/$sync_user/*}> korvane-replica-sync" "$auth"/auth/svn.simple/* | xargs -r rm -f || true
   touch "$replicas"
   chown "$master_owner" "$replicas"
   grep -qxF "$sync_url" "$replicas" || echo "$sync_url" >>"$replicas"
-  local svnsync=(svnsync --non-interactive --config-dir "$auth" --sync-username "$sync_user"
-    --sync-password "$(cat "$folder/sync-password")")
   # The master's hooks of this script, which push to the replicas.
   (repository=$master_repository && install_hooks)
   chown "$master_owner" "$master_repository"/hooks/*
+  local svnsync=(svnsync --non-interactive --config-dir "$auth" --sync-username "$sync_user" --sync-password "$password")
+  if ! as_master "${svnsync[@]}" info "$sync_url" >/dev/null 2>&1; then
+    as_master "${svnsync[@]}" initialize "$sync_url" "file://$master_repository" >/dev/null ||
+      fail "svnsync cannot initialize the replica at $sync_url"
+  fi
+  as_master flock "$replicas" "${svnsync[@]}" --steal-lock sync "$sync_url" "file://$master_repository" >/dev/null ||
+    fail "svnsync cannot bring the replica at $sync_url up to date"
+}
+
+wait_for_port() {
   local probe=$host waited=0
   [ "$probe" != 0.0.0.0 ] || probe=127.0.0.1
   until (: <"/dev/tcp/$probe/$port") 2>/dev/null || [ $waited -ge 100 ]; do
     sleep 0.1
     waited=$((waited + 1))
   done
-  if [ -z "$(svnlook propget --revprop -r 0 "$repository" svn:sync-from-url 2>/dev/null)" ]; then
-    as_master "${svnsync[@]}" initialize "$sync_url" "file://$master_repository" >/dev/null ||
-      fail "svnsync cannot initialize the replica"
-  fi
-  as_master flock "$replicas" "${svnsync[@]}" --steal-lock sync "$sync_url" "file://$master_repository" >/dev/null || fail "svnsync cannot bring the replica up to date"
 }
 
 url_host() { if [[ $name == *:* ]]; then echo "[$name]"; else echo "$name"; fi; }
@@ -393,17 +401,31 @@ case $command in
     command -v apache2 >/dev/null || fail "apache2 is not installed (scripts/install-dependencies.sh installs it)"
     [[ $master_url == http://* ]] ||
       fail "the master is an apache team server (http://): the replica forwards writes to it over HTTP"
-    [ -n "${KORVANE_MASTER_FOLDER:-}" ] ||
-      fail "KORVANE_MASTER_FOLDER names the master's FOLDER, where the replica is registered"
-    master_repository=$(cd "$KORVANE_MASTER_FOLDER" 2>/dev/null && pwd)/root/svn.halcyra.com/svn/team
-    [ -d "$master_repository/db" ] || fail "$KORVANE_MASTER_FOLDER holds no team repository"
+    if [ -n "${KORVANE_MASTER_FOLDER:-}" ]; then
+      master_repository=$(cd "$KORVANE_MASTER_FOLDER" 2>/dev/null && pwd)/root/svn.halcyra.com/svn/team
+      [ -d "$master_repository/db" ] || fail "$KORVANE_MASTER_FOLDER holds no team repository"
+    fi
     prepare_folder
     make_replica_repository
     write_apache_config no "$master_url" "$@"
     hand_to_server_user
     apache2 -f "$folder/httpd.conf" -k start
-    register_replica "http://$(url_host):$port/$sync_user/svn.halcyra.com/svn/team"
+    sync_url="http://$(url_host):$port/$sync_user/svn.halcyra.com/svn/team"
+    if [ -n "${KORVANE_MASTER_FOLDER:-}" ]; then
+      wait_for_port
+      register_replica "$master_repository" "$sync_url" "$(cat "$folder/sync-password")"
+    else
+      echo "On the master's machine, with the password in $folder/sync-password:" >&2
+      echo "  scripts/team-server.sh add-replica MASTER_FOLDER $sync_url PASSWORD" >&2
+    fi
     echo "http://$(url_host):$port/svn.halcyra.com/svn/team"
+    ;;
+  add-replica)
+    [ $# -eq 2 ] || usage
+    prepare_folder
+    [ -d "$repository/db" ] || fail "$folder holds no team repository"
+    register_replica "$repository" "$1" "$2"
+    echo "$1 takes every commit from now on"
     ;;
   repair)
     prepare_folder

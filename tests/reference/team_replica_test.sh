@@ -16,6 +16,7 @@ chmod 0711 "$work"
 failures=0
 finish() {
   "$team_server" stop "$work/replica" >/dev/null 2>&1
+  "$team_server" stop "$work/second" >/dev/null 2>&1
   "$team_server" stop "$work/master" >/dev/null 2>&1
   rm -rf "$work"
 }
@@ -133,6 +134,24 @@ as bob svn propset --revprop -r 1 svn:log forged "${replica/\/svn.halcyra.com//k
   >/dev/null && fail "bob changes a revision through the replica's sync location"
 [ "$(svnlook youngest "$mirror")" = "$(svnlook youngest "$work/master/root/svn.halcyra.com/svn/team")" ] ||
   fail "the replica's history differs from the master's"
+
+# ---- A replica that was down catches up; one made on its own is added on the master
+"$team_server" stop "$work/replica"
+put ann "$master/plans/while-down.txt" "while the replica was down" >/dev/null || fail "the master fails without its replica"
+replica_port=${replica#http://127.0.0.1:}
+KORVANE_MASTER_FOLDER=$work/master "$team_server" replica "$work/replica" "${replica_port%%/*}" "$master" \
+  ann:ann-secret bob:bob-secret eve:eve-secret >/dev/null || fail "the replica does not start again"
+reads bob "$replica/plans/while-down.txt" "while the replica was down" || fail "the replica did not catch up"
+second=$("$team_server" replica "$work/second" "$(free_port)" "$master" ann:ann-secret bob:bob-secret eve:eve-secret 2>"$work/said" | tail -1)
+sync_url=$(grep -o 'http://[^ ]*/korvane-sync/[^ ]*' "$work/said")
+"$team_server" add-replica "$work/master" "$sync_url" "$(cat "$work/second/sync-password")" >/dev/null ||
+  fail "the master does not add the second replica: $(cat "$work/said")"
+reads bob "$second/plans/while-down.txt" "while the replica was down" || fail "the second replica lacks the history"
+put ann "$master/plans/both.txt" "to both" >/dev/null
+reads bob "$second/plans/both.txt" "to both" && reads bob "$replica/plans/both.txt" "to both" ||
+  fail "a commit does not reach both replicas"
+as eve svn ls "$second" >/dev/null || fail "the second replica does not serve eve"
+as eve svn cat "$second/plans/both.txt" >/dev/null && fail "eve reads plans on the second replica"
 
 [ $failures -eq 0 ] && echo "the replica serves what the master serves" || echo "$failures failures"
 [ $failures -eq 0 ]
