@@ -8,8 +8,9 @@
 #   scripts/team-server.sh apache FOLDER PORT USER:PASSWORD...  Apache httpd with mod_dav_svn (http://)
 #   scripts/team-server.sh start FOLDER PORT USER:PASSWORD...   svnserve (svn://)
 #   scripts/team-server.sh replica FOLDER PORT MASTER_URL USER:PASSWORD...
-#                                        a read replica of an apache server (http://)
-#   scripts/team-server.sh add-replica FOLDER SYNC_URL PASSWORD  the master's half of it
+#                                        a read replica of an apache or https server
+#   scripts/team-server.sh add-replica FOLDER SYNC_URL PASSWORD [REPLICA_CA]
+#                                        the master's half of it
 #   scripts/team-server.sh stop FOLDER
 #   scripts/team-server.sh repair FOLDER                        render the access rules again
 #
@@ -28,7 +29,9 @@
 # svnsync reads the master's repository directly, so no user needs to read
 # every space. replica prints that command with the replica's sync URL,
 # or, when KORVANE_MASTER_FOLDER names the master's FOLDER on this machine,
-# runs it.
+# runs it. A replica of an https master serves https with an authority of
+# its own (FOLDER/ca.pem, for the second office and add-replica) and trusts
+# the master by KORVANE_MASTER_CA (default: KORVANE_MASTER_FOLDER/ca.pem).
 #
 # FOLDER holds the repository and the server's configuration, readable by
 # the server's user only; it is made when missing and reused when it holds
@@ -42,7 +45,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-usage() { sed -n '7,14p' "$0" >&2; exit 2; }
+usage() { sed -n '7,16p' "$0" >&2; exit 2; }
 fail() { echo "team-server.sh: $*" >&2; exit 1; }
 [ $# -ge 2 ] || usage
 command=$1 folder=$2
@@ -287,6 +290,17 @@ SSLCertificateFile "$folder/tls/server.pem"
 SSLCertificateKeyFile "$folder/tls/server.key"
 CONF
     fi
+    if [[ $master_url == https://* ]]; then
+      # Writes go on to the master over https, to the master's certificate
+      # only (its authority's, for its name).
+      cat <<CONF
+SSLProxyEngine on
+SSLProxyVerify require
+SSLProxyVerifyDepth 2
+SSLProxyCheckPeerName on
+SSLProxyCACertificateFile "$folder/master-ca.pem"
+CONF
+    fi
     cat <<CONF
 <Location /svn.halcyra.com/svn/team>
   DAV svn
@@ -317,22 +331,29 @@ CONF
   } >"$folder/httpd.conf"
 }
 
-# register_replica MASTER_REPOSITORY SYNC_URL PASSWORD: the master's half,
-# on the master's machine. The replica at SYNC_URL is listed for the
-# master's post-commit and brought up to date, as the master's user and
-# under that hook's lock; svnsync reads the master's repository directly.
+# register_replica MASTER_REPOSITORY SYNC_URL PASSWORD [REPLICA_CA]: the
+# master's half, on the master's machine. The replica at SYNC_URL is listed
+# for the master's post-commit and brought up to date, as the master's user
+# and under that hook's lock; svnsync reads the master's repository
+# directly. An https replica is trusted by its authority's certificate.
 register_replica() {
-  local master_repository=$1 sync_url=$2 password=$3 master_owner
+  local master_repository=$1 sync_url=$2 password=$3 replica_ca=${4:-} master_owner
   master_owner=$(stat -c %U "$master_repository/db")
   local replicas=$master_repository/conf/korvane-replicas auth=$master_repository/conf/korvane-replica-auth
+  local origin=${sync_url%%/$sync_user/*}
   as_master() { if [ "$(id -un)" = "$master_owner" ]; then "$@"; else runuser -u "$master_owner" -- "$@"; fi; }
-  if [ ! -d "$auth" ]; then
-    mkdir -m 0700 "$auth"
-    printf '[global]\nstore-plaintext-passwords = yes\n' >"$auth/servers"
-    chown -R "$master_owner" "$auth"
+  mkdir -p -m 0700 "$auth"
+  if [ -n "$replica_ca" ]; then
+    [ -f "$replica_ca" ] || fail "$replica_ca is not the replica's ca.pem"
+    local label=${origin#https://}
+    cp "$replica_ca" "$auth/replica-${label//[^A-Za-z0-9.-]/_}.pem"
   fi
+  local authorities
+  authorities=$(find "$auth" -maxdepth 1 -name 'replica-*.pem' | sort | paste -sd ';')
+  printf '[global]\nstore-plaintext-passwords = yes\nssl-authority-files = %s\n' "$authorities" >"$auth/servers"
+  chown -R "$master_owner" "$auth"
   # A replica made again in the same place has a new sync password.
-  grep -lsF "<${sync_url%%/$sync_user/*}> korvane-replica-sync" "$auth"/auth/svn.simple/* | xargs -r rm -f || true
+  grep -lsF "<$origin> korvane-replica-sync" "$auth"/auth/svn.simple/* | xargs -r rm -f || true
   touch "$replicas"
   chown "$master_owner" "$replicas"
   grep -qxF "$sync_url" "$replicas" || echo "$sync_url" >>"$replicas"
@@ -399,32 +420,50 @@ case $command in
     shift 2
     check_users "$@"
     command -v apache2 >/dev/null || fail "apache2 is not installed (scripts/install-dependencies.sh installs it)"
-    [[ $master_url == http://* ]] ||
-      fail "the master is an apache team server (http://): the replica forwards writes to it over HTTP"
     if [ -n "${KORVANE_MASTER_FOLDER:-}" ]; then
       master_repository=$(cd "$KORVANE_MASTER_FOLDER" 2>/dev/null && pwd)/root/svn.halcyra.com/svn/team
       [ -d "$master_repository/db" ] || fail "$KORVANE_MASTER_FOLDER holds no team repository"
     fi
+    # A replica of an https master serves https too, with a certificate
+    # authority of its own, and trusts the master's (its ca.pem).
+    tls=no scheme=http
+    case $master_url in
+      http://*) ;;
+      https://*)
+        tls=yes scheme=https
+        master_ca=${KORVANE_MASTER_CA:-${KORVANE_MASTER_FOLDER:+$KORVANE_MASTER_FOLDER/ca.pem}}
+        [ -n "$master_ca" ] && [ -f "$master_ca" ] || fail "KORVANE_MASTER_CA names the master's ca.pem"
+        ;;
+      *) fail "the master is an apache or https team server: the replica forwards writes to it over HTTP" ;;
+    esac
     prepare_folder
     make_replica_repository
-    write_apache_config no "$master_url" "$@"
+    if [ "$tls" = yes ]; then
+      command -v openssl >/dev/null || fail "openssl is not installed"
+      make_certificate
+      cp "$master_ca" "$folder/master-ca.pem"
+    fi
+    write_apache_config "$tls" "$master_url" "$@"
     hand_to_server_user
+    [ "$tls" = no ] || chmod 0644 "$folder/ca.pem"
     apache2 -f "$folder/httpd.conf" -k start
-    sync_url="http://$(url_host):$port/$sync_user/svn.halcyra.com/svn/team"
+    sync_url="$scheme://$(url_host):$port/$sync_user/svn.halcyra.com/svn/team"
+    replica_ca=
+    [ "$tls" = no ] || replica_ca=$folder/ca.pem
     if [ -n "${KORVANE_MASTER_FOLDER:-}" ]; then
       wait_for_port
-      register_replica "$master_repository" "$sync_url" "$(cat "$folder/sync-password")"
+      register_replica "$master_repository" "$sync_url" "$(cat "$folder/sync-password")" $replica_ca
     else
-      echo "On the master's machine, with the password in $folder/sync-password:" >&2
-      echo "  scripts/team-server.sh add-replica MASTER_FOLDER $sync_url PASSWORD" >&2
+      echo "On the master's machine, with the password in $folder/sync-password${replica_ca:+ and a copy of $replica_ca}:" >&2
+      echo "  scripts/team-server.sh add-replica MASTER_FOLDER $sync_url PASSWORD${replica_ca:+ REPLICA_CA}" >&2
     fi
-    echo "http://$(url_host):$port/svn.halcyra.com/svn/team"
+    echo "$scheme://$(url_host):$port/svn.halcyra.com/svn/team"
     ;;
   add-replica)
-    [ $# -eq 2 ] || usage
+    [ $# -eq 2 ] || [ $# -eq 3 ] || usage
     prepare_folder
     [ -d "$repository/db" ] || fail "$folder holds no team repository"
-    register_replica "$repository" "$1" "$2"
+    register_replica "$repository" "$@"
     echo "$1 takes every commit from now on"
     ;;
   repair)
