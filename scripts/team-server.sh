@@ -360,7 +360,8 @@ register_replica() {
   # The master's hooks of this script, which push to the replicas.
   (repository=$master_repository && install_hooks)
   chown "$master_owner" "$master_repository"/hooks/*
-  local svnsync=(svnsync --non-interactive --config-dir "$auth" --sync-username "$sync_user" --sync-password "$password")
+  local svnsync=(svnsync --non-interactive --config-dir "$auth"
+    --sync-username "$sync_user" --sync-password "$password")
   if ! as_master "${svnsync[@]}" info "$sync_url" >/dev/null 2>&1; then
     as_master "${svnsync[@]}" initialize "$sync_url" "file://$master_repository" >/dev/null ||
       fail "svnsync cannot initialize the replica at $sync_url"
@@ -452,9 +453,10 @@ case $command in
     [ "$tls" = no ] || replica_ca=$folder/ca.pem
     if [ -n "${KORVANE_MASTER_FOLDER:-}" ]; then
       wait_for_port
-      register_replica "$master_repository" "$sync_url" "$(cat "$folder/sync-password")" $replica_ca
+      register_replica "$master_repository" "$sync_url" "$(cat "$folder/sync-password")" ${replica_ca:+"$replica_ca"}
     else
-      echo "On the master's machine, with the password in $folder/sync-password${replica_ca:+ and a copy of $replica_ca}:" >&2
+      echo "On the master's machine, with the password in $folder/sync-password${replica_ca:+" and a copy of"}" \
+        "${replica_ca:-}:" >&2
       echo "  scripts/team-server.sh add-replica MASTER_FOLDER $sync_url PASSWORD${replica_ca:+ REPLICA_CA}" >&2
     fi
     echo "$scheme://$(url_host):$port/svn.halcyra.com/svn/team"
@@ -469,7 +471,8 @@ case $command in
   repair)
     prepare_folder
     [ -d "$repository/db" ] || fail "$folder holds no team repository"
-    install_hooks
+    # A replica keeps a replica's hooks (its sync password marks it).
+    if [ -f "$folder/sync-password" ]; then install_replica_hooks; else install_hooks; fi
     owner=$(stat -c %U:%G "$repository/db")
     "$repository/hooks/korvane-hook" render "$repository"
     chown "$owner" "$repository/conf/korvane-access" "$repository/conf/korvane-closed-spaces"

@@ -156,6 +156,12 @@ run_kind() {
   [ "$(svnlook youngest "$mirror")" = "$(svnlook youngest "$work/$kind-master/root/svn.halcyra.com/svn/team")" ] ||
     fail "the replica's history differs from the master's"
 
+  # ---- The administrator's repair keeps a replica a replica
+  "$team_server" repair "$work/$kind-replica" >/dev/null || fail "repair fails on the replica"
+  mucc ann mkdir "$master/later" propset korvane:members "$(printf 'ann\towner\n')" "$master/later" >/dev/null
+  as ann svn ls "$replica/later" >/dev/null || fail "a new space does not reach the replica after its repair"
+  check_rules "after the repair"
+
   # ---- A replica that was down catches up; one made on its own is added on the master
   "$team_server" stop "$work/$kind-replica"
   replica_port=${replica#*://127.0.0.1:}
