@@ -455,8 +455,9 @@ case $command in
       wait_for_port
       register_replica "$master_repository" "$sync_url" "$(cat "$folder/sync-password")" ${replica_ca:+"$replica_ca"}
     else
-      echo "On the master's machine, with the password in $folder/sync-password${replica_ca:+" and a copy of"}" \
-        "${replica_ca:-}:" >&2
+      what="the password in $folder/sync-password"
+      [ -z "$replica_ca" ] || what+=" and a copy of $replica_ca"
+      echo "On the master's machine, with $what:" >&2
       echo "  scripts/team-server.sh add-replica MASTER_FOLDER $sync_url PASSWORD${replica_ca:+ REPLICA_CA}" >&2
     fi
     echo "$scheme://$(url_host):$port/svn.halcyra.com/svn/team"
