@@ -7,6 +7,10 @@
 #   scripts/team-server.sh https FOLDER PORT USER:PASSWORD...   Apache httpd with mod_ssl (https://)
 #   scripts/team-server.sh apache FOLDER PORT USER:PASSWORD...  Apache httpd with mod_dav_svn (http://)
 #   scripts/team-server.sh start FOLDER PORT USER:PASSWORD...   svnserve (svn://)
+#   scripts/team-server.sh replica FOLDER PORT MASTER_URL USER:PASSWORD...
+#                                        a read replica of an apache or https server
+#   scripts/team-server.sh add-replica FOLDER SYNC_URL PASSWORD [REPLICA_CA]
+#                                        the master's half of it
 #   scripts/team-server.sh stop FOLDER
 #   scripts/team-server.sh repair FOLDER                        render the access rules again
 #
@@ -14,6 +18,20 @@
 # carries its user's password in clear, over svn:// files travel in clear.
 # https makes a certificate authority of its own in FOLDER/ca.pem and a
 # certificate for the server's name signed by it; give ca.pem to the team.
+#
+# replica is for a second office with a slow link to the master: Apache
+# with mod_dav_svn serves reads from a copy of the repository there and
+# forwards every write to the master (SVNMasterURI). The master's
+# post-commit hook brings each commit to its replicas with svnsync before
+# the committer hears of it, and each replica renders the same access rules
+# from the same history. Give the replica the master's users and passwords.
+# The master's half, add-replica, registers the replica with the master;
+# svnsync reads the master's repository directly, so no user needs to read
+# every space. replica prints that command with the replica's sync URL,
+# or, when KORVANE_MASTER_FOLDER names the master's FOLDER on this machine,
+# runs it. A replica of an https master serves https with an authority of
+# its own (FOLDER/ca.pem, for the second office and add-replica) and trusts
+# the master by KORVANE_MASTER_CA (default: KORVANE_MASTER_FOLDER/ca.pem).
 #
 # FOLDER holds the repository and the server's configuration, readable by
 # the server's user only; it is made when missing and reused when it holds
@@ -27,7 +45,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-usage() { sed -n '7,11p' "$0" >&2; exit 2; }
+usage() { sed -n '7,16p' "$0" >&2; exit 2; }
 fail() { echo "team-server.sh: $*" >&2; exit 1; }
 [ $# -ge 2 ] || usage
 command=$1 folder=$2
@@ -36,11 +54,13 @@ host=${KORVANE_TEAM_HOST:-127.0.0.1}
 name=${KORVANE_TEAM_NAME:-$host}
 [ "$name" != 0.0.0.0 ] && [ "$name" != "::" ] || name=$(hostname -f 2>/dev/null || hostname)
 server_author=korvane-server
+# The one user who writes a replica's repository: svnsync, run by the master.
+sync_user=korvane-sync
 
 # The user the server runs as: httpd never serves as root, so Apache run by
 # root serves as www-data; svnserve serves as whoever starts it.
 server_user=$(id -un) server_group=$(id -gn)
-if [ "$(id -u)" -eq 0 ] && { [ "$command" = apache ] || [ "$command" = https ]; }; then
+if [ "$(id -u)" -eq 0 ] && { [ "$command" = apache ] || [ "$command" = https ] || [ "$command" = replica ]; }; then
   server_user=www-data server_group=www-data
 fi
 
@@ -58,6 +78,7 @@ check_users() {
     [[ $user =~ ^[A-Za-z0-9_][A-Za-z0-9._-]{0,63}$ ]] ||
       fail "\"$user\" is not a user name: ASCII letters, digits, \".\", \"_\", \"-\", starting with a letter, a digit or \"_\""
     [ "$user" != "$server_author" ] || fail "$server_author is the server's own name, not a user's"
+    [ "$user" != "$sync_user" ] || fail "$sync_user is the replicas' own name, not a user's"
   done
 }
 
@@ -93,8 +114,22 @@ HOOK
 # Korvane: the access rules are rendered again when a commit changed the top.
 PATH=/usr/local/bin:/usr/bin:/bin
 if [ -n "$(svnlook changed -r "$2" "$1" | cut -c5- | grep -v '^[^/]*/.')" ]; then
-  exec python3 "$1/hooks/korvane-hook" post-commit "$1" "$2"
+  python3 "$1/hooks/korvane-hook" post-commit "$1" "$2"
 fi
+# Each replica (conf/korvane-replicas, one svnsync URL a line) takes the
+# commit before the committer hears of it, so that what one reads back
+# there is at least what one wrote. One sync at a time (the lock), each
+# bounded, and a replica that misses one catches up with the next.
+replicas=$1/conf/korvane-replicas
+[ -s "$replicas" ] || exit 0
+exec 9<"$replicas"
+flock 9
+while IFS= read -r url; do
+  timeout 60 svnsync sync --non-interactive --steal-lock --config-dir "$1/conf/korvane-replica-auth" \
+    "$url" "file://$1" >/dev/null 2>>"$1/conf/korvane-replicas.log" ||
+    echo "r$2: $url did not take it" >>"$1/conf/korvane-replicas.log"
+done <"$replicas"
+exit 0
 HOOK
   chmod 0755 "$repository/hooks/pre-commit" "$repository/hooks/post-commit"
 }
@@ -125,6 +160,52 @@ hand_to_server_user() {
     ! runuser -u "$server_user" -- test -r "$repository/conf/korvane-access" 2>/dev/null; then
     fail "$server_user, the user the server runs as, cannot reach $folder: a folder above it is closed to that user (see: namei -l $folder). Choose a folder it can reach, for example under /srv."
   fi
+}
+
+# A replica's repository takes commits from svnsync only (as the sync
+# user, who alone changes revision properties); the master judged them.
+install_replica_hooks() {
+  install -m 0755 "$here/korvane-hook" "$repository/hooks/korvane-hook"
+  cat >"$repository/hooks/start-commit" <<HOOK
+#!/bin/sh
+[ "\$2" = $sync_user ] && exit 0
+echo "Korvane: this is a replica; its commits come from the master" >&2
+exit 1
+HOOK
+  cat >"$repository/hooks/pre-revprop-change" <<HOOK
+#!/bin/sh
+[ "\$3" = $sync_user ] && exit 0
+echo "Korvane: this is a replica; its revisions come from the master" >&2
+exit 1
+HOOK
+  cat >"$repository/hooks/pre-commit" <<'HOOK'
+#!/bin/sh
+# Korvane: a new space is closed to everyone else before it lands.
+PATH=/usr/local/bin:/usr/bin:/bin
+if [ -n "$(svnlook changed -t "$2" "$1" | cut -c5- | grep -v '^[^/]*/.')" ]; then
+  exec python3 "$1/hooks/korvane-hook" replica-pre-commit "$1" "$2"
+fi
+HOOK
+  cat >"$repository/hooks/post-commit" <<'HOOK'
+#!/bin/sh
+# Korvane: the access rules are rendered again when a commit changed the top.
+PATH=/usr/local/bin:/usr/bin:/bin
+if [ -n "$(svnlook changed -r "$2" "$1" | cut -c5- | grep -v '^[^/]*/.')" ]; then
+  exec python3 "$1/hooks/korvane-hook" post-commit "$1" "$2"
+fi
+HOOK
+  chmod 0755 "$repository"/hooks/{start-commit,pre-revprop-change,pre-commit,post-commit}
+}
+
+make_replica_repository() {
+  if [ ! -d "$repository/db" ]; then
+    mkdir -p "$(dirname "$repository")"
+    svnadmin create "$repository"
+  fi
+  install_replica_hooks
+  [ -f "$repository/conf/korvane-access" ] || "$repository/hooks/korvane-hook" render "$repository"
+  # The sync user's password: made once, kept for the next start.
+  [ -s "$folder/sync-password" ] || (umask 077 && openssl rand -hex 24 >"$folder/sync-password")
 }
 
 write_svnserve_config() {
@@ -162,11 +243,14 @@ make_certificate() {
   chmod 0600 "$tls"/*.key
 }
 
+# write_apache_config TLS MASTER_URL USER:PASSWORD... (MASTER_URL empty
+# but on a replica)
 write_apache_config() {
-  local tls=$1
-  shift
+  local tls=$1 master_url=$2
+  shift 2
   : >"$folder/htpasswd"
   for pair in "$@"; do htpasswd -b "$folder/htpasswd" "${pair%%:*}" "${pair#*:}" 2>/dev/null; done
+  [ -z "$master_url" ] || htpasswd -b "$folder/htpasswd" "$sync_user" "$(cat "$folder/sync-password")" 2>/dev/null
   chmod 0600 "$folder/htpasswd"
   local modules=/usr/lib/apache2/modules
   {
@@ -189,6 +273,12 @@ LoadModule dav_module $modules/mod_dav.so
 LoadModule dav_svn_module $modules/mod_dav_svn.so
 LoadModule authz_svn_module $modules/mod_authz_svn.so
 CONF
+    if [ -n "$master_url" ]; then
+      cat <<CONF
+LoadModule proxy_module $modules/mod_proxy.so
+LoadModule proxy_http_module $modules/mod_proxy_http.so
+CONF
+    fi
     if [ "$tls" = yes ]; then
       cat <<CONF
 LoadModule socache_shmcb_module $modules/mod_socache_shmcb.so
@@ -200,6 +290,17 @@ SSLCertificateFile "$folder/tls/server.pem"
 SSLCertificateKeyFile "$folder/tls/server.key"
 CONF
     fi
+    if [[ $master_url == https://* ]]; then
+      # Writes go on to the master over https, to the master's certificate
+      # only (its authority's, for its name).
+      cat <<CONF
+SSLProxyEngine on
+SSLProxyVerify require
+SSLProxyVerifyDepth 2
+SSLProxyCheckPeerName on
+SSLProxyCACertificateFile "$folder/master-ca.pem"
+CONF
+    fi
     cat <<CONF
 <Location /svn.halcyra.com/svn/team>
   DAV svn
@@ -209,9 +310,73 @@ CONF
   AuthUserFile "$folder/htpasswd"
   Require valid-user
   AuthzSVNAccessFile "$repository/conf/korvane-access"
-</Location>
 CONF
+    if [ -n "$master_url" ]; then
+      # Reads are served here, writes forwarded to the master as they came
+      # (with their user's credentials); svnsync alone writes here, at a
+      # location of its own.
+      cat <<CONF
+  SVNMasterURI "$master_url"
+</Location>
+<Location /$sync_user/svn.halcyra.com/svn/team>
+  DAV svn
+  SVNPath "$repository"
+  AuthType Basic
+  AuthName "korvane-replica-sync"
+  AuthUserFile "$folder/htpasswd"
+  Require user $sync_user
+CONF
+    fi
+    echo "</Location>"
   } >"$folder/httpd.conf"
+}
+
+# register_replica MASTER_REPOSITORY SYNC_URL PASSWORD [REPLICA_CA]: the
+# master's half, on the master's machine. The replica at SYNC_URL is listed
+# for the master's post-commit and brought up to date, as the master's user
+# and under that hook's lock; svnsync reads the master's repository
+# directly. An https replica is trusted by its authority's certificate.
+register_replica() {
+  local master_repository=$1 sync_url=$2 password=$3 replica_ca=${4:-} master_owner
+  master_owner=$(stat -c %U "$master_repository/db")
+  local replicas=$master_repository/conf/korvane-replicas auth=$master_repository/conf/korvane-replica-auth
+  local origin=${sync_url%%/$sync_user/*}
+  as_master() { if [ "$(id -un)" = "$master_owner" ]; then "$@"; else runuser -u "$master_owner" -- "$@"; fi; }
+  mkdir -p -m 0700 "$auth"
+  if [ -n "$replica_ca" ]; then
+    [ -f "$replica_ca" ] || fail "$replica_ca is not the replica's ca.pem"
+    local label=${origin#https://}
+    cp "$replica_ca" "$auth/replica-${label//[^A-Za-z0-9.-]/_}.pem"
+  fi
+  local authorities
+  authorities=$(find "$auth" -maxdepth 1 -name 'replica-*.pem' | sort | paste -sd ';')
+  printf '[global]\nstore-plaintext-passwords = yes\nssl-authority-files = %s\n' "$authorities" >"$auth/servers"
+  chown -R "$master_owner" "$auth"
+  # A replica made again in the same place has a new sync password.
+  grep -lsF "<$origin> korvane-replica-sync" "$auth"/auth/svn.simple/* | xargs -r rm -f || true
+  touch "$replicas"
+  chown "$master_owner" "$replicas"
+  grep -qxF "$sync_url" "$replicas" || echo "$sync_url" >>"$replicas"
+  # The master's hooks of this script, which push to the replicas.
+  (repository=$master_repository && install_hooks)
+  chown "$master_owner" "$master_repository"/hooks/*
+  local svnsync=(svnsync --non-interactive --config-dir "$auth"
+    --sync-username "$sync_user" --sync-password "$password")
+  if ! as_master "${svnsync[@]}" info "$sync_url" >/dev/null 2>&1; then
+    as_master "${svnsync[@]}" initialize "$sync_url" "file://$master_repository" >/dev/null ||
+      fail "svnsync cannot initialize the replica at $sync_url"
+  fi
+  as_master flock "$replicas" "${svnsync[@]}" --steal-lock sync "$sync_url" "file://$master_repository" >/dev/null ||
+    fail "svnsync cannot bring the replica at $sync_url up to date"
+}
+
+wait_for_port() {
+  local probe=$host waited=0
+  [ "$probe" != 0.0.0.0 ] || probe=127.0.0.1
+  until (: <"/dev/tcp/$probe/$port") 2>/dev/null || [ $waited -ge 100 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
 }
 
 url_host() { if [[ $name == *:* ]]; then echo "[$name]"; else echo "$name"; fi; }
@@ -244,16 +409,71 @@ case $command in
       make_certificate
       tls=yes scheme=https
     fi
-    write_apache_config "$tls" "$@"
+    write_apache_config "$tls" "" "$@"
     hand_to_server_user
     [ "$tls" = no ] || chmod 0644 "$folder/ca.pem"
     apache2 -f "$folder/httpd.conf" -k start
     echo "$scheme://$(url_host):$port/svn.halcyra.com/svn/team"
     ;;
+  replica)
+    [ $# -ge 3 ] || usage
+    port=$1 master_url=${2%/}
+    shift 2
+    check_users "$@"
+    command -v apache2 >/dev/null || fail "apache2 is not installed (scripts/install-dependencies.sh installs it)"
+    if [ -n "${KORVANE_MASTER_FOLDER:-}" ]; then
+      master_repository=$(cd "$KORVANE_MASTER_FOLDER" 2>/dev/null && pwd)/root/svn.halcyra.com/svn/team
+      [ -d "$master_repository/db" ] || fail "$KORVANE_MASTER_FOLDER holds no team repository"
+    fi
+    # A replica of an https master serves https too, with a certificate
+    # authority of its own, and trusts the master's (its ca.pem).
+    tls=no scheme=http
+    case $master_url in
+      http://*) ;;
+      https://*)
+        tls=yes scheme=https
+        master_ca=${KORVANE_MASTER_CA:-${KORVANE_MASTER_FOLDER:+$KORVANE_MASTER_FOLDER/ca.pem}}
+        [ -n "$master_ca" ] && [ -f "$master_ca" ] || fail "KORVANE_MASTER_CA names the master's ca.pem"
+        ;;
+      *) fail "the master is an apache or https team server: the replica forwards writes to it over HTTP" ;;
+    esac
+    prepare_folder
+    make_replica_repository
+    if [ "$tls" = yes ]; then
+      command -v openssl >/dev/null || fail "openssl is not installed"
+      make_certificate
+      cp "$master_ca" "$folder/master-ca.pem"
+    fi
+    write_apache_config "$tls" "$master_url" "$@"
+    hand_to_server_user
+    [ "$tls" = no ] || chmod 0644 "$folder/ca.pem"
+    apache2 -f "$folder/httpd.conf" -k start
+    sync_url="$scheme://$(url_host):$port/$sync_user/svn.halcyra.com/svn/team"
+    replica_ca=
+    [ "$tls" = no ] || replica_ca=$folder/ca.pem
+    if [ -n "${KORVANE_MASTER_FOLDER:-}" ]; then
+      wait_for_port
+      register_replica "$master_repository" "$sync_url" "$(cat "$folder/sync-password")" ${replica_ca:+"$replica_ca"}
+    else
+      what="the password in $folder/sync-password"
+      [ -z "$replica_ca" ] || what+=" and a copy of $replica_ca"
+      echo "On the master's machine, with $what:" >&2
+      echo "  scripts/team-server.sh add-replica MASTER_FOLDER $sync_url PASSWORD${replica_ca:+ REPLICA_CA}" >&2
+    fi
+    echo "$scheme://$(url_host):$port/svn.halcyra.com/svn/team"
+    ;;
+  add-replica)
+    [ $# -eq 2 ] || [ $# -eq 3 ] || usage
+    prepare_folder
+    [ -d "$repository/db" ] || fail "$folder holds no team repository"
+    register_replica "$repository" "$@"
+    echo "$1 takes every commit from now on"
+    ;;
   repair)
     prepare_folder
     [ -d "$repository/db" ] || fail "$folder holds no team repository"
-    install_hooks
+    # A replica keeps a replica's hooks (its sync password marks it).
+    if [ -f "$folder/sync-password" ]; then install_replica_hooks; else install_hooks; fi
     owner=$(stat -c %U:%G "$repository/db")
     "$repository/hooks/korvane-hook" render "$repository"
     chown "$owner" "$repository/conf/korvane-access" "$repository/conf/korvane-closed-spaces"
