@@ -30,7 +30,17 @@ relative_folder=${system_folder#$(pkg-config --variable=prefix "$package")/}
 
 work=$(mktemp -d /tmp/korvane-fm-XXXXXX)
 # KORVANE_KEEP_TEST=1 keeps the folder (logs, the accessibility tree) for a look.
-trap '[[ -n ${KORVANE_KEEP_TEST:-} ]] || rm -rf "$work"' EXIT
+cleanup() {
+  [[ -z ${KORVANE_KEEP_TEST:-} ]] || return 0
+  # Services the session bus started for the file manager (its file
+  # indexer) can outlive it, still writing into the session's cache.
+  local environ
+  for environ in /proc/[0-9]*/environ; do
+    grep -qsF "XDG_CACHE_HOME=$work/cache" "$environ" && kill "$(basename "$(dirname "$environ")")" 2>/dev/null
+  done
+  rm -rf "$work" 2>/dev/null || { sleep 1 && rm -rf "$work"; } || echo "NOTE: $work could not be removed whole"
+}
+trap cleanup EXIT
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 [[ -f $prefix/$relative_folder/libkorvane-$app.so ]] || { echo "FAIL: the $app extension is not installed"; exit 1; }
