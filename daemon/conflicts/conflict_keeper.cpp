@@ -293,6 +293,21 @@ LocalVersions::~LocalVersions() {
   if (!aside_.empty()) fs::remove_all(aside_, error);
 }
 
+svn_error_t* LocallyChangedAmong(const std::vector<std::string>& paths, std::vector<std::string>& files,
+                                 svn_client_ctx_t* client, apr_pool_t* pool) {
+  ChangedFiles changed;
+  const svn_opt_revision_t working{svn_opt_revision_working, {}};
+  apr_pool_t* each = svn_pool_create(pool);
+  for (const std::string& path : paths) {
+    svn_pool_clear(each);
+    SVN_ERR(svn_client_status6(nullptr, client, path.c_str(), &working, svn_depth_empty, FALSE, FALSE, TRUE, TRUE,
+                               TRUE, FALSE, nullptr, NoteChangedFile, &changed, each));
+  }
+  svn_pool_destroy(each);
+  files = std::move(changed.paths);
+  return SVN_NO_ERROR;
+}
+
 svn_error_t* LocallyChangedFiles(const std::string& folder, std::vector<std::string>& files, svn_client_ctx_t* client,
                                  apr_pool_t* pool) {
   ChangedFiles changed;

@@ -43,6 +43,11 @@ struct KeptConflict {
 svn_error_t* SettleConflicts(const std::string& folder, const std::string& who, std::vector<KeptConflict>& kept,
                              svn_client_ctx_t* client, apr_pool_t* pool);
 
+// Of the given files, those versioned whose text changed locally
+// (conflicted ones aside): a few files looked at without walking the tree.
+svn_error_t* LocallyChangedAmong(const std::vector<std::string>& paths, std::vector<std::string>& files,
+                                 svn_client_ctx_t* client, apr_pool_t* pool);
+
 // The versioned files of the working copy at folder whose text changed
 // locally (conflicted ones aside).
 svn_error_t* LocallyChangedFiles(const std::string& folder, std::vector<std::string>& files, svn_client_ctx_t* client,

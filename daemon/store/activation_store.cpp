@@ -254,8 +254,22 @@ void ActivationStore::WriteBatches() {
     }
     settledChanged_.notify_all();
     settledSignal_.Raise();
+    {
+      std::lock_guard lock(watchersMutex_);
+      for (WakeUp* watcher : watchers_) watcher->Raise();
+    }
     batch.clear();
   }
+}
+
+void ActivationStore::Watch(WakeUp& wakeUp) const {
+  std::lock_guard lock(watchersMutex_);
+  watchers_.push_back(&wakeUp);
+}
+
+void ActivationStore::Unwatch(WakeUp& wakeUp) const {
+  std::lock_guard lock(watchersMutex_);
+  std::erase(watchers_, &wakeUp);
 }
 
 std::string ActivationStore::List() const {

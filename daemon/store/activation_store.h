@@ -103,6 +103,10 @@ class ActivationStore {
   // Ready whenever more changes have been settled; whoever watches it takes
   // it to clear it.
   int SettledFd() const { return settledSignal_.Handle(); }
+  // Raises wakeUp each time changes are settled, from Watch until Unwatch
+  // returns: a thread that follows the activations need not keep asking.
+  void Watch(WakeUp& wakeUp) const;
+  void Unwatch(WakeUp& wakeUp) const;
 
   // One "MODE|PATH" line per activation, each ending in a line feed.
   std::string List() const;
@@ -138,6 +142,8 @@ class ActivationStore {
   Ticket submitted_ = 0;
   Ticket settled_ = 0;
   bool stopping_ = false;
+  mutable std::mutex watchersMutex_;
+  mutable std::vector<WakeUp*> watchers_;
   std::thread writer_;
 };
 

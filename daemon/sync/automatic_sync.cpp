@@ -35,8 +35,12 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kAdministrativeFolder[] = ".svn";
-// How often the activations are looked at again while nothing else is due.
-constexpr auto kActivationPoll = std::chrono::milliseconds(250);
+// The longest sleep while nothing is due: every change of the activations,
+// every file event and the stop wake the thread themselves.
+constexpr auto kLongestSleep = std::chrono::seconds(60);
+// At most this many written files are committed on their own, and the
+// files an update brought looked at one by one; more take a walk of the tree.
+constexpr std::size_t kFewFiles = 500;
 
 bool IsDiskFull(const SvnFailure& failure) {
   return failure.Has(ENOSPC) || failure.message.find(std::strerror(ENOSPC)) != std::string::npos;
@@ -101,12 +105,14 @@ AutomaticSync::AutomaticSync(const ActivationStore& activations, const DaemonLog
     log_.Error(std::string("automatic commit and update are off: ") + std::strerror(errno));
     return;
   }
+  activations_.Watch(*wake_);
   thread_ = std::thread([this] { Run(); });
 }
 
 AutomaticSync::~AutomaticSync() {
   stop_ = true;
   if (thread_.joinable()) {
+    activations_.Unwatch(*wake_);
     wake_->Raise();
     thread_.join();
   }
@@ -116,7 +122,7 @@ void AutomaticSync::Run() {
   while (!stop_) {
     FollowActivations();
     auto now = Clock::now();
-    auto next = now + kActivationPoll;
+    auto next = now + kLongestSleep;
     for (const auto& [path, folder] : folders_) {
       if (now < folder.retryAt) {
         next = std::min(next, folder.retryAt);
@@ -133,6 +139,7 @@ void AutomaticSync::Run() {
       return;
     }
     if (stop_) return;
+    wake_->Take();
     if (changes) ReadEvents();
     PollRepositories(Clock::now());
     for (auto& [path, folder] : folders_) {
@@ -371,8 +378,10 @@ void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::s
   if (IsAccessWithdrawn(failure)) {
     return PauseForWithdrawnAccess(path, folder.failures, folder.retryAt, periods_.credentialWait, log_, jobs_);
   }
-  // Whatever the operation left half done is cleaned up before the next.
+  // Whatever the operation left half done is cleaned up before the next,
+  // and the next looks at the whole tree.
   folder.repair = true;
+  folder.wholeWalkDue = true;
   ++folder.failures;
   const bool credential = IsCredentialFailure(failure);
   std::chrono::milliseconds delay = periods_.retryFirst;
@@ -537,13 +546,24 @@ AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& fo
   std::optional<SvnFailure> failure;
   svn_revnum_t revision = SVN_INVALID_REVNUM;
   std::vector<KeptConflict> kept;
+  // A few files written since a whole walk left the folder settled go on
+  // their own; anything else takes the walk.
+  const bool few = !folder.wholeWalkDue && !folder.changed && scope.unseen.empty() &&
+                   folder.nextScan == Clock::time_point::max() && !rested.empty() && rested.size() <= kFewFiles;
+  bool whole = !few;
   if (svn_client_ctx_t* client = SyncContext(stop_, pool, failure)) {
-    failure = TakeError(CommitAll(path, who_, scope, client, revision, kept, pool));
+    if (few) {
+      bool handled = false;
+      failure = TakeError(
+          CommitWritten(std::vector<std::string>(rested.begin(), rested.end()), scope, client, revision, handled, pool));
+      whole = !failure && !handled;
+    }
+    if (whole) failure = TakeError(CommitAll(path, who_, scope, client, revision, kept, pool));
   }
   ReportConflicts(path, kept);
-  if (failure) {
-    // A commit that stopped part way saw only part of the folder: what was
-    // reported before stays known.
+  if (failure || !whole) {
+    // A commit that stopped part way, or looked only at its files, saw only
+    // part of the folder: what was reported before stays known.
     scope.leftOut.insert(folder.leftOut.begin(), folder.leftOut.end());
   }
   ReportLeftOut(path, folder, std::move(scope.leftOut));
@@ -562,6 +582,7 @@ AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& fo
   }
   // What was committed rests; what changed since waits for the next commit.
   if (folder.lastChange < began) folder.changed = false;
+  if (whole) folder.wholeWalkDue = false;
   for (const std::string& file : scope.unseen) folder.unseen.erase(file);
   for (const std::string& file : rested) {
     const auto writes = folder.written.find(file);
@@ -634,12 +655,17 @@ struct Received {
   std::vector<std::string> copies;  // conflict copies the other side kept
   std::vector<std::string> files;   // files written by the update
   std::vector<std::string> restored;  // missing paths Subversion put back
+  bool conflicted = false;            // the update left a conflict
 };
 
 void NoteReceived(void* baton, const svn_wc_notify_t* notify, apr_pool_t*) {
   auto& received = *static_cast<Received*>(baton);
   if (notify->path == nullptr) return;
   if (notify->action == svn_wc_notify_restore) received.restored.emplace_back(notify->path);
+  if (notify->content_state == svn_wc_notify_state_conflicted || notify->prop_state == svn_wc_notify_state_conflicted ||
+      notify->action == svn_wc_notify_tree_conflict) {
+    received.conflicted = true;
+  }
   if (notify->kind != svn_node_file) return;
   const std::string path = notify->path;
   if (notify->action == svn_wc_notify_update_update && notify->content_state == svn_wc_notify_state_merged) {
@@ -677,8 +703,12 @@ AutomaticSync::Outcome AutomaticSync::Update(const std::string& path, Folder& fo
   if (svn_client_ctx_t* client = SyncContext(stop_, pool, failure)) {
     client->notify_func2 = NoteReceived;
     client->notify_baton2 = &received;
+    // Nothing written here since a whole walk left the folder settled: no
+    // local version to hold aside, and only what the update brings to look at.
+    const bool few = !folder.wholeWalkDue && !folder.changed && folder.written.empty() && folder.unseen.empty() &&
+                     folder.nextScan == Clock::time_point::max();
     LocalVersions local;
-    failure = TakeError(local.Take(path, client, pool));
+    if (!few) failure = TakeError(local.Take(path, client, pool));
     const svn_opt_revision_t head{svn_opt_revision_head, {}};
     if (!failure) {
       failure = TakeError(svn_client_update4(&revisions, Targets({path}, pool), &head, svn_depth_unknown, FALSE, FALSE,
@@ -691,13 +721,18 @@ AutomaticSync::Outcome AutomaticSync::Update(const std::string& path, Folder& fo
     if (auto settling = TakeError(local.KeepMerged(received.merged, who_, kept, client, pool)); settling && !failure) {
       failure = settling;
     }
-    if (auto settling = TakeError(SettleConflicts(path, who_, kept, client, pool)); settling && !failure) {
-      failure = settling;
+    if (!few || received.conflicted) {
+      if (auto settling = TakeError(SettleConflicts(path, who_, kept, client, pool)); settling && !failure) {
+        failure = settling;
+      }
     }
     // A file the update wrote that differs from what it brought was written
     // here meanwhile, over the other side's version.
     std::vector<std::string> changed;
-    if (!received.files.empty() && !TakeError(LocallyChangedFiles(path, changed, client, pool))) {
+    const bool byFile = few && received.files.size() <= kFewFiles;
+    if (!received.files.empty() &&
+        !TakeError(byFile ? LocallyChangedAmong(received.files, changed, client, pool)
+                          : LocallyChangedFiles(path, changed, client, pool))) {
       const std::set<std::string> wrote(received.files.begin(), received.files.end());
       for (const std::string& file : changed) {
         if (wrote.contains(file)) folder.unseen.insert(file);

@@ -141,6 +141,11 @@ class AutomaticSync {
     Clock::time_point nextUpdate;
     std::map<std::string, Writes> written;  // files written since their last commit
     bool repair = true;             // the working copy is cleaned up before the next work
+    // The next commit and update look at the whole tree: nothing is known
+    // of it yet (a start, a failure), or the watches may have missed
+    // something. Otherwise a few written files are committed on their
+    // own, and an update looks only at what it brought.
+    bool wholeWalkDue = true;
     Holdup holdup = Holdup::None;
     std::map<std::string, std::string> leftOut;  // entries left out, with the reason reported
     std::map<std::string, Arrival> arrived;       // files the last updates wrote

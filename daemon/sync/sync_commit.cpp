@@ -5,6 +5,7 @@
 
 #include <svn_config.h>
 #include <svn_hash.h>
+#include <svn_wc.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -129,6 +130,45 @@ svn_error_t* CommitAll(const std::string& folder, const std::string& who, Commit
   std::vector<std::string> targets;
   for (const std::string& path : scheduled.changed) {
     if (!scope.busy.contains(path) && path != folder) targets.push_back(path);
+  }
+  if (targets.empty()) return SVN_NO_ERROR;
+  return svn_client_commit6(Targets(targets, pool), svn_depth_empty, FALSE, FALSE, TRUE, FALSE, FALSE, nullptr, nullptr,
+                            RecordRevision, &revision, client, pool);
+}
+
+namespace {
+
+// The node kind the working copy records at path (none when unversioned).
+svn_error_t* RecordedKind(const std::string& path, svn_node_kind_t& kind, svn_client_ctx_t* client, apr_pool_t* pool) {
+  return svn_wc_read_kind2(&kind, client->wc_ctx, path.c_str(), FALSE, FALSE, pool);
+}
+
+}  // namespace
+
+svn_error_t* CommitWritten(const std::vector<std::string>& files, CommitScope& scope, svn_client_ctx_t* client,
+                           svn_revnum_t& revision, bool& handled, apr_pool_t* pool) {
+  handled = false;
+  std::vector<std::string> fresh;
+  for (const std::string& file : files) {
+    std::error_code error;
+    if (!fs::is_regular_file(fs::symlink_status(file, error))) return SVN_NO_ERROR;
+    svn_node_kind_t kind = svn_node_none;
+    SVN_ERR(RecordedKind(fs::path(file).parent_path().string(), kind, client, pool));
+    if (kind != svn_node_dir) return SVN_NO_ERROR;
+    SVN_ERR(RecordedKind(file, kind, client, pool));
+    if (kind == svn_node_none) {
+      fresh.push_back(file);
+    } else if (kind != svn_node_file) {
+      return SVN_NO_ERROR;
+    }
+  }
+  handled = true;
+  for (const std::string& file : fresh) SVN_ERR(AddLeavingOut(file, scope, client, pool));
+  std::vector<std::string> targets;
+  for (const std::string& file : files) {
+    svn_node_kind_t kind = svn_node_none;
+    SVN_ERR(RecordedKind(file, kind, client, pool));
+    if (kind == svn_node_file) targets.push_back(file);  // what was left out is not
   }
   if (targets.empty()) return SVN_NO_ERROR;
   return svn_client_commit6(Targets(targets, pool), svn_depth_empty, FALSE, FALSE, TRUE, FALSE, FALSE, nullptr, nullptr,

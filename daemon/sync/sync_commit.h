@@ -37,6 +37,16 @@ struct CommitScope {
 svn_error_t* CommitAll(const std::string& folder, const std::string& who, CommitScope& scope, svn_client_ctx_t* client,
                        svn_revnum_t& revision, std::vector<KeptConflict>& kept, apr_pool_t* pool);
 
+// Commits only the given files, each written since the last commit, of a
+// folder whose last whole walk left nothing else to do: a new one is
+// scheduled for addition (or left out, as the walk would leave it out), a
+// changed one is committed, and nothing else of the tree is looked at, so a
+// change deep in a large tree costs no walk of it. handled is false when a
+// file is in a state only the whole walk settles (gone, no longer a plain
+// file, in a folder not versioned yet); nothing was changed then.
+svn_error_t* CommitWritten(const std::vector<std::string>& files, CommitScope& scope, svn_client_ctx_t* client,
+                           svn_revnum_t& revision, bool& handled, apr_pool_t* pool);
+
 // A client context for shared folders: Subversion's developer-oriented
 // global-ignores (*.o, *~, ...) do not apply to people's files.
 svn_client_ctx_t* SyncContext(const std::atomic<bool>& stopping, apr_pool_t* pool, std::optional<SvnFailure>& failure);
