@@ -12,4 +12,7 @@ std::string HostName();
 // password database, else $USER; empty when neither gives one.
 std::string UserName();
 
+// This process's id, as the log and the job board name the daemon.
+long ProcessId();
+
 }  // namespace korvane::server

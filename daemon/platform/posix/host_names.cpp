@@ -14,6 +14,8 @@ std::string HostName() {
   return host.substr(0, host.find('.'));
 }
 
+long ProcessId() { return static_cast<long>(getpid()); }
+
 std::string UserName() {
   if (const passwd* entry = getpwuid(geteuid()); entry != nullptr && entry->pw_name != nullptr) {
     return entry->pw_name;
