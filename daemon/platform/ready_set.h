@@ -29,8 +29,11 @@ class ReadySet {
   ReadySet(const ReadySet&) = delete;
   ReadySet& operator=(const ReadySet&) = delete;
 
-  // False (errno set) when the system refuses the handle.
+  // False when the system refuses the handle.
   bool Add(int handle, std::uint64_t id, std::uint32_t events);
+  // The same, for a handle the loop cannot do without: throws
+  // std::system_error when the system refuses it.
+  void AddOrThrow(int handle, std::uint64_t id, std::uint32_t events);
   bool Change(int handle, std::uint64_t id, std::uint32_t events);
   void Remove(int handle);
 

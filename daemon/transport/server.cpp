@@ -6,9 +6,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdlib>
-#include <system_error>
 #include <vector>
 
 namespace korvane::server {
@@ -30,8 +28,6 @@ constexpr int kPacketsPerTurn = 32;
 constexpr int kSendBuffer = 4 << 20;
 // A refusal always fits in a packet.
 constexpr std::size_t kMaxRefusal = 4096;
-
-[[noreturn]] void Fail(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
 
 struct Peeked {
   std::optional<std::uint32_t> code;  // nothing when no whole header waits
@@ -73,7 +69,7 @@ Server::Server(Listener listener, Dispatcher& dispatcher, ActivationStore& activ
   for (auto [fd, id] : {std::pair{listener_.fd, kListener}, {signals_.Handle(), kSignals},
                         {requests_.ReadyFd(), kFinishedRequests}, {background_.ReadyFd(), kFinishedBackground},
                         {activations_.SettledFd(), kActivationsSettled}}) {
-    if (!readySet_.Add(fd, id, kReadable)) Fail("epoll_ctl");
+    readySet_.AddOrThrow(fd, id, kReadable);
   }
 }
 

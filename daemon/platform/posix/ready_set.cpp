@@ -45,6 +45,10 @@ bool ReadySet::Add(int handle, std::uint64_t id, std::uint32_t events) {
   return epoll_ctl(handle_, EPOLL_CTL_ADD, handle, &event) == 0;
 }
 
+void ReadySet::AddOrThrow(int handle, std::uint64_t id, std::uint32_t events) {
+  if (!Add(handle, id, events)) throw std::system_error(errno, std::generic_category(), "epoll_ctl");
+}
+
 bool ReadySet::Change(int handle, std::uint64_t id, std::uint32_t events) {
   epoll_event event{ToEpoll(events), {.u64 = id}};
   return epoll_ctl(handle_, EPOLL_CTL_MOD, handle, &event) == 0;
