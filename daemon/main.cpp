@@ -16,6 +16,7 @@
 #include "daemon/platform/notifier.h"
 #include "daemon/platform/pipe_listener.h"
 #include "daemon/platform/process_lock.h"
+#include "daemon/platform/stop_signals.h"
 #include "daemon/platform/posix/session_bus_notifier.h"
 #include "daemon/transport/server.h"
 #include "daemon/svn/svn_runtime.h"
@@ -25,15 +26,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <iostream>
+#include <system_error>
 #include <thread>
-
-#include <pthread.h>
-#include <unistd.h>
 
 namespace {
 
@@ -166,18 +165,16 @@ int Serve(DaemonPaths& paths, const DaemonLog& log) {
 }  // namespace
 
 int main() {
-  // Every thread inherits the blocked set; the server takes these signals
-  // from a descriptor, between requests.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stopSignals, signal);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  // Before any thread starts: the server takes the stop signals between
+  // requests.
+  SetUpSignals();
   // The user's umask stays: working copies, shared folders and checkouts
   // are the user's files. The daemon's own folders are made private
   // (0700) instead, which keeps everything in them private.
   // The daemon holds no folder of its caller's busy.
-  if (chdir("/") != 0) return 1;
+  std::error_code changed;
+  std::filesystem::current_path("/", changed);
+  if (changed) return 1;
 
   std::string problem;
   std::optional<DaemonPaths> paths = FindPaths(problem);

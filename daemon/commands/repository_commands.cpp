@@ -2,6 +2,8 @@
 
 #include "daemon/svn/folder_move.h"
 #include "daemon/base/own_folders.h"
+#include "daemon/platform/file_system.h"
+#include "daemon/platform/host_names.h"
 #include "daemon/svn/svn_runtime.h"
 
 #include <apr_errno.h>
@@ -21,10 +23,6 @@
 #include <fstream>
 #include <sstream>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace korvane::server {
 
@@ -112,13 +110,13 @@ std::optional<Outcome> RefuseOwnFolders(const std::string& path, const DaemonCon
 }
 
 bool IsFolder(const std::string& path) {
-  struct stat status {};
-  return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+  std::error_code error;
+  return fs::is_directory(fs::symlink_status(path, error));
 }
 
 bool Exists(const std::string& path) {
-  struct stat status {};
-  return lstat(path.c_str(), &status) == 0;
+  std::error_code error;
+  return fs::exists(fs::symlink_status(path, error));
 }
 
 std::optional<Outcome> Move(const std::string& from, const std::string& to, bool& destinationKept) {
@@ -140,7 +138,7 @@ Outcome RenameAside(const std::vector<std::string>& arguments, DaemonContext& co
   if (std::optional<Outcome> refused = RefuseOwnFolders(*path, context, Reach::Move)) return *refused;
   for (int number = 1; number < 1000; ++number) {
     const std::string candidate = *path + (number == 1 ? " (old)" : " (old " + std::to_string(number) + ")");
-    if (renameat2(AT_FDCWD, path->c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE) == 0) {
+    if (RenameNoReplace(path->c_str(), candidate.c_str()) == 0) {
       return Done(candidate);
     }
     if (errno != EEXIST) return FromErrno(errno, "cannot rename " + *path);
@@ -265,7 +263,7 @@ std::string NewKey() {
   tm parts{};
   localtime_r(&now, &parts);
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &parts);
-  return std::string(stamp) + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+  return std::string(stamp) + "-" + std::to_string(ProcessId()) + "-" + std::to_string(++counter);
 }
 
 Outcome RemoveAside(const std::vector<std::string>& arguments, DaemonContext& context) {
@@ -279,7 +277,7 @@ Outcome RemoveAside(const std::vector<std::string>& arguments, DaemonContext& co
   std::string problem;
   if (!PrepareFolder(context.paths.RemovedFolder(), true, problem)) return Failed(Result::FileSystemFailed, problem);
   const std::string place = context.paths.RemovedFolder() + "/" + key;
-  if (mkdir(place.c_str(), 0700) != 0) return FromErrno(errno, "cannot keep " + key);
+  if (MakePrivateFolder(place) != 0) return FromErrno(errno, "cannot keep " + key);
   std::ofstream(place + kRemovedOrigin) << *path;
   bool kept = false;
   if (std::optional<Outcome> failed = Move(*path, place + kRemovedContent, kept)) {

@@ -16,8 +16,6 @@
 #include <optional>
 #include <set>
 
-#include <unistd.h>
-
 namespace korvane::server {
 
 namespace {

@@ -1,6 +1,7 @@
 #include "daemon/store/job_board.h"
 
 #include "daemon/platform/atomic_file.h"
+#include "daemon/platform/host_names.h"
 #include "daemon/reply/results.h"
 
 #include <nlohmann/json.hpp>
@@ -9,8 +10,6 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
-
-#include <unistd.h>
 
 namespace korvane::server {
 
@@ -250,7 +249,7 @@ std::string JobBoard::Document() {
                     {"code", running ? json(nullptr) : json(job.code)},
                     {"message", job.message}});
   }
-  const json board = {{"format", 1}, {"daemon", getpid()}, {"nextId", nextId_}, {"updated", Now()}, {"jobs", std::move(jobs)}};
+  const json board = {{"format", 1}, {"daemon", ProcessId()}, {"nextId", nextId_}, {"updated", Now()}, {"jobs", std::move(jobs)}};
   // Paths that are not UTF-8 come out with U+FFFD rather than failing.
   return board.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
 }

@@ -1,12 +1,11 @@
 #include "daemon/store/service_config.h"
 
+#include "daemon/platform/host_names.h"
+
 #include "platform/posix/user_folders.h"
 
 #include <cstdlib>
 #include <fstream>
-
-#include <pwd.h>
-#include <unistd.h>
 
 namespace korvane::server {
 
@@ -16,14 +15,6 @@ std::string Trimmed(const std::string& text) {
   const std::size_t first = text.find_first_not_of(" \t\r");
   if (first == std::string::npos) return {};
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-std::string LoginName() {
-  if (const passwd* entry = getpwuid(geteuid()); entry != nullptr && entry->pw_name != nullptr) {
-    return entry->pw_name;
-  }
-  const char* user = std::getenv("USER");
-  return user != nullptr ? user : "";
 }
 
 }  // namespace
@@ -63,7 +54,7 @@ ServiceConfig ReadServiceConfig(const std::string& file, std::string& problems) 
       problems += file + ":" + std::to_string(number) + ": not used: " + line + "\n";
     }
   }
-  if (config.user.empty()) config.user = LoginName();
+  if (config.user.empty()) config.user = UserName();
   return config;
 }
 

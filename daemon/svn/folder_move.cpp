@@ -1,5 +1,7 @@
 #include "daemon/svn/folder_move.h"
 
+#include "daemon/platform/file_system.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,18 +9,11 @@
 #include <fstream>
 #include <set>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace korvane::server {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-int RenameNoReplace(const char* from, const char* to) {
-  return renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
-}
 
 int RemoveOne(const char* path) { return std::remove(path); }
 

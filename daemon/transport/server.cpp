@@ -1,30 +1,19 @@
 #include "daemon/transport/server.h"
 
+#include "daemon/platform/pipe_connection.h"
+#include "daemon/platform/wake_up.h"
 #include "daemon/store/service_config.h"
-
-#include "platform/posix/seqpacket.h"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <system_error>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/epoll.h>
-#include <sys/signalfd.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace korvane::server {
 
 namespace {
 
-// Identities in the epoll data; connections count up from kFirstConnection.
+// Identities in the ready set; connections count up from kFirstConnection.
 constexpr std::uint64_t kListener = 1;
 constexpr std::uint64_t kSignals = 2;
 constexpr std::uint64_t kFinishedRequests = 3;
@@ -40,27 +29,6 @@ constexpr int kSendBuffer = 4 << 20;
 // A refusal always fits in a packet.
 constexpr std::size_t kMaxRefusal = 4096;
 
-[[noreturn]] void Fail(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
-
-enum class Arrival { Packet, EndOfFile, NotYet };
-
-// The next packet, cut at the buffer's size; size receives its real size.
-// Failures end the connection as end-of-file does.
-Arrival Receive(int fd, std::string& buffer, std::size_t& size) {
-  const posix::PacketArrival arrival = posix::ReceivePacket(fd, buffer.data(), buffer.size());
-  switch (arrival.kind) {
-    case posix::PacketArrival::Kind::Packet:
-      size = arrival.size;
-      return Arrival::Packet;
-    case posix::PacketArrival::Kind::NotYet:
-      return Arrival::NotYet;
-    case posix::PacketArrival::Kind::EndOfFile:
-    case posix::PacketArrival::Kind::Failed:
-      break;
-  }
-  return Arrival::EndOfFile;
-}
-
 struct Peeked {
   std::optional<std::uint32_t> code;  // nothing when no whole header waits
   bool ended = false;                 // the client has closed (or failed) and sent nothing more
@@ -69,11 +37,10 @@ struct Peeked {
 // The code of the next packet, without taking it.
 Peeked PeekCode(int fd) {
   char header[protocol::kFrameHeaderSize];
-  const posix::PacketArrival arrival = posix::ReceivePacket(fd, header, sizeof header, true);
-  if (arrival.kind == posix::PacketArrival::Kind::EndOfFile || arrival.kind == posix::PacketArrival::Kind::Failed) {
-    return {std::nullopt, true};
-  }
-  if (arrival.kind != posix::PacketArrival::Kind::Packet || arrival.size < sizeof header) return {};
+  std::size_t size = 0;
+  const Arrival arrival = PeekPacket(fd, header, sizeof header, size);
+  if (arrival == Arrival::EndOfFile) return {std::nullopt, true};
+  if (arrival != Arrival::Packet || size < sizeof header) return {};
   return {protocol::FrameCode(std::string_view(header, sizeof header))};
 }
 
@@ -96,46 +63,31 @@ Server::Server(Listener listener, Dispatcher& dispatcher, ActivationStore& activ
       requests_(kRequestWork),
       background_(kBackgroundWork),
       listener_(std::move(listener)),
-      self_(geteuid()),
       nextId_(kFirstConnection),
       buffer_(kMaxPacketSize + 1, '\0'),
       ready_(kMaxConnections + 8) {
-  epoll_ = epoll_create1(EPOLL_CLOEXEC);
-  if (epoll_ < 0) Fail("epoll_create1");
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stopSignals, signal);
-  signals_ = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
-  if (signals_ < 0) Fail("signalfd");
-  spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  for (auto [fd, id] : {std::pair{listener_.fd, kListener}, {signals_, kSignals},
+  for (auto [fd, id] : {std::pair{listener_.fd, kListener}, {signals_.Handle(), kSignals},
                         {requests_.ReadyFd(), kFinishedRequests}, {background_.ReadyFd(), kFinishedBackground},
                         {activations_.SettledFd(), kActivationsSettled}}) {
-    epoll_event event{EPOLLIN, {.u64 = id}};
-    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) Fail("epoll_ctl");
+    readySet_.AddOrThrow(fd, id, kReadable);
   }
 }
 
-Server::~Server() {
-  Shutdown();
-  if (spare_ >= 0) close(spare_);
-  close(signals_);
-  close(epoll_);
-}
+Server::~Server() { Shutdown(); }
 
 void Server::Run() {
-  std::array<epoll_event, 64> events;
+  std::array<ReadyHandle, 64> events;
   while (!stopping_) {
-    const int count = epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), CloseIdle());
+    std::string problem;
+    const int count = readySet_.Wait(events.data(), static_cast<int>(events.size()), CloseIdle(), problem);
     if (count < 0) {
-      if (errno == EINTR) continue;
-      log_.Error(std::string("epoll_wait failed: ") + std::strerror(errno));
+      log_.Error(problem);
       break;
     }
     // Connections in the order they were accepted: a client's later call
     // comes on a later connection, so its one-way changes apply in order.
     std::sort(events.begin(), events.begin() + count,
-              [](const epoll_event& a, const epoll_event& b) { return a.data.u64 < b.data.u64; });
+              [](const ReadyHandle& a, const ReadyHandle& b) { return a.id < b.id; });
     batch_.events = events.data();
     batch_.size = count;
     batch_.whole = count < static_cast<int>(events.size());
@@ -143,13 +95,12 @@ void Server::Run() {
     batch_.unsettled.clear();
     for (int i = 0; i < count && !stopping_; ++i) {
       batch_.next = i + 1;
-      const std::uint64_t id = events[i].data.u64;
+      const std::uint64_t id = events[i].id;
       if (id == kListener) {
         AcceptPending();
       } else if (id == kSignals) {
-        signalfd_siginfo info{};
-        if (read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-          log_.Info(std::string("stopping on signal ") + strsignal(static_cast<int>(info.ssi_signo)));
+        if (const std::optional<std::string> signal = signals_.Take()) {
+          log_.Info("stopping on signal " + *signal);
           stopping_ = true;
         }
       } else if (id == kFinishedRequests || id == kFinishedBackground) {
@@ -168,37 +119,31 @@ void Server::Run() {
 void Server::AcceptPending() {
   if (listener_.fd < 0) return;
   for (;;) {
-    const int fd = accept4(listener_.fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
-      if ((errno == EMFILE || errno == ENFILE) && spare_ >= 0) {
-        // Out of descriptors: take the client off the queue with the spare
-        // one rather than leave the listener readable for ever.
-        close(spare_);
-        const int refused = accept(listener_.fd, nullptr, nullptr);
-        if (refused >= 0) close(refused);
-        spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const ClientAcceptor::Accepted accepted = acceptor_.Accept(listener_);
+    switch (accepted.outcome) {
+      case ClientAcceptor::Outcome::Client:
+        break;
+      case ClientAcceptor::Outcome::NoDescriptor:
         log_.Warning("a client was turned away: no descriptor left");
         continue;
-      }
-      return;  // nothing pending, or the client gave up while queued
+      case ClientAcceptor::Outcome::OtherUser:
+        log_.Warning("a client of another user was refused");
+        continue;
+      case ClientAcceptor::Outcome::NoneWaiting:
+        return;  // nothing pending, or the client gave up while queued
     }
-    if (!posix::PeerIsTrusted(fd, self_)) {
-      close(fd);
-      log_.Warning("a client of another user was refused");
-      continue;
-    }
+    const int fd = accepted.handle;
     if (connections_.size() >= kMaxConnections && !MakeRoom()) {
-      close(fd);
+      CloseConnection(fd);
       log_.Warning("a client was turned away: too many connections");
       continue;
     }
     const std::uint64_t id = nextId_++;
     connections_[id].fd = fd;
     connections_[id].lastActive = Clock::now();
-    epoll_event event{EPOLLIN, {.u64 = id}};
-    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) {
+    if (!readySet_.Add(fd, id, kReadable)) {
       connections_.erase(id);
-      close(fd);
+      CloseConnection(fd);
     }
   }
 }
@@ -208,13 +153,13 @@ void Server::OnConnectionEvent(std::uint64_t id, std::uint32_t events) {
   if (found == connections_.end()) return;
   Connection& connection = found->second;
   connection.lastActive = Clock::now();
-  if (connection.hasOutgoing && (events & (EPOLLOUT | EPOLLERR | EPOLLHUP))) {
+  if (connection.hasOutgoing && (events & (kWritable | kFailed | kHungUp))) {
     FlushOutgoing(id);
     return;
   }
   if (connection.awaitingWork) {
     // The client left before its work was done; the reply goes nowhere.
-    if (events & (EPOLLHUP | EPOLLERR)) Close(id);
+    if (events & (kHungUp | kFailed)) Close(id);
     return;
   }
   ReadFrom(id);
@@ -228,7 +173,7 @@ void Server::ReadFrom(std::uint64_t id) {
     if (connection.awaitingWork || connection.hasOutgoing) return;
     std::size_t size = 0;
     connection.requestFirst = false;
-    switch (Receive(connection.fd, buffer_, size)) {
+    switch (ReceivePacket(connection.fd, buffer_, size)) {
       case Arrival::NotYet:
         return;
       case Arrival::EndOfFile:
@@ -340,8 +285,7 @@ void Server::Answer(std::uint64_t id, Command command, const std::optional<std::
 }
 
 void Server::AnswerSettled() {
-  std::uint64_t batches = 0;
-  [[maybe_unused]] const ssize_t got = read(activations_.SettledFd(), &batches, sizeof batches);
+  TakeRaised(activations_.SettledFd());
   const ActivationStore::Ticket settled = activations_.Settled();
   while (!deferred_.empty() && deferred_.front().ticket <= settled && !stopping_) {
     const Deferred waiting = std::move(deferred_.front());
@@ -374,11 +318,11 @@ void Server::Submit(WorkRunner& runner, std::uint64_t id, Command command, Handl
 
 std::vector<std::uint64_t> Server::MaybeReadable(std::uint64_t asking, bool& accepting) {
   std::vector<std::uint64_t> ids;
-  const auto take = [&](const epoll_event* events, int from, int to) {
+  const auto take = [&](const ReadyHandle* events, int from, int to) {
     for (int i = from; i < to; ++i) {
-      const std::uint64_t id = events[i].data.u64;
+      const std::uint64_t id = events[i].id;
       if (id == kListener) accepting = true;
-      if (id >= kFirstConnection && id != asking && (events[i].events & EPOLLIN)) ids.push_back(id);
+      if (id >= kFirstConnection && id != asking && (events[i].events & kReadable)) ids.push_back(id);
     }
   };
   if (batch_.events != nullptr && batch_.whole) {
@@ -393,9 +337,11 @@ std::vector<std::uint64_t> Server::MaybeReadable(std::uint64_t asking, bool& acc
     return ids;
   }
   // Only a connection with something to read can hold a one-way frame:
-  // epoll names those at once, rather than a peek at every connection. It
-  // reports levels, so what is not taken here is reported again later.
-  const int count = epoll_wait(epoll_, ready_.data(), static_cast<int>(ready_.size()), 0);
+  // the ready set names those at once, rather than a peek at every
+  // connection. It reports levels, so what is not taken here is reported
+  // again later.
+  std::string problem;
+  const int count = readySet_.Wait(ready_.data(), static_cast<int>(ready_.size()), 0, problem);
   take(ready_.data(), 0, count);
   return ids;
 }
@@ -433,7 +379,7 @@ void Server::Settle(std::uint64_t asking) {
         break;
       }
       std::size_t size = 0;
-      if (Receive(found->second.fd, buffer_, size) != Arrival::Packet) break;
+      if (ReceivePacket(found->second.fd, buffer_, size) != Arrival::Packet) break;
       HandlePacket(id, std::string_view(buffer_).substr(0, std::min(size, buffer_.size())), size);
     }
   }
@@ -448,21 +394,20 @@ void Server::Reply(std::uint64_t id, std::string text) {
 
 void Server::FlushOutgoing(std::uint64_t id) {
   Connection& connection = connections_.at(id);
-  const ssize_t sent =
-      send(connection.fd, connection.outgoing.data(), connection.outgoing.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-  if (sent < 0 && (errno == EAGAIN || errno == EINTR)) {
+  const Sending sent = SendPacket(connection.fd, connection.outgoing);
+  if (sent == Sending::NotYet) {
     Watch(id);  // the client is not reading yet; try again when it is
     return;
   }
-  if (sent < 0 && errno == EMSGSIZE && !connection.largeBuffer) {
+  if (sent == Sending::TooLarge && !connection.largeBuffer) {
     // Most replies fit the socket's own buffer: only a large one costs the
     // system call that makes room for it.
     connection.largeBuffer = true;
-    setsockopt(connection.fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
+    MakeSendRoom(connection.fd, kSendBuffer);
     FlushOutgoing(id);
     return;
   }
-  if (sent < 0 && errno == EMSGSIZE && connection.outgoing.size() > kMaxRefusal) {
+  if (sent == Sending::TooLarge && connection.outgoing.size() > kMaxRefusal) {
     // The client is told, rather than left with a closed connection that
     // reads as an empty answer.
     const std::string why =
@@ -472,7 +417,7 @@ void Server::FlushOutgoing(std::uint64_t id) {
     FlushOutgoing(id);
     return;
   }
-  if (sent < 0) {
+  if (sent != Sending::Sent) {
     Close(id);
     return;
   }
@@ -503,9 +448,9 @@ void Server::Deliver(std::vector<WorkRunner::Finished> finishedWork) {
 // runs (a hang-up is reported regardless), otherwise its next frame.
 void Server::Watch(std::uint64_t id) {
   Connection& connection = connections_.at(id);
-  std::uint32_t wanted = EPOLLIN;
+  std::uint32_t wanted = kReadable;
   if (connection.hasOutgoing) {
-    wanted = EPOLLOUT;
+    wanted = kWritable;
   } else if (connection.awaitingWork) {
     wanted = 0;
   }
@@ -514,17 +459,16 @@ void Server::Watch(std::uint64_t id) {
   if (wanted == connection.watched) return;
   // Its packets were not reported while it was not read: the batch cannot
   // tell whether it holds any.
-  if (wanted == EPOLLIN) batch_.unsettled.push_back(id);
-  epoll_event event{wanted, {.u64 = id}};
-  if (epoll_ctl(epoll_, EPOLL_CTL_MOD, connection.fd, &event) == 0) connection.watched = wanted;
+  if (wanted == kReadable) batch_.unsettled.push_back(id);
+  if (readySet_.Change(connection.fd, id, wanted)) connection.watched = wanted;
 }
 
 void Server::Close(std::uint64_t id) {
   const auto found = connections_.find(id);
   if (found == connections_.end()) return;
   // The descriptor is never duplicated: closing it takes it out of the
-  // epoll set, without a system call of its own.
-  close(found->second.fd);
+  // ready set, without a system call of its own.
+  CloseConnection(found->second.fd);
   connections_.erase(found);
 }
 
@@ -570,11 +514,8 @@ bool Server::MakeRoom() {
 
 void Server::Shutdown() {
   if (listener_.fd < 0) return;
-  epoll_ctl(epoll_, EPOLL_CTL_DEL, listener_.fd, nullptr);
-  close(listener_.fd);
-  listener_.fd = -1;
-  struct stat status {};
-  if (stat(listener_.path.c_str(), &status) == 0 && status.st_ino == listener_.inode) unlink(listener_.path.c_str());
+  readySet_.Remove(listener_.fd);
+  StopListening(listener_);
   stopping_ = true;
   stopping_.notify_all();
   // Work that never started is answered as cancelled; work that runs gives
@@ -584,7 +525,7 @@ void Server::Shutdown() {
     const auto found = connections_.find(connection);
     if (found == connections_.end()) return;
     const std::string text = reply.value_or(dispatcher_.Refuse(found->second.awaiting, Result::Cancelled, "the daemon stops"));
-    send(found->second.fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    SendPacket(found->second.fd, text);
     found->second.awaitingWork = false;
   };
   for (WorkRunner* runner : {&requests_, &background_}) {

@@ -9,6 +9,8 @@
 
 #include "daemon/base/daemon_log.h"
 #include "daemon/platform/pipe_listener.h"
+#include "daemon/platform/ready_set.h"
+#include "daemon/platform/stop_signals.h"
 #include "daemon/store/activation_store.h"
 #include "daemon/transport/dispatcher.h"
 #include "daemon/transport/work_runner.h"
@@ -20,8 +22,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-
-#include <sys/epoll.h>
+#include <vector>
 
 namespace korvane::server {
 
@@ -70,7 +71,7 @@ class Server {
     std::optional<Command> awaiting;  // the request whose work runs
     bool hasOutgoing = false;
     std::string outgoing;
-    std::uint32_t watched = EPOLLIN;  // the events epoll reports for it now
+    std::uint32_t watched = kReadable;  // the events the ready set reports for it now
     bool requestFirst = false;        // its next packet is known not to be one-way
     bool largeBuffer = false;         // its send buffer has been made room for a large reply
   };
@@ -116,19 +117,18 @@ class Server {
   WorkRunner requests_;
   WorkRunner background_;
   Listener listener_;
-  int epoll_ = -1;
-  int signals_ = -1;
-  int spare_ = -1;  // given up to accept and close a client when descriptors run out
-  const uid_t self_;  // the daemon's effective user, whom clients must share
+  ReadySet readySet_;
+  StopSignals signals_;
+  ClientAcceptor acceptor_;
   std::uint64_t nextId_;
   std::unordered_map<std::uint64_t, Connection> connections_;
   std::string buffer_;
-  std::vector<epoll_event> ready_;  // Settle's view of the readable connections, when it must ask epoll
-  // The loop's batch of events, which Settle reads rather than ask epoll
-  // again: every packet that came before a request being answered was
-  // there when epoll reported the request.
+  std::vector<ReadyHandle> ready_;  // Settle's view of the readable connections, when it must ask the ready set
+  // The loop's batch of events, which Settle reads rather than ask the
+  // ready set again: every packet that came before a request being answered
+  // was there when the ready set reported the request.
   struct Batch {
-    const epoll_event* events = nullptr;  // none outside the loop's batch
+    const ReadyHandle* events = nullptr;  // none outside the loop's batch
     int size = 0;
     int next = 0;                        // the first event not handled yet
     bool whole = false;                  // it reported every ready descriptor

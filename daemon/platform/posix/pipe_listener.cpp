@@ -1,9 +1,12 @@
 #include "daemon/platform/pipe_listener.h"
 
+#include "platform/posix/seqpacket.h"
+
 #include <cerrno>
 #include <cstring>
 #include <system_error>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -55,6 +58,43 @@ Listener Listen(const std::string& path) {
   }
   listener.inode = status.st_ino;
   return listener;
+}
+
+void StopListening(Listener& listener) {
+  if (listener.fd < 0) return;
+  close(listener.fd);
+  listener.fd = -1;
+  struct stat status {};
+  if (stat(listener.path.c_str(), &status) == 0 && status.st_ino == listener.inode) unlink(listener.path.c_str());
+}
+
+ClientAcceptor::ClientAcceptor() : spare_(open("/dev/null", O_RDONLY | O_CLOEXEC)), self_(geteuid()) {
+  static_assert(sizeof(uid_t) == sizeof self_);
+}
+
+ClientAcceptor::~ClientAcceptor() {
+  if (spare_ >= 0) close(spare_);
+}
+
+ClientAcceptor::Accepted ClientAcceptor::Accept(const Listener& listener) {
+  const int fd = accept4(listener.fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd < 0) {
+    if ((errno == EMFILE || errno == ENFILE) && spare_ >= 0) {
+      // Out of descriptors: take the client off the queue with the spare
+      // one rather than leave the listener readable for ever.
+      close(spare_);
+      const int refused = accept(listener.fd, nullptr, nullptr);
+      if (refused >= 0) close(refused);
+      spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+      return {Outcome::NoDescriptor};
+    }
+    return {Outcome::NoneWaiting};
+  }
+  if (!posix::PeerIsTrusted(fd, self_)) {
+    close(fd);
+    return {Outcome::OtherUser};
+  }
+  return {Outcome::Client, fd};
 }
 
 }  // namespace korvane::server

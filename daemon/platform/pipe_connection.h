@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace korvane::server {
+
+// One client's connection, a whole packet at a time each way (a message-mode
+// pipe; an AF_UNIX SOCK_SEQPACKET socket on POSIX). Nothing here waits.
+
+enum class Arrival { Packet, EndOfFile, NotYet };
+
+// The next packet, cut at the buffer's size; size receives its real size.
+// Failures end the connection as end-of-file does.
+Arrival ReceivePacket(int connection, std::string& buffer, std::size_t& size);
+
+// The next packet's first capacity bytes, left queued; size receives its
+// real size.
+Arrival PeekPacket(int connection, char* into, std::size_t capacity, std::size_t& size);
+
+enum class Sending {
+  Sent,
+  NotYet,    // the client is not reading yet: try again when it is writable
+  TooLarge,  // the packet does not fit the connection's send buffer
+  Failed,
+};
+
+Sending SendPacket(int connection, std::string_view packet);
+
+// Gives the connection's send buffer room for packets of up to bytes.
+void MakeSendRoom(int connection, int bytes);
+
+// Closing it also takes it out of any ReadySet.
+void CloseConnection(int connection);
+
+}  // namespace korvane::server

@@ -1,0 +1,50 @@
+#include "daemon/platform/pipe_connection.h"
+
+#include "platform/posix/seqpacket.h"
+
+#include <cerrno>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace korvane::server {
+
+namespace {
+
+Arrival ArrivalOf(const posix::PacketArrival& arrival, std::size_t& size) {
+  switch (arrival.kind) {
+    case posix::PacketArrival::Kind::Packet:
+      size = arrival.size;
+      return Arrival::Packet;
+    case posix::PacketArrival::Kind::NotYet:
+      return Arrival::NotYet;
+    case posix::PacketArrival::Kind::EndOfFile:
+    case posix::PacketArrival::Kind::Failed:
+      break;
+  }
+  return Arrival::EndOfFile;
+}
+
+}  // namespace
+
+Arrival ReceivePacket(int connection, std::string& buffer, std::size_t& size) {
+  return ArrivalOf(posix::ReceivePacket(connection, buffer.data(), buffer.size()), size);
+}
+
+Arrival PeekPacket(int connection, char* into, std::size_t capacity, std::size_t& size) {
+  return ArrivalOf(posix::ReceivePacket(connection, into, capacity, true), size);
+}
+
+Sending SendPacket(int connection, std::string_view packet) {
+  if (send(connection, packet.data(), packet.size(), MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) return Sending::Sent;
+  if (errno == EAGAIN || errno == EINTR) return Sending::NotYet;
+  return errno == EMSGSIZE ? Sending::TooLarge : Sending::Failed;
+}
+
+void MakeSendRoom(int connection, int bytes) {
+  setsockopt(connection, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+}
+
+void CloseConnection(int connection) { close(connection); }
+
+}  // namespace korvane::server
