@@ -38,12 +38,22 @@ void ServerScript::SetPaused(bool pause) {
   paused = pause;
 }
 
-std::size_t ServerScript::AddConnection() {
+void ServerScript::StartServing(std::unique_ptr<DaemonConnection> connection) {
   const std::size_t index = connections.size();
   connections.push_back({static_cast<int>(index) + 1, {}, false});
   ++changes;
   changed.notify_all();
-  return index;
+  servers.emplace_back(&ServerScript::Serve, this, index, std::move(connection));
+}
+
+void ServerScript::JoinThreads() {
+  acceptor.join();
+  // The acceptor has ended, so no server thread is added any more.
+  for (std::thread& server : servers) server.join();
+}
+
+std::string FullPipeName(const std::string& pipeName) {
+  return pipeName.starts_with(R"(\\)") ? pipeName : R"(\\.\pipe\)" + pipeName;
 }
 
 void ServerScript::Serve(std::size_t index, std::unique_ptr<DaemonConnection> connection) {
@@ -171,5 +181,7 @@ bool TestServer::WaitUntil(const std::function<bool(const TestServer&)>& conditi
 }
 
 void TestServer::PauseAccepting() { Script().SetPaused(true); }
+
+RawClient::~RawClient() { Close(); }
 
 }  // namespace korvane::testing

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -54,8 +55,12 @@ struct ServerScript {
   // Whether connections are taken now (not paused).
   bool Accepting() const;
   void SetPaused(bool pause);
-  // Records a new connection and tells its index; the caller holds mutex.
-  std::size_t AddConnection();
+  // Records a new connection and starts the thread that serves it; the
+  // caller holds mutex.
+  void StartServing(std::unique_ptr<DaemonConnection> connection);
+  // Joins the accept thread, then every connection thread, once the
+  // transport has told them all to stop.
+  void JoinThreads();
   // Serves one connection until it ends or the daemon stops; the
   // connection's thread runs it.
   void Serve(std::size_t index, std::unique_ptr<DaemonConnection> connection);
@@ -77,6 +82,11 @@ struct ServerScript {
   std::vector<Connection> connections;
   std::vector<std::string> frames;
   bool paused = false;
+  std::vector<std::thread> servers;
+  std::thread acceptor;  // the transport's accept loop
 };
+
+// The full name \\.\pipe\NAME of a bare NAME; a full name stays as it is.
+std::string FullPipeName(const std::string& pipeName);
 
 }  // namespace korvane::testing

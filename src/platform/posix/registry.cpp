@@ -8,6 +8,8 @@
 // ASCII case folding, which covers every name the library uses.
 #include "win32_registry.h"
 
+#include "platform/registry_export.h"
+
 #include "user_folders.h"
 #include "wide_path.h"
 #include "win32_calls.h"
@@ -35,11 +37,7 @@ constexpr std::size_t kMaxHiveFileBytes = 16u << 20;
 
 enum class Hive { CurrentUser, LocalMachine };
 
-struct RegistryValue {
-  std::u16string name;
-  DWORD type = REG_NONE;
-  std::vector<BYTE> data;
-};
+using RegistryValue = platform::RegistryExportValue;
 
 // What an HKEY points at. Open keys form a list, so that a handle is checked
 // against it before it is used: a stale or made-up handle is an error, never
@@ -56,26 +54,6 @@ std::mutex openKeysLock;
 RegistryKey* openKeys = nullptr;
 
 // ---- Names ----
-
-char16_t FoldCase(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
-
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-  }
-  return true;
-}
-
-bool StartsWithName(std::u16string_view text, std::u16string_view prefix) {
-  return text.size() >= prefix.size() && SameName(text.substr(0, prefix.size()), prefix);
-}
-
-// A key path names a key when none of its components is empty.
-bool IsKeyPath(std::u16string_view path) {
-  if (path.empty()) return true;
-  return path.front() != u'\\' && path.back() != u'\\' && path.find(u"\\\\") == std::u16string_view::npos;
-}
 
 std::u16string_view RootName(Hive hive) {
   return hive == Hive::CurrentUser ? u"HKEY_CURRENT_USER" : u"HKEY_LOCAL_MACHINE";
@@ -149,187 +127,27 @@ std::u16string DecodeHiveText(const std::string& bytes) {
 
 // ---- The file format ----
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
-
-std::u16string_view Trim(std::u16string_view text) {
-  while (!text.empty() && (IsBlank(text.front()) || text.front() == u'\r')) text.remove_prefix(1);
-  while (!text.empty() && (IsBlank(text.back()) || text.back() == u'\r')) text.remove_suffix(1);
-  return text;
-}
-
-int HexDigit(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
-
-// 1 to maxDigits hex digits and nothing else.
-std::optional<std::uint32_t> ParseHex(std::u16string_view text, std::size_t maxDigits) {
-  if (text.empty() || text.size() > maxDigits) return std::nullopt;
-  std::uint32_t value = 0;
-  for (char16_t c : text) {
-    int digit = HexDigit(c);
-    if (digit < 0) return std::nullopt;
-    value = (value << 4) | static_cast<std::uint32_t>(digit);
-  }
-  return value;
-}
-
-// A quoted text at the start of `rest`, with \\ and \" escapes; `rest` moves
-// past the closing quote.
-std::optional<std::u16string> ParseQuoted(std::u16string_view& rest) {
-  if (rest.empty() || rest.front() != u'"') return std::nullopt;
-  std::u16string text;
-  for (std::size_t i = 1; i < rest.size(); ++i) {
-    char16_t c = rest[i];
-    if (c == u'"') {
-      rest.remove_prefix(i + 1);
-      return text;
-    }
-    if (c == u'\\') {
-      if (i + 1 >= rest.size() || (rest[i + 1] != u'\\' && rest[i + 1] != u'"')) return std::nullopt;
-      c = rest[++i];
-    }
-    text += c;
-  }
-  return std::nullopt;
-}
-
-// Comma-separated bytes, each one or two hex digits; an empty list is no data.
-std::optional<std::vector<BYTE>> ParseByteList(std::u16string_view list) {
-  std::vector<BYTE> bytes;
-  list = Trim(list);
-  while (!list.empty()) {
-    std::size_t comma = list.find(u',');
-    auto byte = ParseHex(Trim(list.substr(0, comma)), 2);
-    if (!byte) return std::nullopt;
-    bytes.push_back(static_cast<BYTE>(*byte));
-    if (comma == std::u16string_view::npos) break;
-    list.remove_prefix(comma + 1);
-    if (Trim(list).empty()) return std::nullopt;  // a trailing comma leaves a byte missing
-  }
-  return bytes;
-}
-
-void AppendLittleEndian(std::vector<BYTE>& bytes, std::uint32_t value, int count) {
-  for (int i = 0; i < count; ++i) bytes.push_back(static_cast<BYTE>(value >> (8 * i)));
-}
-
-// The lines of a hive file, one at a time; a hex list may continue on the
-// next line after a trailing backslash.
-class LineReader {
- public:
-  explicit LineReader(std::u16string_view text) : rest_(text) {}
-
-  bool Next(std::u16string_view& line) {
-    if (done_) return false;
-    std::size_t end = rest_.find(u'\n');
-    line = Trim(rest_.substr(0, end));
-    if (end == std::u16string_view::npos) {
-      done_ = true;
-    } else {
-      rest_.remove_prefix(end + 1);
-    }
-    return true;
-  }
-
- private:
-  std::u16string_view rest_;
-  bool done_ = false;
-};
-
-// The data of one value line: "text", dword:N, hex:..., hex(T):...
-std::optional<RegistryValue> ParseValueData(std::u16string_view data, LineReader& lines) {
-  RegistryValue value;
-  if (!data.empty() && data.front() == u'"') {
-    auto text = ParseQuoted(data);
-    if (!text || !Trim(data).empty()) return std::nullopt;
-    value.type = REG_SZ;
-    for (char16_t c : *text) AppendLittleEndian(value.data, c, 2);
-    AppendLittleEndian(value.data, 0, 2);
-    return value;
-  }
-  if (StartsWithName(data, u"dword:")) {
-    auto number = ParseHex(data.substr(6), 8);
-    if (!number) return std::nullopt;
-    value.type = REG_DWORD;
-    AppendLittleEndian(value.data, *number, 4);
-    return value;
-  }
-  if (!StartsWithName(data, u"hex")) return std::nullopt;
-  data.remove_prefix(3);
-  value.type = REG_BINARY;
-  if (!data.empty() && data.front() == u'(') {
-    std::size_t close = data.find(u')');
-    if (close == std::u16string_view::npos) return std::nullopt;
-    auto type = ParseHex(data.substr(1, close - 1), 8);
-    if (!type) return std::nullopt;
-    value.type = *type;
-    data.remove_prefix(close + 1);
-  }
-  if (data.empty() || data.front() != u':') return std::nullopt;
-  data.remove_prefix(1);
-  std::u16string list(data);
-  std::u16string_view more;
-  while (!list.empty() && list.back() == u'\\') {
-    list.pop_back();
-    if (!lines.Next(more)) return std::nullopt;
-    list += more;
-  }
-  auto bytes = ParseByteList(list);
-  if (!bytes) return std::nullopt;
-  value.data = std::move(*bytes);
-  return value;
-}
-
-// The values of root\path in a hive file's text, in file order. False when the file does not have the key: no section names
-// it or a key below it.
+// The values of root\path in a hive file's text, in file order. False when
+// the file does not have the key: no section names it or a key below it.
 bool ParseKey(std::u16string_view text, Hive hive, std::u16string_view path, std::vector<RegistryValue>& values) {
   bool keyExists = path.empty();
-  bool inKey = false;
-  LineReader lines(text);
-  std::u16string_view line;
-  while (lines.Next(line)) {
-    if (line.empty() || line.front() == u';') continue;
-    if (line.front() == u'[') {
-      inKey = false;
-      if (line.back() != u']') continue;
-      std::u16string_view section = line.substr(1, line.size() - 2);
-      std::size_t slash = section.find(u'\\');
-      std::u16string_view sectionPath = slash == std::u16string_view::npos ? u"" : section.substr(slash + 1);
-      if (!SameName(section.substr(0, slash), RootName(hive)) || !IsKeyPath(sectionPath)) continue;
-      if (SameName(sectionPath, path)) {
-        inKey = keyExists = true;
-      } else if (path.empty() || (sectionPath.size() > path.size() && StartsWithName(sectionPath, path) &&
-                                  sectionPath[path.size()] == u'\\')) {
-        keyExists = true;  // a key exists when a key below it does
-      }
-      continue;
+  const auto section = [&](std::u16string_view root, std::u16string_view sectionPath) {
+    if (!platform::SameRegistryName(root, RootName(hive))) return false;
+    if (platform::SameRegistryName(sectionPath, path)) return keyExists = true;
+    if (path.empty() || (sectionPath.size() > path.size() && platform::StartsWithRegistryName(sectionPath, path) &&
+                         sectionPath[path.size()] == u'\\')) {
+      keyExists = true;  // a key exists when a key below it does
     }
-    std::u16string_view rest = line;
-    std::optional<std::u16string> name;
-    if (rest.front() == u'@') {
-      name.emplace();
-      rest.remove_prefix(1);
-    } else {
-      name = ParseQuoted(rest);
-    }
-    rest = Trim(rest);
-    if (!name || rest.empty() || rest.front() != u'=') continue;
-    // Parsed even outside the key, so that a hex list's continuation lines
-    // are never read as lines of their own.
-    auto value = ParseValueData(Trim(rest.substr(1)), lines);
-    if (!inKey || !value) continue;
-    value->name = std::move(*name);
-    values.push_back(std::move(*value));  // a later one of the same name wins when looked up
-  }
+    return false;
+  };
+  // A later value of the same name wins when looked up.
+  platform::ReadRegistryExport(text, section, [&](RegistryValue value) { values.push_back(std::move(value)); });
   return keyExists;
 }
 
 // Reads the hive file now. False when the key is not there.
 bool LoadKey(Hive hive, std::u16string_view path, std::vector<RegistryValue>& values) {
-  if (!IsKeyPath(path)) return false;
+  if (!platform::IsRegistryKeyPath(path)) return false;
   std::optional<std::string> bytes;
   if (auto file = HivePath(hive)) bytes = ReadHiveFile(*file);
   return ParseKey(bytes ? DecodeHiveText(*bytes) : std::u16string(), hive, path, values);
@@ -357,7 +175,7 @@ LSTATUS QueryValue(const std::vector<RegistryValue>& values, LPCWSTR valueName, 
   // From the end: a value defined again later in the file replaces the earlier one.
   for (auto it = values.rbegin(); it != values.rend(); ++it) {
     const RegistryValue& value = *it;
-    if (!SameName(value.name, name)) continue;
+    if (!platform::SameRegistryName(value.name, name)) continue;
     auto size = static_cast<DWORD>(value.data.size());
     if (type != nullptr) *type = value.type;
     if (data == nullptr) {

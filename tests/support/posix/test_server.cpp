@@ -67,8 +67,7 @@ sockaddr_un SocketAddress(const std::string& path) {
 }
 
 std::string SocketPathFor(const std::string& pipeName) {
-  const std::string full = pipeName.starts_with(R"(\\)") ? pipeName : R"(\\.\pipe\)" + pipeName;
-  std::optional<std::string> path = posix::PipeSocketPath(full);
+  std::optional<std::string> path = posix::PipeSocketPath(FullPipeName(pipeName));
   if (!path) throw std::invalid_argument("not a pipe name: " + pipeName);
   return *path;
 }
@@ -173,8 +172,6 @@ struct TestServer::State : ServerScript {
   ino_t socketInode = 0;
   Fd listener;
   Fd stop;  // written once by the destructor, never read: readable for good
-  std::vector<std::thread> servers;
-  std::thread acceptor;
 };
 
 TestServer::State::State(TestServerOptions options)
@@ -222,8 +219,7 @@ void TestServer::State::AcceptOne() {
   Fd socket(accept4(listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
   if (socket.get() < 0) return;  // the client gave up while queued
   setsockopt(socket.get(), SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof(kSendBuffer));
-  servers.emplace_back(&State::Serve, this, AddConnection(),
-                       std::make_unique<SocketConnection>(std::move(socket), stop.get()));
+  StartServing(std::make_unique<SocketConnection>(std::move(socket), stop.get()));
 }
 
 TestServer::TestServer(TestServerOptions options) : state_(std::make_unique<State>(std::move(options))) {
@@ -233,9 +229,7 @@ TestServer::TestServer(TestServerOptions options) : state_(std::make_unique<Stat
 TestServer::~TestServer() {
   const std::uint64_t one = 1;
   [[maybe_unused]] ssize_t written = write(state_->stop.get(), &one, sizeof(one));
-  state_->acceptor.join();
-  // The acceptor has ended, so no server thread is added any more.
-  for (std::thread& server : state_->servers) server.join();
+  state_->JoinThreads();
   // Another server may have taken over the path since; leave its socket be.
   struct stat status {};
   if (stat(state_->socketPath.c_str(), &status) == 0 && status.st_ino == state_->socketInode) {
@@ -260,8 +254,6 @@ RawClient::RawClient(const std::string& socketPath) {
     throw std::system_error(error, std::generic_category(), "connect " + socketPath);
   }
 }
-
-RawClient::~RawClient() { Close(); }
 
 bool RawClient::Send(std::string_view bytes) {
   return send(static_cast<int>(handle_), bytes.data(), bytes.size(), MSG_NOSIGNAL) ==

@@ -36,10 +36,6 @@ UniqueHandle NewEvent(bool manualReset) {
   return event;
 }
 
-std::string FullPipeName(const std::string& pipeName) {
-  return pipeName.starts_with(R"(\\)") ? pipeName : R"(\\.\pipe\)" + pipeName;
-}
-
 // How an overlapped operation on a pipe ended.
 enum class Outcome { kDone, kMoreData, kEnded, kStopped, kTimedOut };
 
@@ -208,8 +204,6 @@ struct TestServer::State : ServerScript {
   // The instances waiting for a client, oldest first; the accept thread's
   // alone once it runs.
   std::deque<std::unique_ptr<Instance>> listening;
-  std::vector<std::thread> servers;
-  std::thread acceptor;
 };
 
 TestServer::State::State(TestServerOptions options)
@@ -279,8 +273,7 @@ void TestServer::State::AcceptOne(std::size_t position) {
   // ERROR_NO_DATA: the client came and went already; served, it shows as a
   // connection its client closed, as on POSIX.
   if (error != 0 && error != ERROR_PIPE_CONNECTED && error != ERROR_NO_DATA) return;
-  servers.emplace_back(&State::Serve, this, AddConnection(),
-                       std::make_unique<PipeConnection>(std::move(instance), stop.get()));
+  StartServing(std::make_unique<PipeConnection>(std::move(instance), stop.get()));
 }
 
 TestServer::TestServer(TestServerOptions options) : state_(std::make_unique<State>(std::move(options))) {
@@ -289,9 +282,7 @@ TestServer::TestServer(TestServerOptions options) : state_(std::make_unique<Stat
 
 TestServer::~TestServer() {
   ::SetEvent(state_->stop.get());
-  state_->acceptor.join();
-  // The acceptor has ended, so no server thread is added any more.
-  for (std::thread& server : state_->servers) server.join();
+  state_->JoinThreads();
 }
 
 ServerScript& TestServer::Script() const { return *state_; }
@@ -322,8 +313,6 @@ RawClient::RawClient(const std::string& socketPath) {
     throw error;
   }
 }
-
-RawClient::~RawClient() { Close(); }
 
 bool RawClient::Send(std::string_view bytes) {
   const UniqueHandle event = NewEvent(true);
