@@ -35,12 +35,6 @@ std::vector<std::string> ReadLines(const std::string& file) {
   return lines;
 }
 
-std::string Lines(const std::vector<std::string>& items) {
-  std::string text;
-  for (const std::string& item : items) (text += item) += '\n';
-  return text;
-}
-
 bool IsSpace(const std::string& folder) {
   std::error_code error;
   return fs::is_regular_file(folder + "/format", error) && fs::is_directory(folder + "/db", error);
@@ -169,8 +163,9 @@ std::string EmbeddedSpaces::AddUser(const std::string& user) {
   const std::vector<std::string> lines = ReadLines(paths_.UsersFile());
   std::set<std::string> users(lines.begin(), lines.end());
   if (!users.insert(user).second) return {};
-  return ReplaceFileAtomically(paths_.UsersFile(), "# users of the hosting service\n" +
-                                                       Lines(std::vector<std::string>(users.begin(), users.end())));
+  std::string text = "# users of the hosting service\n";
+  for (const std::string& each : users) (text += each) += '\n';
+  return ReplaceFileAtomically(paths_.UsersFile(), text);
 }
 
 }  // namespace korvane::server
