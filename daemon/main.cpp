@@ -11,6 +11,7 @@
 #include "daemon/store/activation_store.h"
 #include "daemon/sync/automatic_sync.h"
 #include "daemon/commands/commands.h"
+#include "daemon/hosting/hosting_backend.h"
 #include "daemon/base/daemon_log.h"
 #include "daemon/platform/daemon_paths.h"
 #include "daemon/platform/notifier.h"
@@ -31,6 +32,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -147,7 +149,8 @@ int Serve(DaemonPaths& paths, const DaemonLog& log) {
     if (!configProblems.empty()) log.Warning(configProblems);
     if (service.IsRemote()) log.Info("the hosting service is " + service.url + " as " + service.user);
     SetSubversionConfigFolder(service.subversionConfig);
-    DaemonContext context{activations, paths, log, stopping, jobs, service};
+    const std::unique_ptr<HostingBackend> hosting = ChooseHostingBackend(service, paths, stopping);
+    DaemonContext context{activations, paths, log, stopping, jobs, *hosting};
     const AutomaticSync sync(activations, log, jobs, paths.OwnFolders(), AutomaticSync::PeriodsFromEnvironment());
     CommandDispatcher dispatcher(context);
     Server server(Listen(paths.socketPath), dispatcher, activations, log, stopping, limits);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A Korvane team server in one command: a stock Subversion server serving
 # one team repository laid out for the Korvane hosting service (see
-# daemon/hosting/team_service.h), with its users and our hook, which renders
+# daemon/hosting/team_repository.h), with its users and our hook, which renders
 # the access rules the server enforces from the spaces' members.
 #
 #   scripts/team-server.sh https FOLDER PORT USER:PASSWORD...   Apache httpd with mod_ssl (https://)

@@ -3,12 +3,12 @@
 #pragma once
 
 #include "daemon/store/activation_store.h"
+#include "daemon/hosting/hosting_backend.h"
 #include "daemon/base/daemon_log.h"
 #include "daemon/platform/daemon_paths.h"
 #include "daemon/store/job_board.h"
 #include "daemon/reply/protocol.h"
 #include "daemon/reply/results.h"
-#include "daemon/store/service_config.h"
 #include "daemon/transport/dispatcher.h"
 
 #include <atomic>
@@ -25,7 +25,7 @@ struct DaemonContext {
   const DaemonLog& log;
   const std::atomic<bool>& stopping;  // long work gives up once this is set
   JobBoard& jobs;                      // one-way work publishes its course here
-  const ServiceConfig& service;        // where the hosting service is
+  HostingBackend& hosting;             // the hosting service, chosen at start
 };
 
 // A command of the protocol table and what the daemon does for it. How a

@@ -2,23 +2,12 @@
 
 #include "names.h"
 #include "daemon/base/own_folders.h"
-#include "daemon/platform/atomic_file.h"
 #include "daemon/store/share_claims.h"
 
 #include "daemon/svn/svn_runtime.h"
-#include "daemon/hosting/team_service.h"
-
-#include <svn_dirent_uri.h>
-#include <svn_fs.h>
-#include <svn_repos.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <map>
-#include <mutex>
-#include <set>
-#include <sstream>
 #include <vector>
 
 namespace korvane::server {
@@ -27,15 +16,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kMembersFile[] = "/conf/korvane-members";
-constexpr char kDescriptionFile[] = "/conf/korvane-description";
 constexpr char kDefaultRole[] = "member";
-constexpr char kOwnerRole[] = "owner";
 constexpr char kImportMessage[] = "Shared by Korvane";
 constexpr int kMaxNameTries = 1000;
-
-// Changes of spaces, members and users are made one at a time.
-std::mutex changes;
 
 struct Reply {
   Result result = Result::Done;
@@ -72,148 +55,24 @@ std::string Lines(const std::vector<std::string>& items) {
   return text;
 }
 
-std::vector<std::string> ReadLines(const std::string& file) {
-  std::vector<std::string> lines;
-  std::ifstream in(file);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line[0] != '#') lines.push_back(line);
-  }
-  return lines;
-}
-
-std::string SpaceFolder(const DaemonPaths& paths, const std::string& name) { return paths.SpacesFolder() + "/" + name; }
-
-bool IsSpace(const std::string& folder) {
-  std::error_code error;
-  return fs::is_regular_file(folder + "/format", error) && fs::is_directory(folder + "/db", error);
-}
-
-std::string SpaceUrl(const std::string& folder) {
-  Pool pool;
-  const char* url = nullptr;
-  if (TakeError(svn_uri_get_file_url_from_dirent(&url, folder.c_str(), pool))) return {};
-  return url;
-}
-
-std::vector<std::string> SpaceNames(const DaemonPaths& paths) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const fs::directory_entry& entry : fs::directory_iterator(paths.SpacesFolder(), error)) {
-    if (IsSpace(entry.path().string())) names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// USER -> ROLE.
-std::map<std::string, std::string> Members(const std::string& folder) {
-  std::map<std::string, std::string> members;
-  for (const std::string& line : ReadLines(folder + kMembersFile)) {
-    const std::size_t tab = line.find('\t');
-    members[line.substr(0, tab)] = tab == std::string::npos ? kDefaultRole : line.substr(tab + 1);
-  }
-  return members;
-}
-
-// Called with changes held; empty on success, otherwise what failed.
-std::string SaveMembers(const std::string& folder, const std::map<std::string, std::string>& members) {
-  std::string text = "# members of this space: USER<TAB>ROLE\n";
-  for (const auto& [user, role] : members) text += user + '\t' + role + '\n';
-  return ReplaceFileAtomically(folder + kMembersFile, text);
-}
-
-// Called with changes held.
-std::string AddUser(const DaemonPaths& paths, const std::string& user) {
-  const std::vector<std::string> lines = ReadLines(paths.UsersFile());
-  std::set<std::string> users(lines.begin(), lines.end());
-  if (!users.insert(user).second) return {};
-  return ReplaceFileAtomically(paths.UsersFile(), "# users of the hosting service\n" +
-                                                      Lines(std::vector<std::string>(users.begin(), users.end())));
-}
-
-std::optional<svn_revnum_t> Youngest(const std::string& folder, std::string& problem) {
-  Pool pool;
-  svn_repos_t* repository = nullptr;
-  svn_revnum_t youngest = 0;
-  std::optional<SvnFailure> failure = TakeError(svn_repos_open3(&repository, folder.c_str(), nullptr, pool, pool));
-  if (!failure) failure = TakeError(svn_fs_youngest_rev(&youngest, svn_repos_fs(repository), pool));
-  if (failure) {
-    problem = failure->message;
-    return std::nullopt;
-  }
-  return youngest;
-}
-
-team::Service Remote(DaemonContext& context) { return team::Service(context.service.url, context.stopping); }
-
-Reply FromAnswer(const team::Answer& answer) {
+Reply FromAnswer(const HostingAnswer& answer) {
   Reply reply = Failure(answer.result, answer.text);
   reply.ownWords = answer.ownWords;
   return reply;
 }
 
-// Why a space name cannot be used on the team service; empty when it can.
-std::string SpaceNameProblem(const std::string& name) {
-  const std::optional<std::string> problem = names::SpaceNameProblem(name);
-  return problem ? "\"" + name + "\" cannot name a space: " + *problem : std::string();
-}
-
-std::string UserProblem(const std::string& user) {
-  const std::optional<std::string> problem = names::UserNameProblem(user);
-  return problem ? "\"" + user + "\" cannot name a user: " + *problem : std::string();
-}
-
-Reply MakeRemoteSpace(DaemonContext& context, const std::string& given, const std::string& description,
-                      const std::string& owner) {
-  const std::string name = names::Normalised(given).value_or(given);
-  if (std::string problem = SpaceNameProblem(name); !problem.empty()) {
-    return Failure(Result::BadArguments, problem);
-  }
-  const std::string& by = owner.empty() ? context.service.user : owner;
-  if (std::string problem = UserProblem(by); !problem.empty()) return Failure(Result::BadArguments, problem);
-  team::Service service = Remote(context);
-  const team::Answer made = service.CreateSpace(name, description, by);
-  if (made.result != Result::Done) return FromAnswer(made);
-  context.log.Info("created the space " + name + " on " + context.service.url);
-  return {Result::Done, service.SpaceUrl(name), "created", {}};
-}
-
-// Makes the space's repository; its URL is the reply's first field.
+// Makes the space; its URL is the reply's first field. Every service takes
+// a space name by the rule of names, in its normal form.
 Reply MakeSpace(DaemonContext& context, const std::string& given, const std::string& description,
                 const std::string& owner) {
-  if (context.service.IsRemote()) return MakeRemoteSpace(context, given, description, owner);
-  // The embedded service takes names by the same rule as a team's.
   const std::string name = names::Normalised(given).value_or(given);
   if (std::string problem = SpaceNameProblem(name); !problem.empty()) {
     return Failure(Result::BadArguments, problem);
   }
-  if (!owner.empty()) {
-    if (std::string problem = UserProblem(owner); !problem.empty()) return Failure(Result::BadArguments, problem);
-  }
-  std::lock_guard lock(changes);
-  const std::string folder = SpaceFolder(context.paths, name);
-  std::error_code error;
-  const std::string folded = names::Folded(name);
-  for (const std::string& taken : SpaceNames(context.paths)) {
-    if (names::Folded(taken) == folded) return Failure(Result::AlreadyExists, "the space " + taken + " exists");
-  }
-  std::string prepared;
-  if (!PrepareFolder(context.paths.dataFolder, true, prepared)) return Failure(Result::FileSystemFailed, prepared);
-  fs::create_directories(context.paths.SpacesFolder(), error);
-  if (error) return Failure(Result::FileSystemFailed, "cannot create " + context.paths.SpacesFolder());
-  Pool pool;
-  svn_repos_t* repository = nullptr;
-  if (std::optional<SvnFailure> failure =
-          TakeError(svn_repos_create(&repository, folder.c_str(), nullptr, nullptr, nullptr, nullptr, pool))) {
-    return Failure(Result::SubversionFailed, failure->message);
-  }
-  std::string problem;
-  if (!description.empty()) problem = ReplaceFileAtomically(folder + kDescriptionFile, description + "\n");
-  if (problem.empty() && !owner.empty()) problem = SaveMembers(folder, {{owner, kOwnerRole}});
-  if (problem.empty() && !owner.empty()) problem = AddUser(context.paths, owner);
-  if (!problem.empty()) return Failure(Result::FileSystemFailed, problem);
-  context.log.Info("created the space " + name);
-  return {Result::Done, SpaceUrl(folder), "created", {}};
+  const HostingAnswer made = context.hosting.CreateSpace(name, description, owner);
+  if (made.result != Result::Done) return FromAnswer(made);
+  context.log.Info("created the space " + name + context.hosting.LogPlace());
+  return {Result::Done, context.hosting.SpaceUrl(name), "created", {}};
 }
 
 // A request run on a thread of its own, its arguments the payload's first
@@ -227,14 +86,9 @@ Handling Run(DaemonContext& context, Command command, const std::optional<std::s
 }
 
 Reply ListSpacesNow(DaemonContext& context, const std::vector<std::string>& arguments) {
-  std::vector<std::string> names;
-  if (context.service.IsRemote()) {
-    team::Answer listed = Remote(context).ListSpaces();
-    if (listed.result != Result::Done) return FromAnswer(listed);
-    names = std::move(listed.lines);
-  } else {
-    names = SpaceNames(context.paths);
-  }
+  HostingAnswer listed = context.hosting.ListSpaces();
+  if (listed.result != Result::Done) return FromAnswer(listed);
+  std::vector<std::string>& names = listed.lines;
   std::erase_if(names, [&](const std::string& name) { return !Matches(name, arguments[0]); });
   return {Result::Done, std::to_string(names.size()), Lines(names), {}};
 }
@@ -242,23 +96,9 @@ Reply ListSpacesNow(DaemonContext& context, const std::vector<std::string>& argu
 Reply ShowSpaceNow(DaemonContext& context, const std::vector<std::string>& arguments) {
   const std::string& name = arguments[0];
   if (!IsUsableName(name)) return Failure(Result::BadArguments, "not a usable space name: \"" + name + "\"");
-  if (context.service.IsRemote()) {
-    team::Service service = Remote(context);
-    const team::Answer shown = service.ShowSpace(name);
-    if (shown.result != Result::Done) return FromAnswer(shown);
-    return {Result::Done, service.SpaceUrl(name), Lines(shown.lines), shown.text};
-  }
-  const std::string folder = SpaceFolder(context.paths, name);
-  if (!IsSpace(folder)) return Failure(Result::NotFound, "no space is named " + name);
-  std::string problem;
-  const std::optional<svn_revnum_t> youngest = Youngest(folder, problem);
-  if (!youngest) return Failure(Result::SubversionFailed, problem);
-  std::vector<std::string> members;
-  {
-    std::lock_guard lock(changes);
-    for (const auto& [user, role] : Members(folder)) members.push_back(user + '\t' + role);
-  }
-  return {Result::Done, SpaceUrl(folder), Lines(members), std::to_string(*youngest)};
+  const HostingAnswer shown = context.hosting.ShowSpace(name);
+  if (shown.result != Result::Done) return FromAnswer(shown);
+  return {Result::Done, context.hosting.SpaceUrl(name), Lines(shown.lines), shown.text};
 }
 
 Reply CreateSpaceNow(DaemonContext& context, const std::vector<std::string>& arguments) {
@@ -266,15 +106,9 @@ Reply CreateSpaceNow(DaemonContext& context, const std::vector<std::string>& arg
 }
 
 Reply FindUsersNow(DaemonContext& context, const std::vector<std::string>& arguments) {
-  std::vector<std::string> users;
-  if (context.service.IsRemote()) {
-    team::Answer found = Remote(context).FindUsers();
-    if (found.result != Result::Done) return FromAnswer(found);
-    users = std::move(found.lines);
-  } else {
-    std::lock_guard lock(changes);
-    users = ReadLines(context.paths.UsersFile());
-  }
+  HostingAnswer found = context.hosting.FindUsers();
+  if (found.result != Result::Done) return FromAnswer(found);
+  std::vector<std::string>& users = found.lines;
   std::erase_if(users, [&](const std::string& user) { return !Matches(user, arguments[0]); });
   return {Result::Done, std::to_string(users.size()), Lines(users), {}};
 }
@@ -286,33 +120,14 @@ Reply InviteNow(DaemonContext& context, const std::vector<std::string>& argument
   if (!IsUsableName(space) || !IsUsableName(user) || !IsUsableName(role)) {
     return Failure(Result::BadArguments, "a space, a user and a usable role are needed");
   }
-  if (context.service.IsRemote()) {
-    if (std::string problem = UserProblem(user); !problem.empty()) return Failure(Result::BadArguments, problem);
-    if (!names::IsRole(role) && role != names::kNoRole) {
-      return Failure(Result::BadArguments, "\"" + role + "\" is not a role: owner, member, reader, or none to remove");
-    }
-    const team::Answer invited = Remote(context).Invite(names::Normalised(space).value_or(space), user, role);
-    if (invited.result != Result::Done) return FromAnswer(invited);
-    if (role == names::kNoRole) {
-      context.log.Info("removed " + user + " from " + space + " on " + context.service.url);
-      return {Result::Done, "removed", space, user};
-    }
-    context.log.Info("invited " + user + " to " + space + " as " + role + " on " + context.service.url);
-    return {Result::Done, "invited", space, user};
-  }
   if (std::string problem = UserProblem(user); !problem.empty()) return Failure(Result::BadArguments, problem);
-  if (!names::IsRole(role)) {
-    return Failure(Result::BadArguments, "\"" + role + "\" is not a role: owner, member or reader");
+  const HostingAnswer invited = context.hosting.Invite(space, user, role);
+  if (invited.result != Result::Done) return FromAnswer(invited);
+  if (role == names::kNoRole) {
+    context.log.Info("removed " + user + " from " + space + context.hosting.LogPlace());
+    return {Result::Done, "removed", space, user};
   }
-  std::lock_guard lock(changes);
-  const std::string folder = SpaceFolder(context.paths, space);
-  if (!IsSpace(folder)) return Failure(Result::NotFound, "no space is named " + space);
-  std::map<std::string, std::string> members = Members(folder);
-  members[user] = role;
-  std::string problem = SaveMembers(folder, members);
-  if (problem.empty()) problem = AddUser(context.paths, user);
-  if (!problem.empty()) return Failure(Result::FileSystemFailed, problem);
-  context.log.Info("invited " + user + " to " + space + " as " + role);
+  context.log.Info("invited " + user + " to " + space + " as " + role + context.hosting.LogPlace());
   return {Result::Done, "invited", space, user};
 }
 
@@ -434,10 +249,8 @@ std::string ShareFolderNow(DaemonContext& context, const std::string& folder, Jo
   // A folder's name is shared in its normal form (NFC); a name that breaks
   // the rule of names is refused with the reason, the folder untouched.
   const std::string base = names::Normalised(LastComponent(folder)).value_or(LastComponent(folder));
-  if (context.service.IsRemote()) {
-    if (std::string problem = SpaceNameProblem(base); !problem.empty()) {
-      return failed(problem + "; rename the folder to share it", Result::BadArguments);
-    }
+  if (std::string problem = SpaceNameProblem(base); !problem.empty()) {
+    return failed(problem + "; rename the folder to share it", Result::BadArguments);
   }
   Reply made;
   std::string name;
@@ -481,8 +294,7 @@ std::string ShareFolderNow(DaemonContext& context, const std::string& folder, Jo
 std::string CheckoutFromServiceNow(DaemonContext& context, const std::string& folder, JobBoard::Id job) {
   const std::string account = "checkoutFromService " + folder + ": ";
   const std::string name = names::Normalised(LastComponent(folder)).value_or(LastComponent(folder));
-  const std::string space = SpaceFolder(context.paths, name);
-  if (!IsUsableName(name) || (!context.service.IsRemote() && !IsSpace(space))) {
+  if (!IsUsableName(name) || !context.hosting.MayHold(name)) {
     context.log.Error(account + "no space is named " + name);
     context.jobs.End(job, static_cast<std::int32_t>(Result::NotFound), "no space is named " + name);
     return account + "not checked out";
@@ -492,7 +304,7 @@ std::string CheckoutFromServiceNow(DaemonContext& context, const std::string& fo
     context.jobs.End(job, static_cast<std::int32_t>(Result::NotAllowed), "part of the daemon's own folder " + *own);
     return account + "not checked out";
   }
-  const std::string url = context.service.IsRemote() ? Remote(context).SpaceUrl(name) : SpaceUrl(space);
+  const std::string url = context.hosting.SpaceUrl(name);
   Progress progress{context.jobs, job};
   context.jobs.Stage(job, "checking out", 0, 0);
   if (std::string problem = CheckOutInto(context, url, folder, false, &progress); !problem.empty()) {

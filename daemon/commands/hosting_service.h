@@ -1,11 +1,8 @@
-// The hosting service, embedded: every space is an FSFS repository in the
-// data folder's spaces/svn.halcyra.com/svn/SPACE, reached by its file://
-// URL, and the service's users are a list kept beside them (spaces/users).
-// A space's members and description lie in its conf/ folder
-// (korvane-members, one "USER<TAB>ROLE" line each; korvane-description).
-//
-// The requests (20 to 26) answer in three "|"-separated fields, which the
-// library hands back as out1, out2 and out3; lists hold one item a line:
+// The hosting commands, on the backend the daemon chose at start
+// (daemon/hosting/hosting_backend.h): the embedded spaces or a team's
+// repository. The requests (20 to 26) answer in three "|"-separated
+// fields, which the library hands back as out1, out2 and out3; lists hold
+// one item a line:
 //
 //  20  listSpaces FILTER|x|         count | names (sorted) | ""
 //  21  showSpace NAME|x|x|          URL | members ("USER<TAB>ROLE" lines) |
@@ -27,7 +24,7 @@
 //   7  shareFolder PATH         makes a space named after the folder ("NAME
 //                               2", "NAME 3", ... when taken; refused with
 //                               the reason when the name breaks the rule of
-//                               names on a team service), imports the
+//                               names), imports the
 //                               folder into it, turns the folder into its
 //                               working copy in place and activates it in
 //                               mode 1

@@ -1,7 +1,7 @@
 // A space's korvane:members property as text, read and written again. The
 // team server's hook (scripts/korvane-hook) renders the server's access
 // rules from these properties; clients never write access rules. See
-// team_service.h for the layout.
+// team_repository.h for the layout.
 #pragma once
 
 #include <map>

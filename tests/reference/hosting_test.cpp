@@ -48,6 +48,20 @@ class Hosting : public ReferenceDaemonTest {
     return Ask(Korvane_CreateSpace, {name, "a space", owner, ""});
   }
 
+  // The job on folder once it has ended.
+  nlohmann::json EndedJob(const std::string& folder) const {
+    nlohmann::json job;
+    EXPECT_TRUE(Eventually([&] {
+      const nlohmann::json board = nlohmann::json::parse(ReadAll(StateFile("jobs")), nullptr, false);
+      if (board.is_discarded()) return false;
+      for (const nlohmann::json& each : board["jobs"]) {
+        if (each["folder"] == folder) job = each;
+      }
+      return !job.is_null() && job["state"] != "running";
+    })) << folder;
+    return job;
+  }
+
   std::unique_ptr<DaemonProcess> daemon_;
 };
 
@@ -146,6 +160,21 @@ TEST_F(Hosting, SharedFoldersBecomeWorkingCopiesOfNewSpaces) {
   EXPECT_FALSE(fs::exists(Folder("one") + "/.svn"));
 }
 
+// A folder whose name cannot name a space is left as it was, and its job
+// says why, on the embedded service as on a team's.
+TEST_F(Hosting, AFolderNamedAgainstTheRuleOfNamesIsNotShared) {
+  for (const std::string name : {"notes.", "CON", " lead"}) {
+    const std::string folder = Folder(name);
+    ASSERT_TRUE(link::CDaemonLink(nullptr).ShareFolder(Wide(folder)));
+    const nlohmann::json job = EndedJob(folder);
+    EXPECT_EQ(job["code"], -2) << job.dump();  // BAD_ARGUMENTS
+    EXPECT_NE(job["message"].get<std::string>().find("rename the folder to share it"), std::string::npos) << job.dump();
+    EXPECT_FALSE(fs::exists(folder + "/.svn")) << name;
+  }
+  EXPECT_EQ(Ask(Korvane_ListSpaces, {"", ""}), (Outputs{"0", "", ""}));
+  EXPECT_EQ(Activations(), "");
+}
+
 TEST_F(Hosting, CheckoutFromTheServiceTakesTheSpaceNamedAfterTheFolder) {
   ASSERT_EQ(Create("docs")[1], "created");
   const std::string folder = TemporaryFolder() + "/docs";
@@ -163,13 +192,7 @@ TEST_F(Hosting, ACheckoutIntoTheDaemonsOwnFolderEndsItsJobAsNotAllowed) {
   const std::string folder = StateFile("docs");
   link::CDaemonLink link(nullptr);
   ASSERT_TRUE(link.CheckoutFromService(Wide(folder)));
-  nlohmann::json job;
-  EXPECT_TRUE(Eventually([&] {
-    const nlohmann::json board = nlohmann::json::parse(ReadAll(StateFile("jobs")), nullptr, false);
-    if (board.is_discarded() || board["jobs"].empty()) return false;
-    job = board["jobs"][0];
-    return job["state"] != "running";
-  }));
+  const nlohmann::json job = EndedJob(folder);
   EXPECT_EQ(job["operation"], "checkoutFromService");
   EXPECT_EQ(job["code"], -11) << job.dump();  // NOT_ALLOWED
   EXPECT_FALSE(fs::exists(folder));

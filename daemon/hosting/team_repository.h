@@ -21,39 +21,38 @@
 #pragma once
 
 #include "daemon/hosting/access_file.h"
-#include "daemon/reply/results.h"
+#include "daemon/hosting/hosting_backend.h"
 
 #include <atomic>
-#include <map>
 #include <string>
-#include <vector>
 
-namespace korvane::server::team {
+namespace korvane::server {
 
-// What came of one operation; on failure text says why.
-struct Answer {
-  Result result = Result::Done;
-  std::string text;
-  std::vector<std::string> lines;
-  bool ownWords = false;  // text is whole as it is (the server's hook's words)
-};
-
-// The service at root URL, reached with the daemon's Subversion client.
-class Service {
+// The service at root URL, reached with the daemon's Subversion client as
+// user, who owns the spaces made without an owner. Names follow the rule of
+// names (tools/names); a space name is taken in its normal form (NFC).
+class TeamRepository final : public HostingBackend {
  public:
-  Service(std::string rootUrl, const std::atomic<bool>& stopping) : root_(std::move(rootUrl)), stopping_(stopping) {}
+  TeamRepository(std::string rootUrl, std::string user, const std::atomic<bool>& stopping)
+      : root_(std::move(rootUrl)), user_(std::move(user)), stopping_(stopping) {}
 
-  std::string SpaceUrl(const std::string& space) const;
-  Answer ListSpaces();
-  // text: the youngest revision that changed the space; lines: members.
-  Answer ShowSpace(const std::string& space);
-  Answer CreateSpace(const std::string& space, const std::string& description, const std::string& owner);
-  Answer FindUsers();
-  Answer Invite(const std::string& space, const std::string& user, const std::string& role);
+  std::string SpaceUrl(const std::string& space) const override;
+  // Only the server knows which spaces this user may read.
+  bool MayHold(const std::string&) const override { return true; }
+  std::string LogPlace() const override { return " on " + root_; }
+
+  HostingAnswer ListSpaces() override;
+  HostingAnswer ShowSpace(const std::string& space) override;
+  HostingAnswer CreateSpace(const std::string& space, const std::string& description,
+                            const std::string& owner) override;
+  HostingAnswer FindUsers() override;
+  // ROLE "none" removes user.
+  HostingAnswer Invite(const std::string& space, const std::string& user, const std::string& role) override;
 
  private:
   const std::string root_;
+  const std::string user_;
   const std::atomic<bool>& stopping_;
 };
 
-}  // namespace korvane::server::team
+}  // namespace korvane::server

@@ -1,4 +1,4 @@
-#include "daemon/hosting/team_service.h"
+#include "daemon/hosting/team_repository.h"
 
 #include "names.h"
 #include "daemon/svn/svn_runtime.h"
@@ -15,7 +15,13 @@
 #include <set>
 #include <sstream>
 
-namespace korvane::server::team {
+namespace korvane::server {
+
+using team::kDescriptionProperty;
+using team::kMembersProperty;
+using team::kUsersProperty;
+using team::ParseMembers;
+using team::RenderMembers;
 
 namespace {
 
@@ -58,7 +64,7 @@ std::optional<std::string> HookWords(const SvnFailure& failure) {
   return words;
 }
 
-Answer Refused(const SvnFailure& failure) {
+HostingAnswer Refused(const SvnFailure& failure) {
   if (std::optional<std::string> words = HookWords(failure)) {
     const bool taken = words->find(" is taken ") != std::string::npos;
     return {taken ? Result::AlreadyExists : Result::NotAllowed, *words, {}, true};
@@ -139,12 +145,12 @@ bool IsOutOfDate(const SvnFailure& failure) {
 
 }  // namespace
 
-std::string Service::SpaceUrl(const std::string& space) const {
+std::string TeamRepository::SpaceUrl(const std::string& space) const {
   Pool pool;
   return root_ + "/" + svn_path_uri_encode(space.c_str(), pool);
 }
 
-Answer Service::ListSpaces() {
+HostingAnswer TeamRepository::ListSpaces() {
   Session session(root_, stopping_);
   if (session.failure) return Refused(*session.failure);
   apr_hash_t* entries = nullptr;
@@ -152,7 +158,7 @@ Answer Service::ListSpaces() {
                                                SVN_DIRENT_KIND, session.pool))) {
     return Refused(*failure);
   }
-  Answer answer;
+  HostingAnswer answer;
   for (apr_hash_index_t* each = apr_hash_first(session.pool, entries); each != nullptr; each = apr_hash_next(each)) {
     const auto* entry = static_cast<const svn_dirent_t*>(apr_hash_this_val(each));
     if (entry->kind == svn_node_dir) answer.lines.emplace_back(static_cast<const char*>(apr_hash_this_key(each)));
@@ -161,7 +167,7 @@ Answer Service::ListSpaces() {
   return answer;
 }
 
-Answer Service::ShowSpace(const std::string& space) {
+HostingAnswer TeamRepository::ShowSpace(const std::string& space) {
   Session session(root_, stopping_);
   if (session.failure) return Refused(*session.failure);
   std::string members;
@@ -177,12 +183,15 @@ Answer Service::ShowSpace(const std::string& space) {
   }
   if (!failure) failure = TakeError(session.Property(space, kMembersProperty, members, revision));
   if (failure) return Refused(*failure);
-  Answer answer{Result::Done, std::to_string(entry->created_rev), {}};
+  HostingAnswer answer{Result::Done, std::to_string(entry->created_rev), {}};
   for (const auto& [user, role] : ParseMembers(members)) answer.lines.push_back(user + '\t' + role);
   return answer;
 }
 
-Answer Service::CreateSpace(const std::string& space, const std::string& description, const std::string& owner) {
+HostingAnswer TeamRepository::CreateSpace(const std::string& space, const std::string& description,
+                                          const std::string& given) {
+  const std::string& owner = given.empty() ? user_ : given;
+  if (std::string problem = UserProblem(owner); !problem.empty()) return {Result::BadArguments, problem, {}};
   for (int attempt = 1;; ++attempt) {
     Session session(root_, stopping_);
     if (session.failure) return Refused(*session.failure);
@@ -200,13 +209,13 @@ Answer Service::CreateSpace(const std::string& space, const std::string& descrip
   }
 }
 
-Answer Service::FindUsers() {
+HostingAnswer TeamRepository::FindUsers() {
   Session session(root_, stopping_);
   if (session.failure) return Refused(*session.failure);
   std::string users;
   svn_revnum_t revision = SVN_INVALID_REVNUM;
   if (auto failure = TakeError(session.Property("", kUsersProperty, users, revision))) return Refused(*failure);
-  Answer answer;
+  HostingAnswer answer;
   std::stringstream in(users);
   for (std::string user; std::getline(in, user);) {
     if (!names::UserNameProblem(user)) answer.lines.push_back(user);
@@ -215,7 +224,11 @@ Answer Service::FindUsers() {
   return answer;
 }
 
-Answer Service::Invite(const std::string& space, const std::string& user, const std::string& role) {
+HostingAnswer TeamRepository::Invite(const std::string& given, const std::string& user, const std::string& role) {
+  if (!names::IsRole(role) && role != names::kNoRole) {
+    return {Result::BadArguments, "\"" + role + "\" is not a role: owner, member, reader, or none to remove", {}};
+  }
+  const std::string space = names::Normalised(given).value_or(given);
   for (int attempt = 1;; ++attempt) {
     Session session(root_, stopping_);
     if (session.failure) return Refused(*session.failure);
@@ -242,4 +255,4 @@ Answer Service::Invite(const std::string& space, const std::string& user, const 
   }
 }
 
-}  // namespace korvane::server::team
+}  // namespace korvane::server
