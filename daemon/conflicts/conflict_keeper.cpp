@@ -176,15 +176,23 @@ std::string RenamedTo(const std::string& workingCopy, const std::string& old, co
   return !tie && bestCount * 2 > pristine.size() ? best : std::string();
 }
 
-bool CopyAside(const std::string& from, const std::string& to) {
+// A file alone is linked aside where the file system allows: Subversion
+// puts what it brings in place by a rename, so the link keeps the local
+// version, and a save still being written into it lands whole in the copy
+// instead of in a file nobody can reach.
+bool CopyAside(const std::string& from, const std::string& to, bool link = true) {
   std::error_code error;
   const fs::file_status status = fs::symlink_status(from, error);
   if (error || !fs::exists(status)) return false;
+  if (link && fs::is_regular_file(status)) {
+    fs::create_hard_link(from, to, error);
+    if (!error) return true;
+  }
   if (fs::is_directory(status)) {
     fs::create_directory(to, error);
     for (const fs::directory_entry& entry : fs::directory_iterator(from, error)) {
       if (entry.path().filename() == ".svn") continue;
-      if (!CopyAside(entry.path().string(), to + "/" + entry.path().filename().string())) return false;
+      if (!CopyAside(entry.path().string(), to + "/" + entry.path().filename().string(), false)) return false;
     }
     return !error;
   }
@@ -352,7 +360,8 @@ svn_error_t* LocalVersions::KeepMerged(const std::vector<std::string>& merged, c
     svn_pool_clear(each);
     const std::string beside = ConflictName(path, true, who, when);
     std::error_code error;
-    fs::copy_file(copy->second, beside, error);
+    fs::create_hard_link(copy->second, beside, error);
+    if (error) fs::copy_file(copy->second, beside, error);
     if (error) {
       return svn_error_createf(SVN_ERR_BASE, nullptr, "cannot keep the local version of %s beside it", path.c_str());
     }
