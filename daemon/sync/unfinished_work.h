@@ -1,10 +1,10 @@
 // What an interrupted Subversion operation left to do in a working copy.
 #pragma once
 
-#include "daemon/svn/svn_runtime.h"
-
 #include <optional>
 #include <string>
+
+#include "daemon/svn/svn_runtime.h"
 
 namespace korvane::server {
 
@@ -19,8 +19,6 @@ namespace korvane::server {
 // in) to finish on; whatever is still only a placeholder afterwards is
 // removed again, so the removal stands and the next commit carries it. A
 // placeholder Subversion filled with an arriving version is kept.
-std::optional<SvnFailure> FinishUnfinishedWork(const std::string &root,
-                                               svn_client_ctx_t *client,
-                                               apr_pool_t *pool);
+std::optional<SvnFailure> FinishUnfinishedWork(const std::string& root, svn_client_ctx_t* client, apr_pool_t* pool);
 
-} // namespace korvane::server
+}  // namespace korvane::server

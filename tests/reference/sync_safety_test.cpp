@@ -337,7 +337,7 @@ const Row kRows[] = {
      }},
     {"files removed while their commit's last steps were still queued",
      [](SyncSafety& t) {
-       t.Save(S::kAnn, "recorded.txt", "recorded\n");
+       t.Save(S::kAnn, "it's recorded.txt", "recorded\n");
        t.Save(S::kAnn, "folder/inner.txt", "inner\n");
        ASSERT_TRUE(Eventually([&] { return fs::exists(t.Folder(S::kBob) + "/folder/inner.txt"); }));
        // A commit stopped before it set its files' permissions leaves those
@@ -349,10 +349,10 @@ const Row kRows[] = {
            "for work in sys.argv[2:]: db.execute('INSERT INTO work_queue(work) VALUES (?)', (work.encode(),))\n"
            "db.commit()\n";
        ASSERT_EQ(Shell("python3 -c " + Quoted(queue) + " " + Quoted(t.Folder(S::kAnn) + "/.svn/wc.db") +
-                       " '(file-commit recorded.txt)' '(file-commit folder/inner.txt)'")
+                       " \"(file-commit 17 it's recorded.txt)\" '(file-commit folder/inner.txt)'")
                      .status,
                  0);
-       t.Remove(S::kAnn, "recorded.txt");
+       t.Remove(S::kAnn, "it's recorded.txt");
        t.Remove(S::kAnn, "folder");
        t.Of(S::kAnn).Start();
        t.Save(S::kAnn, "after.txt", "after the queued steps\n");
