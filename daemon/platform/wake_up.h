@@ -28,9 +28,6 @@ class WakeUp {
   int handle_ = -1;
 };
 
-// Takes a wake-up another object owns, known by its handle, as Take does.
-std::uint64_t TakeRaised(int handle);
-
 // Waits at most limit for the watched handle (a FolderWatcher's) or the
 // wake-up to be ready. Whether the watched one is; false with problem set
 // when the wait itself failed.

@@ -253,7 +253,6 @@ void ActivationStore::WriteBatches() {
       settled_ = batch.back().ticket;
     }
     settledChanged_.notify_all();
-    settledSignal_.Raise();
     {
       std::lock_guard lock(watchersMutex_);
       for (WakeUp* watcher : watchers_) watcher->Raise();

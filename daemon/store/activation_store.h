@@ -100,11 +100,9 @@ class ActivationStore {
   // Waits until every change submitted so far is settled: their
   // acknowledgements may use what the submitter is about to destroy.
   void WaitSettled() const;
-  // Ready whenever more changes have been settled; whoever watches it takes
-  // it to clear it.
-  int SettledFd() const { return settledSignal_.Handle(); }
   // Raises wakeUp each time changes are settled, from Watch until Unwatch
-  // returns: a thread that follows the activations need not keep asking.
+  // returns: the event loop answers what waited for them, and a thread that
+  // follows the activations need not keep asking.
   void Watch(WakeUp& wakeUp) const;
   void Unwatch(WakeUp& wakeUp) const;
 
@@ -131,7 +129,6 @@ class ActivationStore {
   void WriteBatches();
 
   const std::string file_;
-  WakeUp settledSignal_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   mutable std::condition_variable settledChanged_;

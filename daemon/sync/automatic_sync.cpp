@@ -548,8 +548,7 @@ AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& fo
   std::vector<KeptConflict> kept;
   // A few files written since a whole walk left the folder settled go on
   // their own; anything else takes the walk.
-  const bool few = !folder.wholeWalkDue && !folder.changed && scope.unseen.empty() &&
-                   folder.nextScan == Clock::time_point::max() && !rested.empty() && rested.size() <= kFewFiles;
+  const bool few = Settled(folder) && scope.unseen.empty() && !rested.empty() && rested.size() <= kFewFiles;
   bool whole = !few;
   if (svn_client_ctx_t* client = SyncContext(stop_, pool, failure)) {
     if (few) {
@@ -705,8 +704,7 @@ AutomaticSync::Outcome AutomaticSync::Update(const std::string& path, Folder& fo
     client->notify_baton2 = &received;
     // Nothing written here since a whole walk left the folder settled: no
     // local version to hold aside, and only what the update brings to look at.
-    const bool few = !folder.wholeWalkDue && !folder.changed && folder.written.empty() && folder.unseen.empty() &&
-                     folder.nextScan == Clock::time_point::max();
+    const bool few = Settled(folder) && folder.written.empty() && folder.unseen.empty();
     LocalVersions local;
     if (!few) failure = TakeError(local.Take(path, client, pool));
     const svn_opt_revision_t head{svn_opt_revision_head, {}};

@@ -179,6 +179,11 @@ class AutomaticSync {
   // When the folder's next commit is due (max() when nothing waits).
   Clock::time_point CommitDueAt(const Folder& folder) const;
   bool Waiting(const Folder& folder) const { return folder.changed || !folder.written.empty(); }
+  // Whether the last whole walk left the folder settled and the watches
+  // have seen everything since: only written files can have changed.
+  static bool Settled(const Folder& folder) {
+    return !folder.wholeWalkDue && !folder.changed && folder.nextScan == Clock::time_point::max();
+  }
   // repaired: the working copy was cleaned up for this attempt already.
   Outcome Commit(const std::string& path, Folder& folder, bool repaired = false);
   static void Restamp(const std::set<std::string>& files);

@@ -148,7 +148,7 @@ svn_error_t* RecordedKind(const std::string& path, svn_node_kind_t& kind, svn_cl
 svn_error_t* CommitWritten(const std::vector<std::string>& files, CommitScope& scope, svn_client_ctx_t* client,
                            svn_revnum_t& revision, bool& handled, apr_pool_t* pool) {
   handled = false;
-  std::vector<std::string> fresh;
+  std::vector<std::string> targets, fresh;  // versioned already; new
   for (const std::string& file : files) {
     std::error_code error;
     if (!fs::is_regular_file(fs::symlink_status(file, error))) return SVN_NO_ERROR;
@@ -158,14 +158,15 @@ svn_error_t* CommitWritten(const std::vector<std::string>& files, CommitScope& s
     SVN_ERR(RecordedKind(file, kind, client, pool));
     if (kind == svn_node_none) {
       fresh.push_back(file);
-    } else if (kind != svn_node_file) {
+    } else if (kind == svn_node_file) {
+      targets.push_back(file);
+    } else {
       return SVN_NO_ERROR;
     }
   }
   handled = true;
-  for (const std::string& file : fresh) SVN_ERR(AddLeavingOut(file, scope, client, pool));
-  std::vector<std::string> targets;
-  for (const std::string& file : files) {
+  for (const std::string& file : fresh) {
+    SVN_ERR(AddLeavingOut(file, scope, client, pool));
     svn_node_kind_t kind = svn_node_none;
     SVN_ERR(RecordedKind(file, kind, client, pool));
     if (kind == svn_node_file) targets.push_back(file);  // what was left out is not

@@ -68,12 +68,16 @@ Server::Server(Listener listener, Dispatcher& dispatcher, ActivationStore& activ
       ready_(kMaxConnections + 8) {
   for (auto [fd, id] : {std::pair{listener_.fd, kListener}, {signals_.Handle(), kSignals},
                         {requests_.ReadyFd(), kFinishedRequests}, {background_.ReadyFd(), kFinishedBackground},
-                        {activations_.SettledFd(), kActivationsSettled}}) {
+                        {settled_.Handle(), kActivationsSettled}}) {
     readySet_.AddOrThrow(fd, id, kReadable);
   }
+  activations_.Watch(settled_);
 }
 
-Server::~Server() { Shutdown(); }
+Server::~Server() {
+  activations_.Unwatch(settled_);
+  Shutdown();
+}
 
 void Server::Run() {
   std::array<ReadyHandle, 64> events;
@@ -285,7 +289,7 @@ void Server::Answer(std::uint64_t id, Command command, const std::optional<std::
 }
 
 void Server::AnswerSettled() {
-  TakeRaised(activations_.SettledFd());
+  settled_.Take();
   const ActivationStore::Ticket settled = activations_.Settled();
   while (!deferred_.empty() && deferred_.front().ticket <= settled && !stopping_) {
     const Deferred waiting = std::move(deferred_.front());

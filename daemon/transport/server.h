@@ -11,6 +11,7 @@
 #include "daemon/platform/pipe_listener.h"
 #include "daemon/platform/ready_set.h"
 #include "daemon/platform/stop_signals.h"
+#include "daemon/platform/wake_up.h"
 #include "daemon/store/activation_store.h"
 #include "daemon/transport/dispatcher.h"
 #include "daemon/transport/work_runner.h"
@@ -119,6 +120,7 @@ class Server {
   Listener listener_;
   ReadySet readySet_;
   StopSignals signals_;
+  WakeUp settled_;  // raised by the activation store when changes are settled
   ClientAcceptor acceptor_;
   std::uint64_t nextId_;
   std::unordered_map<std::uint64_t, Connection> connections_;

@@ -17,7 +17,6 @@
 #include <thread>
 #include <vector>
 
-#include <unistd.h>
 
 namespace korvane::reference {
 namespace {
@@ -26,11 +25,18 @@ using server::ActivationStore;
 
 server::Activations OnDisk(const std::string& file) { return server::ParseActivations(ReadAll(file)).activations; }
 
-// The batches written since the last call: the store's eventfd counts them.
-std::uint64_t BatchesWritten(const ActivationStore& store) {
-  std::uint64_t batches = 0;
-  return read(store.SettledFd(), &batches, sizeof batches) == sizeof batches ? batches : 0;
-}
+// Counts the batches the store writes while it lives: the store raises a
+// watcher's wake-up once a batch.
+class BatchCounter {
+ public:
+  explicit BatchCounter(const ActivationStore& store) : store_(store) { store_.Watch(settled_); }
+  ~BatchCounter() { store_.Unwatch(settled_); }
+  std::uint64_t Written() { return settled_.Take(); }
+
+ private:
+  const ActivationStore& store_;
+  server::WakeUp settled_;
+};
 
 // Holds the writer inside the first change's acknowledgement until released,
 // so that the changes submitted meanwhile are all waiting for the next batch.
@@ -59,6 +65,7 @@ TEST(ActivationBatch, ChangesWaitingTogetherAreWrittenOnceAndEachIsOnDiskWhenAck
   testing::ScopedRuntimeFolder folder;
   const std::string file = folder.Path() + "/activations";
   ActivationStore store(file);
+  BatchCounter batches(store);
   constexpr int kChanges = 200;
   std::vector<ActivationStore::Outcome> outcomes(kChanges);
   std::vector<bool> onDiskWhenTold(kChanges, false);
@@ -82,7 +89,7 @@ TEST(ActivationBatch, ChangesWaitingTogetherAreWrittenOnceAndEachIsOnDiskWhenAck
   ASSERT_EQ(store.Set("/last", 2, error), ActivationStore::Change::Made) << error;
   // The held change, the waiting ones, and the last one unless it joined
   // them: one at a time would be 202.
-  EXPECT_LE(BatchesWritten(store), 3u) << "the waiting changes were not written together";
+  EXPECT_LE(batches.Written(), 3u) << "the waiting changes were not written together";
   for (int i = 0; i < kChanges; ++i) {
     EXPECT_EQ(outcomes[i].change, ActivationStore::Change::Made) << i << ": " << outcomes[i].error;
     EXPECT_TRUE(onDiskWhenTold[i]) << i;

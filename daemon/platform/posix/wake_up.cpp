@@ -22,11 +22,9 @@ void WakeUp::Raise() {
   [[maybe_unused]] const ssize_t written = write(handle_, &one, sizeof one);
 }
 
-std::uint64_t WakeUp::Take() { return TakeRaised(handle_); }
-
-std::uint64_t TakeRaised(int handle) {
+std::uint64_t WakeUp::Take() {
   std::uint64_t count = 0;
-  return read(handle, &count, sizeof count) == sizeof count ? count : 0;
+  return read(handle_, &count, sizeof count) == sizeof count ? count : 0;
 }
 
 bool WaitReady(int watched, const WakeUp& wakeUp, std::chrono::milliseconds limit, bool& watchedReady,
