@@ -4,14 +4,14 @@
 #include "conflict_names.h"
 #include "names.h"
 
+#include "support/runtime_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <vector>
-
-#include <stdlib.h>
 
 namespace {
 
@@ -24,12 +24,8 @@ constexpr char kWhen[] = "2026-12-07 10.42";
 
 class ConflictNames : public ::testing::Test {
  protected:
-  ConflictNames() {
-    std::string name = fs::temp_directory_path().string() + "/korvane-names-XXXXXX";
-    folder_ = mkdtemp(name.data());
-  }
-  ~ConflictNames() override { fs::remove_all(folder_); }
-  std::string folder_;
+  korvane::testing::ScopedRuntimeFolder scoped_;
+  const std::string folder_ = scoped_.Path();
 };
 
 TEST_F(ConflictNames, FitKeepTheMarkerAndTheExtensionAndNeverCutACharacter) {

@@ -10,9 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <thread>
 
 namespace korvane::reference {
@@ -23,37 +21,6 @@ using Crash = ReferenceDaemonTest;
 constexpr int kFolders = 400;
 
 int ModeOf(int index) { return index % 3 + 1; }
-
-// Activates folder 0, 1, 2, ... and deactivates each two steps later, so
-// that at any moment a window of recent folders is active. The count says
-// how far the deactivations had been sent.
-class Mutator {
- public:
-  explicit Mutator(std::vector<std::string> folders) : folders_(std::move(folders)) {
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~Mutator() {
-    stop_ = true;
-    thread_.join();
-  }
-  int DeactivationsSent() const { return deactivations_; }
-
- private:
-  void Run() {
-    for (int i = 0; i < kFolders && !stop_; ++i) {
-      Korvane_ActivatePath(Wide(folders_[i]).c_str(), ModeOf(i));
-      if (i >= 2) {
-        deactivations_ = i - 1;  // counted before it is sent: it may take effect
-        Korvane_DeactivatePath(Wide(folders_[i - 2]).c_str());
-      }
-    }
-  }
-
-  std::vector<std::string> folders_;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> deactivations_{0};
-  std::thread thread_;
-};
 
 TEST_F(Crash, AKilledDaemonLeavesEveryReportedChangeOnDisk) {
   std::vector<std::string> folders;
@@ -67,7 +34,19 @@ TEST_F(Crash, AKilledDaemonLeavesEveryReportedChangeOnDisk) {
   int highestReported = -1;
   int deactivationsSent = 0;
   {
-    Mutator mutator(folders);
+    // Activates folder 0, 1, 2, ... and deactivates each two steps later, so
+    // that at any moment a window of recent folders is active. The count says
+    // how far the deactivations had been sent.
+    std::atomic<int> deactivations{0};
+    std::jthread mutator([&](std::stop_token stop) {
+      for (int i = 0; i < kFolders && !stop.stop_requested(); ++i) {
+        Korvane_ActivatePath(Wide(folders[i]).c_str(), ModeOf(i));
+        if (i >= 2) {
+          deactivations = i - 1;  // counted before it is sent: it may take effect
+          Korvane_DeactivatePath(Wide(folders[i - 2]).c_str());
+        }
+      }
+    });
     // Query while the changes stream in (the daemon may lag far behind what
     // was sent); kill once a good share is seen.
     const auto deadline = std::chrono::steady_clock::now() + 60s;
@@ -82,14 +61,13 @@ TEST_F(Crash, AKilledDaemonLeavesEveryReportedChangeOnDisk) {
     }
     daemon->Kill(SIGKILL);
     ASSERT_EQ(daemon->WaitForExit(), 128 + SIGKILL);
-    deactivationsSent = mutator.DeactivationsSent();
+    mutator.request_stop();
+    mutator.join();
+    deactivationsSent = deactivations;
   }
   ASSERT_GE(highestReported, kFolders / 4) << "the daemon was killed before enough changes";
 
-  std::ifstream file(StateFile("activations"));
-  std::ostringstream text;
-  text << file.rdbuf();
-  const server::ParsedActivations saved = server::ParseActivations(text.str());
+  const server::ParsedActivations saved = server::ParseActivations(ReadAll(StateFile("activations")));
   EXPECT_TRUE(saved.rejected.empty());
   // What was reported active stays, unless its deactivation was sent later.
   for (const auto& [folder, mode] : reported) {

@@ -3,6 +3,8 @@
 #include "left_out_entries.h"
 #include "sparse_files.h"
 
+#include "support/runtime_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -25,16 +27,12 @@ using korvane::server::WhyNotVersionable;
 
 class LeftOut : public ::testing::Test {
  public:
-  LeftOut() {
-    std::string name = fs::temp_directory_path().string() + "/korvane-left-out-XXXXXX";
-    folder_ = mkdtemp(name.data());
-  }
-  ~LeftOut() override { fs::remove_all(folder_); }
   std::string Make(const std::string& name) {
     std::ofstream(folder_ + "/" + name) << "x";
     return folder_ + "/" + name;
   }
-  std::string folder_;
+  korvane::testing::ScopedRuntimeFolder scoped_;
+  const std::string folder_ = scoped_.Path();
 };
 
 TEST_F(LeftOut, EachEntryThatCannotBeVersionedIsNamedWithItsReason) {
@@ -82,12 +80,9 @@ TEST_F(LeftOut, EachEntryThatCannotBeVersionedIsNamedWithItsReason) {
       EXPECT_NE(why.find(each.reason), std::string::npos) << each.what << ": " << why;
     }
   }
-  EXPECT_TRUE(HoldsLeftOut(folder_));
   EXPECT_TRUE(IsClutter(".DS_Store"));
   EXPECT_FALSE(IsClutter("DS_Store"));
-}
-
-TEST_F(LeftOut, AFolderOfPlainFilesHoldsNothingLeftOut) {
+  // A folder holds something left out however deep it lies.
   fs::create_directories(folder_ + "/a/b");
   Make("a/b/plain.txt");
   EXPECT_FALSE(HoldsLeftOut(folder_ + "/a"));

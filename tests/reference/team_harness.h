@@ -5,6 +5,8 @@
 // tool as a person's shell would drive it.
 #pragma once
 
+#include "reference_daemon.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,8 +17,6 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
-#include <regex>
-#include <set>
 #include <sstream>
 #include <thread>
 
@@ -41,12 +41,7 @@ inline constexpr auto kArrival = 5s;
 
 inline std::string BuildFolder() { return fs::read_symlink("/proc/self/exe").parent_path().parent_path().string(); }
 
-inline std::string Slurp(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+inline std::string Slurp(const std::string& file) { return reference::ReadAll(file); }
 
 inline void Write(const std::string& file, const std::string& text) {
   fs::create_directories(fs::path(file).parent_path());
@@ -96,12 +91,15 @@ inline bool Eventually(const std::function<bool()>& check, Clock::duration limit
   return true;
 }
 
+inline bool HasApache() {
+  return fs::exists("/usr/sbin/apache2") && fs::exists("/usr/lib/apache2/modules/mod_dav_svn.so");
+}
+
 // The server of scripts/team-server.sh ("start": svnserve, "apache":
 // Apache httpd with mod_dav_svn), stopped with the test.
 class TeamServer {
  public:
-  TeamServer(const std::string& folder, const std::string& kind = "start")
-      : folder_(folder), kind_(kind), port_(FreePort()) {
+  TeamServer(const std::string& folder, const std::string& kind) : folder_(folder), kind_(kind), port_(FreePort()) {
     Start();
   }
   ~TeamServer() { Stop(); }
@@ -119,7 +117,6 @@ class TeamServer {
   }
   void Stop() { Shell(std::string(KORVANE_SOURCE_DIR) + "/scripts/team-server.sh stop " + Quoted(folder_)); }
   const std::string& Url() const { return url_; }
-  int Port() const { return port_; }
   const std::string& Folder() const { return folder_; }
 
  private:
@@ -135,7 +132,7 @@ class TeamServer {
 class Machine {
  public:
   Machine(const std::string& top, const std::string& user, const std::string& password, const TeamServer& server)
-      : home_(top + "/" + user) {
+      : user_(user), home_(top + "/" + user) {
     for (const char* folder : {"run", "state", "data", "config/korvane", "svn/auth/svn.simple", "tmp", "files"}) {
       fs::create_directories(home_ + "/" + folder);
     }
@@ -159,21 +156,16 @@ class Machine {
   }
   ~Machine() { Stop(); }
 
+  // Through env(1), which then runs the daemon in its own place: the last
+  // entry of a name holds, so what Also adds overrides the defaults and the
+  // test's own environment.
   void Start() {
-    std::vector<std::string> entries;
-    for (char** entry = environ; *entry != nullptr; ++entry) entries.emplace_back(*entry);
-    entries.insert(entries.end(), environment_.begin(), environment_.end());
-    // The last entry of a name holds, as env(1) has it: what Also adds
-    // overrides the defaults and the test's own environment.
-    std::set<std::string> named;
-    std::vector<char*> envp;
-    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
-      if (named.insert(entry->substr(0, entry->find('='))).second) envp.insert(envp.begin(), entry->data());
-    }
-    envp.push_back(nullptr);
-    const std::string program = BuildFolder() + "/reference/KorvaneBkgProc";
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    ASSERT_EQ(posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+    std::string program = BuildFolder() + "/reference/KorvaneBkgProc";
+    std::vector<char*> argv{const_cast<char*>("env")};
+    for (std::string& entry : environment_) argv.push_back(entry.data());
+    argv.push_back(program.data());
+    argv.push_back(nullptr);
+    ASSERT_EQ(posix_spawnp(&pid_, "env", nullptr, nullptr, argv.data(), environ), 0);
     ASSERT_TRUE(Eventually([&] { return fs::exists(home_ + "/run/DalvDaemonCommand"); }, 10s));
   }
   void Stop() {
@@ -216,16 +208,18 @@ class Machine {
   Outcome Svn(const std::string& arguments) const {
     return Shell("svn --non-interactive --config-dir " + Quoted(home_ + "/svn") + " " + arguments);
   }
-  // svnmucc in this machine's configuration: commits without a working copy.
-  Outcome Svnmucc(const std::string& arguments) const {
-    return Shell("svnmucc --non-interactive --config-dir " + Quoted(home_ + "/svn") + " -m by-hand " + arguments);
+  // Whether the daemon logs a commit past offset of its log.
+  bool CommitsAfter(std::size_t offset) const {
+    return Eventually([&] { return Log().find("committed ", offset) != std::string::npos; }, 10s);
   }
+  const std::string& User() const { return user_; }
   std::string Home() const { return home_; }
   std::string Files(const std::string& name) const { return home_ + "/files/" + name; }
   std::string Log() const { return Slurp(home_ + "/state/korvane/daemon.log"); }
   std::string Jobs() const { return Slurp(home_ + "/state/korvane/jobs"); }
 
  private:
+  std::string user_;
   std::string home_;
   std::vector<std::string> environment_;
   pid_t pid_ = -1;
@@ -249,22 +243,41 @@ class Team : public ::testing::Test {
     fs::remove_all(top_);
   }
 
-  // Ann shares a folder, invites Bob, Bob checks it out through the menu's
-  // "Checkout from Halcyra"; both in mode 3.
-  void ShareBetweenAnnAndBob() {
-    Write(ann_->Files("plans/today.txt"), "first words\n");
-    Outcome run = ann_->Tool("share " + Quoted(ann_->Files("plans")) + " --wait");
-    ASSERT_EQ(run.status, 0) << run.output << ann_->Log();
-    run = ann_->Tool("invite plans bob");
-    ASSERT_EQ(run.status, 0) << run.output;
-    fs::create_directories(bob_->Files("plans"));
-    run = bob_->Tool("menu " + Quoted(bob_->Files("plans")) + " --invoke verb:ascheckout --wait");
-    ASSERT_EQ(run.status, 0) << run.output << bob_->Log();
-    ASSERT_EQ(Slurp(bob_->Files("plans/today.txt")), "first words\n");
-    for (Machine* machine : {ann_.get(), bob_.get()}) {
-      run = machine->Tool("activate-path " + Quoted(machine->Files("plans")) + " 3 --wait");
+  // The owner shares a folder of theirs and invites the members, who check
+  // it out through the menu's "Checkout from Halcyra"; all sync it in mode 3.
+  void Share(const std::string& space, Machine& owner, const std::vector<Machine*>& members) {
+    Outcome run = owner.Tool("share " + Quoted(owner.Files(space)) + " --wait");
+    ASSERT_EQ(run.status, 0) << run.output << owner.Log();
+    for (Machine* member : members) {
+      run = owner.Tool("invite " + space + " " + member->User());
+      ASSERT_EQ(run.status, 0) << run.output;
+      fs::create_directories(member->Files(space));
+      run = member->Tool("menu " + Quoted(member->Files(space)) + " --invoke verb:ascheckout --wait");
+      ASSERT_EQ(run.status, 0) << run.output << member->Log();
+    }
+    std::vector<Machine*> everyone = members;
+    everyone.push_back(&owner);
+    for (Machine* machine : everyone) {
+      run = machine->Tool("activate-path " + Quoted(machine->Files(space)) + " 3 --wait");
       ASSERT_EQ(run.status, 0) << run.output;
     }
+  }
+  void ShareBetweenAnnAndBob() {
+    Write(ann_->Files("plans/today.txt"), "first words\n");
+    ASSERT_NO_FATAL_FAILURE(Share("plans", *ann_, {bob_.get()}));
+    ASSERT_EQ(Slurp(bob_->Files("plans/today.txt")), "first words\n");
+  }
+
+  // Bob's daemon is off while both change things, so that his return meets
+  // them; Ann's changes are committed before Bob makes his.
+  void WhileBobIsAway(const std::function<void()>& byAnn, const std::function<void()>& byBob) {
+    bob_->Stop();
+    const std::size_t before = ann_->Log().size();
+    byAnn();
+    ASSERT_TRUE(ann_->CommitsAfter(before)) << ann_->Log();
+    std::this_thread::sleep_for(500ms);  // what was saved as that commit began is committed too
+    byBob();
+    ASSERT_NO_FATAL_FAILURE(bob_->Start());
   }
 
   // How long until check holds; fails the test past the arrival limit.
