@@ -168,16 +168,10 @@ class Machine {
     ASSERT_EQ(posix_spawnp(&pid_, "env", nullptr, nullptr, argv.data(), environ), 0);
     ASSERT_TRUE(Eventually([&] { return fs::exists(home_ + "/run/DalvDaemonCommand"); }, 10s));
   }
-  void Stop() {
+  // SIGKILL ends the daemon as a crash or a power cut would, with no chance to tidy up.
+  void Stop(int signal = SIGTERM) {
     if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  // Ends the daemon as a crash or a power cut would, with no chance to tidy up.
-  void Kill() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
+    kill(pid_, signal);
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }

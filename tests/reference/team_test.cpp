@@ -284,7 +284,6 @@ TEST_F(TeamOverHttps, SyncLoginAndARemovedMemberKeepsHisFilesAndOtherSpaces) {
   EXPECT_EQ(carl.Svn("ls " + server_->Url()).status, 0);
   EXPECT_NE(carl.Tool("find-users").output.find("ann"), std::string::npos);
   EXPECT_NE(carl.Tool("show-space plans").status, 0);  // logged in, still no member
-  EXPECT_NE(carl.Tool("show-space plans").status, 0);  // logged in, still no member
 
   // An authority nobody listed is refused, with how to trust it.
   fs::remove(carl.Home() + "/svn/servers");
