@@ -72,8 +72,8 @@ class SyncSafety : public Team, public ::testing::WithParamInterface<Row> {
     record_.last[side][path] = content;
     record_.written.insert(content);
   }
-  // A removal or rename of what side sees, the other side's versions there
-  // included (every row removes only what has arrived).
+  // A removal (or a rename's old name) of what side sees, the other side's
+  // versions there included (every row removes only what has arrived).
   void Remove(Side side, const std::string& path) {
     fs::remove_all(Folder(side) + "/" + path);
     for (auto& versions : record_.last) {
