@@ -156,13 +156,8 @@ TEST_F(Team, ConflictsKeepBothVersionsAndSyncGoesOn) {
     return fs::exists(b + "/folder/inside.txt") && fs::exists(b + "/kept.txt") &&
            fs::exists(b + "/renamed/old.txt") && fs::exists(b + "/dropped/inside.txt");
   })) << ann_->Log() << bob_->Log();
-  ASSERT_NO_FATAL_FAILURE(WhileBobIsAway(
-      [&] {
-        for (const Case& each : cases) each.byAnn(a);
-      },
-      [&] {
-        for (const Case& each : cases) each.byBob(b);
-      }));
+  ASSERT_NO_FATAL_FAILURE(WhileBobIsAway([&] { for (const Case& each : cases) each.byAnn(a); },
+                                         [&] { for (const Case& each : cases) each.byBob(b); }));
 
   // Whether folder shows the outcome of one case.
   const auto settled = [](const Case& each, const std::string& folder) {
