@@ -14,7 +14,7 @@ ShellTest::ShellTest() { daemon_.On(1, testing::Answer::Reply("0|||", std::chron
 
 ShellTest::~ShellTest() {
   for (IContextMenu* handler : handlers_) handler->Release();
-  if (shellMenu_ != nullptr) DestroyMenu(shellMenu_);
+  NewShellMenu();
 }
 
 HRESULT ShellTest::InitializeWith(IShellExtInit* init, const std::vector<std::string>& paths) {
@@ -51,6 +51,11 @@ IContextMenu* ShellTest::HandlerFor(const std::string& path, bool background) {
 HRESULT ShellTest::Query(IContextMenu* handler, UINT flags, UINT indexMenu, UINT idCmdFirst) {
   if (shellMenu_ == nullptr) shellMenu_ = CreatePopupMenu();
   return handler->QueryContextMenu(shellMenu_, indexMenu, idCmdFirst, idCmdFirst + 100, flags);
+}
+
+void ShellTest::NewShellMenu() {
+  if (shellMenu_ != nullptr) DestroyMenu(shellMenu_);
+  shellMenu_ = nullptr;
 }
 
 namespace {

@@ -110,10 +110,8 @@ void ExpectSchema(const Json& object) {
   const auto schema = kSchemas.find(object["command"].get<std::string>());
   ASSERT_NE(schema, kSchemas.end()) << object["command"];
   ExpectMembers(object, schema->second);
-  for (const char* list : {"jobs"}) {
-    if (object.contains(list)) {
-      for (const Json& job : object[list]) ExpectMembers(job, kJob);
-    }
+  if (object.contains("jobs")) {
+    for (const Json& job : object["jobs"]) ExpectMembers(job, kJob);
   }
   if (object.contains("job") && object["job"].is_object()) ExpectMembers(object["job"], kJob);
 }
