@@ -85,6 +85,23 @@ TEST_F(ToolWithDaemon, StartServesAndStopLeavesNoDaemon) {
   EXPECT_EQ(Run("stop-daemon").status, 3);
 }
 
+// Without a daemon program beside the library, it can start none, so every
+// subcommand that needs one says so, naming the socket and the log.
+TEST_F(ToolWithDaemon, ReportsADaemonThatCannotBeStartedWithStatusThreeNamingTheSocketAndLog) {
+  fs::remove(folder_ + "/KorvaneBkgProc");
+  for (const char* arguments : {"get-activations", "svn-commit /w", "list-spaces", "activate-path / 1",
+                                "deactivate-path /x --wait", "get-error-text", "share /"}) {
+    SCOPED_TRACE(arguments);
+    const ToolRun run = Run(arguments);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.output.find(folder_ + "/run/DalvDaemonCommand"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(folder_ + "/state/korvane/daemon.log"), std::string::npos) << run.output;
+  }
+  // Stopping and listing work need no daemon started for them.
+  EXPECT_EQ(Run("stop-daemon").status, 3);
+  EXPECT_EQ(Run("jobs").status, 0);
+}
+
 // A new user's first steps: a slip starts no daemon; the first share starts
 // it and --wait follows the work to its end; a second share of the folder or
 // one inside it says which space it is; the board outlives a restart (what it

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 
 namespace korvane::testing {
@@ -58,29 +57,6 @@ TEST(KorvaneTool, RefusesWrongUseAndMissingFoldersBeforeAskingTheDaemon) {
     EXPECT_NE(run.output.find(c.shows), std::string::npos) << run.output;
   }
   EXPECT_TRUE(daemon.Frames().empty()) << "a refused command reached the daemon";
-}
-
-// The tool and the library in a folder without a daemon program: the
-// library can start none, so every subcommand that needs one says so.
-TEST(KorvaneTool, ReportsADaemonThatCannotBeStartedWithStatusThreeNamingTheSocketAndLog) {
-  ScopedRuntimeFolder folder;
-  const std::string install = folder.Path() + "/install";
-  std::filesystem::create_directory(install);
-  for (const char* file : {"korvane", "libkorvane.so.1", "libkorvane-win32.so.1"}) {
-    std::filesystem::copy_file(ToolFolder() + "/" + file, install + "/" + file);
-  }
-  const std::string environment = "LD_LIBRARY_PATH=" + install + " XDG_STATE_HOME=" + folder.Path() + "/state ";
-  for (const char* arguments : {"get-activations", "svn-commit /w", "list-spaces", "activate-path / 1",
-                                "deactivate-path /x --wait", "get-error-text", "share /"}) {
-    SCOPED_TRACE(arguments);
-    ToolRun run = Korvane(arguments, false, install + "/korvane", environment);
-    EXPECT_EQ(run.status, 3);
-    EXPECT_NE(run.output.find(folder.Path() + "/DalvDaemonCommand"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find(folder.Path() + "/state/korvane/daemon.log"), std::string::npos) << run.output;
-  }
-  // Stopping and listing work need no daemon started for them.
-  EXPECT_EQ(Korvane("stop-daemon", false, install + "/korvane", environment).status, 3);
-  EXPECT_EQ(Korvane("jobs", false, install + "/korvane", environment).status, 0);
 }
 
 struct AnsweredCase {
