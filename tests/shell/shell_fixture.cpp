@@ -8,8 +8,6 @@ extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 
 namespace korvane::shell {
 
-std::string Narrow(const std::u16string& text) { return testing::NarrowPath(text); }
-
 ShellTest::ShellTest() { daemon_.On(1, testing::Answer::Reply("0|||", std::chrono::milliseconds(5))); }
 
 ShellTest::~ShellTest() {
@@ -71,7 +69,8 @@ std::vector<std::string> TextsOf(HMENU menu) {
     item.dwTypeData = text;
     item.cch = 128;
     GetMenuItemInfoW(menu, static_cast<UINT>(index), TRUE, &item);
-    texts.push_back((item.fType & MFT_SEPARATOR) != 0 ? "-" : Narrow(reinterpret_cast<const char16_t*>(text)));
+    const std::string name = testing::NarrowPath(reinterpret_cast<const char16_t*>(text));
+    texts.push_back((item.fType & MFT_SEPARATOR) != 0 ? "-" : name);
   }
   return texts;
 }

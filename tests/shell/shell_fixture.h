@@ -51,6 +51,4 @@ class ShellTest : public ::testing::Test {
   std::vector<IContextMenu*> handlers_;
 };
 
-std::string Narrow(const std::u16string& text);
-
 }  // namespace korvane::shell
