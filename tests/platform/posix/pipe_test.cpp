@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
+#include <cstdio>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
