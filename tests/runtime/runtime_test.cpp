@@ -1,13 +1,12 @@
-// The trace writer and the link lock.
-#include "runtime/apr_lock.h"
+// The trace writer.
 #include "runtime/debug_trace.h"
 
 #include "support/debug_output_capture.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
+#include <string>
+#include <vector>
 
 namespace korvane::runtime {
 namespace {
@@ -22,27 +21,6 @@ TEST(DebugTrace, WritesExactlyTheFormattedTextCutAt1023Characters) {
   EXPECT_EQ(capture.Records(), (std::vector<std::string>{"RefCount::Inc: RefCount::Inc() - refCount_ == 3\n",
                                                          "CDaemonLink::StartDaemon: Failed to start daemon\n",
                                                          std::string(1023, 'x') + "\n"}));
-}
-
-TEST(AprLock, IsRecursiveAndHeldUntilTheOutermostRelease) {
-  AprCriticalSection section;
-  std::atomic<bool> otherHasIt{false};
-  std::thread other;
-  {
-    AprLock outer(section);
-    {
-      AprLock inner(section);
-      other = std::thread([&] {
-        AprLock lock(section);
-        otherHasIt = true;
-      });
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_FALSE(otherHasIt);
-  }
-  other.join();
-  EXPECT_TRUE(otherHasIt);
 }
 
 }  // namespace

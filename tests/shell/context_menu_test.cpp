@@ -30,34 +30,23 @@ struct StatusMenuCase {
 };
 
 TEST_F(ContextMenu, VersionedFolderOffersWhatItsStatusAllows) {
+  const std::string own = "Use Korvane dialogs", tortoise = "Use TortoiseSVN dialogs";
+  const std::string automatic = "Automatic commit and update", share = "Share with team member";
   const StatusMenuCase cases[] = {
-      {"not activated", "0|||", false, false, {"Use Korvane dialogs", "Automatic commit and update"}},
-      {"not activated, TortoiseSVN",
-       "0|||",
-       true,
-       false,
-       {"Use Korvane dialogs", "Use TortoiseSVN dialogs", "Automatic commit and update"}},
-      {"not activated, hosted",
-       "0|||",
-       false,
-       true,
-       {"Use Korvane dialogs", "Automatic commit and update", "-", "Share with team member"}},
-      {"activated here, TortoiseSVN mode",
-       "2|url|/w|/w",
-       true,
-       false,
-       {"Use Korvane dialogs", "Automatic commit and update", "-", "Deactivate"}},
-      {"activated here, automatic", "3|url|/w|/w", false, false, {"Use Korvane dialogs", "-", "Deactivate"}},
+      {"not activated", "0|||", false, false, {own, automatic}},
+      {"not activated, TortoiseSVN", "0|||", true, false, {own, tortoise, automatic}},
+      {"not activated, hosted", "0|||", false, true, {own, automatic, "-", share}},
+      {"activated here, TortoiseSVN mode", "2|url|/w|/w", true, false, {own, automatic, "-", "Deactivate"}},
+      {"activated here, automatic", "3|url|/w|/w", false, false, {own, "-", "Deactivate"}},
       {"activated above", "1|url|/w|/w/sub", false, false, {}},
-      {"activated above, hosted", "1|url|/w|/w/sub", false, true, {"-", "Share with team member"}},
+      {"activated above, hosted", "1|url|/w|/w/sub", false, true, {"-", share}},
       {"no answer", nullptr, false, false, {}},
   };
   for (const StatusMenuCase& c : cases) {
     SCOPED_TRACE(c.name);
     settings_.User(c.tortoiseSvn ? kTortoiseSvnInstalled : "");
     daemon_.On(1, c.status ? Answer::Reply(c.status, 5ms) : Answer::CloseWithoutReply(5ms));
-    if (shellMenu_ != nullptr) DestroyMenu(shellMenu_);
-    shellMenu_ = nullptr;
+    NewShellMenu();
     IContextMenu* handler = HandlerFor(c.hosted ? hosted_.WorkingCopy() : plain_.WorkingCopy());
     ASSERT_NE(handler, nullptr);
     HRESULT result = Query(handler);
@@ -86,8 +75,7 @@ TEST_F(ContextMenu, UnversionedFolderOffersSharingAndCheckouts) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    if (shellMenu_ != nullptr) DestroyMenu(shellMenu_);
-    shellMenu_ = nullptr;
+    NewShellMenu();
     IContextMenu* handler = HandlerFor(c.path, c.background);
     ASSERT_NE(handler, nullptr);
     EXPECT_EQ(HRESULT_CODE(Query(handler)), c.submenu.size() + 1);
@@ -110,8 +98,7 @@ TEST_F(ContextMenu, ShellFlagsDecideWhetherEntriesAreAdded) {
   };
   for (const FlagsCase& c : cases) {
     SCOPED_TRACE(c.flags);
-    if (shellMenu_ != nullptr) DestroyMenu(shellMenu_);
-    shellMenu_ = nullptr;
+    NewShellMenu();
     IContextMenu* handler = HandlerFor(plain_.WorkingCopy());
     EXPECT_EQ(HRESULT_CODE(Query(handler, c.flags)), c.built ? 3u : 0u);
   }

@@ -17,6 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::Answer;
 using testing::MakeFrame;
+using testing::NarrowPath;
 
 std::string PathFrame(std::uint32_t code, const std::string& path) { return MakeFrame(code, path + '\0'); }
 
@@ -163,7 +164,7 @@ TEST_F(Invoke, CommandStringsServeVerbsAndHelpTexts) {
     EXPECT_EQ(handler->GetCommandString(c.offset, c.type, nullptr, buffer, c.capacity), c.result);
     if (c.capacity == 0) continue;  // nothing was written, not even a terminator
     const bool wide = c.type == GCS_VERBW || c.type == GCS_HELPTEXTW;
-    EXPECT_EQ(wide ? Narrow(reinterpret_cast<const char16_t*>(buffer)) : std::string(buffer), c.text);
+    EXPECT_EQ(wide ? NarrowPath(reinterpret_cast<const char16_t*>(buffer)) : std::string(buffer), c.text);
   }
 }
 
@@ -174,7 +175,7 @@ TEST_F(Invoke, SecondMenuReplacesTheEntryList) {
   Query(handler, CMF_NORMAL, 5, 500);
   WCHAR verb[32] = {};
   EXPECT_EQ(handler->GetCommandString(1, GCS_VERBW, nullptr, reinterpret_cast<CHAR*>(verb), 32), S_OK);
-  EXPECT_EQ(Narrow(reinterpret_cast<const char16_t*>(verb)), "verb:add-tsvn");
+  EXPECT_EQ(NarrowPath(reinterpret_cast<const char16_t*>(verb)), "verb:add-tsvn");
   EXPECT_EQ(ByOffset(handler, 1), S_OK);
   EXPECT_EQ(SentFrames(1), std::vector<std::string>{PathFrame(3, repository_.WorkingCopy())});
 }

@@ -8,13 +8,11 @@ extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 
 namespace korvane::shell {
 
-std::string Narrow(const std::u16string& text) { return testing::NarrowPath(text); }
-
 ShellTest::ShellTest() { daemon_.On(1, testing::Answer::Reply("0|||", std::chrono::milliseconds(5))); }
 
 ShellTest::~ShellTest() {
   for (IContextMenu* handler : handlers_) handler->Release();
-  if (shellMenu_ != nullptr) DestroyMenu(shellMenu_);
+  NewShellMenu();
 }
 
 HRESULT ShellTest::InitializeWith(IShellExtInit* init, const std::vector<std::string>& paths) {
@@ -53,6 +51,11 @@ HRESULT ShellTest::Query(IContextMenu* handler, UINT flags, UINT indexMenu, UINT
   return handler->QueryContextMenu(shellMenu_, indexMenu, idCmdFirst, idCmdFirst + 100, flags);
 }
 
+void ShellTest::NewShellMenu() {
+  if (shellMenu_ != nullptr) DestroyMenu(shellMenu_);
+  shellMenu_ = nullptr;
+}
+
 namespace {
 
 std::vector<std::string> TextsOf(HMENU menu) {
@@ -66,7 +69,8 @@ std::vector<std::string> TextsOf(HMENU menu) {
     item.dwTypeData = text;
     item.cch = 128;
     GetMenuItemInfoW(menu, static_cast<UINT>(index), TRUE, &item);
-    texts.push_back((item.fType & MFT_SEPARATOR) != 0 ? "-" : Narrow(reinterpret_cast<const char16_t*>(text)));
+    const std::string name = testing::NarrowPath(reinterpret_cast<const char16_t*>(text));
+    texts.push_back((item.fType & MFT_SEPARATOR) != 0 ? "-" : name);
   }
   return texts;
 }

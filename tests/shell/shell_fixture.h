@@ -30,8 +30,11 @@ class ShellTest : public ::testing::Test {
   // Initialize's result for a selection of these items.
   HRESULT InitializeWith(IShellExtInit* init, const std::vector<std::string>& paths);
 
-  // Runs QueryContextMenu on a fresh shell menu; returns its result.
+  // Runs QueryContextMenu on the shell menu, made if there is none yet;
+  // returns its result.
   HRESULT Query(IContextMenu* handler, UINT flags = CMF_NORMAL, UINT indexMenu = 0, UINT idCmdFirst = 100);
+  // Destroys the shell menu: the next query builds on a new one.
+  void NewShellMenu();
   // The texts of the product's submenu, "-" for a separator.
   std::vector<std::string> SubmenuTexts() const;
   // What the shell menu holds: each entry's text.
@@ -47,7 +50,5 @@ class ShellTest : public ::testing::Test {
   HMENU shellMenu_ = nullptr;
   std::vector<IContextMenu*> handlers_;
 };
-
-std::string Narrow(const std::u16string& text);
 
 }  // namespace korvane::shell

@@ -85,52 +85,44 @@ TEST_F(ToolWithDaemon, StartServesAndStopLeavesNoDaemon) {
   EXPECT_EQ(Run("stop-daemon").status, 3);
 }
 
-TEST_F(ToolWithDaemon, WaitEndsWithTheOutcomeOfTheWork) {
-  ASSERT_EQ(Run("start-daemon").status, 0);
-  const std::string site = folder_ + "/site";
-  fs::create_directories(site + "/docs");
-  std::ofstream(site + "/a.txt") << "alpha";
-  std::ofstream(site + "/docs/b.txt") << "beta!";
-
-  Json shared = RunJson("share --wait " + site, 0);
-  EXPECT_EQ(shared["job"]["operation"], "shareFolder");
-  EXPECT_EQ(shared["job"]["state"], "succeeded");
-  EXPECT_EQ(shared["job"]["filesTotal"], 2);
-  EXPECT_EQ(shared["job"]["bytesTotal"], 10);
-  EXPECT_EQ(RunJson("get-status " + site, 0)["mode"], 1);
-
-  const ToolRun missing = Run("share --wait " + folder_ + "/missing");
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.output.find(folder_ + "/missing does not exist"), std::string::npos) << missing.output;
-  EXPECT_EQ(Run("activate-path --wait " + folder_ + "/missing 2").status, 1);
-  EXPECT_EQ(Run("checkout --wait file:///nowhere/repo " + folder_ + "/co").status, 1);
-  EXPECT_EQ(RunJson("activate-path --wait " + site + " 3", 0)["job"]["message"], "activated in mode 3");
-  // Without --wait the work is only asked for.
-  EXPECT_TRUE(RunJson("deactivate-path " + site, 0)["job"].is_null());
-
-  const Json jobs = RunJson("jobs", 0)["jobs"];
-  // The waited work: the share, the failed checkout and the activation (the
-  // tool refused the missing folders itself); the last deactivation may not
-  // be published yet.
-  ASSERT_GE(jobs.size(), 3u);
-  EXPECT_EQ(jobs[0]["folder"], site);
-  EXPECT_EQ(jobs[1]["state"], "failed");
+// Without a daemon program beside the library, it can start none, so every
+// subcommand that needs one says so, naming the socket and the log.
+TEST_F(ToolWithDaemon, ReportsADaemonThatCannotBeStartedWithStatusThreeNamingTheSocketAndLog) {
+  fs::remove(folder_ + "/KorvaneBkgProc");
+  for (const char* arguments : {"get-activations", "svn-commit /w", "list-spaces", "activate-path / 1",
+                                "deactivate-path /x --wait", "get-error-text", "share /"}) {
+    SCOPED_TRACE(arguments);
+    const ToolRun run = Run(arguments);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.output.find(folder_ + "/run/DalvDaemonCommand"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(folder_ + "/state/korvane/daemon.log"), std::string::npos) << run.output;
+  }
+  // Stopping and listing work need no daemon started for them.
+  EXPECT_EQ(Run("stop-daemon").status, 3);
+  EXPECT_EQ(Run("jobs").status, 0);
 }
 
-// A new user's first steps: the first share starts the daemon and shares;
-// a second share of the folder or one inside it says which space it is.
-TEST_F(ToolWithDaemon, FirstShareStartsTheDaemonAndSharesOnce) {
-  const std::string site = folder_ + "/big1";
-  fs::create_directories(site + "/sub");
-  std::ofstream(site + "/a.txt") << "alpha";
-
+// A new user's first steps: a slip starts no daemon; the first share starts
+// it and --wait follows the work to its end; a second share of the folder or
+// one inside it says which space it is; the board outlives a restart (what it
+// keeps, and that work left running ends as cancelled, is the board's own
+// test) and a person reads it as times.
+TEST_F(ToolWithDaemon, FirstShareStartsTheDaemonAndWaitFollowsTheWork) {
   const ToolRun nothing = Run("share " + folder_ + "/nothere");
   EXPECT_EQ(nothing.status, 1);
   EXPECT_NE(nothing.output.find("/nothere does not exist"), std::string::npos) << nothing.output;
   EXPECT_FALSE(fs::exists(folder_ + "/state/korvane/daemon.log")) << "a slip started a daemon";
 
+  const std::string site = folder_ + "/big1";
+  fs::create_directories(site + "/sub");
+  std::ofstream(site + "/a.txt") << "alpha";
+  std::ofstream(site + "/sub/b.txt") << "beta!";
   const Json shared = RunJson("share --wait " + site, 0);
+  EXPECT_EQ(shared["job"]["operation"], "shareFolder");
   EXPECT_EQ(shared["job"]["state"], "succeeded");
+  EXPECT_EQ(shared["job"]["filesTotal"], 2);
+  EXPECT_EQ(shared["job"]["bytesTotal"], 10);
+  EXPECT_EQ(RunJson("get-status " + site, 0)["mode"], 1);
   EXPECT_EQ(RunJson("is-versioned " + site + "/a.txt", 0)["versioned"], true);
   struct Again {
     std::string path;
@@ -147,24 +139,22 @@ TEST_F(ToolWithDaemon, FirstShareStartsTheDaemonAndSharesOnce) {
   const ToolRun space = Run("show-space nosuch");
   EXPECT_EQ(space.status, 1);
   EXPECT_EQ(space.output, "no space is named nosuch\n");
-}
 
-// The daemon takes over the board it left: ended work stays and the
-// numbering goes on (what the board keeps, and that work left running ends
-// as cancelled, is the board's own test), and a person reads it as times.
-TEST_F(ToolWithDaemon, JobBoardSurvivesRestarts) {
-  const std::string site = folder_ + "/site";
-  fs::create_directories(site);
-  ASSERT_EQ(Run("activate-path --wait " + site + " 1").status, 0);
+  EXPECT_EQ(Run("checkout --wait file:///nowhere/repo " + folder_ + "/co").status, 1);
+  EXPECT_EQ(RunJson("activate-path --wait " + site + " 3", 0)["job"]["message"], "activated in mode 3");
+  // Without --wait the work is only asked for.
+  EXPECT_TRUE(RunJson("deactivate-path " + site, 0)["job"].is_null());
   ASSERT_EQ(Run("stop-daemon").status, 0);
   ASSERT_EQ(Run("start-daemon").status, 0);
+  // The waited work: the share, the failed checkout and the activation; the
+  // deactivation may not have been published.
   const Json jobs = RunJson("jobs", 0)["jobs"];
-  ASSERT_EQ(jobs.size(), 1u);
-  EXPECT_EQ(jobs[0]["operation"], "activatePath1");
-  ASSERT_EQ(Run("deactivate-path --wait " + site).status, 0);
+  ASSERT_GE(jobs.size(), 3u);
+  EXPECT_EQ(jobs[0]["folder"], site);
+  EXPECT_EQ(jobs[1]["state"], "failed");
+  EXPECT_EQ(Run("checkout --wait file:///nowhere/repo " + folder_ + "/co").status, 1);
   const Json after = RunJson("jobs", 0)["jobs"];
-  ASSERT_EQ(after.size(), 2u);
-  EXPECT_GT(after.back()["id"].get<std::uint64_t>(), jobs[0]["id"].get<std::uint64_t>());
+  EXPECT_GT(after.back()["id"].get<std::uint64_t>(), jobs.back()["id"].get<std::uint64_t>());
   const ToolRun plain = Run("jobs");
   EXPECT_NE(plain.output.find("(started "), std::string::npos) << plain.output;
   EXPECT_NE(plain.output.find(", ended "), std::string::npos) << plain.output;

@@ -1,14 +1,12 @@
 // The korvane tool as a person or a script uses it: exit statuses, usage
-// lines, the JSON each subcommand documents, and the library file's version.
+// lines and the JSON each subcommand documents.
 #include "tools/tool_run.h"
 
-#include "korvane/korvane.h"
 #include "support/runtime_folder.h"
 #include "support/test_server.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 
 namespace korvane::testing {
@@ -22,9 +20,12 @@ struct UsageCase {
   const char* shows;  // on standard output or error
 };
 
-TEST(KorvaneTool, ReportsWrongUseWithStatusTwo) {
+// Wrong use (status 2) and what the tool checks itself (status 1) are
+// refused before any daemon is asked.
+TEST(KorvaneTool, RefusesWrongUseAndMissingFoldersBeforeAskingTheDaemon) {
   ScopedRuntimeFolder folder;
   TestServer daemon(kWellKnownPipeName);
+  std::ofstream(folder.Path() + "/file") << "x";
   const UsageCase cases[] = {
       {"", 2, "A subcommand is required"},
       {"--help", 0, "svn-checkout-wait"},
@@ -38,46 +39,6 @@ TEST(KorvaneTool, ReportsWrongUseWithStatusTwo) {
       {"svn-commit '/w|x'", 2, "PATH may not hold '|'"},
       {"menu /x --invoke verb:nonsense", 2, "no entry answers to verb:nonsense"},
       {"--json svn-commit --help", 0, "Usage: korvane svn-commit [OPTIONS] PATH"},
-  };
-  for (const UsageCase& c : cases) {
-    SCOPED_TRACE(c.arguments);
-    ToolRun run = Korvane(c.arguments);
-    EXPECT_EQ(run.status, c.status);
-    EXPECT_NE(run.output.find(c.shows), std::string::npos) << run.output;
-  }
-  EXPECT_TRUE(daemon.Frames().empty()) << "wrong use reached the daemon";
-}
-
-// The tool and the library in a folder without a daemon program: the
-// library can start none, so every subcommand that needs one says so.
-TEST(KorvaneTool, ReportsADaemonThatCannotBeStartedWithStatusThreeNamingTheSocketAndLog) {
-  ScopedRuntimeFolder folder;
-  const std::string install = folder.Path() + "/install";
-  std::filesystem::create_directory(install);
-  for (const char* file : {"korvane", "libkorvane.so.1", "libkorvane-win32.so.1"}) {
-    std::filesystem::copy_file(ToolFolder() + "/" + file, install + "/" + file);
-  }
-  const std::string environment = "LD_LIBRARY_PATH=" + install + " XDG_STATE_HOME=" + folder.Path() + "/state ";
-  for (const char* arguments : {"get-activations", "svn-commit /w", "list-spaces", "activate-path / 1",
-                                "deactivate-path /x --wait", "get-error-text", "share /"}) {
-    SCOPED_TRACE(arguments);
-    ToolRun run = Korvane(arguments, false, install + "/korvane", environment);
-    EXPECT_EQ(run.status, 3);
-    EXPECT_NE(run.output.find(folder.Path() + "/DalvDaemonCommand"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find(folder.Path() + "/state/korvane/daemon.log"), std::string::npos) << run.output;
-  }
-  // Stopping and listing work need no daemon started for them.
-  EXPECT_EQ(Korvane("stop-daemon", false, install + "/korvane", environment).status, 3);
-  EXPECT_EQ(Korvane("jobs", false, install + "/korvane", environment).status, 0);
-}
-
-// What the tool checks itself is refused before any daemon is started.
-TEST(KorvaneTool, RefusesMissingFoldersBeforeAskingTheDaemon) {
-  ScopedRuntimeFolder folder;
-  TestServer daemon(kWellKnownPipeName);
-  const std::string missing = folder.Path() + "/missing";
-  std::ofstream(folder.Path() + "/file") << "x";
-  const UsageCase cases[] = {
       {"share /nonexistent/site", 1, "/nonexistent/site does not exist."},
       {"share FOLDER/file", 1, "/file is not a folder."},
       {"activate-path FOLDER/missing 3", 1, "/missing does not exist."},
@@ -158,13 +119,6 @@ TEST(KorvaneTool, ExitsWithTheOutcomeAndNamesTheFields) {
     const ToolRun plain = Korvane(c.arguments);
     EXPECT_EQ(plain.output.find('|'), std::string::npos) << plain.output;
   }
-}
-
-// The build's version and the header's agree: libkorvane.so.1 names the
-// file of the header's exact version.
-TEST(KorvaneTool, LibraryFileCarriesTheHeadersVersion) {
-  const std::filesystem::path library = std::filesystem::canonical(ToolFolder() + "/libkorvane.so.1");
-  EXPECT_EQ(library.filename().string(), std::string("libkorvane.so.") + KORVANE_VERSION);
 }
 
 }  // namespace

@@ -4,11 +4,11 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <vector>
 
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace korvane::testing {
 
@@ -82,12 +82,7 @@ void ExpectMembers(const Json& object, const Schema& schema) {
 
 }  // namespace
 
-std::string ToolFolder() {
-  char self[4096] = {};
-  const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  const std::string path(self, length > 0 ? static_cast<std::size_t>(length) : 0);
-  return path.substr(0, path.rfind('/'));
-}
+std::string ToolFolder() { return std::filesystem::read_symlink("/proc/self/exe").parent_path().string(); }
 
 ToolRun Korvane(const std::string& arguments, bool onlyOutput, const std::string& tool,
                 const std::string& environment) {
@@ -110,10 +105,8 @@ void ExpectSchema(const Json& object) {
   const auto schema = kSchemas.find(object["command"].get<std::string>());
   ASSERT_NE(schema, kSchemas.end()) << object["command"];
   ExpectMembers(object, schema->second);
-  for (const char* list : {"jobs"}) {
-    if (object.contains(list)) {
-      for (const Json& job : object[list]) ExpectMembers(job, kJob);
-    }
+  if (object.contains("jobs")) {
+    for (const Json& job : object["jobs"]) ExpectMembers(job, kJob);
   }
   if (object.contains("job") && object["job"].is_object()) ExpectMembers(object["job"], kJob);
 }

@@ -6,30 +6,22 @@
 
 #include <cstdint>
 #include <dlfcn.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
+#include <cstdlib>
 
 namespace korvane {
 namespace {
 
-std::string ProgramFolder() {
-  char path[4096] = {};
-  ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  std::string exe(path, length > 0 ? static_cast<std::size_t>(length) : 0);
-  return exe.substr(0, exe.rfind('/'));
-}
-
 // Loading the shared library writes the time-limit listing, then brings APR
 // up; unloading takes it down.
 TEST(ModuleEntry, LoadAndUnloadWriteTheirLinesInOrder) {
-  char logPath[] = "/tmp/korvane-load-XXXXXX";
-  int fd = ::mkstemp(logPath);
-  ASSERT_GE(fd, 0);
-  ::close(fd);
-  ::setenv("KORVANE_DEBUG_OUTPUT", logPath, 1);
   testing::ScopedRuntimeFolder folder;  // no daemon here
-  void* library = ::dlopen((ProgramFolder() + "/libkorvane.so.1").c_str(), RTLD_NOW | RTLD_LOCAL);
+  const std::string logPath = folder.Path() + "/trace.log";
+  ::setenv("KORVANE_DEBUG_OUTPUT", logPath.c_str(), 1);
+  const auto file = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "libkorvane.so.1";
+  void* library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(library, nullptr) << ::dlerror();
   EXPECT_EQ(::dlsym(library, "DllMain"), nullptr);  // nothing but the exports is visible
   // A call makes a link, and with it the lock's memory, which goes with the library.
@@ -39,10 +31,8 @@ TEST(ModuleEntry, LoadAndUnloadWriteTheirLinesInOrder) {
   ::dlclose(library);
   ::unsetenv("KORVANE_DEBUG_OUTPUT");
 
-  std::ifstream log(logPath);
   std::stringstream text;
-  text << log.rdbuf();
-  ::unlink(logPath);
+  text << std::ifstream(logPath).rdbuf();
   EXPECT_EQ(text.str(),
             "Displaying NP timeouts (Release):\n"
             "  PIPE_WAIT_EVENT_TIMEOUT_LOCALCALL = 10000\n"

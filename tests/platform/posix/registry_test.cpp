@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ostream>
 #include <string>
 #include <variant>
@@ -163,14 +162,6 @@ TEST(RegistryOpen, ReadsTheFileAgainEachTime) {
   EXPECT_EQ(RegCloseKey(first), 0);
   EXPECT_EQ(RegCloseKey(second), 0);
   EXPECT_EQ(RegCloseKey(second), kBadHandle);
-}
-
-TEST(RegistryOpen, UserHiveDefaultsToTheHomeFolder) {
-  korvane::testing::ScopedSettings folders;
-  ::unsetenv("XDG_CONFIG_HOME");
-  ::setenv("HOME", (folders.Root() / "user").c_str(), 1);
-  folders.Write("user/.config/korvane/user.reg", "[HKEY_CURRENT_USER\\SOFTWARE\\Korvane]\n\"V\"=dword:3\n");
-  EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, u"SOFTWARE\\Korvane", u"V"), Dword(3));
 }
 
 TEST(RegistryQuery, ReportsSizesAsWindowsDoes) {

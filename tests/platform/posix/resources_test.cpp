@@ -100,28 +100,40 @@ class ModuleResources : public ::testing::Test {
   void TearDown() override { korvane::platform::UnregisterModuleResources(kModule); }
 };
 
+// A missing id or module loads nothing and says so.
 TEST_F(ModuleResources, LoadsStringsByIdAndTruncatesOnCharacterBoundaries) {
   const struct {
+    HMODULE module;
     UINT id;
     int bufferMax;
     std::u16string wide;
     std::string narrow;  // UTF-8
   } cases[] = {
-      {1, 64, u"Deactivate", "Deactivate"},
-      {1, 5, u"Deac", "Deac"},
-      {2, 64, u"Grüße", "Grüße"},
-      {2, 4, u"Grü", "Gr"},  // "ü" needs two bytes, one more than is left
-      {2, 5, u"Grüß", "Grü"},
-      {1, 1, u"", ""},
+      {kModule, 1, 64, u"Deactivate", "Deactivate"},
+      {kModule, 1, 5, u"Deac", "Deac"},
+      {kModule, 2, 64, u"Grüße", "Grüße"},
+      {kModule, 2, 4, u"Grü", "Gr"},  // "ü" needs two bytes, one more than is left
+      {kModule, 2, 5, u"Grüß", "Grü"},
+      {kModule, 1, 1, u"", ""},
+      {kModule, 3, 8, u"", ""},
+      {kModule, 0, 8, u"", ""},
+      {kOtherModule, 1, 8, u"", ""},
+      {nullptr, 1, 8, u"", ""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.narrow + "/" + std::to_string(c.bufferMax));
+    SCOPED_TRACE(c.narrow + "/" + std::to_string(c.id) + "/" + std::to_string(c.bufferMax));
+    const bool found = c.module == kModule && c.id <= 2 && c.id > 0;
     char16_t wide[65];  // one past the largest bufferMax, to see that nothing is written there
     char narrow[65];
     std::fill(std::begin(wide), std::end(wide), u'#');
     std::fill(std::begin(narrow), std::end(narrow), '#');
-    EXPECT_EQ(LoadStringW(kModule, c.id, wide, c.bufferMax), static_cast<int>(c.wide.size()));
-    EXPECT_EQ(LoadStringA(kModule, c.id, narrow, c.bufferMax), static_cast<int>(c.narrow.size()));
+    EXPECT_EQ(LoadStringW(c.module, c.id, wide, c.bufferMax), static_cast<int>(c.wide.size()));
+    const DWORD wideError = GetLastError();
+    EXPECT_EQ(LoadStringA(c.module, c.id, narrow, c.bufferMax), static_cast<int>(c.narrow.size()));
+    if (!found) {
+      EXPECT_EQ(wideError, ERROR_RESOURCE_NAME_NOT_FOUND);
+      EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
+    }
     EXPECT_EQ(std::u16string(wide), c.wide);
     EXPECT_EQ(std::string(narrow), c.narrow);
     EXPECT_EQ(wide[c.bufferMax], u'#');
@@ -131,23 +143,7 @@ TEST_F(ModuleResources, LoadsStringsByIdAndTruncatesOnCharacterBoundaries) {
   const WCHAR* resource = nullptr;
   EXPECT_EQ(LoadStringW(kModule, 1, reinterpret_cast<LPWSTR>(&resource), 0), 10);
   EXPECT_EQ(resource, kStrings[0].text);
-}
-
-TEST_F(ModuleResources, FailsForAMissingIdAndAModuleWithNoResources) {
-  const struct {
-    HMODULE module;
-    UINT id;
-  } cases[] = {{kModule, 3}, {kModule, 0}, {kOtherModule, 1}, {nullptr, 1}};
-  for (const auto& c : cases) {
-    char16_t wide[8] = u"#######";
-    char narrow[8] = "#######";
-    EXPECT_EQ(LoadStringW(c.module, c.id, wide, 8), 0);
-    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
-    EXPECT_EQ(LoadStringA(c.module, c.id, narrow, 8), 0);
-    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
-    EXPECT_EQ(wide[0], 0);
-    EXPECT_EQ(narrow[0], 0);
-  }
+  // Once the module's resources are gone, nothing is found.
   korvane::platform::UnregisterModuleResources(kModule);
   char16_t wide[8];
   EXPECT_EQ(LoadStringW(kModule, 1, wide, 8), 0);

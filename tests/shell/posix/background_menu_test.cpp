@@ -10,25 +10,41 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
 namespace korvane::shell {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kPlainSubfolders = 30;
+// Where the selected folder lies, and the one subfolder it has besides 30
+// plain ones and a file.
+enum class Where { Scratch, BesideTheWorkingCopy, InsideTheWorkingCopy };
+enum class Extra { None, LinkIntoTheWorkingCopy, LinkToAPlainFolder, OlderFormatCopy, LoopingAdministrativeFolder };
 
-struct BackgroundCase {
-  const char* name;
-  // Fills the selected folder; returns it (it may lie elsewhere).
-  std::function<fs::path(const fs::path& scratch, const testing::SvnRepository& repository)> make;
-  bool versioned;  // what a query of every subfolder answers
-};
-
-fs::path WithPlainSubfolders(const fs::path& folder) {
-  for (int i = 0; i < kPlainSubfolders; ++i) fs::create_directories(folder / ("plain " + std::to_string(i)));
+fs::path MakeFolder(Where where, Extra extra, const fs::path& scratch, const testing::SvnRepository& repository) {
+  fs::path folder = scratch / "a case";
+  if (where == Where::BesideTheWorkingCopy) folder = repository.Folder();
+  if (where == Where::InsideTheWorkingCopy) folder = fs::path(repository.WorkingCopy()) / "docs/unversioned";
+  for (int i = 0; i < 30; ++i) fs::create_directories(folder / ("plain " + std::to_string(i)));
   std::ofstream(folder / "a file.txt") << "not a folder";
+  switch (extra) {
+    case Extra::None:
+      break;
+    case Extra::LinkIntoTheWorkingCopy:
+      fs::create_directory_symlink(fs::path(repository.WorkingCopy()) / "docs", folder / "docs link");
+      break;
+    case Extra::LinkToAPlainFolder:
+      fs::create_directory_symlink(folder / "plain 0", folder / "plain link");
+      break;
+    case Extra::OlderFormatCopy:
+      fs::create_directories(folder / "old copy/.svn");
+      std::ofstream(folder / "old copy/.svn/entries") << "10\n";
+      break;
+    case Extra::LoopingAdministrativeFolder:
+      fs::create_directories(folder / "looping");
+      fs::create_symlink(".svn", folder / "looping/.svn");  // ELOOP, whoever runs the test
+      break;
+  }
   return folder;
 }
 
@@ -49,54 +65,24 @@ class BackgroundMenu : public ShellTest {
 };
 
 TEST_F(BackgroundMenu, OffersSharingExactlyWhenNoSubfolderIsVersioned) {
-  const BackgroundCase cases[] = {
-      {"only plain subfolders", [](const fs::path& scratch, auto&) { return WithPlainSubfolders(scratch / "plain"); },
-       false},
-      {"a working copy's root among them",
-       [](const fs::path&, const testing::SvnRepository& repository) {
-         return WithPlainSubfolders(repository.Folder());
-       },
-       true},
-      {"a link to a folder inside a working copy",
-       [](const fs::path& scratch, const testing::SvnRepository& repository) {
-         const fs::path folder = WithPlainSubfolders(scratch / "links in");
-         fs::create_directory_symlink(fs::path(repository.WorkingCopy()) / "docs", folder / "docs link");
-         return folder;
-       },
-       true},
-      {"a link to a plain folder",
-       [](const fs::path& scratch, auto&) {
-         const fs::path folder = WithPlainSubfolders(scratch / "links out");
-         fs::create_directory_symlink(folder / "plain 0", folder / "plain link");
-         return folder;
-       },
-       false},
-      {"a working copy of an older format",
-       [](const fs::path& scratch, auto&) {
-         const fs::path folder = WithPlainSubfolders(scratch / "old");
-         fs::create_directories(folder / "old copy/.svn");
-         std::ofstream(folder / "old copy/.svn/entries") << "10\n";
-         return folder;
-       },
-       true},
-      {"an administrative folder that cannot be looked up",
-       [](const fs::path& scratch, auto&) {
-         const fs::path folder = WithPlainSubfolders(scratch / "loop");
-         fs::create_directories(folder / "looping");
-         fs::create_symlink(".svn", folder / "looping/.svn");  // ELOOP, whoever runs the test
-         return folder;
-       },
-       false},
-      {"the selected folder unversioned inside a working copy",
-       [](const fs::path&, const testing::SvnRepository& repository) {
-         return WithPlainSubfolders(fs::path(repository.WorkingCopy()) / "docs/unversioned");
-       },
-       false},
+  const struct {
+    const char* name;
+    Where where;
+    Extra extra;
+    bool versioned;  // what a query of every subfolder answers
+  } cases[] = {
+      {"only plain subfolders", Where::Scratch, Extra::None, false},
+      {"a working copy's root among them", Where::BesideTheWorkingCopy, Extra::None, true},
+      {"a link to a folder inside a working copy", Where::Scratch, Extra::LinkIntoTheWorkingCopy, true},
+      {"a link to a plain folder", Where::Scratch, Extra::LinkToAPlainFolder, false},
+      {"a working copy of an older format", Where::Scratch, Extra::OlderFormatCopy, true},
+      {"an administrative folder that cannot be looked up", Where::Scratch, Extra::LoopingAdministrativeFolder, false},
+      {"the selected folder unversioned inside a working copy", Where::InsideTheWorkingCopy, Extra::None, false},
   };
-  for (const BackgroundCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const fs::path scratch = fs::path(folder_.Path()) / "cases";
-    const fs::path folder = c.make(scratch, repository_);
+    const fs::path folder = MakeFolder(c.where, c.extra, scratch, repository_);
     const bool versioned = AnySubfolderVersioned(folder);
     EXPECT_EQ(versioned, c.versioned) << "the case does not build what it names";
 

@@ -18,11 +18,13 @@ TEST_F(MenuLifetime, MenusAndPicturesGoWithTheHandler) {
   const std::size_t picturesBefore = posix::LiveBitmapCount();
   IContextMenu* handler = HandlerFor(plain_.WorkingCopy());
   Query(handler);
+  // The entry's picture: found only if the library's icon, registered for
+  // its module, holds an image of exactly the small icon size.
+  EXPECT_EQ(posix::LiveBitmapCount(), picturesBefore + 1);
   Query(handler);  // a second menu replaces the first
   handler->Release();
   handlers_.clear();
-  DestroyMenu(shellMenu_);
-  shellMenu_ = nullptr;
+  NewShellMenu();
   EXPECT_EQ(posix::LiveMenuCount(), menusBefore);
   EXPECT_EQ(posix::LiveBitmapCount(), picturesBefore);
 }

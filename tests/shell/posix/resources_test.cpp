@@ -1,9 +1,5 @@
-// The library's own resources: registered for its module at load, with the
-// menu icon at the small icon size, and the icon compiled in being the one
-// in the repository that scripts/make-icon.py draws.
-#include "platform/windows_api.h"
-#include "runtime/module_handle.h"
-#include "shell/menu_vocabulary.h"
+// The icon compiled into the library is the one in the repository that
+// scripts/make-icon.py draws.
 
 #include <gtest/gtest.h>
 
@@ -22,20 +18,6 @@ extern const std::size_t korvane_icon_group_size;
 
 namespace korvane::shell {
 namespace {
-
-TEST(LibraryResources, AreRegisteredForTheLibrarysModule) {
-  char16_t text[64];
-  EXPECT_EQ(LoadStringW(runtime::ModuleHandle(), kProductEntryText, text, 64), 7);
-  EXPECT_EQ(std::u16string(text), u"Korvane");
-
-  const int small = GetSystemMetrics(SM_CXSMICON);
-  auto icon = static_cast<HICON>(LoadImageW(runtime::ModuleHandle(), MAKEINTRESOURCEW(kProductIcon), IMAGE_ICON,
-                                            small, GetSystemMetrics(SM_CYSMICON), LR_DEFAULTSIZE));
-  // Found only if the icon holds an image of exactly that size (which image
-  // is chosen is the resources' own test).
-  ASSERT_NE(icon, nullptr);
-  DestroyIcon(icon);
-}
 
 std::vector<unsigned char> ReadBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
