@@ -9,6 +9,8 @@
 
 #include "platform/windows_api.h"
 
+#include <winternl.h>
+
 #include <algorithm>
 #include <deque>
 #include <memory>
@@ -64,12 +66,11 @@ Outcome Complete(HANDLE pipe, OVERLAPPED& overlapped, BOOL started, HANDLE stop,
   return Outcome::kEnded;
 }
 
-enum class Arrival { kMessage, kEnd, kStopped, kTimedOut };
-
 // Reads the next message whole, however long: a read that finds the message
 // longer than the buffer (ERROR_MORE_DATA) leaves the rest for the next read.
-// An empty message is a read that succeeds with nothing.
-Arrival ReadMessage(HANDLE pipe, HANDLE event, HANDLE stop, DWORD limit, std::string& message) {
+// An empty message is a read that succeeds with nothing. Ends in anything but
+// kMoreData.
+Outcome ReadMessage(HANDLE pipe, HANDLE event, HANDLE stop, DWORD limit, std::string& message) {
   message.clear();
   std::string chunk(kReadChunk, '\0');
   for (;;) {
@@ -79,18 +80,7 @@ Arrival ReadMessage(HANDLE pipe, HANDLE event, HANDLE stop, DWORD limit, std::st
     DWORD bytes = 0;
     const Outcome outcome = Complete(pipe, overlapped, started, stop, limit, bytes);
     message.append(chunk.data(), bytes);
-    switch (outcome) {
-      case Outcome::kDone:
-        return Arrival::kMessage;
-      case Outcome::kMoreData:
-        continue;
-      case Outcome::kEnded:
-        return Arrival::kEnd;
-      case Outcome::kStopped:
-        return Arrival::kStopped;
-      case Outcome::kTimedOut:
-        return Arrival::kTimedOut;
-    }
+    if (outcome != Outcome::kMoreData) return outcome;
   }
 }
 
@@ -104,33 +94,19 @@ Outcome WriteMessage(HANDLE pipe, HANDLE event, HANDLE stop, std::string_view by
   return outcome == Outcome::kDone && written != bytes.size() ? Outcome::kEnded : outcome;
 }
 
-// FILE_PIPE_LOCAL_INFORMATION and its NamedPipeState values, from the
-// driver kit's headers, which mingw-w64 does not put beside <windows.h>.
-struct PipeLocalInformation {
-  ULONG NamedPipeType, NamedPipeConfiguration, MaximumInstances, CurrentInstances, InboundQuota,
-      ReadDataAvailable, OutboundQuota, WriteQuotaAvailable, NamedPipeState, NamedPipeEnd;
-};
-constexpr ULONG kFilePipeLocalInformation = 24;
+// NamedPipeState's value for a connected pipe, from the driver kit's headers,
+// which mingw-w64 does not put beside <windows.h>.
 constexpr ULONG kPipeConnectedState = 3;
-
-struct IoStatusBlock {
-  union {
-    LONG Status;
-    PVOID Pointer;
-  };
-  ULONG_PTR Information;
-};
-using QueryInformationFile = LONG(WINAPI*)(HANDLE, IoStatusBlock*, PVOID, ULONG, ULONG);
+using QueryInformationFile = decltype(&::NtQueryInformationFile);
 
 // Whether the client end is still open. Its close shows in the server end's
 // state even while messages it sent are unread, where PeekNamedPipe and
 // ReadFile would still hand out data.
 bool ClientConnected(HANDLE pipe) {
   static const auto query = NtFunction<QueryInformationFile>("NtQueryInformationFile");
-  PipeLocalInformation information{};
-  IoStatusBlock status{};
-  if (query == nullptr ||
-      query(pipe, &status, &information, sizeof(information), kFilePipeLocalInformation) < 0) {
+  FILE_PIPE_LOCAL_INFORMATION information{};
+  IO_STATUS_BLOCK status{};
+  if (query == nullptr || query(pipe, &status, &information, sizeof(information), FilePipeLocalInformation) < 0) {
     return false;
   }
   return information.NamedPipeState == kPipeConnectedState;
@@ -154,9 +130,9 @@ class PipeConnection final : public DaemonConnection {
   PipeConnection(std::unique_ptr<Instance> instance, HANDLE stop) : instance_(std::move(instance)), stop_(stop) {}
 
   Received Receive(std::string& frame) override {
-    const Arrival arrival = ReadMessage(instance_->pipe.get(), instance_->event.get(), stop_, INFINITE, frame);
-    if (arrival == Arrival::kMessage) return Received::kFrame;
-    return arrival == Arrival::kStopped ? Received::kStopped : Received::kEnd;
+    const Outcome read = ReadMessage(instance_->pipe.get(), instance_->event.get(), stop_, INFINITE, frame);
+    if (read == Outcome::kDone) return Received::kFrame;
+    return read == Outcome::kStopped ? Received::kStopped : Received::kEnd;
   }
 
   Sent Send(const std::string& bytes) override {
@@ -323,15 +299,10 @@ std::optional<std::string> RawClient::Receive(std::chrono::milliseconds limit) {
   const UniqueHandle event = NewEvent(true);
   const auto ms = std::clamp<std::int64_t>(limit.count(), 0, INFINITE - 1);
   std::string message;
-  switch (ReadMessage(reinterpret_cast<HANDLE>(handle_), event.get(), nullptr, static_cast<DWORD>(ms), message)) {
-    case Arrival::kMessage:
-      return message;
-    case Arrival::kTimedOut:
-      throw std::runtime_error("no message and no end of pipe within the limit");
-    case Arrival::kEnd:
-    case Arrival::kStopped:
-      break;
-  }
+  const HANDLE pipe = reinterpret_cast<HANDLE>(handle_);
+  const Outcome read = ReadMessage(pipe, event.get(), nullptr, static_cast<DWORD>(ms), message);
+  if (read == Outcome::kTimedOut) throw std::runtime_error("no message and no end of pipe within the limit");
+  if (read == Outcome::kDone) return message;
   return std::nullopt;
 }
 
