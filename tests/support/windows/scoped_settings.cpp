@@ -100,11 +100,11 @@ std::wstring SavedPath(std::size_t index) { return std::wstring(kSavedKey) + L"\
 void Remove(const Tree& tree) { ::RegDeleteTreeW(tree.root, std::wstring(tree.path).c_str()); }
 
 // Replaces the trees of one root with what the export text says.
-void ReplaceHive(HKEY root, std::wstring_view rootName, const std::string& bytes) {
+void ReplaceHive(HKEY root, const std::string& bytes) {
   for (const Tree& tree : kTrees) {
     if (tree.root == root) Remove(tree);
   }
-  Import(bytes, root, rootName);
+  Import(bytes, root, root == HKEY_CURRENT_USER ? L"HKEY_CURRENT_USER" : L"HKEY_LOCAL_MACHINE");
 }
 
 // One ScopedSettings at a time across test processes, made and ended on
@@ -147,8 +147,8 @@ ScopedSettings::~ScopedSettings() {
   ::ReleaseMutex(SettingsLock());
 }
 
-void ScopedSettings::User(const std::string& bytes) const { ReplaceHive(HKEY_CURRENT_USER, L"HKEY_CURRENT_USER", bytes); }
+void ScopedSettings::User(const std::string& bytes) const { ReplaceHive(HKEY_CURRENT_USER, bytes); }
 
-void ScopedSettings::Machine(const std::string& bytes) const { ReplaceHive(HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE", bytes); }
+void ScopedSettings::Machine(const std::string& bytes) const { ReplaceHive(HKEY_LOCAL_MACHINE, bytes); }
 
 }  // namespace korvane::testing

@@ -32,11 +32,7 @@ constexpr auto kBusyWait = std::chrono::seconds(5);
 // How often a connection answered with Never() looks at its pipe's state.
 constexpr DWORD kHangUpPollMs = 10;
 
-UniqueHandle NewEvent(bool manualReset) {
-  UniqueHandle event(::CreateEventW(nullptr, manualReset, FALSE, nullptr));
-  if (!event) ThrowLastError("CreateEventW");
-  return event;
-}
+UniqueHandle NewEvent() { return Checked(::CreateEventW(nullptr, TRUE, FALSE, nullptr), "CreateEventW"); }
 
 // How an overlapped operation on a pipe ended.
 enum class Outcome { kDone, kMoreData, kEnded, kStopped, kTimedOut };
@@ -115,7 +111,7 @@ bool ClientConnected(HANDLE pipe) {
 // One pipe instance, with the event its overlapped operations signal.
 struct Instance {
   UniqueHandle pipe;
-  UniqueHandle event = NewEvent(true);
+  UniqueHandle event = NewEvent();
   OVERLAPPED connect{};  // ConnectNamedPipe's, while listening
   // ERROR_IO_PENDING while `connect` is under way; else how ConnectNamedPipe
   // ended at once (0, ERROR_PIPE_CONNECTED, ...), which `connect` does not
@@ -176,7 +172,7 @@ struct TestServer::State : ServerScript {
 
   std::string pipeName;  // the full name, UTF-8
   std::wstring widePipeName;
-  UniqueHandle stop = NewEvent(true);   // set once by the destructor
+  UniqueHandle stop = NewEvent();   // set once by the destructor
   // The instances waiting for a client, oldest first; the accept thread's
   // alone once it runs.
   std::deque<std::unique_ptr<Instance>> listening;
@@ -291,12 +287,12 @@ RawClient::RawClient(const std::string& socketPath) {
 }
 
 bool RawClient::Send(std::string_view bytes) {
-  const UniqueHandle event = NewEvent(true);
+  const UniqueHandle event = NewEvent();
   return WriteMessage(reinterpret_cast<HANDLE>(handle_), event.get(), nullptr, bytes) == Outcome::kDone;
 }
 
 std::optional<std::string> RawClient::Receive(std::chrono::milliseconds limit) {
-  const UniqueHandle event = NewEvent(true);
+  const UniqueHandle event = NewEvent();
   const auto ms = std::clamp<std::int64_t>(limit.count(), 0, INFINITE - 1);
   std::string message;
   const HANDLE pipe = reinterpret_cast<HANDLE>(handle_);

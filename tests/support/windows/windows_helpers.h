@@ -38,6 +38,13 @@ using UniqueHandle = std::unique_ptr<void, HandleCloser>;
   throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), what);
 }
 
+// The handle a Create* call returned, owned; throws when the call failed
+// (returned NULL).
+inline UniqueHandle Checked(HANDLE handle, const std::string& what) {
+  if (handle == nullptr) ThrowLastError(what);
+  return UniqueHandle(handle);
+}
+
 // A function that ntdll exports but the SDK's import libraries do not
 // offer, or nullptr.
 template <typename Function>
