@@ -13,7 +13,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cwctype>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <vector>
@@ -34,14 +34,9 @@ std::uint64_t CreationTime(HANDLE process) {
   return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
-bool EndsWithProgramName(const std::wstring& path) {
-  const std::wstring_view name = kProgramName;
-  if (path.size() < name.size()) return false;
-  const std::wstring_view tail = std::wstring_view(path).substr(path.size() - name.size());
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    if (std::towlower(tail[i]) != std::towlower(name[i])) return false;
-  }
-  return path.size() == name.size() || path[path.size() - name.size() - 1] == L'\\';
+// Whether the path (or bare file name) names the daemon program.
+bool IsDaemonProgram(const std::wstring& path) {
+  return ::_wcsicmp(std::filesystem::path(path).filename().c_str(), kProgramName) == 0;
 }
 
 // Ends the process when it is a daemon program started after this process
@@ -55,7 +50,7 @@ void EndIfDaemon(ProcessId pid) {
   DWORD size = static_cast<DWORD>(image.size());
   if (!::QueryFullProcessImageNameW(process.get(), 0, image.data(), &size)) return;
   image.resize(size);
-  if (!EndsWithProgramName(image) || CreationTime(process.get()) < CreationTime(::GetCurrentProcess())) return;
+  if (!IsDaemonProgram(image) || CreationTime(process.get()) < CreationTime(::GetCurrentProcess())) return;
   ::TerminateProcess(process.get(), 1);
   ::WaitForSingleObject(process.get(), kExitWaitMs);
 }
@@ -69,7 +64,7 @@ std::set<ProcessId> DaemonChildren() {
   entry.dwSize = sizeof(entry);
   const DWORD self = ::GetCurrentProcessId();
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (entry.th32ParentProcessID == self && EndsWithProgramName(entry.szExeFile)) {
+    if (entry.th32ParentProcessID == self && IsDaemonProgram(entry.szExeFile)) {
       children.insert(entry.th32ProcessID);
     }
   }
@@ -80,13 +75,10 @@ std::set<ProcessId> DaemonChildren() {
 // <winternl.h> does not declare.
 struct SystemHandleEntry {
   PVOID object;
-  ULONG_PTR processId;
-  ULONG_PTR handle;
+  ULONG_PTR processId, handle;
   ULONG grantedAccess;
-  USHORT creatorBackTraceIndex;
-  USHORT objectTypeIndex;
-  ULONG attributes;
-  ULONG reserved;
+  USHORT creatorBackTraceIndex, objectTypeIndex;
+  ULONG attributes, reserved;
 };
 struct SystemHandleTable {
   ULONG_PTR count;
@@ -97,7 +89,7 @@ constexpr ULONG kSystemExtendedHandleInformation = 64;
 constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 
 using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-using QueryInformationProcess = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+using QueryInformationProcess = decltype(&::NtQueryInformationProcess);
 
 // Every handle value open in this process, or nothing when the system does
 // not tell.

@@ -29,11 +29,6 @@ struct Buffer {
   char text[kBufferSize - sizeof(DWORD)];
 };
 
-UniqueHandle Named(HANDLE handle, const char* what) {
-  if (handle == nullptr) ThrowLastError(what);
-  return UniqueHandle(handle);
-}
-
 struct ViewUnmapper {
   void operator()(const void* view) const { ::UnmapViewOfFile(view); }
 };
@@ -49,15 +44,16 @@ struct DebugOutputCapture::Reader {
   DebugOutputCapture* owner;
   // One capture at a time in the session: two readers would take each
   // other's records.
-  UniqueHandle exclusive = Named(::CreateMutexW(nullptr, FALSE, L"Local\\KorvaneDebugOutputCapture"), "capture lock");
-  UniqueHandle writers = Named(::CreateMutexW(nullptr, FALSE, L"DBWinMutex"), "DBWinMutex");
-  UniqueHandle bufferReady = Named(::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY"), "DBWIN_BUFFER_READY");
-  UniqueHandle dataReady = Named(::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY"), "DBWIN_DATA_READY");
-  UniqueHandle section = Named(
+  UniqueHandle exclusive = Checked(::CreateMutexW(nullptr, FALSE, L"Local\\KorvaneDebugOutputCapture"), "capture lock");
+  UniqueHandle writers = Checked(::CreateMutexW(nullptr, FALSE, L"DBWinMutex"), "DBWinMutex");
+  UniqueHandle bufferReady =
+      Checked(::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY"), "DBWIN_BUFFER_READY");
+  UniqueHandle dataReady = Checked(::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY"), "DBWIN_DATA_READY");
+  UniqueHandle section = Checked(
       ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBufferSize, L"DBWIN_BUFFER"),
       "DBWIN_BUFFER");
   std::unique_ptr<const Buffer, ViewUnmapper> view;
-  UniqueHandle stop = Named(::CreateEventW(nullptr, TRUE, FALSE, nullptr), "stop event");
+  UniqueHandle stop = Checked(::CreateEventW(nullptr, TRUE, FALSE, nullptr), "stop event");
   std::promise<bool> started;  // whether the reader got the buffer to itself
   std::thread thread;
 };

@@ -22,19 +22,15 @@ namespace {
 
 struct Tree {
   HKEY root;
-  std::wstring_view rootName;
   std::wstring_view path;
 };
 
-constexpr std::wstring_view kCurrentUser = L"HKEY_CURRENT_USER";
-constexpr std::wstring_view kLocalMachine = L"HKEY_LOCAL_MACHINE";
-
 // The keys a test may write; saved_ holds them in this order.
 const Tree kTrees[] = {
-    {HKEY_CURRENT_USER, kCurrentUser, L"SOFTWARE\\Korvane"},
-    {HKEY_CURRENT_USER, kCurrentUser, L"SOFTWARE\\TortoiseSVN"},
-    {HKEY_LOCAL_MACHINE, kLocalMachine, L"SOFTWARE\\Korvane"},
-    {HKEY_LOCAL_MACHINE, kLocalMachine, L"SOFTWARE\\TortoiseSVN"},
+    {HKEY_CURRENT_USER, L"SOFTWARE\\Korvane"},
+    {HKEY_CURRENT_USER, L"SOFTWARE\\TortoiseSVN"},
+    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Korvane"},
+    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\TortoiseSVN"},
 };
 
 constexpr DWORD kLockWaitMs = 60000;
@@ -43,9 +39,9 @@ std::u16string_view U16(std::wstring_view text) { return {reinterpret_cast<const
 std::wstring WideName(std::u16string_view text) { return {text.begin(), text.end()}; }
 
 // Whether the key path is one of the trees' keys of that root, or below one.
-bool InTrees(std::wstring_view rootName, std::u16string_view path) {
+bool InTrees(HKEY root, std::u16string_view path) {
   for (const Tree& tree : kTrees) {
-    if (tree.rootName != rootName || !platform::StartsWithRegistryName(path, U16(tree.path))) continue;
+    if (tree.root != root || !platform::StartsWithRegistryName(path, U16(tree.path))) continue;
     if (path.size() == tree.path.size() || path[tree.path.size()] == u'\\') return true;
   }
   return false;
@@ -65,12 +61,12 @@ using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 // the POSIX registry reads its hives; every other line is skipped. Throws
 // std::system_error on a failed write.
 void Import(const std::string& bytes, HKEY root, std::wstring_view rootName) {
-  const std::wstring text =
-      Wide(bytes.starts_with("\xEF\xBB\xBF") ? std::string_view(bytes).substr(3) : std::string_view(bytes));
+  const std::string_view body = bytes.starts_with("\xEF\xBB\xBF") ? std::string_view(bytes).substr(3) : bytes;
+  const std::u16string exported = text::Utf8ToWide(body);
   UniqueKey key;
   const auto section = [&](std::u16string_view sectionRoot, std::u16string_view path) {
     key.reset();
-    if (!platform::SameRegistryName(sectionRoot, U16(rootName)) || !InTrees(rootName, path)) return false;
+    if (!platform::SameRegistryName(sectionRoot, U16(rootName)) || !InTrees(root, path)) return false;
     HKEY opened = nullptr;
     const LSTATUS status =
         ::RegCreateKeyExW(root, WideName(path).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr);
@@ -78,7 +74,7 @@ void Import(const std::string& bytes, HKEY root, std::wstring_view rootName) {
     key.reset(opened);
     return true;
   };
-  platform::ReadRegistryExport(U16(text), section, [&](const platform::RegistryExportValue& value) {
+  platform::ReadRegistryExport(exported, section, [&](const platform::RegistryExportValue& value) {
     const LSTATUS status = ::RegSetValueExW(key.get(), WideName(value.name).c_str(), 0, value.type, value.data.data(),
                                             static_cast<DWORD>(value.data.size()));
     if (status != ERROR_SUCCESS) ThrowRegistryError(status, L"RegSetValueExW " + WideName(value.name));
@@ -86,17 +82,15 @@ void Import(const std::string& bytes, HKEY root, std::wstring_view rootName) {
 }
 
 // Copies the key at `from` with everything below it to `to`, made below
-// `toRoot`; false when there is no such key.
+// `toRoot`; false when there is no such key (`to` may then be left empty).
 bool CopyTree(HKEY fromRoot, const std::wstring& from, HKEY toRoot, const std::wstring& to) {
-  HKEY source = nullptr, target = nullptr;
-  if (::RegOpenKeyExW(fromRoot, from.c_str(), 0, KEY_READ, &source) != ERROR_SUCCESS) return false;
-  const UniqueKey ownedSource(source);
+  HKEY target = nullptr;
   if (::RegCreateKeyExW(toRoot, to.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &target, nullptr) !=
       ERROR_SUCCESS) {
     return false;
   }
   const UniqueKey ownedTarget(target);
-  return ::RegCopyTreeW(source, nullptr, target) == ERROR_SUCCESS;
+  return ::RegCopyTreeW(fromRoot, from.c_str(), target) == ERROR_SUCCESS;
 }
 
 // Where the trees wait while a test runs: outside them, in the user's hive.
@@ -110,7 +104,7 @@ void ReplaceHive(HKEY root, const std::string& bytes) {
   for (const Tree& tree : kTrees) {
     if (tree.root == root) Remove(tree);
   }
-  Import(bytes, root, root == HKEY_CURRENT_USER ? kCurrentUser : kLocalMachine);
+  Import(bytes, root, root == HKEY_CURRENT_USER ? L"HKEY_CURRENT_USER" : L"HKEY_LOCAL_MACHINE");
 }
 
 // One ScopedSettings at a time across test processes, made and ended on

@@ -6,10 +6,10 @@
 #include "platform/windows_api.h"
 #include "support/windows/windows_helpers.h"
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <thread>
 
 namespace korvane::testing {
@@ -19,9 +19,7 @@ namespace fs = std::filesystem;
 
 fs::path UniqueStatusFile() {
   std::random_device seed;
-  std::ostringstream name;
-  name << "korvane-status-" << std::hex << seed() << seed();
-  return SharedTemporaryFolder() / name.str();
+  return SharedTemporaryFolder() / ("korvane-status-" + std::to_string(seed()) + "-" + std::to_string(seed()));
 }
 
 bool StartShell(const std::string& script) {
@@ -34,13 +32,10 @@ bool StartShell(const std::string& script) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-    return false;
-  }
-  if (process.hThread != nullptr) ::CloseHandle(process.hThread);
-  if (process.hProcess != nullptr) ::CloseHandle(process.hProcess);
-  return true;
+  const BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                        &startup, &process);
+  const UniqueHandle thread(process.hThread), child(process.hProcess);
+  return started;
 }
 
 }  // namespace
@@ -71,9 +66,7 @@ int RunShellCommand(const std::string& command) {
 std::string ShellPath(const std::string& path) {
   const bool onDriveZ = path.size() >= 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':';
   std::string unixPath = onDriveZ ? path.substr(2) : path;
-  for (char& c : unixPath) {
-    if (c == '\\') c = '/';
-  }
+  std::replace(unixPath.begin(), unixPath.end(), '\\', '/');
   return unixPath;
 }
 

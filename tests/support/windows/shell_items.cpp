@@ -84,14 +84,9 @@ class FileListObject final : public IDataObject {
 
 }  // namespace
 
-std::u16string WidePath(const std::string& path) {
-  const std::wstring wide = Wide(path);
-  return std::u16string(wide.begin(), wide.end());
-}
+std::u16string WidePath(const std::string& path) { return text::Utf8ToWide(path); }
 
-std::string NarrowPath(const std::u16string& path) {
-  return Utf8(std::wstring_view(reinterpret_cast<const wchar_t*>(path.data()), path.size()));
-}
+std::string NarrowPath(const std::u16string& path) { return text::WideToUtf8(path); }
 
 IDataObject* FileListDataObject(const std::vector<std::u16string>& names) { return new FileListObject(names); }
 

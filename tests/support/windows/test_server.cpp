@@ -9,6 +9,8 @@
 
 #include "platform/windows_api.h"
 
+#include <winternl.h>
+
 #include <algorithm>
 #include <deque>
 #include <memory>
@@ -30,11 +32,7 @@ constexpr auto kBusyWait = std::chrono::seconds(5);
 // How often a connection answered with Never() looks at its pipe's state.
 constexpr DWORD kHangUpPollMs = 10;
 
-UniqueHandle NewEvent(bool manualReset) {
-  UniqueHandle event(::CreateEventW(nullptr, manualReset, FALSE, nullptr));
-  if (!event) ThrowLastError("CreateEventW");
-  return event;
-}
+UniqueHandle NewEvent() { return Checked(::CreateEventW(nullptr, TRUE, FALSE, nullptr), "CreateEventW"); }
 
 // How an overlapped operation on a pipe ended.
 enum class Outcome { kDone, kMoreData, kEnded, kStopped, kTimedOut };
@@ -64,12 +62,11 @@ Outcome Complete(HANDLE pipe, OVERLAPPED& overlapped, BOOL started, HANDLE stop,
   return Outcome::kEnded;
 }
 
-enum class Arrival { kMessage, kEnd, kStopped, kTimedOut };
-
 // Reads the next message whole, however long: a read that finds the message
 // longer than the buffer (ERROR_MORE_DATA) leaves the rest for the next read.
-// An empty message is a read that succeeds with nothing.
-Arrival ReadMessage(HANDLE pipe, HANDLE event, HANDLE stop, DWORD limit, std::string& message) {
+// An empty message is a read that succeeds with nothing. Ends in anything but
+// kMoreData.
+Outcome ReadMessage(HANDLE pipe, HANDLE event, HANDLE stop, DWORD limit, std::string& message) {
   message.clear();
   std::string chunk(kReadChunk, '\0');
   for (;;) {
@@ -79,18 +76,7 @@ Arrival ReadMessage(HANDLE pipe, HANDLE event, HANDLE stop, DWORD limit, std::st
     DWORD bytes = 0;
     const Outcome outcome = Complete(pipe, overlapped, started, stop, limit, bytes);
     message.append(chunk.data(), bytes);
-    switch (outcome) {
-      case Outcome::kDone:
-        return Arrival::kMessage;
-      case Outcome::kMoreData:
-        continue;
-      case Outcome::kEnded:
-        return Arrival::kEnd;
-      case Outcome::kStopped:
-        return Arrival::kStopped;
-      case Outcome::kTimedOut:
-        return Arrival::kTimedOut;
-    }
+    if (outcome != Outcome::kMoreData) return outcome;
   }
 }
 
@@ -104,33 +90,19 @@ Outcome WriteMessage(HANDLE pipe, HANDLE event, HANDLE stop, std::string_view by
   return outcome == Outcome::kDone && written != bytes.size() ? Outcome::kEnded : outcome;
 }
 
-// FILE_PIPE_LOCAL_INFORMATION and its NamedPipeState values, from the
-// driver kit's headers, which mingw-w64 does not put beside <windows.h>.
-struct PipeLocalInformation {
-  ULONG NamedPipeType, NamedPipeConfiguration, MaximumInstances, CurrentInstances, InboundQuota,
-      ReadDataAvailable, OutboundQuota, WriteQuotaAvailable, NamedPipeState, NamedPipeEnd;
-};
-constexpr ULONG kFilePipeLocalInformation = 24;
+// NamedPipeState's value for a connected pipe, from the driver kit's headers,
+// which mingw-w64 does not put beside <windows.h>.
 constexpr ULONG kPipeConnectedState = 3;
-
-struct IoStatusBlock {
-  union {
-    LONG Status;
-    PVOID Pointer;
-  };
-  ULONG_PTR Information;
-};
-using QueryInformationFile = LONG(WINAPI*)(HANDLE, IoStatusBlock*, PVOID, ULONG, ULONG);
+using QueryInformationFile = decltype(&::NtQueryInformationFile);
 
 // Whether the client end is still open. Its close shows in the server end's
 // state even while messages it sent are unread, where PeekNamedPipe and
 // ReadFile would still hand out data.
 bool ClientConnected(HANDLE pipe) {
   static const auto query = NtFunction<QueryInformationFile>("NtQueryInformationFile");
-  PipeLocalInformation information{};
-  IoStatusBlock status{};
-  if (query == nullptr ||
-      query(pipe, &status, &information, sizeof(information), kFilePipeLocalInformation) < 0) {
+  FILE_PIPE_LOCAL_INFORMATION information{};
+  IO_STATUS_BLOCK status{};
+  if (query == nullptr || query(pipe, &status, &information, sizeof(information), FilePipeLocalInformation) < 0) {
     return false;
   }
   return information.NamedPipeState == kPipeConnectedState;
@@ -139,7 +111,7 @@ bool ClientConnected(HANDLE pipe) {
 // One pipe instance, with the event its overlapped operations signal.
 struct Instance {
   UniqueHandle pipe;
-  UniqueHandle event = NewEvent(true);
+  UniqueHandle event = NewEvent();
   OVERLAPPED connect{};  // ConnectNamedPipe's, while listening
   // ERROR_IO_PENDING while `connect` is under way; else how ConnectNamedPipe
   // ended at once (0, ERROR_PIPE_CONNECTED, ...), which `connect` does not
@@ -154,9 +126,9 @@ class PipeConnection final : public DaemonConnection {
   PipeConnection(std::unique_ptr<Instance> instance, HANDLE stop) : instance_(std::move(instance)), stop_(stop) {}
 
   Received Receive(std::string& frame) override {
-    const Arrival arrival = ReadMessage(instance_->pipe.get(), instance_->event.get(), stop_, INFINITE, frame);
-    if (arrival == Arrival::kMessage) return Received::kFrame;
-    return arrival == Arrival::kStopped ? Received::kStopped : Received::kEnd;
+    const Outcome read = ReadMessage(instance_->pipe.get(), instance_->event.get(), stop_, INFINITE, frame);
+    if (read == Outcome::kDone) return Received::kFrame;
+    return read == Outcome::kStopped ? Received::kStopped : Received::kEnd;
   }
 
   Sent Send(const std::string& bytes) override {
@@ -200,7 +172,7 @@ struct TestServer::State : ServerScript {
 
   std::string pipeName;  // the full name, UTF-8
   std::wstring widePipeName;
-  UniqueHandle stop = NewEvent(true);   // set once by the destructor
+  UniqueHandle stop = NewEvent();   // set once by the destructor
   // The instances waiting for a client, oldest first; the accept thread's
   // alone once it runs.
   std::deque<std::unique_ptr<Instance>> listening;
@@ -315,23 +287,18 @@ RawClient::RawClient(const std::string& socketPath) {
 }
 
 bool RawClient::Send(std::string_view bytes) {
-  const UniqueHandle event = NewEvent(true);
+  const UniqueHandle event = NewEvent();
   return WriteMessage(reinterpret_cast<HANDLE>(handle_), event.get(), nullptr, bytes) == Outcome::kDone;
 }
 
 std::optional<std::string> RawClient::Receive(std::chrono::milliseconds limit) {
-  const UniqueHandle event = NewEvent(true);
+  const UniqueHandle event = NewEvent();
   const auto ms = std::clamp<std::int64_t>(limit.count(), 0, INFINITE - 1);
   std::string message;
-  switch (ReadMessage(reinterpret_cast<HANDLE>(handle_), event.get(), nullptr, static_cast<DWORD>(ms), message)) {
-    case Arrival::kMessage:
-      return message;
-    case Arrival::kTimedOut:
-      throw std::runtime_error("no message and no end of pipe within the limit");
-    case Arrival::kEnd:
-    case Arrival::kStopped:
-      break;
-  }
+  const HANDLE pipe = reinterpret_cast<HANDLE>(handle_);
+  const Outcome read = ReadMessage(pipe, event.get(), nullptr, static_cast<DWORD>(ms), message);
+  if (read == Outcome::kTimedOut) throw std::runtime_error("no message and no end of pipe within the limit");
+  if (read == Outcome::kDone) return message;
   return std::nullopt;
 }
 

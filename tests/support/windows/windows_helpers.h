@@ -4,8 +4,10 @@
 #pragma once
 
 #include "platform/windows_api.h"
+#include "text/utf_convert.h"
 
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,21 +15,14 @@
 
 namespace korvane::testing {
 
+// Through the library's converter: wchar_t is UTF-16 on Windows.
 inline std::wstring Wide(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring text(static_cast<std::size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), size);
-  return text;
+  const std::u16string wide = text::Utf8ToWide(utf8);
+  return {wide.begin(), wide.end()};
 }
 
-inline std::string Utf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int size =
-      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
-  return bytes;
+inline std::string Utf8(std::wstring_view wide) {
+  return text::WideToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
 }
 
 // Closes what Create* and Open* calls hand out; both of their failure
@@ -43,6 +38,13 @@ using UniqueHandle = std::unique_ptr<void, HandleCloser>;
   throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), what);
 }
 
+// The handle a Create* call returned, owned; throws when the call failed
+// (returned NULL).
+inline UniqueHandle Checked(HANDLE handle, const std::string& what) {
+  if (handle == nullptr) ThrowLastError(what);
+  return UniqueHandle(handle);
+}
+
 // A function that ntdll exports but the SDK's import libraries do not
 // offer, or nullptr.
 template <typename Function>
@@ -52,22 +54,15 @@ Function NtFunction(const char* name) {
 
 // A new folder below the user's temporary folder (private to the user by
 // the access rights it inherits from there), named from the prefix, the
-// process id, a counter and the clock. CreateDirectoryW refuses a name that
-// exists, so a clash only costs another try. Throws std::system_error.
+// process id and a counter. A name that exists (left by an earlier process
+// of that id) only costs another try. Throws std::system_error.
 inline std::wstring MakeFreshFolder(std::wstring_view prefix) {
   static std::atomic<unsigned> counter{0};
-  std::wstring temp(MAX_PATH + 1, L'\0');
-  const DWORD length = ::GetTempPathW(static_cast<DWORD>(temp.size()), temp.data());
-  if (length == 0 || length > temp.size()) ThrowLastError("GetTempPathW");
-  temp.resize(length);  // ends with a backslash
-  for (int attempt = 0;; ++attempt) {
-    const std::wstring folder = temp + std::wstring(prefix) + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                                std::to_wstring(counter++) + L"-" + std::to_wstring(::GetTickCount64() % 100000);
-    if (::CreateDirectoryW(folder.c_str(), nullptr)) return folder;
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_ALREADY_EXISTS || attempt == 100) {
-      throw std::system_error(static_cast<int>(error), std::system_category(), "CreateDirectoryW " + Utf8(folder));
-    }
+  const std::filesystem::path temp = std::filesystem::temp_directory_path();
+  const std::wstring stem = std::wstring(prefix) + std::to_wstring(::GetCurrentProcessId()) + L"-";
+  for (;;) {
+    const std::filesystem::path folder = temp / (stem + std::to_wstring(counter++));
+    if (std::filesystem::create_directory(folder)) return folder.wstring();
   }
 }
 
