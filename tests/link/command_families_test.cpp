@@ -101,7 +101,8 @@ TEST_F(CommandFamilies, EachOperationSendsItsCommandPayloadAndLimit) {
     std::vector<std::string> frames{MakeFrame(protocol::CodeOf(command.command), command.payload)};
     if (!info.limit) frames.push_back(MakeFrame(0));
     EXPECT_EQ(daemon_.Connections().back().frames, frames);
-    const std::vector<DWORD> waits = info.limit ? std::vector{protocol::LimitOf(*info.limit)} : std::vector<DWORD>{};
+    std::vector<DWORD> waits;
+    if (info.limit) waits.push_back(protocol::LimitOf(*info.limit));
     EXPECT_EQ(calls_.waitLimits, waits);
   }
 }
