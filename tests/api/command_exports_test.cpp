@@ -9,198 +9,139 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <optional>
+#include <ranges>
 #include <thread>
 
 namespace korvane::api {
 namespace {
 
-using namespace std::chrono_literals;
 using testing::Answer;
 using testing::MakeFrame;
 
+using protocol::Command;
+
 char* const kUntouched = reinterpret_cast<char*>(0x1);
 const KorvaneChar* const kPath = KORVANE_TEXT("/work/A");
+const KorvaneChar* const kA = KORVANE_TEXT("a");
+const KorvaneChar* const kUnsplittable = KORVANE_TEXT("x|y");
 
+// What an output holds, freeing it: its text, "(null)" or "(untouched)".
 std::string Taken(char*& buffer) {
-  std::string text = buffer != nullptr && buffer != kUntouched ? buffer : "(null)";
+  std::string text = buffer == kUntouched ? "(untouched)" : buffer != nullptr ? buffer : "(null)";
   if (buffer != kUntouched) std::free(buffer);
   buffer = nullptr;
   return text;
 }
 
-class CommandExports : public ::testing::Test {
- protected:
-  // The frames of the nth connection, once its client has closed it.
-  std::vector<std::string> FramesOfConnection(std::size_t n) {
-    daemon_.WaitUntil([n](const auto& d) {
-      auto connections = d.Connections();
-      return connections.size() >= n && connections[n - 1].clientClosed;
-    });
-    auto connections = daemon_.Connections();
-    return connections.size() >= n ? connections[n - 1].frames : std::vector<std::string>{};
-  }
-
-  testing::ScopedRuntimeFolder folder_;
-  testing::TestServer daemon_{testing::kWellKnownPipeName};
-};
-
-TEST_F(CommandExports, StatusHandsOutTheWholeRecord) {
-  daemon_.Next(Answer::Reply("1|a|b|c", 5ms));
-  char* status = kUntouched;
-  EXPECT_EQ(Korvane_GetStatus(kPath, &status), 1);
-  EXPECT_EQ(Taken(status), "1|a|b|c|");
-
-  daemon_.Next(Answer::Reply("1|a|b|c", 5ms));
-  EXPECT_EQ(Korvane_GetStatus(kPath, nullptr), 0);  // answered, but nowhere to put it
-  status = kUntouched;
-  EXPECT_EQ(Korvane_GetStatus(nullptr, &status), 0);
-  EXPECT_EQ(status, kUntouched);
+// A request frame whose payload ends in its NUL.
+std::string Request(Command command, std::optional<std::string_view> payload = std::nullopt) {
+  return MakeFrame(protocol::CodeOf(command), payload ? std::string(*payload) + '\0' : std::string());
 }
 
-TEST_F(CommandExports, ActivationListFollowsTheSingleOutputRule) {
-  daemon_.Next(Answer::Reply("/a|1\n/b|3", 5ms));
-  daemon_.Next(Answer::Reply("", 5ms));
-  daemon_.Next(Answer::Reply("/a|1", 5ms));
-  char* list = kUntouched;
-  EXPECT_EQ(Korvane_GetActivations(&list), 1);
-  EXPECT_EQ(Taken(list), "/a|1\n/b|3");
-  list = kUntouched;
-  EXPECT_EQ(Korvane_GetActivations(&list), 1);
-  EXPECT_EQ(list, nullptr);
-  EXPECT_EQ(Korvane_GetActivations(nullptr), 0);
-}
-
-TEST_F(CommandExports, OneWayExportsCheckTheirArguments) {
-  EXPECT_EQ(Korvane_ActivatePath(nullptr, 1), 0);
-  EXPECT_EQ(Korvane_ActivatePath(kPath, 0), 0);
-  EXPECT_EQ(Korvane_ActivatePath(kPath, 4), 0);
-  EXPECT_EQ(Korvane_DeactivatePath(nullptr), 0);
-  EXPECT_TRUE(daemon_.Connections().empty());
-
-  EXPECT_EQ(Korvane_ActivatePath(kPath, 2), 1);
-  EXPECT_EQ(FramesOfConnection(1),
-            (std::vector<std::string>{MakeFrame(3, std::string("/work/A\0", 8)), MakeFrame(0)}));
-  EXPECT_EQ(Korvane_Checkout(nullptr, nullptr, 255), 1);
-  EXPECT_EQ(FramesOfConnection(2), (std::vector<std::string>{MakeFrame(8, std::string("||255\0", 6)), MakeFrame(0)}));
-}
-
-TEST_F(CommandExports, RepositoryExportsHandOutTheNormalisedVerdict) {
-  daemon_.On(15, Answer::Reply("1|svnCommit|Conflict|0|", 5ms));
-  char* result = kUntouched;
-  EXPECT_EQ(Korvane_SvnCommit(kPath, &result), 1);
-  EXPECT_EQ(Taken(result), "1|svnCommit|Conflict|0||");
-
-  daemon_.Next(Answer::CloseWithoutReply(5ms));
-  result = kUntouched;
-  EXPECT_EQ(Korvane_RemoveTmpDir(kPath, &result), 1);
-  EXPECT_EQ(result, nullptr);
-
-  // Without an output address the work is still asked for, and the result is 0.
-  std::size_t before = daemon_.Frames().size();
-  EXPECT_EQ(Korvane_SvnCommit(kPath, nullptr), 0);
-  EXPECT_EQ(daemon_.Frames().size(), before + 1);
-
-  // Null inputs are empty texts.
-  daemon_.Next(Answer::Reply("0|createRepo|ok|0|", 5ms));
-  EXPECT_EQ(Korvane_CreateRepo(nullptr, &result), 1);
-  Taken(result);
-  EXPECT_EQ(daemon_.Frames().back(), MakeFrame(10, std::string(1, '\0')));
-}
-
-TEST_F(CommandExports, HostingExportsSkipMissingOutputs) {
-  daemon_.Next(Answer::Reply("x|y|z", 5ms));
-  EXPECT_EQ(Korvane_ShowSpace(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 1);
-  EXPECT_EQ(daemon_.Frames().back(), MakeFrame(21, std::string("|||\0", 4)));
-
-  daemon_.Next(Answer::Reply("only", 5ms));
-  char* out[3] = {kUntouched, kUntouched, kUntouched};
-  EXPECT_EQ(Korvane_ListSpaces(KORVANE_TEXT("a"), KORVANE_TEXT("b"), &out[0], &out[1], &out[2]), 1);
-  EXPECT_EQ(Taken(out[0]), "only");
-  EXPECT_EQ(Taken(out[1]), "Daemon is not running or connection to daemon timed out.");
-  EXPECT_EQ(out[2], nullptr);
-
-  daemon_.Next(Answer::CloseWithoutReply(5ms));
-  out[0] = out[1] = out[2] = kUntouched;
-  EXPECT_EQ(Korvane_Invite(KORVANE_TEXT("a"), KORVANE_TEXT("b"), KORVANE_TEXT("c"), KORVANE_TEXT("d"), &out[0], &out[1], &out[2]), 1);
-  EXPECT_EQ(out[0], nullptr);
-  EXPECT_EQ(out[1], nullptr);
-  EXPECT_EQ(out[2], nullptr);
-}
-
-// An export whose payload the daemon splits at "|": an argument holding
-// "|" gives 0, sends nothing (the daemon would see other arguments) and
-// writes no output. The same call without the "|" goes out, so the refusal
-// is the separator's and not the call's. That every command's payload
-// refuses it is the protocol table's test; here one export of each family,
-// the space list (which fills an output before it asks) and the checkout
-// (which joins its arguments itself).
-struct JoinedExport {
+// One export called once: what it sends, what it returns and what it hands
+// out. Null texts go out as empty ones; a text holding the separator "|",
+// which the daemon would read as further arguments, sends nothing and
+// writes no output (that every payload refuses it is the protocol table's
+// test; here the exports that fill an output before asking, or join their
+// arguments themselves).
+struct ExportCase {
   const char* name;
-  int32_t (*call)(const KorvaneChar* text, char** out);
+  std::function<int32_t(char** out)> call;  // out: three outputs, kUntouched before the call
+  std::optional<Answer> answer;             // for the request; none for one-way exports
+  int32_t result;
+  std::vector<std::string> outputs;  // what out[0], out[1], ... hold afterwards
+  std::optional<std::string> request;  // the frame sent, close frames aside; nullopt: none
 };
 
-const KorvaneChar* const kUnsplittable = KORVANE_TEXT("x|y");
-const KorvaneChar* const kPlain = KORVANE_TEXT("xy");
-char* unused[2];
-
-const JoinedExport kJoinedExports[] = {
-    {"ListSpaces", [](const KorvaneChar* t, char** o) { return Korvane_ListSpaces(kPlain, t, o, &unused[0], &unused[1]); }},
-    {"Invite", [](const KorvaneChar* t, char** o) { return Korvane_Invite(kPlain, kPlain, kPlain, t, o, &unused[0], &unused[1]); }},
-    {"SvnCommit", [](const KorvaneChar* t, char** o) { return Korvane_SvnCommit(t, o); }},
-    {"Checkout", [](const KorvaneChar* t, char**) { return Korvane_Checkout(t, kPath, 1); }},
-};
-
-TEST_F(CommandExports, ArgumentsHoldingTheSeparatorAreNotSent) {
-  for (std::uint32_t code : {20, 26}) daemon_.On(code, Answer::Reply("a|b|c", 1ms));
-  daemon_.On(15, Answer::Reply("0|op|m|0|d|", 1ms));
-  for (const JoinedExport& e : kJoinedExports) {
-    SCOPED_TRACE(e.name);
-    char* out = kUntouched;
-    unused[0] = unused[1] = kUntouched;
-    const std::size_t before = daemon_.Frames().size();
-    EXPECT_EQ(e.call(kUnsplittable, &out), 0);
-    EXPECT_EQ(out, kUntouched);
-    EXPECT_EQ(unused[0], kUntouched);
-    EXPECT_EQ(daemon_.Frames().size(), before);
-    e.call(kPlain, &out);
-    daemon_.WaitUntil([before](const auto& d) { return d.Frames().size() > before; });
-    EXPECT_GT(daemon_.Frames().size(), before);
-    Taken(out);
-    Taken(unused[0]);
-    Taken(unused[1]);
-  }
-}
-
-// The text is handed out in a buffer of its own, cut at its NUL, or null
-// when there is none; null arguments still ask, with an empty key.
-struct ErrorTextCase {
-  const char* name;
-  const char* key;
-  Answer answer;
-  std::optional<std::string> text;  // nullopt: no output address
-  std::string frame;
-};
-
-TEST_F(CommandExports, ErrorTextIsHandedOutExactlyOrAsNull) {
-  const ErrorTextCase cases[] = {
-      {"text", "E42", Answer::Reply(std::string("Disk full\0ignored", 17), 10ms), "Disk full",
-       MakeFrame(23, std::string("E42\0", 4))},
-      {"empty reply", "k", Answer::Reply("", 10ms), "(null)", MakeFrame(23, std::string("k\0", 2))},
-      {"reply starting with NUL", "k", Answer::Reply(std::string("\0x", 2), 10ms), "(null)",
-       MakeFrame(23, std::string("k\0", 2))},
-      {"closed without reply", "k", Answer::CloseWithoutReply(10ms), "(null)", MakeFrame(23, std::string("k\0", 2))},
-      {"null arguments", nullptr, Answer::Reply("text", 10ms), std::nullopt, std::string("\x09\0\0\0\x17\0\0\0\0", 9)},
+TEST(CommandExports, SendReturnAndHandOutByTheirFamilysRules) {
+  testing::ScopedRuntimeFolder folder;
+  testing::TestServer daemon{testing::kWellKnownPipeName};
+  const std::string list = "/a|1\n/b|3";
+  const std::string unreachable = "Daemon is not running or connection to daemon timed out.";
+  const ExportCase cases[] = {
+      {"status", [](char** o) { return Korvane_GetStatus(kPath, o); }, Answer::Reply("1|a|b|c"), 1, {"1|a|b|c|"},
+       Request(Command::GetStatus, "/work/A")},
+      {"status, nowhere to put it", [](char**) { return Korvane_GetStatus(kPath, nullptr); },
+       Answer::Reply("1|a|b|c"), 0, {}, Request(Command::GetStatus, "/work/A")},
+      {"status of no path", [](char** o) { return Korvane_GetStatus(nullptr, o); }, {}, 0, {"(untouched)"},
+       std::nullopt},
+      {"activations", [](char** o) { return Korvane_GetActivations(o); }, Answer::Reply(list), 1, {list},
+       Request(Command::GetActivations)},
+      {"no activations", [](char** o) { return Korvane_GetActivations(o); }, Answer::Reply(""), 1, {"(null)"},
+       Request(Command::GetActivations)},
+      {"activations, nowhere to put them", [](char**) { return Korvane_GetActivations(nullptr); },
+       Answer::Reply(list), 0, {}, Request(Command::GetActivations)},
+      {"activation of no path", [](char**) { return Korvane_ActivatePath(nullptr, 1); }, {}, 0, {}, std::nullopt},
+      {"activation mode 0", [](char**) { return Korvane_ActivatePath(kPath, 0); }, {}, 0, {}, std::nullopt},
+      {"activation mode 4", [](char**) { return Korvane_ActivatePath(kPath, 4); }, {}, 0, {}, std::nullopt},
+      {"deactivation of no path", [](char**) { return Korvane_DeactivatePath(nullptr); }, {}, 0, {}, std::nullopt},
+      {"activation mode 2", [](char**) { return Korvane_ActivatePath(kPath, 2); }, {}, 1, {},
+       Request(Command::ActivateTortoiseSvnDialogs, "/work/A")},
+      {"checkout of null texts", [](char**) { return Korvane_Checkout(nullptr, nullptr, 255); }, {}, 1, {},
+       Request(Command::Checkout, "||255")},
+      {"checkout with a separator", [](char**) { return Korvane_Checkout(kUnsplittable, kPath, 1); }, {}, 0, {},
+       std::nullopt},
+      // Without an output address the work is still asked for, and the result is 0.
+      {"commit, nowhere to put the verdict", [](char**) { return Korvane_SvnCommit(kPath, nullptr); },
+       Answer::Reply("0|svnCommit|done|0|"), 0, {}, Request(Command::SvnCommit, "/work/A|")},
+      {"commit with a separator", [](char** o) { return Korvane_SvnCommit(kUnsplittable, o); }, {}, 0,
+       {"(untouched)"}, std::nullopt},
+      {"silent repository command", [](char** o) { return Korvane_RemoveTmpDir(kPath, o); },
+       Answer::CloseWithoutReply(), 1, {"(null)"}, Request(Command::RemoveTmpDir, "/work/A|")},
+      {"repository of a null text", [](char** o) { return Korvane_CreateRepo(nullptr, o); },
+       Answer::Reply("0|createRepo|ok|0|"), 1, {"0|createRepo|ok|0||"}, Request(Command::CreateRepo, "")},
+      {"space of null texts, nowhere to put it",
+       [](char**) { return Korvane_ShowSpace(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr); },
+       Answer::Reply("x|y|z"), 1, {}, Request(Command::ShowSpace, "|||")},
+      {"space list", [](char** o) { return Korvane_ListSpaces(kA, kA, &o[0], &o[1], &o[2]); },
+       Answer::Reply("only"), 1, {"only", unreachable, "(null)"}, Request(Command::ListSpaces, "a|a|")},
+      {"space list with a separator",
+       [](char** o) { return Korvane_ListSpaces(kA, kUnsplittable, &o[0], &o[1], &o[2]); }, {}, 0,
+       {"(untouched)", "(untouched)", "(untouched)"}, std::nullopt},
+      {"silent invitation", [](char** o) { return Korvane_Invite(kA, kA, kA, kA, &o[0], &o[1], &o[2]); },
+       Answer::CloseWithoutReply(), 1, {"(null)", "(null)", "(null)"}, Request(Command::Invite, "a|a|a|a|")},
+      {"invitation with a separator",
+       [](char** o) { return Korvane_Invite(kA, kA, kA, kUnsplittable, &o[0], &o[1], &o[2]); }, {}, 0,
+       {"(untouched)", "(untouched)", "(untouched)"}, std::nullopt},
+      // The error text is handed out cut at its NUL, or as null when there is none.
+      {"error text", [](char** o) { return Korvane_GetErrorText("E42", o); },
+       Answer::Reply(std::string("Disk full\0ignored", 17)), 1, {"Disk full"},
+       Request(Command::GetErrorText, "E42")},
+      {"empty error text", [](char** o) { return Korvane_GetErrorText("k", o); }, Answer::Reply(""), 1, {"(null)"},
+       Request(Command::GetErrorText, "k")},
+      {"error text starting with NUL", [](char** o) { return Korvane_GetErrorText("k", o); },
+       Answer::Reply(std::string("\0x", 2)), 1, {"(null)"}, Request(Command::GetErrorText, "k")},
+      {"error text of no key, nowhere to put it", [](char**) { return Korvane_GetErrorText(nullptr, nullptr); },
+       Answer::Reply("text"), 1, {}, Request(Command::GetErrorText, "")},
   };
-  for (const ErrorTextCase& c : cases) {
+  // A request sent by mistake is closed at once rather than waited for.
+  for (const protocol::CommandInfo& info : protocol::kCommands) {
+    if (info.channel != protocol::Channel::Request) continue;
+    daemon.On(protocol::CodeOf(info.command), Answer::CloseWithoutReply());
+  }
+  for (const ExportCase& c : cases) {
     SCOPED_TRACE(c.name);
-    daemon_.Next(c.answer);
-    char* text = kUntouched;
-    EXPECT_EQ(Korvane_GetErrorText(c.key, c.text ? &text : nullptr), 1);
-    if (c.text) {
-      EXPECT_EQ(Taken(text), *c.text);
-    }
-    EXPECT_EQ(daemon_.Frames().back(), c.frame);
+    // Answered by code, not by a one-shot answer: a one-way frame or close
+    // frame of an earlier case, still on its way, must not take it.
+    if (c.request && c.answer) daemon.On(*testing::FrameCode(*c.request), *c.answer);
+    const std::size_t before = daemon.Frames().size();
+    char* out[3] = {kUntouched, kUntouched, kUntouched};
+    EXPECT_EQ(c.call(out), c.result);
+    const std::vector<std::string> expected = c.request ? std::vector{*c.request} : std::vector<std::string>{};
+    std::vector<std::string> requests;
+    // A one-way frame may reach the daemon after the call returns.
+    daemon.WaitUntil([&](const auto& d) {
+      requests.clear();
+      for (const std::string& frame : d.Frames() | std::views::drop(before)) {
+        if (testing::FrameCode(frame) != protocol::CodeOf(Command::Close)) requests.push_back(frame);
+      }
+      return requests == expected;
+    });
+    EXPECT_EQ(requests, expected);
+    for (std::size_t i = 0; i < c.outputs.size(); ++i) EXPECT_EQ(Taken(out[i]), c.outputs[i]) << "output " << i + 1;
+    for (char*& output : out) Taken(output);
   }
 }
 
@@ -234,10 +175,10 @@ TEST(CommandExportsWithoutDaemon, FailAndLeaveOutputsAlone) {
 // busy pipe fails after two attempts by design).
 TEST(CommandExportsConcurrently, EachCallerGetsItsOwnAnswers) {
   testing::ScopedRuntimeFolder folder;
-  testing::TestServer daemon_("DalvDaemonCommand", 128);
-  daemon_.On(6, Answer::Reply("activations"));
-  daemon_.On(14, Answer::Reply("0|svnAdd|done|0|"));
-  daemon_.On(21, Answer::Reply("space|owner|url"));
+  testing::TestServer daemon("DalvDaemonCommand", 128);
+  daemon.On(6, Answer::Reply("activations"));
+  daemon.On(14, Answer::Reply("0|svnAdd|done|0|"));
+  daemon.On(21, Answer::Reply("space|owner|url"));
   constexpr int kThreads = 16;
   constexpr int kCallsPerThread = 200;
   std::vector<int> wrong(kThreads, 0);
@@ -255,7 +196,7 @@ TEST(CommandExportsConcurrently, EachCallerGetsItsOwnAnswers) {
             right = Korvane_SvnAdd(kPath, &out[0]) == 1 && Taken(out[0]) == "0|svnAdd|done|0||";
             break;
           case 2:
-            right = Korvane_ShowSpace(KORVANE_TEXT("a"), KORVANE_TEXT("b"), KORVANE_TEXT("c"), &out[0], &out[1], &out[2]) == 1 && Taken(out[0]) == "space" &&
+            right = Korvane_ShowSpace(kA, kA, kA, &out[0], &out[1], &out[2]) == 1 && Taken(out[0]) == "space" &&
                     Taken(out[1]) == "owner" && Taken(out[2]) == "url";
             break;
           case 3:

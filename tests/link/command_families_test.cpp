@@ -35,93 +35,76 @@ class CommandFamilies : public ::testing::Test {
   std::string text_;
 };
 
-struct RequestCase {
-  const char* name;
+struct CommandCase {
   std::function<bool(CDaemonLink&, CommandFamilies&)> run;
-  std::uint32_t code;
+  Command command;
   std::string payload;  // as sent, NUL included; empty: no payload at all
 };
 
-// Runs each replying command once with ordinary and once with empty texts.
-class RequestCommands : public CommandFamilies {
- protected:
-  void Check(const RequestCase& c) {
-    SCOPED_TRACE(c.name);
-    daemon_.Next(Answer::Reply("0|op|message|0|detail", 5ms));
-    calls_.waitLimits.clear();
-    CDaemonLink link(nullptr, calls_);
-    EXPECT_TRUE(c.run(link, *this));
-    EXPECT_EQ(daemon_.Frames().back(), MakeFrame(c.code, c.payload));
-    // The wait is the limit of the command's class in the protocol table.
-    EXPECT_EQ(calls_.waitLimits, std::vector<DWORD>{protocol::LimitOf(*protocol::DescribeCode(c.code)->limit)});
-  }
-};
-
-TEST_F(RequestCommands, SendTheirCodePayloadAndLimit) {
+// Each operation on a link of its own, with ordinary and with empty texts:
+// one connection carries its frame, and the close frame after it when the
+// command is one-way; the link waits for a reply as long as the protocol
+// table gives the command's class, and not at all for a one-way command.
+TEST_F(CommandFamilies, EachOperationSendsItsCommandPayloadAndLimit) {
   using L = CDaemonLink;
   using F = CommandFamilies;
+  using C = Command;
   const std::u16string a = u"a", b = u"b", c = u"c", d = u"d", bar = u"x|y", e;
-  const RequestCase cases[] = {
-      {"GetStatus", [&](L& l, F& f) { return l.GetStatus(u"/work/A/", f.status_); }, 1, Payload("/work/A")},
-      {"GetActivations", [&](L& l, F& f) { return l.GetActivations(f.text_); }, 6, ""},
-      {"RenameLDir", [&](L& l, F& f) { return l.RenameLDir(u"/work//A/", f.record_); }, 9,
+  const CommandCase cases[] = {
+      {[&](L& l, F& f) { return l.GetStatus(u"/work/A/", f.status_); }, C::GetStatus, Payload("/work/A")},
+      {[&](L& l, F& f) { return l.GetActivations(f.text_); }, C::GetActivations, ""},
+      {[&](L& l, F& f) { return l.RenameLDir(u"/work//A/", f.record_); }, C::RenameLDir,
        Payload(testing::LocalPath("/work/A"))},
-      {"RenameLDir empty", [&](L& l, F& f) { return l.RenameLDir(e, f.record_); }, 9, Payload("")},
-      {"CreateRepo", [&](L& l, F& f) { return l.CreateRepo(a, f.record_); }, 10, Payload("a")},
-      {"OpenRepo", [&](L& l, F& f) { return l.OpenRepo(bar, f.record_); }, 11, Payload("x|y")},
-      {"SvnCheckoutWait", [&](L& l, F& f) { return l.SvnCheckoutWait(a, b, f.record_); }, 12, Payload("a|b|")},
-      {"CopyToRepo", [&](L& l, F& f) { return l.CopyToRepo(a, b, f.record_); }, 13, Payload("a|b|")},
-      {"SvnAdd", [&](L& l, F& f) { return l.SvnAdd(a, f.record_); }, 14, Payload("a|")},
-      {"SvnCommit", [&](L& l, F& f) { return l.SvnCommit(u"é", f.record_); }, 15, Payload("\xC3\xA9|")},
-      {"RemoveLDir", [&](L& l, F& f) { return l.RemoveLDir(a, b, f.record_); }, 16, Payload("a|b|")},
-      {"RemoveTmpDir", [&](L& l, F& f) { return l.RemoveTmpDir(e, f.record_); }, 17, Payload("|")},
-      {"RestoreLDir", [&](L& l, F& f) { return l.RestoreLDir(a, b, f.record_); }, 18, Payload("a|b|")},
-      {"ListSpaces", [&](L& l, F& f) { return l.ListSpaces(a, b, f.out1_, f.out2_, f.out3_); }, 20, Payload("a|b|")},
-      {"ShowSpace", [&](L& l, F& f) { return l.ShowSpace(a, b, c, f.out1_, f.out2_, f.out3_); }, 21, Payload("a|b|c|")},
-      {"CreateSpace", [&](L& l, F& f) { return l.CreateSpace(a, b, c, d, f.out1_, f.out2_, f.out3_); }, 22,
+      {[&](L& l, F& f) { return l.RenameLDir(e, f.record_); }, C::RenameLDir, Payload("")},
+      {[&](L& l, F& f) { return l.CreateRepo(a, f.record_); }, C::CreateRepo, Payload("a")},
+      {[&](L& l, F& f) { return l.OpenRepo(bar, f.record_); }, C::OpenRepo, Payload("x|y")},
+      {[&](L& l, F& f) { return l.SvnCheckoutWait(a, b, f.record_); }, C::SvnCheckoutWait, Payload("a|b|")},
+      {[&](L& l, F& f) { return l.CopyToRepo(a, b, f.record_); }, C::CopyToRepo, Payload("a|b|")},
+      {[&](L& l, F& f) { return l.SvnAdd(a, f.record_); }, C::SvnAdd, Payload("a|")},
+      {[&](L& l, F& f) { return l.SvnCommit(u"é", f.record_); }, C::SvnCommit, Payload("\xC3\xA9|")},
+      {[&](L& l, F& f) { return l.RemoveLDir(a, b, f.record_); }, C::RemoveLDir, Payload("a|b|")},
+      {[&](L& l, F& f) { return l.RemoveTmpDir(e, f.record_); }, C::RemoveTmpDir, Payload("|")},
+      {[&](L& l, F& f) { return l.RestoreLDir(a, b, f.record_); }, C::RestoreLDir, Payload("a|b|")},
+      {[&](L& l, F& f) { return l.ListSpaces(a, b, f.out1_, f.out2_, f.out3_); }, C::ListSpaces, Payload("a|b|")},
+      {[&](L& l, F& f) { return l.ShowSpace(a, b, c, f.out1_, f.out2_, f.out3_); }, C::ShowSpace, Payload("a|b|c|")},
+      {[&](L& l, F& f) { return l.CreateSpace(a, b, c, d, f.out1_, f.out2_, f.out3_); }, C::CreateSpace,
        Payload("a|b|c|d|")},
-      {"GetErrorText", [&](L& l, F& f) { return l.GetErrorText("key", f.text_); }, 23, Payload("key")},
-      {"FindUsers", [&](L& l, F& f) { return l.FindUsers(e, e, f.out1_, f.out2_, f.out3_); }, 24, Payload("||")},
-      {"Invite", [&](L& l, F& f) { return l.Invite(a, b, c, d, f.out1_, f.out2_, f.out3_); }, 26, Payload("a|b|c|d|")},
+      {[&](L& l, F& f) { return l.GetErrorText("key", f.text_); }, C::GetErrorText, Payload("key")},
+      {[&](L& l, F& f) { return l.FindUsers(e, e, f.out1_, f.out2_, f.out3_); }, C::FindUsers, Payload("||")},
+      {[&](L& l, F& f) { return l.Invite(a, b, c, d, f.out1_, f.out2_, f.out3_); }, C::Invite, Payload("a|b|c|d|")},
+      {[](L& l, F&) { return l.ActivatePath(u"/work/A", 1); }, C::ActivateKorvaneDialogs, Payload("/work/A")},
+      {[](L& l, F&) { return l.ActivatePath(u"/work//A/", 2); }, C::ActivateTortoiseSvnDialogs, Payload("/work/A")},
+      {[](L& l, F&) { return l.ActivatePath(u"/work/A", 3); }, C::ActivateAutomaticCommitUpdate, Payload("/work/A")},
+      {[](L& l, F&) { return l.DeactivatePath(u"/work/A"); }, C::DeactivatePath, Payload("/work/A")},
+      {[](L& l, F&) { return l.ShareFolder(u"/work/A"); }, C::ShareFolder, Payload("/work/A")},
+      {[](L& l, F&) { return l.Checkout(u"", u"/New", 3); }, C::Checkout, Payload("|/New|3")},
+      {[](L& l, F&) { return l.Checkout(u"file:///r", u"/New", 255); }, C::Checkout, Payload("file:///r|/New|255")},
+      {[](L& l, F&) { return l.ShareWithTeam(u"/work/A"); }, C::ShareWithTeam, Payload("/work/A")},
+      {[](L& l, F&) { return l.CheckoutFromService(u"/"); }, C::CheckoutFromService, Payload("/")},
   };
-  for (const RequestCase& command : cases) Check(command);
-}
-
-struct OneWayCase {
-  const char* name;
-  std::function<bool(CDaemonLink&)> run;
-  std::uint32_t code;
-  std::string payload;
-};
-
-TEST_F(CommandFamilies, OneWayCommandsGoOnTheNotificationChannel) {
-  const OneWayCase cases[] = {
-      {"ActivatePath 1", [](CDaemonLink& l) { return l.ActivatePath(u"/work/A", 1); }, 2, Payload("/work/A")},
-      {"ActivatePath 2", [](CDaemonLink& l) { return l.ActivatePath(u"/work//A/", 2); }, 3, Payload("/work/A")},
-      {"ActivatePath 3", [](CDaemonLink& l) { return l.ActivatePath(u"/work/A", 3); }, 4, Payload("/work/A")},
-      {"DeactivatePath", [](CDaemonLink& l) { return l.DeactivatePath(u"/work/A"); }, 5, Payload("/work/A")},
-      {"ShareFolder", [](CDaemonLink& l) { return l.ShareFolder(u"/work/A"); }, 7, Payload("/work/A")},
-      {"Checkout", [](CDaemonLink& l) { return l.Checkout(u"", u"/New", 3); }, 8, Payload("|/New|3")},
-      {"Checkout 255", [](CDaemonLink& l) { return l.Checkout(u"file:///r", u"/New", 255); }, 8,
-       Payload("file:///r|/New|255")},
-      {"ShareWithTeam", [](CDaemonLink& l) { return l.ShareWithTeam(u"/work/A"); }, 19, Payload("/work/A")},
-      {"CheckoutFromService", [](CDaemonLink& l) { return l.CheckoutFromService(u"/"); }, 25, Payload("/")},
-  };
-  for (const OneWayCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::size_t before = daemon_.Connections().size();
+  for (const protocol::CommandInfo& info : protocol::kCommands) {
+    if (info.limit) daemon_.On(protocol::CodeOf(info.command), Answer::Reply("0|op|message|0|detail", 5ms));
+  }
+  for (const CommandCase& command : cases) {
+    const protocol::CommandInfo& info = protocol::Describe(command.command);
+    SCOPED_TRACE(std::string(info.operation) + " " + command.payload);
+    calls_.waitLimits.clear();
+    const std::size_t before = daemon_.Connections().size();
     {
       CDaemonLink link(nullptr, calls_);
-      EXPECT_TRUE(c.run(link));
+      EXPECT_TRUE(command.run(link, *this));
     }
-    ASSERT_TRUE(daemon_.WaitUntil([before](const auto& d) {
-      auto connections = d.Connections();
+    ASSERT_TRUE(daemon_.WaitUntil([before](const auto& server) {
+      auto connections = server.Connections();
       return connections.size() == before + 1 && connections.back().clientClosed;
     }));
-    EXPECT_EQ(daemon_.Connections().back().frames,
-              (std::vector<std::string>{MakeFrame(c.code, c.payload), MakeFrame(0)}));
+    std::vector<std::string> frames{MakeFrame(protocol::CodeOf(command.command), command.payload)};
+    if (!info.limit) frames.push_back(MakeFrame(0));
+    EXPECT_EQ(daemon_.Connections().back().frames, frames);
+    std::vector<DWORD> waits;
+    if (info.limit) waits.push_back(protocol::LimitOf(*info.limit));
+    EXPECT_EQ(calls_.waitLimits, waits);
   }
-  EXPECT_TRUE(calls_.waitLimits.empty());
 }
 
 struct StatusCase {

@@ -29,8 +29,6 @@ TEST(RequestFrame, IsLengthCodePayloadAndOneNul) {
       {"long payload", Command::SvnCommit, longPayload,
        Bytes({0x79, 0x11, 0x01, 0x00, 0x0F, 0, 0, 0}) + longPayload + '\0'},
       {"no payload", Command::GetActivations, std::nullopt, Bytes({0x08, 0, 0, 0, 0x06, 0, 0, 0})},
-      {"close frame", Command::Close, std::nullopt, Bytes({0x08, 0, 0, 0, 0, 0, 0, 0})},
-      {"stop request", Command::StopDaemon, std::nullopt, Bytes({0x08, 0, 0, 0, 0xFE, 0, 0, 0})},
       {"path", Command::ActivateKorvaneDialogs, "C:/A",
        Bytes({0x0D, 0, 0, 0, 0x02, 0, 0, 0, 0x43, 0x3A, 0x2F, 0x41, 0x00})},
       {"empty payload keeps its NUL", Command::GetErrorText, "", Bytes({0x09, 0, 0, 0, 0x17, 0, 0, 0, 0x00})},

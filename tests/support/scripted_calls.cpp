@@ -37,7 +37,6 @@ bool ScriptedCalls::PipeServerIsCallingUser(HANDLE pipe) {
 }
 
 BOOL ScriptedCalls::WaitNamedPipeA(LPCSTR name, DWORD timeoutMs) {
-  ++waitNamedPipeCalls;
   namedPipeWaits.push_back(timeoutMs);
   return SystemCalls::WaitNamedPipeA(Renamed(name), timeoutMs);
 }

@@ -41,7 +41,6 @@ class ScriptedCalls : public link::SystemCalls {
 
   int createFileCalls = 0;
   std::vector<DWORD> createFileFlags;  // the flags of every open
-  int waitNamedPipeCalls = 0;
   int peekCalls = 0;
   std::vector<DWORD> waitLimits;     // what the link asked WaitForSingleObject for
   std::vector<DWORD> namedPipeWaits; // what it asked WaitNamedPipeA for

@@ -8,7 +8,6 @@
 #include "platform/posix/pipe_path.h"
 #include "platform/posix/seqpacket.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -16,7 +15,6 @@
 #include <system_error>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -72,39 +70,41 @@ std::string SocketPathFor(const std::string& pipeName) {
   return *path;
 }
 
-enum class Arrival { kPacket, kEndOfFile, kNotYet };
+using Kind = posix::PacketArrival::Kind;
 
-// Takes the next packet whole. SO_PASSCRED is set on the listener and
-// inherited, so an empty packet is told from end-of-file; a failure ends the
-// connection as end-of-file does.
-Arrival ReceivePacket(int fd, std::string& packet) {
-  switch (posix::ReceiveWholePacket(fd, packet).kind) {
-    case posix::PacketArrival::Kind::Packet:
-      return Arrival::kPacket;
-    case posix::PacketArrival::Kind::NotYet:
-      return Arrival::kNotYet;
-    case posix::PacketArrival::Kind::EndOfFile:
-    case posix::PacketArrival::Kind::Failed:
-      break;
-  }
-  return Arrival::kEndOfFile;
+// Takes the next packet whole, without waiting. SO_PASSCRED is set on the
+// listener and inherited, so an empty packet is told from end-of-file; a
+// failure ends the connection as end-of-file does.
+Kind ReceivePacket(int fd, std::string& packet) {
+  const Kind kind = posix::ReceiveWholePacket(fd, packet).kind;
+  return kind == Kind::Failed ? Kind::EndOfFile : kind;
 }
 
-// A connection's socket. Every wait polls the stop eventfd too.
+enum class Woken { kReady, kStopped, kTimedOut, kFailed };
+
+// Waits for the events on fd (0: only for a hang-up), for the stop eventfd
+// (-1: none) or for the limit (-1: none), whichever comes first.
+Woken WaitFor(int stop, int fd, short events, int limitMs = -1) {
+  pollfd fds[] = {{stop, POLLIN, 0}, {fd, events, 0}};
+  for (;;) {
+    const int ready = poll(fds, 2, limitMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return Woken::kFailed;
+    if (fds[0].revents != 0) return Woken::kStopped;
+    return ready == 0 ? Woken::kTimedOut : Woken::kReady;
+  }
+}
+
+// A connection's socket. Every wait ends early once the stop eventfd is
+// written.
 class SocketConnection final : public DaemonConnection {
  public:
   SocketConnection(Fd socket, int stop) : socket_(std::move(socket)), stop_(stop) {}
 
   Received Receive(std::string& frame) override {
-    while (WaitReadable()) {
-      switch (ReceivePacket(socket_.get(), frame)) {
-        case Arrival::kPacket:
-          return Received::kFrame;
-        case Arrival::kEndOfFile:
-          return Received::kEnd;
-        case Arrival::kNotYet:
-          break;
-      }
+    while (WaitFor(stop_, socket_.get(), POLLIN) == Woken::kReady) {
+      const Kind kind = ReceivePacket(socket_.get(), frame);
+      if (kind != Kind::NotYet) return kind == Kind::Packet ? Received::kFrame : Received::kEnd;
     }
     return Received::kStopped;
   }
@@ -114,48 +114,23 @@ class SocketConnection final : public DaemonConnection {
       if (send(socket_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) return Sent::kSent;
       if (errno == EINTR) continue;
       if (errno != EAGAIN) return Sent::kFailed;
-      pollfd fds[] = {{stop_, POLLIN, 0}, {socket_.get(), POLLOUT, 0}};
-      if (poll(fds, 2, -1) < 0 && errno != EINTR) return Sent::kFailed;
-      if (fds[0].revents != 0) return Sent::kStopped;
+      const Woken woken = WaitFor(stop_, socket_.get(), POLLOUT);
+      if (woken == Woken::kStopped) return Sent::kStopped;
+      if (woken == Woken::kFailed) return Sent::kFailed;
     }
   }
 
   // Asking for no events leaves further packets queued; POLLHUP is reported
   // anyway.
-  bool WaitForHangUp() override {
-    for (;;) {
-      pollfd fds[] = {{stop_, POLLIN, 0}, {socket_.get(), 0, 0}};
-      if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
-      if (fds[0].revents != 0) return false;
-      if (fds[1].revents & (POLLHUP | POLLERR)) return true;
-    }
-  }
+  bool WaitForHangUp() override { return WaitFor(stop_, socket_.get(), 0) == Woken::kReady; }
 
   bool Sleep(std::chrono::milliseconds delay) override {
-    const auto deadline = std::chrono::steady_clock::now() + delay;
-    for (;;) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      pollfd fds[] = {{stop_, POLLIN, 0}};
-      const int ready = poll(fds, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
-      if (ready > 0) return true;
-      if (ready == 0) return false;
-      if (errno != EINTR) return false;
-    }
+    return WaitFor(stop_, -1, 0, static_cast<int>(delay.count())) == Woken::kStopped;
   }
 
   void Close() override { socket_.Reset(); }
 
  private:
-  // False once the daemon stops.
-  bool WaitReadable() const {
-    for (;;) {
-      pollfd fds[] = {{stop_, POLLIN, 0}, {socket_.get(), POLLIN, 0}};
-      if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
-      if (fds[0].revents != 0) return false;
-      if (fds[1].revents != 0) return true;
-    }
-  }
-
   Fd socket_;
   int stop_;
 };
@@ -199,16 +174,7 @@ TestServer::State::State(TestServerOptions options)
 }
 
 void TestServer::State::AcceptLoop() {
-  for (;;) {
-    const bool accepting = Accepting();
-    pollfd fds[] = {{stop.get(), POLLIN, 0}, {accepting ? listener.get() : -1, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[0].revents != 0) return;
-    if (fds[1].revents != 0) AcceptOne();
-  }
+  while (WaitFor(stop.get(), Accepting() ? listener.get() : -1, POLLIN) == Woken::kReady) AcceptOne();
 }
 
 void TestServer::State::AcceptOne() {
@@ -262,23 +228,14 @@ bool RawClient::Send(std::string_view bytes) {
 
 std::optional<std::string> RawClient::Receive(std::chrono::milliseconds limit) {
   const int fd = static_cast<int>(handle_);
-  pollfd fds[] = {{fd, POLLIN, 0}};
-  int ready;
-  do {
-    ready = poll(fds, 1, static_cast<int>(limit.count()));
-  } while (ready < 0 && errno == EINTR);
-  if (ready == 0) throw std::runtime_error("no packet and no end-of-file within the limit");
-  std::string packet;
-  for (;;) {
-    switch (ReceivePacket(fd, packet)) {
-      case Arrival::kPacket:
-        return packet;
-      case Arrival::kEndOfFile:
-        return std::nullopt;
-      case Arrival::kNotYet:
-        continue;
-    }
+  if (WaitFor(-1, fd, POLLIN, static_cast<int>(limit.count())) == Woken::kTimedOut) {
+    throw std::runtime_error("no packet and no end-of-file within the limit");
   }
+  std::string packet;
+  Kind kind = Kind::NotYet;
+  while ((kind = ReceivePacket(fd, packet)) == Kind::NotYet) {
+  }
+  return kind == Kind::Packet ? std::optional(std::move(packet)) : std::nullopt;
 }
 
 void RawClient::Close() {
