@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 #include <system_error>
 #include <thread>
 
@@ -119,15 +118,20 @@ std::unique_ptr<DaemonProcess> ReferenceDaemonTest::StartServing() {
 
 std::string ReferenceDaemonTest::SocketPath() const { return *posix::PipeSocketPath(R"(\\.\pipe\DalvDaemonCommand)"); }
 
-bool ReferenceDaemonTest::Served() const {
+int Connect(const std::string& socketPath) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  const std::string path = SocketPath();
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  const bool served = connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-  close(probe);
-  return served;
+  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+  close(fd);
+  return -1;
+}
+
+bool ReferenceDaemonTest::Served() const {
+  const int probe = Connect(SocketPath());
+  if (probe >= 0) close(probe);
+  return probe >= 0;
 }
 
 bool ReferenceDaemonTest::WaitUntilServed() const {
