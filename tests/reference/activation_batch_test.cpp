@@ -10,10 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
 #include <future>
 #include <mutex>
-#include <sstream>
 #include <thread>
 #include <vector>
 
