@@ -148,8 +148,7 @@ TEST_F(Hosting, SharedFoldersBecomeWorkingCopiesOfNewSpaces) {
   for (const auto& each : ignored) {
     ASSERT_TRUE(link.ShareFolder(Wide(each.folder)));
     const std::string expected = "shareFolder " + each.folder + ": " + each.logged;
-    EXPECT_TRUE(Eventually([&] { return Log().find(expected) != std::string::npos; }))
-        << expected;
+    EXPECT_TRUE(Eventually([&] { return Log().find(expected) != std::string::npos; })) << expected;
   }
   EXPECT_EQ(Ask(Korvane_ListSpaces, "", ""), (Outputs{"2", "Project\nProject 2\n", ""}));
   EXPECT_EQ(Activations(), "1|" + first + "\n1|" + second + "\n");
