@@ -9,8 +9,6 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
-#include <sstream>
-#include <thread>
 #include <sys/stat.h>
 
 namespace korvane::reference {
@@ -18,57 +16,52 @@ namespace {
 
 using Lifecycle = ReferenceDaemonTest;
 
-TEST_F(Lifecycle, ActivationsSurviveAStopAndAStart) {
+// However it is told to stop, the daemon ends with status 0, takes its
+// socket with it and leaves its activations to the next start.
+TEST_F(Lifecycle, EachWayOfStoppingEndsCleanlyAndKeepsTheActivations) {
   const std::string first = Folder("first");
   const std::string second = Folder("second");
+  const std::string expected = "1|" + first + "\n3|" + second + "\n";
   auto daemon = StartServing();
   ASSERT_EQ(Korvane_ActivatePath(Wide(first).c_str(), 1), 1);
   ASSERT_EQ(Korvane_ActivatePath(Wide(second).c_str(), 3), 1);
-  const std::string before = Activations();
-  ASSERT_EQ(before, "1|" + first + "\n3|" + second + "\n");
-
-  ASSERT_EQ(Korvane_StopDaemon(), 1);
-  EXPECT_EQ(daemon->WaitForExit(), 0);
-  struct stat status {};
-  EXPECT_NE(lstat(SocketPath().c_str(), &status), 0) << "the socket outlived its daemon";
-
-  auto restarted = StartServing();
-  EXPECT_EQ(Activations(), before);
-}
-
-TEST_F(Lifecycle, SignalsStopTheDaemonCleanly) {
-  for (int signal : {SIGTERM, SIGINT}) {
-    auto daemon = StartServing();
-    daemon->Kill(signal);
-    EXPECT_EQ(daemon->WaitForExit(), 0) << strsignal(signal);
-    EXPECT_FALSE(Served());
+  ASSERT_EQ(Activations(), expected);
+  for (const int signal : {0, SIGTERM, SIGINT}) {  // 0: asked through the pipe
+    SCOPED_TRACE(signal == 0 ? "stop request" : strsignal(signal));
+    if (signal == 0) {
+      ASSERT_EQ(Korvane_StopDaemon(), 1);
+    } else {
+      daemon->Kill(signal);
+    }
+    EXPECT_EQ(daemon->WaitForExit(), 0);
+    struct stat status {};
+    EXPECT_NE(lstat(SocketPath().c_str(), &status), 0) << "the socket outlived its daemon";
+    daemon = StartServing();
+    EXPECT_EQ(Activations(), expected);
   }
 }
 
-TEST_F(Lifecycle, ASecondStartLeavesTheFirstServing) {
-  auto first = StartServing();
-  const std::string folder = Folder("f");
-  ASSERT_EQ(Korvane_ActivatePath(Wide(folder).c_str(), 2), 1);
-  auto second = Start();
-  EXPECT_EQ(second->WaitForExit(), 0);
-  EXPECT_TRUE(first->Running());
-  EXPECT_EQ(Activations(), "2|" + folder + "\n");
-}
-
-TEST_F(Lifecycle, StartsAtTheSameMomentLeaveOneServing) {
+// Starts at the same moment, and a start while one serves, leave the one
+// serving; every other start leaves with status 0.
+TEST_F(Lifecycle, StartsLeaveOneServing) {
   std::vector<std::unique_ptr<DaemonProcess>> daemons;
   for (int i = 0; i < 4; ++i) daemons.push_back(Start());
   ASSERT_TRUE(WaitUntilServed());
-  // Every start but the one that serves leaves, with status 0.
-  EXPECT_TRUE(Eventually([&] {
-    return std::count_if(daemons.begin(), daemons.end(), [](auto& daemon) { return daemon->Running(); }) == 1;
-  }));
+  const auto running = [&] {
+    return std::count_if(daemons.begin(), daemons.end(), [](auto& daemon) { return daemon->Running(); });
+  };
+  EXPECT_TRUE(Eventually([&] { return running() == 1; }));
+  const std::string folder = Folder("f");
+  ASSERT_EQ(Korvane_ActivatePath(Wide(folder).c_str(), 2), 1);
+  daemons.push_back(Start());
+  EXPECT_EQ(daemons.back()->WaitForExit(), 0);
+  EXPECT_EQ(running(), 1);
   for (auto& daemon : daemons) {
     if (!daemon->Running()) {
       EXPECT_EQ(daemon->WaitForExit(), 0);
     }
   }
-  EXPECT_EQ(Activations(), "");
+  EXPECT_EQ(Activations(), "2|" + folder + "\n");
 }
 
 TEST_F(Lifecycle, AMalformedStateFileKeepsWhatParses) {

@@ -43,11 +43,10 @@ constexpr Case kSpaces[] = {
     {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
 };
 
-TEST(Names, UsersAreConservativeAscii) {
+// Users are conservative ASCII; spaces are folder names every platform
+// accepts.
+TEST(Names, UsersAndSpacesFollowTheRule) {
   for (const Case& each : kUsers) EXPECT_EQ(!UserNameProblem(each.name), each.allowed) << each.name;
-}
-
-TEST(Names, SpacesAreFolderNamesEveryPlatformAccepts) {
   for (const Case& each : kSpaces) EXPECT_EQ(!SpaceNameProblem(each.name), each.allowed) << each.name;
 }
 
@@ -61,11 +60,12 @@ TEST(Names, SpacesAreNormalisedAndUniqueRegardlessOfCase) {
   EXPECT_NE(Folded("plans"), Folded("plans 2"));
 }
 
-// The hook's verdicts on a table of names, from its own code, in one run:
-// one "1" (allowed) or "0" a name.
+// Whether the hook, from its own code, gives the table's verdicts on its
+// names in one run: one "1" (allowed) or "0" a name.
 template <std::size_t N>
-std::string HookVerdicts(const char* kind, const Case (&table)[N]) {
+void ExpectTheHookAgrees(const char* kind, const Case (&table)[N]) {
   std::string hexes;
+  std::string expected;
   for (const Case& each : table) {
     for (const char* c = each.name; *c != 0; ++c) {
       char two[3];
@@ -73,6 +73,7 @@ std::string HookVerdicts(const char* kind, const Case (&table)[N]) {
       hexes += two;
     }
     hexes += ' ';
+    expected += each.allowed ? '1' : '0';
   }
   const std::string command = std::string("python3 -c \"import importlib.machinery as m, sys; ") +
                               "h = m.SourceFileLoader('hook', '" + KORVANE_SOURCE_DIR + "/scripts/korvane-hook')" +
@@ -81,24 +82,17 @@ std::string HookVerdicts(const char* kind, const Case (&table)[N]) {
                               "for x in sys.argv[1].split(' ')[:-1]))\" '" + hexes + "'";
   std::string verdicts;
   FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return verdicts;
+  ASSERT_NE(pipe, nullptr);
   for (int c; (c = fgetc(pipe)) != EOF;) {
     if (c == '0' || c == '1') verdicts += static_cast<char>(c);
   }
   pclose(pipe);
-  return verdicts;
-}
-
-template <std::size_t N>
-std::string Expected(const Case (&table)[N]) {
-  std::string verdicts;
-  for (const Case& each : table) verdicts += each.allowed ? '1' : '0';
-  return verdicts;
+  EXPECT_EQ(verdicts, expected) << kind;
 }
 
 TEST(Names, TheServersHookFollowsTheSameRule) {
-  EXPECT_EQ(HookVerdicts("user", kUsers), Expected(kUsers));
-  EXPECT_EQ(HookVerdicts("space", kSpaces), Expected(kSpaces));
+  ExpectTheHookAgrees("user", kUsers);
+  ExpectTheHookAgrees("space", kSpaces);
 }
 
 }  // namespace

@@ -25,7 +25,8 @@ class PrivateBus {
     std::FILE* started = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1 2>/dev/null", "r");
     if (started == nullptr) return;
     char line[512] = {};
-    if (std::fgets(line, sizeof line, started) != nullptr) address_ = Trimmed(line);
+    if (std::fgets(line, sizeof line, started) != nullptr) address_ = line;
+    address_.erase(address_.find_last_not_of("\n ") + 1);
     if (std::fgets(line, sizeof line, started) != nullptr) pid_ = std::atoi(line);
     ::pclose(started);
     if (const char* previous = std::getenv("DBUS_SESSION_BUS_ADDRESS")) previous_ = previous;
@@ -43,10 +44,6 @@ class PrivateBus {
   const std::string& Address() const { return address_; }
 
  private:
-  static std::string Trimmed(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    return text;
-  }
   std::string address_, previous_;
   int pid_ = 0;
 };

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 #include <system_error>
 #include <thread>
 
@@ -36,18 +35,15 @@ std::string DaemonProgram() {
 // The daemon's folders are the test's own; automatic commits follow a
 // change after a short quiet period.
 std::vector<std::string> Environment(const std::string& stateHome, const std::string& temporary) {
-  const std::string set[] = {"XDG_STATE_HOME=" + stateHome, "TMPDIR=" + temporary,
-                             "XDG_DATA_HOME=" + fs::path(stateHome).parent_path().string() + "/data",
-                             "KORVANE_COMMIT_QUIET_MS=200"};
-  std::vector<std::string> entries;
+  std::vector<std::string> entries = {"XDG_STATE_HOME=" + stateHome, "TMPDIR=" + temporary,
+                                      "XDG_DATA_HOME=" + fs::path(stateHome).parent_path().string() + "/data",
+                                      "KORVANE_COMMIT_QUIET_MS=200"};
+  const auto own = static_cast<std::ptrdiff_t>(entries.size());
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
-    const bool replaced = std::any_of(std::begin(set), std::end(set), [&](const std::string& own) {
-      return text.starts_with(own.substr(0, own.find('=') + 1));
-    });
-    if (!replaced) entries.push_back(text);
+    const auto same = [&](const std::string& set) { return text.starts_with(set.substr(0, set.find('=') + 1)); };
+    if (std::none_of(entries.begin(), entries.begin() + own, same)) entries.push_back(text);
   }
-  entries.insert(entries.end(), std::begin(set), std::end(set));
   return entries;
 }
 
@@ -119,15 +115,20 @@ std::unique_ptr<DaemonProcess> ReferenceDaemonTest::StartServing() {
 
 std::string ReferenceDaemonTest::SocketPath() const { return *posix::PipeSocketPath(R"(\\.\pipe\DalvDaemonCommand)"); }
 
-bool ReferenceDaemonTest::Served() const {
+int Connect(const std::string& socketPath) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  const std::string path = SocketPath();
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  const bool served = connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-  close(probe);
-  return served;
+  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+  close(fd);
+  return -1;
+}
+
+bool ReferenceDaemonTest::Served() const {
+  const int probe = Connect(SocketPath());
+  if (probe >= 0) close(probe);
+  return probe >= 0;
 }
 
 bool ReferenceDaemonTest::WaitUntilServed() const {

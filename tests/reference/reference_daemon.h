@@ -1,6 +1,7 @@
 // The reference daemon as the tests run it: a process of its own, started
 // from ../reference/KorvaneBkgProc beside the test program, with the test's
-// private runtime folder and private state, data and temporary folders. Tests talk to it through the library's exports.
+// private runtime, state, data and temporary folders. Tests talk to it
+// through the library's exports.
 #pragma once
 
 #include "support/runtime_folder.h"
@@ -9,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -27,7 +29,6 @@ class DaemonProcess {
   DaemonProcess(const DaemonProcess&) = delete;
   DaemonProcess& operator=(const DaemonProcess&) = delete;
 
-  pid_t Pid() const { return pid_; }
   bool Running();
   // The exit status once the process ended within the limit (128 + N for
   // signal N); nothing while it still runs.
@@ -75,6 +76,16 @@ class ReferenceDaemonTest : public ::testing::Test {
   std::string stateHome_;
   std::string temporary_;
 };
+
+// A test whose daemon serves from the start.
+class ServingDaemonTest : public ReferenceDaemonTest {
+ protected:
+  void SetUp() override { daemon_ = StartServing(); }
+  std::unique_ptr<DaemonProcess> daemon_;
+};
+
+// A socket connected to the pipe at socketPath; -1 when nothing accepts.
+int Connect(const std::string& socketPath);
 
 // ASCII text as the library's UTF-16.
 std::u16string Wide(const std::string& text);

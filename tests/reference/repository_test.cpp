@@ -9,31 +9,19 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <thread>
 
 namespace korvane::reference {
 namespace {
 
 namespace fs = std::filesystem;
 
-class Repository : public ReferenceDaemonTest {
- protected:
-  void SetUp() override { daemon_ = StartServing(); }
-  std::unique_ptr<DaemonProcess> daemon_;
-};
+using Repository = ServingDaemonTest;
 
-using OneArgument = int32_t (*)(const KorvaneChar*, char**);
-using TwoArguments = int32_t (*)(const KorvaneChar*, const KorvaneChar*, char**);
-
-std::string Ask(OneArgument command, const std::string& argument) {
+// The verdict of a command given its text arguments.
+template <typename... Arguments>
+std::string Ask(int32_t (*command)(Arguments...), const auto&... texts) {
   char* verdict = nullptr;
-  EXPECT_EQ(command(Wide(argument).c_str(), &verdict), 1);
-  return Take(verdict);
-}
-
-std::string Ask(TwoArguments command, const std::string& first, const std::string& second) {
-  char* verdict = nullptr;
-  EXPECT_EQ(command(Wide(first).c_str(), Wide(second).c_str(), &verdict), 1);
+  EXPECT_EQ(command(Wide(texts).c_str()..., &verdict), 1);
   return Take(verdict);
 }
 
@@ -42,7 +30,7 @@ std::string Done(const std::string& operation, const std::string& detail, const 
          detail + "|";
 }
 
-TEST_F(Repository, CreateCheckOutAddAndCommit) {
+TEST_F(Repository, CreateCheckOutAddCommitAndCopyIn) {
   const std::string repository = Folder("repos") + "/main";
   const std::string url = "file://" + repository;
   const std::string workingCopy = Folder("wc");
@@ -56,17 +44,19 @@ TEST_F(Repository, CreateCheckOutAddAndCommit) {
   EXPECT_EQ(Ask(Korvane_SvnCommit, workingCopy), Done("svnCommit", ""));
   EXPECT_EQ(Korvane_IsVersioned(Wide(workingCopy + "/notes.txt").c_str()), 1);
   EXPECT_EQ(Status(workingCopy + "/notes.txt"), "0|" + url + "||" + workingCopy + "/notes.txt|");
-}
 
-TEST_F(Repository, CopyAFolderIntoARepository) {
-  const std::string repository = Folder("repos") + "/main";
-  const std::string url = "file://" + repository;
   const std::string share = Folder("share");
   std::ofstream(share + "/a.txt") << "a\n";
-  ASSERT_EQ(Ask(Korvane_CreateRepo, repository), Done("createRepo", url));
-  EXPECT_EQ(Ask(Korvane_CopyToRepo, share, url + "/shared"), Done("copyToRepo", "1"));
-  EXPECT_EQ(Ask(Korvane_SvnCheckoutWait, url + "/shared", Folder("wc")), Done("svnCheckoutWait", "1"));
-  EXPECT_TRUE(fs::exists(TemporaryFolder() + "/../wc/a.txt"));
+  EXPECT_EQ(Ask(Korvane_CopyToRepo, share, url + "/shared"), Done("copyToRepo", "2"));
+  EXPECT_EQ(Ask(Korvane_SvnCheckoutWait, url + "/shared", Folder("copy")), Done("svnCheckoutWait", "2"));
+  EXPECT_TRUE(fs::exists(Folder("copy") + "/a.txt"));
+
+  // The one-way checkout reports nothing; its activation shows when it is done.
+  const std::string background = TemporaryFolder() + "/wc";
+  ASSERT_EQ(Korvane_Checkout(Wide(url).c_str(), Wide(background).c_str(), 3), 1);
+  EXPECT_TRUE(Eventually([&] { return !Activations().empty(); }));
+  EXPECT_EQ(Activations(), "3|" + background + "\n");
+  EXPECT_EQ(Korvane_IsVersioned(Wide(background).c_str()), 1);
 }
 
 TEST_F(Repository, RemovedFoldersComeBackAndRenamedOnesMoveAside) {
@@ -88,17 +78,15 @@ TEST_F(Repository, RemovedFoldersComeBackAndRenamedOnesMoveAside) {
   EXPECT_FALSE(fs::exists(scratch));
 }
 
-struct FailureCase {
-  const char* name;
-  std::function<std::string()> run;
-  std::string start;  // code|operation|
-  const char* key;
-};
-
 TEST_F(Repository, FailuresCarryTheirCodeAndKey) {
   const std::string plain = Folder("plain");
   std::ofstream(plain + "/file.txt") << "x\n";
-  const FailureCase cases[] = {
+  const struct {
+    const char* name;
+    std::function<std::string()> run;
+    std::string start;  // code|operation|
+    const char* key;
+  } cases[] = {
       {"repository over a full folder", [&] { return Ask(Korvane_CreateRepo, plain); }, "-5|createRepo|",
        "ALREADY_EXISTS"},
       {"no repository there", [&] { return Ask(Korvane_OpenRepo, plain); }, "-4|openRepo|", "NOT_FOUND"},
@@ -113,24 +101,12 @@ TEST_F(Repository, FailuresCarryTheirCodeAndKey) {
       {"temporary removal outside the temporary folder", [&] { return Ask(Korvane_RemoveTmpDir, plain); },
        "-11|removeTmpDir|", "NOT_ALLOWED"},
   };
-  for (const FailureCase& c : cases) {
+  for (const auto& c : cases) {
     const std::string verdict = c.run();
     EXPECT_TRUE(verdict.starts_with(c.start)) << c.name << ": " << verdict;
     EXPECT_TRUE(verdict.ends_with(std::string("|") + c.key + "|")) << c.name << ": " << verdict;
   }
   EXPECT_TRUE(fs::exists(plain + "/file.txt"));
-}
-
-// The one-way checkout reports nothing; its activation shows when it is done.
-TEST_F(Repository, CheckoutInTheBackgroundActivatesTheNewWorkingCopy) {
-  const std::string repository = Folder("repos") + "/main";
-  const std::string url = "file://" + repository;
-  const std::string workingCopy = TemporaryFolder() + "/wc";
-  ASSERT_EQ(Ask(Korvane_CreateRepo, repository), Done("createRepo", url));
-  ASSERT_EQ(Korvane_Checkout(Wide(url).c_str(), Wide(workingCopy).c_str(), 3), 1);
-  EXPECT_TRUE(Eventually([&] { return !Activations().empty(); }));
-  EXPECT_EQ(Activations(), "3|" + workingCopy + "\n");
-  EXPECT_EQ(Korvane_IsVersioned(Wide(workingCopy).c_str()), 1);
 }
 
 }  // namespace

@@ -9,13 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace korvane::reference {
@@ -24,11 +22,7 @@ namespace {
 using testing::MakeFrame;
 using testing::RawClient;
 
-class Transport : public ReferenceDaemonTest {
- protected:
-  void SetUp() override { daemon_ = StartServing(); }
-  std::unique_ptr<DaemonProcess> daemon_;
-};
+using Transport = ServingDaemonTest;
 
 std::string Text(const char* text) { return std::string(text) + '\0'; }
 
@@ -97,11 +91,8 @@ TEST_F(Transport, OneWayFramesSentBeforeAQueryAreInForceForIt) {
 // daemon takes no more from this client: by then its replies fill the
 // socket, and the daemon must have set the client aside.
 int FloodWithoutReading(const std::string& socketPath) {
-  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-  EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const int fd = Connect(socketPath);
+  EXPECT_GE(fd, 0);
   const std::string request = MakeFrame(23, std::string(4000, 'k') + '\0');
   for (int sent = 0; sent < 2000;) {
     if (send(fd, request.data(), request.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) {
@@ -142,11 +133,8 @@ TEST_F(Transport, ClientsOfAnotherUserAreRefused) {
   const pid_t child = fork();
   if (child == 0) {
     if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(10);
-    const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) _exit(11);
+    const int fd = Connect(socketPath);
+    if (fd < 0) _exit(11);
     const timeval limit{10, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     send(fd, request.data(), request.size(), MSG_NOSIGNAL);
