@@ -92,6 +92,7 @@ struct FolderWatcher::Watches {
     }
     CloseHandle(tree.directory);
     tree.directory = INVALID_HANDLE_VALUE;
+    tree.armed = false;
   }
 
   // Ends the watch; the tree goes with its last watch.

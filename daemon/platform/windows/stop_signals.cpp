@@ -35,8 +35,9 @@ struct StopRequest {
   }
 };
 
+// Never destroyed: a console handler may still run while the process ends.
 StopRequest& Request() {
-  static StopRequest request;
+  static StopRequest& request = *new StopRequest;
   return request;
 }
 

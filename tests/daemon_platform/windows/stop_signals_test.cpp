@@ -1,5 +1,4 @@
 #include "daemon/platform/stop_signals.h"
-#include "daemon/platform/wake_up.h"
 
 #include <gtest/gtest.h>
 
@@ -8,26 +7,7 @@
 namespace korvane::server {
 namespace {
 
-using std::chrono::milliseconds;
-
-TEST(WakeUp, StaysReadyUntilTakenAndCountsRaises) {
-  WakeUp watched;
-  WakeUp wakeUp;
-  bool ready = true;
-  std::string problem;
-  ASSERT_TRUE(WaitReady(watched.Handle(), wakeUp, milliseconds(0), ready, problem)) << problem;
-  EXPECT_FALSE(ready);
-  watched.Raise();
-  watched.Raise();
-  ASSERT_TRUE(WaitReady(watched.Handle(), wakeUp, milliseconds(1000), ready, problem)) << problem;
-  EXPECT_TRUE(ready);
-  EXPECT_EQ(watched.Take(), 2u);
-  EXPECT_EQ(watched.Take(), 0u);
-  wakeUp.Raise();  // ends the wait at once; the watched one is not ready
-  ASSERT_TRUE(WaitReady(watched.Handle(), wakeUp, milliseconds(10000), ready, problem)) << problem;
-  EXPECT_FALSE(ready);
-}
-
+// The wake-up's own waits are the folder watcher tests' (WaitReady).
 TEST(StopSignals, TheSessionEndingIsAStopRequest) {
   SetEnvironmentVariableW(L"KORVANE_STOP_GRACE_MS", L"50");
   SetUpSignals();
