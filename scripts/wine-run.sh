@@ -16,4 +16,9 @@ if [[ ! -d $WINEPREFIX/drive_c ]]; then
   mkdir -p "$WINEPREFIX"
   "$wine" wineboot --init >/dev/null 2>&1 || true
 fi
+# Without a display, windows (the daemon's session window that hears the
+# session end, a tray icon) need Wine's null display driver.
+if ! grep -qs '"Graphics"="null"' "$WINEPREFIX/user.reg"; then
+  "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 || true
+fi
 exec "$wine" "$@"

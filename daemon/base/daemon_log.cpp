@@ -1,22 +1,32 @@
 #include "daemon/base/daemon_log.h"
 
+#include <chrono>
 #include <cstdio>
-#include <ctime>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace korvane::server {
 
-DaemonLog::DaemonLog(const std::string& path, long rotateSize) : path_(path), rotateSize_(rotateSize) {
-  fd_ = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  std::lock_guard lock(mutex_);
-  RotateIfFull();
+namespace {
+
+// 2025-01-31T12:00:00.123Z
+std::string Timestamp() {
+  using namespace std::chrono;
+  const auto now = floor<milliseconds>(system_clock::now());
+  const auto day = floor<days>(now);
+  const year_month_day date{day};
+  const hh_mm_ss time{now - day};
+  char stamp[40];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
+  return stamp;
 }
 
-DaemonLog::~DaemonLog() {
-  if (fd_ >= 0) close(fd_);
+}  // namespace
+
+DaemonLog::DaemonLog(const std::string& path, long rotateSize) : rotateSize_(rotateSize), file_(path) {
+  std::lock_guard lock(mutex_);
+  RotateIfFull();
 }
 
 std::string DaemonLog::Shorten(std::string_view message) {
@@ -29,31 +39,17 @@ std::string DaemonLog::Shorten(std::string_view message) {
 }
 
 // Another daemon that starts and leaves may have rotated the file already;
-// the size of what this descriptor writes to decides.
+// the size of what this one writes to decides.
 void DaemonLog::RotateIfFull() const {
-  struct stat status {};
-  if (fd_ < 0 || fstat(fd_, &status) != 0 || status.st_size < rotateSize_) return;
-  rename(path_.c_str(), (path_ + ".1").c_str());
-  const int fresh = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fresh < 0) return;  // keep writing where it was
-  close(fd_);
-  fd_ = fresh;
+  if (file_.Size() >= rotateSize_) file_.Rotate();
 }
 
 void DaemonLog::Write(std::string_view level, std::string_view message) const {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm parts{};
-  gmtime_r(&now.tv_sec, &parts);
-  char stamp[40];
-  const std::size_t length = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &parts);
-  std::snprintf(stamp + length, sizeof stamp - length, ".%03ldZ", now.tv_nsec / 1000000);
-
-  const std::string line =
-      std::string(stamp) + " " + std::to_string(getpid()) + " " + std::string(level) + ": " + Shorten(message) + '\n';
+  const std::string line = Timestamp() + " " + std::to_string(LogFile::ProcessId()) + " " + std::string(level) +
+                           ": " + Shorten(message) + '\n';
   std::lock_guard lock(mutex_);
   RotateIfFull();
-  [[maybe_unused]] const ssize_t written = write(fd_ >= 0 ? fd_ : STDERR_FILENO, line.data(), line.size());
+  file_.Append(line);
 }
 
 }  // namespace korvane::server

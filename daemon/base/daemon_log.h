@@ -7,6 +7,8 @@
 // can be 64 KiB, and a stream of them must not fill the disk).
 #pragma once
 
+#include "daemon/base/log_file.h"
+
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -18,7 +20,6 @@ class DaemonLog {
   // Appends to path, creating it. When the file cannot be opened the lines
   // go to standard error.
   explicit DaemonLog(const std::string& path, long rotateSize = kRotateSize);
-  ~DaemonLog();
   DaemonLog(const DaemonLog&) = delete;
   DaemonLog& operator=(const DaemonLog&) = delete;
 
@@ -37,10 +38,9 @@ class DaemonLog {
   void Write(std::string_view level, std::string_view message) const;
   void RotateIfFull() const;  // called with mutex_ held
 
-  std::string path_;
   long rotateSize_;
   mutable std::mutex mutex_;
-  mutable int fd_ = -1;
+  mutable LogFile file_;
 };
 
 }  // namespace korvane::server

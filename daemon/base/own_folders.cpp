@@ -1,15 +1,18 @@
 #include "daemon/base/own_folders.h"
 
-#include <cstdlib>
+#include <filesystem>
 
 namespace korvane::server {
 
+// Paths are UTF-8 text, which std::filesystem takes as such only as char8_t
+// (a char string is the system's code page on Windows).
 std::optional<std::string> RealPath(const std::string& path) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return std::nullopt;
-  std::string text = resolved;
-  std::free(resolved);
-  return text;
+  std::error_code error;
+  const std::filesystem::path real =
+      std::filesystem::canonical(std::filesystem::path(std::u8string(path.begin(), path.end())), error);
+  if (error) return std::nullopt;
+  const std::u8string text = real.u8string();
+  return std::string(text.begin(), text.end());
 }
 
 std::string ResolvedPath(const std::string& path) {

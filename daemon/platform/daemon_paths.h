@@ -16,6 +16,7 @@ struct DaemonPaths {
   std::string socketPath;
   std::string stateFolder;
   std::string dataFolder;
+  std::string configFolder;  // daemon.conf; not one of the daemon's own folders
 
   std::string StartLock() const { return runtimeFolder + "/.DalvDaemonCommand.lock"; }
   std::string StateLock() const { return stateFolder + "/daemon.lock"; }
@@ -31,6 +32,7 @@ struct DaemonPaths {
   std::string SpacesFolder() const { return SpacesRoot() + "/svn.halcyra.com/svn"; }
   // The service's users, one a line.
   std::string UsersFile() const { return SpacesRoot() + "/users"; }
+  std::string ConfigFile() const { return configFolder + "/daemon.conf"; }
   // The folders that no request may move, delete or write into.
   std::vector<std::string> OwnFolders() const { return {stateFolder, runtimeFolder, dataFolder}; }
   // Resolves OwnFolders() once they all exist, so that the guard does not
@@ -45,7 +47,10 @@ struct DaemonPaths {
 };
 
 // The paths from the environment; nothing (and why) when the socket path
-// cannot be formed or no home folder is known.
+// cannot be formed or no home folder is known. On Windows the folders go
+// under %LOCALAPPDATA%\Korvane (run, state, data) and the configuration in
+// %APPDATA%\Korvane; KORVANE_LOCAL_APP_DATA and KORVANE_APP_DATA, when they
+// hold absolute paths, stand for those two (tests set them).
 std::optional<DaemonPaths> FindPaths(std::string& problem);
 
 // Makes path and any missing parents with mode 0700, then checks that path

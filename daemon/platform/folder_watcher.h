@@ -1,5 +1,8 @@
 #pragma once
 
+#include "daemon/platform/native_handle.h"
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -7,7 +10,9 @@ namespace korvane::server {
 
 // Tells of changes to the entries of single folders (not of the folders
 // below them: whoever watches a tree adds each folder of it). Not shared
-// between threads.
+// between threads. Where the system watches whole trees and may miss a
+// change below the top (Windows), it also reports Lost now and then, so the
+// watcher's owner looks at every folder again.
 class FolderWatcher {
  public:
   enum class Kind {
@@ -26,7 +31,7 @@ class FolderWatcher {
   };
   enum class Refusal { None, LimitReached, Gone, Failed };
 
-  FolderWatcher();  // Handle() is -1 when the system gives no watcher
+  FolderWatcher();  // Handle() is kNoHandle when the system gives no watcher
   ~FolderWatcher();
   FolderWatcher(const FolderWatcher&) = delete;
   FolderWatcher& operator=(const FolderWatcher&) = delete;
@@ -39,11 +44,13 @@ class FolderWatcher {
   // Every event ready now, in order, without waiting.
   std::vector<Event> Take();
 
-  // What a waiter waits on for events to be ready (a descriptor on POSIX).
-  int Handle() const { return handle_; }
+  // What a waiter waits on for events to be ready (a descriptor on POSIX, an event on Windows).
+  NativeHandle Handle() const { return handle_; }
 
  private:
-  int handle_ = -1;
+  NativeHandle handle_ = kNoHandle;
+  struct Watches;  // what the system needs kept beside the handle, if anything
+  std::unique_ptr<Watches> watches_;
 };
 
 }  // namespace korvane::server

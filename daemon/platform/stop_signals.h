@@ -1,5 +1,7 @@
 #pragma once
 
+#include "daemon/platform/native_handle.h"
+
 #include <optional>
 #include <string>
 
@@ -21,13 +23,13 @@ class StopSignals {
   StopSignals& operator=(const StopSignals&) = delete;
 
   // Ready to read when a stop signal has come.
-  int Handle() const { return handle_; }
+  NativeHandle Handle() const { return handle_; }
 
   // The name of the signal that came, if one did.
   std::optional<std::string> Take();
 
  private:
-  int handle_ = -1;
+  NativeHandle handle_ = kNoHandle;
 };
 
 }  // namespace korvane::server

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "daemon/platform/native_handle.h"
+
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -21,17 +24,19 @@ class WakeUp {
   // How often it was raised since last taken; 0 when it was not.
   std::uint64_t Take();
 
-  // What a waiter waits on for it to be ready (a descriptor on POSIX).
-  int Handle() const { return handle_; }
+  // What a waiter waits on for it to be ready (a descriptor on POSIX, an event on Windows).
+  NativeHandle Handle() const { return handle_; }
 
  private:
-  int handle_ = -1;
+  NativeHandle handle_ = kNoHandle;
+  // The count, where the system's wake-up keeps none (an event on Windows).
+  std::atomic<std::uint64_t> raised_{0};
 };
 
 // Waits at most limit for the watched handle (a FolderWatcher's) or the
 // wake-up to be ready. Whether the watched one is; false with problem set
 // when the wait itself failed.
-bool WaitReady(int watched, const WakeUp& wakeUp, std::chrono::milliseconds limit, bool& watchedReady,
+bool WaitReady(NativeHandle watched, const WakeUp& wakeUp, std::chrono::milliseconds limit, bool& watchedReady,
                std::string& problem);
 
 }  // namespace korvane::server

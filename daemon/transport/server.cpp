@@ -35,7 +35,7 @@ struct Peeked {
 };
 
 // The code of the next packet, without taking it.
-Peeked PeekCode(int fd) {
+Peeked PeekCode(NativeHandle fd) {
   char header[protocol::kFrameHeaderSize];
   std::size_t size = 0;
   const Arrival arrival = PeekPacket(fd, header, sizeof header, size);
@@ -136,7 +136,7 @@ void Server::AcceptPending() {
       case ClientAcceptor::Outcome::NoneWaiting:
         return;  // nothing pending, or the client gave up while queued
     }
-    const int fd = accepted.handle;
+    const NativeHandle fd = accepted.handle;
     if (connections_.size() >= kMaxConnections && !MakeRoom()) {
       CloseConnection(fd);
       log_.Warning("a client was turned away: too many connections");

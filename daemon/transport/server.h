@@ -65,7 +65,7 @@ class Server {
  private:
   using Clock = std::chrono::steady_clock;
   struct Connection {
-    int fd = -1;
+    NativeHandle fd = kNoHandle;
     Clock::time_point lastActive;
     Channel use = Channel::Unknown;  // what its first frame showed it to be
     bool awaitingWork = false;

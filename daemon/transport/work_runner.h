@@ -52,7 +52,7 @@ class WorkRunner {
   WorkRunner& operator=(const WorkRunner&) = delete;
 
   // Readable while finished work waits to be taken.
-  int ReadyFd() const { return ready_.Handle(); }
+  NativeHandle ReadyFd() const { return ready_.Handle(); }
 
   // Queues the job; false (and the job not taken) when the queue is full,
   // when no thread can be started to run it, or once stopping began.

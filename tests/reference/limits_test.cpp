@@ -83,7 +83,7 @@ TEST(Limits, TheWorkerPoolRefusesWorkBeyondItsQueue) {
   EXPECT_FALSE(runner.Submit(job(4)));
   release.set_value();
   ASSERT_TRUE(runner.WaitIdle(std::chrono::seconds(10)));
-  pollfd ready{runner.ReadyFd(), POLLIN, 0};
+  pollfd ready{static_cast<int>(runner.ReadyFd()), POLLIN, 0};
   EXPECT_EQ(poll(&ready, 1, 0), 1);
   std::vector<std::string> replies;
   for (const auto& finished : runner.TakeFinished()) replies.push_back(finished.reply);

@@ -38,9 +38,8 @@ std::optional<DaemonPaths> FindPaths(std::string& problem) {
     into = found.value_or("");
     return found.has_value();
   };
-  std::string configFolder;
   if (!folder(posix::UserFolder::State, paths.stateFolder) || !folder(posix::UserFolder::Data, paths.dataFolder) ||
-      !folder(posix::UserFolder::Config, configFolder)) {
+      !folder(posix::UserFolder::Config, paths.configFolder)) {
     return std::nullopt;
   }
   return paths;

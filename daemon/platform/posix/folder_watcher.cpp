@@ -28,14 +28,17 @@ FolderWatcher::Kind KindOf(const inotify_event& event) {
 
 }  // namespace
 
+// inotify keeps every watch itself.
+struct FolderWatcher::Watches {};
+
 FolderWatcher::FolderWatcher() : handle_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
 
 FolderWatcher::~FolderWatcher() {
-  if (handle_ >= 0) close(handle_);
+  if (handle_ >= 0) close(static_cast<int>(handle_));
 }
 
 int FolderWatcher::Add(const std::string& folder, Refusal& refusal, std::string& problem) {
-  const int watch = inotify_add_watch(handle_, folder.c_str(), kWatchedEvents);
+  const int watch = inotify_add_watch(static_cast<int>(handle_), folder.c_str(), kWatchedEvents);
   if (watch >= 0) {
     refusal = Refusal::None;
   } else if (errno == ENOSPC) {
@@ -49,13 +52,13 @@ int FolderWatcher::Add(const std::string& folder, Refusal& refusal, std::string&
   return watch;
 }
 
-void FolderWatcher::Remove(int watch) { inotify_rm_watch(handle_, watch); }
+void FolderWatcher::Remove(int watch) { inotify_rm_watch(static_cast<int>(handle_), watch); }
 
 std::vector<FolderWatcher::Event> FolderWatcher::Take() {
   std::vector<Event> events;
   alignas(inotify_event) char buffer[16 * 1024];
   for (;;) {
-    const ssize_t size = read(handle_, buffer, sizeof buffer);
+    const ssize_t size = read(static_cast<int>(handle_), buffer, sizeof buffer);
     if (size <= 0) return events;
     for (const char* at = buffer; at < buffer + size;) {
       const auto* event = reinterpret_cast<const inotify_event*>(at);

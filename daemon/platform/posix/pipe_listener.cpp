@@ -40,20 +40,21 @@ bool Served(const std::string& path) {
 }
 
 Listener Listen(const std::string& path) {
-  Listener listener{socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0), path, 0};
-  if (listener.fd < 0) throw std::system_error(errno, std::generic_category(), "socket");
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), "socket");
+  Listener listener{fd, path, 0};
   // Inherited by every connection: end-of-file and an empty packet differ.
   const int on = 1;
-  setsockopt(listener.fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
+  setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
   // Under the start lock a socket file left here belongs to a daemon that
   // died.
   struct stat status {};
   if (lstat(path.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) unlink(path.c_str());
   const sockaddr_un address = SocketAddress(path);
-  if (bind(listener.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener.fd, kBacklog) != 0 || stat(path.c_str(), &status) != 0) {
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      listen(fd, kBacklog) != 0 || stat(path.c_str(), &status) != 0) {
     const int error = errno;
-    close(listener.fd);
+    close(fd);
     throw std::system_error(error, std::generic_category(), "cannot serve " + path);
   }
   listener.inode = status.st_ino;
@@ -62,8 +63,8 @@ Listener Listen(const std::string& path) {
 
 void StopListening(Listener& listener) {
   if (listener.fd < 0) return;
-  close(listener.fd);
-  listener.fd = -1;
+  close(static_cast<int>(listener.fd));
+  listener.fd = kNoHandle;
   struct stat status {};
   if (stat(listener.path.c_str(), &status) == 0 && status.st_ino == listener.inode) unlink(listener.path.c_str());
 }
@@ -73,17 +74,17 @@ ClientAcceptor::ClientAcceptor() : spare_(open("/dev/null", O_RDONLY | O_CLOEXEC
 }
 
 ClientAcceptor::~ClientAcceptor() {
-  if (spare_ >= 0) close(spare_);
+  if (spare_ >= 0) close(static_cast<int>(spare_));
 }
 
 ClientAcceptor::Accepted ClientAcceptor::Accept(const Listener& listener) {
-  const int fd = accept4(listener.fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  const int fd = accept4(static_cast<int>(listener.fd), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
     if ((errno == EMFILE || errno == ENFILE) && spare_ >= 0) {
       // Out of descriptors: take the client off the queue with the spare
       // one rather than leave the listener readable for ever.
-      close(spare_);
-      const int refused = accept(listener.fd, nullptr, nullptr);
+      close(static_cast<int>(spare_));
+      const int refused = accept(static_cast<int>(listener.fd), nullptr, nullptr);
       if (refused >= 0) close(refused);
       spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
       return {Outcome::NoDescriptor};

@@ -36,11 +36,11 @@ StopSignals::StopSignals() {
   if (handle_ < 0) throw std::system_error(errno, std::generic_category(), "signalfd");
 }
 
-StopSignals::~StopSignals() { close(handle_); }
+StopSignals::~StopSignals() { close(static_cast<int>(handle_)); }
 
 std::optional<std::string> StopSignals::Take() {
   signalfd_siginfo info{};
-  if (read(handle_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return std::nullopt;
+  if (read(static_cast<int>(handle_), &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return std::nullopt;
   return strsignal(static_cast<int>(info.ssi_signo));
 }
 

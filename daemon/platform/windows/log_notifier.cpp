@@ -1,0 +1,9 @@
+#include "daemon/platform/windows/log_notifier.h"
+
+namespace korvane::server::windows {
+
+void LogNotifier::Send(const std::string& summary, const std::string& body) {
+  log_.Warning("notification: " + summary + ": " + body);
+}
+
+}  // namespace korvane::server::windows
