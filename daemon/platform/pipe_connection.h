@@ -1,5 +1,7 @@
 #pragma once
 
+#include "daemon/platform/native_handle.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -13,11 +15,11 @@ enum class Arrival { Packet, EndOfFile, NotYet };
 
 // The next packet, cut at the buffer's size; size receives its real size.
 // Failures end the connection as end-of-file does.
-Arrival ReceivePacket(int connection, std::string& buffer, std::size_t& size);
+Arrival ReceivePacket(NativeHandle connection, std::string& buffer, std::size_t& size);
 
 // The next packet's first capacity bytes, left queued; size receives its
 // real size.
-Arrival PeekPacket(int connection, char* into, std::size_t capacity, std::size_t& size);
+Arrival PeekPacket(NativeHandle connection, char* into, std::size_t capacity, std::size_t& size);
 
 enum class Sending {
   Sent,
@@ -26,12 +28,12 @@ enum class Sending {
   Failed,
 };
 
-Sending SendPacket(int connection, std::string_view packet);
+Sending SendPacket(NativeHandle connection, std::string_view packet);
 
 // Gives the connection's send buffer room for packets of up to bytes.
-void MakeSendRoom(int connection, int bytes);
+void MakeSendRoom(NativeHandle connection, int bytes);
 
 // Closing it also takes it out of any ReadySet.
-void CloseConnection(int connection);
+void CloseConnection(NativeHandle connection);
 
 }  // namespace korvane::server

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "daemon/platform/native_handle.h"
+
 #include <cstdint>
 #include <string>
 
@@ -7,7 +9,7 @@ namespace korvane::server {
 
 // The bound and listening socket, and the file that names it.
 struct Listener {
-  int fd = -1;
+  NativeHandle fd = kNoHandle;
   std::string path;
   std::uint64_t inode = 0;
 };
@@ -40,13 +42,13 @@ class ClientAcceptor {
   };
   struct Accepted {
     Outcome outcome = Outcome::NoneWaiting;
-    int handle = -1;
+    NativeHandle handle = kNoHandle;
   };
 
   Accepted Accept(const Listener& listener);
 
  private:
-  int spare_ = -1;  // given up to accept and close a client when descriptors run out
+  NativeHandle spare_ = kNoHandle;  // given up to accept and close a client when descriptors run out
   unsigned self_;   // the daemon's effective user, whom clients must share
 };
 

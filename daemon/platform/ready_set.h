@@ -1,5 +1,7 @@
 #pragma once
 
+#include "daemon/platform/native_handle.h"
+
 #include <cstdint>
 #include <string>
 
@@ -30,12 +32,12 @@ class ReadySet {
   ReadySet& operator=(const ReadySet&) = delete;
 
   // False when the system refuses the handle.
-  bool Add(int handle, std::uint64_t id, std::uint32_t events);
+  bool Add(NativeHandle handle, std::uint64_t id, std::uint32_t events);
   // The same, for a handle the loop cannot do without: throws
   // std::system_error when the system refuses it.
-  void AddOrThrow(int handle, std::uint64_t id, std::uint32_t events);
-  bool Change(int handle, std::uint64_t id, std::uint32_t events);
-  void Remove(int handle);
+  void AddOrThrow(NativeHandle handle, std::uint64_t id, std::uint32_t events);
+  bool Change(NativeHandle handle, std::uint64_t id, std::uint32_t events);
+  void Remove(NativeHandle handle);
 
   // Waits at most limitMs (-1: for ever, 0: not at all) for ready handles
   // and puts up to capacity of them in ready. How many; 0 when a signal
@@ -43,7 +45,7 @@ class ReadySet {
   int Wait(ReadyHandle* ready, int capacity, int limitMs, std::string& problem);
 
  private:
-  int handle_ = -1;
+  NativeHandle handle_ = kNoHandle;
 };
 
 }  // namespace korvane::server

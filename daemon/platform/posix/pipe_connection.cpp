@@ -27,24 +27,24 @@ Arrival ArrivalOf(const posix::PacketArrival& arrival, std::size_t& size) {
 
 }  // namespace
 
-Arrival ReceivePacket(int connection, std::string& buffer, std::size_t& size) {
+Arrival ReceivePacket(NativeHandle connection, std::string& buffer, std::size_t& size) {
   return ArrivalOf(posix::ReceivePacket(connection, buffer.data(), buffer.size()), size);
 }
 
-Arrival PeekPacket(int connection, char* into, std::size_t capacity, std::size_t& size) {
+Arrival PeekPacket(NativeHandle connection, char* into, std::size_t capacity, std::size_t& size) {
   return ArrivalOf(posix::ReceivePacket(connection, into, capacity, true), size);
 }
 
-Sending SendPacket(int connection, std::string_view packet) {
+Sending SendPacket(NativeHandle connection, std::string_view packet) {
   if (send(connection, packet.data(), packet.size(), MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) return Sending::Sent;
   if (errno == EAGAIN || errno == EINTR) return Sending::NotYet;
   return errno == EMSGSIZE ? Sending::TooLarge : Sending::Failed;
 }
 
-void MakeSendRoom(int connection, int bytes) {
+void MakeSendRoom(NativeHandle connection, int bytes) {
   setsockopt(connection, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
 }
 
-void CloseConnection(int connection) { close(connection); }
+void CloseConnection(NativeHandle connection) { close(connection); }
 
 }  // namespace korvane::server

@@ -40,21 +40,21 @@ ReadySet::ReadySet() : handle_(epoll_create1(EPOLL_CLOEXEC)) {
 
 ReadySet::~ReadySet() { close(handle_); }
 
-bool ReadySet::Add(int handle, std::uint64_t id, std::uint32_t events) {
+bool ReadySet::Add(NativeHandle handle, std::uint64_t id, std::uint32_t events) {
   epoll_event event{ToEpoll(events), {.u64 = id}};
   return epoll_ctl(handle_, EPOLL_CTL_ADD, handle, &event) == 0;
 }
 
-void ReadySet::AddOrThrow(int handle, std::uint64_t id, std::uint32_t events) {
+void ReadySet::AddOrThrow(NativeHandle handle, std::uint64_t id, std::uint32_t events) {
   if (!Add(handle, id, events)) throw std::system_error(errno, std::generic_category(), "epoll_ctl");
 }
 
-bool ReadySet::Change(int handle, std::uint64_t id, std::uint32_t events) {
+bool ReadySet::Change(NativeHandle handle, std::uint64_t id, std::uint32_t events) {
   epoll_event event{ToEpoll(events), {.u64 = id}};
   return epoll_ctl(handle_, EPOLL_CTL_MOD, handle, &event) == 0;
 }
 
-void ReadySet::Remove(int handle) { epoll_ctl(handle_, EPOLL_CTL_DEL, handle, nullptr); }
+void ReadySet::Remove(NativeHandle handle) { epoll_ctl(handle_, EPOLL_CTL_DEL, handle, nullptr); }
 
 int ReadySet::Wait(ReadyHandle* ready, int capacity, int limitMs, std::string& problem) {
   // Only the loop's own thread waits; the buffer keeps its size between waits.

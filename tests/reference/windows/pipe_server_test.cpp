@@ -1,0 +1,302 @@
+// The daemon's pipe server on Windows, driven as the event loop drives it
+// (readiness, a peek at the head of a request, the request, the reply) and
+// called by the library's own pipe client.
+#include "daemon/platform/pipe_connection.h"
+#include "daemon/platform/pipe_listener.h"
+#include "daemon/platform/ready_set.h"
+#include "platform/call_named_pipe.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace korvane::server {
+namespace {
+
+constexpr std::uint64_t kListenerId = 1, kStopId = 2, kFirstClient = 16;
+constexpr std::size_t kReceiveBuffer = 300 * 1024;
+constexpr DWORD kClientLimitMs = 20000;
+
+std::string UniquePipeName() {
+  static int count = 0;
+  return R"(\\.\pipe\korvane-pipe-server-test-)" + std::to_string(::GetCurrentProcessId()) + "-" +
+         std::to_string(++count);
+}
+
+std::string Pattern(std::size_t size, std::size_t offset = 0) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i + offset) % 251);
+  return bytes;
+}
+
+// A request names the reply it wants: "<size> <close?>" then padding in the
+// pattern. The reply starts with the size the server received and whether
+// the bytes it kept were intact, then runs the pattern to the size asked.
+std::string Request(std::size_t size, std::size_t replySize, bool closeAfter = false) {
+  std::string head = std::to_string(replySize) + (closeAfter ? " close " : " keep ");
+  return head + Pattern(size > head.size() ? size - head.size() : 0, head.size());
+}
+
+// The event loop in small: serves until the stop event is set, through the
+// seams as the daemon's loop uses them.
+class EchoServer {
+ public:
+  EchoServer() : name_(UniquePipeName()), stop_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    listener_ = Listen(name_);
+    loop_ = std::thread([this] { Run(); });
+  }
+  ~EchoServer() {
+    ::SetEvent(stop_);
+    loop_.join();
+    StopListening(listener_);
+    ::CloseHandle(stop_);
+  }
+  const std::string& Name() const { return name_; }
+  int Ended() const { return ended_; }
+
+ private:
+  void Run() {
+    ReadySet ready;
+    ready.AddOrThrow(listener_.fd, kListenerId, kReadable);
+    ready.AddOrThrow(reinterpret_cast<NativeHandle>(stop_), kStopId, kReadable);
+    std::vector<ReadyHandle> events(8);
+    std::string problem;
+    for (;;) {
+      const int count = ready.Wait(events.data(), static_cast<int>(events.size()), -1, problem);
+      ASSERT_GE(count, 0) << problem;
+      for (int i = 0; i < count; ++i) {
+        if (events[i].id == kStopId) {
+          for (const auto& [id, handle] : clients_) CloseConnection(handle);
+          return;
+        }
+        if (events[i].id == kListenerId) {
+          for (ClientAcceptor::Accepted accepted; (accepted = acceptor_.Accept(listener_)).outcome !=
+                                                  ClientAcceptor::Outcome::NoneWaiting;) {
+            ASSERT_EQ(accepted.outcome, ClientAcceptor::Outcome::Client);
+            clients_[nextId_] = accepted.handle;
+            ASSERT_TRUE(ready.Add(accepted.handle, nextId_++, kReadable));
+          }
+        } else {
+          Serve(ready, events[i].id);
+        }
+      }
+    }
+  }
+
+  void Serve(ReadySet& ready, std::uint64_t id) {
+    const NativeHandle handle = clients_.at(id);
+    if (const auto waiting = outgoing_.find(id); waiting != outgoing_.end()) {
+      if (SendPacket(handle, waiting->second) == Sending::NotYet) return;
+      outgoing_.erase(waiting);
+      ready.Change(handle, id, kReadable);
+    }
+    char head[16] = {};
+    std::size_t size = 0;
+    const Arrival peeked = PeekPacket(handle, head, sizeof head - 1, size);
+    if (peeked == Arrival::NotYet) return;
+    std::string buffer(kReceiveBuffer, '\0');
+    std::size_t taken = 0;
+    if (peeked == Arrival::EndOfFile || ReceivePacket(handle, buffer, taken) != Arrival::Packet) {
+      ++ended_;
+      CloseConnection(handle);
+      clients_.erase(id);
+      return;
+    }
+    EXPECT_EQ(taken, size);
+    const std::size_t kept = std::min(size, buffer.size());
+    const std::size_t headSize = buffer.find(' ', buffer.find(' ') + 1) + 1;
+    const bool intact = buffer.compare(headSize, kept - headSize, Pattern(size, headSize), 0, kept - headSize) == 0;
+    std::string reply = std::to_string(size) + (intact ? " intact " : " damaged ");
+    reply += Pattern(std::strtoull(head, nullptr, 10) - std::min(reply.size(), std::strtoull(head, nullptr, 10)));
+    Sending sent = SendPacket(handle, reply);
+    if (sent == Sending::TooLarge) {
+      MakeSendRoom(handle, static_cast<int>(reply.size()));
+      sent = SendPacket(handle, reply);
+    }
+    if (sent == Sending::NotYet) {
+      outgoing_[id] = std::move(reply);
+      ready.Change(handle, id, kWritable);
+      return;
+    }
+    if (sent != Sending::Sent || buffer.find(" close ") < headSize) {
+      ended_ += sent != Sending::Sent;
+      CloseConnection(handle);
+      clients_.erase(id);
+    }
+  }
+
+  std::string name_;
+  HANDLE stop_;
+  Listener listener_;
+  ClientAcceptor acceptor_;
+  std::thread loop_;
+  std::map<std::uint64_t, NativeHandle> clients_;
+  std::map<std::uint64_t, std::string> outgoing_;
+  std::uint64_t nextId_ = kFirstClient;
+  std::atomic<int> ended_{0};
+};
+
+// What the library's call gets back, or "failed <error>".
+std::string Call(const std::string& pipe, const std::string& request, std::size_t replyCapacity = 64 * 1024) {
+  std::string reply(replyCapacity, '\0');
+  DWORD read = 0;
+  if (!platform::CallNamedPipeWithin(pipe.c_str(), const_cast<char*>(request.data()),
+                                     static_cast<DWORD>(request.size()), reply.data(),
+                                     static_cast<DWORD>(reply.size()), &read, kClientLimitMs)) {
+    return "failed " + std::to_string(::GetLastError());
+  }
+  reply.resize(read);
+  return reply;
+}
+
+std::string Expected(std::size_t requestSize, std::size_t replySize, bool intact = true) {
+  std::string reply = std::to_string(requestSize) + (intact ? " intact " : " damaged ");
+  return reply + Pattern(replySize - std::min(reply.size(), replySize));
+}
+
+TEST(WindowsPipeServer, ServesRequestsAndRepliesOfEverySize) {
+  EchoServer server;
+  struct Case {
+    std::size_t request, reply;
+    bool closeAfter;
+  };
+  // Larger than a read, than the pipe's buffer, than the receiving buffer
+  // (cut there, with its real size); a reply of 1 MiB; a reply the server
+  // closes the connection right after.
+  for (const Case& c : {Case{40, 40, false}, Case{200 * 1024, 40, false}, Case{1536 * 1024, 40, false},
+                        Case{40, 1 << 20, false}, Case{40, 100, true}, Case{70 * 1024, 300 * 1024, true}}) {
+    SCOPED_TRACE(std::to_string(c.request) + " -> " + std::to_string(c.reply));
+    EXPECT_EQ(Call(server.Name(), Request(c.request, c.reply, c.closeAfter), (1 << 20) + 1),
+              Expected(c.request, c.reply));
+  }
+}
+
+TEST(WindowsPipeServer, ServesManyClientsAtOnce) {
+  EchoServer server;
+  constexpr int kClients = 48;  // many times the instances that listen at first
+  std::vector<std::string> replies(kClients);
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&, i] { replies[i] = Call(server.Name(), Request(100 + i * 1000, 50 + i)); });
+  }
+  for (std::thread& client : clients) client.join();
+  for (int i = 0; i < kClients; ++i) EXPECT_EQ(replies[i], Expected(100 + i * 1000, 50 + i)) << i;
+}
+
+// A client of its own, opened as the library opens its channels.
+HANDLE Open(const std::string& pipe) {
+  HANDLE handle = ::CreateFileA(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    ::SetNamedPipeHandleState(handle, &mode, nullptr, nullptr);
+  }
+  return handle;
+}
+
+TEST(WindowsPipeServer, ClientsThatLeaveMidRequestAreClosedAndOthersServed) {
+  EchoServer server;
+  // One leaves without a word; one while its 200 KB request is still being
+  // written (the pipe holds less); one before its 1 MiB reply is read.
+  HANDLE silent = Open(server.Name());
+  ASSERT_NE(silent, INVALID_HANDLE_VALUE);
+  ::CloseHandle(silent);
+  for (const std::string& request : {Request(200 * 1024, 10), Request(10, 1 << 20)}) {
+    HANDLE client = Open(server.Name());
+    ASSERT_NE(client, INVALID_HANDLE_VALUE);
+    OVERLAPPED write{};
+    write.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const BOOL done = ::WriteFile(client, request.data(), static_cast<DWORD>(request.size()), nullptr, &write);
+    ASSERT_TRUE(done || ::GetLastError() == ERROR_IO_PENDING);
+    ::CancelIoEx(client, &write);
+    ::CloseHandle(client);
+    ::CloseHandle(write.hEvent);
+  }
+  EXPECT_EQ(Call(server.Name(), Request(10, 20)), Expected(10, 20));
+  // Each of them ends once, and so does the client served after them.
+  for (int waited = 0; server.Ended() < 4 && waited < 500; ++waited) ::Sleep(10);
+  ::Sleep(50);
+  EXPECT_EQ(server.Ended(), 4);
+}
+
+TEST(WindowsPipeServer, InstancesStopAtTheirBoundUntilAConnectionCloses) {
+  _putenv_s("KORVANE_PIPE_INSTANCES", "3");
+  const std::string name = UniquePipeName();
+  Listener listener = Listen(name);
+  _putenv_s("KORVANE_PIPE_INSTANCES", "");
+  ReadySet ready;
+  ASSERT_TRUE(ready.Add(listener.fd, kListenerId, kReadable));
+  ClientAcceptor acceptor;
+  std::vector<HANDLE> clients;
+  for (int i = 0; i < 3; ++i) {
+    clients.push_back(Open(name));
+    ASSERT_NE(clients.back(), INVALID_HANDLE_VALUE) << i;
+  }
+  EXPECT_EQ(Open(name), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
+
+  ReadyHandle events[4];
+  std::string problem;
+  ASSERT_EQ(ready.Wait(events, 4, 5000, problem), 1) << problem;
+  EXPECT_EQ(events[0].id, kListenerId);
+  std::vector<NativeHandle> accepted;
+  for (ClientAcceptor::Accepted taken; (taken = acceptor.Accept(listener)).outcome == ClientAcceptor::Outcome::Client;) {
+    accepted.push_back(taken.handle);
+  }
+  EXPECT_EQ(accepted.size(), 3u);
+  EXPECT_EQ(ready.Wait(events, 4, 0, problem), 0);
+  EXPECT_EQ(Open(name), INVALID_HANDLE_VALUE) << "past the bound with every client accepted";
+
+  CloseConnection(accepted.front());
+  ready.Wait(events, 4, 0, problem);  // the listener makes an instance in its place
+  HANDLE next = Open(name);
+  EXPECT_NE(next, INVALID_HANDLE_VALUE);
+  ::CloseHandle(next);
+  for (std::size_t i = 1; i < accepted.size(); ++i) CloseConnection(accepted[i]);
+  for (HANDLE client : clients) ::CloseHandle(client);
+  StopListening(listener);
+  EXPECT_FALSE(Served(name));
+}
+
+TEST(WindowsPipeServer, AnEventIsReportedWhileSetAndAgainOnceSetAnew) {
+  ReadySet ready;
+  HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const NativeHandle handle = reinterpret_cast<NativeHandle>(event);
+  ASSERT_TRUE(ready.Add(handle, 7, kReadable));
+  EXPECT_FALSE(ready.Add(handle, 8, kReadable));
+  ReadyHandle events[2];
+  std::string problem;
+  EXPECT_EQ(ready.Wait(events, 2, 0, problem), 0);
+  for (int round = 0; round < 2; ++round) {
+    std::thread raiser([event] {
+      ::Sleep(20);
+      ::SetEvent(event);
+    });
+    ASSERT_EQ(ready.Wait(events, 2, 10000, problem), 1) << problem;
+    raiser.join();
+    EXPECT_EQ(events[0].id, 7u);
+    EXPECT_EQ(events[0].events, static_cast<std::uint32_t>(kReadable));
+    EXPECT_EQ(ready.Wait(events, 2, 0, problem), 1) << "reported while it stays set";
+    ::ResetEvent(event);
+    EXPECT_EQ(ready.Wait(events, 2, 0, problem), 0) << round;
+  }
+  ::SetEvent(event);
+  ASSERT_TRUE(ready.Change(handle, 9, 0));
+  EXPECT_EQ(ready.Wait(events, 2, 0, problem), 0) << "watched for nothing";
+  ASSERT_TRUE(ready.Change(handle, 9, kReadable));
+  ASSERT_EQ(ready.Wait(events, 2, 10000, problem), 1);
+  EXPECT_EQ(events[0].id, 9u);
+  ready.Remove(handle);
+  EXPECT_EQ(ready.Wait(events, 2, 0, problem), 0);
+  ::CloseHandle(event);
+}
+
+}  // namespace
+}  // namespace korvane::server
