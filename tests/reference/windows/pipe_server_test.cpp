@@ -59,7 +59,8 @@ class EchoServer {
     ::CloseHandle(stop_);
   }
   const std::string& Name() const { return name_; }
-  int Ended() const { return ended_; }
+  int Accepted() const { return accepted_; }
+  int Ended() const { return ended_; }  // connections closed at the client's end
 
  private:
   void Run() {
@@ -81,6 +82,7 @@ class EchoServer {
                                                   ClientAcceptor::Outcome::NoneWaiting;) {
             ASSERT_EQ(accepted.outcome, ClientAcceptor::Outcome::Client);
             clients_[nextId_] = accepted.handle;
+            ++accepted_;
             ASSERT_TRUE(ready.Add(accepted.handle, nextId_++, kReadable));
           }
         } else {
@@ -140,6 +142,7 @@ class EchoServer {
   std::map<std::uint64_t, NativeHandle> clients_;
   std::map<std::uint64_t, std::string> outgoing_;
   std::uint64_t nextId_ = kFirstClient;
+  std::atomic<int> accepted_{0};
   std::atomic<int> ended_{0};
 };
 
@@ -201,29 +204,39 @@ HANDLE Open(const std::string& pipe) {
   return handle;
 }
 
+// Waits up to ten seconds for what the loop thread does.
+template <class Condition>
+bool Eventually(Condition condition) {
+  for (int waited = 0; waited < 1000; ++waited, ::Sleep(10)) {
+    if (condition()) return true;
+  }
+  return false;
+}
+
 TEST(WindowsPipeServer, ClientsThatLeaveMidRequestAreClosedAndOthersServed) {
   EchoServer server;
-  // One leaves without a word; one while its 200 KB request is still being
-  // written (the pipe holds less); one before its 1 MiB reply is read.
-  HANDLE silent = Open(server.Name());
-  ASSERT_NE(silent, INVALID_HANDLE_VALUE);
-  ::CloseHandle(silent);
-  for (const std::string& request : {Request(200 * 1024, 10), Request(10, 1 << 20)}) {
+  // Each is accepted first. One leaves without a word; one while its 200 KB
+  // request is still being written (the pipe holds less); one before its
+  // 1 MiB reply is read.
+  for (const std::string& request : {std::string(), Request(200 * 1024, 10), Request(10, 1 << 20)}) {
+    const int accepted = server.Accepted();
     HANDLE client = Open(server.Name());
     ASSERT_NE(client, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(Eventually([&] { return server.Accepted() > accepted; }));
     OVERLAPPED write{};
     write.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    const BOOL done = ::WriteFile(client, request.data(), static_cast<DWORD>(request.size()), nullptr, &write);
-    ASSERT_TRUE(done || ::GetLastError() == ERROR_IO_PENDING);
-    ::CancelIoEx(client, &write);
+    if (!request.empty()) {
+      const BOOL done = ::WriteFile(client, request.data(), static_cast<DWORD>(request.size()), nullptr, &write);
+      ASSERT_TRUE(done || ::GetLastError() == ERROR_IO_PENDING);
+      ::CancelIoEx(client, &write);
+    }
     ::CloseHandle(client);
     ::CloseHandle(write.hEvent);
   }
   EXPECT_EQ(Call(server.Name(), Request(10, 20)), Expected(10, 20));
-  // Each of them ends once, and so does the client served after them.
-  for (int waited = 0; server.Ended() < 4 && waited < 500; ++waited) ::Sleep(10);
-  ::Sleep(50);
-  EXPECT_EQ(server.Ended(), 4);
+  // Every connection ends, the one served after them too.
+  EXPECT_TRUE(Eventually([&] { return server.Ended() == 4; })) << server.Ended();
+  EXPECT_EQ(server.Accepted(), 4);
 }
 
 TEST(WindowsPipeServer, InstancesStopAtTheirBoundUntilAConnectionCloses) {
