@@ -136,7 +136,7 @@ void PipeInstance::StartListening() {
       StartListening();
       return;
     default:
-      state_ = State::Ended;
+      Close();  // the listener drops it and makes another
       return;
   }
 }

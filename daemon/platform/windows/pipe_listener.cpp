@@ -144,7 +144,9 @@ class PipeListener final : public PipeEnd {
 
   std::uint32_t Poll() override {
     for (auto it = listening_.begin(); it != listening_.end();) {
-      if ((*it)->Connected()) {
+      if ((*it)->Closed()) {
+        it = listening_.erase(it);  // it could not listen
+      } else if ((*it)->Connected()) {
         connected_.push_back(std::move(*it));
         it = listening_.erase(it);
       } else {
@@ -160,17 +162,22 @@ class PipeListener final : public PipeEnd {
 
   ClientAcceptor::Accepted Accept() {
     Poll();
-    if (connected_.empty()) return {ClientAcceptor::Outcome::NoneWaiting};
-    std::shared_ptr<PipeInstance> instance = std::move(connected_.front());
-    connected_.pop_front();
-    Poll();  // another instance listens in its place
-    if (!ClientIsOwnUser(instance->Handle())) {
-      instance->Close();
-      return {ClientAcceptor::Outcome::OtherUser};
+    while (!connected_.empty()) {
+      std::shared_ptr<PipeInstance> instance = std::move(connected_.front());
+      connected_.pop_front();
+      if (!ClientIsOwnUser(instance->Handle())) {
+        // A client that has gone may leave no one to ask: it gave up while
+        // queued.
+        const bool gone = (instance->Poll() & kHungUp) != 0;
+        instance->Close();
+        if (gone) continue;
+        return {ClientAcceptor::Outcome::OtherUser};
+      }
+      const NativeHandle handle = reinterpret_cast<NativeHandle>(instance->Handle());
+      RegisterPipeEnd(handle, std::move(instance));
+      return {ClientAcceptor::Outcome::Client, handle};
     }
-    const NativeHandle handle = reinterpret_cast<NativeHandle>(instance->Handle());
-    RegisterPipeEnd(handle, std::move(instance));
-    return {ClientAcceptor::Outcome::Client, handle};
+    return {ClientAcceptor::Outcome::NoneWaiting};
   }
 
   // Closes every instance not accepted; connections live on.

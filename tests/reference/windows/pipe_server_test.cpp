@@ -244,6 +244,7 @@ TEST(WindowsPipeServer, InstancesStopAtTheirBoundUntilAConnectionCloses) {
   const std::string name = UniquePipeName();
   Listener listener = Listen(name);
   _putenv_s("KORVANE_PIPE_INSTANCES", "");
+  EXPECT_TRUE(Served(name));
   ReadySet ready;
   ASSERT_TRUE(ready.Add(listener.fd, kListenerId, kReadable));
   ClientAcceptor acceptor;
