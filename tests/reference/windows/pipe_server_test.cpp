@@ -86,52 +86,37 @@ class EchoServer {
             ASSERT_TRUE(ready.Add(accepted.handle, nextId_++, kReadable));
           }
         } else {
-          Serve(ready, events[i].id);
+          Serve(events[i].id);
         }
       }
     }
   }
 
-  void Serve(ReadySet& ready, std::uint64_t id) {
+  // Answers a request; the first reply on a connection goes out at once,
+  // however large.
+  void Serve(std::uint64_t id) {
     const NativeHandle handle = clients_.at(id);
-    if (const auto waiting = outgoing_.find(id); waiting != outgoing_.end()) {
-      if (SendPacket(handle, waiting->second) == Sending::NotYet) return;
-      outgoing_.erase(waiting);
-      ready.Change(handle, id, kReadable);
-    }
     char head[16] = {};
-    std::size_t size = 0;
+    std::size_t size = 0, taken = 0;
     const Arrival peeked = PeekPacket(handle, head, sizeof head - 1, size);
     if (peeked == Arrival::NotYet) return;
     std::string buffer(kReceiveBuffer, '\0');
-    std::size_t taken = 0;
-    if (peeked == Arrival::EndOfFile || ReceivePacket(handle, buffer, taken) != Arrival::Packet) {
-      ++ended_;
-      CloseConnection(handle);
-      clients_.erase(id);
-      return;
+    Sending sent = Sending::Failed;
+    if (peeked == Arrival::Packet && ReceivePacket(handle, buffer, taken) == Arrival::Packet) {
+      EXPECT_EQ(taken, size);
+      const std::size_t kept = std::min(size, buffer.size()), start = buffer.find(' ', buffer.find(' ') + 1) + 1;
+      const bool intact = buffer.compare(start, kept - start, Pattern(size, start), 0, kept - start) == 0;
+      std::string reply = std::to_string(size) + (intact ? " intact " : " damaged ");
+      reply += Pattern(std::max(std::strtoull(head, nullptr, 10), reply.size()) - reply.size());
+      if ((sent = SendPacket(handle, reply)) == Sending::TooLarge) {
+        MakeSendRoom(handle, static_cast<int>(reply.size()));
+        sent = SendPacket(handle, reply);
+      }
+      if (sent == Sending::Sent && buffer.find(" close ") >= start) return;
     }
-    EXPECT_EQ(taken, size);
-    const std::size_t kept = std::min(size, buffer.size());
-    const std::size_t headSize = buffer.find(' ', buffer.find(' ') + 1) + 1;
-    const bool intact = buffer.compare(headSize, kept - headSize, Pattern(size, headSize), 0, kept - headSize) == 0;
-    std::string reply = std::to_string(size) + (intact ? " intact " : " damaged ");
-    reply += Pattern(std::strtoull(head, nullptr, 10) - std::min(reply.size(), std::strtoull(head, nullptr, 10)));
-    Sending sent = SendPacket(handle, reply);
-    if (sent == Sending::TooLarge) {
-      MakeSendRoom(handle, static_cast<int>(reply.size()));
-      sent = SendPacket(handle, reply);
-    }
-    if (sent == Sending::NotYet) {
-      outgoing_[id] = std::move(reply);
-      ready.Change(handle, id, kWritable);
-      return;
-    }
-    if (sent != Sending::Sent || buffer.find(" close ") < headSize) {
-      ended_ += sent != Sending::Sent;
-      CloseConnection(handle);
-      clients_.erase(id);
-    }
+    ended_ += sent != Sending::Sent;
+    CloseConnection(handle);
+    clients_.erase(id);
   }
 
   std::string name_;
@@ -140,7 +125,6 @@ class EchoServer {
   ClientAcceptor acceptor_;
   std::thread loop_;
   std::map<std::uint64_t, NativeHandle> clients_;
-  std::map<std::uint64_t, std::string> outgoing_;
   std::uint64_t nextId_ = kFirstClient;
   std::atomic<int> accepted_{0};
   std::atomic<int> ended_{0};
@@ -159,9 +143,9 @@ std::string Call(const std::string& pipe, const std::string& request, std::size_
   return reply;
 }
 
-std::string Expected(std::size_t requestSize, std::size_t replySize, bool intact = true) {
-  std::string reply = std::to_string(requestSize) + (intact ? " intact " : " damaged ");
-  return reply + Pattern(replySize - std::min(reply.size(), replySize));
+std::string Expected(std::size_t requestSize, std::size_t replySize) {
+  std::string reply = std::to_string(requestSize) + " intact ";
+  return reply + Pattern(std::max(replySize, reply.size()) - reply.size());
 }
 
 TEST(WindowsPipeServer, ServesRequestsAndRepliesOfEverySize) {
@@ -205,6 +189,21 @@ HANDLE Open(const std::string& pipe) {
   return handle;
 }
 
+// Writes a message; when it does not wait for the pipe to take it whole,
+// the write is cancelled if it has not.
+bool Write(HANDLE pipe, const std::string& message, bool wait) {
+  OVERLAPPED write{};
+  write.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  DWORD written = 0;
+  BOOL done = ::WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()), nullptr, &write);
+  if (!done && ::GetLastError() == ERROR_IO_PENDING) {
+    done = wait ? ::GetOverlappedResult(pipe, &write, &written, TRUE) : ::CancelIoEx(pipe, &write);
+    ::GetOverlappedResult(pipe, &write, &written, TRUE);
+  }
+  ::CloseHandle(write.hEvent);
+  return done;
+}
+
 // Waits up to ten seconds for what the loop thread does.
 template <class Condition>
 bool Eventually(Condition condition) {
@@ -224,15 +223,8 @@ TEST(WindowsPipeServer, ClientsThatLeaveMidRequestAreClosedAndOthersServed) {
     HANDLE client = Open(server.Name());
     ASSERT_NE(client, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(Eventually([&] { return server.Accepted() > accepted; }));
-    OVERLAPPED write{};
-    write.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!request.empty()) {
-      const BOOL done = ::WriteFile(client, request.data(), static_cast<DWORD>(request.size()), nullptr, &write);
-      ASSERT_TRUE(done || ::GetLastError() == ERROR_IO_PENDING);
-      ::CancelIoEx(client, &write);
-    }
+    if (!request.empty()) EXPECT_TRUE(Write(client, request, false));
     ::CloseHandle(client);
-    ::CloseHandle(write.hEvent);
   }
   EXPECT_EQ(Call(server.Name(), Request(10, 20)), Expected(10, 20));
   // Every connection ends, the one served after them too.
@@ -252,12 +244,7 @@ TEST(WindowsPipeServer, MessagesSentBeforeAClientClosesArriveWholeInOrderBeforeT
     HANDLE pipe = Open(name);
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
     for (const std::string& message : sent) {
-      OVERLAPPED write{};
-      write.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-      DWORD written = 0;
-      ::WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()), nullptr, &write);
-      EXPECT_TRUE(::GetOverlappedResult(pipe, &write, &written, TRUE));
-      ::CloseHandle(write.hEvent);
+      EXPECT_TRUE(Write(pipe, message, true));
     }
     ::CloseHandle(pipe);
   });
