@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <map>
@@ -274,6 +276,28 @@ TEST(WindowsPipeServer, MessagesSentBeforeAClientClosesArriveWholeInOrderBeforeT
   StopListening(listener);
 }
 
+// The pipe's access list has one entry, for this process's user. (Wine
+// keeps the list but lets every process through: it has one user.)
+bool OnlyOwnUserMayOpen(HANDLE pipe) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  HANDLE token = nullptr;
+  if (::GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                        &descriptor) != ERROR_SUCCESS ||
+      !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    return false;
+  }
+  char user[256];
+  DWORD size = 0;
+  void* ace = nullptr;
+  const bool own = dacl != nullptr && dacl->AceCount == 1 && ::GetAce(dacl, 0, &ace) &&
+                   ::GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+                   ::EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+  ::CloseHandle(token);
+  ::LocalFree(descriptor);
+  return own;
+}
+
 TEST(WindowsPipeServer, InstancesStopAtTheirBoundUntilAConnectionCloses) {
   _putenv_s("KORVANE_PIPE_INSTANCES", "3");
   const std::string name = UniquePipeName();
@@ -290,6 +314,7 @@ TEST(WindowsPipeServer, InstancesStopAtTheirBoundUntilAConnectionCloses) {
   }
   EXPECT_EQ(Open(name), INVALID_HANDLE_VALUE);
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
+  EXPECT_TRUE(OnlyOwnUserMayOpen(clients.front()));
 
   ReadyHandle events[4];
   std::string problem;
