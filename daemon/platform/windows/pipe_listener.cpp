@@ -1,0 +1,263 @@
+#include "daemon/platform/pipe_listener.h"
+
+#include "daemon/platform/ready_set.h"
+#include "daemon/platform/windows/pipe_instance.h"
+
+#include <sddl.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <deque>
+#include <system_error>
+#include <vector>
+
+namespace korvane::server {
+
+namespace windows {
+
+namespace {
+
+// Instances that wait for clients at any time: a new one is made as each
+// client connects, so a burst is not served in waves.
+constexpr std::size_t kListening = 4;
+// Instances at most, connected or listening; past it clients find the pipe
+// busy until a connection closes. KORVANE_PIPE_INSTANCES sets another.
+constexpr std::size_t kDefaultBound = 1024;
+
+std::size_t InstanceBound() {
+  const char* text = std::getenv("KORVANE_PIPE_INSTANCES");
+  const long bound = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
+  return bound > 0 ? static_cast<std::size_t>(bound) : kDefaultBound;
+}
+
+std::wstring Wide(const std::string& text) {
+  const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(size, L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+  return wide;
+}
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+// The TOKEN_USER of a token, or nothing when it cannot be read.
+std::vector<BYTE> TokenUser(HANDLE token) {
+  DWORD size = 0;
+  ::GetTokenInformation(token, ::TokenUser, nullptr, 0, &size);
+  if (size < sizeof(TOKEN_USER)) return {};
+  std::vector<BYTE> user(size);
+  if (!::GetTokenInformation(token, ::TokenUser, user.data(), size, &size)) return {};
+  return user;
+}
+
+PSID SidOf(const std::vector<BYTE>& user) { return reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid; }
+
+// The daemon's own user, read once.
+const std::vector<BYTE>& OwnUser() {
+  static const std::vector<BYTE> user = [] {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return std::vector<BYTE>{};
+    UniqueHandle owned(token);
+    return TokenUser(token);
+  }();
+  return user;
+}
+
+// The user of the client at the other end, from the token it connected
+// with (identification level is enough), or from its process.
+std::vector<BYTE> ClientUser(HANDLE pipe) {
+  if (::ImpersonateNamedPipeClient(pipe)) {
+    HANDLE token = nullptr;
+    const bool opened = ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, &token);
+    ::RevertToSelf();
+    if (opened) {
+      UniqueHandle owned(token);
+      return TokenUser(token);
+    }
+  }
+  ULONG clientId = 0;
+  if (!::GetNamedPipeClientProcessId(pipe, &clientId)) return {};
+  UniqueHandle client(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, clientId));
+  HANDLE token = nullptr;
+  if (!client || !::OpenProcessToken(client.get(), TOKEN_QUERY, &token)) return {};
+  UniqueHandle owned(token);
+  return TokenUser(token);
+}
+
+bool ClientIsOwnUser(HANDLE pipe) {
+  const std::vector<BYTE> client = ClientUser(pipe);
+  return !client.empty() && !OwnUser().empty() && ::EqualSid(SidOf(client), SidOf(OwnUser()));
+}
+
+// A security descriptor that lets only the daemon's own user open the pipe.
+struct OwnerOnly {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+
+  OwnerOnly() {
+    LPWSTR sid = nullptr;
+    if (OwnUser().empty() || !::ConvertSidToStringSidW(SidOf(OwnUser()), &sid)) {
+      throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), "the daemon's user");
+    }
+    const std::wstring sddl = L"D:P(A;;GA;;;" + std::wstring(sid) + L")";
+    ::LocalFree(sid);
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                 nullptr)) {
+      throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), "security descriptor");
+    }
+    attributes.lpSecurityDescriptor = descriptor;
+  }
+  ~OwnerOnly() { ::LocalFree(descriptor); }
+  OwnerOnly(const OwnerOnly&) = delete;
+  OwnerOnly& operator=(const OwnerOnly&) = delete;
+};
+
+}  // namespace
+
+// The pipe's listening side: the instances that wait for clients, and those
+// a client has opened that the daemon has not accepted yet, oldest first.
+class PipeListener final : public PipeEnd {
+ public:
+  explicit PipeListener(std::wstring name)
+      : name_(std::move(name)), bound_(InstanceBound()), live_(std::make_shared<std::atomic<std::size_t>>(0)) {}
+
+  // Makes the first instances; the first one claims the name.
+  void Open() {
+    for (std::size_t i = 0; i < std::min(kListening, bound_); ++i) {
+      if (!AddInstance(i == 0) && i == 0) {
+        throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), "cannot serve the pipe");
+      }
+    }
+  }
+
+  bool Bind(HANDLE port) override {
+    if (port_ != nullptr && port_ != port) return false;
+    port_ = port;
+    for (const auto& instance : listening_) {
+      if (!instance->Bind(port)) return false;
+      instance->StartListening();
+    }
+    return true;
+  }
+
+  std::uint32_t Poll() override {
+    for (auto it = listening_.begin(); it != listening_.end();) {
+      if ((*it)->Closed()) {
+        it = listening_.erase(it);  // it could not listen
+      } else if ((*it)->Connected()) {
+        connected_.push_back(std::move(*it));
+        it = listening_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    while (listening_.size() < kListening && *live_ < bound_ && AddInstance(false)) {
+    }
+    return connected_.empty() ? 0u : std::uint32_t{kReadable};
+  }
+
+  bool Closed() const override { return closed_; }
+
+  ClientAcceptor::Accepted Accept() {
+    Poll();
+    while (!connected_.empty()) {
+      std::shared_ptr<PipeInstance> instance = std::move(connected_.front());
+      connected_.pop_front();
+      if (!ClientIsOwnUser(instance->Handle())) {
+        // A client that has gone may leave no one to ask: it gave up while
+        // queued.
+        const bool gone = (instance->Poll() & kHungUp) != 0;
+        instance->Close();
+        if (gone) continue;
+        return {ClientAcceptor::Outcome::OtherUser};
+      }
+      const NativeHandle handle = reinterpret_cast<NativeHandle>(instance->Handle());
+      RegisterPipeEnd(handle, std::move(instance));
+      return {ClientAcceptor::Outcome::Client, handle};
+    }
+    return {ClientAcceptor::Outcome::NoneWaiting};
+  }
+
+  // Closes every instance not accepted; connections live on.
+  void Close() {
+    for (const auto& instance : listening_) instance->Close();
+    for (const auto& instance : connected_) instance->Close();
+    listening_.clear();
+    connected_.clear();
+    closed_ = true;
+  }
+
+ private:
+  bool AddInstance(bool first) {
+    std::shared_ptr<PipeInstance> instance = PipeInstance::Create(name_, &security_.attributes, first, live_);
+    if (!instance) return false;
+    if (port_ != nullptr) {
+      if (!instance->Bind(port_)) return false;
+      instance->StartListening();
+    }
+    listening_.push_back(std::move(instance));
+    return true;
+  }
+
+  const std::wstring name_;
+  const std::size_t bound_;
+  OwnerOnly security_;
+  std::shared_ptr<std::atomic<std::size_t>> live_;  // instances open, accepted ones too
+  HANDLE port_ = nullptr;
+  std::vector<std::shared_ptr<PipeInstance>> listening_;
+  std::deque<std::shared_ptr<PipeInstance>> connected_;
+  bool closed_ = false;
+};
+
+namespace {
+
+std::shared_ptr<PipeListener> FindListener(NativeHandle handle) {
+  return std::dynamic_pointer_cast<PipeListener>(FindPipeEnd(handle));
+}
+
+}  // namespace
+
+}  // namespace windows
+
+bool Served(const std::string& path) {
+  // An instance free, or every one busy: a server holds the name.
+  const std::wstring name = windows::Wide(path);
+  return ::WaitNamedPipeW(name.c_str(), 1) || ::GetLastError() == ERROR_SEM_TIMEOUT;
+}
+
+Listener Listen(const std::string& path) {
+  auto listener = std::make_shared<windows::PipeListener>(windows::Wide(path));
+  listener->Open();
+  // The listener is named by a handle of its own: its instances come and go.
+  HANDLE name = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (name == nullptr) {
+    const DWORD error = ::GetLastError();
+    listener->Close();
+    throw std::system_error(static_cast<int>(error), std::system_category(), "cannot serve " + path);
+  }
+  const NativeHandle handle = reinterpret_cast<NativeHandle>(name);
+  windows::RegisterPipeEnd(handle, std::move(listener));
+  return {handle, path, 0};
+}
+
+void StopListening(Listener& listener) {
+  if (listener.fd == kNoHandle) return;
+  if (const auto found = windows::FindListener(listener.fd)) found->Close();
+  windows::ForgetPipeEnd(listener.fd);
+  ::CloseHandle(reinterpret_cast<HANDLE>(listener.fd));
+  listener.fd = kNoHandle;
+}
+
+// Nothing is spare on Windows: handles do not run out as descriptors do.
+ClientAcceptor::ClientAcceptor() : self_(0) {}
+
+ClientAcceptor::~ClientAcceptor() = default;
+
+ClientAcceptor::Accepted ClientAcceptor::Accept(const Listener& listener) {
+  const auto found = windows::FindListener(listener.fd);
+  return found ? found->Accept() : Accepted{Outcome::NoneWaiting};
+}
+
+}  // namespace korvane::server
