@@ -56,21 +56,21 @@ target_compile_definitions(korvane_svn_libraries INTERFACE
 # come by default; advapi32 and shell32 too, but APR needs them (registry,
 # security, shell folders), so they are named. Beyond those: ws2_32 and
 # mswsock (APR sockets), rpcrt4 (UuidCreate), ole32 and uuid (Subversion's
-# character-set conversion through MLang), version (Subversion's system info).
+# character-set conversion through MLang), version (Subversion's system info),
+# crypt32 (the DPAPI and certificate-chain calls of Subversion's Windows
+# credential providers, which libsvn_subr's credential code reaches).
 target_link_libraries(korvane_svn_libraries INTERFACE
   ${_korvane_windows_lib_paths}
-  ws2_32 mswsock rpcrt4 ole32 uuid version advapi32 shell32)
+  ws2_32 mswsock rpcrt4 ole32 uuid version crypt32 advapi32 shell32)
 
 # The daemon's libraries. The loaders (libsvn_ra, libsvn_fs) and their
 # back ends call each other, so the loaders come again after the back ends.
-# crypt32 holds the DPAPI and the certificate-chain calls of the Windows
-# credential providers.
 korvane_windows_static_libraries(_korvane_windows_daemon_lib_paths
   svn_client-1 svn_ra-1 svn_ra_local-1 svn_ra_svn-1 svn_ra-1
   svn_repos-1 svn_fs-1 svn_fs_fs-1 svn_fs_x-1 svn_fs-1 svn_fs_util-1)
 add_library(korvane_daemon_svn_libraries INTERFACE)
 target_link_libraries(korvane_daemon_svn_libraries INTERFACE
-  ${_korvane_windows_daemon_lib_paths} korvane_svn_libraries crypt32)
+  ${_korvane_windows_daemon_lib_paths} korvane_svn_libraries)
 
 unset(_korvane_windows_lib_paths)
 unset(_korvane_windows_daemon_lib_paths)
