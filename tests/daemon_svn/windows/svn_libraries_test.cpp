@@ -2,7 +2,6 @@
 // used through file:// with each back end; a password kept in the DPAPI store.
 #include "support/runtime_folder.h"
 
-#include <apr_general.h>
 #include <svn_auth.h>
 #include <svn_client.h>
 #include <svn_config.h>
@@ -24,9 +23,9 @@ namespace {
 std::string Failure(svn_error_t* error) {
   if (error == nullptr) return "";
   char buffer[512];
-  std::string message = svn_err_best_message(error, buffer, sizeof buffer);
+  const std::string message = std::string("svn: ") + svn_err_best_message(error, buffer, sizeof buffer);
   svn_error_clear(error);
-  return message.empty() ? "unknown Subversion error" : message;
+  return message;
 }
 #define ASSERT_SVN(expression) ASSERT_EQ(Failure(expression), "")
 
@@ -122,6 +121,7 @@ TEST_F(SubversionLibraries, DpapiStoreKeepsAPasswordEncrypted) {
   ASSERT_SVN(svn_auth_get_platform_specific_provider(&windows, "windows", "simple", pool_));
   ASSERT_NE(windows, nullptr) << "the DPAPI provider is not compiled in";
   svn_auth_get_simple_prompt_provider(&prompt, AnswerPrompt, nullptr, 0, pool_);
+  ASSERT_SVN(svn_config_ensure(folder_.Path().c_str(), pool_));  // makes auth/svn.simple/
   void* credentials = nullptr;
   svn_auth_iterstate_t* state = nullptr;
   ASSERT_SVN(svn_auth_first_credentials(&credentials, &state, SVN_AUTH_CRED_SIMPLE, realm,
