@@ -63,11 +63,11 @@ target_link_libraries(korvane_svn_libraries INTERFACE
   ${_korvane_windows_lib_paths}
   ws2_32 mswsock rpcrt4 ole32 uuid version crypt32 advapi32 shell32)
 
-# The daemon's libraries. The loaders (libsvn_ra, libsvn_fs) and their
-# back ends call each other, so the loaders come again after the back ends.
+# The daemon's libraries. Each loader (libsvn_ra, libsvn_fs) comes before the
+# back ends it links: ra_local, then the repository and filesystem under it.
 korvane_windows_static_libraries(_korvane_windows_daemon_lib_paths
-  svn_client-1 svn_ra-1 svn_ra_local-1 svn_ra_svn-1 svn_ra-1
-  svn_repos-1 svn_fs-1 svn_fs_fs-1 svn_fs_x-1 svn_fs-1 svn_fs_util-1)
+  svn_client-1 svn_ra-1 svn_ra_local-1 svn_ra_svn-1
+  svn_repos-1 svn_fs-1 svn_fs_fs-1 svn_fs_x-1 svn_fs_util-1)
 add_library(korvane_daemon_svn_libraries INTERFACE)
 target_link_libraries(korvane_daemon_svn_libraries INTERFACE
   ${_korvane_windows_daemon_lib_paths} korvane_svn_libraries)
