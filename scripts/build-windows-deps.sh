@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Cross-builds, with mingw-w64 for Windows x64, the static libraries the
-# Windows build of Korvane links: APR, APR-util, the Subversion libraries
-# of the library (libsvn_subr, libsvn_delta, libsvn_diff, libsvn_wc) and of the
+# Windows build of Korvane links: APR, APR-util, the Subversion libraries of
+# the library (libsvn_subr, libsvn_delta, libsvn_diff, libsvn_wc) and of the
 # daemon (libsvn_client, libsvn_ra with its local and svn:// layers,
 # libsvn_repos, libsvn_fs with its FSFS and FSX back ends and libsvn_fs_util),
 # and what they need (expat, SQLite, zlib). Subversion's Windows password
-# store (the CryptoAPI's DPAPI) is compiled in. The sources are Debian bookworm's source
-# packages, of the same versions the Linux build links, Debian's patches
-# applied.
+# store (the CryptoAPI's DPAPI) is compiled in. The sources are Debian
+# bookworm's source packages, of the same versions the Linux build links,
+# Debian's patches applied.
 #
 # The result is cached in a folder named after the package versions:
 #
