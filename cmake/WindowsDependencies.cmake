@@ -5,7 +5,10 @@
 #   cmake -DKORVANE_WINDOWS_DEPS="$(scripts/build-windows-deps.sh)" ...
 #
 # Defines korvane_svn_libraries, the same interface target cmake/Dependencies.cmake
-# defines on Linux.
+# defines on Linux, and korvane_daemon_svn_libraries: what the daemon links
+# beyond it (the client, repository access with its file:// and svn:// layers,
+# the repository and filesystem libraries), with Subversion's DPAPI password
+# store compiled in.
 include_guard(GLOBAL)
 
 set(KORVANE_WINDOWS_DEPS "" CACHE PATH
@@ -17,22 +20,27 @@ if(NOT KORVANE_WINDOWS_DEPS)
     "configure with -DKORVANE_WINDOWS_DEPS=<the prefix it prints>.")
 endif()
 
-# Static libraries in link order: each one before the libraries it uses.
-set(_korvane_windows_libs
+# The paths of the static libraries NAMES (in link order: each one before the
+# libraries it uses), in OUT; stops when one is missing.
+function(korvane_windows_static_libraries out)
+  set(paths)
+  foreach(lib IN LISTS ARGN)
+    set(path "${KORVANE_WINDOWS_DEPS}/lib/lib${lib}.a")
+    if(NOT EXISTS "${path}")
+      message(FATAL_ERROR
+        "${path} is missing: KORVANE_WINDOWS_DEPS (${KORVANE_WINDOWS_DEPS}) is not "
+        "a prefix made by the current scripts/build-windows-deps.sh. Run the script "
+        "and pass the prefix it prints.")
+    endif()
+    list(APPEND paths "${path}")
+  endforeach()
+  set(${out} "${paths}" PARENT_SCOPE)
+endfunction()
+
+korvane_windows_static_libraries(_korvane_windows_lib_paths
   svn_wc-1 svn_diff-1 svn_delta-1 svn_subr-1
   aprutil-1 apr-1
   expat sqlite3 z)
-set(_korvane_windows_lib_paths)
-foreach(_lib IN LISTS _korvane_windows_libs)
-  set(_path "${KORVANE_WINDOWS_DEPS}/lib/lib${_lib}.a")
-  if(NOT EXISTS "${_path}")
-    message(FATAL_ERROR
-      "${_path} is missing: KORVANE_WINDOWS_DEPS (${KORVANE_WINDOWS_DEPS}) is not "
-      "a prefix made by scripts/build-windows-deps.sh. Run the script and pass the "
-      "prefix it prints.")
-  endif()
-  list(APPEND _korvane_windows_lib_paths "${_path}")
-endforeach()
 
 add_library(korvane_svn_libraries INTERFACE)
 target_include_directories(korvane_svn_libraries SYSTEM INTERFACE
@@ -48,12 +56,21 @@ target_compile_definitions(korvane_svn_libraries INTERFACE
 # come by default; advapi32 and shell32 too, but APR needs them (registry,
 # security, shell folders), so they are named. Beyond those: ws2_32 and
 # mswsock (APR sockets), rpcrt4 (UuidCreate), ole32 and uuid (Subversion's
-# character-set conversion through MLang), version (Subversion's system info).
+# character-set conversion through MLang), version (Subversion's system info),
+# crypt32 (the DPAPI and certificate-chain calls of Subversion's Windows
+# credential providers, which libsvn_subr's credential code reaches).
 target_link_libraries(korvane_svn_libraries INTERFACE
   ${_korvane_windows_lib_paths}
-  ws2_32 mswsock rpcrt4 ole32 uuid version advapi32 shell32)
+  ws2_32 mswsock rpcrt4 ole32 uuid version crypt32 advapi32 shell32)
 
-unset(_korvane_windows_libs)
+# The daemon's libraries. Each loader (libsvn_ra, libsvn_fs) comes before the
+# back ends it links: ra_local, then the repository and filesystem under it.
+korvane_windows_static_libraries(_korvane_windows_daemon_lib_paths
+  svn_client-1 svn_ra-1 svn_ra_local-1 svn_ra_svn-1
+  svn_repos-1 svn_fs-1 svn_fs_fs-1 svn_fs_x-1 svn_fs_util-1)
+add_library(korvane_daemon_svn_libraries INTERFACE)
+target_link_libraries(korvane_daemon_svn_libraries INTERFACE
+  ${_korvane_windows_daemon_lib_paths} korvane_svn_libraries)
+
 unset(_korvane_windows_lib_paths)
-unset(_lib)
-unset(_path)
+unset(_korvane_windows_daemon_lib_paths)

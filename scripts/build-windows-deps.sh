@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Cross-builds, with mingw-w64 for Windows x64, the static libraries the
-# Windows build of Korvane links: APR, APR-util, the four Subversion libraries
-# it uses (libsvn_subr, libsvn_delta, libsvn_diff, libsvn_wc) and what they
-# need (expat, SQLite, zlib). The sources are Debian bookworm's source
-# packages, of the same versions the Linux build links, Debian's patches
-# applied.
+# Windows build of Korvane links: APR, APR-util, the Subversion libraries of
+# the library (libsvn_subr, libsvn_delta, libsvn_diff, libsvn_wc) and of the
+# daemon (libsvn_client, libsvn_ra with its local and svn:// layers,
+# libsvn_repos, libsvn_fs with its FSFS and FSX back ends and libsvn_fs_util),
+# and what they need (expat, SQLite, zlib). Subversion's Windows password
+# store (the CryptoAPI's DPAPI) is compiled in. The sources are Debian
+# bookworm's source packages, of the same versions the Linux build links,
+# Debian's patches applied.
 #
 # The result is cached in a folder named after the package versions:
 #
@@ -28,7 +31,7 @@ set -euo pipefail
 
 # Bump when a change to this script changes the libraries it makes, so that
 # builds pick up a fresh cache folder.
-readonly SCRIPT_REVISION=1
+readonly SCRIPT_REVISION=2
 
 # The Debian source packages, pinned to the versions bookworm offers, so that
 # the cache key only changes when we decide to move. When Debian drops one of
@@ -317,6 +320,18 @@ build_subversion() (
   # mingw-w64's mlang.h declares IID_IMultiLanguage but its libuuid does not
   # define it; the value is the interface's published GUID.
   edit subversion/libsvn_subr/win32_xlate.c 's|(#include <mlang.h>\n)|$1\n#ifdef __MINGW32__\nstatic const IID svn_mingw_IID_IMultiLanguage =\n  {0x275c23e1, 0x3747, 0x11d0, {0x9f, 0xea, 0x00, 0xaa, 0x00, 0x3f, 0x86, 0x46}};\n#define IID_IMultiLanguage svn_mingw_IID_IMultiLanguage\n#endif\n|'
+  # The Windows password store (DPAPI, wincrypt.h) and its declarations are
+  # left out under mingw only because Subversion's own Windows build uses
+  # MSVC; mingw-w64 has every call they make. Compile them in.
+  local file
+  for file in \
+    subversion/include/svn_auth.h subversion/include/svn_client.h \
+    subversion/include/private/svn_auth_private.h \
+    subversion/libsvn_subr/auth.h subversion/libsvn_subr/auth.c \
+    subversion/libsvn_subr/win32_crypto.c subversion/libsvn_subr/deprecated.c \
+    subversion/libsvn_subr/config_file.c subversion/libsvn_client/compat_providers.c; do
+    edit "$file" 's/defined\(WIN32\) && !defined\(__MINGW32__\)/defined(WIN32)/g'
+  done
 
   # pkg-config must not find the Linux libraries.
   PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig PKG_CONFIG_PATH='' \
@@ -339,8 +354,11 @@ build_subversion() (
   edit subversion/svn_private_config.h "s/^#define SVN_PATH_LOCAL_SEPARATOR .*\$/#define SVN_PATH_LOCAL_SEPARATOR '\\\\\\\\'/m"
   edit subversion/svn_private_config.h 's/^#define SVN_NULL_DEVICE_NAME .*$/#define SVN_NULL_DEVICE_NAME "nul"/m'
 
-  # Only the four libraries, not the whole tree.
-  local libs=(subr delta diff wc) lib targets=()
+  # Only the libraries Korvane links, not the whole tree. The loaders of
+  # libsvn_ra and libsvn_fs link every layer configure enabled: ra_local and
+  # ra_svn, fs_fs and fs_x.
+  local libs=(subr delta diff wc client ra ra_local ra_svn repos fs fs_fs fs_x fs_util)
+  local lib targets=()
   for lib in "${libs[@]}"; do
     targets+=("subversion/libsvn_$lib/libsvn_$lib-1.la")
   done
