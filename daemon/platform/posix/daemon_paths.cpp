@@ -1,7 +1,5 @@
 #include "daemon/platform/daemon_paths.h"
 
-#include "daemon/base/own_folders.h"
-
 #include "protocol/commands.h"
 #include "platform/posix/pipe_path.h"
 #include "platform/posix/user_folders.h"
@@ -14,14 +12,6 @@
 #include <unistd.h>
 
 namespace korvane::server {
-
-void DaemonPaths::ResolveOwnFolders() { resolvedOwnFolders_ = ResolvedFolders(OwnFolders()); }
-
-std::optional<std::string> DaemonPaths::OwnFolderTouchedBy(const std::string& path, bool moves) const {
-  const Reach reach = moves ? Reach::Move : Reach::Into;
-  if (resolvedOwnFolders_.empty()) return OwnFolderTouched(OwnFolders(), path, reach);
-  return ResolvedOwnFolderTouched(resolvedOwnFolders_, path, reach);
-}
 
 std::optional<DaemonPaths> FindPaths(std::string& problem) {
   DaemonPaths paths;

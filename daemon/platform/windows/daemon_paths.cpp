@@ -1,6 +1,5 @@
 #include "daemon/platform/daemon_paths.h"
 
-#include "daemon/base/own_folders.h"
 #include "daemon/platform/windows/private_access.h"
 #include "daemon/base/windows/system_text.h"
 
@@ -35,14 +34,6 @@ std::optional<std::string> BaseFolder(const wchar_t* variable, const KNOWNFOLDER
 }
 
 }  // namespace
-
-void DaemonPaths::ResolveOwnFolders() { resolvedOwnFolders_ = ResolvedFolders(OwnFolders()); }
-
-std::optional<std::string> DaemonPaths::OwnFolderTouchedBy(const std::string& path, bool moves) const {
-  const Reach reach = moves ? Reach::Move : Reach::Into;
-  if (resolvedOwnFolders_.empty()) return OwnFolderTouched(OwnFolders(), path, reach);
-  return ResolvedOwnFolderTouched(resolvedOwnFolders_, path, reach);
-}
 
 // %LOCALAPPDATA%\Korvane holds what is this machine's (the start lock, the
 // state, the embedded spaces); %APPDATA%\Korvane the configuration, which
