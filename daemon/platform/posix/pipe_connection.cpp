@@ -36,7 +36,8 @@ Arrival PeekPacket(NativeHandle connection, char* into, std::size_t capacity, st
 }
 
 Sending SendPacket(NativeHandle connection, std::string_view packet) {
-  if (send(static_cast<int>(connection), packet.data(), packet.size(), MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) return Sending::Sent;
+  const int socket = static_cast<int>(connection);
+  if (send(socket, packet.data(), packet.size(), MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) return Sending::Sent;
   if (errno == EAGAIN || errno == EINTR) return Sending::NotYet;
   return errno == EMSGSIZE ? Sending::TooLarge : Sending::Failed;
 }
