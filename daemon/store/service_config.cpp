@@ -4,7 +4,6 @@
 
 #include "platform/posix/user_folders.h"
 
-#include <cstdlib>
 #include <fstream>
 
 namespace korvane::server {
@@ -18,14 +17,6 @@ std::string Trimmed(const std::string& text) {
 }
 
 }  // namespace
-
-long NumberFromEnvironment(const char* name, long fallback) {
-  const char* text = std::getenv(name);
-  if (text == nullptr || *text == '\0') return fallback;
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  return *end == '\0' && value > 0 ? value : fallback;
-}
 
 std::string ServiceConfigFile() {
   std::optional<std::string> folder = posix::ProductFolder(posix::UserFolder::Config);

@@ -28,10 +28,6 @@ struct ServiceConfig {
   bool IsRemote() const { return !url.empty(); }
 };
 
-// A limit or period the environment may set (the tests shorten them this
-// way): the variable's positive decimal value, else fallback.
-long NumberFromEnvironment(const char* name, long fallback);
-
 // The configuration file's path, from the environment (user_folders.h has
 // the rule); empty when no folder is known, which reads as no configuration.
 std::string ServiceConfigFile();

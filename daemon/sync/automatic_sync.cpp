@@ -5,6 +5,7 @@
 #include "daemon/platform/notifier.h"
 #include "daemon/base/own_folders.h"
 #include "daemon/reply/results.h"
+#include "daemon/base/environment.h"
 #include "daemon/store/service_config.h"
 #include "daemon/sync/sparse_files.h"
 #include "daemon/sync/sync_commit.h"

@@ -1,8 +1,8 @@
 #include "daemon/transport/server.h"
 
+#include "daemon/base/environment.h"
 #include "daemon/platform/pipe_connection.h"
 #include "daemon/platform/wake_up.h"
-#include "daemon/store/service_config.h"
 
 #include <algorithm>
 #include <array>

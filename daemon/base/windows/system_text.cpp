@@ -43,13 +43,4 @@ std::string SystemMessage(DWORD error) {
   return Narrow(message);
 }
 
-long EnvironmentNumber(const wchar_t* name, long fallback) {
-  wchar_t text[32];
-  const DWORD length = GetEnvironmentVariableW(name, text, 32);
-  if (length == 0 || length >= 32) return fallback;
-  wchar_t* end = nullptr;
-  const long value = std::wcstol(text, &end, 10);
-  return *end == L'\0' && value > 0 ? value : fallback;
-}
-
 }  // namespace korvane::server::windows

@@ -23,8 +23,4 @@ std::wstring SystemPath(std::string_view path);
 // ends them with.
 std::string SystemMessage(DWORD error);
 
-// A whole number from the environment, or fallback when it is unset or not a
-// positive number.
-long EnvironmentNumber(const wchar_t* name, long fallback);
-
 }  // namespace korvane::server::windows

@@ -1,5 +1,6 @@
 #include "daemon/platform/atomic_file.h"
 
+#include "daemon/base/environment.h"
 #include "daemon/base/windows/system_text.h"
 
 #include <chrono>
@@ -35,7 +36,7 @@ bool HeldByReader(DWORD error) { return error == ERROR_ACCESS_DENIED || error ==
 // reader holds the old file.
 DWORD ReplaceWith(const std::wstring& from, const std::wstring& to) {
   const auto limit = std::chrono::steady_clock::now() +
-                     std::chrono::milliseconds(windows::EnvironmentNumber(L"KORVANE_REPLACE_WAIT_MS", kReaderWaitMs));
+                     std::chrono::milliseconds(NumberFromEnvironment("KORVANE_REPLACE_WAIT_MS", kReaderWaitMs));
   for (;;) {
     if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return ERROR_SUCCESS;
     const DWORD error = GetLastError();

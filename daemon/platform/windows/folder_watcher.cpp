@@ -1,5 +1,6 @@
 #include "daemon/platform/folder_watcher.h"
 
+#include "daemon/base/environment.h"
 #include "daemon/base/windows/system_text.h"
 
 #include <chrono>
@@ -164,7 +165,7 @@ FolderWatcher::FolderWatcher() : watches_(std::make_unique<Watches>()) {
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (event == nullptr) return;
   handle_ = reinterpret_cast<NativeHandle>(event);
-  watches_->sweepEvery = std::chrono::milliseconds(windows::EnvironmentNumber(L"KORVANE_WATCH_SWEEP_MS", kSweepEveryMs));
+  watches_->sweepEvery = std::chrono::milliseconds(NumberFromEnvironment("KORVANE_WATCH_SWEEP_MS", kSweepEveryMs));
   watches_->nextSweep = Clock::now() + watches_->sweepEvery;
   const auto every = static_cast<DWORD>(watches_->sweepEvery.count());
   CreateTimerQueueTimer(&watches_->sweepTimer, nullptr, OnSweepDue, event, every, every, WT_EXECUTEDEFAULT);

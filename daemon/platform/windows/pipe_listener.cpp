@@ -1,12 +1,13 @@
 #include "daemon/platform/pipe_listener.h"
 
+#include "daemon/base/environment.h"
+#include "daemon/base/windows/system_text.h"
 #include "daemon/platform/ready_set.h"
 #include "daemon/platform/windows/pipe_instance.h"
 
 #include <sddl.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <deque>
 #include <system_error>
 #include <vector>
@@ -25,16 +26,7 @@ constexpr std::size_t kListening = 4;
 constexpr std::size_t kDefaultBound = 1024;
 
 std::size_t InstanceBound() {
-  const char* text = std::getenv("KORVANE_PIPE_INSTANCES");
-  const long bound = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
-  return bound > 0 ? static_cast<std::size_t>(bound) : kDefaultBound;
-}
-
-std::wstring Wide(const std::string& text) {
-  const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(size, L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  return wide;
+  return static_cast<std::size_t>(NumberFromEnvironment("KORVANE_PIPE_INSTANCES", kDefaultBound));
 }
 
 struct HandleCloser {

@@ -1,5 +1,6 @@
 #include "daemon/platform/stop_signals.h"
 
+#include "daemon/base/environment.h"
 #include "daemon/base/windows/system_text.h"
 
 #include <atomic>
@@ -31,7 +32,7 @@ struct StopRequest {
   }
   // Holds the system's thread until the loop has stopped, at most the grace.
   void HoldSystem() const {
-    WaitForSingleObject(released, static_cast<DWORD>(windows::EnvironmentNumber(L"KORVANE_STOP_GRACE_MS", kStopGraceMs)));
+    WaitForSingleObject(released, static_cast<DWORD>(NumberFromEnvironment("KORVANE_STOP_GRACE_MS", kStopGraceMs)));
   }
 };
 
