@@ -15,7 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int RemoveOne(const char* path) { return std::remove(path); }
 
 bool SameContent(const fs::path& left, const fs::path& right) {
   std::ifstream a(left, std::ios::binary);
@@ -124,7 +123,7 @@ void RestoreMissing(const fs::path& copy, const fs::path& folder, std::error_cod
 }  // namespace
 
 const MoveCalls& SystemMoveCalls() {
-  static constexpr MoveCalls calls{RenameNoReplace, RemoveOne};
+  static constexpr MoveCalls calls{RenameNoReplace, RemoveEntry};
   return calls;
 }
 
