@@ -18,10 +18,6 @@ namespace korvane::server {
 // nothing when it does not exist.
 std::optional<std::string> RealPath(const std::string& path);
 
-// Whether path is absolute: "/..." on POSIX; "C:\..." (or "C:/...") or
-// "\\server\share\..." on Windows.
-bool IsAbsolutePath(std::string_view path);
-
 // Whether c separates the parts of a path.
 bool IsPathSeparator(char c);
 

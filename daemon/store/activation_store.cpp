@@ -1,8 +1,8 @@
 #include "daemon/store/activation_store.h"
 
-#include "daemon/base/path_rules.h"
 #include "daemon/platform/atomic_file.h"
 #include "daemon/platform/file_system.h"
+#include "daemon/platform/local_path.h"
 
 #include <cerrno>
 #include <cstring>
@@ -19,28 +19,7 @@ constexpr char kFileHeader[] = "# Korvane activations: one MODE|PATH line per ac
 std::size_t LineBytes(const std::string& folder) { return folder.size() + 3; }
 }  // namespace
 
-// The root keeps its drive letter (in upper case) or share, with '/' for
-// every separator, as Subversion writes local paths: "/", "C:/",
-// "//server/share/".
-std::optional<std::string> CanonicalFolder(std::string_view path) {
-  if (!IsAbsolutePath(path)) return std::nullopt;
-  if (path.find_first_of(std::string_view("\0\n\r", 3)) != std::string_view::npos) return std::nullopt;
-  const std::size_t root = RootLength(path);
-  std::string canonical(path.substr(0, root - 1));
-  for (char& c : canonical) c = IsPathSeparator(c) ? '/' : c;
-  if (canonical.size() == 2 && canonical[1] == ':' && canonical[0] >= 'a' && canonical[0] <= 'z') canonical[0] -= 32;
-  const std::size_t rootBytes = canonical.size();
-  std::size_t start = root;
-  while (start < path.size()) {
-    std::size_t end = start;
-    while (end < path.size() && !IsPathSeparator(path[end])) ++end;
-    const std::string_view part = path.substr(start, end - start);
-    if (part == "..") return std::nullopt;
-    if (!part.empty() && part != ".") (canonical += '/') += part;
-    start = end + 1;
-  }
-  return canonical.size() == rootBytes ? canonical + '/' : canonical;
-}
+std::optional<std::string> CanonicalFolder(std::string_view path) { return CanonicalLocalPath(path); }
 
 ParsedActivations ParseActivations(std::string_view text) {
   ParsedActivations parsed;

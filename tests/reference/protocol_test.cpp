@@ -15,24 +15,8 @@ struct FolderCase {
 
 TEST(CanonicalFolder, KeepsOneFormPerFolder) {
 #ifdef _WIN32
-  // A drive's root or a share's, either separator, the drive letter in
-  // upper case: the form Subversion writes local paths in.
-  const FolderCase cases[] = {
-      {"C:\\a\\b", "C:/a/b"},
-      {"c:/a//b\\", "C:/a/b"},
-      {"C:\\a\\.\\b\\.", "C:/a/b"},
-      {"C:\\", "C:/"},
-      {"c:/\\", "C:/"},
-      {"\\\\server\\share\\a", "//server/share/a"},
-      {"C:\\a\\..\\b", std::nullopt},
-      {"C:a", std::nullopt},
-      {"/a/b", std::nullopt},
-      {"\\a", std::nullopt},
-      {"", std::nullopt},
-      {"C:\\a\nb", std::nullopt},
-      {std::string_view("C:\\a\0b", 6), std::nullopt},
-  };
-#else
+  GTEST_SKIP() << "POSIX paths; the Windows forms are in windows/local_path_test.cpp";
+#endif
   const FolderCase cases[] = {
       {"/a/b", "/a/b"},
       {"/a//b/", "/a/b"},
@@ -45,7 +29,6 @@ TEST(CanonicalFolder, KeepsOneFormPerFolder) {
       {"/a\nb", std::nullopt},
       {std::string_view("/a\0b", 4), std::nullopt},
   };
-#endif
   for (const FolderCase& c : cases) EXPECT_EQ(CanonicalFolder(c.path), c.canonical) << c.path;
 }
 

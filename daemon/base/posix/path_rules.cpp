@@ -11,8 +11,6 @@ std::optional<std::string> RealPath(const std::string& path) {
   return real.string();
 }
 
-bool IsAbsolutePath(std::string_view path) { return path.starts_with('/'); }
-
 bool IsPathSeparator(char c) { return c == '/'; }
 
 std::size_t RootLength(std::string_view path) { return path.starts_with('/') ? 1 : 0; }

@@ -64,12 +64,6 @@ std::optional<std::string> RealPath(const std::string& path) {
 
 bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
 
-// A drive's root or a share's, ending in a separator; "\\?\" paths are the
-// system's own and not taken from requests.
-bool IsAbsolutePath(std::string_view path) {
-  const std::size_t root = RootLength(path);
-  return root >= 3 && IsPathSeparator(path[root - 1]) && path[2] != '?' && path[2] != '.';
-}
 
 std::size_t RootLength(std::string_view path) {
   const auto separatorAt = [&](std::size_t at) { return at < path.size() && IsPathSeparator(path[at]); };
