@@ -64,7 +64,6 @@ std::optional<std::string> RealPath(const std::string& path) {
 
 bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
 
-
 std::size_t RootLength(std::string_view path) {
   const auto separatorAt = [&](std::size_t at) { return at < path.size() && IsPathSeparator(path[at]); };
   if (path.size() >= 2 && path[1] == ':' && std::iswalpha(static_cast<unsigned char>(path[0]))) {
