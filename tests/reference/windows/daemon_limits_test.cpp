@@ -73,7 +73,10 @@ class LimitedDaemon {
   }
   ~LimitedDaemon() {
     if (process_) {
-      Korvane_StopDaemon();
+      // Instances a test held are freed once the daemon sees them closed.
+      for (int attempt = 0; attempt < 50 && Korvane_StopDaemon() != 1; ++attempt) {
+        ::WaitNamedPipeW(Wide(protocol::kPipeName).c_str(), 100);
+      }
       if (!ExitWithin(30s)) ::TerminateProcess(process_.get(), 1);
     }
     for (const wchar_t* name : {L"KORVANE_LOCAL_APP_DATA", L"KORVANE_APP_DATA"}) ::SetEnvironmentVariableW(name, nullptr);
