@@ -45,7 +45,21 @@ using namespace korvane::server;
 constexpr auto kStartLockWait = std::chrono::seconds(10);
 constexpr auto kStartLockPoll = std::chrono::milliseconds(50);
 
-enum class Claim { Ours, ServedElsewhere, Failed };
+// The exit status of a start that finds the pipe's name held by another
+// user's process: on Windows the name is the whole machine's, so a second
+// signed-in user's daemon may hold it.
+constexpr int kPipeHeldByAnotherUser = 3;
+
+enum class Claim { Ours, ServedElsewhere, HeldByAnotherUser, Failed };
+
+Claim WhoServes(const std::string& path) {
+  return ServedByAnotherUser(path) ? Claim::HeldByAnotherUser : Claim::ServedElsewhere;
+}
+
+void LogHeldByAnotherUser(const DaemonLog& log, const std::string& why) {
+  log.Error(why + "; the pipe's name is shared by every user of this machine, so this user's daemon cannot serve "
+                  "it while that process runs, and leaves");
+}
 
 // Either another daemon serves the pipe, or this one holds the start lock
 // and may bind. A lock holder that does not serve is starting or stopping:
@@ -54,9 +68,9 @@ Claim ClaimPipe(const DaemonPaths& paths, const DaemonLog& log) {
   const auto deadline = std::chrono::steady_clock::now() + kStartLockWait;
   std::string problem;
   for (;;) {
-    if (Served(paths.socketPath)) return Claim::ServedElsewhere;
+    if (Served(paths.socketPath)) return WhoServes(paths.socketPath);
     if (HoldLock(paths.StartLock(), problem)) {
-      return Served(paths.socketPath) ? Claim::ServedElsewhere : Claim::Ours;
+      return Served(paths.socketPath) ? WhoServes(paths.socketPath) : Claim::Ours;
     }
     if (std::chrono::steady_clock::now() > deadline) {
       log.Error(problem + " which does not serve the pipe");
@@ -119,6 +133,9 @@ int Serve(DaemonPaths& paths, const DaemonLog& log) {
     case Claim::ServedElsewhere:
       log.Info("another daemon serves " + paths.socketPath + "; leaving it to serve");
       return 0;
+    case Claim::HeldByAnotherUser:
+      LogHeldByAnotherUser(log, "another user's process holds " + paths.socketPath);
+      return kPipeHeldByAnotherUser;
     case Claim::Failed:
       return 1;
     case Claim::Ours:
@@ -156,6 +173,9 @@ int Serve(DaemonPaths& paths, const DaemonLog& log) {
     Server server(Listen(paths.socketPath), dispatcher, activations, log, stopping, limits);
     log.Info("serving " + paths.socketPath + " with " + std::to_string(activations.Current().size()) + " activations");
     server.Run();
+  } catch (const PipeHeldByAnotherUser& error) {
+    LogHeldByAnotherUser(log, error.what());
+    status = kPipeHeldByAnotherUser;
   } catch (const std::exception& error) {
     log.Error(error.what());
     status = 1;

@@ -1,32 +1,43 @@
 #include "daemon/base/own_folders.h"
 
-#include <filesystem>
-
 namespace korvane::server {
 
-// Paths are UTF-8 text, which std::filesystem takes as such only as char8_t
-// (a char string is the system's code page on Windows).
-std::optional<std::string> RealPath(const std::string& path) {
-  std::error_code error;
-  const std::filesystem::path real =
-      std::filesystem::canonical(std::filesystem::path(std::u8string(path.begin(), path.end())), error);
-  if (error) return std::nullopt;
-  const std::u8string text = real.u8string();
-  return std::string(text.begin(), text.end());
+namespace {
+
+// Where the last separator after the root is; npos when there is none.
+std::size_t LastSeparator(const std::string& path, std::size_t root) {
+  for (std::size_t at = path.size(); at > root; --at) {
+    if (IsPathSeparator(path[at - 1])) return at - 1;
+  }
+  return std::string::npos;
 }
+
+}  // namespace
 
 std::string ResolvedPath(const std::string& path) {
   if (std::optional<std::string> real = RealPath(path)) return *real;
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos || path == "/") return path;
-  const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
-  const std::string resolvedParent = ResolvedPath(parent);
-  return (resolvedParent == "/" ? "" : resolvedParent) + path.substr(slash);
+  const std::size_t root = RootLength(path);
+  if (path.size() <= root) return path;
+  const std::size_t separator = LastSeparator(path, root);
+  if (separator == std::string::npos) {
+    // A name right after the root: joined to the root as it resolves. A
+    // relative path, or one relative to a drive ("C:x"), stays as it is.
+    if (root == 0 || !IsPathSeparator(path[root - 1])) return path;
+    const std::string resolvedRoot = ResolvedPath(path.substr(0, root));
+    return resolvedRoot + (IsPathSeparator(resolvedRoot.back()) ? "" : path.substr(root - 1, 1)) + path.substr(root);
+  }
+  const std::string resolvedParent = ResolvedPath(path.substr(0, separator));
+  if (IsPathSeparator(resolvedParent.back())) return resolvedParent + path.substr(separator + 1);
+  return resolvedParent + path.substr(separator);
 }
 
 bool IsWithin(const std::string& path, const std::string& folder) {
-  if (folder == "/") return true;
-  return path == folder || (path.starts_with(folder) && path[folder.size()] == '/');
+  const std::string comparablePath = ComparablePath(path);
+  const std::string comparableFolder = ComparablePath(folder);
+  if (!comparablePath.starts_with(comparableFolder)) return false;
+  if (comparablePath.size() == comparableFolder.size()) return true;
+  return IsPathSeparator(comparablePath[comparableFolder.size()]) ||
+         (RootLength(comparableFolder) == comparableFolder.size() && !comparableFolder.empty());
 }
 
 std::vector<std::string> ResolvedFolders(const std::vector<std::string>& folders) {

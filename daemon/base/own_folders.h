@@ -1,16 +1,17 @@
 // The daemon's own folders (state, runtime, data) and the guard that keeps
 // requests away from them. Paths are judged where they really lead: a
-// symbolic link on the way to the state folder is the state folder.
+// symbolic link on the way to the state folder is the state folder, and on
+// Windows so are a junction, a short 8.3 name, and any other case or
+// separator (path_rules.h).
 #pragma once
+
+#include "daemon/base/path_rules.h"
 
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace korvane::server {
-
-// The path with every symbolic link resolved; nothing when it does not exist.
-std::optional<std::string> RealPath(const std::string& path);
 
 // The path with every symbolic link resolved. A part that does not exist
 // yet is appended as written to where its existing parent leads. path must
@@ -37,7 +38,8 @@ std::optional<std::string> ResolvedOwnFolderTouched(const std::vector<std::strin
 // Each folder with ResolvedPath; empty ones stay empty.
 std::vector<std::string> ResolvedFolders(const std::vector<std::string>& folders);
 
-// Whether path is folder or lies inside it; both resolved already.
+// Whether path is folder or lies inside it; both resolved already, compared
+// by the system's rules (ComparablePath).
 bool IsWithin(const std::string& path, const std::string& folder);
 
 }  // namespace korvane::server

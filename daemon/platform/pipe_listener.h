@@ -3,6 +3,7 @@
 #include "daemon/platform/native_handle.h"
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 namespace korvane::server {
@@ -17,8 +18,21 @@ struct Listener {
 // Whether a live server answers at the socket; a full listen queue counts.
 bool Served(const std::string& path);
 
+// Whether a process of another user serves at path. On Windows the pipe's
+// name is machine-wide and another signed-in user's daemon may hold it; on
+// POSIX the socket lies in this user's own private folder, so never.
+bool ServedByAnotherUser(const std::string& path);
+
+// What Listen throws when another user's process holds the pipe's name:
+// this user's daemon cannot serve it until that process lets it go.
+class PipeHeldByAnotherUser : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Binds and listens at path, in place of a socket file a dead daemon left
-// (called under the start lock); throws std::system_error when it cannot.
+// (called under the start lock); throws PipeHeldByAnotherUser or
+// std::system_error when it cannot.
 Listener Listen(const std::string& path);
 
 // Closes the socket and removes its file, unless another server has taken

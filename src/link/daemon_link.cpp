@@ -39,10 +39,15 @@ bool CDaemonLink::InternalEnsurePipeOpen(HANDLE& channel) {
     HANDLE opened = calls_.CreateFileA(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (opened != INVALID_HANDLE_VALUE) {
-      if (!calls_.PipeServerIsCallingUser(opened)) {
-        // A pipe of another user's process is as good as no daemon.
-        KORVANE_TRACE("CDaemonLink::InternalEnsurePipeOpen: pipe served by another user");
+      pipeHeldByAnotherUser_ = !calls_.PipeServerIsCallingUser(opened);
+      if (pipeHeldByAnotherUser_) {
+        // A pipe of another user's process is as good as no daemon, and
+        // says so in the thread's last error.
+        KORVANE_TRACE(
+            "CDaemonLink::InternalEnsurePipeOpen: the daemon pipe is served by a process of another user; "
+            "refused\n");
         calls_.CloseHandle(opened);
+        ::SetLastError(ERROR_ACCESS_DENIED);
         return false;
       }
       channel = opened;
@@ -79,6 +84,11 @@ bool CDaemonLink::OpenRequestChannel() {
 bool CDaemonLink::EnsurePipeOpenWithRetry(bool startDaemon) {
   if (EnsurePipeOpen()) return true;
   if (!startDaemon) return false;
+  if (pipeHeldByAnotherUser_) {
+    KORVANE_TRACE("CDaemonLink::EnsurePipeOpenWithRetry: another user's process holds the daemon pipe; no start\n");
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
   if (GetIntegrityLevel() < SECURITY_MANDATORY_MEDIUM_RID) return false;
   AutomaticStartHoldOff& holdOff = AutomaticStartHoldOff::Process();
   if (!holdOff.TryClaim(calls_.GetTickCount())) return false;
@@ -90,8 +100,9 @@ bool CDaemonLink::EnsurePipeOpenWithRetry(bool startDaemon) {
   auto ticksUntil = [this](DWORD tick) { return static_cast<std::int32_t>(calls_.GetTickCount() - tick); };
   const DWORD deadline = calls_.GetTickCount() + kDaemonStartWaitMs;
   bool opened = EnsurePipeOpen();
-  while (!opened && ticksUntil(deadline) <= 0) opened = EnsurePipeOpen();
+  while (!opened && !pipeHeldByAnotherUser_ && ticksUntil(deadline) <= 0) opened = EnsurePipeOpen();
   holdOff.HoldFrom(calls_.GetTickCount());
+  if (pipeHeldByAnotherUser_) ::SetLastError(ERROR_ACCESS_DENIED);
   return opened;
 }
 

@@ -87,11 +87,18 @@ class CDaemonLink {
   bool EnsurePipeOpen();
   // Opens one channel (at most two attempts, a 50 ms wait after a busy one)
   // and puts it in message read mode; an open channel is trusted as it is.
+  // A pipe served by another user's process is refused at once, with the
+  // thread's last error ERROR_ACCESS_DENIED.
   bool InternalEnsurePipeOpen(HANDLE& channel);
   // EnsurePipeOpen; when that fails and startDaemon is set, starts the
   // daemon (at most once per 10 s in the whole process, never below medium
-  // integrity) and tries the pipe for up to 1000 ms.
+  // integrity) and tries the pipe for up to 1000 ms. Not while another
+  // user's process holds the pipe's name: a daemon started then could not
+  // serve it, so the call fails at once with ERROR_ACCESS_DENIED.
   bool EnsurePipeOpenWithRetry(bool startDaemon);
+  // Whether the latest open found the pipe served by another user's process
+  // (the name is machine-wide, and that user's daemon may hold it).
+  bool PipeHeldByAnotherUser() const { return pipeHeldByAnotherUser_; }
 
   // Sends one frame on the request channel and reads its reply, waiting at
   // most the limit of the class for a reply that is not there at once.
@@ -134,6 +141,7 @@ class CDaemonLink {
   OVERLAPPED overlapped_{};
   HANDLE event_ = nullptr;
   HANDLE notify_ = INVALID_HANDLE_VALUE;
+  bool pipeHeldByAnotherUser_ = false;
   runtime::AprCriticalSection lock_;
   SystemCalls& calls_;
 };

@@ -11,4 +11,11 @@ namespace korvane::platform {
 // told.
 bool PipeServerIsCallingUser(HANDLE pipe);
 
+#ifdef _WIN32
+// True when the process at the server end of the open pipe runs as user;
+// false when it does not or cannot be told. Another signed-in user's daemon
+// is told apart this way, since the pipe's name is machine-wide.
+bool PipeServerRunsAs(HANDLE pipe, PSID user);
+#endif
+
 }  // namespace korvane::platform

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -172,6 +173,45 @@ TEST_F(DaemonControl, AutomaticStartNotTriedBelowMediumIntegrityAndRetriedAfterA
     EXPECT_FALSE(link.EnsurePipeOpenWithRetry(true));
     EXPECT_EQ(calls_.createProcessCalls, low ? 0 : 2);
   }
+}
+
+// The pipe's name is machine-wide, and another user's daemon may hold it. A
+// daemon started then could not serve it: the call fails at once with
+// ERROR_ACCESS_DENIED and the trace says why, whether the other user's pipe
+// was there before the start or came up in its place.
+TEST_F(DaemonControl, PipeHeldByAnotherUserStartsNothingAndFailsAtOnce) {
+  calls_.serverIsCallingUser = [] { return false; };
+  for (const bool heldBefore : {true, false}) {
+    SCOPED_TRACE(heldBefore ? "held before" : "taken during the start");
+    calls_.createFileCalls = 0;
+    std::optional<testing::TestServer> otherUsersDaemon;
+    if (heldBefore) otherUsersDaemon.emplace();
+    calls_.createProcess = [&] {
+      otherUsersDaemon.emplace();
+      return TRUE;
+    };
+    testing::DebugOutputCapture trace;
+    CDaemonLink link(nullptr, calls_);
+    ::SetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(link.EnsurePipeOpenWithRetry(true));
+    EXPECT_EQ(::GetLastError(), DWORD{ERROR_ACCESS_DENIED});
+    EXPECT_TRUE(link.PipeHeldByAnotherUser());
+    // One open that found the other user's pipe, after the two attempts
+    // that found no pipe before the start.
+    EXPECT_EQ(calls_.createFileCalls, heldBefore ? 1 : 3);
+    const std::string refused =
+        "CDaemonLink::InternalEnsurePipeOpen: the daemon pipe is served by a process of another user; refused\n";
+    EXPECT_EQ(trace.Records(),
+              heldBefore ? (std::vector<std::string>{refused,
+                                                     "CDaemonLink::EnsurePipeOpenWithRetry: another user's process "
+                                                     "holds the daemon pipe; no start\n"})
+                         : std::vector<std::string>{refused});
+  }
+  calls_.serverIsCallingUser = nullptr;  // the real check: this process serves the pipe
+  testing::TestServer ownDaemon;
+  CDaemonLink link(nullptr, calls_);
+  EXPECT_TRUE(link.EnsurePipeOpenWithRetry(true));
+  EXPECT_FALSE(link.PipeHeldByAnotherUser());
 }
 
 TEST_F(DaemonControl, ErrorTextReplacesTheOutputOnlyOnAReply) {

@@ -29,6 +29,9 @@ sockaddr_un SocketAddress(const std::string& path) {
 
 }  // namespace
 
+// The socket's folder is this user's and private (PrepareFolder).
+bool ServedByAnotherUser(const std::string&) { return false; }
+
 bool Served(const std::string& path) {
   const sockaddr_un address = SocketAddress(path);
   const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

@@ -5,6 +5,8 @@
 #include "daemon/platform/ready_set.h"
 #include "daemon/platform/windows/pipe_instance.h"
 
+#include "platform/pipe_server.h"
+
 #include <sddl.h>
 
 #include <algorithm>
@@ -119,7 +121,14 @@ class PipeListener final : public PipeEnd {
   void Open() {
     for (std::size_t i = 0; i < std::min(kListening, bound_); ++i) {
       if (!AddInstance(i == 0) && i == 0) {
-        throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), "cannot serve the pipe");
+        // The first instance of a name that exists already: another user's
+        // process holds it (this user's daemons take the start lock first).
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY) {
+          throw PipeHeldByAnotherUser("another user's process holds the pipe " + Narrow(name_) + " (" +
+                                      SystemMessage(error) + ")");
+        }
+        throw std::system_error(static_cast<int>(error), std::system_category(), "cannot serve the pipe");
       }
     }
   }
@@ -217,6 +226,17 @@ bool Served(const std::string& path) {
   // An instance free, or every one busy: a server holds the name.
   const std::wstring name = windows::Wide(path);
   return ::WaitNamedPipeW(name.c_str(), 1) || ::GetLastError() == ERROR_SEM_TIMEOUT;
+}
+
+bool ServedByAnotherUser(const std::string& path) {
+  const HANDLE pipe = ::CreateFileW(windows::Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+  // An access list that keeps this user out: the owner-only pipe of another
+  // user's daemon.
+  if (pipe == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_ACCESS_DENIED;
+  const bool another = !platform::PipeServerIsCallingUser(pipe);
+  ::CloseHandle(pipe);
+  return another;
 }
 
 Listener Listen(const std::string& path) {

@@ -30,17 +30,21 @@ PSID SidOf(std::vector<BYTE>& tokenUser) { return reinterpret_cast<TOKEN_USER*>(
 
 }  // namespace
 
+bool PipeServerRunsAs(HANDLE pipe, PSID user) {
+  ULONG serverId = 0;
+  if (user == nullptr || !::GetNamedPipeServerProcessId(pipe, &serverId)) return false;
+  UniqueHandle server(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, serverId));
+  if (!server) return false;
+  std::vector<BYTE> serverUser = TokenUserOf(server.get());
+  return !serverUser.empty() && ::EqualSid(SidOf(serverUser), user) != FALSE;
+}
+
 bool PipeServerIsCallingUser(HANDLE pipe) {
   ULONG serverId = 0;
   if (!::GetNamedPipeServerProcessId(pipe, &serverId)) return false;
   if (serverId == ::GetCurrentProcessId()) return true;
-
-  UniqueHandle server(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, serverId));
-  if (!server) return false;
-  std::vector<BYTE> serverUser = TokenUserOf(server.get());
   std::vector<BYTE> ownUser = TokenUserOf(::GetCurrentProcess());
-  if (serverUser.empty() || ownUser.empty()) return false;
-  return ::EqualSid(SidOf(serverUser), SidOf(ownUser)) != FALSE;
+  return !ownUser.empty() && PipeServerRunsAs(pipe, SidOf(ownUser));
 }
 
 }  // namespace korvane::platform

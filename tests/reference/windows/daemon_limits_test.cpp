@@ -1,0 +1,299 @@
+// KorvaneBkgProc on Windows at its limits and refusals, through the pipe:
+// more clients than its bound of instances, requests past the packet limit,
+// requests that reach its own folders by another case, other separators or
+// short 8.3 names, and a pipe name another user's process holds already.
+#include "korvane/korvane.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
+#include "support/test_server.h"
+#include "support/windows/windows_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace korvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr char kDone[] = "The operation completed.";
+
+std::wstring DaemonProgram() {
+  std::string path = KORVANE_REFERENCE_DAEMON;
+  if (path.starts_with("/")) path = "Z:" + path;
+  std::wstring wide = Wide(path);
+  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  return wide;
+}
+
+std::string Upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
+  return text;
+}
+
+std::string ForwardSlashes(std::string text) {
+  std::replace(text.begin(), text.end(), '\\', '/');
+  return text;
+}
+
+std::string ShortPath(const std::string& path) {
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = ::GetShortPathNameW(Wide(path).c_str(), buffer, MAX_PATH);
+  return length == 0 || length >= MAX_PATH ? std::string() : Utf8(std::wstring(buffer, length));
+}
+
+std::string Taken(char* text) {
+  std::string value = text != nullptr ? text : "";
+  if (text != nullptr) ::HeapFree(::GetProcessHeap(), 0, text);
+  return value;
+}
+
+// The daemon started with private application data folders, whose local
+// one has a long name with a space (so that its parts have short names),
+// and with the environment numbers a test gives; stopped at the end.
+class LimitedDaemon {
+ public:
+  explicit LimitedDaemon(std::vector<std::pair<std::wstring, std::wstring>> numbers = {})
+      : root_(Utf8(MakeFreshFolder(L"korvane-limits-"))), numbers_(std::move(numbers)) {
+    fs::create_directories(Wide(Local()));
+    fs::create_directories(Wide(root_ + "\\roaming"));
+    ::SetEnvironmentVariableW(L"KORVANE_LOCAL_APP_DATA", Wide(Local()).c_str());
+    ::SetEnvironmentVariableW(L"KORVANE_APP_DATA", Wide(root_ + "\\roaming").c_str());
+    for (const auto& [name, value] : numbers_) ::SetEnvironmentVariableW(name.c_str(), value.c_str());
+  }
+  ~LimitedDaemon() {
+    if (process_) {
+      // Instances a test held are freed once the daemon sees them closed.
+      for (int attempt = 0; attempt < 50 && Korvane_StopDaemon() != 1; ++attempt) {
+        ::WaitNamedPipeW(Wide(protocol::kPipeName).c_str(), 100);
+      }
+      if (!ExitWithin(30s)) ::TerminateProcess(process_.get(), 1);
+    }
+    for (const wchar_t* name : {L"KORVANE_LOCAL_APP_DATA", L"KORVANE_APP_DATA"}) ::SetEnvironmentVariableW(name, nullptr);
+    for (const auto& number : numbers_) ::SetEnvironmentVariableW(number.first.c_str(), nullptr);
+    std::error_code ignored;
+    for (fs::recursive_directory_iterator walk(Wide(root_), ignored), end; walk != end; walk.increment(ignored)) {
+      ::SetFileAttributesW(walk->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    fs::remove_all(Wide(root_), ignored);
+  }
+
+  void Start() {
+    std::wstring command = L"\"" + DaemonProgram() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+      ThrowLastError("cannot start the reference daemon");
+    }
+    ::CloseHandle(process.hThread);
+    process_.reset(process.hProcess);
+  }
+
+  // Starts it and waits until a request is answered; false when it ended.
+  bool StartServing() {
+    Start();
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (ExitWithin(0ms)) return false;
+      try {
+        RawClient client(protocol::kPipeName);
+        if (client.Send(MakeFrame(23, std::string("DONE") + '\0')) && client.Receive() == kDone) return true;
+      } catch (const std::exception&) {
+      }
+      std::this_thread::sleep_for(100ms);
+    }
+    return false;
+  }
+
+  std::optional<DWORD> ExitWithin(std::chrono::milliseconds wait) {
+    if (::WaitForSingleObject(process_.get(), static_cast<DWORD>(wait.count())) != WAIT_OBJECT_0) return std::nullopt;
+    DWORD code = 0;
+    ::GetExitCodeProcess(process_.get(), &code);
+    process_.reset();
+    return code;
+  }
+
+  std::string Local() const { return root_ + "\\Lokale Anwendungsdaten"; }
+  std::string StateFolder() const { return Local() + "\\Korvane\\state"; }
+  std::string DataFolder() const { return Local() + "\\Korvane\\data"; }
+  const std::string& Root() const { return root_; }
+  std::string Log() const {
+    std::ifstream file(fs::path(Wide(StateFolder() + "\\daemon.log")), std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+
+ private:
+  std::string root_;
+  std::vector<std::pair<std::wstring, std::wstring>> numbers_;
+  UniqueHandle process_;
+};
+
+HANDLE OpenPipe() {
+  return ::CreateFileW(Wide(protocol::kPipeName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
+}
+
+// Past its bound of instances the pipe is busy for the next client, which
+// does not hang the library's calls; a connection that closes makes room.
+TEST(ReferenceDaemonLimits, ClientsPastTheInstanceBoundFindThePipeBusy) {
+  constexpr std::size_t kBound = 3;
+  LimitedDaemon daemon({{L"KORVANE_PIPE_INSTANCES", std::to_wstring(kBound)}});
+  ASSERT_TRUE(daemon.StartServing());
+
+  // The readiness probe's instance goes once the daemon sees it closed.
+  std::vector<UniqueHandle> held;
+  DWORD refusal = ERROR_SUCCESS;
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (held.size() <= kBound && std::chrono::steady_clock::now() < deadline) {
+    UniqueHandle client(OpenPipe());
+    if (client.get() != INVALID_HANDLE_VALUE) {
+      held.push_back(std::move(client));
+      continue;
+    }
+    refusal = ::GetLastError();
+    if (held.size() == kBound) break;
+    ::WaitNamedPipeW(Wide(protocol::kPipeName).c_str(), 100);
+  }
+  EXPECT_EQ(held.size(), kBound);
+  EXPECT_EQ(refusal, DWORD{ERROR_PIPE_BUSY});
+  char* out[3] = {};
+  EXPECT_EQ(Korvane_ListSpaces(nullptr, nullptr, &out[0], &out[1], &out[2]), 0);
+
+  held.pop_back();
+  EXPECT_TRUE(::WaitNamedPipeW(Wide(protocol::kPipeName).c_str(), 10000));
+  RawClient next(protocol::kPipeName);
+  ASSERT_TRUE(next.Send(MakeFrame(23, std::string("DONE") + '\0')));
+  EXPECT_EQ(next.Receive(), kDone);
+}
+
+// A request at the packet limit is read whole; one past it is refused as a
+// bad request, and the connection serves the next request as before.
+TEST(ReferenceDaemonLimits, RequestsPastThePacketLimitAreRefused) {
+  LimitedDaemon daemon;
+  ASSERT_TRUE(daemon.StartServing());
+  const auto key = [](std::size_t frameSize) { return std::string(frameSize - 9, 'k') + '\0'; };
+  const struct {
+    const char* name;
+    std::string frame;
+    bool refused;
+  } cases[] = {
+      {"at the limit", MakeFrame(23, key(protocol::kMaxPacketSize)), false},
+      {"one byte past it", MakeFrame(23, key(protocol::kMaxPacketSize + 1)), true},
+      {"200 KiB", MakeFrame(1, key(200 * 1024)), true},
+  };
+  RawClient client(protocol::kPipeName);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(client.Send(c.frame));
+    const std::optional<std::string> reply = client.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->starts_with("BAD_REQUEST|"), c.refused) << reply->substr(0, 80);
+    ASSERT_TRUE(client.Send(MakeFrame(23, std::string("DONE") + '\0')));
+    EXPECT_EQ(client.Receive(), kDone);
+  }
+}
+
+// Requests that would write into or move the daemon's own folders, however
+// they spell them, are refused NOT_ALLOWED and write nothing; a folder beside
+// them whose name starts the same way is the user's.
+TEST(ReferenceDaemonLimits, OwnFoldersAreRefusedInEverySpelling) {
+  LimitedDaemon daemon;
+  ASSERT_TRUE(daemon.StartServing());
+  const std::string data = daemon.DataFolder();
+  const std::string state = daemon.StateFolder();
+  const std::string shortData = ShortPath(data);
+  ASSERT_FALSE(shortData.empty());
+  ASSERT_NE(shortData, data) << "no short names on this volume";
+  const std::string drive = data.substr(0, 1);
+  const std::string lowerDrive = std::string(1, static_cast<char>(drive[0] | 0x20)) + data.substr(1);
+
+  // The user's repository to check out from, beside the daemon's folders.
+  char* result = nullptr;
+  const std::wstring repository = Wide(daemon.Root() + "\\repos\\r");
+  ASSERT_EQ(Korvane_CreateRepo(reinterpret_cast<const KorvaneChar*>(repository.c_str()), &result), 1);
+  const std::string created = Taken(result);
+  ASSERT_TRUE(created.starts_with("0|")) << created;
+  const std::string url = "file:///" + ForwardSlashes(daemon.Root()) + "/repos/r";
+
+  const auto dataHolds = [&] {
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(Wide(data))) {
+      names.push_back(Utf8(entry.path().wstring()));
+    }
+    return names;
+  };
+  const std::vector<std::string> before = dataHolds();
+
+  enum class Request { CreateRepo, CheckOut, Rename };
+  const struct {
+    std::string path;
+    Request request;
+    bool refused;
+  } cases[] = {
+      {Upper(data) + "\\evil", Request::CreateRepo, true},
+      {ForwardSlashes(data) + "/evil", Request::CreateRepo, true},
+      {lowerDrive + "\\evil", Request::CreateRepo, true},
+      {shortData + "\\evil", Request::CreateRepo, true},
+      {Upper(shortData) + "/spaces/evil", Request::CreateRepo, true},
+      {Upper(data) + "\\co", Request::CheckOut, true},
+      {shortData + "\\co", Request::CheckOut, true},
+      {ShortPath(state) + "\\co", Request::CheckOut, true},
+      {Upper(state), Request::Rename, true},
+      {ShortPath(daemon.Local()), Request::Rename, true},
+      {data + "-other\\co", Request::CheckOut, false},
+      {Upper(data) + "-OTHER\\r2", Request::CreateRepo, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const std::wstring path = Wide(c.path);
+    const auto text = [](const std::wstring& s) { return reinterpret_cast<const KorvaneChar*>(s.c_str()); };
+    char* verdict = nullptr;
+    int32_t answered = 0;
+    switch (c.request) {
+      case Request::CreateRepo: answered = Korvane_CreateRepo(text(path), &verdict); break;
+      case Request::CheckOut: answered = Korvane_SvnCheckoutWait(text(Wide(url)), text(path), &verdict); break;
+      case Request::Rename: answered = Korvane_RenameLDir(text(path), &verdict); break;
+    }
+    ASSERT_EQ(answered, 1);
+    const std::string reply = Taken(verdict);
+    EXPECT_EQ(reply.starts_with("-11|"), c.refused) << reply;
+    if (c.refused) EXPECT_NE(reply.find("own folder"), std::string::npos) << reply;
+  }
+  // Nothing was written into the data folder, and the state folder stays.
+  EXPECT_EQ(dataHolds(), before);
+  EXPECT_TRUE(fs::is_directory(Wide(state)));
+  EXPECT_TRUE(fs::exists(Wide(data + "-other\\co\\.svn")));
+}
+
+// The pipe's name is machine-wide. A start that finds it held by a process
+// that keeps this user out (another user's daemon, whose pipe admits only
+// its owner; stood for here by a pipe that admits no client that writes)
+// logs why in one line and ends with its own status, at once.
+TEST(ReferenceDaemonLimits, APipeHeldByAnotherUserEndsTheStartWithItsOwnStatus) {
+  LimitedDaemon daemon;
+  UniqueHandle held(::CreateNamedPipeW(Wide(protocol::kPipeName).c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+                                       PIPE_TYPE_MESSAGE, 1, 4096, 4096, 0, nullptr));
+  ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
+  daemon.Start();
+  EXPECT_EQ(daemon.ExitWithin(60s), std::optional<DWORD>(3));
+  const std::string log = daemon.Log();
+  const std::string line = "another user's process holds " + std::string(protocol::kPipeName);
+  EXPECT_NE(log.find(line), std::string::npos) << log;
+  EXPECT_EQ(log.find("serving"), std::string::npos) << log;
+}
+
+}  // namespace
+}  // namespace korvane::testing
