@@ -1,5 +1,8 @@
 #include "daemon/sync/left_out_entries.h"
 
+#include "daemon/base/utf8_path.h"
+#include "daemon/platform/entry_kind.h"
+
 #include "names.h"
 
 #include <algorithm>
@@ -9,8 +12,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace korvane::server {
 
@@ -35,33 +36,27 @@ bool IsClutter(std::string_view name) {
 }
 
 std::string WhyNotVersionable(const std::string& path) {
-  const std::string name = fs::path(path).filename().string();
+  const std::string name = TextOf(PathOf(path).filename());
   if (IsClutter(name)) return "it is system clutter, which is never synced";
   if (name == ".svn") return "the name .svn is Subversion's own";
   if (HasControlCharacter(name)) return "its name holds a line break or another control character";
   if (!names::IsUtf8(name)) return "its name is not UTF-8";
   if (path.size() > kLongestSyncedPath) return "its path is longer than " + std::to_string(kLongestSyncedPath) + " bytes";
-  struct stat status {};
-  if (lstat(path.c_str(), &status) != 0) return {};  // gone meanwhile: nothing to leave out
-  if (S_ISFIFO(status.st_mode)) return "it is a named pipe";
-  if (S_ISSOCK(status.st_mode)) return "it is a socket";
-  if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode)) return "it is a device";
-  if (S_ISREG(status.st_mode) && access(path.c_str(), R_OK) != 0) {
-    return std::string("it cannot be read: ") + std::strerror(errno);
-  }
-  if (S_ISDIR(status.st_mode)) {
-    if (access(path.c_str(), R_OK | X_OK) != 0) return std::string("it cannot be read: ") + std::strerror(errno);
+  const EntryKind kind = KindOf(path);
+  if (!kind.exists) return {};  // gone meanwhile: nothing to leave out
+  if (!kind.problem.empty()) return kind.problem;
+  if (kind.folder) {
     std::error_code error;
-    if (fs::is_directory(fs::symlink_status(path + "/.svn", error))) return "it is a working copy of its own";
+    if (fs::is_directory(fs::symlink_status(PathOf(path + "/.svn"), error))) return "it is a working copy of its own";
   }
   return {};
 }
 
 bool HoldsLeftOut(const std::string& folder) {
   std::error_code error;
-  for (fs::recursive_directory_iterator walk(folder, error), end; walk != end; walk.increment(error)) {
+  for (fs::recursive_directory_iterator walk(PathOf(folder), error), end; walk != end; walk.increment(error)) {
     if (error) return true;
-    if (!WhyNotVersionable(walk->path().string()).empty()) return true;
+    if (!WhyNotVersionable(TextOf(walk->path())).empty()) return true;
   }
   return static_cast<bool>(error);
 }
@@ -69,15 +64,15 @@ bool HoldsLeftOut(const std::string& folder) {
 std::vector<std::string> NamesNotUtf8(const std::string& folder) {
   std::vector<std::string> found;
   std::error_code error;
-  for (fs::recursive_directory_iterator walk(folder, fs::directory_options::skip_permission_denied, error), end;
+  for (fs::recursive_directory_iterator walk(PathOf(folder), fs::directory_options::skip_permission_denied, error), end;
        !error && walk != end; walk.increment(error)) {
-    const std::string name = walk->path().filename().string();
+    const std::string name = TextOf(walk->path().filename());
     if (name == ".svn") {
       walk.disable_recursion_pending();
       continue;
     }
     if (!names::IsUtf8(name)) {
-      found.push_back(walk->path().string());
+      found.push_back(TextOf(walk->path()));
       walk.disable_recursion_pending();
     }
   }
