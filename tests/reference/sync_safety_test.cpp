@@ -209,7 +209,7 @@ const Row kRows[] = {
        for (int each = 0; each < 10; ++each) t.Save(kAnn, "branch/sub" + std::to_string(each) + "/f.txt", "sub\n");
        t.Save(kAnn, "branch/keep.txt", "keep\n");
        t.Save(kAnn, "old name.txt", "renamed\n");
-       ASSERT_TRUE(t.AtBob("branch/sub9/f.txt") && t.AtBob("old name.txt"));
+       ASSERT_TRUE(t.AtBob("branch/sub9/f.txt") && t.AtBob("old name.txt")) << t.Shown(kAnn) << t.Shown(kBob);
        t.Of(kBob).Stop();
        t.Of(kBob).Also("KORVANE_COMMIT_QUIET_MS=3000");
        t.Of(kBob).Also("KORVANE_COMMIT_QUIET_MOST_MS=6000");
