@@ -5,6 +5,9 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libsvn-dev libapr1-dev subversion
+  # The team server's hook reads a commit's properties with Subversion's
+  # own Python bindings.
+  python3-subversion
   # The team server the tests start: svnserve comes with subversion; the
   # http:// variant is Apache httpd with mod_dav_svn (and htpasswd).
   apache2 apache2-utils libapache2-mod-svn

@@ -96,11 +96,17 @@ changed=$(svnlook changed --copy-info -t "$2" "$1" | grep -v '^    ') || exit 1
 if [ -n "$(printf '%s\n' "$changed" | cut -c5- | grep -v '^[^/]*/.')" ]; then
   exec python3 "$1/hooks/korvane-hook" pre-commit "$1" "$2"
 fi
-# Members set, changed or copied anywhere below a space's top folder.
-below=$(svnlook diff --properties-only -t "$2" "$1" |
-  awk '/^Property changes on: /{path=substr($0,22)} /^(Added|Modified): korvane:members$/{print path; exit}')
-if [ -z "$below" ]; then
-  below=$(printf '%s\n' "$changed" | grep '^[AR] +' | cut -c5- | while IFS= read -r path; do
+# Members set, changed, added or copied anywhere below a space's top
+# folder. Only an added or replaced path, or one whose properties changed,
+# can carry them. A few added paths are asked one by one; more, or a
+# property change (compared with the revision the commit is based on), are
+# judged by korvane-hook in one process that reads every changed path.
+below=
+added=$(printf '%s\n' "$changed" | grep '^[AR]' | cut -c5-)
+if [ -n "$(printf '%s\n' "$changed" | grep '^.U')" ] || [ "$(printf '%s\n' "$added" | grep -c .)" -gt 16 ]; then
+  below=$(python3 "$1/hooks/korvane-hook" members-below "$1" "$2") || exit 1
+elif [ -n "$added" ]; then
+  below=$(printf '%s\n' "$added" | while IFS= read -r path; do
     if svnlook propget -t "$2" "$1" korvane:members "/${path%/}" >/dev/null 2>&1; then echo "${path%/}"; break; fi
   done)
 fi

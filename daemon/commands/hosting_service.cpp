@@ -186,6 +186,12 @@ std::string CheckOutInto(DaemonContext& context, const std::string& url, const s
     failure = TakeError(svn_client_checkout3(nullptr, url.c_str(), folder.c_str(), &head, &head, svn_depth_infinity,
                                              FALSE, adopt ? TRUE : FALSE, client, pool));
   }
+  if (client != nullptr && !failure && adopt) {
+    // The files adopted in place have no recorded size and time, so every
+    // later look at the tree would read each of them: they are recorded now,
+    // once, while the share reads them anyway.
+    failure = TakeError(svn_client_cleanup2(folder.c_str(), FALSE, TRUE, FALSE, FALSE, FALSE, client, pool));
+  }
   return failure ? WithLoginAdvice(*failure) : std::string();
 }
 

@@ -38,9 +38,13 @@ constexpr char kAdministrativeFolder[] = ".svn";
 // The longest sleep while nothing is due: every change of the activations,
 // every file event and the stop wake the thread themselves.
 constexpr auto kLongestSleep = std::chrono::seconds(60);
-// At most this many written files are committed on their own, and the
-// files an update brought looked at one by one; more take a walk of the tree.
+// At most this many files an update brought are looked at one by one; more
+// take a walk of the tree.
 constexpr std::size_t kFewFiles = 500;
+// At most this many written files are committed by their paths (a branch
+// switch rewrites thousands at once); more take a walk of the tree. Files
+// the watches saw written are known without the walk, however many.
+constexpr std::size_t kMostCommittedByPath = 10000;
 
 bool IsDiskFull(const SvnFailure& failure) {
   return failure.Has(ENOSPC) || failure.message.find(std::strerror(ENOSPC)) != std::string::npos;
@@ -162,8 +166,17 @@ AutomaticSync::Clock::time_point AutomaticSync::CommitDueAt(const Folder& folder
   // what has rested by then goes with them.
   if (folder.changed) return std::min(folder.lastChange + periods_.quiet, folder.firstChange + periods_.quietMost);
   auto due = Clock::time_point::max();
-  for (const auto& [file, writes] : folder.written) due = std::min(due, RestedAt(file, writes));
-  return due;
+  auto lastWrite = Clock::time_point::min();
+  for (const auto& [file, writes] : folder.written) {
+    due = std::min(due, RestedAt(file, writes));
+    lastWrite = std::max(lastWrite, writes.last);
+  }
+  if (due == Clock::time_point::max()) return due;
+  // While files are still being written one after another (a branch switch,
+  // an unpacked archive), the first that has rested waits for the writing
+  // to pause, for one quiet period at most, so the burst goes as one commit
+  // rather than one for each batch that happened to rest together.
+  return std::min(std::max(due, lastWrite + periods_.closed), due + periods_.quiet);
 }
 
 // One folder's due work: a clean-up of what an interrupted operation left,
@@ -545,12 +558,13 @@ AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& fo
   std::optional<SvnFailure> failure;
   svn_revnum_t revision = SVN_INVALID_REVNUM;
   std::vector<KeptConflict> kept;
-  // A few files written since a whole walk left the folder settled go on
-  // their own; anything else takes the walk.
-  const bool few = Settled(folder) && scope.unseen.empty() && !rested.empty() && rested.size() <= kFewFiles;
-  bool whole = !few;
+  // Files written since a whole walk left the folder settled go by their
+  // paths, the watches having seen every change; anything else takes the walk.
+  const bool byPath =
+      Settled(folder) && scope.unseen.empty() && !rested.empty() && rested.size() <= kMostCommittedByPath;
+  bool whole = !byPath;
   if (svn_client_ctx_t* client = SyncContext(stop_, pool, failure)) {
-    if (few) {
+    if (byPath) {
       bool handled = false;
       failure = TakeError(
           CommitWritten(std::vector<std::string>(rested.begin(), rested.end()), scope, client, revision, handled, pool));

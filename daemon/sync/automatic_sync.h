@@ -3,12 +3,18 @@
 // .svn), commits what has rested (scheduling new files for addition and
 // missing ones for deletion first, each missing tree once at its top), and
 // updates it every update period. A folder is committed once as soon as it
-// is activated, so that nothing changed before the watch began is left out.
+// is activated, so that nothing changed before the watch began is left out:
+// one walk of the tree, with no commit when it found nothing.
 //
 // The quiet period is per file: a file is committed once it has not been
 // written for the quiet period, or, when it never stops changing, once it
 // has been written for the longest quiet period, as it stands then. Others
-// beside it do not wait for it. An empty file waits for the longest quiet
+// beside it do not wait for it longer than one quiet period: while files
+// are still being written one after another (a branch switch), those that
+// have rested wait for the writing to pause, so that a burst goes as one
+// commit. Written files (up to ten thousand) are committed by their paths
+// without a walk of the tree while the watches have seen every change. An
+// empty file waits for the longest quiet
 // period, since an empty file is most often the first step of a write:
 // a file written in two steps is not committed empty in between when the
 // pause between the steps is shorter than that.

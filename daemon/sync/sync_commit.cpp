@@ -24,11 +24,14 @@ struct Pending {
   std::vector<std::string> missing;
   std::vector<std::string> replaced;  // a versioned file now a folder, or the other way round
   std::vector<std::string> changed;   // every path with something to commit
+  bool conflicted = false;            // a conflict is left from before
+  bool Empty() const { return unversioned.empty() && missing.empty() && replaced.empty() && changed.empty(); }
 };
 
 svn_error_t* Collect(void* baton, const char* path, const svn_client_status_t* status, apr_pool_t*) {
   Pending& pending = *static_cast<Pending*>(baton);
   const svn_wc_status_kind node = status->node_status;
+  if (status->conflicted) pending.conflicted = true;
   if (node == svn_wc_status_unversioned) pending.unversioned.emplace_back(path);
   if (node == svn_wc_status_missing) pending.missing.emplace_back(path);
   if (node == svn_wc_status_obstructed) pending.replaced.emplace_back(path);
@@ -102,12 +105,24 @@ std::vector<std::string> Topmost(std::vector<std::string> paths) {
 // the commit names each changed path but that one.
 svn_error_t* CommitAll(const std::string& folder, const std::string& who, CommitScope& scope, svn_client_ctx_t* client,
                        svn_revnum_t& revision, std::vector<KeptConflict>& kept, apr_pool_t* pool) {
-  SVN_ERR(SettleConflicts(folder, who, kept, client, pool));
-  for (const std::string& path : scope.unseen) {
-    if (!scope.busy.contains(path)) SVN_ERR(KeepOverwritten(path, kept, client, pool));
-  }
+  // One walk of the tree finds what to schedule and whether a conflict is
+  // left; only when one is, or a version must be kept aside, does the walk
+  // run again after settling them.
+  const bool keepsOverwritten = std::any_of(scope.unseen.begin(), scope.unseen.end(),
+                                            [&](const std::string& path) { return !scope.busy.contains(path); });
   Pending pending;
   SVN_ERR(StatusOf(folder, pending, client, pool));
+  if (pending.conflicted || keepsOverwritten) {
+    SVN_ERR(SettleConflicts(folder, who, kept, client, pool));
+    for (const std::string& path : scope.unseen) {
+      if (!scope.busy.contains(path)) SVN_ERR(KeepOverwritten(path, kept, client, pool));
+    }
+    pending = Pending{};
+    SVN_ERR(StatusOf(folder, pending, client, pool));
+  }
+  // Nothing new, gone or changed: no commit, whose own walk of the tree
+  // would find nothing either.
+  if (pending.Empty()) return SVN_NO_ERROR;
   for (const std::string& path : pending.unversioned) SVN_ERR(AddLeavingOut(path, scope, client, pool));
   // A path whose kind changed: the old node goes, what is there now is added
   // in its place (keep_local leaves it on disk).

@@ -108,7 +108,10 @@ std::optional<SvnFailure> FinishUnfinishedWork(const std::string& root, svn_clie
   Placeholders placeholders;
   for (;;) {
     apr_pool_t* attempt = svn_pool_create(pool);
-    svn_error_t* error = svn_client_cleanup2(root.c_str(), TRUE, TRUE, TRUE, FALSE, FALSE, client, attempt);
+    // The recorded times of unchanged files are left as they are: fixing
+    // them reads every file of the tree, which the next commit's walk does
+    // anyway, and a clean-up runs whenever a folder's sync begins.
+    svn_error_t* error = svn_client_cleanup2(root.c_str(), TRUE, FALSE, TRUE, FALSE, FALSE, client, attempt);
     bool placed = false;
     if (error != SVN_NO_ERROR && placeholders.Count() < kMostPlaceholders) {
       for (const fs::path& missing : MissingPathsNamedBy(error, top))

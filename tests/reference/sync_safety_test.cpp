@@ -58,8 +58,8 @@ class SyncSafety : public Team, public ::testing::WithParamInterface<Row> {
   }
   std::string Folder(Side side) const { return (side == kAnn ? ann_ : bob_)->Files("plans"); }
   Machine& Of(Side side) { return side == kAnn ? *ann_ : *bob_; }
-  bool AtBob(const std::string& path) {
-    return Eventually([&] { return fs::exists(Folder(kBob) + "/" + path); });
+  bool AtBob(const std::string& path, Clock::duration limit = kArrival) {
+    return Eventually([&] { return fs::exists(Folder(kBob) + "/" + path); }, limit);
   }
   using Team::WhileBobIsAway;
 
@@ -209,7 +209,7 @@ const Row kRows[] = {
        for (int each = 0; each < 10; ++each) t.Save(kAnn, "branch/sub" + std::to_string(each) + "/f.txt", "sub\n");
        t.Save(kAnn, "branch/keep.txt", "keep\n");
        t.Save(kAnn, "old name.txt", "renamed\n");
-       ASSERT_TRUE(t.AtBob("branch/sub9/f.txt") && t.AtBob("old name.txt"));
+       ASSERT_TRUE(t.AtBob("branch/sub9/f.txt") && t.AtBob("old name.txt")) << t.Shown(kAnn) << t.Shown(kBob);
        t.Of(kBob).Stop();
        t.Of(kBob).Also("KORVANE_COMMIT_QUIET_MS=3000");
        t.Of(kBob).Also("KORVANE_COMMIT_QUIET_MOST_MS=6000");
@@ -264,6 +264,34 @@ const Row kRows[] = {
        for (int each = 0; each < 2000; ++each) t.Save(kAnn, "mass/" + std::to_string(each) + ".txt", "mass\n");
        for (int each = 0; each < 2000; each += 2) t.Remove(kAnn, "mass/" + std::to_string(each) + ".txt");
        t.Save(kBob, "meanwhile.txt", "bob meanwhile\n");
+     }},
+    {"six hundred versioned files rewritten at once, as a branch switch does",
+     [](SyncSafety& t) {
+       for (int each = 0; each < 600; ++each) t.Save(kAnn, "switch/" + std::to_string(each) + ".txt", "branch a\n");
+       ASSERT_TRUE(t.AtBob("switch/599.txt", 30s)) << t.Shown(kAnn) << t.Shown(kBob);
+       std::this_thread::sleep_for(1s);
+       // Committed by their paths, the watches having seen every write.
+       for (int each = 0; each < 600; ++each) {
+         t.Save(kAnn, "switch/" + std::to_string(each) + ".txt", "branch b " + std::to_string(each) + "\n");
+       }
+       t.Save(kAnn, "switch/new.txt", "new on branch b\n");
+     }},
+    {"files changed while the daemon was away, and saved during its first walk",
+     [](SyncSafety& t) {
+       for (int each = 0; each < 400; ++each) {
+         t.Save(kAnn, "tree/" + std::to_string(each % 20) + "/" + std::to_string(each) + ".txt", "before\n");
+       }
+       ASSERT_TRUE(t.AtBob("tree/19/399.txt", 30s)) << t.Shown(kAnn) << t.Shown(kBob);
+       t.Of(kAnn).Stop();
+       t.Save(kAnn, "away.txt", "written while the daemon was away\n");
+       t.Save(kAnn, "tree/3/3.txt", "changed while the daemon was away\n");
+       t.Remove(kAnn, "tree/4");
+       t.Of(kAnn).Start();
+       // While the first walk looks for what changed meanwhile.
+       for (int each = 0; each < 400; each += 10) {
+         t.Save(kAnn, "tree/" + std::to_string(each % 20) + "/" + std::to_string(each) + ".txt", "during the walk\n");
+       }
+       t.Save(kAnn, "during.txt", "saved during the first walk\n");
      }},
     {"files removed while their commit's last steps were still queued",
      [](SyncSafety& t) {

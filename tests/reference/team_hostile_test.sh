@@ -157,6 +157,15 @@ run_kind() {
     mkdir "$url/plans/mine" propset korvane:members "$(members 'bob\towner\n')" "$url/plans/mine"
   row "members on a file below the top" bob refused -- \
     propset korvane:members "$(members 'bob\towner\n')" "$url/plans/secret.txt"
+  # Past a few added paths, or with a property changed, the hook reads the
+  # commit in one process: the same rows through that path.
+  local many=() each
+  for each in $(seq 1 20); do many+=(mkdir "$url/plans/many$each"); done
+  row "members below the top among many new folders" bob refused "top folder only" -- \
+    "${many[@]}" propset korvane:members "$(members 'bob\towner\n')" "$url/plans/many20"
+  row "a member copies the space into itself" bob refused "top folder only" -- cp HEAD "$url/plans" "$url/plans/copy"
+  row "a member sets another property below the top" bob accepted -- propset colour blue "$url/plans/secret.txt"
+  row "a member adds many folders at once" bob accepted -- "${many[@]}"
   row "the only owner leaves" ann refused "keeps at least one owner" -- \
     propset korvane:members "$(members 'bob\tmember\n')" "$url/plans"
   row "an outsider adds herself" eve refused -- \
