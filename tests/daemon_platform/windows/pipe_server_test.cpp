@@ -4,6 +4,7 @@
 #include "daemon/platform/pipe_connection.h"
 #include "daemon/platform/pipe_listener.h"
 #include "daemon/platform/ready_set.h"
+#include "daemon/platform/windows/private_access.h"
 #include "platform/call_named_pipe.h"
 
 #include <gtest/gtest.h>
@@ -276,24 +277,22 @@ TEST(WindowsPipeServer, MessagesSentBeforeAClientClosesArriveWholeInOrderBeforeT
   StopListening(listener);
 }
 
-// The pipe's access list has one entry, for this process's user. (Wine
-// keeps the list but lets every process through: it has one user.)
+// All access (as given, which Wine keeps, or mapped to the file rights) for
+// this process's user alone. (Wine keeps the list but lets every process
+// through: it has one user.)
 bool OnlyOwnUserMayOpen(HANDLE pipe) {
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  HANDLE token = nullptr;
   if (::GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                        &descriptor) != ERROR_SUCCESS ||
-      !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+                        &descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  char user[256];
-  DWORD size = 0;
-  void* ace = nullptr;
-  const bool own = dacl != nullptr && dacl->AceCount == 1 && ::GetAce(dacl, 0, &ace) &&
-                   ::GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
-                   ::EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
-  ::CloseHandle(token);
+  void* entry = nullptr;
+  bool own = dacl != nullptr && dacl->AceCount == 1 && ::GetAce(dacl, 0, &entry);
+  if (own) {
+    auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+    own = (ace->Mask == GENERIC_ALL || ace->Mask == FILE_ALL_ACCESS) && ::EqualSid(&ace->SidStart, windows::OwnUser());
+  }
   ::LocalFree(descriptor);
   return own;
 }
