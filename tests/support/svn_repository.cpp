@@ -76,7 +76,7 @@ void SvnRepository::Svn(const std::vector<std::string>& arguments) const {
   // A configuration folder of its own keeps the user's settings out.
   std::string command =
       "svn --non-interactive --quiet --config-dir " + ShellQuoted(ShellPath(folder_ + "/config"));
-  for (const std::string& argument : arguments) command += " " + ShellQuoted(ShellPath(argument));
+  for (const std::string& argument : arguments) command.append(" ").append(ShellQuoted(ShellPath(argument)));
   Run(command);
 }
 
