@@ -47,6 +47,11 @@ std::string Request(std::size_t size, std::size_t replySize, bool closeAfter = f
   return head + Pattern(size > head.size() ? size - head.size() : 0, head.size());
 }
 
+std::string Reply(std::size_t requestSize, bool intact, std::size_t replySize) {
+  std::string reply = std::to_string(requestSize) + (intact ? " intact " : " damaged ");
+  return reply + Pattern(std::max(replySize, reply.size()) - reply.size());
+}
+
 // The event loop in small: serves until the stop event is set, through the
 // seams as the daemon's loop uses them.
 class EchoServer {
@@ -109,8 +114,7 @@ class EchoServer {
       EXPECT_EQ(taken, size);
       const std::size_t kept = std::min(size, buffer.size()), start = buffer.find(' ', buffer.find(' ') + 1) + 1;
       const bool intact = buffer.compare(start, kept - start, Pattern(size, start), 0, kept - start) == 0;
-      std::string reply = std::to_string(size) + (intact ? " intact " : " damaged ");
-      reply += Pattern(std::max(std::strtoull(head, nullptr, 10), reply.size()) - reply.size());
+      const std::string reply = Reply(size, intact, std::strtoull(head, nullptr, 10));
       if ((sent = SendPacket(handle, reply)) == Sending::TooLarge) {
         MakeSendRoom(handle, static_cast<int>(reply.size()));
         sent = SendPacket(handle, reply);
@@ -146,11 +150,6 @@ std::string Call(const std::string& pipe, const std::string& request, std::size_
   return reply;
 }
 
-std::string Expected(std::size_t requestSize, std::size_t replySize) {
-  std::string reply = std::to_string(requestSize) + " intact ";
-  return reply + Pattern(std::max(replySize, reply.size()) - reply.size());
-}
-
 TEST(WindowsPipeServer, ServesRequestsAndRepliesOfEverySize) {
   EchoServer server;
   struct Case {
@@ -165,7 +164,7 @@ TEST(WindowsPipeServer, ServesRequestsAndRepliesOfEverySize) {
                         Case{40, 1 << 20, false}, Case{70 * 1024, 2000, true}}) {
     SCOPED_TRACE(std::to_string(c.request) + " -> " + std::to_string(c.reply));
     EXPECT_EQ(Call(server.Name(), Request(c.request, c.reply, c.closeAfter), (1 << 20) + 1),
-              Expected(c.request, c.reply));
+              Reply(c.request, true, c.reply));
   }
 }
 
@@ -178,7 +177,7 @@ TEST(WindowsPipeServer, ServesManyClientsAtOnce) {
     clients.emplace_back([&, i] { replies[i] = Call(server.Name(), Request(100 + i * 1000, 50 + i)); });
   }
   for (std::thread& client : clients) client.join();
-  for (int i = 0; i < kClients; ++i) EXPECT_EQ(replies[i], Expected(100 + i * 1000, 50 + i)) << i;
+  for (int i = 0; i < kClients; ++i) EXPECT_EQ(replies[i], Reply(100 + i * 1000, true, 50 + i)) << i;
 }
 
 // A client of its own, opened as the library opens its channels.
@@ -229,7 +228,7 @@ TEST(WindowsPipeServer, ClientsThatLeaveMidRequestAreClosedAndOthersServed) {
     if (!request.empty()) Write(client, request, false);
     ::CloseHandle(client);
   }
-  EXPECT_EQ(Call(server.Name(), Request(10, 20)), Expected(10, 20));
+  EXPECT_EQ(Call(server.Name(), Request(10, 20)), Reply(10, true, 20));
   // Every connection ends, the one served after them too.
   EXPECT_TRUE(Eventually([&] { return server.Ended() == 4; })) << server.Ended();
   EXPECT_EQ(server.Accepted(), 4);
