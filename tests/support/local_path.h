@@ -2,11 +2,20 @@
 // with the platform's separator ("/a/b" on POSIX, "\a\b" on Windows).
 #pragma once
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 
 namespace korvane::testing {
 
-std::string LocalPath(std::string path);
-std::u16string LocalPath(std::u16string path);
+inline std::string LocalPath(std::string path) {
+  std::replace(path.begin(), path.end(), '/', static_cast<char>(std::filesystem::path::preferred_separator));
+  return path;
+}
+
+inline std::u16string LocalPath(std::u16string path) {
+  std::replace(path.begin(), path.end(), u'/', static_cast<char16_t>(std::filesystem::path::preferred_separator));
+  return path;
+}
 
 }  // namespace korvane::testing

@@ -30,7 +30,6 @@ class ScopedSettings {
   void Machine(const std::string& bytes) const;
   // Any file below the temporary folder (POSIX).
   void Write(const std::filesystem::path& relative, const std::string& bytes) const;
-  const std::filesystem::path& Root() const { return root_; }
 
  private:
   std::filesystem::path root_;

@@ -17,10 +17,6 @@ int RunShellCommand(const std::string& command);
 // on Windows a path on Wine's Z: drive ("Z:/tmp/x") loses its drive.
 std::string ShellPath(const std::string& path);
 
-// The text as one word of a /bin/sh command line: in single quotes, each
-// single quote in it written as '\''.
-std::string ShellQuoted(const std::string& text);
-
 // A folder that both the test and the shell can reach: the system's
 // temporary folder on POSIX, /tmp through Wine's Z: drive on Windows.
 std::filesystem::path SharedTemporaryFolder();

@@ -15,18 +15,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A new, empty folder under the system's temporary folder.
+// The text as one word of a /bin/sh command line.
+std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// A new, empty folder under the shared temporary folder, with a random
+// 64-bit name: one that exists already is taken as a failure.
 fs::path MakeUniqueFolder() {
   std::random_device seed;
-  std::mt19937_64 random(seed());
-  const fs::path base = SharedTemporaryFolder();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::ostringstream name;
-    name << "korvane-svn-" << std::hex << random();
-    const fs::path candidate = base / name.str();
-    if (fs::create_directory(candidate)) return fs::canonical(candidate);
-  }
-  throw std::runtime_error("no temporary folder could be made under " + base.string());
+  std::ostringstream name;
+  name << "korvane-svn-" << std::hex << std::mt19937_64(seed())();
+  const fs::path folder = SharedTemporaryFolder() / name.str();
+  if (!fs::create_directory(folder)) throw std::runtime_error(folder.string() + " exists already");
+  return fs::canonical(folder);
 }
 
 }  // namespace
@@ -72,7 +76,7 @@ void SvnRepository::Svn(const std::vector<std::string>& arguments) const {
   // A configuration folder of its own keeps the user's settings out.
   std::string command =
       "svn --non-interactive --quiet --config-dir " + ShellQuoted(ShellPath(folder_ + "/config"));
-  for (const std::string& argument : arguments) command += " " + ShellQuoted(ShellPath(argument));
+  for (const std::string& argument : arguments) command.append(" ").append(ShellQuoted(ShellPath(argument)));
   Run(command);
 }
 

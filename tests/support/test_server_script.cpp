@@ -33,11 +33,6 @@ bool ServerScript::Accepting() const {
   return !paused;
 }
 
-void ServerScript::SetPaused(bool pause) {
-  std::lock_guard lock(mutex);
-  paused = pause;
-}
-
 void ServerScript::StartServing(std::unique_ptr<DaemonConnection> connection) {
   const std::size_t index = connections.size();
   connections.push_back({static_cast<int>(index) + 1, {}, false});
@@ -180,7 +175,11 @@ bool TestServer::WaitUntil(const std::function<bool(const TestServer&)>& conditi
   }
 }
 
-void TestServer::PauseAccepting() { Script().SetPaused(true); }
+void TestServer::PauseAccepting() {
+  ServerScript& script = Script();
+  std::lock_guard lock(script.mutex);
+  script.paused = true;
+}
 
 RawClient::~RawClient() { Close(); }
 

@@ -6,21 +6,10 @@
 
 #include "support/test_server.h"
 
-#include <chrono>
 #include <condition_variable>
-#include <cstddef>
-#include <cstdint>
 #include <deque>
-#include <functional>
-#include <map>
-#include <memory>
 #include <mutex>
-#include <optional>
-#include <string>
-#include <string_view>
 #include <thread>
-#include <utility>
-#include <vector>
 
 namespace korvane::testing {
 
@@ -52,17 +41,14 @@ struct ServerScript {
   // Takes the answers and the observer out of options.
   explicit ServerScript(TestServerOptions& options);
 
-  // Whether connections are taken now (not paused).
-  bool Accepting() const;
-  void SetPaused(bool pause);
+  bool Accepting() const;  // not paused
   // Records a new connection and starts the thread that serves it; the
   // caller holds mutex.
   void StartServing(std::unique_ptr<DaemonConnection> connection);
   // Joins the accept thread, then every connection thread, once the
   // transport has told them all to stop.
   void JoinThreads();
-  // Serves one connection until it ends or the daemon stops; the
-  // connection's thread runs it.
+  // Serves one connection, on its thread, until it ends or the daemon stops.
   void Serve(std::size_t index, std::unique_ptr<DaemonConnection> connection);
 
   // The answer for a frame with this code: the first Next(), else the On()

@@ -4,10 +4,9 @@
 #include "daemon/base/windows/system_text.h"
 #include "daemon/platform/ready_set.h"
 #include "daemon/platform/windows/pipe_instance.h"
+#include "daemon/platform/windows/private_access.h"
 
 #include "platform/pipe_server.h"
-
-#include <sddl.h>
 
 #include <algorithm>
 #include <deque>
@@ -36,29 +35,6 @@ struct HandleCloser {
 };
 using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
-// The TOKEN_USER of a token, or nothing when it cannot be read.
-std::vector<BYTE> TokenUser(HANDLE token) {
-  DWORD size = 0;
-  ::GetTokenInformation(token, ::TokenUser, nullptr, 0, &size);
-  if (size < sizeof(TOKEN_USER)) return {};
-  std::vector<BYTE> user(size);
-  if (!::GetTokenInformation(token, ::TokenUser, user.data(), size, &size)) return {};
-  return user;
-}
-
-PSID SidOf(const std::vector<BYTE>& user) { return reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid; }
-
-// The daemon's own user, read once.
-const std::vector<BYTE>& OwnUser() {
-  static const std::vector<BYTE> user = [] {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return std::vector<BYTE>{};
-    UniqueHandle owned(token);
-    return TokenUser(token);
-  }();
-  return user;
-}
-
 // The user of the client at the other end, from the token it connected
 // with (identification level is enough), or from its process.
 std::vector<BYTE> ClientUser(HANDLE pipe) {
@@ -68,7 +44,7 @@ std::vector<BYTE> ClientUser(HANDLE pipe) {
     ::RevertToSelf();
     if (opened) {
       UniqueHandle owned(token);
-      return TokenUser(token);
+      return UserOfToken(token);
     }
   }
   ULONG clientId = 0;
@@ -77,36 +53,14 @@ std::vector<BYTE> ClientUser(HANDLE pipe) {
   HANDLE token = nullptr;
   if (!client || !::OpenProcessToken(client.get(), TOKEN_QUERY, &token)) return {};
   UniqueHandle owned(token);
-  return TokenUser(token);
+  return UserOfToken(token);
 }
 
 bool ClientIsOwnUser(HANDLE pipe) {
   const std::vector<BYTE> client = ClientUser(pipe);
-  return !client.empty() && !OwnUser().empty() && ::EqualSid(SidOf(client), SidOf(OwnUser()));
+  return !client.empty() && OwnUser() != nullptr &&
+         ::EqualSid(reinterpret_cast<const TOKEN_USER*>(client.data())->User.Sid, OwnUser());
 }
-
-// A security descriptor that lets only the daemon's own user open the pipe.
-struct OwnerOnly {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
-
-  OwnerOnly() {
-    LPWSTR sid = nullptr;
-    if (OwnUser().empty() || !::ConvertSidToStringSidW(SidOf(OwnUser()), &sid)) {
-      throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), "the daemon's user");
-    }
-    const std::wstring sddl = L"D:P(A;;GA;;;" + std::wstring(sid) + L")";
-    ::LocalFree(sid);
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                                 nullptr)) {
-      throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), "security descriptor");
-    }
-    attributes.lpSecurityDescriptor = descriptor;
-  }
-  ~OwnerOnly() { ::LocalFree(descriptor); }
-  OwnerOnly(const OwnerOnly&) = delete;
-  OwnerOnly& operator=(const OwnerOnly&) = delete;
-};
 
 }  // namespace
 
@@ -119,6 +73,9 @@ class PipeListener final : public PipeEnd {
 
   // Makes the first instances; the first one claims the name.
   void Open() {
+    if (security_.Attributes() == nullptr) {
+      throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), "the pipe's access list");
+    }
     for (std::size_t i = 0; i < std::min(kListening, bound_); ++i) {
       if (!AddInstance(i == 0) && i == 0) {
         // The first instance of a name that exists already: another user's
@@ -192,7 +149,7 @@ class PipeListener final : public PipeEnd {
 
  private:
   bool AddInstance(bool first) {
-    std::shared_ptr<PipeInstance> instance = PipeInstance::Create(name_, &security_.attributes, first, live_);
+    std::shared_ptr<PipeInstance> instance = PipeInstance::Create(name_, security_.Attributes(), first, live_);
     if (!instance) return false;
     if (port_ != nullptr) {
       if (!instance->Bind(port_)) return false;
@@ -204,7 +161,7 @@ class PipeListener final : public PipeEnd {
 
   const std::wstring name_;
   const std::size_t bound_;
-  OwnerOnly security_;
+  PrivateAccess security_{GENERIC_ALL, false};  // the daemon's user alone may open it
   std::shared_ptr<std::atomic<std::size_t>> live_;  // instances open, accepted ones too
   HANDLE port_ = nullptr;
   std::vector<std::shared_ptr<PipeInstance>> listening_;

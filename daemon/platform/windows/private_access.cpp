@@ -3,37 +3,38 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include <vector>
+#include <cwchar>
 
 namespace korvane::server::windows {
 
-namespace {
-
-// The token's user: its SID, in a buffer that holds it.
-std::vector<unsigned char> TokenUser() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+std::vector<BYTE> UserOfToken(HANDLE token) {
   DWORD size = 0;
-  GetTokenInformation(token, ::TokenUser, nullptr, 0, &size);
-  std::vector<unsigned char> buffer(size);
-  if (size == 0 || !GetTokenInformation(token, ::TokenUser, buffer.data(), size, &size)) buffer.clear();
-  CloseHandle(token);
-  return buffer;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  if (size < sizeof(TOKEN_USER)) return {};
+  std::vector<BYTE> user(size);
+  if (!GetTokenInformation(token, TokenUser, user.data(), size, &size)) return {};
+  return user;
 }
 
-PSID SidOf(std::vector<unsigned char>& tokenUser) {
-  return tokenUser.empty() ? nullptr : reinterpret_cast<TOKEN_USER*>(tokenUser.data())->User.Sid;
+PSID OwnUser() {
+  static std::vector<BYTE> user = [] {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::vector<BYTE>{};
+    std::vector<BYTE> read = UserOfToken(token);
+    CloseHandle(token);
+    return read;
+  }();
+  return user.empty() ? nullptr : reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
 }
 
-}  // namespace
-
-PrivateAccess::PrivateAccess() {
-  std::vector<unsigned char> user = TokenUser();
+PrivateAccess::PrivateAccess(DWORD access, bool inherited) {
   wchar_t* sid = nullptr;
-  if (SidOf(user) == nullptr || !ConvertSidToStringSidW(SidOf(user), &sid)) return;
-  // P: protected, nothing inherited; OICI: files and folders made inside
-  // inherit it; FA: full access.
-  const std::wstring sddl = std::wstring(L"D:P(A;OICI;FA;;;") + sid + L")";
+  if (OwnUser() == nullptr || !ConvertSidToStringSidW(OwnUser(), &sid)) return;
+  wchar_t mask[16];
+  std::swprintf(mask, std::size(mask), L"0x%lx", static_cast<unsigned long>(access));
+  // P: protected, nothing inherited from the parent; OICI: files and folders
+  // made inside inherit it.
+  const std::wstring sddl = std::wstring(L"D:P(A;") + (inherited ? L"OICI" : L"") + L";" + mask + L";;;" + sid + L")";
   LocalFree(sid);
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor_, nullptr)) {
     descriptor_ = nullptr;
@@ -65,8 +66,7 @@ bool OwnedByUser(const std::wstring& path) {
                             &descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  std::vector<unsigned char> user = TokenUser();
-  const bool owned = owner != nullptr && SidOf(user) != nullptr && EqualSid(owner, SidOf(user));
+  const bool owned = owner != nullptr && OwnUser() != nullptr && EqualSid(owner, OwnUser());
   LocalFree(descriptor);
   return owned;
 }

@@ -4,6 +4,7 @@
 #include "daemon/platform/pipe_connection.h"
 #include "daemon/platform/pipe_listener.h"
 #include "daemon/platform/ready_set.h"
+#include "daemon/platform/windows/private_access.h"
 #include "platform/call_named_pipe.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +45,11 @@ std::string Pattern(std::size_t size, std::size_t offset = 0) {
 std::string Request(std::size_t size, std::size_t replySize, bool closeAfter = false) {
   std::string head = std::to_string(replySize) + (closeAfter ? " close " : " keep ");
   return head + Pattern(size > head.size() ? size - head.size() : 0, head.size());
+}
+
+std::string Reply(std::size_t requestSize, bool intact, std::size_t replySize) {
+  std::string reply = std::to_string(requestSize) + (intact ? " intact " : " damaged ");
+  return reply + Pattern(std::max(replySize, reply.size()) - reply.size());
 }
 
 // The event loop in small: serves until the stop event is set, through the
@@ -108,8 +114,7 @@ class EchoServer {
       EXPECT_EQ(taken, size);
       const std::size_t kept = std::min(size, buffer.size()), start = buffer.find(' ', buffer.find(' ') + 1) + 1;
       const bool intact = buffer.compare(start, kept - start, Pattern(size, start), 0, kept - start) == 0;
-      std::string reply = std::to_string(size) + (intact ? " intact " : " damaged ");
-      reply += Pattern(std::max(std::strtoull(head, nullptr, 10), reply.size()) - reply.size());
+      const std::string reply = Reply(size, intact, std::strtoull(head, nullptr, 10));
       if ((sent = SendPacket(handle, reply)) == Sending::TooLarge) {
         MakeSendRoom(handle, static_cast<int>(reply.size()));
         sent = SendPacket(handle, reply);
@@ -145,11 +150,6 @@ std::string Call(const std::string& pipe, const std::string& request, std::size_
   return reply;
 }
 
-std::string Expected(std::size_t requestSize, std::size_t replySize) {
-  std::string reply = std::to_string(requestSize) + " intact ";
-  return reply + Pattern(std::max(replySize, reply.size()) - reply.size());
-}
-
 TEST(WindowsPipeServer, ServesRequestsAndRepliesOfEverySize) {
   EchoServer server;
   struct Case {
@@ -164,7 +164,7 @@ TEST(WindowsPipeServer, ServesRequestsAndRepliesOfEverySize) {
                         Case{40, 1 << 20, false}, Case{70 * 1024, 2000, true}}) {
     SCOPED_TRACE(std::to_string(c.request) + " -> " + std::to_string(c.reply));
     EXPECT_EQ(Call(server.Name(), Request(c.request, c.reply, c.closeAfter), (1 << 20) + 1),
-              Expected(c.request, c.reply));
+              Reply(c.request, true, c.reply));
   }
 }
 
@@ -177,7 +177,7 @@ TEST(WindowsPipeServer, ServesManyClientsAtOnce) {
     clients.emplace_back([&, i] { replies[i] = Call(server.Name(), Request(100 + i * 1000, 50 + i)); });
   }
   for (std::thread& client : clients) client.join();
-  for (int i = 0; i < kClients; ++i) EXPECT_EQ(replies[i], Expected(100 + i * 1000, 50 + i)) << i;
+  for (int i = 0; i < kClients; ++i) EXPECT_EQ(replies[i], Reply(100 + i * 1000, true, 50 + i)) << i;
 }
 
 // A client of its own, opened as the library opens its channels.
@@ -228,7 +228,7 @@ TEST(WindowsPipeServer, ClientsThatLeaveMidRequestAreClosedAndOthersServed) {
     if (!request.empty()) Write(client, request, false);
     ::CloseHandle(client);
   }
-  EXPECT_EQ(Call(server.Name(), Request(10, 20)), Expected(10, 20));
+  EXPECT_EQ(Call(server.Name(), Request(10, 20)), Reply(10, true, 20));
   // Every connection ends, the one served after them too.
   EXPECT_TRUE(Eventually([&] { return server.Ended() == 4; })) << server.Ended();
   EXPECT_EQ(server.Accepted(), 4);
@@ -276,24 +276,22 @@ TEST(WindowsPipeServer, MessagesSentBeforeAClientClosesArriveWholeInOrderBeforeT
   StopListening(listener);
 }
 
-// The pipe's access list has one entry, for this process's user. (Wine
-// keeps the list but lets every process through: it has one user.)
+// All access (as given, which Wine keeps, or mapped to the file rights) for
+// this process's user alone. (Wine keeps the list but lets every process
+// through: it has one user.)
 bool OnlyOwnUserMayOpen(HANDLE pipe) {
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  HANDLE token = nullptr;
   if (::GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                        &descriptor) != ERROR_SUCCESS ||
-      !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+                        &descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  char user[256];
-  DWORD size = 0;
-  void* ace = nullptr;
-  const bool own = dacl != nullptr && dacl->AceCount == 1 && ::GetAce(dacl, 0, &ace) &&
-                   ::GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
-                   ::EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
-  ::CloseHandle(token);
+  void* entry = nullptr;
+  bool own = dacl != nullptr && dacl->AceCount == 1 && ::GetAce(dacl, 0, &entry);
+  if (own) {
+    auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+    own = (ace->Mask == GENERIC_ALL || ace->Mask == FILE_ALL_ACCESS) && ::EqualSid(&ace->SidStart, windows::OwnUser());
+  }
   ::LocalFree(descriptor);
   return own;
 }

@@ -1,15 +1,16 @@
 #include "scratch.h"
 
+#include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace korvane::server::testing {
 
 ScratchFolder::ScratchFolder() {
-  static LONG made = 0;
-  wchar_t base[MAX_PATH + 1];
-  GetTempPathW(MAX_PATH + 1, base);
-  path_ = windows::Narrow(std::wstring(base) + L"korvane-seams-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                          std::to_wstring(InterlockedIncrement(&made)));
+  static std::atomic<int> made{0};
+  path_ = windows::Narrow((std::filesystem::temp_directory_path() / L"korvane-seams-").wstring() +
+                          std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++made));
   MakeFolder(path_);
 }
 
@@ -19,23 +20,12 @@ ScratchFolder::~ScratchFolder() {
 }
 
 std::string ReadFile(const std::string& path) {
-  HANDLE file = CreateFileW(windows::SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  std::string text;
-  char buffer[4096];
-  DWORD read = 0;
-  while (file != INVALID_HANDLE_VALUE && ::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
-    text.append(buffer, read);
-  }
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  return text;
+  std::ifstream file(std::filesystem::path(windows::SystemPath(path)), std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
-  HANDLE file = CreateFileW(windows::SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
+  std::ofstream(std::filesystem::path(windows::SystemPath(path)), std::ios::binary) << text;
 }
 
 bool Exists(const std::string& path) {

@@ -1,6 +1,5 @@
 // The daemon processes of a test on POSIX: the log reaches KorvaneBkgProc
-// through the environment, and every process whose
-// environment names the test's log is killed at the end.
+// through the environment.
 #include "support/daemon_processes.h"
 
 #include <cerrno>

@@ -10,10 +10,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <stdexcept>
 #include <system_error>
-#include <thread>
 #include <utility>
 
 #include <poll.h>
@@ -36,13 +34,8 @@ constexpr int kSendBuffer = 8 << 20;
 
 class Fd {
  public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
+  explicit Fd(int fd = -1) : fd_(fd) {}
   Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    Reset(std::exchange(other.fd_, -1));
-    return *this;
-  }
   ~Fd() { Reset(); }
   int get() const { return fd_; }
   void Reset(int fd = -1) {
@@ -51,7 +44,7 @@ class Fd {
   }
 
  private:
-  int fd_ = -1;
+  int fd_;
 };
 
 sockaddr_un SocketAddress(const std::string& path) {

@@ -42,10 +42,10 @@ bool StartShell(const std::string& script) {
 
 int RunShellCommand(const std::string& command) {
   const fs::path status = UniqueStatusFile();
-  const std::string written = ShellPath(status.generic_string());
-  // The status file appears whole: written aside, then renamed.
-  const std::string aside = ShellQuoted(written + ".tmp");
-  if (!StartShell("(" + command + "); echo $? >" + aside + " && mv " + aside + " " + ShellQuoted(written))) {
+  // The status file appears whole: written aside, then renamed. Its name is
+  // letters, digits and dashes, which the shell takes as they are.
+  const std::string written = ShellPath(status.generic_string()), aside = written + ".tmp";
+  if (!StartShell("(" + command + "); echo $? >" + aside + " && mv " + aside + " " + written)) {
     return -1;
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
