@@ -18,9 +18,17 @@ changed files: the time until the writer's daemon has committed them all
 and until they are all on the other machine, against one svn commit of the
 same change.
 
+With --replica, instead: a master (Apache, scripts/team-server.sh apache)
+and a read replica of it (team-server.sh replica), one machine on each in
+mode 3 on one space; each writes a new file --changes times in turn, and
+the time until it is on the other machine is recorded each way (p50,
+p95). Then the access rules on both: a user who is no member of the space
+can neither read nor write it through the master or the replica, and reads
+and writes a space of her own through both.
+
   bench/team_sync_bench.py [--build build/release] [--machines 2,5,10,20]
       [--changes 20] [--quiet 60] [--files 100000] [--folders 10000]
-      [--burst 10000] [--skip-deep] [--skip-team]
+      [--burst 10000] [--skip-deep] [--skip-team] [--replica]
 
 A short run: --machines 2,3 --changes 5 --quiet 10 --files 2000 --folders 200 --burst 200
 """
@@ -76,16 +84,17 @@ def wait_until(check, limit, pause=0.01):
 
 
 class Server:
-    """The svnserve of scripts/team-server.sh, with its users."""
+    """A server of scripts/team-server.sh (kind start: svnserve; apache;
+    replica, with the master's arguments before the users), with its users."""
 
-    def __init__(self, folder, users):
+    def __init__(self, folder, users, kind="start", before_users=(), environment=None):
         self.folder = folder
         self.port = free_port()
-        run = subprocess.run([SOURCE + "/scripts/team-server.sh", "start", folder, str(self.port)] +
+        run = subprocess.run([SOURCE + "/scripts/team-server.sh", kind, folder, str(self.port), *before_users] +
                              [f"{user}:{user}-secret" for user in users],
-                             check=True, capture_output=True, text=True)
+                             check=True, capture_output=True, text=True, env=environment)
         self.url = run.stdout.strip().splitlines()[-1]
-        self.realm = f"<svn://127.0.0.1:{self.port}> korvane-team"
+        self.realm = f"<{self.url.split(':')[0]}://127.0.0.1:{self.port}> korvane-team"
 
     def log_lines(self):
         return (read(self.folder + "/svnserve.log") or "").splitlines()
@@ -346,6 +355,96 @@ def deep_rows(arguments, top, build):
         shutil.rmtree(place, ignore_errors=True)
 
 
+def svn_as(config, user, *arguments):
+    """A plain Subversion tool as user, without a cache; whether it
+    succeeded."""
+    return subprocess.run([arguments[0], "--non-interactive", "--no-auth-cache", "--config-dir", config,
+                           "--username", user,
+                           "--password", user + "-secret", *arguments[1:]],
+                          capture_output=True, text=True).returncode == 0
+
+
+def access_rows(outsider, space, own, master, replica, top):
+    """(what, through, expected, held) for the access rules through both
+    servers: the outsider neither reads nor writes the space, and reads
+    and writes her own."""
+    write(top + "/planted.txt", "planted\n")
+    rows = []
+    for name, server in (("master", master), ("replica", replica)):
+        for what, target, expected in ((f"{outsider} reads {space}", space, False),
+                                       (f"{outsider} writes {space}", space, False),
+                                       (f"{outsider} reads {own}", own, True),
+                                       (f"{outsider} writes {own}", own, True)):
+            url = f"{server.url}/{target}"
+            if "reads" in what:
+                done = svn_as(top + "/svn-config", outsider, "svn", "cat", url + "/readme.txt")
+            else:
+                done = svn_as(top + "/svn-config", outsider, "svnmucc", "-m", "access check", "put", top + "/planted.txt",
+                              f"{url}/planted-{name}.txt")
+            rows.append((what, name, expected, done == expected))
+    return rows
+
+
+def replica_rows(arguments, top, build):
+    """Changes each way between a machine on a master and one on its
+    replica, and the access rules through both."""
+    place = top + "/replica"
+    os.makedirs(place)
+    # Apache run by root serves as www-data, which must reach the servers'
+    # folders.
+    for folder in (top, place):
+        os.chmod(folder, 0o711)
+    users = ["ann", "bob", "eve"]
+    master = Server(place + "/master", users, "apache")
+    servers = [master]
+    machines = []
+    try:
+        replica = Server(place + "/replica", users, "replica", [master.url],
+                         dict(os.environ, KORVANE_MASTER_FOLDER=master.folder))
+        servers.append(replica)
+        ann = Machine(place, "ann", master, build)
+        bob = Machine(place, "bob", replica, build)
+        machines = [ann, bob]
+        share_with_all(machines, "plans")
+        eve = Machine(place, "eve", master, build)
+        machines.append(eve)
+        write(eve.files("eves") + "/readme.txt", "eve's own\n")
+        eve.tool("share", eve.files("eves"), "--wait")
+        arrivals = {"master to replica": [], "replica to master": []}
+        for change in range(arguments.changes):
+            for way, writer, reader in (("master to replica", ann, bob), ("replica to master", bob, ann)):
+                name = f"{writer.user}{change}.txt"
+                text = f"change {change} by {writer.user}\n"
+                write(writer.files("plans/" + name), text)
+                seconds = wait_until(lambda: read(reader.files("plans/" + name)) == text, arguments.limit)
+                if seconds is None:
+                    raise RuntimeError(f"change {change} {way} did not arrive in {arguments.limit} s")
+                arrivals[way].append(seconds)
+            print(f"change {change}: " + ", ".join(f"{way} {times[-1]:.2f} s" for way, times in arrivals.items()),
+                  file=sys.stderr, flush=True)
+        settle(machines, arguments.settle)
+        return arrivals, access_rows("eve", "plans", "eves", master, replica, place)
+    finally:
+        for machine in machines:
+            machine.stop()
+        for server in reversed(servers):
+            server.stop()
+        shutil.rmtree(place, ignore_errors=True)
+
+
+def print_replica(arguments, arrivals, access):
+    print(f"a machine on the master and one on its replica, mode 3, one space; {arguments.changes} changes each way")
+    print("| way | p50 | p95 | max |")
+    print("|-----|-----|-----|-----|")
+    for way, times in arrivals.items():
+        print(f"| {way} | {percentile(times, 0.5):.2f} s | {percentile(times, 0.95):.2f} s | {max(times):.2f} s |")
+    print("targets: p50 <= 1.5 s, p95 <= 3 s each way")
+    print("| access | through | expected | held |")
+    print("|--------|---------|----------|------|")
+    for what, through, expected, held in access:
+        print(f"| {what} | {through} | {'allowed' if expected else 'refused'} | {'yes' if held else 'NO'} |")
+
+
 def seconds(value):
     return "missed" if value is None else f"{value:.2f} s"
 
@@ -364,10 +463,15 @@ def main():
     parser.add_argument("--burst", default=10000, type=int)
     parser.add_argument("--skip-team", action="store_true")
     parser.add_argument("--skip-deep", action="store_true")
+    parser.add_argument("--replica", action="store_true",
+                        help="a machine on a master and one on its replica, instead of the rows above")
     arguments = parser.parse_args()
     build = os.path.abspath(arguments.build)
     top = tempfile.mkdtemp(prefix="korvane-sync-bench-")
     try:
+        if arguments.replica:
+            print_replica(arguments, *replica_rows(arguments, top, build))
+            return
         if not arguments.skip_team:
             rows = team_rows(arguments, top, build)
             print(f"changes per N: {arguments.changes}; quiet window: {arguments.quiet:.0f} s")

@@ -117,24 +117,30 @@ fi
 HOOK
   cat >"$repository/hooks/post-commit" <<'HOOK'
 #!/bin/sh
-# Korvane: the access rules are rendered again when a commit changed the top.
 PATH=/usr/local/bin:/usr/bin:/bin
+# Each replica (conf/korvane-replicas, one svnsync URL a line) takes the
+# commit before the committer hears of it, so that what one reads back
+# there is at least what one wrote; first, since the machines reading the
+# replica wait for it. One sync at a time: this lock, which every svnsync
+# of a replica here takes (add-replica too), so svnsync's own lock, two
+# more revision property changes on the replica a commit, is left out.
+# Each sync is bounded, and a replica that misses one catches up with the
+# next.
+replicas=$1/conf/korvane-replicas
+if [ -s "$replicas" ]; then
+  exec 9<"$replicas"
+  flock 9
+  while IFS= read -r url; do
+    timeout 60 svnsync sync --non-interactive --disable-locking --config-dir "$1/conf/korvane-replica-auth" \
+      "$url" "file://$1" >/dev/null 2>>"$1/conf/korvane-replicas.log" ||
+      echo "r$2: $url did not take it" >>"$1/conf/korvane-replicas.log"
+  done <"$replicas"
+  exec 9<&-
+fi
+# Korvane: the access rules are rendered again when a commit changed the top.
 if [ -n "$(svnlook changed -r "$2" "$1" | cut -c5- | grep -v '^[^/]*/.')" ]; then
   python3 "$1/hooks/korvane-hook" post-commit "$1" "$2"
 fi
-# Each replica (conf/korvane-replicas, one svnsync URL a line) takes the
-# commit before the committer hears of it, so that what one reads back
-# there is at least what one wrote. One sync at a time (the lock), each
-# bounded, and a replica that misses one catches up with the next.
-replicas=$1/conf/korvane-replicas
-[ -s "$replicas" ] || exit 0
-exec 9<"$replicas"
-flock 9
-while IFS= read -r url; do
-  timeout 60 svnsync sync --non-interactive --steal-lock --config-dir "$1/conf/korvane-replica-auth" \
-    "$url" "file://$1" >/dev/null 2>>"$1/conf/korvane-replicas.log" ||
-    echo "r$2: $url did not take it" >>"$1/conf/korvane-replicas.log"
-done <"$replicas"
 exit 0
 HOOK
   chmod 0755 "$repository/hooks/pre-commit" "$repository/hooks/post-commit"
@@ -372,7 +378,7 @@ register_replica() {
     as_master "${svnsync[@]}" initialize "$sync_url" "file://$master_repository" >/dev/null ||
       fail "svnsync cannot initialize the replica at $sync_url"
   fi
-  as_master flock "$replicas" "${svnsync[@]}" --steal-lock sync "$sync_url" "file://$master_repository" >/dev/null ||
+  as_master flock "$replicas" "${svnsync[@]}" --disable-locking sync "$sync_url" "file://$master_repository" >/dev/null ||
     fail "svnsync cannot bring the replica at $sync_url up to date"
 }
 

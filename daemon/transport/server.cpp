@@ -176,22 +176,28 @@ void Server::ReadFrom(std::uint64_t id) {
     Connection& connection = found->second;
     if (connection.awaitingWork || connection.hasOutgoing) return;
     std::size_t size = 0;
-    connection.requestFirst = false;
-    switch (ReceivePacket(connection.fd, buffer_, size)) {
-      case Arrival::NotYet:
-        return;
-      case Arrival::EndOfFile:
-        Close(id);
-        return;
-      case Arrival::Packet:
-        HandlePacket(id, std::string_view(buffer_).substr(0, std::min(size, buffer_.size())), size);
-        // A client sends its next request only once it has read the reply:
-        // nothing more waits on a request channel now.
-        if (const auto asked = connections_.find(id);
-            asked != connections_.end() && asked->second.use == Channel::Request) {
+    if (connection.taken) {
+      // Taken while another's request was settled: it is the next packet.
+      const Connection::Taken taken = std::move(*connection.taken);
+      connection.taken.reset();
+      HandlePacket(id, taken.bytes, taken.size);
+    } else {
+      connection.requestFirst = false;
+      switch (ReceivePacket(connection.fd, buffer_, size)) {
+        case Arrival::NotYet:
           return;
-        }
-        break;
+        case Arrival::EndOfFile:
+          Close(id);
+          return;
+        case Arrival::Packet:
+          HandlePacket(id, std::string_view(buffer_).substr(0, std::min(size, buffer_.size())), size);
+          break;
+      }
+    }
+    // A client sends its next request only once it has read the reply:
+    // nothing more waits on a request channel now.
+    if (const auto asked = connections_.find(id); asked != connections_.end() && asked->second.use == Channel::Request) {
+      return;
     }
   }
   batch_.unsettled.push_back(id);  // its turn ended with packets left, maybe
@@ -350,6 +356,14 @@ std::vector<std::uint64_t> Server::MaybeReadable(std::uint64_t asking, bool& acc
   return ids;
 }
 
+bool Server::AheadInBatch(std::uint64_t id) const {
+  if (batch_.events == nullptr) return false;
+  for (int i = batch_.next; i < batch_.size; ++i) {
+    if (batch_.events[i].id == id) return true;
+  }
+  return false;
+}
+
 void Server::Settle(std::uint64_t asking) {
   bool accepting = false;
   std::vector<std::uint64_t> ids = MaybeReadable(asking, accepting);
@@ -367,7 +381,23 @@ void Server::Settle(std::uint64_t asking) {
       const auto found = connections_.find(id);
       if (found == connections_.end() || stopping_) break;
       Connection& connection = found->second;
-      if (connection.awaitingWork || connection.hasOutgoing || connection.requestFirst) break;
+      if (connection.awaitingWork || connection.hasOutgoing || connection.requestFirst || connection.taken) break;
+      if (AheadInBatch(id)) {
+        // The loop reads this one later in the batch anyway: its packet is
+        // taken now, once, and a request among them is kept for then.
+        std::size_t size = 0;
+        const Arrival arrival = ReceivePacket(connection.fd, buffer_, size);
+        if (arrival == Arrival::EndOfFile) Close(id);
+        if (arrival != Arrival::Packet) break;
+        const std::string_view bytes = std::string_view(buffer_).substr(0, std::min(size, buffer_.size()));
+        const std::optional<std::uint32_t> code = protocol::FrameCode(bytes);
+        if (!code || (ChannelOf(*code) != Channel::OneWay && ChannelOf(*code) != Channel::Close)) {
+          connection.taken = Connection::Taken{std::string(bytes), size};
+          break;
+        }
+        HandlePacket(id, bytes, size);
+        continue;
+      }
       const Peeked peeked = PeekCode(connection.fd);
       if (peeked.ended) {
         // Everything it sent has been taken: it goes now, rather than be

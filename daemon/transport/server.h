@@ -74,6 +74,13 @@ class Server {
     std::string outgoing;
     std::uint32_t watched = kReadable;  // the events the ready set reports for it now
     bool requestFirst = false;        // its next packet is known not to be one-way
+    // A packet that is no one-way frame, taken while another's request was
+    // settled, for the loop to handle when it reaches the connection.
+    struct Taken {
+      std::string bytes;
+      std::size_t size = 0;  // the packet's whole size, which bytes may cut
+    };
+    std::optional<Taken> taken;
     bool largeBuffer = false;         // its send buffer has been made room for a large reply
   };
 
@@ -91,6 +98,9 @@ class Server {
   void HandlePacket(std::uint64_t id, std::string_view bytes, std::size_t size);
   void HandleRequest(std::uint64_t id, Command command, const std::optional<std::string>& payload);
   void Settle(std::uint64_t asking);
+  // Whether the loop's batch reports the connection after the event it
+  // handles now.
+  bool AheadInBatch(std::uint64_t id) const;
   // The connections that may hold a packet that came before the request
   // being answered, in the order they came; the listener too when it has
   // clients waiting.

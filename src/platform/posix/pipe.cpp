@@ -45,8 +45,11 @@ struct Received {
 };
 
 // Waits until the socket has a packet or end-of-file. False with errno set
-// on failure, false with errno 0 when the time ran out.
-bool WaitReadable(int fd, DWORD milliseconds) {
+// on failure, false with errno 0 when the time ran out. queued tells
+// whether a packet was seen queued with the peer still there: a socket
+// reports input without a hang-up only for a packet, so a packet of 0
+// bytes read next is an empty message, not the end.
+bool WaitReadable(int fd, DWORD milliseconds, bool& queued) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
   for (;;) {
@@ -55,9 +58,12 @@ bool WaitReadable(int fd, DWORD milliseconds) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       timeout = static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
     }
-    pollfd entry{fd, POLLIN, 0};
+    pollfd entry{fd, POLLIN | POLLRDHUP, 0};
     int ready = poll(&entry, 1, timeout);
-    if (ready > 0) return true;
+    if (ready > 0) {
+      queued = (entry.revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) == POLLIN;
+      return true;
+    }
     if (ready < 0 && errno != EINTR) return false;
     if (ready == 0 && timeout >= 0 && Clock::now() >= deadline) {
       errno = 0;
@@ -227,18 +233,21 @@ class PipeClient final : public KernelObject, public OverlappedOperation {
   // it fits the handle's buffer (see kOneReceiveCapacity).
   Received ReceiveReply(DWORD milliseconds) {
     DiscardServedPacket();
-    if (milliseconds != 0 && !WaitReadable(fd_, milliseconds)) {
+    bool queued = false;
+    if (milliseconds != 0 && !WaitReadable(fd_, milliseconds, queued)) {
       if (errno == 0) return {Arrival::NotYet, {}};
       return {Arrival::Failed, {}, errno};
     }
     if (!peekBuffer_) peekBuffer_.reset(new (std::nothrow) char[kOneReceiveCapacity]);
     if (!peekBuffer_) return ReceiveNow(fd_);
-    const PacketArrival next =
-        ReceivePacket(fd_, peekBuffer_.get(), kOneReceiveCapacity, true, Credentials::AskedWhenEmpty);
+    // A packet seen queued needs no credentials to tell it from the end.
+    const PacketArrival next = ReceivePacket(fd_, peekBuffer_.get(), kOneReceiveCapacity, true,
+                                             queued ? Credentials::Passed : Credentials::AskedWhenEmpty);
     switch (next.kind) {
       case PacketArrival::Kind::Packet:
         break;
       case PacketArrival::Kind::EndOfFile:
+        if (queued && next.error == 0) break;  // the empty message seen queued, not a reset since
         return {Arrival::EndOfFile, {}};
       case PacketArrival::Kind::NotYet:
         return {Arrival::NotYet, {}};

@@ -39,7 +39,7 @@ PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool pee
   } while (length < 0 && errno == EINTR);
   if (length < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) return {PacketArrival::Kind::NotYet};
-    if (errno == ECONNRESET) return {PacketArrival::Kind::EndOfFile};
+    if (errno == ECONNRESET) return {PacketArrival::Kind::EndOfFile, 0, ECONNRESET};
     return {PacketArrival::Kind::Failed, 0, errno};
   }
   if (length == 0 && header.msg_controllen == 0) {

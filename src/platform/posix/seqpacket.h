@@ -19,7 +19,7 @@ namespace korvane::posix {
 struct PacketArrival {
   enum class Kind {
     Packet,     // size holds the packet's full length, even beyond the buffer
-    EndOfFile,  // the peer closed (or reset) the connection
+    EndOfFile,  // the peer closed (or reset: error holds ECONNRESET) the connection
     NotYet,     // nothing waits
     Failed,     // error holds the errno
   };

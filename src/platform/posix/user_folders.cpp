@@ -65,7 +65,11 @@ std::optional<std::string> ProductFolder(UserFolder folder) {
   // The password database is read only when the environment does not tell.
   std::optional<std::string> accountHome;
   if (folder != UserFolder::Runtime && !IsAbsolute(variable) && !IsAbsolute(home)) accountHome = AccountHome();
-  return ProductFolderFrom(folder, variable, home, accountHome ? accountHome->c_str() : nullptr, getuid());
+  // The user's number names only the runtime folder's fallback: every call
+  // of the daemon link finds the pipe here, so it is asked for only then.
+  const bool fallback = folder == UserFolder::Runtime && !IsAbsolute(variable);
+  return ProductFolderFrom(folder, variable, home, accountHome ? accountHome->c_str() : nullptr,
+                           fallback ? getuid() : 0);
 }
 
 }  // namespace korvane::posix

@@ -11,6 +11,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <thread>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -165,6 +167,42 @@ TEST_F(PipeClient, RepliesOfEverySizeFollowEachOtherWholeOnOneHandle) {
   EXPECT_FALSE(GetOverlappedResult(pipe, &overlapped, &read, FALSE));
   EXPECT_EQ(GetLastError(), ERROR_BROKEN_PIPE);
   EXPECT_EQ(read, 0u);
+}
+
+// An empty reply is an empty message, not the server's close: whether the
+// server stays (the client sees the packet queued) or closes at once after
+// it (the client must ask the packet for credentials to tell).
+TEST_F(PipeClient, AnEmptyReplyIsAMessageWhetherTheServerStaysOrCloses) {
+  for (const bool closes : {false, true}) {
+    SCOPED_TRACE(closes ? "the server closes after it" : "the server stays");
+    const std::string path = *korvane::posix::PipeSocketPath(kPipe);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    int served = -1;
+    std::thread server([&] {
+      served = accept(listener, nullptr, nullptr);
+      char request[64];
+      if (served >= 0 && recv(served, request, sizeof request, 0) > 0) send(served, "", 0, MSG_NOSIGNAL);
+      if (closes) close(served);
+    });
+    HANDLE pipe = Open();
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    OVERLAPPED overlapped;
+    char first = 0;
+    DWORD read = 99;
+    const BOOL done = Transact(pipe, overlapped, first, read);
+    server.join();
+    EXPECT_TRUE(done || (GetLastError() == ERROR_IO_PENDING && WaitForSingleObject(event_, 5000) == WAIT_OBJECT_0));
+    EXPECT_TRUE(GetOverlappedResult(pipe, &overlapped, &read, FALSE)) << GetLastError();
+    EXPECT_EQ(read, 0u);
+    if (!closes) close(served);
+    close(listener);
+    unlink(path.c_str());
+  }
 }
 
 TEST_F(PipeClient, WaitWithoutReplyTimesOutAndLeavesTheTransactionPending) {
