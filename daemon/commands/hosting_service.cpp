@@ -2,6 +2,7 @@
 
 #include "names.h"
 #include "daemon/base/own_folders.h"
+#include "daemon/base/utf8_path.h"
 #include "daemon/store/share_claims.h"
 
 #include "daemon/svn/svn_runtime.h"
@@ -154,7 +155,7 @@ void CountFile(void* baton, const svn_wc_notify_t* notify, apr_pool_t*) {
     return;
   }
   std::error_code error;
-  const std::uintmax_t size = fs::file_size(notify->path, error);
+  const std::uintmax_t size = fs::file_size(PathOf(notify->path), error);
   auto* progress = static_cast<Progress*>(baton);
   progress->board.Advance(progress->job, error ? 0 : size);
 }
@@ -163,7 +164,7 @@ void CountFile(void* baton, const svn_wc_notify_t* notify, apr_pool_t*) {
 std::pair<std::uint64_t, std::uint64_t> CountFolder(const std::string& folder) {
   std::uint64_t files = 0, bytes = 0;
   std::error_code error;
-  for (fs::recursive_directory_iterator each(folder, fs::directory_options::skip_permission_denied, error), end;
+  for (fs::recursive_directory_iterator each(PathOf(folder), fs::directory_options::skip_permission_denied, error), end;
        !error && each != end; each.increment(error)) {
     if (!each->is_regular_file(error)) continue;
     ++files;
@@ -205,11 +206,11 @@ ShareClaims& RunningShares() {
 // shared already, or checked out there.
 std::optional<std::string> WorkingCopyInside(const std::string& folder) {
   std::error_code error;
-  for (fs::recursive_directory_iterator walk(folder, fs::directory_options::skip_permission_denied, error), end;
+  for (fs::recursive_directory_iterator walk(PathOf(folder), fs::directory_options::skip_permission_denied, error), end;
        !error && walk != end; walk.increment(error)) {
     if (walk->is_symlink(error) || !walk->is_directory(error)) continue;
     if (walk->path().filename() == ".svn") {
-      const std::string holder = walk->path().parent_path().string();
+      const std::string holder = TextOf(walk->path().parent_path());
       if (holder != folder) return holder;
       walk.disable_recursion_pending();
     }
@@ -225,7 +226,7 @@ std::string ShareFolderNow(DaemonContext& context, const std::string& folder, Jo
     return account + "not shared";
   };
   std::error_code error;
-  if (folder == "/" || !fs::is_directory(folder, error)) return failed(folder + " is not a folder", Result::NotFound);
+  if (folder == "/" || !fs::is_directory(PathOf(folder), error)) return failed(folder + " is not a folder", Result::NotFound);
   if (std::optional<std::string> own = context.paths.OwnFolderTouchedBy(folder, false)) {
     return failed("part of the daemon's own folder " + *own, Result::NotAllowed);
   }

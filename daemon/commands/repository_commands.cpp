@@ -2,6 +2,7 @@
 
 #include "daemon/svn/folder_move.h"
 #include "daemon/base/own_folders.h"
+#include "daemon/base/utf8_path.h"
 #include "daemon/platform/file_system.h"
 #include "daemon/platform/host_names.h"
 #include "daemon/platform/calendar_time.h"
@@ -112,12 +113,12 @@ std::optional<Outcome> RefuseOwnFolders(const std::string& path, const DaemonCon
 
 bool IsFolder(const std::string& path) {
   std::error_code error;
-  return fs::is_directory(fs::symlink_status(path, error));
+  return fs::is_directory(fs::symlink_status(PathOf(path), error));
 }
 
 bool Exists(const std::string& path) {
   std::error_code error;
-  return fs::exists(fs::symlink_status(path, error));
+  return fs::exists(fs::symlink_status(PathOf(path), error));
 }
 
 std::optional<Outcome> Move(const std::string& from, const std::string& to, bool& destinationKept) {
@@ -153,8 +154,8 @@ Outcome CreateRepositoryAt(const std::vector<std::string>& arguments, DaemonCont
   if (!folder || *folder == "/") return Failed(Result::BadArguments, "a local path or file:// URL is needed");
   if (std::optional<Outcome> refused = RefuseOwnFolders(*folder, context, Reach::Into)) return *refused;
   std::error_code error;
-  if (Exists(*folder) && !fs::is_empty(*folder, error)) return Failed(Result::AlreadyExists, *folder);
-  fs::create_directories(ParentOf(*folder), error);
+  if (Exists(*folder) && !fs::is_empty(PathOf(*folder), error)) return Failed(Result::AlreadyExists, *folder);
+  fs::create_directories(PathOf(ParentOf(*folder)), error);
   if (error) return FromErrno(error.value(), "cannot create " + ParentOf(*folder));
   svn_repos_t* repository = nullptr;
   if (std::optional<SvnFailure> failure =
@@ -278,12 +279,12 @@ Outcome RemoveAside(const std::vector<std::string>& arguments, DaemonContext& co
   if (!PrepareFolder(context.paths.RemovedFolder(), true, problem)) return Failed(Result::FileSystemFailed, problem);
   const std::string place = context.paths.RemovedFolder() + "/" + key;
   if (MakePrivateFolder(place) != 0) return FromErrno(errno, "cannot keep " + key);
-  std::ofstream(place + kRemovedOrigin) << *path;
+  std::ofstream(PathOf(place + kRemovedOrigin)) << *path;
   bool kept = false;
   if (std::optional<Outcome> failed = Move(*path, place + kRemovedContent, kept)) {
     // A copy that is the only complete one stays, where restoreLDir finds it.
     std::error_code ignored;
-    if (!kept) fs::remove_all(place, ignored);
+    if (!kept) fs::remove_all(PathOf(place), ignored);
     context.log.Error("removeLDir " + *path + ": " + failed->specifics);
     return *failed;
   }
@@ -302,19 +303,19 @@ Outcome RestoreAside(const std::vector<std::string>& arguments, DaemonContext& c
   const std::string place = context.paths.RemovedFolder() + "/" + key;
   if (!IsFolder(place + kRemovedContent)) return Failed(Result::NotFound, "nothing was removed as " + key);
   std::string origin = arguments[0];
-  if (origin.empty()) std::getline(std::ifstream(place + kRemovedOrigin), origin);
+  if (origin.empty()) std::getline(std::ifstream(PathOf(place + kRemovedOrigin)), origin);
   const std::optional<std::string> path = LocalPath(origin);
   if (!path || *path == "/") return Failed(Result::BadArguments, "an absolute folder path is needed");
   if (std::optional<Outcome> refused = RefuseOwnFolders(*path, context, Reach::Into)) return *refused;
   std::error_code error;
-  fs::create_directories(ParentOf(*path), error);
+  fs::create_directories(PathOf(ParentOf(*path)), error);
   if (error) return FromErrno(error.value(), "cannot create " + ParentOf(*path));
   bool kept = false;
   if (std::optional<Outcome> failed = Move(place + kRemovedContent, *path, kept)) {
     context.log.Error("restoreLDir " + key + ": " + failed->specifics);
     return *failed;
   }
-  fs::remove_all(place, error);
+  fs::remove_all(PathOf(place), error);
   context.log.Info("restored " + key + " to " + *path);
   return Done(*path);
 }
@@ -333,7 +334,7 @@ Outcome RemoveTemporary(const std::vector<std::string>& arguments, DaemonContext
   }
   if (std::optional<Outcome> refused = RefuseOwnFolders(*real, context, Reach::Move)) return *refused;
   std::error_code error;
-  fs::remove_all(*real, error);
+  fs::remove_all(PathOf(*real), error);
   if (error) return FromErrno(error.value(), "cannot remove " + *path);
   context.log.Info("deleted the temporary folder " + *path);
   return Done(*path);

@@ -3,6 +3,7 @@
 #include "daemon/conflicts/conflict_names.h"
 #include "daemon/platform/file_system.h"
 #include "daemon/platform/calendar_time.h"
+#include "daemon/base/utf8_path.h"
 
 #include <svn_dirent_uri.h>
 #include <svn_checksum.h>
@@ -94,7 +95,7 @@ svn_error_t* NoteFile(void* baton, const char* path, const svn_client_status_t* 
     return SVN_NO_ERROR;
   }
   std::error_code error;
-  if (!fs::is_regular_file(fs::symlink_status(path, error))) return SVN_NO_ERROR;
+  if (!fs::is_regular_file(fs::symlink_status(PathOf(path), error))) return SVN_NO_ERROR;
   const std::string relative = std::string(path).substr(files->top.size() + 1);
   const bool added = node == svn_wc_status_added || node == svn_wc_status_replaced ||
                      node == svn_wc_status_unversioned;
@@ -116,7 +117,7 @@ svn_error_t* NoteFile(void* baton, const char* path, const svn_client_status_t* 
 
 bool SameBytes(const std::string& one, const std::string& other) {
   std::error_code error;
-  if (fs::file_size(one, error) != fs::file_size(other, error) || error) return false;
+  if (fs::file_size(PathOf(one), error) != fs::file_size(PathOf(other), error) || error) return false;
   std::FILE* first = std::fopen(one.c_str(), "rb");
   std::FILE* second = std::fopen(other.c_str(), "rb");
   bool same = first != nullptr && second != nullptr;
@@ -144,11 +145,11 @@ std::string RenamedTo(const std::string& workingCopy, const std::string& old, co
   bool tie = false;
   apr_pool_t* each = svn_pool_create(pool);
   std::error_code error;
-  for (fs::recursive_directory_iterator walk(workingCopy, error), end; !error && walk != end; walk.increment(error)) {
+  for (fs::recursive_directory_iterator walk(PathOf(workingCopy), error), end; !error && walk != end; walk.increment(error)) {
     if (!walk->is_directory(error) || walk->is_symlink(error)) continue;
-    const std::string candidate = walk->path().string();
+    const std::string candidate = TextOf(walk->path());
     if (walk->path().filename() == ".svn" || candidate == old || candidate == aside ||
-        IsConflictCopyName(walk->path().filename().string())) {
+        IsConflictCopyName(TextOf(walk->path().filename()))) {
       walk.disable_recursion_pending();
       continue;
     }
@@ -156,7 +157,7 @@ std::string RenamedTo(const std::string& workingCopy, const std::string& old, co
     for (const auto& [file, sum] : pristine) {
       const std::string there = candidate + "/" + file;
       std::error_code missing;
-      if (!fs::is_regular_file(there, missing)) continue;
+      if (!fs::is_regular_file(PathOf(there), missing)) continue;
       svn_pool_clear(each);
       svn_checksum_t* thereSum = nullptr;
       if (svn_error_t* failure = svn_io_file_checksum2(&thereSum, there.c_str(), svn_checksum_sha1, each)) {
@@ -183,21 +184,21 @@ std::string RenamedTo(const std::string& workingCopy, const std::string& old, co
 // instead of in a file nobody can reach.
 bool CopyAside(const std::string& from, const std::string& to, bool link = true) {
   std::error_code error;
-  const fs::file_status status = fs::symlink_status(from, error);
+  const fs::file_status status = fs::symlink_status(PathOf(from), error);
   if (error || !fs::exists(status)) return false;
   if (link && fs::is_regular_file(status)) {
-    fs::create_hard_link(from, to, error);
+    fs::create_hard_link(PathOf(from), PathOf(to), error);
     if (!error) return true;
   }
   if (fs::is_directory(status)) {
-    fs::create_directory(to, error);
-    for (const fs::directory_entry& entry : fs::directory_iterator(from, error)) {
+    fs::create_directory(PathOf(to), error);
+    for (const fs::directory_entry& entry : fs::directory_iterator(PathOf(from), error)) {
       if (entry.path().filename() == ".svn") continue;
-      if (!CopyAside(entry.path().string(), to + "/" + entry.path().filename().string(), false)) return false;
+      if (!CopyAside(TextOf(entry.path()), to + "/" + TextOf(entry.path().filename()), false)) return false;
     }
     return !error;
   }
-  fs::copy(from, to, fs::copy_options::copy_symlinks, error);
+  fs::copy(PathOf(from), PathOf(to), fs::copy_options::copy_symlinks, error);
   return !error;
 }
 
@@ -218,7 +219,7 @@ svn_error_t* SettleConflicts(const std::string& folder, const std::string& who, 
     SVN_ERR(LocalVersion(path, local, client, each));
     KeptConflict record{path, {}};
     std::error_code error;
-    const fs::file_status status = fs::symlink_status(local, error);
+    const fs::file_status status = fs::symlink_status(PathOf(local), error);
     std::optional<FolderFiles> folderFiles;
     if (fs::is_directory(status)) {
       folderFiles.emplace();
@@ -243,7 +244,7 @@ svn_error_t* SettleConflicts(const std::string& folder, const std::string& who, 
     Unversioned state;
     svn_error_clear(svn_client_status6(nullptr, client, path.c_str(), &working, svn_depth_empty, TRUE, FALSE, TRUE,
                                        FALSE, TRUE, FALSE, nullptr, NoteUnversioned, &state, each));
-    if (state.unversioned && !record.kept.empty()) fs::remove_all(path, error);
+    if (state.unversioned && !record.kept.empty()) fs::remove_all(PathOf(path), error);
     // A folder the other side renamed: the rename wins, and the local
     // changes of its files follow it, each beside the file it changes (or
     // in its place when the renamed folder lacks it or holds the same).
@@ -254,21 +255,21 @@ svn_error_t* SettleConflicts(const std::string& folder, const std::string& who, 
       std::vector<KeptConflict> moved;
       for (const std::string& file : folderFiles->changed) {
         const std::string from = record.kept + "/" + file, there = renamed + "/" + file;
-        if (!fs::exists(fs::symlink_status(from, error))) continue;
-        if (fs::exists(fs::symlink_status(there, error))) {
+        if (!fs::exists(fs::symlink_status(PathOf(from), error))) continue;
+        if (fs::exists(fs::symlink_status(PathOf(there), error))) {
           if (SameBytes(from, there)) continue;
           const std::string beside = ConflictName(there, true, who, when);
           placed = placed && CopyAside(from, beside);
           moved.push_back({there, beside});
         } else {
-          fs::create_directories(fs::path(there).parent_path(), error);
+          fs::create_directories(PathOf(there).parent_path(), error);
           placed = placed && CopyAside(from, there);
           moved.push_back({path + "/" + file, there});
         }
       }
       // The copy of the old folder goes only once every change is placed.
       if (placed) {
-        fs::remove_all(record.kept, error);
+        fs::remove_all(PathOf(record.kept), error);
         kept.insert(kept.end(), moved.begin(), moved.end());
         continue;
       }
@@ -297,7 +298,7 @@ svn_error_t* NoteChangedFile(void* baton, const char* path, const svn_client_sta
 
 LocalVersions::~LocalVersions() {
   std::error_code error;
-  if (!aside_.empty()) fs::remove_all(aside_, error);
+  if (!aside_.empty()) fs::remove_all(PathOf(aside_), error);
 }
 
 svn_error_t* LocallyChangedAmong(const std::vector<std::string>& paths, std::vector<std::string>& files,
@@ -341,8 +342,8 @@ svn_error_t* LocalVersions::Take(const std::string& folder, svn_client_ctx_t* cl
   for (const std::string& path : changed.paths) {
     const std::string copy = aside_ + "/" + std::to_string(++number);
     std::error_code error;
-    fs::create_hard_link(path, copy, error);
-    if (error) fs::copy_file(path, copy, error);
+    fs::create_hard_link(PathOf(path), PathOf(copy), error);
+    if (error) fs::copy_file(PathOf(path), PathOf(copy), error);
     if (error) {
       return svn_error_createf(SVN_ERR_BASE, nullptr, "cannot keep the local version of %s aside", path.c_str());
     }
@@ -361,8 +362,8 @@ svn_error_t* LocalVersions::KeepMerged(const std::vector<std::string>& merged, c
     svn_pool_clear(each);
     const std::string beside = ConflictName(path, true, who, when);
     std::error_code error;
-    fs::create_hard_link(copy->second, beside, error);
-    if (error) fs::copy_file(copy->second, beside, error);
+    fs::create_hard_link(PathOf(copy->second), PathOf(beside), error);
+    if (error) fs::copy_file(PathOf(copy->second), PathOf(beside), error);
     if (error) {
       return svn_error_createf(SVN_ERR_BASE, nullptr, "cannot keep the local version of %s beside it", path.c_str());
     }

@@ -2,6 +2,7 @@
 
 #include "names.h"
 #include "daemon/platform/atomic_file.h"
+#include "daemon/base/utf8_path.h"
 #include "daemon/svn/svn_runtime.h"
 
 #include <svn_dirent_uri.h>
@@ -28,7 +29,7 @@ constexpr char kOwnerRole[] = "owner";
 
 std::vector<std::string> ReadLines(const std::string& file) {
   std::vector<std::string> lines;
-  std::ifstream in(file);
+  std::ifstream in(PathOf(file));
   for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line[0] != '#') lines.push_back(line);
   }
@@ -37,14 +38,14 @@ std::vector<std::string> ReadLines(const std::string& file) {
 
 bool IsSpace(const std::string& folder) {
   std::error_code error;
-  return fs::is_regular_file(folder + "/format", error) && fs::is_directory(folder + "/db", error);
+  return fs::is_regular_file(PathOf(folder + "/format"), error) && fs::is_directory(PathOf(folder + "/db"), error);
 }
 
 std::vector<std::string> SpaceNames(const DaemonPaths& paths) {
   std::vector<std::string> names;
   std::error_code error;
-  for (const fs::directory_entry& entry : fs::directory_iterator(paths.SpacesFolder(), error)) {
-    if (IsSpace(entry.path().string())) names.push_back(entry.path().filename().string());
+  for (const fs::directory_entry& entry : fs::directory_iterator(PathOf(paths.SpacesFolder()), error)) {
+    if (IsSpace(TextOf(entry.path()))) names.push_back(TextOf(entry.path().filename()));
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -123,7 +124,7 @@ HostingAnswer EmbeddedSpaces::CreateSpace(const std::string& space, const std::s
   std::string prepared;
   if (!PrepareFolder(paths_.dataFolder, true, prepared)) return Failure(Result::FileSystemFailed, prepared);
   std::error_code error;
-  fs::create_directories(paths_.SpacesFolder(), error);
+  fs::create_directories(PathOf(paths_.SpacesFolder()), error);
   if (error) return Failure(Result::FileSystemFailed, "cannot create " + paths_.SpacesFolder());
   Pool pool;
   svn_repos_t* repository = nullptr;

@@ -1,6 +1,7 @@
 #include "daemon/store/job_board.h"
 
 #include "daemon/platform/atomic_file.h"
+#include "daemon/base/utf8_path.h"
 #include "daemon/platform/calendar_time.h"
 #include "daemon/platform/host_names.h"
 #include "daemon/reply/results.h"
@@ -51,7 +52,7 @@ JobBoard::JobBoard(std::string file) : file_(std::move(file)) {
 // it left running ends as cancelled, and the numbering goes on after the
 // highest id it gave. A board that does not parse starts afresh.
 void JobBoard::Load() {
-  const json earlier = json::parse(std::ifstream(file_), nullptr, false);
+  const json earlier = json::parse(std::ifstream(PathOf(file_)), nullptr, false);
   if (!earlier.is_object()) return;
   const auto text = [](const json& job, const char* name) {
     const auto found = job.find(name);

@@ -1,6 +1,7 @@
 #include "daemon/store/service_config.h"
 
 #include "daemon/platform/daemon_paths.h"
+#include "daemon/base/utf8_path.h"
 #include "daemon/platform/host_names.h"
 
 #include <fstream>
@@ -24,7 +25,7 @@ std::string ServiceConfigFile() {
 
 ServiceConfig ReadServiceConfig(const std::string& file, std::string& problems) {
   ServiceConfig config;
-  std::ifstream in(file);
+  std::ifstream in(PathOf(file));
   int number = 0;
   for (std::string line; std::getline(in, line);) {
     ++number;

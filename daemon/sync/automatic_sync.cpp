@@ -5,6 +5,7 @@
 #include "daemon/platform/notifier.h"
 #include "daemon/platform/file_stamp.h"
 #include "daemon/base/own_folders.h"
+#include "daemon/base/utf8_path.h"
 #include "daemon/reply/results.h"
 #include "daemon/base/environment.h"
 #include "daemon/store/service_config.h"
@@ -155,7 +156,7 @@ void AutomaticSync::Run() {
 
 AutomaticSync::Clock::time_point AutomaticSync::RestedAt(const std::string& file, const Writes& writes) const {
   std::error_code error;
-  const bool empty = fs::is_regular_file(fs::symlink_status(file, error)) && fs::file_size(file, error) == 0;
+  const bool empty = fs::is_regular_file(fs::symlink_status(PathOf(file), error)) && fs::file_size(PathOf(file), error) == 0;
   // An empty file is most often the first step of a write: it waits longest.
   const auto quiet = empty ? periods_.quietMost : writes.closed ? periods_.closed : periods_.quiet;
   return std::min(writes.last + quiet, writes.first + periods_.quietMost);
@@ -273,14 +274,14 @@ bool AutomaticSync::WatchTree(const std::string& folder, const std::string& give
   };
   watch(top);
   std::error_code error;
-  for (fs::recursive_directory_iterator walk(top, fs::directory_options::skip_permission_denied, error), end;
+  for (fs::recursive_directory_iterator walk(PathOf(top), fs::directory_options::skip_permission_denied, error), end;
        !error && walk != end; walk.increment(error)) {
     if (!walk->is_directory(error) || walk->is_symlink(error)) continue;
-    if (walk->path().filename() == kAdministrativeFolder || IsOwn(walk->path().string())) {
+    if (walk->path().filename() == kAdministrativeFolder || IsOwn(TextOf(walk->path()))) {
       walk.disable_recursion_pending();
       continue;
     }
-    watch(walk->path().string());
+    watch(TextOf(walk->path()));
   }
   return complete;
 }
@@ -493,7 +494,7 @@ void AutomaticSync::ReportLeftOut(const std::string& path, Folder& folder, std::
     const auto known = folder.leftOut.find(entry);
     if (known != folder.leftOut.end() && known->second == why) continue;
     const std::string message = "left out " + entry + ": " + why;
-    if (IsClutter(fs::path(entry).filename().string())) {
+    if (IsClutter(TextOf(PathOf(entry).filename()))) {
       log_.Info(message);
       clutter.push_back(entry);
       continue;
@@ -683,7 +684,7 @@ void NoteReceived(void* baton, const svn_wc_notify_t* notify, apr_pool_t*) {
   if (notify->action == svn_wc_notify_update_update && notify->content_state == svn_wc_notify_state_merged) {
     received.merged.push_back(path);
   }
-  if (notify->action == svn_wc_notify_update_add && IsConflictCopyName(fs::path(path).filename().string())) {
+  if (notify->action == svn_wc_notify_update_add && IsConflictCopyName(TextOf(PathOf(path).filename()))) {
     received.copies.push_back(path);
   }
   if (notify->action == svn_wc_notify_update_add || notify->action == svn_wc_notify_update_update) {

@@ -2,6 +2,7 @@
 
 #include "daemon/sync/left_out_entries.h"
 #include "daemon/base/own_folders.h"
+#include "daemon/base/utf8_path.h"
 
 #include <svn_config.h>
 #include <svn_hash.h>
@@ -61,7 +62,7 @@ svn_error_t* AddLeavingOut(const std::string& path, CommitScope& scope, svn_clie
   const std::string resolved = ResolvedPath(path);
   if (scope.isOwn(resolved)) return SVN_NO_ERROR;
   std::error_code error;
-  const bool folder = fs::is_directory(fs::symlink_status(path, error));
+  const bool folder = fs::is_directory(fs::symlink_status(PathOf(path), error));
   const bool holdsBusy = std::any_of(scope.busy.begin(), scope.busy.end(),
                                      [&](const std::string& busy) { return IsWithin(busy, path); });
   const bool holdsOwn = std::any_of(scope.ownFolders.begin(), scope.ownFolders.end(),
@@ -69,8 +70,8 @@ svn_error_t* AddLeavingOut(const std::string& path, CommitScope& scope, svn_clie
   const bool whole = !folder || (!holdsOwn && !holdsBusy && !HoldsLeftOut(path));
   if (whole) return svn_client_add5(path.c_str(), svn_depth_infinity, FALSE, TRUE, FALSE, FALSE, client, pool);
   SVN_ERR(svn_client_add5(path.c_str(), svn_depth_empty, FALSE, TRUE, FALSE, FALSE, client, pool));
-  for (const fs::directory_entry& entry : fs::directory_iterator(path, error)) {
-    SVN_ERR(AddLeavingOut(entry.path().string(), scope, client, pool));
+  for (const fs::directory_entry& entry : fs::directory_iterator(PathOf(path), error)) {
+    SVN_ERR(AddLeavingOut(TextOf(entry.path()), scope, client, pool));
   }
   return SVN_NO_ERROR;
 }
@@ -166,9 +167,9 @@ svn_error_t* CommitWritten(const std::vector<std::string>& files, CommitScope& s
   std::vector<std::string> targets, fresh;  // versioned already; new
   for (const std::string& file : files) {
     std::error_code error;
-    if (!fs::is_regular_file(fs::symlink_status(file, error))) return SVN_NO_ERROR;
+    if (!fs::is_regular_file(fs::symlink_status(PathOf(file), error))) return SVN_NO_ERROR;
     svn_node_kind_t kind = svn_node_none;
-    SVN_ERR(RecordedKind(fs::path(file).parent_path().string(), kind, client, pool));
+    SVN_ERR(RecordedKind(TextOf(PathOf(file).parent_path()), kind, client, pool));
     if (kind != svn_node_dir) return SVN_NO_ERROR;
     SVN_ERR(RecordedKind(file, kind, client, pool));
     if (kind == svn_node_none) {

@@ -1,5 +1,7 @@
 #include "daemon/sync/unfinished_work.h"
 
+#include "daemon/base/utf8_path.h"
+
 #include <apr_file_io.h>
 #include <svn_pools.h>
 
@@ -36,7 +38,7 @@ std::size_t ClosingQuote(const std::string& message, std::size_t at) {
 // quotes every path it names in such an error ('PATH').
 std::vector<fs::path> MissingPathsNamedBy(const svn_error_t* error, const fs::path& root) {
   std::vector<fs::path> missing;
-  const std::string opening = "'" + root.string() + "/";
+  const std::string opening = "'" + TextOf(root) + "/";
   for (const svn_error_t* link = error; link != nullptr; link = link->child) {
     if (!APR_STATUS_IS_ENOENT(link->apr_err) || link->message == nullptr) continue;
     const std::string message = link->message;
@@ -44,7 +46,7 @@ std::vector<fs::path> MissingPathsNamedBy(const svn_error_t* error, const fs::pa
          start = message.find(opening, start + 1)) {
       const std::size_t end = ClosingQuote(message, start + opening.size());
       if (end == std::string::npos) break;
-      const fs::path path = fs::path(message.substr(start + 1, end - start - 1)).lexically_normal();
+      const fs::path path = PathOf(message.substr(start + 1, end - start - 1)).lexically_normal();
       const fs::path inside = path.lexically_relative(root);
       bool acceptable = !inside.empty() && inside != ".";
       for (const fs::path& part : inside) acceptable = acceptable && part != ".." && part != ".svn";
@@ -86,7 +88,7 @@ class Placeholders {
       folders_.push_back(*folder);
     }
     apr_file_t* file = nullptr;
-    if (apr_file_open(&file, path.string().c_str(), APR_FOPEN_CREATE | APR_FOPEN_EXCL | APR_FOPEN_WRITE,
+    if (apr_file_open(&file, TextOf(path).c_str(), APR_FOPEN_CREATE | APR_FOPEN_EXCL | APR_FOPEN_WRITE,
                       APR_FPROT_OS_DEFAULT, pool) != APR_SUCCESS) {
       return false;
     }
@@ -104,7 +106,7 @@ class Placeholders {
 }  // namespace
 
 std::optional<SvnFailure> FinishUnfinishedWork(const std::string& root, svn_client_ctx_t* client, apr_pool_t* pool) {
-  const fs::path top = fs::path(root).lexically_normal();
+  const fs::path top = PathOf(root).lexically_normal();
   Placeholders placeholders;
   for (;;) {
     apr_pool_t* attempt = svn_pool_create(pool);

@@ -136,6 +136,12 @@ TEST(ReferenceDaemonProgram, ServesThePipeHostsSpacesAndStopsOnRequest) {
   EXPECT_TRUE(fs::is_directory(appData.Local() / L"data" / L"spaces" / L"svn.halcyra.com" / L"svn" / L"Plans 2026"));
   EXPECT_TRUE(fs::is_regular_file(appData.Local() / L"state" / L"daemon.log"));
 
+  // A space named beyond ASCII is listed by the name it was given, read
+  // back from its folder's wide name.
+  EXPECT_EQ(CreateSpace("Pläne", "ann")[1], "created");
+  EXPECT_EQ(ListSpaces(), (Outputs{"2", "Plans 2026\nPläne\n", ""}));
+  EXPECT_TRUE(fs::is_directory(appData.Local() / L"data" / L"spaces" / L"svn.halcyra.com" / L"svn" / L"Pläne"));
+
   // A folder named as Windows names it is activated in one written form.
   const fs::path shared = appData.Root() / L"Übersicht";
   fs::create_directories(shared);
