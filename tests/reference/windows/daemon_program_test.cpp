@@ -63,8 +63,8 @@ bool AnswersDone(RawClient& client) {
   return client.Send(MakeFrame(23, std::string("DONE") + '\0')) && client.Receive() == "The operation completed.";
 }
 
-// The program's path as the build names it (a POSIX path when the build ran
-// on Linux, which Wine's drive Z: shows).
+// Starts the daemon program, found by the path the build names it (a POSIX
+// path when the build ran on Linux, which Wine's drive Z: shows).
 UniqueHandle StartDaemon() {
   std::string path = KORVANE_REFERENCE_DAEMON;
   if (path.starts_with("/")) path = "Z:" + path;
@@ -92,7 +92,7 @@ std::optional<DWORD> ExitWithin(HANDLE process, std::chrono::milliseconds wait) 
 // the variables it reads before the system's folders, and with the
 // environment numbers a test gives; stopped, and its folders removed, at
 // the end. The local folder has a long name with a space, so that its parts
-// have short names. Paths are UTF-8 with '\\' separators.
+// have short names. Paths are UTF-8 with '\' separators.
 class DaemonProgram {
  public:
   using Numbers = std::vector<std::pair<std::wstring, std::wstring>>;
@@ -112,7 +112,9 @@ class DaemonProgram {
       }
       if (!ExitWithin(30s)) ::TerminateProcess(process_.get(), 1);
     }
-    for (const wchar_t* name : {L"KORVANE_LOCAL_APP_DATA", L"KORVANE_APP_DATA"}) ::SetEnvironmentVariableW(name, nullptr);
+    for (const wchar_t* name : {L"KORVANE_LOCAL_APP_DATA", L"KORVANE_APP_DATA"}) {
+      ::SetEnvironmentVariableW(name, nullptr);
+    }
     for (const auto& number : numbers_) ::SetEnvironmentVariableW(number.first.c_str(), nullptr);
     // Subversion made the repository files read-only.
     std::error_code ignored;
@@ -285,8 +287,7 @@ TEST(ReferenceDaemonLimits, OwnFoldersAreRefusedInEverySpelling) {
   const std::string shortData = ShortPath(data);
   ASSERT_FALSE(shortData.empty());
   ASSERT_NE(shortData, data) << "no short names on this volume";
-  const std::string drive = data.substr(0, 1);
-  const std::string lowerDrive = std::string(1, static_cast<char>(drive[0] | 0x20)) + data.substr(1);
+  const std::string lowerDrive = std::string(1, static_cast<char>(data[0] | 0x20)) + data.substr(1);
 
   // The user's repository to check out from, beside the daemon's folders.
   char* result = nullptr;
