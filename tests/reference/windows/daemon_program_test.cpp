@@ -1,96 +1,75 @@
 // KorvaneBkgProc on Windows, as the library's users meet it: started with
 // private application data folders, it serves the daemon pipe, answers the
 // library's exports with its embedded hosting service, lets a second start
-// leave at once, and ends on the stop request.
+// leave at once and ends on the stop request. At its limits and refusals:
+// more clients than its bound of instances, requests past the packet limit,
+// requests that reach its own folders by another case, other separators or
+// short 8.3 names, and a pipe name another user's process holds already.
 #include "korvane/korvane.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
+#include "support/test_server.h"
 #include "support/windows/windows_helpers.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace korvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 using Outputs = std::array<std::string, 3>;
 
-// The program's path as the build names it (a POSIX path when the build ran
-// on Linux, which Wine's drive Z: shows).
-std::wstring DaemonProgram() {
-  std::string path = KORVANE_REFERENCE_DAEMON;
-  if (path.starts_with("/")) path = "Z:" + path;
-  std::wstring wide = Wide(path);
-  for (wchar_t& c : wide) c = c == L'/' ? L'\\' : c;
-  return wide;
-}
+const KorvaneChar* Text(const std::wstring& text) { return reinterpret_cast<const KorvaneChar*>(text.c_str()); }
 
+// Text the library allocated for an export's output, taken and freed.
 std::string Taken(char* text) {
   std::string value = text != nullptr ? text : "";
   if (text != nullptr) ::HeapFree(::GetProcessHeap(), 0, text);
   return value;
 }
 
-std::optional<Outputs> ListSpaces() {
-  char* out[3] = {};
-  if (Korvane_ListSpaces(nullptr, nullptr, &out[0], &out[1], &out[2]) != 1) return std::nullopt;
-  return Outputs{Taken(out[0]), Taken(out[1]), Taken(out[2])};
+std::string Upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
+  return text;
 }
 
-Outputs CreateSpace(const std::string& name, const std::string& owner) {
-  char* out[3] = {};
-  const std::wstring wideName = Wide(name);
-  const std::wstring description = L"a space";
-  const std::wstring wideOwner = Wide(owner);
-  const auto text = [](const std::wstring& s) { return reinterpret_cast<const KorvaneChar*>(s.c_str()); };
-  EXPECT_EQ(Korvane_CreateSpace(text(wideName), text(description), text(wideOwner), nullptr, &out[0], &out[1], &out[2]),
-            1);
-  return {Taken(out[0]), Taken(out[1]), Taken(out[2])};
+std::string ForwardSlashes(std::string text) {
+  std::replace(text.begin(), text.end(), '\\', '/');
+  return text;
 }
 
-// Removes the tree, whose repository files Subversion made read-only.
-void RemoveTree(const fs::path& root) {
-  std::error_code ignored;
-  for (fs::recursive_directory_iterator walk(root, ignored), end; walk != end; walk.increment(ignored)) {
-    ::SetFileAttributesW(walk->path().c_str(), FILE_ATTRIBUTE_NORMAL);
-  }
-  fs::remove_all(root, ignored);
+std::string ShortPath(const std::string& path) {
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = ::GetShortPathNameW(Wide(path).c_str(), buffer, MAX_PATH);
+  return length == 0 || length >= MAX_PATH ? std::string() : Utf8(std::wstring(buffer, length));
 }
 
-// The daemon's application data folders, private to the test and named to
-// it through the variables the daemon reads before the system's folders.
-class PrivateAppData {
- public:
-  PrivateAppData() {
-    wchar_t temporary[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH + 1, temporary);
-    root_ = fs::path(temporary) / (L"korvane-daemon-" + std::to_wstring(::GetCurrentProcessId()));
-    RemoveTree(root_);
-    fs::create_directories(root_ / L"local");
-    fs::create_directories(root_ / L"roaming");
-    ::SetEnvironmentVariableW(L"KORVANE_LOCAL_APP_DATA", (root_ / L"local").c_str());
-    ::SetEnvironmentVariableW(L"KORVANE_APP_DATA", (root_ / L"roaming").c_str());
-  }
-  ~PrivateAppData() {
-    ::SetEnvironmentVariableW(L"KORVANE_LOCAL_APP_DATA", nullptr);
-    ::SetEnvironmentVariableW(L"KORVANE_APP_DATA", nullptr);
-    RemoveTree(root_);
-  }
-  fs::path Local() const { return root_ / L"local" / L"Korvane"; }
-  const fs::path& Root() const { return root_; }
+// Sends the request that does nothing; true when it is answered as done.
+bool AnswersDone(RawClient& client) {
+  return client.Send(MakeFrame(23, std::string("DONE") + '\0')) && client.Receive() == "The operation completed.";
+}
 
- private:
-  fs::path root_;
-};
-
-UniqueHandle Start() {
-  std::wstring command = L"\"" + DaemonProgram() + L"\"";
+// Starts the daemon program, found by the path the build names it (a POSIX
+// path when the build ran on Linux, which Wine's drive Z: shows).
+UniqueHandle StartDaemon() {
+  std::string path = KORVANE_REFERENCE_DAEMON;
+  if (path.starts_with("/")) path = "Z:" + path;
+  std::wstring command = L"\"" + Wide(path) + L"\"";
+  std::replace(command.begin(), command.end(), L'/', L'\\');
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -109,57 +88,278 @@ std::optional<DWORD> ExitWithin(HANDLE process, std::chrono::milliseconds wait) 
   return code;
 }
 
-// Until the pipe answers; a daemon that failed to start has ended.
-bool Answers(HANDLE process) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (ListSpaces()) return true;
-    if (ExitWithin(process, std::chrono::milliseconds(0))) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+// The daemon with private application data folders, named to it through
+// the variables it reads before the system's folders, and with the
+// environment numbers a test gives; stopped, and its folders removed, at
+// the end. The local folder has a long name with a space, so that its parts
+// have short names. Paths are UTF-8 with '\' separators.
+class DaemonProgram {
+ public:
+  using Numbers = std::vector<std::pair<std::wstring, std::wstring>>;
+  explicit DaemonProgram(Numbers numbers = {})
+      : root_(Utf8(MakeFreshFolder(L"korvane-daemon-"))), numbers_(std::move(numbers)) {
+    fs::create_directories(Wide(Local()));
+    fs::create_directories(Wide(root_ + "\\roaming"));
+    ::SetEnvironmentVariableW(L"KORVANE_LOCAL_APP_DATA", Wide(Local()).c_str());
+    ::SetEnvironmentVariableW(L"KORVANE_APP_DATA", Wide(root_ + "\\roaming").c_str());
+    for (const auto& [name, value] : numbers_) ::SetEnvironmentVariableW(name.c_str(), value.c_str());
   }
-  return false;
+  ~DaemonProgram() {
+    if (process_) {
+      // Instances a test held are freed once the daemon sees them closed.
+      for (int attempt = 0; attempt < 50 && Korvane_StopDaemon() != 1; ++attempt) {
+        ::WaitNamedPipeW(Wide(protocol::kPipeName).c_str(), 100);
+      }
+      if (!ExitWithin(30s)) ::TerminateProcess(process_.get(), 1);
+    }
+    for (const wchar_t* name : {L"KORVANE_LOCAL_APP_DATA", L"KORVANE_APP_DATA"}) {
+      ::SetEnvironmentVariableW(name, nullptr);
+    }
+    for (const auto& number : numbers_) ::SetEnvironmentVariableW(number.first.c_str(), nullptr);
+    // Subversion made the repository files read-only.
+    std::error_code ignored;
+    for (fs::recursive_directory_iterator walk(Wide(root_), ignored), end; walk != end; walk.increment(ignored)) {
+      ::SetFileAttributesW(walk->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    fs::remove_all(Wide(root_), ignored);
+  }
+
+  void Start() { process_ = StartDaemon(); }
+  // Starts it and waits until a request is answered; false when it ended.
+  bool StartServing() {
+    Start();
+    for (const auto deadline = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < deadline;) {
+      if (ExitWithin(0ms)) return false;
+      try {
+        RawClient client(protocol::kPipeName);
+        if (AnswersDone(client)) return true;
+      } catch (const std::exception&) {
+      }
+      std::this_thread::sleep_for(100ms);
+    }
+    return false;
+  }
+  std::optional<DWORD> ExitWithin(std::chrono::milliseconds wait) {
+    std::optional<DWORD> code = testing::ExitWithin(process_.get(), wait);
+    if (code) process_.reset();
+    return code;
+  }
+  HANDLE Process() const { return process_.get(); }
+
+  const std::string& Root() const { return root_; }
+  std::string Local() const { return root_ + "\\Lokale Anwendungsdaten"; }
+  std::string StateFolder() const { return Local() + "\\Korvane\\state"; }
+  std::string DataFolder() const { return Local() + "\\Korvane\\data"; }
+  std::string Log() const {
+    std::ifstream file(fs::path(Wide(StateFolder() + "\\daemon.log")), std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+
+ private:
+  std::string root_;
+  Numbers numbers_;
+  UniqueHandle process_;
+};
+
+std::optional<Outputs> ListSpaces() {
+  char* out[3] = {};
+  if (Korvane_ListSpaces(nullptr, nullptr, &out[0], &out[1], &out[2]) != 1) return std::nullopt;
+  return Outputs{Taken(out[0]), Taken(out[1]), Taken(out[2])};
+}
+
+Outputs CreateSpace(const std::string& name) {
+  char* out[3] = {};
+  EXPECT_EQ(Korvane_CreateSpace(Text(Wide(name)), Text(L"a space"), Text(L"ann"), nullptr, &out[0], &out[1], &out[2]),
+            1);
+  return {Taken(out[0]), Taken(out[1]), Taken(out[2])};
 }
 
 TEST(ReferenceDaemonProgram, ServesThePipeHostsSpacesAndStopsOnRequest) {
-  const PrivateAppData appData;
-  const UniqueHandle daemon = Start();
-  ASSERT_TRUE(Answers(daemon.get())) << "the daemon did not serve the pipe";
+  DaemonProgram daemon;
+  ASSERT_TRUE(daemon.StartServing()) << "the daemon did not serve the pipe";
+  const fs::path spaces = fs::path(Wide(daemon.DataFolder())) / L"spaces" / L"svn.halcyra.com" / L"svn";
 
   // A fresh hosting service has no space; one created is listed and its
   // repository lies in the private local application data folder.
   EXPECT_EQ(ListSpaces(), (Outputs{"0", "", ""}));
-  const Outputs created = CreateSpace("Plans 2026", "ann");
+  const Outputs created = CreateSpace("Plans 2026");
   EXPECT_TRUE(created[0].starts_with("file:///") && created[0].ends_with("/svn.halcyra.com/svn/Plans%202026"))
       << created[0];
   EXPECT_EQ(created[1], "created");
   EXPECT_EQ(ListSpaces(), (Outputs{"1", "Plans 2026\n", ""}));
-  EXPECT_TRUE(fs::is_directory(appData.Local() / L"data" / L"spaces" / L"svn.halcyra.com" / L"svn" / L"Plans 2026"));
-  EXPECT_TRUE(fs::is_regular_file(appData.Local() / L"state" / L"daemon.log"));
+  EXPECT_TRUE(fs::is_directory(spaces / L"Plans 2026"));
+  EXPECT_TRUE(fs::is_regular_file(Wide(daemon.StateFolder() + "\\daemon.log")));
 
   // A space named beyond ASCII is listed by the name it was given, read
   // back from its folder's wide name.
-  EXPECT_EQ(CreateSpace("Pläne", "ann")[1], "created");
+  EXPECT_EQ(CreateSpace("Pläne")[1], "created");
   EXPECT_EQ(ListSpaces(), (Outputs{"2", "Plans 2026\nPläne\n", ""}));
-  EXPECT_TRUE(fs::is_directory(appData.Local() / L"data" / L"spaces" / L"svn.halcyra.com" / L"svn" / L"Pläne"));
+  EXPECT_TRUE(fs::is_directory(spaces / L"Pläne"));
 
   // A folder named as Windows names it is activated in one written form.
-  const fs::path shared = appData.Root() / L"Übersicht";
-  fs::create_directories(shared);
-  ASSERT_EQ(Korvane_ActivatePath(reinterpret_cast<const KorvaneChar*>(shared.c_str()), 1), 1);
-  std::string canonical = Utf8(shared.wstring());
-  for (char& c : canonical) c = c == '\\' ? '/' : c;
+  const std::string shared = daemon.Root() + "\\Übersicht";
+  fs::create_directories(Wide(shared));
+  ASSERT_EQ(Korvane_ActivatePath(Text(Wide(shared)), 1), 1);
+  const std::string canonical = ForwardSlashes(shared);
   char* list = nullptr;
   ASSERT_EQ(Korvane_GetActivations(&list), 1);
   EXPECT_NE(Taken(list).find(canonical), std::string::npos) << canonical;
 
   // One daemon a session: a second start finds the pipe served and leaves.
-  const UniqueHandle second = Start();
-  EXPECT_EQ(ExitWithin(second.get(), std::chrono::seconds(30)), std::optional<DWORD>(0));
-  EXPECT_FALSE(ExitWithin(daemon.get(), std::chrono::milliseconds(0)));
+  const UniqueHandle second = StartDaemon();
+  EXPECT_EQ(ExitWithin(second.get(), 30s), std::optional<DWORD>(0));
+  EXPECT_FALSE(ExitWithin(daemon.Process(), 0ms));
 
   EXPECT_EQ(Korvane_StopDaemon(), 1);
-  EXPECT_EQ(ExitWithin(daemon.get(), std::chrono::seconds(30)), std::optional<DWORD>(0));
+  EXPECT_EQ(daemon.ExitWithin(30s), std::optional<DWORD>(0));
   EXPECT_FALSE(ListSpaces()) << "nothing serves the pipe after the stop";
+}
+
+// Past its bound of instances the pipe is busy for the next client, which
+// does not hang the library's calls; a connection that closes makes room.
+TEST(ReferenceDaemonLimits, ClientsPastTheInstanceBoundFindThePipeBusy) {
+  constexpr std::size_t kBound = 3;
+  DaemonProgram daemon({{L"KORVANE_PIPE_INSTANCES", std::to_wstring(kBound)}});
+  ASSERT_TRUE(daemon.StartServing());
+
+  // The readiness probe's instance goes once the daemon sees it closed.
+  std::vector<UniqueHandle> held;
+  DWORD refusal = ERROR_SUCCESS;
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (held.size() <= kBound && std::chrono::steady_clock::now() < deadline) {
+    UniqueHandle client(::CreateFileW(Wide(protocol::kPipeName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    if (client.get() != INVALID_HANDLE_VALUE) {
+      held.push_back(std::move(client));
+      continue;
+    }
+    refusal = ::GetLastError();
+    if (held.size() == kBound) break;
+    ::WaitNamedPipeW(Wide(protocol::kPipeName).c_str(), 100);
+  }
+  EXPECT_EQ(held.size(), kBound);
+  EXPECT_EQ(refusal, DWORD{ERROR_PIPE_BUSY});
+  char* out[3] = {};
+  EXPECT_EQ(Korvane_ListSpaces(nullptr, nullptr, &out[0], &out[1], &out[2]), 0);
+
+  held.pop_back();
+  EXPECT_TRUE(::WaitNamedPipeW(Wide(protocol::kPipeName).c_str(), 10000));
+  RawClient next(protocol::kPipeName);
+  EXPECT_TRUE(AnswersDone(next));
+}
+
+// A request at the packet limit is read whole; one past it is refused as a
+// bad request, and the connection serves the next request as before.
+TEST(ReferenceDaemonLimits, RequestsPastThePacketLimitAreRefused) {
+  DaemonProgram daemon;
+  ASSERT_TRUE(daemon.StartServing());
+  const auto key = [](std::size_t frameSize) { return std::string(frameSize - 9, 'k') + '\0'; };
+  const struct {
+    const char* name;
+    std::string frame;
+    bool refused;
+  } cases[] = {
+      {"at the limit", MakeFrame(23, key(protocol::kMaxPacketSize)), false},
+      {"one byte past it", MakeFrame(23, key(protocol::kMaxPacketSize + 1)), true},
+      {"200 KiB", MakeFrame(1, key(200 * 1024)), true},
+  };
+  RawClient client(protocol::kPipeName);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(client.Send(c.frame));
+    const std::optional<std::string> reply = client.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->starts_with("BAD_REQUEST|"), c.refused) << reply->substr(0, 80);
+    EXPECT_TRUE(AnswersDone(client));
+  }
+}
+
+// Requests that would write into or move the daemon's own folders, however
+// they spell them, are refused NOT_ALLOWED and write nothing; a folder beside
+// them whose name starts the same way is the user's.
+TEST(ReferenceDaemonLimits, OwnFoldersAreRefusedInEverySpelling) {
+  DaemonProgram daemon;
+  ASSERT_TRUE(daemon.StartServing());
+  const std::string data = daemon.DataFolder();
+  const std::string state = daemon.StateFolder();
+  const std::string shortData = ShortPath(data);
+  ASSERT_FALSE(shortData.empty());
+  ASSERT_NE(shortData, data) << "no short names on this volume";
+  const std::string lowerDrive = std::string(1, static_cast<char>(data[0] | 0x20)) + data.substr(1);
+
+  // The user's repository to check out from, beside the daemon's folders.
+  char* result = nullptr;
+  ASSERT_EQ(Korvane_CreateRepo(Text(Wide(daemon.Root() + "\\repos\\r")), &result), 1);
+  const std::string created = Taken(result);
+  ASSERT_TRUE(created.starts_with("0|")) << created;
+  const std::string url = "file:///" + ForwardSlashes(daemon.Root()) + "/repos/r";
+
+  const auto dataHolds = [&] {
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(Wide(data))) {
+      names.push_back(Utf8(entry.path().wstring()));
+    }
+    return names;
+  };
+  const std::vector<std::string> before = dataHolds();
+
+  enum class Request { CreateRepo, CheckOut, Rename };
+  const struct {
+    std::string path;
+    Request request;
+    bool refused;
+  } cases[] = {
+      {Upper(data) + "\\evil", Request::CreateRepo, true},
+      {ForwardSlashes(data) + "/evil", Request::CreateRepo, true},
+      {lowerDrive + "\\evil", Request::CreateRepo, true},
+      {shortData + "\\evil", Request::CreateRepo, true},
+      {Upper(shortData) + "/spaces/evil", Request::CreateRepo, true},
+      {Upper(data) + "\\co", Request::CheckOut, true},
+      {shortData + "\\co", Request::CheckOut, true},
+      {ShortPath(state) + "\\co", Request::CheckOut, true},
+      {Upper(state), Request::Rename, true},
+      {ShortPath(daemon.Local()), Request::Rename, true},
+      {data + "-other\\co", Request::CheckOut, false},
+      {Upper(data) + "-OTHER\\r2", Request::CreateRepo, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const std::wstring path = Wide(c.path);
+    char* verdict = nullptr;
+    int32_t answered = 0;
+    switch (c.request) {
+      case Request::CreateRepo: answered = Korvane_CreateRepo(Text(path), &verdict); break;
+      case Request::CheckOut: answered = Korvane_SvnCheckoutWait(Text(Wide(url)), Text(path), &verdict); break;
+      case Request::Rename: answered = Korvane_RenameLDir(Text(path), &verdict); break;
+    }
+    ASSERT_EQ(answered, 1);
+    const std::string reply = Taken(verdict);
+    EXPECT_EQ(reply.starts_with("-11|"), c.refused) << reply;
+    if (c.refused) EXPECT_NE(reply.find("own folder"), std::string::npos) << reply;
+  }
+  // Nothing was written into the data folder, and the state folder stays.
+  EXPECT_EQ(dataHolds(), before);
+  EXPECT_TRUE(fs::is_directory(Wide(state)));
+  EXPECT_TRUE(fs::exists(Wide(data + "-other\\co\\.svn")));
+}
+
+// The pipe's name is machine-wide. A start that finds it held by a process
+// that keeps this user out (another user's daemon, whose pipe admits only
+// its owner; stood for here by a pipe that admits no client that writes)
+// logs why in one line and ends with its own status, at once.
+TEST(ReferenceDaemonLimits, APipeHeldByAnotherUserEndsTheStartWithItsOwnStatus) {
+  DaemonProgram daemon;
+  UniqueHandle held(::CreateNamedPipeW(Wide(protocol::kPipeName).c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+                                       PIPE_TYPE_MESSAGE, 1, 4096, 4096, 0, nullptr));
+  ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
+  daemon.Start();
+  EXPECT_EQ(daemon.ExitWithin(60s), std::optional<DWORD>(3));
+  const std::string log = daemon.Log();
+  const std::string line = "another user's process holds " + std::string(protocol::kPipeName);
+  EXPECT_NE(log.find(line), std::string::npos) << log;
+  EXPECT_EQ(log.find("serving"), std::string::npos) << log;
 }
 
 }  // namespace
