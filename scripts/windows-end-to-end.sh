@@ -41,8 +41,15 @@ readonly library="$install_folder\\korvane.dll"
 readonly one='C:\e2e\one\site' two='C:\e2e\two\site'
 
 win() { scripts/wine-run.sh "$@"; }
-# The driver's output without the carriage returns of Windows text.
-drive() { win "$driver" "$@" | tr -d '\r'; }
+# The driver's output without the carriage returns of Windows text. It goes
+# through a file: a daemon the driver starts must not hold a pipe of ours.
+driver_output=$(mktemp)
+drive() {
+  local status=0
+  win "$driver" "$@" >"$driver_output" 2>&1 || status=$?
+  tr -d '\r' <"$driver_output"
+  return "$status"
+}
 unix_path() { win winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 say() { echo "end-to-end: $*"; }
 
@@ -72,7 +79,7 @@ wait_until() {
 }
 
 stop_session() { "$wineserver" -k 2>/dev/null || true; "$wineserver" -w 2>/dev/null || true; }
-trap stop_session EXIT
+trap 'stop_session; rm -f "$driver_output"' EXIT
 
 # ---- a fresh prefix, one persistent wineserver for it
 stop_session
