@@ -74,3 +74,24 @@ target_link_libraries(korvane_daemon_svn_libraries INTERFACE
 
 unset(_korvane_windows_lib_paths)
 unset(_korvane_windows_daemon_lib_paths)
+
+# utf8proc for the rules of names, built into the same prefix from Debian's
+# source (a static library with undecorated exports).
+korvane_windows_static_libraries(_korvane_windows_utf8proc utf8proc)
+add_library(korvane_utf8proc INTERFACE)
+target_include_directories(korvane_utf8proc SYSTEM INTERFACE "${KORVANE_WINDOWS_DEPS}/include")
+target_compile_definitions(korvane_utf8proc INTERFACE UTF8PROC_STATIC)
+target_link_libraries(korvane_utf8proc INTERFACE ${_korvane_windows_utf8proc})
+unset(_korvane_windows_utf8proc)
+
+# nlohmann/json is headers only: Debian's, seen through a folder that holds
+# nothing but a link to them, so that no other Linux header is found.
+find_path(KORVANE_NLOHMANN_JSON_DIR nlohmann/json.hpp PATHS /usr/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+set(_korvane_json_view ${PROJECT_BINARY_DIR}/windows_headers/nlohmann_json)
+file(MAKE_DIRECTORY ${_korvane_json_view})
+if(NOT EXISTS ${_korvane_json_view}/nlohmann)
+  file(CREATE_LINK ${KORVANE_NLOHMANN_JSON_DIR}/nlohmann ${_korvane_json_view}/nlohmann SYMBOLIC)
+endif()
+add_library(korvane_nlohmann_json INTERFACE)
+target_include_directories(korvane_nlohmann_json SYSTEM INTERFACE ${_korvane_json_view})
+unset(_korvane_json_view)

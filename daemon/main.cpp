@@ -13,12 +13,12 @@
 #include "daemon/commands/commands.h"
 #include "daemon/hosting/hosting_backend.h"
 #include "daemon/base/daemon_log.h"
+#include "daemon/base/own_folders.h"
 #include "daemon/platform/daemon_paths.h"
 #include "daemon/platform/notifier.h"
 #include "daemon/platform/pipe_listener.h"
 #include "daemon/platform/process_lock.h"
 #include "daemon/platform/stop_signals.h"
-#include "daemon/platform/posix/session_bus_notifier.h"
 #include "daemon/transport/server.h"
 #include "daemon/svn/svn_runtime.h"
 
@@ -142,8 +142,8 @@ int Serve(DaemonPaths& paths, const DaemonLog& log) {
     // The whole stop, the server's share included, is bounded.
     const StopWatchdog watchdog(stopping, log, limits.stopGrace);
     JobBoard jobs(paths.JobsFile());
-    SessionBusNotifier notifier(&log);
-    const InstalledNotifier notifications(notifier);
+    const std::unique_ptr<Notifier> notifier = MakeDesktopNotifier(log);
+    const InstalledNotifier notifications(*notifier);
     std::string configProblems;
     const ServiceConfig service = ReadServiceConfig(ServiceConfigFile(), configProblems);
     if (!configProblems.empty()) log.Warning(configProblems);
@@ -186,10 +186,7 @@ int main() {
     return 1;
   }
   // Requests name real paths; the state folder is compared with them.
-  if (char* real = realpath(paths->stateFolder.c_str(), nullptr)) {
-    paths->stateFolder = real;
-    std::free(real);
-  }
+  if (std::optional<std::string> real = RealPath(paths->stateFolder)) paths->stateFolder = *real;
   const DaemonLog log(paths->Log());
   return Serve(*paths, log);
 }

@@ -70,7 +70,12 @@ readonly prefix=$cache/prefix
 readonly stamp=$cache/complete
 readonly log=$cache/build.log
 
-if [[ -f $stamp ]]; then
+# utf8proc, which the daemon's name rules use, joins a finished prefix with
+# a stamp of its own (see build_utf8proc_into_prefix at the end).
+readonly UTF8PROC_PACKAGE=utf8proc=2.8.0-1
+readonly utf8proc_stamp=$cache/complete-${UTF8PROC_PACKAGE/=/-}
+
+if [[ -f $stamp && -f $utf8proc_stamp ]]; then
   printf '%s\n' "$prefix"
   exit 0
 fi
@@ -105,13 +110,19 @@ install_build_tools >&2
 mkdir -p "$cache_root"
 exec 9>"$cache.lock"
 flock 9
-if [[ -f $stamp ]]; then
+if [[ -f $stamp && -f $utf8proc_stamp ]]; then
   printf '%s\n' "$prefix"
   exit 0
 fi
 
-rm -rf "$cache"
-mkdir -p "$prefix/include" "$prefix/lib"
+# A finished prefix only lacks utf8proc: that alone is built into it.
+only_utf8proc=false
+if [[ -f $stamp ]]; then
+  only_utf8proc=true
+else
+  rm -rf "$cache"
+  mkdir -p "$prefix/include" "$prefix/lib"
+fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/korvane-windows-deps.XXXXXX")
 readonly work
 jobs=$(nproc)
@@ -172,6 +183,7 @@ edit() {
 # configuration and state are left as they are. apt checks every file against
 # the signed index.
 fetch_sources() {
+  local packages=("$@")
   local apt_dir=$work/apt
   mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$work/src"
   cat >"$cache/sources.list" <<EOF
@@ -191,17 +203,17 @@ EOF
   apt-get "${apt_options[@]}" update
 
   local pin name version offered
-  for pin in "${PACKAGES[@]}"; do
+  for pin in "${packages[@]}"; do
     name=${pin%%=*}
     version=${pin#*=}
     offered=$(apt-cache "${apt_options[@]}" showsrc --only-source "$name")
     grep -qxF "Version: $version" <<<"$offered" ||
       die "Debian bookworm no longer offers $name $version; set the version it offers now in PACKAGES in $0"
   done
-  (cd "$work/src" && apt-get "${apt_options[@]}" source --download-only "${PACKAGES[@]}")
+  (cd "$work/src" && apt-get "${apt_options[@]}" source --download-only "${packages[@]}")
 
   # Unpacking applies Debian's patches.
-  for pin in "${PACKAGES[@]}"; do
+  for pin in "${packages[@]}"; do
     name=${pin%%=*}
     version=${pin#*=}
     dpkg-source -x "$work/src/${name}_${version#*:}.dsc" "$work/$name"
@@ -371,9 +383,34 @@ build_subversion() (
 
 # --- Main --------------------------------------------------------------------
 
+# utf8proc is one C file (its tables included), compiled as a static library
+# with its exports left undecorated.
+build_utf8proc() (
+  cd "$work/utf8proc"
+  $CROSS_CC $CFLAGS_RELEASE -DUTF8PROC_STATIC -c utf8proc.c -o utf8proc.o
+  $HOST-ar rcs libutf8proc.a utf8proc.o
+  install -m 644 utf8proc.h "$prefix/include/"
+  install -m 644 libutf8proc.a "$prefix/lib/"
+)
+
+build_utf8proc_into_prefix() {
+  step "fetching Debian's utf8proc source"
+  fetch_sources "$UTF8PROC_PACKAGE"
+  step "building utf8proc"
+  build_utf8proc
+  echo "Built $(date -u +%Y-%m-%dT%H:%M:%SZ) by scripts/build-windows-deps.sh: $UTF8PROC_PACKAGE" >"$utf8proc_stamp"
+}
+
+if $only_utf8proc; then
+  build_utf8proc_into_prefix
+  step "done"
+  printf '%s\n' "$prefix" >&3
+  exit 0
+fi
+
 step "building into $cache"
 step "fetching Debian sources"
-fetch_sources
+fetch_sources "${PACKAGES[@]}"
 
 # SQLite's generation and single large compile run beside the other
 # libraries; Subversion's configure needs it.
@@ -414,5 +451,6 @@ rm -rf "${prefix:?}/lib/pkgconfig" "${prefix:?}"/lib/*.la "${prefix:?}"/lib/*.ex
   echo "Built $(date -u +%Y-%m-%dT%H:%M:%SZ) by scripts/build-windows-deps.sh revision $SCRIPT_REVISION"
   printf '%s\n' "${PACKAGES[@]}"
 } >"$stamp"
+build_utf8proc_into_prefix
 step "done"
 printf '%s\n' "$prefix" >&3

@@ -4,6 +4,7 @@
 #include "daemon/base/own_folders.h"
 #include "daemon/platform/file_system.h"
 #include "daemon/platform/host_names.h"
+#include "daemon/platform/calendar_time.h"
 #include "daemon/svn/svn_runtime.h"
 
 #include <apr_errno.h>
@@ -260,8 +261,7 @@ std::string NewKey() {
   static std::atomic<unsigned> counter{0};
   char stamp[32];
   const std::time_t now = std::time(nullptr);
-  tm parts{};
-  localtime_r(&now, &parts);
+  const std::tm parts = LocalTime(now);
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &parts);
   return std::string(stamp) + "-" + std::to_string(ProcessId()) + "-" + std::to_string(++counter);
 }
@@ -319,10 +319,7 @@ Outcome RestoreAside(const std::vector<std::string>& arguments, DaemonContext& c
   return Done(*path);
 }
 
-std::string TemporaryRoot() {
-  const char* folder = std::getenv("TMPDIR");
-  return folder != nullptr && *folder == '/' ? folder : "/tmp";
-}
+std::string TemporaryRoot() { return TemporaryFolder(); }
 
 Outcome RemoveTemporary(const std::vector<std::string>& arguments, DaemonContext& context) {
   const std::optional<std::string> path = LocalPath(arguments[0]);

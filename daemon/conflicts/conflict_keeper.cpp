@@ -1,6 +1,8 @@
 #include "daemon/conflicts/conflict_keeper.h"
 
 #include "daemon/conflicts/conflict_names.h"
+#include "daemon/platform/file_system.h"
+#include "daemon/platform/calendar_time.h"
 
 #include <svn_dirent_uri.h>
 #include <svn_checksum.h>
@@ -46,8 +48,7 @@ svn_error_t* NoteUnversioned(void* baton, const char*, const svn_client_status_t
 std::string Now() {
   char stamp[32];
   const std::time_t now = std::time(nullptr);
-  tm parts{};
-  localtime_r(&now, &parts);
+  const std::tm parts = LocalTime(now);
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H.%M", &parts);
   return stamp;
 }
@@ -332,7 +333,7 @@ svn_error_t* LocalVersions::Take(const std::string& folder, svn_client_ctx_t* cl
   // a hard link holds the local version at no cost, since an update puts
   // its result in place by a rename and never writes into the old file.
   std::string aside = folder + "/.svn/tmp/korvane-local-XXXXXX";
-  if (mkdtemp(aside.data()) == nullptr) {
+  if (MakeUniqueFolder(aside) != 0) {
     return svn_error_createf(SVN_ERR_BASE, nullptr, "cannot keep the local versions of %s aside", folder.c_str());
   }
   aside_ = aside;

@@ -53,6 +53,10 @@ struct DaemonPaths {
 // hold absolute paths, stand for those two (tests set them).
 std::optional<DaemonPaths> FindPaths(std::string& problem);
 
+// The folder of the configuration alone (DaemonPaths::configFolder), for
+// programs that need nothing else of the daemon's paths.
+std::optional<std::string> FindConfigFolder();
+
 // Makes path and any missing parents with mode 0700, then checks that path
 // is a folder owned by this user; a private folder also loses any access
 // for group and others. False, with why, when it is not usable.

@@ -14,4 +14,19 @@ int RenameNoReplace(const char* from, const char* to);
 // the umask takes); fails with EEXIST when path exists.
 int MakePrivateFolder(const std::string& path);
 
+// Makes a new private folder named pathTemplate with its last six
+// characters ("XXXXXX") replaced so that the name is new, and leaves that
+// name in pathTemplate, as mkdtemp does.
+int MakeUniqueFolder(std::string& pathTemplate);
+
+// Reads the whole file at path into text.
+int ReadWholeFile(const std::string& path, std::string& text);
+
+// Removes the file at path (not a folder).
+int RemoveFile(const std::string& path);
+
+// The folder for temporary files: $TMPDIR when it holds an absolute path,
+// else /tmp on POSIX; the user's temporary folder on Windows.
+std::string TemporaryFolder();
+
 }  // namespace korvane::server

@@ -9,6 +9,7 @@
 // show notifications, nothing is sent.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -46,6 +47,13 @@ class InstalledNotifier {
   InstalledNotifier(const InstalledNotifier&) = delete;
   InstalledNotifier& operator=(const InstalledNotifier&) = delete;
 };
+
+class DaemonLog;
+
+// The system's notifier for the daemon: the session bus on POSIX; on
+// Windows the log (and the tray where a desktop runs). log is where a
+// notifier says what it could not send; it outlives the notifier.
+std::unique_ptr<Notifier> MakeDesktopNotifier(const DaemonLog& log);
 
 // Tells the installed notifier's desktop; see Notifier::Notify.
 void Notify(const std::string& summary, const std::string& body);

@@ -1,14 +1,13 @@
 #include "daemon/store/activation_store.h"
 
 #include "daemon/platform/atomic_file.h"
+#include "daemon/platform/file_system.h"
 
 #include <cerrno>
 #include <cstring>
 #include <future>
 #include <system_error>
 
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace korvane::server {
 
@@ -99,27 +98,14 @@ std::vector<std::string> ActivationStore::Load() {
   // A temporary file left by a write that never finished holds nothing that
   // took effect.
   std::lock_guard lock(mutex_);
-  unlink((file_ + ".new").c_str());
+  RemoveFile(file_ + ".new");
   activations_.clear();
   listBytes_ = 0;
-  const int fd = open(file_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  std::string text;
+  if (ReadWholeFile(file_, text) != 0) {
     if (errno == ENOENT) return {};
     return {Failure("cannot open", file_)};
   }
-  std::string text;
-  char buffer[8192];
-  ssize_t got;
-  while ((got = read(fd, buffer, sizeof buffer)) != 0) {
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      std::string problem = Failure("cannot read", file_);
-      close(fd);
-      return {problem};
-    }
-    text.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(fd);
   ParsedActivations parsed = ParseActivations(text);
   std::size_t leftOut = 0;
   for (const auto& [folder, mode] : parsed.activations) {

@@ -1,6 +1,7 @@
 #include "daemon/store/job_board.h"
 
 #include "daemon/platform/atomic_file.h"
+#include "daemon/platform/calendar_time.h"
 #include "daemon/platform/host_names.h"
 #include "daemon/reply/results.h"
 
@@ -22,8 +23,7 @@ std::string Now() {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto millis =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
+  const std::tm utc = UniversalTime(seconds);
   char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
                 utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(millis));

@@ -1,8 +1,7 @@
 #include "daemon/store/service_config.h"
 
+#include "daemon/platform/daemon_paths.h"
 #include "daemon/platform/host_names.h"
-
-#include "platform/posix/user_folders.h"
 
 #include <fstream>
 
@@ -19,7 +18,7 @@ std::string Trimmed(const std::string& text) {
 }  // namespace
 
 std::string ServiceConfigFile() {
-  std::optional<std::string> folder = posix::ProductFolder(posix::UserFolder::Config);
+  const std::optional<std::string> folder = FindConfigFolder();
   return folder ? *folder + "/daemon.conf" : std::string();
 }
 

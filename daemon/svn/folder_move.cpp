@@ -75,7 +75,7 @@ bool RemoveTree(const fs::path& path, const MoveCalls& calls, int& failedErrno, 
       if (!RemoveTree(path / name, calls, failedErrno, failedPath)) return false;
     }
   }
-  if (calls.remove(path.c_str()) != 0) {
+  if (calls.remove(path.string().c_str()) != 0) {
     failedErrno = errno;
     failedPath = path.string();
     return false;

@@ -3,6 +3,7 @@
 #include "daemon/conflicts/conflict_keeper.h"
 #include "daemon/sync/left_out_entries.h"
 #include "daemon/platform/notifier.h"
+#include "daemon/platform/file_stamp.h"
 #include "daemon/base/own_folders.h"
 #include "daemon/reply/results.h"
 #include "daemon/base/environment.h"
@@ -26,8 +27,6 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 
 namespace korvane::server {
 
@@ -349,17 +348,16 @@ void AutomaticSync::ReadEvents() {
 // content did not change stays unchanged.
 AutomaticSync::Arrival AutomaticSync::Stamp(const std::string& file, Clock::time_point when) {
   Arrival state{when};
-  struct stat status {};
-  if (lstat(file.c_str(), &status) == 0) {
-    state.size = status.st_size;
-    state.modified = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
-    state.inode = static_cast<std::int64_t>(status.st_ino);
+  if (const std::optional<FileStamp> stamp = StampOf(file)) {
+    state.size = stamp->size;
+    state.modified = stamp->modified;
+    state.inode = stamp->identity;
   }
   return state;
 }
 
 void AutomaticSync::Restamp(const std::set<std::string>& files) {
-  for (const std::string& file : files) utimensat(AT_FDCWD, file.c_str(), nullptr, AT_SYMLINK_NOFOLLOW);
+  for (const std::string& file : files) TouchNow(file);
 }
 
 namespace {

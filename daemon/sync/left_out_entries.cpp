@@ -1,5 +1,7 @@
 #include "daemon/sync/left_out_entries.h"
 
+#include "daemon/platform/entry_kind.h"
+
 #include "names.h"
 
 #include <algorithm>
@@ -9,8 +11,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace korvane::server {
 
@@ -41,16 +41,10 @@ std::string WhyNotVersionable(const std::string& path) {
   if (HasControlCharacter(name)) return "its name holds a line break or another control character";
   if (!names::IsUtf8(name)) return "its name is not UTF-8";
   if (path.size() > kLongestSyncedPath) return "its path is longer than " + std::to_string(kLongestSyncedPath) + " bytes";
-  struct stat status {};
-  if (lstat(path.c_str(), &status) != 0) return {};  // gone meanwhile: nothing to leave out
-  if (S_ISFIFO(status.st_mode)) return "it is a named pipe";
-  if (S_ISSOCK(status.st_mode)) return "it is a socket";
-  if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode)) return "it is a device";
-  if (S_ISREG(status.st_mode) && access(path.c_str(), R_OK) != 0) {
-    return std::string("it cannot be read: ") + std::strerror(errno);
-  }
-  if (S_ISDIR(status.st_mode)) {
-    if (access(path.c_str(), R_OK | X_OK) != 0) return std::string("it cannot be read: ") + std::strerror(errno);
+  const EntryKind kind = KindOf(path);
+  if (!kind.exists) return {};  // gone meanwhile: nothing to leave out
+  if (!kind.problem.empty()) return kind.problem;
+  if (kind.folder) {
     std::error_code error;
     if (fs::is_directory(fs::symlink_status(path + "/.svn", error))) return "it is a working copy of its own";
   }

@@ -35,6 +35,8 @@ std::optional<DaemonPaths> FindPaths(std::string& problem) {
   return paths;
 }
 
+std::optional<std::string> FindConfigFolder() { return posix::ProductFolder(posix::UserFolder::Config); }
+
 bool PrepareFolder(const std::string& path, bool makePrivate, std::string& problem) {
   for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
     mkdir(path.substr(0, slash).c_str(), 0700);

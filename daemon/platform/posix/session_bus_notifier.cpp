@@ -106,4 +106,8 @@ void SessionBusNotifier::Deliver(const std::string& summary, const std::string& 
   sd_bus_error_free(&error);
 }
 
+std::unique_ptr<Notifier> MakeDesktopNotifier(const DaemonLog& log) {
+  return std::make_unique<SessionBusNotifier>(&log);
+}
+
 }  // namespace korvane::server

@@ -55,6 +55,12 @@ std::optional<DaemonPaths> FindPaths(std::string& problem) {
   return paths;
 }
 
+std::optional<std::string> FindConfigFolder() {
+  const std::optional<std::string> roaming = BaseFolder(L"KORVANE_APP_DATA", FOLDERID_RoamingAppData);
+  if (!roaming) return std::nullopt;
+  return *roaming + "\\Korvane";
+}
+
 bool PrepareFolder(const std::string& path, bool makePrivate, std::string& problem) {
   const std::wstring folder = windows::SystemPath(path);
   windows::PrivateAccess access;
