@@ -27,10 +27,11 @@ packages=(
   libnautilus-extension-dev libnemo-extension-dev nautilus nemo
   xvfb xauth xdotool gir1.2-atspi-2.0 at-spi2-core
   # The Windows build: the mingw-w64 cross compiler, GoogleTest's sources,
-  # the tools that build Subversion and APR from source, and Wine.
+  # the tools that build Subversion and APR from source, Wine, and NSIS for
+  # the installer.
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   googletest tcl dpkg-dev autoconf automake libtool file
-  wine wine64
+  wine wine64 nsis
 )
 
 missing=()

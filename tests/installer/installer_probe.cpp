@@ -1,0 +1,109 @@
+// What the installer test asks of Windows itself, from inside the prefix:
+//   installer_probe handler CLSID   creates the class through COM, as a shell
+//                                   would, and prints the file of the module
+//                                   that made the object
+//   installer_probe daemons NAME    prints "PID PATH" for each process whose
+//                                   executable is NAME
+//   installer_probe pipe NAME MS    exits 0 once the pipe NAME can be opened,
+//                                   within MS milliseconds
+// Exit status 0 on success, 1 when the answer is no, 2 on wrong use.
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+std::string Narrow(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return {};
+  std::string narrow(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), size, nullptr, nullptr);
+  narrow.resize(static_cast<std::size_t>(size - 1));
+  return narrow;
+}
+
+// The module whose code the object's first interface points into.
+std::wstring ModuleOf(IUnknown* object) {
+  void* const code = *reinterpret_cast<void**>(*reinterpret_cast<void**>(object));
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          static_cast<LPCWSTR>(code), &module)) {
+    return {};
+  }
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(module, path, MAX_PATH);
+  return path;
+}
+
+int CreateHandler(const wchar_t* classText) {
+  CLSID classId;
+  if (FAILED(CLSIDFromString(classText, &classId))) return 2;
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+  int status = 1;
+  IShellExtInit* init = nullptr;
+  const HRESULT created =
+      CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, reinterpret_cast<void**>(&init));
+  if (SUCCEEDED(created)) {
+    IContextMenu* menu = nullptr;
+    if (SUCCEEDED(init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu)))) {
+      std::printf("handler %s\n", Narrow(ModuleOf(init).c_str()).c_str());
+      menu->Release();
+      status = 0;
+    } else {
+      std::printf("the object has no IContextMenu\n");
+    }
+    init->Release();
+  } else {
+    std::printf("CoCreateInstance failed: 0x%08lx\n", static_cast<unsigned long>(created));
+  }
+  CoUninitialize();
+  return status;
+}
+
+int ListProcesses(const wchar_t* name) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 1;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (_wcsicmp(entry.szExeFile, name) != 0) continue;
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID)) {
+      if (!QueryFullProcessImageNameW(process, 0, path, &size)) path[0] = L'\0';
+      CloseHandle(process);
+    }
+    std::printf("%lu %s\n", static_cast<unsigned long>(entry.th32ProcessID), Narrow(path).c_str());
+  }
+  CloseHandle(snapshot);
+  return 0;
+}
+
+int OpenPipe(const wchar_t* name, const wchar_t* waitText) {
+  const DWORD deadline = GetTickCount() + static_cast<DWORD>(std::wcstoul(waitText, nullptr, 10));
+  do {
+    HANDLE pipe = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (pipe != INVALID_HANDLE_VALUE) {
+      CloseHandle(pipe);
+      return 0;
+    }
+    Sleep(50);
+  } while (static_cast<LONG>(deadline - GetTickCount()) > 0);
+  return 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::wstring mode = argc > 1 ? argv[1] : L"";
+  if (mode == L"handler" && argc == 3) return CreateHandler(argv[2]);
+  if (mode == L"daemons" && argc == 3) return ListProcesses(argv[2]);
+  if (mode == L"pipe" && argc == 4) return OpenPipe(argv[2], argv[3]);
+  std::fprintf(stderr, "usage: installer_probe handler CLSID | daemons NAME | pipe NAME MS\n");
+  return 2;
+}
