@@ -78,6 +78,31 @@ wait_until() {
   done
 }
 
+# board OPERATION FOLDER: the jobs of that operation on that folder, oldest
+# first, one "STATE<TAB>MESSAGE" line each, from the daemon's job board.
+board() {
+  python3 - "$daemon_state_folder/jobs" "$1" "$2" <<'PYTHON'
+import json, sys
+path, operation, folder = sys.argv[1:]
+same = lambda a, b: a.replace('\\', '/').rstrip('/').lower() == b.replace('\\', '/').rstrip('/').lower()
+try:
+    jobs = json.load(open(path, encoding='utf-8')).get('jobs', [])
+except (OSError, ValueError):
+    jobs = []
+for job in sorted(jobs, key=lambda j: j.get('id', 0)):
+    if job.get('operation') == operation and same(job.get('folder', ''), folder):
+        print(f"{job.get('state')}\t{job.get('message', '')}")
+PYTHON
+}
+# ended_well OPERATION FOLDER: true once the latest such job succeeded;
+# ends the run when it failed.
+ended_well() {
+  local last
+  last=$(board "$1" "$2" | tail -n 1)
+  [[ $last == failed* ]] && fail "$1 of $2 failed: ${last#failed?}"
+  [[ $last == succeeded* ]]
+}
+
 stop_session() { "$wineserver" -k 2>/dev/null || true; "$wineserver" -w 2>/dev/null || true; }
 trap 'stop_session; rm -f "$driver_output"' EXIT
 
@@ -121,6 +146,7 @@ drive invoke "$one" 'Share on Halcyra' >/dev/null || fail "no Share entry: $(dri
 mode_of() { drive status "$library" "$1" | cut -d'|' -f1; }
 shared_as_space() {
   local status
+  ended_well shareFolder "$one" || return 1
   status=$(drive status "$library" "$one") || return 1
   [[ $status == 1\|*svn.halcyra.com/svn/site* && -d $one_unix/.svn ]]
 }
@@ -130,7 +156,9 @@ say "shared through the shell"
 # ---- 4. a second folder checked out from the space; both in mode 3
 mkdir -p "$two_unix"
 drive invoke "$two" 'Checkout from Halcyra' >/dev/null || fail "no Checkout from Halcyra entry for $two"
-checked_out() { [[ -d $two_unix/.svn ]] && cmp -s "$one_unix/notes.txt" "$two_unix/notes.txt"; }
+checked_out() {
+  ended_well checkoutFromService "$two" && [[ -d $two_unix/.svn ]] && cmp -s "$one_unix/notes.txt" "$two_unix/notes.txt"
+}
 wait_until "$two was not checked out from the space" 120 checked_out
 for folder in "$one" "$two"; do
   drive invoke "$folder" 'Automatic commit and update' >/dev/null || fail "no mode 3 entry for $folder"
@@ -147,26 +175,13 @@ say "synced"
 # A conflict: two leaves mode 3, both change hello.txt, two returns. The
 # version that reached the space first keeps the name; the other is kept
 # beside it as a conflict copy, on both sides.
-jobs_file=$daemon_state_folder/jobs
-# The automatic commits of a folder that the job board shows ended well.
-commits_of() {
-  python3 - "$jobs_file" "$1" <<'PYTHON'
-import json, sys
-path, folder = sys.argv[1:]
-norm = lambda p: p.replace('\\', '/').rstrip('/').lower()
-try:
-    jobs = json.load(open(path, encoding='utf-8')).get('jobs', [])
-except (OSError, ValueError):
-    jobs = []
-print(sum(1 for j in jobs if j.get('operation') == 'automaticCommit' and j.get('state') == 'succeeded'
-          and norm(j.get('folder', '')).endswith(norm(folder))))
-PYTHON
-}
+# The automatic commits of folder one that ended well.
+commits_of_one() { board automaticCommit "$one" | grep -c '^succeeded' || true; }
 drive invoke "$two" 'Use Korvane dialogs' >/dev/null || fail "no mode 1 entry for $two"
 wait_until "$two did not leave mode 3" 30 test "$(mode_of "$two")" = 1
-commits=$(commits_of 'e2e/one/site')
+commits=$(commits_of_one)
 printf 'the version of one\n' >"$one_unix/hello.txt"
-more_commits() { (($(commits_of 'e2e/one/site') > commits)); }
+more_commits() { (($(commits_of_one) > commits)); }
 wait_until "the change of hello.txt in $one was not committed" 60 more_commits
 printf 'the version of two\n' >"$two_unix/hello.txt"
 drive invoke "$two" 'Automatic commit and update' >/dev/null || fail "no mode 3 entry for $two"
