@@ -17,11 +17,16 @@ source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/wine-installer-XXXXXX")
 export WINEPREFIX
 work=$(mktemp -d "${TMPDIR:-/tmp}/installer-test-XXXXXX")
+wineserver=/usr/lib/wine/wineserver
+[[ -x $wineserver ]] || wineserver=wineserver
 finish() {
-  wineserver -k >/dev/null 2>&1 || true
+  "$wineserver" -k >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX" "$work"
 }
 trap finish EXIT
+# One wineserver for the whole run: without it every command starts the
+# prefix's services again.
+"$wineserver" -p
 
 failures=0
 fail() {
