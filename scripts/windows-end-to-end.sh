@@ -230,7 +230,15 @@ done
 stop_session  # the registry is written to its files
 leftovers=$(grep -il -e korvane -e "${handler_class//[\{\}]/}" "$WINEPREFIX"/*.reg || true)
 [[ -z $leftovers ]] || fail "the registry still names us: $(grep -i -e korvane -e "${handler_class//[\{\}]/}" "$WINEPREFIX"/*.reg)"
-[[ ! -e $app_data/Korvane ]] || fail "the uninstaller left $app_data/Korvane: $(ls -R "$app_data/Korvane")"
+# What the uninstaller keeps, as it says: the spaces' repositories under
+# %LOCALAPPDATA%\Korvane\data, folders put aside (none here) and the
+# person's settings in %APPDATA%\Korvane. The log, the job board, the
+# activations and the runtime folder go.
+left=$(cd "$local_app_data/Korvane" 2>/dev/null && find . -mindepth 1 -maxdepth 1 ! -name data) || true
+[[ -z $left ]] || fail "the uninstaller left in $local_app_data/Korvane: $left"
+space=$local_app_data/Korvane/data/spaces/svn.halcyra.com/svn/site
+revisions=$(svnlook youngest "$space" 2>/dev/null) || fail "the space's repository $space is gone"
+((revisions >= 3)) || fail "the space's repository holds $revisions revisions, not every version written"
 # People's files stay: both folders keep what was written in them.
 for folder in "$one_unix" "$two_unix"; do
   grep -qx 'the version of one' "$folder/hello.txt" || fail "$folder lost hello.txt"
