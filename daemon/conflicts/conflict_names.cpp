@@ -1,5 +1,6 @@
 #include "daemon/conflicts/conflict_names.h"
 
+#include "daemon/base/utf8_path.h"
 #include "daemon/platform/host_names.h"
 
 #include <cstdio>
@@ -58,7 +59,7 @@ std::string ConflictName(const std::string& path, bool isFile, const std::string
   std::error_code error;
   for (int number = 1; number <= kMaxNameTries; ++number) {
     candidate = folder + stem + marker + (number == 1 ? "" : ", " + CopyNumber(number)) + ")" + extension;
-    if (!fs::exists(fs::symlink_status(candidate, error))) break;
+    if (!fs::exists(fs::symlink_status(PathOf(candidate), error))) break;
   }
   return candidate;
 }

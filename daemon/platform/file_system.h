@@ -25,6 +25,11 @@ int ReadWholeFile(const std::string& path, std::string& text);
 // Removes the file at path (not a folder).
 int RemoveFile(const std::string& path);
 
+// Removes one file, link or empty folder, as std::remove; a read-only file
+// goes too (on Windows its read-only mark is taken off first), as POSIX
+// lets a folder's owner remove it.
+int RemoveEntry(const char* path);
+
 // The folder for temporary files: $TMPDIR when it holds an absolute path,
 // else /tmp on POSIX; the user's temporary folder on Windows.
 std::string TemporaryFolder();

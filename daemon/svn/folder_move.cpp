@@ -1,5 +1,6 @@
 #include "daemon/svn/folder_move.h"
 
+#include "daemon/base/utf8_path.h"
 #include "daemon/platform/file_system.h"
 
 #include <cerrno>
@@ -15,7 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int RemoveOne(const char* path) { return std::remove(path); }
 
 bool SameContent(const fs::path& left, const fs::path& right) {
   std::ifstream a(left, std::ios::binary);
@@ -46,7 +46,7 @@ bool SameEntry(const fs::path& left, const fs::path& right) {
     case fs::file_type::regular:
       return fs::file_size(left, error) == fs::file_size(right, error) && !error && SameContent(left, right);
     case fs::file_type::directory:
-      return SameTree(left.string(), right.string());
+      return SameTree(TextOf(left), TextOf(right));
     default:
       return true;  // fs::copy refuses other kinds, so none is ever copied
   }
@@ -55,7 +55,7 @@ bool SameEntry(const fs::path& left, const fs::path& right) {
 std::set<std::string> Names(const fs::path& folder, std::error_code& error) {
   std::set<std::string> names;
   for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
-    names.insert(entry->path().filename().string());
+    names.insert(TextOf(entry->path().filename()));
   }
   return names;
 }
@@ -68,19 +68,26 @@ bool RemoveTree(const fs::path& path, const MoveCalls& calls, int& failedErrno, 
     const std::set<std::string> names = Names(path, error);
     if (error) {
       failedErrno = error.value();
-      failedPath = path.string();
+      failedPath = TextOf(path);
       return false;
     }
     for (const std::string& name : names) {
-      if (!RemoveTree(path / name, calls, failedErrno, failedPath)) return false;
+      if (!RemoveTree(path / PathOf(name), calls, failedErrno, failedPath)) return false;
     }
   }
-  if (calls.remove(path.string().c_str()) != 0) {
+  if (calls.remove(TextOf(path).c_str()) != 0) {
     failedErrno = errno;
-    failedPath = path.string();
+    failedPath = TextOf(path);
     return false;
   }
   return true;
+}
+
+// Removes a copy this move made, whatever its entries' permissions.
+void RemoveCopy(const std::string& to) {
+  int ignoredErrno = 0;
+  std::string ignoredPath;
+  RemoveTree(PathOf(to), SystemMoveCalls(), ignoredErrno, ignoredPath);
 }
 
 constexpr fs::copy_options kCopyTree = fs::copy_options::recursive | fs::copy_options::copy_symlinks;
@@ -124,17 +131,17 @@ void RestoreMissing(const fs::path& copy, const fs::path& folder, std::error_cod
 }  // namespace
 
 const MoveCalls& SystemMoveCalls() {
-  static constexpr MoveCalls calls{RenameNoReplace, RemoveOne};
+  static constexpr MoveCalls calls{RenameNoReplace, RemoveEntry};
   return calls;
 }
 
 bool SameTree(const std::string& left, const std::string& right) {
   std::error_code error;
-  const std::set<std::string> names = Names(left, error);
+  const std::set<std::string> names = Names(PathOf(left), error);
   if (error) return false;
-  if (Names(right, error) != names || error) return false;
+  if (Names(PathOf(right), error) != names || error) return false;
   for (const std::string& name : names) {
-    if (!SameEntry(fs::path(left) / name, fs::path(right) / name)) return false;
+    if (!SameEntry(PathOf(left) / PathOf(name), PathOf(right) / PathOf(name))) return false;
   }
   return true;
 }
@@ -155,29 +162,29 @@ MoveResult MoveFolder(const std::string& from, const std::string& to, const Move
   // Across file systems: copy, and keep the source until the copy is known
   // to match it.
   std::error_code error;
-  if (fs::exists(fs::symlink_status(to, error))) return fail(EEXIST, "cannot move " + from + " to " + to);
+  if (fs::exists(fs::symlink_status(PathOf(to), error))) return fail(EEXIST, "cannot move " + from + " to " + to);
   std::error_code ignored;
-  CopyTree(from, to, error);
+  CopyTree(PathOf(from), PathOf(to), error);
   if (error) {
-    fs::remove_all(to, ignored);
+    RemoveCopy(to);
     return fail(error.value(), "cannot copy " + from + " to " + to);
   }
   if (!SameTree(from, to)) {
-    fs::remove_all(to, ignored);
+    RemoveCopy(to);
     return fail(EIO, "the copy of " + from + " in " + to + " does not match it");
   }
   int removeErrno = 0;
   std::string removePath;
-  if (RemoveTree(from, calls, removeErrno, removePath)) {
+  if (RemoveTree(PathOf(from), calls, removeErrno, removePath)) {
     result.moved = true;
     return result;
   }
   // Part of the source is gone: bring it back from the copy, and let the
   // copy go only once the source is whole again.
-  RestoreMissing(to, from, ignored);
+  RestoreMissing(PathOf(to), PathOf(from), ignored);
   fail(removeErrno, "cannot remove " + removePath + " after copying " + from + " to " + to);
   if (SameTree(from, to)) {
-    fs::remove_all(to, ignored);
+    RemoveCopy(to);
     result.problem += "; " + from + " was made whole again";
   } else {
     result.destinationKept = true;

@@ -1,5 +1,6 @@
 #include "daemon/sync/left_out_entries.h"
 
+#include "daemon/base/utf8_path.h"
 #include "daemon/platform/entry_kind.h"
 
 #include "names.h"
@@ -35,7 +36,7 @@ bool IsClutter(std::string_view name) {
 }
 
 std::string WhyNotVersionable(const std::string& path) {
-  const std::string name = fs::path(path).filename().string();
+  const std::string name = TextOf(PathOf(path).filename());
   if (IsClutter(name)) return "it is system clutter, which is never synced";
   if (name == ".svn") return "the name .svn is Subversion's own";
   if (HasControlCharacter(name)) return "its name holds a line break or another control character";
@@ -46,16 +47,16 @@ std::string WhyNotVersionable(const std::string& path) {
   if (!kind.problem.empty()) return kind.problem;
   if (kind.folder) {
     std::error_code error;
-    if (fs::is_directory(fs::symlink_status(path + "/.svn", error))) return "it is a working copy of its own";
+    if (fs::is_directory(fs::symlink_status(PathOf(path + "/.svn"), error))) return "it is a working copy of its own";
   }
   return {};
 }
 
 bool HoldsLeftOut(const std::string& folder) {
   std::error_code error;
-  for (fs::recursive_directory_iterator walk(folder, error), end; walk != end; walk.increment(error)) {
+  for (fs::recursive_directory_iterator walk(PathOf(folder), error), end; walk != end; walk.increment(error)) {
     if (error) return true;
-    if (!WhyNotVersionable(walk->path().string()).empty()) return true;
+    if (!WhyNotVersionable(TextOf(walk->path())).empty()) return true;
   }
   return static_cast<bool>(error);
 }
@@ -63,15 +64,15 @@ bool HoldsLeftOut(const std::string& folder) {
 std::vector<std::string> NamesNotUtf8(const std::string& folder) {
   std::vector<std::string> found;
   std::error_code error;
-  for (fs::recursive_directory_iterator walk(folder, fs::directory_options::skip_permission_denied, error), end;
+  for (fs::recursive_directory_iterator walk(PathOf(folder), fs::directory_options::skip_permission_denied, error), end;
        !error && walk != end; walk.increment(error)) {
-    const std::string name = walk->path().filename().string();
+    const std::string name = TextOf(walk->path().filename());
     if (name == ".svn") {
       walk.disable_recursion_pending();
       continue;
     }
     if (!names::IsUtf8(name)) {
-      found.push_back(walk->path().string());
+      found.push_back(TextOf(walk->path()));
       walk.disable_recursion_pending();
     }
   }

@@ -2,6 +2,7 @@
 // and the extension, never cut a character in two, and sort in the order
 // they were made.
 #include "conflict_names.h"
+#include "utf8_path.h"
 #include "names.h"
 
 #include "support/runtime_folder.h"
@@ -48,7 +49,7 @@ TEST_F(ConflictNames, FitKeepTheMarkerAndTheExtensionAndNeverCutACharacter) {
   };
   for (const Case& each : cases) {
     const std::string copy = ConflictName(folder_ + "/" + each.name, each.isFile, kWho, kWhen);
-    const std::string name = fs::path(copy).filename().string();
+    const std::string name = korvane::server::TextOf(korvane::server::PathOf(copy).filename());
     EXPECT_EQ(copy.substr(0, folder_.size() + 1), folder_ + "/") << each.name;
     if (!each.expected.empty()) {
       EXPECT_EQ(name, each.expected);
@@ -72,7 +73,7 @@ TEST_F(ConflictNames, NumberedCopiesAreUniqueAndSortInTheOrderMade) {
   std::sort(sorted.begin(), sorted.end());
   EXPECT_EQ(sorted, made);
   EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
-  for (const std::string& copy : made) EXPECT_LE(fs::path(copy).filename().string().size(), 255u) << copy;
+  for (const std::string& copy : made) EXPECT_LE(korvane::server::TextOf(korvane::server::PathOf(copy).filename()).size(), 255u) << copy;
 }
 
 TEST(ConflictCopyNames, OlderCopiesAreStillKnown) {

@@ -91,6 +91,9 @@ void ExpectTheHookAgrees(const char* kind, const Case (&table)[N]) {
 }
 
 TEST(Names, TheServersHookFollowsTheSameRule) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the hook runs on the team server, a Linux machine with Python";
+#endif
   ExpectTheHookAgrees("user", kUsers);
   ExpectTheHookAgrees("space", kSpaces);
 }

@@ -1,6 +1,7 @@
 #include "daemon/platform/file_system.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include <fcntl.h>
@@ -37,6 +38,8 @@ int ReadWholeFile(const std::string& path, std::string& text) {
 }
 
 int RemoveFile(const std::string& path) { return unlink(path.c_str()); }
+
+int RemoveEntry(const char* path) { return std::remove(path); }
 
 std::string TemporaryFolder() {
   const char* folder = std::getenv("TMPDIR");

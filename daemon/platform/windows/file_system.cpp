@@ -97,6 +97,22 @@ int ReadWholeFile(const std::string& path, std::string& text) {
 
 int RemoveFile(const std::string& path) { return DeleteFileW(windows::SystemPath(path).c_str()) ? 0 : Failed(); }
 
+int RemoveEntry(const char* path) {
+  const std::wstring entry = windows::SystemPath(path);
+  const DWORD attributes = GetFileAttributesW(entry.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Failed();
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    SetFileAttributesW(entry.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  }
+  // A link to a folder is removed as a folder, without following it.
+  const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? RemoveDirectoryW(entry.c_str())
+                                                                    : DeleteFileW(entry.c_str());
+  if (removed) return 0;
+  const int failure = Failed();
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) SetFileAttributesW(entry.c_str(), attributes);
+  return failure;
+}
+
 std::string TemporaryFolder() {
   wchar_t folder[MAX_PATH + 1] = {};
   const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
