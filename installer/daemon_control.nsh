@@ -2,8 +2,9 @@
 ; starting it after an install. The stop is the library's own request
 ; (Korvane_StopDaemon, through the System plug-in); then the installer waits
 ; for every KorvaneBkgProc.exe running from $INSTDIR to end, at most
-; KORVANE_DAEMON_STOP_WAIT_MS. The daemon itself gives running work a few
-; seconds' grace before it leaves, so the wait is well above that.
+; $KorvaneStopWait milliseconds (/STOPWAIT=MS; 30 s by default). The daemon
+; itself gives running work a few seconds' grace before it leaves, so the
+; default is well above that.
 
 !define KORVANE_DAEMON_STOP_WAIT_MS 30000
 !define TH32CS_SNAPPROCESS 2
@@ -13,6 +14,7 @@
 !define KORVANE_PROCESSENTRY_SIZE 568
 
 Var KorvaneDaemonStopped
+Var KorvaneStopWait
 
 !macro KorvaneDaemonControlFunctions UN
 
@@ -78,7 +80,7 @@ Function ${UN}KorvaneStopInstalledDaemon
     ; another session's); the wait below decides either way.
     System::Call '$R9::Korvane_StopDaemon() i .r1 ?u'
     System::Call 'kernel32::GetTickCount() i .r2'
-    IntOp $2 $2 + ${KORVANE_DAEMON_STOP_WAIT_MS}
+    IntOp $2 $2 + $KorvaneStopWait
     ${DoWhile} $0 P<> 0
       System::Call 'kernel32::GetTickCount() i .r1'
       IntOp $1 $2 - $1
@@ -112,7 +114,19 @@ Function ${UN}KorvaneStopInstalledDaemonOrAbort
   MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
     "The Korvane daemon ($INSTDIR\${KORVANE_DAEMON_EXE}) is still running.$\r$\nIt may be working in another user's session; stop it there, then retry." \
     /SD IDCANCEL IDRETRY retry
-  Abort "The Korvane daemon did not stop within ${KORVANE_DAEMON_STOP_WAIT_MS} ms; nothing was changed."
+  Abort "The Korvane daemon did not stop within $KorvaneStopWait ms; nothing was changed."
+FunctionEnd
+
+; Reads /STOPWAIT=MS from the command line.
+Function ${UN}KorvaneReadStopWait
+  StrCpy $KorvaneStopWait ${KORVANE_DAEMON_STOP_WAIT_MS}
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/STOPWAIT=" $1
+  ${IfNot} ${Errors}
+  ${AndIf} $1 >= 0
+    IntOp $KorvaneStopWait $1 + 0
+  ${EndIf}
 FunctionEnd
 
 !macroend

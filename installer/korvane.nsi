@@ -9,7 +9,9 @@
 ;
 ; Command line: /S silent; /D=FOLDER the install folder (last, unquoted);
 ; /NOSTART leaves the daemon stopped at the end (it starts at the next login,
-; or when the shell's menu first needs it). The uninstaller takes /S.
+; or when the shell's menu first needs it); /STOPWAIT=MS how long to wait
+; for a running daemon to stop (30000 by default). The uninstaller takes /S
+; and /STOPWAIT=MS.
 
 Unicode true
 Target amd64-unicode
@@ -70,6 +72,12 @@ Function .onInit
   ${IfNot} ${Errors}
     StrCpy $StartDaemon 0
   ${EndIf}
+  Call KorvaneReadStopWait
+FunctionEnd
+
+Function un.onInit
+  SetRegView 64
+  Call un.KorvaneReadStopWait
 FunctionEnd
 
 ; Replaces FILE in $INSTDIR with the built one. A korvane.dll that a shell

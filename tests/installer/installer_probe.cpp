@@ -6,6 +6,8 @@
 //                                   executable is NAME
 //   installer_probe pipe NAME MS    exits 0 once the pipe NAME can be opened,
 //                                   within MS milliseconds
+//   installer_probe sleep MS        runs MS milliseconds and answers nothing:
+//                                   a daemon that does not stop
 // Exit status 0 on success, 1 when the answer is no, 2 on wrong use.
 #include <windows.h>
 #include <objbase.h>
@@ -104,6 +106,10 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"handler" && argc == 3) return CreateHandler(argv[2]);
   if (mode == L"daemons" && argc == 3) return ListProcesses(argv[2]);
   if (mode == L"pipe" && argc == 4) return OpenPipe(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: installer_probe handler CLSID | daemons NAME | pipe NAME MS\n");
+  if (mode == L"sleep" && argc == 3) {
+    Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
+    return 0;
+  }
+  std::fprintf(stderr, "usage: installer_probe handler CLSID | daemons NAME | pipe NAME MS | sleep MS\n");
   return 2;
 }

@@ -7,7 +7,9 @@
 #   3. a silent uninstall: the daemon stopped, every file and key of ours
 #      gone, the spaces' repositories, folders put aside and the settings
 #      kept, the daemon's log, state and runtime gone;
-#   4. an install that starts no daemon (/NOSTART), then an uninstall with no
+#   4. an install that meets a daemon that does not stop: it gives up after
+#      its wait (/STOPWAIT) and changes nothing;
+#   5. an install that starts no daemon (/NOSTART), then an uninstall with no
 #      repository left: nothing of ours remains at all.
 #   installer_test.sh SETUP_EXE PROBE_EXE CLSID BUILT_DLL BUILT_DAEMON
 set -euo pipefail
@@ -46,13 +48,23 @@ classes='HKEY_LOCAL_MACHINE\Software\Classes'
 windows_key='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion'
 uninstall_key="$windows_key\Uninstall\Korvane"
 
-# The whole registry in a text form two states can be compared by.
+# The software keys of the registry in a text form two states can be
+# compared by, without the keys Wine fills in by itself when something first
+# asks (the network cards).
+wine_own_keys='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\NetworkCards'
 export_registry() {
   local root
   : >"$1"
   for root in "HKEY_LOCAL_MACHINE\\Software" "HKEY_CURRENT_USER\\Software"; do
     wine regedit /E "$(wine winepath -w "$1.part" | tr -d '\r')" "$root" >/dev/null 2>&1
-    iconv -f UTF-16LE -t UTF-8 "$1.part" | tr -d '\r' >>"$1"
+    iconv -f UTF-16LE -t UTF-8 "$1.part" | tr -d '\r' | wine_own_keys=$wine_own_keys awk '
+      BEGIN { count = split(tolower(ENVIRON["wine_own_keys"]), own, "\n") }
+      /^\[/ {
+        skip = 0
+        for (i = 1; i <= count; i++)
+          if (index(tolower($0), "[" own[i]) == 1) skip = 1
+      }
+      !skip' >>"$1"
   done
   rm -f "$1.part"
 }
@@ -60,8 +72,8 @@ export_registry() {
 # The value NAME ("" for the default) of KEY in the registry export FILE,
 # unescaped.
 registry_value() {
-  awk -v key="$2" -v name="$3" '
-    BEGIN { key = tolower(key); want = (name == "" ? "@" : "\"" name "\"") "=" }
+  key=$2 name=$3 awk '
+    BEGIN { key = tolower(ENVIRON["key"]); name = ENVIRON["name"]; want = (name == "" ? "@" : "\"" name "\"") "=" }
     /^\[/ { inside = (tolower($0) == "[" key "]"); next }
     inside && index($0, want) == 1 {
       value = substr($0, length(want) + 1)
@@ -85,7 +97,12 @@ expect_value() {
 }
 
 # The daemons running from the install folder, one PID a line.
-installed_daemons() { probe daemons "$daemon_exe" | awk -v path="$install_dir\\$daemon_exe" 'tolower(substr($0, index($0, " ") + 1)) == tolower(path) { print $1 }'; }
+# (awk reads paths from the environment: -v would take their backslashes
+# for escapes.)
+installed_daemons() {
+  probe daemons "$daemon_exe" | daemon_path="$install_dir\\$daemon_exe" \
+    awk 'tolower(substr($0, index($0, " ") + 1)) == tolower(ENVIRON["daemon_path"]) { print $1 }'
+}
 
 # The uninstaller runs from a copy of itself and finishes after it returns:
 # its last act removes the Add/Remove Programs entry.
@@ -181,6 +198,26 @@ for gone in run state/daemon.log state/jobs state/activations state/cache; do
 done
 export_registry "$work/after-first-uninstall.reg"
 diff "$work/before.reg" "$work/after-first-uninstall.reg" || fail "the registry differs from before the install"
+
+step "an install gives up on a daemon that does not stop, and changes nothing"
+mkdir -p "$install_unix"
+cp "$probe" "$install_unix/$daemon_exe"
+wine "$install_dir\\$daemon_exe" sleep 20000 &
+stubborn=$!
+for ((tries = 0; tries < 40; tries++)); do
+  [[ -n $(installed_daemons) ]] && break
+  sleep 0.5
+done
+[[ -n $(installed_daemons) ]] || fail "the daemon that does not stop did not start"
+status=0
+wine "$setup" /S /STOPWAIT=1000 "/D=$install_dir" || status=$?
+[[ $status -eq 2 ]] || fail "the install over a daemon that does not stop exited with $status, not 2"
+[[ $(ls "$install_unix") == "$daemon_exe" ]] || fail "the cancelled install left: $(ls "$install_unix" | tr '\n' ' ')"
+cmp -s "$install_unix/$daemon_exe" "$probe" || fail "the cancelled install replaced the running $daemon_exe"
+export_registry "$work/after-cancelled-install.reg"
+diff "$work/after-first-uninstall.reg" "$work/after-cancelled-install.reg" || fail "the cancelled install changed the registry"
+wait "$stubborn" || true
+rm -rf "$install_unix"
 
 step "install with /NOSTART, then uninstall with no repository left"
 wine "$setup" /S /NOSTART "/D=$install_dir" || fail "korvane-setup.exe /S /NOSTART exited with $?"
