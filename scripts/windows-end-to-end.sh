@@ -201,6 +201,8 @@ say "conflict kept"
 
 # ---- 5. stop, then a new session: wineboot, Wine's start of a session,
 # runs the Run keys as a login does
+starts() { grep -c 'info: serving' "$daemon_state_folder/daemon.log" || true; }
+starts_before=$(starts)
 drive stop "$library" >/dev/null || fail "the daemon did not take the stop request"
 stopped() { ! drive serves "$library" 0 >/dev/null; }
 wait_until "the daemon still serves after the stop request" 30 stopped
@@ -209,6 +211,7 @@ stop_session
 win wineboot
 spaces=$(drive serves "$library" 60) || fail "no daemon serves after the login: $spaces"
 grep -qx 'site' <<<"$spaces" || fail "the daemon started at login does not list the space site: $spaces"
+(($(starts) > starts_before)) || fail "the daemon that serves was not started anew at login"
 say "restarted at login"
 
 # ---- 6. release both folders, uninstall, and look for what is left
