@@ -92,25 +92,18 @@ void CollectItems(HMENU menu, const std::wstring& prefix, std::vector<MenuItem>*
 }  // namespace
 
 FolderMenu::FolderMenu(const std::wstring& folder) {
-  Check(::SHParseDisplayName(folder.c_str(), nullptr, &item_, 0, nullptr), "SHParseDisplayName");
-  parentFolder_ = ::ILClone(item_);
-  if (parentFolder_ == nullptr || !::ILRemoveLastID(parentFolder_)) throw std::runtime_error("ILRemoveLastID failed");
+  PIDLIST_ABSOLUTE item = nullptr;
+  Check(::SHParseDisplayName(folder.c_str(), nullptr, &item, 0, nullptr), "SHParseDisplayName");
+  item_.reset(item);
+  parentFolder_.reset(::ILClone(item));
+  if (!parentFolder_ || !::ILRemoveLastID(parentFolder_.get())) throw std::runtime_error("ILRemoveLastID failed");
   ComHolder<IShellFolder> parent;
   PCUITEMID_CHILD child = nullptr;
-  Check(::SHBindToParent(item_, IID_IShellFolder, parent.Out(), &child), "SHBindToParent");
-  menu_ = ::CreatePopupMenu();
-  if (menu_ == nullptr) throw std::runtime_error("CreatePopupMenu failed");
+  Check(::SHBindToParent(item, IID_IShellFolder, parent.Out(), &child), "SHBindToParent");
+  menu_.reset(::CreatePopupMenu());
+  if (!menu_) throw std::runtime_error("CreatePopupMenu failed");
   AddShellEntries(parent.Get(), child);
   AddRegisteredHandlers(parent.Get(), child);
-}
-
-FolderMenu::~FolderMenu() {
-  // As a file manager ends a menu: the menu first (with the submenus the
-  // handlers attached), then the handlers.
-  if (menu_ != nullptr) ::DestroyMenu(menu_);
-  contributors_.clear();
-  if (parentFolder_ != nullptr) ::ILFree(parentFolder_);
-  if (item_ != nullptr) ::ILFree(item_);
 }
 
 void FolderMenu::AddShellEntries(IShellFolder* parent, PCUITEMID_CHILD child) {
@@ -156,7 +149,7 @@ void FolderMenu::AddHandler(const CLSID& handler, IDataObject* data, HKEY classK
   const std::wstring name = ClassIdText(handler) + L" from " + ServerLibrary(handler);
   ComHolder<IShellExtInit> init;
   HRESULT result = ::CoCreateInstance(handler, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, init.Out());
-  if (SUCCEEDED(result)) result = init->Initialize(parentFolder_, data, classKey);
+  if (SUCCEEDED(result)) result = init->Initialize(parentFolder_.get(), data, classKey);
   ComHolder<IContextMenu> menu;
   if (SUCCEEDED(result)) result = init->QueryInterface(IID_IContextMenu, menu.Out());
   if (FAILED(result)) {
@@ -167,8 +160,8 @@ void FolderMenu::AddHandler(const CLSID& handler, IDataObject* data, HKEY classK
 }
 
 void FolderMenu::Add(ComHolder<IContextMenu> menu, std::wstring name) {
-  const UINT index = static_cast<UINT>(::GetMenuItemCount(menu_));
-  const HRESULT result = menu->QueryContextMenu(menu_, index, nextId_, kLastId, CMF_NORMAL);
+  const UINT index = static_cast<UINT>(::GetMenuItemCount(menu_.get()));
+  const HRESULT result = menu->QueryContextMenu(menu_.get(), index, nextId_, kLastId, CMF_NORMAL);
   Check(result, "QueryContextMenu of " + Narrow(name));
   const UINT used = HRESULT_CODE(result);
   contributors_.push_back({std::move(menu), nextId_, used, std::move(name)});
@@ -177,7 +170,7 @@ void FolderMenu::Add(ComHolder<IContextMenu> menu, std::wstring name) {
 
 std::vector<std::wstring> FolderMenu::Entries() const {
   std::vector<MenuItem> items;
-  CollectItems(menu_, L"", &items);
+  CollectItems(menu_.get(), L"", &items);
   std::vector<std::wstring> entries;
   for (const MenuItem& item : items) entries.push_back(item.path);
   return entries;
@@ -193,7 +186,7 @@ std::vector<std::wstring> FolderMenu::Handlers() const {
 
 bool FolderMenu::Invoke(const std::wstring& entry) {
   std::vector<MenuItem> items;
-  CollectItems(menu_, L"", &items);
+  CollectItems(menu_.get(), L"", &items);
   for (const MenuItem& item : items) {
     const std::size_t cut = item.path.rfind(L" > ");
     const std::wstring text = cut == std::wstring::npos ? item.path : item.path.substr(cut + 3);

@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <memory>
+#include <type_traits>
 #include <string>
 #include <vector>
 
@@ -20,7 +22,6 @@ class FolderMenu {
   // Builds the menu of the folder (an absolute path); throws
   // std::runtime_error naming the step that failed.
   explicit FolderMenu(const std::wstring& folder);
-  ~FolderMenu();
   FolderMenu(const FolderMenu&) = delete;
   FolderMenu& operator=(const FolderMenu&) = delete;
 
@@ -50,11 +51,20 @@ class FolderMenu {
   void AddHandler(const CLSID& handler, IDataObject* data, HKEY classKey);
   void Add(ComHolder<IContextMenu> menu, std::wstring name);
 
-  PIDLIST_ABSOLUTE item_ = nullptr;
-  PIDLIST_ABSOLUTE parentFolder_ = nullptr;
-  HMENU menu_ = nullptr;
-  UINT nextId_ = 1;
+  struct ItemFree {
+    void operator()(ITEMIDLIST* item) const { ::ILFree(item); }
+  };
+  struct MenuDestroy {
+    void operator()(HMENU menu) const { ::DestroyMenu(menu); }
+  };
+
+  // Declared in the order they go: the handlers after the menu that holds
+  // their submenus, as a file manager ends a menu.
+  std::unique_ptr<ITEMIDLIST, ItemFree> item_;
+  std::unique_ptr<ITEMIDLIST, ItemFree> parentFolder_;
   std::vector<Contributor> contributors_;
+  std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDestroy> menu_;
+  UINT nextId_ = 1;
 };
 
 }  // namespace korvane::end_to_end
