@@ -2,6 +2,7 @@
 
 #include "daemon/platform/atomic_file.h"
 #include "daemon/platform/file_system.h"
+#include "daemon/platform/local_path.h"
 
 #include <cerrno>
 #include <cstring>
@@ -18,21 +19,7 @@ constexpr char kFileHeader[] = "# Korvane activations: one MODE|PATH line per ac
 std::size_t LineBytes(const std::string& folder) { return folder.size() + 3; }
 }  // namespace
 
-std::optional<std::string> CanonicalFolder(std::string_view path) {
-  if (path.empty() || path.front() != '/') return std::nullopt;
-  if (path.find_first_of(std::string_view("\0\n\r", 3)) != std::string_view::npos) return std::nullopt;
-  std::string canonical;
-  std::size_t start = 0;
-  while (start < path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    const std::string_view part = path.substr(start, end - start);
-    if (part == "..") return std::nullopt;
-    if (!part.empty() && part != ".") (canonical += '/') += part;
-    start = end + 1;
-  }
-  return canonical.empty() ? "/" : canonical;
-}
+std::optional<std::string> CanonicalFolder(std::string_view path) { return CanonicalLocalPath(path); }
 
 ParsedActivations ParseActivations(std::string_view text) {
   ParsedActivations parsed;

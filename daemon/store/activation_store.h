@@ -24,9 +24,9 @@ namespace korvane::server {
 using Activations = std::map<std::string, int>;  // folder -> mode 1..3
 
 // The path in the form activations are kept in: absolute, single "/"
-// separators, no "." components and no trailing "/" (except the root).
-// Nothing for a relative path, one with ".." components, or one holding a
-// NUL or a line break.
+// separators, no "." components and no trailing "/" (except the root), as
+// platform/local_path.h writes it for this system. Nothing for a relative
+// path, one with ".." components, or one holding a NUL or a line break.
 std::optional<std::string> CanonicalFolder(std::string_view path);
 
 struct ParsedActivations {

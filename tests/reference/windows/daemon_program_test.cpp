@@ -83,6 +83,7 @@ class PrivateAppData {
     RemoveTree(root_);
   }
   fs::path Local() const { return root_ / L"local" / L"Korvane"; }
+  const fs::path& Root() const { return root_; }
 
  private:
   fs::path root_;
@@ -134,6 +135,16 @@ TEST(ReferenceDaemonProgram, ServesThePipeHostsSpacesAndStopsOnRequest) {
   EXPECT_EQ(ListSpaces(), (Outputs{"1", "Plans 2026\n", ""}));
   EXPECT_TRUE(fs::is_directory(appData.Local() / L"data" / L"spaces" / L"svn.halcyra.com" / L"svn" / L"Plans 2026"));
   EXPECT_TRUE(fs::is_regular_file(appData.Local() / L"state" / L"daemon.log"));
+
+  // A folder named as Windows names it is activated in one written form.
+  const fs::path shared = appData.Root() / L"Übersicht";
+  fs::create_directories(shared);
+  ASSERT_EQ(Korvane_ActivatePath(reinterpret_cast<const KorvaneChar*>(shared.c_str()), 1), 1);
+  std::string canonical = Utf8(shared.wstring());
+  for (char& c : canonical) c = c == '\\' ? '/' : c;
+  char* list = nullptr;
+  ASSERT_EQ(Korvane_GetActivations(&list), 1);
+  EXPECT_NE(Taken(list).find(canonical), std::string::npos) << canonical;
 
   // One daemon a session: a second start finds the pipe served and leaves.
   const UniqueHandle second = Start();
