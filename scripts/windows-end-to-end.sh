@@ -50,6 +50,12 @@ drive() {
   tr -d '\r' <"$driver_output"
   return "$status"
 }
+# pick FOLDER ENTRY: the entry of the folder's context menu, picked; the
+# run ends with the menu the shell showed when there is no such entry.
+pick() {
+  local shown
+  shown=$(drive invoke "$1" "$2") || fail "picking \"$2\" for $1: $shown"
+}
 unix_path() { win winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 say() { echo "end-to-end: $*"; }
 
@@ -141,7 +147,7 @@ printf 'written before sharing\n' >"$one_unix/notes.txt"
 menu=$(drive menu "$one") || fail "the shell built no menu for $one"
 grep -qiF "# $handler_class from $library" <<<"$menu" ||
   fail "the shell did not load the installed handler: $menu"
-drive invoke "$one" 'Share on Halcyra' >/dev/null || fail "no Share entry: $(drive menu "$one")"
+pick "$one" 'Share on Halcyra'
 
 mode_of() { drive status "$library" "$1" | cut -d'|' -f1; }
 shared_as_space() {
@@ -155,13 +161,13 @@ say "shared through the shell"
 
 # ---- 4. a second folder checked out from the space; both in mode 3
 mkdir -p "$two_unix"
-drive invoke "$two" 'Checkout from Halcyra' >/dev/null || fail "no Checkout from Halcyra entry for $two"
+pick "$two" 'Checkout from Halcyra'
 checked_out() {
   ended_well checkoutFromService "$two" && [[ -d $two_unix/.svn ]] && cmp -s "$one_unix/notes.txt" "$two_unix/notes.txt"
 }
 wait_until "$two was not checked out from the space" 120 checked_out
 for folder in "$one" "$two"; do
-  drive invoke "$folder" 'Automatic commit and update' >/dev/null || fail "no mode 3 entry for $folder"
+  pick "$folder" 'Automatic commit and update'
   wait_until "$folder is not in mode 3" 30 test "$(mode_of "$folder")" = 3
 done
 
@@ -177,14 +183,14 @@ say "synced"
 # beside it as a conflict copy, on both sides.
 # The automatic commits of folder one that ended well.
 commits_of_one() { board automaticCommit "$one" | grep -c '^succeeded' || true; }
-drive invoke "$two" 'Use Korvane dialogs' >/dev/null || fail "no mode 1 entry for $two"
+pick "$two" 'Use Korvane dialogs'
 wait_until "$two did not leave mode 3" 30 test "$(mode_of "$two")" = 1
 commits=$(commits_of_one)
 printf 'the version of one\n' >"$one_unix/hello.txt"
 more_commits() { (($(commits_of_one) > commits)); }
 wait_until "the change of hello.txt in $one was not committed" 60 more_commits
 printf 'the version of two\n' >"$two_unix/hello.txt"
-drive invoke "$two" 'Automatic commit and update' >/dev/null || fail "no mode 3 entry for $two"
+pick "$two" 'Automatic commit and update'
 copy_in() {
   local copy
   for copy in "$1"/hello\ \(conflict*\).txt; do
@@ -216,7 +222,7 @@ say "restarted at login"
 
 # ---- 6. release both folders, uninstall, and look for what is left
 for folder in "$one" "$two"; do
-  drive invoke "$folder" 'Deactivate' >/dev/null || fail "no Deactivate entry for $folder"
+  pick "$folder" 'Deactivate'
   wait_until "$folder is still activated" 30 test "$(mode_of "$folder")" = 0
 done
 win "$program_files/uninstall.exe" /S
