@@ -3,7 +3,8 @@
 # build first, then the same suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then the concurrency tests under
 # ThreadSanitizer, then the fuzzers for a bounded time; last the Windows DLL,
-# cross-built with mingw-w64, with its tests run under Wine.
+# cross-built with mingw-w64, with its tests run under Wine, and the
+# installed product end to end under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
