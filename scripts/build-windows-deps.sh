@@ -4,7 +4,8 @@
 # the library (libsvn_subr, libsvn_delta, libsvn_diff, libsvn_wc) and of the
 # daemon (libsvn_client, libsvn_ra with its local and svn:// layers,
 # libsvn_repos, libsvn_fs with its FSFS and FSX back ends and libsvn_fs_util),
-# and what they need (expat, SQLite, zlib). Subversion's Windows password
+# and what they need (expat, SQLite, zlib), and utf8proc for the daemon's
+# rules of names. Subversion's Windows password
 # store (the CryptoAPI's DPAPI) is compiled in. The sources are Debian
 # bookworm's source packages, of the same versions the Linux build links,
 # Debian's patches applied.
@@ -17,6 +18,8 @@
 #     build.log         everything the build printed
 #     sources.list      where the sources came from
 #     complete          written last: the folder is ready
+#     complete-utf8proc-VERSION   utf8proc is in the prefix too (a prefix made
+#                       before it joined gets it added on the next run)
 #
 # A run that finds the folder complete does nothing else. The last line on
 # standard output is always the prefix, for the caller to capture:
