@@ -3,7 +3,8 @@
 # build first, then the same suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then the concurrency tests under
 # ThreadSanitizer, then the fuzzers for a bounded time; last the Windows DLL,
-# cross-built with mingw-w64, with its tests run under Wine.
+# cross-built with mingw-w64, with its tests run under Wine, and the
+# installed product end to end under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -46,3 +47,9 @@ mkdir -p "$WINEPREFIX"
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 scripts/wine-run.sh cmd.exe /c exit >/dev/null
 run_preset windows-release
+
+# The installed product end to end under Wine: the installer, the shell's
+# menus, the daemon, sync between two folders, a login and the uninstaller,
+# in a prefix and wineserver of its own.
+echo "== windows-release: the installed product end to end"
+scripts/windows-end-to-end.sh build/windows-release
