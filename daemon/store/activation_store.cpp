@@ -1,9 +1,11 @@
 #include "daemon/store/activation_store.h"
 
+#include "daemon/base/path_rules.h"
 #include "daemon/platform/atomic_file.h"
 #include "daemon/platform/file_system.h"
 #include "daemon/platform/local_path.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <future>
@@ -261,9 +263,14 @@ std::optional<ActivationStore::Covering> ActivationStore::Cover(std::string_view
     if (const auto found = activations_.find(*candidate); found != activations_.end()) {
       return Covering{found->second, found->first};
     }
-    if (*candidate == "/") break;
+    // Up to the parent, and no further than the root ("/", "C:/" or a
+    // share's "//server/share"), in the written form activations are kept in.
+    const std::size_t root = RootLength(*candidate);
     const std::size_t slash = candidate->rfind('/');
-    candidate->resize(slash == 0 ? 1 : slash);
+    if (candidate->size() <= root || slash == std::string::npos) break;
+    std::optional<std::string> parent = CanonicalFolder(candidate->substr(0, std::max(slash, root)));
+    if (parent == candidate) break;
+    candidate = std::move(parent);
   }
   return std::nullopt;
 }

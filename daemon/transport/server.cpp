@@ -286,7 +286,14 @@ void Server::HandleRequest(std::uint64_t id, Command command, const std::optiona
 }
 
 void Server::Answer(std::uint64_t id, Command command, const std::optional<std::string>& payload) {
-  Handling handling = dispatcher_.Handle(command, payload);
+  Handling handling;
+  try {
+    handling = dispatcher_.Handle(command, payload);
+  } catch (const std::exception& error) {
+    // One request that fails this way is refused; the daemon serves on.
+    log_.Error(std::string("a request failed: ") + error.what());
+    handling.reply = dispatcher_.Refuse(command, Result::InternalError, error.what());
+  }
   if (handling.work) {
     Submit(requests_, id, command, std::move(handling));
   } else {

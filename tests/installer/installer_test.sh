@@ -50,8 +50,9 @@ uninstall_key="$windows_key\Uninstall\Korvane"
 
 # The software keys of the registry in a text form two states can be
 # compared by, without the keys Wine fills in by itself when something first
-# asks (the network cards).
-wine_own_keys='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\NetworkCards'
+# asks (the network cards, in both views of the registry).
+wine_own_keys='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\NetworkCards
+HKEY_LOCAL_MACHINE\Software\Wow6432Node\Microsoft\Windows NT\CurrentVersion\NetworkCards'
 export_registry() {
   local root
   : >"$1"
