@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 
@@ -68,7 +69,10 @@ class SyncSafety : public Team, public ::testing::WithParamInterface<Row> {
     Saw(side, path, content);
   }
   // What side saved in a way of its own.
+  // Rows save from two threads at once (a program rewriting a file while
+  // the other side saves), so what is recorded is recorded under a lock.
   void Saw(Side side, const std::string& path, const std::string& content) {
+    std::lock_guard lock(recording_);
     record_.last[side][path] = content;
     record_.written.insert(content);
   }
@@ -178,6 +182,7 @@ class SyncSafety : public Team, public ::testing::WithParamInterface<Row> {
   }
 
   Record record_;
+  std::mutex recording_;
   std::vector<std::function<void()>> afterwards_;
 };
 
