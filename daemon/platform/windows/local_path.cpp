@@ -1,12 +1,12 @@
 #include "daemon/platform/local_path.h"
 
+#include "daemon/base/path_rules.h"
+
 #include <vector>
 
 namespace korvane::server {
 
 namespace {
-
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -17,7 +17,7 @@ std::optional<std::vector<std::string_view>> Parts(std::string_view text) {
   std::size_t start = 0;
   while (start <= text.size()) {
     std::size_t end = start;
-    while (end < text.size() && !IsSeparator(text[end])) ++end;
+    while (end < text.size() && !IsPathSeparator(text[end])) ++end;
     const std::string_view part = text.substr(start, end - start);
     if (part == ".." || part.find(':') != std::string_view::npos) return std::nullopt;
     if (!part.empty() && part != ".") parts.push_back(part);
@@ -32,10 +32,10 @@ std::optional<std::string> CanonicalLocalPath(std::string_view path) {
   if (path.find_first_of(std::string_view("\0\n\r", 3)) != std::string_view::npos) return std::nullopt;
   std::string root;
   std::string_view rest;
-  if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == ':' && IsSeparator(path[2])) {
+  if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == ':' && IsPathSeparator(path[2])) {
     root = {static_cast<char>(path[0] >= 'a' ? path[0] - 'a' + 'A' : path[0]), ':'};
     rest = path.substr(2);
-  } else if (path.size() > 2 && IsSeparator(path[0]) && IsSeparator(path[1]) && !IsSeparator(path[2]) &&
+  } else if (path.size() > 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]) && !IsPathSeparator(path[2]) &&
              path[2] != '?' && path[2] != '.') {
     // A share: its server and share name are the root and must both be there.
     const std::optional<std::vector<std::string_view>> parts = Parts(path.substr(2));
