@@ -3,6 +3,7 @@
 #include "daemon/conflicts/conflict_names.h"
 #include "daemon/platform/file_system.h"
 #include "daemon/platform/calendar_time.h"
+#include "daemon/platform/file_stamp.h"
 #include "daemon/base/utf8_path.h"
 
 #include <svn_dirent_uri.h>
@@ -56,8 +57,11 @@ std::string Now() {
 
 // The local version of path as it is on disk, before anything is resolved.
 // For a text conflict that is Subversion's copy of the local file (the file
-// itself holds the merge with markers); otherwise the path itself.
-svn_error_t* LocalVersion(const std::string& path, std::string& local, svn_client_ctx_t* client, apr_pool_t* pool) {
+// itself holds the merge with markers), or the file held aside before the
+// update when a save landed in it after Subversion's copy was made (the copy
+// may hold it half written); otherwise the path itself.
+svn_error_t* LocalVersion(const std::string& path, const LocalVersions* held, std::string& local,
+                          svn_client_ctx_t* client, apr_pool_t* pool) {
   local = path;
   svn_client_conflict_t* conflict = nullptr;
   SVN_ERR(svn_client_conflict_get(&conflict, path.c_str(), client, pool, pool));
@@ -71,6 +75,9 @@ svn_error_t* LocalVersion(const std::string& path, std::string& local, svn_clien
     const char* incomingNew = nullptr;
     SVN_ERR(svn_client_conflict_text_get_contents(&base, &working, &incomingOld, &incomingNew, conflict, pool, pool));
     if (working != nullptr) local = working;
+    const std::string aside = held != nullptr ? held->HeldVersion(path) : std::string();
+    const std::optional<FileStamp> copied = StampOf(local), written = aside.empty() ? std::nullopt : StampOf(aside);
+    if (written && (!copied || written->modified >= copied->modified)) local = aside;
   }
   return SVN_NO_ERROR;
 }
@@ -206,7 +213,7 @@ bool CopyAside(const std::string& from, const std::string& to, bool link = true)
 
 
 svn_error_t* SettleConflicts(const std::string& folder, const std::string& who, std::vector<KeptConflict>& kept,
-                             svn_client_ctx_t* client, apr_pool_t* pool) {
+                             svn_client_ctx_t* client, apr_pool_t* pool, const LocalVersions* held) {
   const svn_opt_revision_t working{svn_opt_revision_working, {}};
   Conflicted conflicted;
   SVN_ERR(svn_client_status6(nullptr, client, folder.c_str(), &working, svn_depth_infinity, FALSE, FALSE, TRUE, FALSE,
@@ -216,7 +223,7 @@ svn_error_t* SettleConflicts(const std::string& folder, const std::string& who, 
   for (const std::string& path : conflicted.paths) {
     svn_pool_clear(each);
     std::string local;
-    SVN_ERR(LocalVersion(path, local, client, each));
+    SVN_ERR(LocalVersion(path, held, local, client, each));
     KeptConflict record{path, {}};
     std::error_code error;
     const fs::file_status status = fs::symlink_status(PathOf(local), error);
@@ -326,30 +333,44 @@ svn_error_t* LocallyChangedFiles(const std::string& folder, std::vector<std::str
   return SVN_NO_ERROR;
 }
 
-svn_error_t* LocalVersions::Take(const std::string& folder, svn_client_ctx_t* client, apr_pool_t* pool) {
-  ChangedFiles changed;
-  SVN_ERR(LocallyChangedFiles(folder, changed.paths, client, pool));
-  if (changed.paths.empty()) return SVN_NO_ERROR;
-  // Beside the working copy's own temporary files, on the same file system:
-  // a hard link holds the local version at no cost, since an update puts
-  // its result in place by a rename and never writes into the old file.
-  std::string aside = folder + "/.svn/tmp/korvane-local-XXXXXX";
-  if (MakeUniqueFolder(aside) != 0) {
-    return svn_error_createf(SVN_ERR_BASE, nullptr, "cannot keep the local versions of %s aside", folder.c_str());
+std::string LocalVersions::Link(const std::string& path) {
+  // Beside the working copy's own temporary files, on the same file system.
+  if (aside_.empty()) {
+    std::string aside = folder_ + "/.svn/tmp/korvane-local-XXXXXX";
+    if (MakeUniqueFolder(aside) != 0) return {};
+    aside_ = aside;
   }
-  aside_ = aside;
-  int number = 0;
-  for (const std::string& path : changed.paths) {
-    const std::string copy = aside_ + "/" + std::to_string(++number);
-    std::error_code error;
-    fs::create_hard_link(PathOf(path), PathOf(copy), error);
-    if (error) fs::copy_file(PathOf(path), PathOf(copy), error);
-    if (error) {
+  const std::string copy = aside_ + "/" + std::to_string(++count_);
+  std::error_code error;
+  fs::create_hard_link(PathOf(path), PathOf(copy), error);
+  if (error) fs::copy_file(PathOf(path), PathOf(copy), error);
+  return error ? std::string() : copy;
+}
+
+svn_error_t* LocalVersions::Take(svn_client_ctx_t* client, apr_pool_t* pool) {
+  std::vector<std::string> changed;
+  SVN_ERR(LocallyChangedFiles(folder_, changed, client, pool));
+  for (const std::string& path : changed) {
+    std::string copy = Link(path);
+    if (copy.empty()) {
       return svn_error_createf(SVN_ERR_BASE, nullptr, "cannot keep the local version of %s aside", path.c_str());
     }
-    copies_[path] = copy;
+    held_[path].copy = std::move(copy);
   }
   return SVN_NO_ERROR;
+}
+
+void LocalVersions::Hold(const std::string& path) {
+  std::error_code error;
+  if (held_.contains(path) || !fs::is_regular_file(fs::symlink_status(PathOf(path), error))) return;
+  std::string copy = Link(path);
+  const std::optional<FileStamp> stamp = copy.empty() ? std::nullopt : StampOf(copy);
+  if (stamp) held_[path] = Held{std::move(copy), stamp->size, stamp->modified};
+}
+
+std::string LocalVersions::HeldVersion(const std::string& path) const {
+  const auto held = held_.find(path);
+  return held == held_.end() ? std::string() : held->second.copy;
 }
 
 svn_error_t* LocalVersions::KeepMerged(const std::vector<std::string>& merged, const std::string& who,
@@ -357,14 +378,11 @@ svn_error_t* LocalVersions::KeepMerged(const std::vector<std::string>& merged, c
   const std::string when = Now();
   apr_pool_t* each = svn_pool_create(pool);
   for (const std::string& path : merged) {
-    const auto copy = copies_.find(path);
-    if (copy == copies_.end()) continue;
+    const std::string copy = HeldVersion(path);
+    if (copy.empty()) continue;
     svn_pool_clear(each);
     const std::string beside = ConflictName(path, true, who, when);
-    std::error_code error;
-    fs::create_hard_link(PathOf(copy->second), PathOf(beside), error);
-    if (error) fs::copy_file(PathOf(copy->second), PathOf(beside), error);
-    if (error) {
+    if (!CopyAside(copy, beside)) {
       return svn_error_createf(SVN_ERR_BASE, nullptr, "cannot keep the local version of %s beside it", path.c_str());
     }
     // The local version is safe beside it: the name takes the other side's.
@@ -374,6 +392,24 @@ svn_error_t* LocalVersions::KeepMerged(const std::vector<std::string>& merged, c
     kept.push_back({path, beside});
   }
   svn_pool_destroy(each);
+  return SVN_NO_ERROR;
+}
+
+svn_error_t* LocalVersions::KeepWrittenDuring(std::int64_t since, const std::string& who,
+                                              std::vector<KeptConflict>& kept) {
+  const std::string when = Now();
+  for (const auto& [path, held] : held_) {
+    if (held.modified < 0) continue;  // taken before the update: KeepMerged and the conflicts keep those
+    const std::optional<FileStamp> now = StampOf(held.copy);
+    const bool written = now && (now->modified >= since || now->size != held.size || now->modified != held.modified);
+    std::error_code error;
+    if (!written || (fs::exists(fs::symlink_status(PathOf(path), error)) && SameBytes(held.copy, path))) continue;
+    const std::string beside = ConflictName(path, true, who, when);
+    if (!CopyAside(held.copy, beside)) {
+      return svn_error_createf(SVN_ERR_BASE, nullptr, "cannot keep the local version of %s beside it", path.c_str());
+    }
+    kept.push_back({path, beside});
+  }
   return SVN_NO_ERROR;
 }
 
@@ -404,10 +440,15 @@ svn_error_t* KeepOverwritten(const std::string& path, std::vector<KeptConflict>&
   svn_stream_t* incoming = nullptr;
   SVN_ERR(svn_wc_get_pristine_contents2(&incoming, client->wc_ctx, path.c_str(), pool, pool));
   if (incoming == nullptr) return SVN_NO_ERROR;
+  char start[4096];
+  apr_size_t length = sizeof start;
+  SVN_ERR(svn_stream_read_full(incoming, start, &length));
+  if (length == 0) return SVN_NO_ERROR;
   // The copy names who saved that version; the computer is not known here.
   const std::string beside = ConflictName(path, true, state.author.empty() ? "the other side" : state.author, Now());
   svn_stream_t* copy = nullptr;
   SVN_ERR(svn_stream_open_writable(&copy, beside.c_str(), pool, pool));
+  SVN_ERR(svn_stream_write(copy, start, &length));
   SVN_ERR(svn_stream_copy3(incoming, copy, client->cancel_func, client->cancel_baton, pool));
   kept.push_back({path, beside, true});
   return SVN_NO_ERROR;

@@ -23,6 +23,7 @@
 
 #include <svn_client.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,8 +41,11 @@ struct KeptConflict {
 // Settles every conflict in the working copy at folder; what was kept is
 // appended to kept, its copies naming who. An error ends the settling; what
 // was kept stays kept.
+// A text conflict's local version is the one held aside when that was
+// written after Subversion copied it for the conflict.
+class LocalVersions;
 svn_error_t* SettleConflicts(const std::string& folder, const std::string& who, std::vector<KeptConflict>& kept,
-                             svn_client_ctx_t* client, apr_pool_t* pool);
+                             svn_client_ctx_t* client, apr_pool_t* pool, const LocalVersions* held = nullptr);
 
 // Of the given files, those versioned whose text changed locally
 // (conflicted ones aside): a few files looked at without walking the tree.
@@ -56,31 +60,60 @@ svn_error_t* LocallyChangedFiles(const std::string& folder, std::vector<std::str
 // The version an update brought to path, which a local write has replaced
 // since, kept beside it under a conflict copy's name that names its author,
 // so that the local write does not silently undo the other side's save.
-// Nothing when path holds what the update brought.
+// Nothing when path holds what the update brought, or that was empty: an
+// empty version holds nothing anyone could lose (and a commit that read a
+// file between its writer emptying and refilling it sends one).
 svn_error_t* KeepOverwritten(const std::string& path, std::vector<KeptConflict>& kept, svn_client_ctx_t* client,
                              apr_pool_t* pool);
 
-// The locally changed files of a working copy, held aside while an update
-// runs: where the update merges the other side's change into one of them
-// without a conflict (edits that do not overlap), the merge is undone and
-// both saved versions stay as files, the other side's at the name and the
-// local one as its conflict copy. Nobody gets a mixture nobody saved.
+// Versions of files of a working copy held aside by hard links while an
+// update runs (an update puts what it brings in place by a rename and never
+// writes into the old file, so a link holds the old file at no cost, and a
+// save still being written into it lands whole in what is held):
+//   - the locally changed files, taken before the update: where it merges
+//     the other side's change into one of them without a conflict (edits
+//     that do not overlap), the merge is undone and both saved versions stay
+//     as files, the other side's at the name and the local one as its
+//     conflict copy. Nobody gets a mixture nobody saved;
+//   - each file the update is about to replace or delete, held as the
+//     update names it: a save that lands in the file after Subversion found
+//     it unchanged, and before the update put its version in place, is kept
+//     as a conflict copy instead of vanishing with the old file.
 class LocalVersions {
  public:
-  LocalVersions() = default;
+  explicit LocalVersions(std::string folder) : folder_(std::move(folder)) {}
   ~LocalVersions();  // lets go of what was held aside
   LocalVersions(const LocalVersions&) = delete;
   LocalVersions& operator=(const LocalVersions&) = delete;
 
-  svn_error_t* Take(const std::string& folder, svn_client_ctx_t* client, apr_pool_t* pool);
+  // Holds every locally changed file of the working copy.
+  svn_error_t* Take(svn_client_ctx_t* client, apr_pool_t* pool);
+  // Holds the file at path as it is now, the update being about to replace
+  // or delete it; what is not a file, or cannot be held, is not.
+  void Hold(const std::string& path);
+  // The version of path held aside; empty when none is.
+  std::string HeldVersion(const std::string& path) const;
   // For each merged path held aside: its local version becomes its conflict
   // copy and the path takes the other side's version; appended to kept.
   svn_error_t* KeepMerged(const std::vector<std::string>& merged, const std::string& who,
                           std::vector<KeptConflict>& kept, svn_client_ctx_t* client, apr_pool_t* pool);
+  // Each file held by Hold that was written since `since` (FileClockNow()
+  // when the update began) and differs from what is at its name now: it is
+  // kept beside it as its conflict copy; appended to kept.
+  svn_error_t* KeepWrittenDuring(std::int64_t since, const std::string& who, std::vector<KeptConflict>& kept);
 
  private:
+  struct Held {
+    std::string copy;
+    std::int64_t size = -1, modified = -1;  // when held by Hold; -1 when taken before the update
+  };
+  // Links path into the folder aside; the link, empty when it failed.
+  std::string Link(const std::string& path);
+
+  const std::string folder_;
   std::string aside_;
-  std::map<std::string, std::string> copies_;  // path -> its local version aside
+  int count_ = 0;
+  std::map<std::string, Held> held_;
 };
 
 }  // namespace korvane::server

@@ -18,6 +18,11 @@ struct FileStamp {
 // when it cannot be read.
 std::optional<FileStamp> StampOf(const std::string& path);
 
+// The time the file system stamps on a write made now, in the same form
+// as FileStamp::modified: its own coarse clock, so that a write made after
+// this call never carries an earlier time.
+std::int64_t FileClockNow();
+
 // Sets the modification and access times of the entry at path itself to
 // now; a failure is ignored (the entry went meanwhile).
 void TouchNow(const std::string& path);

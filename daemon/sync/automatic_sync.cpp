@@ -664,6 +664,7 @@ namespace {
 
 // What an update did that sync acts on afterwards.
 struct Received {
+  LocalVersions* local = nullptr;   // holds each file the update replaces or deletes
   std::vector<std::string> merged;  // local changes Subversion merged an incoming change into
   std::vector<std::string> copies;  // conflict copies the other side kept
   std::vector<std::string> files;   // files written by the update
@@ -675,6 +676,12 @@ void NoteReceived(void* baton, const svn_wc_notify_t* notify, apr_pool_t*) {
   auto& received = *static_cast<Received*>(baton);
   if (notify->path == nullptr) return;
   if (notify->action == svn_wc_notify_restore) received.restored.emplace_back(notify->path);
+  // Subversion names a file it found unchanged before it puts its new
+  // version in place or removes it: a save landing in between is held.
+  if ((notify->action == svn_wc_notify_update_update && notify->content_state == svn_wc_notify_state_changed) ||
+      notify->action == svn_wc_notify_update_delete) {
+    received.local->Hold(notify->path);
+  }
   if (notify->content_state == svn_wc_notify_state_conflicted || notify->prop_state == svn_wc_notify_state_conflicted ||
       notify->action == svn_wc_notify_tree_conflict) {
     received.conflicted = true;
@@ -719,8 +726,10 @@ AutomaticSync::Outcome AutomaticSync::Update(const std::string& path, Folder& fo
     // Nothing written here since a whole walk left the folder settled: no
     // local version to hold aside, and only what the update brings to look at.
     const bool few = Settled(folder) && folder.written.empty() && folder.unseen.empty();
-    LocalVersions local;
-    if (!few) failure = TakeError(local.Take(path, client, pool));
+    LocalVersions local(path);
+    received.local = &local;
+    if (!few) failure = TakeError(local.Take(client, pool));
+    const std::int64_t began = FileClockNow();
     const svn_opt_revision_t head{svn_opt_revision_head, {}};
     if (!failure) {
       failure = TakeError(svn_client_update4(&revisions, Targets({path}, pool), &head, svn_depth_unknown, FALSE, FALSE,
@@ -733,8 +742,11 @@ AutomaticSync::Outcome AutomaticSync::Update(const std::string& path, Folder& fo
     if (auto settling = TakeError(local.KeepMerged(received.merged, who_, kept, client, pool)); settling && !failure) {
       failure = settling;
     }
+    if (auto settling = TakeError(local.KeepWrittenDuring(began, who_, kept)); settling && !failure) {
+      failure = settling;
+    }
     if (!few || received.conflicted) {
-      if (auto settling = TakeError(SettleConflicts(path, who_, kept, client, pool)); settling && !failure) {
+      if (auto settling = TakeError(SettleConflicts(path, who_, kept, client, pool, &local)); settling && !failure) {
         failure = settling;
       }
     }

@@ -36,6 +36,12 @@ std::optional<FileStamp> StampOf(const std::string& path) {
   return stamp;
 }
 
+std::int64_t FileClockNow() {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);  // the clock NTFS stamps writes with
+  return Nanoseconds(now);
+}
+
 void TouchNow(const std::string& path) {
   HANDLE entry = OpenEntry(path, FILE_WRITE_ATTRIBUTES);
   if (entry == INVALID_HANDLE_VALUE) return;
