@@ -28,14 +28,11 @@ Arrival ArrivalOf(const posix::PacketArrival& arrival, std::size_t& size) {
 }  // namespace
 
 Arrival ReceivePacket(NativeHandle connection, std::string& buffer, std::size_t& size) {
-  return ArrivalOf(posix::ReceivePacket(static_cast<int>(connection), buffer.data(), buffer.size(), false,
-                                       posix::Credentials::AskedWhenEmpty),
-                   size);
+  return ArrivalOf(posix::ReceivePacket(static_cast<int>(connection), buffer.data(), buffer.size()), size);
 }
 
 Arrival PeekPacket(NativeHandle connection, char* into, std::size_t capacity, std::size_t& size) {
-  return ArrivalOf(
-      posix::ReceivePacket(static_cast<int>(connection), into, capacity, true, posix::Credentials::AskedWhenEmpty), size);
+  return ArrivalOf(posix::ReceivePacket(static_cast<int>(connection), into, capacity, true), size);
 }
 
 Sending SendPacket(NativeHandle connection, std::string_view packet) {

@@ -46,6 +46,9 @@ Listener Listen(const std::string& path) {
   const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::system_error(errno, std::generic_category(), "socket");
   Listener listener{fd, path, 0};
+  // Inherited by every connection: end-of-file and an empty packet differ.
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
   // Under the start lock a socket file left here belongs to a daemon that
   // died.
   struct stat status {};

@@ -45,13 +45,8 @@ PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool pee
   if (length == 0 && header.msg_controllen == 0) {
     // An empty packet or end-of-file: a packet shows credentials once the
     // socket asks for them.
-    if (credentials == Credentials::AskedWhenEmpty && StartPassingCredentials(fd)) {
-      if (peek) return ReceivePacket(fd, buffer, capacity, peek, Credentials::Passed);
-      // What was taken was an empty packet unless the connection is at its
-      // end, which reads as 0 bytes for ever.
-      if (ReceivePacket(fd, nullptr, 0, true, Credentials::Passed).kind != PacketArrival::Kind::EndOfFile) {
-        return {PacketArrival::Kind::Packet, 0};
-      }
+    if (peek && credentials == Credentials::AskedWhenEmpty && StartPassingCredentials(fd)) {
+      return ReceivePacket(fd, buffer, capacity, peek, Credentials::Passed);
     }
     return {PacketArrival::Kind::EndOfFile};
   }

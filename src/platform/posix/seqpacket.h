@@ -6,12 +6,7 @@
 // goes without it (set before the connect it costs an address of its own
 // for every call) until a peek reads 0 bytes: the option is set then, and a
 // second peek tells the two apart, since the kernel attaches credentials
-// when a packet is received, not when it is sent. A server's connections go
-// without it too, each packet's credentials being redundant with the
-// peer's user read once at accept; a packet taken without a peek that
-// reads 0 bytes is told apart the same way by a peek after it (an empty
-// packet the peer closed right behind then reads as the close, which is
-// all a server needs to know of it).
+// when a packet is received, not when it is sent.
 #pragma once
 
 #include <sys/types.h>
@@ -33,13 +28,15 @@ struct PacketArrival {
   int error = 0;
 };
 
-// Whether a socket passes credentials: set on it from the start, or asked
-// for only once a receive reads 0 bytes.
+// Whether a socket passes credentials: set on it from the start (a server's
+// listener), or asked for only once a peek reads 0 bytes (a client).
 enum class Credentials { Passed, AskedWhenEmpty };
 
 // Without waiting, takes the next packet into buffer, cutting it at capacity
 // (0 and a null buffer are fine), or with peek only looks at it and leaves
-// it queued. Interrupted calls are retried.
+// it queued. Interrupted calls are retried. On a socket that asks for
+// credentials only when a peek reads 0 bytes, an empty packet must be
+// peeked before it is taken: taken unseen, it reads as end-of-file.
 PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool peek = false,
                             Credentials credentials = Credentials::Passed);
 

@@ -1,8 +1,6 @@
 // Empty packets and end-of-file on a socket that does not pass credentials
-// from the start, as the library's client sockets and the daemon's
-// connections do: each sequence of what the peer did is read back packet by
-// packet, peeked before it is taken (the client) and taken at once (the
-// daemon).
+// from the start, as the library's client sockets do: each sequence of
+// what the peer did is read back packet by packet.
 #include "platform/posix/seqpacket.h"
 
 #include <gtest/gtest.h>
@@ -24,45 +22,34 @@ struct Case {
   std::vector<std::string> sent;  // packets the peer sends
   bool peerCloses;
   std::vector<Kind> read;  // what peeking and taking, one after the other, show
-  // What taking at once shows, where it differs: an empty packet the peer
-  // closed right behind cannot be told from the close once taken.
-  std::vector<Kind> taken = {};
 };
 
 TEST(Seqpacket, EmptyPacketsAndEndOfFileAreToldApartWithoutPassingCredentialsFirst) {
   const Case cases[] = {
-      {"an empty packet, then the close", {""}, true, {Kind::Packet, Kind::EndOfFile}, {Kind::EndOfFile}},
+      {"an empty packet, then the close", {""}, true, {Kind::Packet, Kind::EndOfFile}},
       {"the close alone", {}, true, {Kind::EndOfFile}},
       {"an empty packet, the peer still there", {""}, false, {Kind::Packet, Kind::NotYet}},
       {"two empty packets and a full one, then the close", {"", "", "full"}, true,
        {Kind::Packet, Kind::Packet, Kind::Packet, Kind::EndOfFile}},
       {"a packet, then the close", {"reply"}, true, {Kind::Packet, Kind::EndOfFile}},
   };
-  for (const bool peekFirst : {true, false}) {
-    SCOPED_TRACE(peekFirst ? "peeked first" : "taken at once");
-    for (const Case& each : cases) {
-      int ends[2];
-      ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
-      for (const std::string& packet : each.sent) {
-        ASSERT_EQ(send(ends[1], packet.data(), packet.size(), MSG_NOSIGNAL), static_cast<ssize_t>(packet.size()));
-      }
-      if (each.peerCloses) close(ends[1]);
-      const std::vector<Kind>& reads = peekFirst || each.taken.empty() ? each.read : each.taken;
-      for (std::size_t at = 0; at < reads.size(); ++at) {
-        std::string packet(64, '\0');
-        const PacketArrival got =
-            peekFirst ? korvane::posix::ReceiveWholePacket(ends[0], packet, Credentials::AskedWhenEmpty)
-                      : korvane::posix::ReceivePacket(ends[0], packet.data(), packet.size(), false,
-                                                      Credentials::AskedWhenEmpty);
-        if (!peekFirst) packet.resize(got.size);
-        EXPECT_EQ(got.kind, reads[at]) << each.name << ", read " << at;
-        if (got.kind == Kind::Packet && at < each.sent.size()) {
-          EXPECT_EQ(packet, each.sent[at]) << each.name;
-        }
-      }
-      close(ends[0]);
-      if (!each.peerCloses) close(ends[1]);
+  for (const Case& each : cases) {
+    int ends[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
+    for (const std::string& packet : each.sent) {
+      ASSERT_EQ(send(ends[1], packet.data(), packet.size(), MSG_NOSIGNAL), static_cast<ssize_t>(packet.size()));
     }
+    if (each.peerCloses) close(ends[1]);
+    for (std::size_t at = 0; at < each.read.size(); ++at) {
+      std::string packet;
+      const PacketArrival got = korvane::posix::ReceiveWholePacket(ends[0], packet, Credentials::AskedWhenEmpty);
+      EXPECT_EQ(got.kind, each.read[at]) << each.name << ", read " << at;
+      if (got.kind == Kind::Packet && at < each.sent.size()) {
+        EXPECT_EQ(packet, each.sent[at]) << each.name;
+      }
+    }
+    close(ends[0]);
+    if (!each.peerCloses) close(ends[1]);
   }
 }
 
