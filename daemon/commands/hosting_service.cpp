@@ -275,13 +275,14 @@ std::string ShareFolderNow(DaemonContext& context, const std::string& folder, Jo
   Pool pool;
   std::optional<SvnFailure> failure;
   svn_client_ctx_t* client = ClientContext(context.stopping, kImportMessage, pool, failure);
-  svn_revnum_t revision = SVN_INVALID_REVNUM;
+  CommitRecord record;
   if (client != nullptr) {
     client->notify_func2 = CountFile;
     client->notify_baton2 = &progress;
     failure = TakeError(svn_client_import5(folder.c_str(), url.c_str(), svn_depth_infinity, FALSE, FALSE, FALSE, nullptr,
-                                           nullptr, nullptr, RecordRevision, &revision, client, pool));
+                                           nullptr, nullptr, RecordRevision, &record, client, pool));
   }
+  const svn_revnum_t revision = record.revision;
   if (failure) return failed("the import into " + url + " failed: " + WithLoginAdvice(*failure));
   context.jobs.Stage(job, "checking out", files, bytes);
   if (std::string problem = CheckOutInto(context, url, folder, true, &progress); !problem.empty()) {

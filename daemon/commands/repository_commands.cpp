@@ -216,10 +216,10 @@ Outcome Import(const std::vector<std::string>& arguments, DaemonContext& context
   if (!folder || !url) return Failed(Result::BadArguments, "an absolute folder path and a URL are needed");
   if (!IsFolder(*folder)) return Failed(Result::NotFound, *folder + " is not a folder");
   return WithClient(context, [&](svn_client_ctx_t* client, apr_pool_t* scratch, std::string& detail) {
-    svn_revnum_t revision = SVN_INVALID_REVNUM;
+    CommitRecord record;
     svn_error_t* error = svn_client_import5(folder->c_str(), url->c_str(), svn_depth_infinity, FALSE, FALSE, FALSE,
-                                            nullptr, nullptr, nullptr, RecordRevision, &revision, client, scratch);
-    if (SVN_IS_VALID_REVNUM(revision)) detail = std::to_string(revision);
+                                            nullptr, nullptr, nullptr, RecordRevision, &record, client, scratch);
+    if (SVN_IS_VALID_REVNUM(record.revision)) detail = std::to_string(record.revision);
     return error;
   });
 }
@@ -242,10 +242,10 @@ Outcome Commit(const std::vector<std::string>& arguments, DaemonContext& context
   return WithClient(context, [&](svn_client_ctx_t* client, apr_pool_t* scratch, std::string& detail) {
     apr_array_header_t* targets = apr_array_make(scratch, 1, sizeof(const char*));
     APR_ARRAY_PUSH(targets, const char*) = path->c_str();
-    svn_revnum_t revision = SVN_INVALID_REVNUM;
+    CommitRecord record{SVN_INVALID_REVNUM, client};
     svn_error_t* error = svn_client_commit6(targets, svn_depth_infinity, FALSE, FALSE, TRUE, FALSE, FALSE, nullptr,
-                                            nullptr, RecordRevision, &revision, client, scratch);
-    if (SVN_IS_VALID_REVNUM(revision)) detail = std::to_string(revision);
+                                            nullptr, RecordRevision, &record, client, scratch);
+    if (SVN_IS_VALID_REVNUM(record.revision)) detail = std::to_string(record.revision);
     return error;
   });
 }

@@ -88,7 +88,9 @@ bool IsCredentialFailure(const SvnFailure& failure) {
 }
 
 svn_error_t* RecordRevision(const svn_commit_info_t* info, void* baton, apr_pool_t*) {
-  *static_cast<svn_revnum_t*>(baton) = info->revision;
+  auto* record = static_cast<CommitRecord*>(baton);
+  record->revision = info->revision;
+  if (record->workingCopyClient != nullptr) record->workingCopyClient->cancel_func = nullptr;
   return SVN_NO_ERROR;
 }
 

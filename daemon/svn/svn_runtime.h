@@ -36,8 +36,17 @@ class Pool {
   apr_pool_t* pool_;
 };
 
-// The commit callback of the client calls: baton is an svn_revnum_t that
-// takes the new revision.
+// What the commit callback of the client calls, RecordRevision, takes: the
+// new revision and, for a commit from a working copy, its client. Once the
+// server has the commit, what is left of the call (recording the commit in
+// the working copy) is no longer cancelled: a stop that cancelled it would
+// leave those steps queued until the next clean-up, which records each
+// committed file as it is then, so that a file changed meanwhile would pass
+// for unchanged and never be committed.
+struct CommitRecord {
+  svn_revnum_t revision = SVN_INVALID_REVNUM;
+  svn_client_ctx_t* workingCopyClient = nullptr;
+};
 svn_error_t* RecordRevision(const svn_commit_info_t* info, void* baton, apr_pool_t* pool);
 
 // A Subversion error chain, taken over and cleared. Unlike the library's

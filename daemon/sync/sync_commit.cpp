@@ -76,6 +76,19 @@ svn_error_t* AddLeavingOut(const std::string& path, CommitScope& scope, svn_clie
   return SVN_NO_ERROR;
 }
 
+// Commits targets to depth; revision takes the new revision (invalid when
+// nothing was committed).
+svn_error_t* Commit(apr_array_header_t* targets, svn_depth_t depth, svn_client_ctx_t* client, svn_revnum_t& revision,
+                    apr_pool_t* pool) {
+  const svn_cancel_func_t cancel = client->cancel_func;
+  CommitRecord record{SVN_INVALID_REVNUM, client};
+  svn_error_t* error = svn_client_commit6(targets, depth, FALSE, FALSE, TRUE, FALSE, FALSE, nullptr, nullptr,
+                                          RecordRevision, &record, client, pool);
+  client->cancel_func = cancel;
+  revision = record.revision;
+  return error;
+}
+
 }  // namespace
 
 apr_array_header_t* Targets(const std::vector<std::string>& paths, apr_pool_t* pool) {
@@ -138,8 +151,7 @@ svn_error_t* CommitAll(const std::string& folder, const std::string& who, Commit
   const bool holdsBusy = std::any_of(pending.changed.begin(), pending.changed.end(),
                                      [&](const std::string& path) { return scope.busy.contains(path); });
   if (!holdsBusy) {
-    return svn_client_commit6(Targets({folder}, pool), svn_depth_infinity, FALSE, FALSE, TRUE, FALSE, FALSE, nullptr,
-                              nullptr, RecordRevision, &revision, client, pool);
+    return Commit(Targets({folder}, pool), svn_depth_infinity, client, revision, pool);
   }
   Pending scheduled;
   SVN_ERR(StatusOf(folder, scheduled, client, pool));
@@ -148,8 +160,7 @@ svn_error_t* CommitAll(const std::string& folder, const std::string& who, Commit
     if (!scope.busy.contains(path) && path != folder) targets.push_back(path);
   }
   if (targets.empty()) return SVN_NO_ERROR;
-  return svn_client_commit6(Targets(targets, pool), svn_depth_empty, FALSE, FALSE, TRUE, FALSE, FALSE, nullptr, nullptr,
-                            RecordRevision, &revision, client, pool);
+  return Commit(Targets(targets, pool), svn_depth_empty, client, revision, pool);
 }
 
 namespace {
@@ -188,8 +199,7 @@ svn_error_t* CommitWritten(const std::vector<std::string>& files, CommitScope& s
     if (kind == svn_node_file) targets.push_back(file);  // what was left out is not
   }
   if (targets.empty()) return SVN_NO_ERROR;
-  return svn_client_commit6(Targets(targets, pool), svn_depth_empty, FALSE, FALSE, TRUE, FALSE, FALSE, nullptr, nullptr,
-                            RecordRevision, &revision, client, pool);
+  return Commit(Targets(targets, pool), svn_depth_empty, client, revision, pool);
 }
 
 // A client context for shared folders: Subversion's developer-oriented
