@@ -65,12 +65,17 @@ target_link_libraries(korvane_svn_libraries INTERFACE
 
 # The daemon's libraries. Each loader (libsvn_ra, libsvn_fs) comes before the
 # back ends it links: ra_local, then the repository and filesystem under it.
+# The library's Subversion and APR libraries, and the system libraries they
+# use, follow them again: a program that links those first (the tests)
+# reaches their uses by the daemon's only after the linker passed them.
 korvane_windows_static_libraries(_korvane_windows_daemon_lib_paths
   svn_client-1 svn_ra-1 svn_ra_local-1 svn_ra_svn-1
-  svn_repos-1 svn_fs-1 svn_fs_fs-1 svn_fs_x-1 svn_fs_util-1)
+  svn_repos-1 svn_fs-1 svn_fs_fs-1 svn_fs_x-1 svn_fs_util-1
+  svn_wc-1 svn_diff-1 svn_delta-1 svn_subr-1 aprutil-1 apr-1 expat sqlite3 z)
 add_library(korvane_daemon_svn_libraries INTERFACE)
 target_link_libraries(korvane_daemon_svn_libraries INTERFACE
-  ${_korvane_windows_daemon_lib_paths} korvane_svn_libraries)
+  ${_korvane_windows_daemon_lib_paths} korvane_svn_libraries
+  ws2_32 mswsock rpcrt4 ole32 uuid version crypt32 advapi32 shell32)
 
 unset(_korvane_windows_lib_paths)
 unset(_korvane_windows_daemon_lib_paths)
