@@ -1,6 +1,8 @@
 #include "daemon/sync/unfinished_work.h"
 
 #include "daemon/base/utf8_path.h"
+#include "daemon/conflicts/conflict_keeper.h"
+#include "daemon/platform/file_stamp.h"
 
 #include <apr_file_io.h>
 #include <svn_pools.h>
@@ -105,7 +107,11 @@ class Placeholders {
 
 }  // namespace
 
-std::optional<SvnFailure> FinishUnfinishedWork(const std::string& root, svn_client_ctx_t* client, apr_pool_t* pool) {
+namespace {
+
+// Runs clean-ups until one succeeds, or fails with no placeholder left to
+// make for a step whose file is gone.
+std::optional<SvnFailure> CleanUp(const std::string& root, svn_client_ctx_t* client, apr_pool_t* pool) {
   const fs::path top = PathOf(root).lexically_normal();
   Placeholders placeholders;
   for (;;) {
@@ -123,6 +129,18 @@ std::optional<SvnFailure> FinishUnfinishedWork(const std::string& root, svn_clie
     svn_pool_destroy(attempt);
     if (!failure || !placed) return failure;
   }
+}
+
+}  // namespace
+
+std::optional<SvnFailure> FinishUnfinishedWork(const std::string& root, svn_client_ctx_t* client, apr_pool_t* pool) {
+  std::vector<std::string> changed;
+  apr_pool_t* status = svn_pool_create(pool);
+  svn_error_clear(LocallyChangedFiles(root, changed, client, status));  // none found: none to stamp
+  svn_pool_destroy(status);
+  std::optional<SvnFailure> failure = CleanUp(root, client, pool);
+  for (const std::string& file : changed) TouchNow(file);
+  return failure;
 }
 
 }  // namespace korvane::server

@@ -19,6 +19,12 @@ namespace korvane::server {
 // in) to finish on; whatever is still only a placeholder afterwards is
 // removed again, so the removal stands and the next commit carries it. A
 // placeholder Subversion filled with an arriving version is kept.
+//
+// A queued step of a commit records the committed file's size and time as
+// the file is when the step runs: a file the person changed since (while
+// the daemon was away) would pass for unchanged and never be committed.
+// The files that differ from what the working copy holds are found before
+// the clean-up and stamped anew after it, so Subversion reads them again.
 std::optional<SvnFailure> FinishUnfinishedWork(const std::string& root, svn_client_ctx_t* client, apr_pool_t* pool);
 
 }  // namespace korvane::server

@@ -298,11 +298,12 @@ const Row kRows[] = {
        }
        t.Save(kAnn, "during.txt", "saved during the first walk\n");
      }},
-    {"files removed while their commit's last steps were still queued",
+    {"files removed or changed while their commit's last steps were still queued",
      [](SyncSafety& t) {
        t.Save(kAnn, "it's recorded.txt", "recorded\n");
        t.Save(kAnn, "folder/inner.txt", "inner\n");
-       ASSERT_TRUE(t.AtBob("folder/inner.txt"));
+       t.Save(kAnn, "edited.txt", "committed\n");
+       ASSERT_TRUE(t.AtBob("folder/inner.txt") && t.AtBob("edited.txt"));
        // A commit stopped before it set its files' permissions leaves those
        // steps queued in the working copy, where each clean-up runs them.
        t.Of(kAnn).Stop();
@@ -312,11 +313,14 @@ const Row kRows[] = {
            "for work in sys.argv[2:]: db.execute('INSERT INTO work_queue(work) VALUES (?)', (work.encode(),))\n"
            "db.commit()\n";
        ASSERT_EQ(Shell("python3 -c " + Quoted(queue) + " " + Quoted(t.Folder(kAnn) + "/.svn/wc.db") +
-                       " \"(file-commit 17 it's recorded.txt)\" '(file-commit folder/inner.txt)'")
+                       " \"(file-commit 17 it's recorded.txt)\" '(file-commit folder/inner.txt)'"
+                       " '(file-commit edited.txt)'")
                      .status,
                  0);
        t.Remove(kAnn, "it's recorded.txt");
        t.Remove(kAnn, "folder");
+       // The queued step records the file as it is when it runs.
+       t.Save(kAnn, "edited.txt", "changed while the daemon was away\n");
        t.Of(kAnn).Start();
        t.Save(kAnn, "after.txt", "after the queued steps\n");
      }},
