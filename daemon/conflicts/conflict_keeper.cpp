@@ -12,8 +12,6 @@
 #include <svn_pools.h>
 #include <svn_wc.h>
 
-#include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -122,21 +120,15 @@ svn_error_t* NoteFile(void* baton, const char* path, const svn_client_status_t* 
   return SVN_NO_ERROR;
 }
 
+// Whether two files hold the same bytes; false when either cannot be read.
 bool SameBytes(const std::string& one, const std::string& other) {
-  std::error_code error;
-  if (fs::file_size(PathOf(one), error) != fs::file_size(PathOf(other), error) || error) return false;
-  std::FILE* first = std::fopen(one.c_str(), "rb");
-  std::FILE* second = std::fopen(other.c_str(), "rb");
-  bool same = first != nullptr && second != nullptr;
-  char a[8192], b[8192];
-  while (same) {
-    const std::size_t got = std::fread(a, 1, sizeof a, first);
-    same = std::fread(b, 1, sizeof b, second) == got && std::memcmp(a, b, got) == 0;
-    if (got == 0) break;
-  }
-  if (first != nullptr) std::fclose(first);
-  if (second != nullptr) std::fclose(second);
-  return same;
+  apr_pool_t* pool = svn_pool_create(nullptr);
+  svn_boolean_t same = FALSE;
+  svn_error_t* error = svn_io_files_contents_same_p(&same, one.c_str(), other.c_str(), pool);
+  svn_pool_destroy(pool);
+  const bool read = error == SVN_NO_ERROR;
+  svn_error_clear(error);
+  return read && same;
 }
 
 // Where a folder the update took away went, when the other side renamed
