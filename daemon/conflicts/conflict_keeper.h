@@ -38,12 +38,13 @@ struct KeptConflict {
   bool othersKept = false;
 };
 
+class LocalVersions;
+
 // Settles every conflict in the working copy at folder; what was kept is
 // appended to kept, its copies naming who. An error ends the settling; what
-// was kept stays kept.
-// A text conflict's local version is the one held aside when that was
-// written after Subversion copied it for the conflict.
-class LocalVersions;
+// was kept stays kept. A text conflict's local version is the one held
+// aside, when held is given and its version was written after Subversion
+// copied the file for the conflict.
 svn_error_t* SettleConflicts(const std::string& folder, const std::string& who, std::vector<KeptConflict>& kept,
                              svn_client_ctx_t* client, apr_pool_t* pool, const LocalVersions* held = nullptr);
 
