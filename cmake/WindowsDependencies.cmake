@@ -6,9 +6,9 @@
 #
 # Defines korvane_svn_libraries, the same interface target cmake/Dependencies.cmake
 # defines on Linux, and korvane_daemon_svn_libraries: what the daemon links
-# beyond it (the client, repository access with its file:// and svn:// layers,
-# the repository and filesystem libraries), with Subversion's DPAPI password
-# store compiled in.
+# beyond it (the client, repository access with its file://, svn:// and
+# http(s):// layers, the last over serf and OpenSSL, the repository and
+# filesystem libraries), with Subversion's DPAPI password store compiled in.
 include_guard(GLOBAL)
 
 set(KORVANE_WINDOWS_DEPS "" CACHE PATH
@@ -64,13 +64,18 @@ target_link_libraries(korvane_svn_libraries INTERFACE
   ws2_32 mswsock rpcrt4 ole32 uuid version crypt32 advapi32 shell32)
 
 # The daemon's libraries. Each loader (libsvn_ra, libsvn_fs) comes before the
-# back ends it links: ra_local, then the repository and filesystem under it.
+# back ends it links: ra_local, then the repository and filesystem under it;
+# ra_serf, then serf and OpenSSL (APR and zlib follow in
+# korvane_svn_libraries). OpenSSL reaches Windows' sockets (ws2_32), the
+# system certificate store and CryptoAPI (crypt32, advapi32) and the
+# window-station check of its error output (user32).
 korvane_windows_static_libraries(_korvane_windows_daemon_lib_paths
-  svn_client-1 svn_ra-1 svn_ra_local-1 svn_ra_svn-1
-  svn_repos-1 svn_fs-1 svn_fs_fs-1 svn_fs_x-1 svn_fs_util-1)
+  svn_client-1 svn_ra-1 svn_ra_local-1 svn_ra_svn-1 svn_ra_serf-1
+  svn_repos-1 svn_fs-1 svn_fs_fs-1 svn_fs_x-1 svn_fs_util-1
+  serf-1 ssl crypto)
 add_library(korvane_daemon_svn_libraries INTERFACE)
 target_link_libraries(korvane_daemon_svn_libraries INTERFACE
-  ${_korvane_windows_daemon_lib_paths} korvane_svn_libraries)
+  ${_korvane_windows_daemon_lib_paths} korvane_svn_libraries user32)
 
 unset(_korvane_windows_lib_paths)
 unset(_korvane_windows_daemon_lib_paths)
