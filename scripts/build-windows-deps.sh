@@ -560,9 +560,11 @@ build_later_parts() {
   [[ -f $utf8proc_stamp ]] || packages+=("$UTF8PROC_PACKAGE")
   [[ -f $openssl_stamp ]] || packages+=("$OPENSSL_PACKAGE")
   [[ -f $serf_stamp ]] || packages+=("$SERF_PACKAGE")
-  [[ -f $ra_serf_stamp ]] || need_ra_serf=true
-  # A first build leaves its Subversion source, made ready, in the work folder.
-  if $need_ra_serf && [[ ! -d $work/subversion ]]; then
+  if [[ ! -f $ra_serf_stamp ]]; then
+    need_ra_serf=true
+    # The serf layer is built from a fresh Subversion source, also after a
+    # first build, whose tree was configured without serf.
+    rm -rf "$work/subversion"
     packages+=("$subversion_pin")
   fi
   if ((${#packages[@]})); then
@@ -585,7 +587,7 @@ build_later_parts() {
     mark_built "$serf_stamp" "$SERF_PACKAGE"
   fi
   if $need_ra_serf; then
-    [[ -f $work/subversion/Makefile ]] || prepare_subversion
+    prepare_subversion
     step "building Subversion's serf layer"
     build_ra_serf
     mark_built "$ra_serf_stamp" "$subversion_pin" "$SERF_PACKAGE"
