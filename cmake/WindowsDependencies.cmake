@@ -6,9 +6,9 @@
 #
 # Defines korvane_svn_libraries, the same interface target cmake/Dependencies.cmake
 # defines on Linux, and korvane_daemon_svn_libraries: what the daemon links
-# beyond it (the client, repository access with its file:// and svn:// layers,
-# the repository and filesystem libraries), with Subversion's DPAPI password
-# store compiled in.
+# beyond it (the client, repository access with its file://, svn:// and
+# http(s):// layers, the last over serf and OpenSSL, the repository and
+# filesystem libraries), with Subversion's DPAPI password store compiled in.
 include_guard(GLOBAL)
 
 set(KORVANE_WINDOWS_DEPS "" CACHE PATH
@@ -59,26 +59,30 @@ target_compile_definitions(korvane_svn_libraries INTERFACE
 # character-set conversion through MLang), version (Subversion's system info),
 # crypt32 (the DPAPI and certificate-chain calls of Subversion's Windows
 # credential providers, which libsvn_subr's credential code reaches).
+set(_korvane_windows_system_libraries ws2_32 mswsock rpcrt4 ole32 uuid version crypt32 advapi32 shell32)
 target_link_libraries(korvane_svn_libraries INTERFACE
-  ${_korvane_windows_lib_paths}
-  ws2_32 mswsock rpcrt4 ole32 uuid version crypt32 advapi32 shell32)
+  ${_korvane_windows_lib_paths} ${_korvane_windows_system_libraries})
 
 # The daemon's libraries. Each loader (libsvn_ra, libsvn_fs) comes before the
-# back ends it links: ra_local, then the repository and filesystem under it.
-# The library's Subversion and APR libraries, and the system libraries they
-# use, follow them again: a program that links those first (the tests)
-# reaches their uses by the daemon's only after the linker passed them.
+# back ends it links: ra_local, then the repository and filesystem under it;
+# ra_serf, then serf and OpenSSL. The libraries they use (libsvn_subr, APR,
+# zlib and the system's) are named again after them: a program that links
+# korvane_svn_libraries earlier gets that target's list once only, before
+# these. OpenSSL reaches Windows' sockets (ws2_32), the system certificate
+# store and CryptoAPI (crypt32, advapi32) and the window-station check of
+# its error output (user32).
 korvane_windows_static_libraries(_korvane_windows_daemon_lib_paths
-  svn_client-1 svn_ra-1 svn_ra_local-1 svn_ra_svn-1
+  svn_client-1 svn_ra-1 svn_ra_local-1 svn_ra_svn-1 svn_ra_serf-1
   svn_repos-1 svn_fs-1 svn_fs_fs-1 svn_fs_x-1 svn_fs_util-1
-  svn_wc-1 svn_diff-1 svn_delta-1 svn_subr-1 aprutil-1 apr-1 expat sqlite3 z)
+  serf-1 ssl crypto)
 add_library(korvane_daemon_svn_libraries INTERFACE)
 target_link_libraries(korvane_daemon_svn_libraries INTERFACE
   ${_korvane_windows_daemon_lib_paths} korvane_svn_libraries
-  ws2_32 mswsock rpcrt4 ole32 uuid version crypt32 advapi32 shell32)
+  ${_korvane_windows_lib_paths} ${_korvane_windows_system_libraries} user32)
 
 unset(_korvane_windows_lib_paths)
 unset(_korvane_windows_daemon_lib_paths)
+unset(_korvane_windows_system_libraries)
 
 # utf8proc for the rules of names, built into the same prefix from Debian's
 # source (a static library with undecorated exports).

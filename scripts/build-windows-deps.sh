@@ -4,8 +4,9 @@
 # the library (libsvn_subr, libsvn_delta, libsvn_diff, libsvn_wc) and of the
 # daemon (libsvn_client, libsvn_ra with its local and svn:// layers,
 # libsvn_repos, libsvn_fs with its FSFS and FSX back ends and libsvn_fs_util),
-# and what they need (expat, SQLite, zlib), and utf8proc for the daemon's
-# rules of names. Subversion's Windows password
+# and what they need (expat, SQLite, zlib), utf8proc for the daemon's
+# rules of names, and for https the Subversion layer over serf
+# (libsvn_ra_serf) with serf and OpenSSL. Subversion's Windows password
 # store (the CryptoAPI's DPAPI) is compiled in. The sources are Debian
 # bookworm's source packages, of the same versions the Linux build links,
 # Debian's patches applied.
@@ -18,8 +19,15 @@
 #     build.log         everything the build printed
 #     sources.list      where the sources came from
 #     complete          written last: the folder is ready
-#     complete-utf8proc-VERSION   utf8proc is in the prefix too (a prefix made
-#                       before it joined gets it added on the next run)
+#     complete-utf8proc-VERSION   utf8proc is in the prefix too
+#     complete-openssl-VERSION    so are OpenSSL's libssl and libcrypto
+#     complete-serf-VERSION       serf
+#     complete-ra_serf-VERSION    libsvn_ra_serf, with libsvn_ra rebuilt to
+#                       load it
+#
+# What joined after the first prefixes were made is built into a finished
+# prefix on the next run, each part under its own stamp, so that the key
+# (and with it every cached prefix) stays as it was.
 #
 # A run that finds the folder complete does nothing else. The last line on
 # standard output is always the prefix, for the caller to capture:
@@ -78,7 +86,25 @@ readonly log=$cache/build.log
 readonly UTF8PROC_PACKAGE=utf8proc=2.8.0-1
 readonly utf8proc_stamp=$cache/complete-${UTF8PROC_PACKAGE/=/-}
 
-if [[ -f $stamp && -f $utf8proc_stamp ]]; then
+# https: OpenSSL and serf, and Subversion's serf layer, join the same way.
+# The serf layer is keyed by the Subversion and serf versions it is built
+# from.
+readonly OPENSSL_PACKAGE=openssl=3.0.20-1~deb12u2
+readonly SERF_PACKAGE=serf=1.3.9-11
+readonly openssl_stamp=$cache/complete-${OPENSSL_PACKAGE/=/-}
+readonly serf_stamp=$cache/complete-${SERF_PACKAGE/=/-}
+subversion_pin=
+for pin in "${PACKAGES[@]}"; do
+  [[ $pin != subversion=* ]] || subversion_pin=$pin
+done
+readonly subversion_pin
+readonly ra_serf_stamp=$cache/complete-ra_serf-${subversion_pin#*=}-${SERF_PACKAGE#*=}
+
+prefix_complete() {
+  [[ -f $stamp && -f $utf8proc_stamp && -f $openssl_stamp && -f $serf_stamp && -f $ra_serf_stamp ]]
+}
+
+if prefix_complete; then
   printf '%s\n' "$prefix"
   exit 0
 fi
@@ -113,15 +139,16 @@ install_build_tools >&2
 mkdir -p "$cache_root"
 exec 9>"$cache.lock"
 flock 9
-if [[ -f $stamp && -f $utf8proc_stamp ]]; then
+if prefix_complete; then
   printf '%s\n' "$prefix"
   exit 0
 fi
 
-# A finished prefix only lacks utf8proc: that alone is built into it.
-only_utf8proc=false
+# A finished prefix only lacks the parts that joined later: those alone are
+# built into it.
+only_later_parts=false
 if [[ -f $stamp ]]; then
-  only_utf8proc=true
+  only_later_parts=true
 else
   rm -rf "$cache"
   mkdir -p "$prefix/include" "$prefix/lib"
@@ -321,7 +348,8 @@ build_apr_util() (
 
 # --- Subversion --------------------------------------------------------------
 
-build_subversion() (
+# Debian's Subversion source made ready for mingw (once per work folder).
+prepare_subversion() (
   cd "$work/subversion"
   # Debian converts $LastChangedDate$ to the locale's character set; keyword
   # expansion stays UTF-8 here, as upstream has it.
@@ -347,7 +375,12 @@ build_subversion() (
     subversion/libsvn_subr/config_file.c subversion/libsvn_client/compat_providers.c; do
     edit "$file" 's/defined\(WIN32\) && !defined\(__MINGW32__\)/defined(WIN32)/g'
   done
+)
 
+# Configures the prepared Subversion source; SERF is the --with-serf value.
+configure_subversion() (
+  local serf=$1
+  cd "$work/subversion"
   # pkg-config must not find the Linux libraries.
   PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig PKG_CONFIG_PATH='' \
     ./configure --host=$HOST --prefix="$prefix" --disable-shared --enable-static \
@@ -357,7 +390,7 @@ build_subversion() (
     --with-expat="$prefix/include:$prefix/lib:-lexpat" \
     --with-zlib="$prefix" --with-sqlite="$prefix" \
     --with-lz4=internal --with-utf8proc=internal \
-    --without-serf --without-apr_memcache --without-apxs --without-berkeley-db \
+    --with-serf="$serf" --without-apr_memcache --without-apxs --without-berkeley-db \
     --without-sasl --without-gpg-agent --without-gnome-keyring --without-kwallet \
     --without-libmagic --without-swig --without-jdk --without-junit \
     --without-doxygen --without-trang --without-ctypesgen --without-py3c \
@@ -368,7 +401,12 @@ build_subversion() (
   # build of Subversion uses these (svn_private_config.hw).
   edit subversion/svn_private_config.h "s/^#define SVN_PATH_LOCAL_SEPARATOR .*\$/#define SVN_PATH_LOCAL_SEPARATOR '\\\\\\\\'/m"
   edit subversion/svn_private_config.h 's/^#define SVN_NULL_DEVICE_NAME .*$/#define SVN_NULL_DEVICE_NAME "nul"/m'
+)
 
+build_subversion() (
+  prepare_subversion
+  configure_subversion no
+  cd "$work/subversion"
   # Only the libraries Korvane links, not the whole tree. The loaders of
   # libsvn_ra and libsvn_fs link every layer configure enabled: ra_local and
   # ra_svn, fs_fs and fs_x.
@@ -384,7 +422,7 @@ build_subversion() (
   done
 )
 
-# --- Main --------------------------------------------------------------------
+# --- Parts that joined later ------------------------------------------------
 
 # utf8proc is one C file (its tables included), compiled as a static library
 # with its exports left undecorated.
@@ -396,16 +434,172 @@ build_utf8proc() (
   install -m 644 libutf8proc.a "$prefix/lib/"
 )
 
-build_utf8proc_into_prefix() {
-  step "fetching Debian's utf8proc source"
-  fetch_sources "$UTF8PROC_PACKAGE"
-  step "building utf8proc"
-  build_utf8proc
-  echo "Built $(date -u +%Y-%m-%dT%H:%M:%SZ) by scripts/build-windows-deps.sh: $UTF8PROC_PACKAGE" >"$utf8proc_stamp"
+# OpenSSL's two libraries only: no programs, tests, manuals, engines or
+# loadable modules, and without the protocols and ciphers a client of a
+# team server never meets, which keeps the build short. The configuration
+# folder it would read openssl.cnf from is the Windows default, not a path
+# of this machine.
+build_openssl() (
+  cd "$work/openssl"
+  ./Configure mingw64 --prefix="$prefix" --libdir=lib \
+    --openssldir="C:/Program Files/Common Files/SSL" \
+    CC=$CROSS_CC AR=$HOST-ar RANLIB=$HOST-ranlib RC=$HOST-windres \
+    no-shared no-tests no-module no-legacy no-engine no-dso no-comp \
+    no-ssl3 no-dtls no-srp no-idea no-seed no-mdc2 no-rc5 no-whirlpool \
+    no-sm2 no-sm3 no-sm4 no-aria no-camellia no-ts
+  make -j"$jobs" build_libs
+  make install_dev
+)
+
+# serf's own build (SCons) does not cross-compile; its C files are few and
+# are compiled directly, with the definitions its build uses on Windows,
+# without the Negotiate (SSPI) authentication a team server does not offer.
+build_serf() (
+  cd "$work/serf"
+  local source objects=()
+  for source in *.c buckets/*.c auth/*.c; do
+    $CROSS_CC $CFLAGS_RELEASE -DWIN32 -DWIN32_LEAN_AND_MEAN -DNOUSER -DNOGDI -DNONLS -DNOCRYPT \
+      -DAPR_DECLARE_STATIC -DAPU_DECLARE_STATIC \
+      -I. -I"$prefix/include/apr-1" -I"$prefix/include" -c "$source" -o "${source%.c}.o"
+    objects+=("${source%.c}.o")
+  done
+  $HOST-ar rcs libserf-1.a "${objects[@]}"
+  install -d "$prefix/include/serf-1"
+  install -m 644 serf.h serf_bucket_types.h serf_bucket_util.h "$prefix/include/serf-1/"
+  install -m 644 libserf-1.a "$prefix/lib/"
+)
+
+# The upstream version of the pinned package NAME (no epoch, no Debian
+# revision).
+upstream_version() {
+  local name=$1 pin version
+  for pin in "${PACKAGES[@]}"; do
+    [[ $pin == "$name="* ]] || continue
+    version=${pin#*=}
+    version=${version#*:}
+    printf '%s\n' "${version%-*}"
+  done
 }
 
-if $only_utf8proc; then
-  build_utf8proc_into_prefix
+# Writes apr-1-config and apu-1-config into FOLDER: a finished prefix keeps
+# only headers and libraries, and Subversion's configure learns from these
+# where APR and APR-util are and what they link, as it did from theirs.
+write_apr_config_tools() {
+  local folder=$1
+  mkdir -p "$folder"
+  # NAME VERSION CPPFLAGS LINK LIBS
+  write_config_tool() {
+    cat >"$folder/$1" <<EOF
+#!/bin/sh
+out=
+for option; do
+  case \$option in
+    --version) out="\$out $2" ;;
+    --cppflags) out="\$out $3" ;;
+    --includes) out="\$out -I$prefix/include/apr-1" ;;
+    --link-ld) out="\$out -L$prefix/lib $4" ;;
+    --libs) out="\$out $5" ;;
+    --shlib-path-var) out="\$out PATH" ;;
+    --old-expat) out="\$out no" ;;
+  esac
+done
+echo \$out
+EOF
+    chmod +x "$folder/$1"
+  }
+  # The flags APR's configure sets for mingw, and the one given to it above.
+  write_config_tool apr-1-config "$(upstream_version apr)" \
+    "-DCOM_NO_WINDOWS_H -DWIN32 -D__MSVCRT__ -DAPR_DECLARE_STATIC" -lapr-1 \
+    "-lshell32 -ladvapi32 -lws2_32 -lrpcrt4 -lmswsock"
+  write_config_tool apu-1-config "$(upstream_version apr-util)" -DAPU_DECLARE_STATIC -laprutil-1 -lexpat
+}
+
+# libsvn_ra_serf, and libsvn_ra again, whose loader links the layers
+# configure enabled. Only their objects are compiled: the other libraries in
+# the prefix are the same with or without serf.
+build_ra_serf() (
+  # Subversion's configure finds serf through a pkg-config file.
+  local serf_version=${SERF_PACKAGE#*=}
+  mkdir -p "$work/serf-pc"
+  printf '%s\n' "Name: serf" "Description: HTTP client library" "Version: ${serf_version%-*}" \
+    "Cflags: -I$prefix/include/serf-1" "Libs: -L$prefix/lib -lserf-1" >"$work/serf-pc/serf-1.pc"
+  write_apr_config_tools "$prefix/bin"
+  configure_subversion "$work/serf-pc"
+  grep -q '^#define SVN_LIBSVN_RA_LINKS_RA_SERF' "$work/subversion/subversion/svn_private_config.h" ||
+    die "Subversion's configure did not take serf"
+  cd "$work/subversion"
+  local lib source objects
+  for lib in ra ra_serf; do
+    # Objects of a build without serf would be taken as up to date.
+    rm -f "subversion/libsvn_$lib"/*.lo "subversion/libsvn_$lib"/*.o
+    objects=()
+    for source in "subversion/libsvn_$lib"/*.c; do
+      objects+=("${source%.c}.lo")
+    done
+    make -j"$jobs" "${objects[@]}"
+    rm -f "libsvn_$lib-1.a"
+    $HOST-ar rcs "libsvn_$lib-1.a" "${objects[@]/%.lo/.o}"
+    install -m 644 "libsvn_$lib-1.a" "$prefix/lib/"
+  done
+)
+
+# Marks a part built: STAMP, then the package versions it came from.
+mark_built() {
+  local stamp_file=$1
+  shift
+  {
+    echo "Built $(date -u +%Y-%m-%dT%H:%M:%SZ) by scripts/build-windows-deps.sh"
+    printf '%s\n' "$@"
+  } >"$stamp_file"
+}
+
+# Builds into the finished prefix each part that joined later and is not
+# there yet, from one fetch of their sources.
+build_later_parts() {
+  local packages=() need_ra_serf=false
+  [[ -f $utf8proc_stamp ]] || packages+=("$UTF8PROC_PACKAGE")
+  [[ -f $openssl_stamp ]] || packages+=("$OPENSSL_PACKAGE")
+  [[ -f $serf_stamp ]] || packages+=("$SERF_PACKAGE")
+  if [[ ! -f $ra_serf_stamp ]]; then
+    need_ra_serf=true
+    # The serf layer is built from a fresh Subversion source, also after a
+    # first build, whose tree was configured without serf.
+    rm -rf "$work/subversion"
+    packages+=("$subversion_pin")
+  fi
+  if ((${#packages[@]})); then
+    step "fetching Debian sources: ${packages[*]}"
+    fetch_sources "${packages[@]}"
+  fi
+  if [[ ! -f $utf8proc_stamp ]]; then
+    step "building utf8proc"
+    build_utf8proc
+    mark_built "$utf8proc_stamp" "$UTF8PROC_PACKAGE"
+  fi
+  if [[ ! -f $openssl_stamp ]]; then
+    step "building OpenSSL"
+    build_openssl
+    mark_built "$openssl_stamp" "$OPENSSL_PACKAGE"
+  fi
+  if [[ ! -f $serf_stamp ]]; then
+    step "building serf"
+    build_serf
+    mark_built "$serf_stamp" "$SERF_PACKAGE"
+  fi
+  if $need_ra_serf; then
+    prepare_subversion
+    step "building Subversion's serf layer"
+    build_ra_serf
+    mark_built "$ra_serf_stamp" "$subversion_pin" "$SERF_PACKAGE"
+  fi
+  # Only headers and static libraries stay, as after the first build.
+  rm -rf "${prefix:?}/bin" "${prefix:?}/share" "${prefix:?}/lib/pkgconfig"
+}
+
+# --- Main --------------------------------------------------------------------
+
+if $only_later_parts; then
+  build_later_parts
   step "done"
   printf '%s\n' "$prefix" >&3
   exit 0
@@ -454,6 +648,6 @@ rm -rf "${prefix:?}/lib/pkgconfig" "${prefix:?}"/lib/*.la "${prefix:?}"/lib/*.ex
   echo "Built $(date -u +%Y-%m-%dT%H:%M:%SZ) by scripts/build-windows-deps.sh revision $SCRIPT_REVISION"
   printf '%s\n' "${PACKAGES[@]}"
 } >"$stamp"
-build_utf8proc_into_prefix
+build_later_parts
 step "done"
 printf '%s\n' "$prefix" >&3

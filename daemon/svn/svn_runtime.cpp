@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <iterator>
 #include <string>
+#include <string_view>
 
 namespace korvane::server {
 
@@ -135,16 +136,34 @@ apr_hash_t* UserConfiguration(apr_pool_t* pool, std::optional<SvnFailure>& failu
   return configuration;
 }
 
+// Drops from the system's providers those that judge a server's
+// certificate (on Windows, the certificate store's chain check): a server is
+// trusted the same way on every system, through ssl-authority-files or a
+// certificate accepted for good, and never by a chain check that cannot
+// reach its root (Wine passes such chains).
+void KeepOnlyCredentialStores(apr_array_header_t* providers) {
+  int kept = 0;
+  for (int i = 0; i < providers->nelts; ++i) {
+    svn_auth_provider_object_t* provider = APR_ARRAY_IDX(providers, i, svn_auth_provider_object_t*);
+    // The server-trust kind, and the authority kind Subversion's serf
+    // layer asks for, whose name extends it.
+    if (std::string_view(provider->vtable->cred_kind).starts_with(SVN_AUTH_CRED_SSL_SERVER_TRUST)) continue;
+    APR_ARRAY_IDX(providers, kept++, svn_auth_provider_object_t*) = provider;
+  }
+  providers->nelts = kept;
+}
+
 // The credential providers of Subversion's own tools: the desktop keyrings
-// where the configuration allows them, the plain store, and the SSL
-// providers, so that a certificate accepted with svn, or one signed by an
-// authority in ssl-authority-files, is trusted.
+// (or Windows' DPAPI store) where the configuration allows them, the plain
+// store, and the SSL providers, so that a certificate accepted with svn, or
+// one signed by an authority in ssl-authority-files, is trusted.
 apr_array_header_t* Providers(apr_hash_t* configuration, apr_pool_t* pool) {
   apr_array_header_t* providers = nullptr;
   auto* config = static_cast<svn_config_t*>(apr_hash_get(configuration, SVN_CONFIG_CATEGORY_CONFIG, APR_HASH_KEY_STRING));
   if (TakeError(svn_auth_get_platform_specific_client_providers(&providers, config, pool)) || providers == nullptr) {
     providers = apr_array_make(pool, 6, sizeof(svn_auth_provider_object_t*));
   }
+  KeepOnlyCredentialStores(providers);
   svn_auth_get_username_provider(&APR_ARRAY_PUSH(providers, svn_auth_provider_object_t*), pool);
   svn_auth_get_simple_provider2(&APR_ARRAY_PUSH(providers, svn_auth_provider_object_t*), nullptr, nullptr, pool);
   svn_auth_get_ssl_server_trust_file_provider(&APR_ARRAY_PUSH(providers, svn_auth_provider_object_t*), pool);

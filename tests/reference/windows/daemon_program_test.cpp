@@ -5,6 +5,7 @@
 // more clients than its bound of instances, requests past the packet limit,
 // requests that reach its own folders by another case, other separators or
 // short 8.3 names, and a pipe name another user's process holds already.
+// As a team's member: a space made, checked out and committed over https.
 #include "korvane/korvane.h"
 #include "protocol/commands.h"
 #include "protocol/frame.h"
@@ -124,6 +125,14 @@ class DaemonProgram {
     fs::remove_all(Wide(root_), ignored);
   }
 
+  // Names a team server as the hosting service, before the start: its URL,
+  // the member, and the Subversion configuration folder (authorities listed
+  // in its servers file, the member's password in its auth folder).
+  void UseTeam(const std::string& url, const std::string& user, const std::string& subversionConfig) {
+    fs::create_directories(Wide(root_ + "\\roaming\\Korvane"));
+    std::ofstream(fs::path(Wide(root_ + "\\roaming\\Korvane\\daemon.conf")))
+        << "service = " << url << "\nuser = " << user << "\nsubversion-config = " << subversionConfig << "\n";
+  }
   void Start() { process_ = StartDaemon(); }
   // Starts it and waits until a request is answered; false when it ended.
   bool StartServing() {
@@ -360,6 +369,80 @@ TEST(ReferenceDaemonLimits, APipeHeldByAnotherUserEndsTheStartWithItsOwnStatus) 
   const std::string line = "another user's process holds " + std::string(protocol::kPipeName);
   EXPECT_NE(log.find(line), std::string::npos) << log;
   EXPECT_EQ(log.find("serving"), std::string::npos) << log;
+}
+
+std::string Environment(const wchar_t* name) {
+  wchar_t value[4096];
+  const DWORD length = ::GetEnvironmentVariableW(name, value, 4096);
+  return length == 0 || length >= 4096 ? std::string() : Utf8(std::wstring(value, length));
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream file(fs::path(Wide(path)), std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// A team served over https on the loopback by scripts/team-server.sh, which
+// https_team_test.sh starts; it names two Subversion configuration folders
+// holding ann's password, one of which lists the team's authority. With it
+// the daemon makes a space on the server, checks it out, commits into it,
+// and a second checkout sees the commit; without it the server's
+// certificate is refused, with how to trust it.
+TEST(ReferenceDaemonOverHttps, MakesChecksOutAndCommitsWhereTheTeamsAuthorityIsListed) {
+  const std::string url = Environment(L"KORVANE_TEST_TEAM_URL");
+  const std::string trusting = Environment(L"KORVANE_TEST_TEAM_CONFIG");
+  const std::string untrusting = Environment(L"KORVANE_TEST_TEAM_CONFIG_NO_AUTHORITY");
+  if (url.empty() || trusting.empty() || untrusting.empty()) {
+    GTEST_SKIP() << "needs the team server that tests/reference/windows/https_team_test.sh starts";
+  }
+  ASSERT_TRUE(url.starts_with("https://127.0.0.1:")) << url;
+  const struct {
+    const char* name;
+    const std::string& config;
+    bool trusted;
+  } cases[] = {
+      {"no authority listed", untrusting, false},
+      {"the team's authority listed", trusting, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DaemonProgram daemon;
+    daemon.UseTeam(url, "ann", c.config);
+    ASSERT_TRUE(daemon.StartServing());
+    const std::string space = std::string("plans-") + (c.trusted ? "trusted" : "untrusted");
+    const std::string first = daemon.Root() + "\\first", second = daemon.Root() + "\\second";
+    char* verdict = nullptr;
+    if (!c.trusted) {
+      ASSERT_EQ(Korvane_SvnCheckoutWait(Text(Wide(url)), Text(Wide(first)), &verdict), 1);
+      const std::string refused = Taken(verdict);
+      EXPECT_FALSE(refused.starts_with("0|")) << refused;
+      EXPECT_NE(refused.find("ssl-authority-files"), std::string::npos) << refused;
+      EXPECT_FALSE(fs::exists(Wide(first + "\\.svn")));
+      continue;
+    }
+    const Outputs created = CreateSpace(space);
+    ASSERT_EQ(created[1], "created") << created[0] << created[2] << daemon.Log();
+    EXPECT_EQ(created[0], url + "/" + space);
+    EXPECT_EQ(ListSpaces(), (Outputs{"1", space + "\n", ""}));
+
+    ASSERT_EQ(Korvane_SvnCheckoutWait(Text(Wide(created[0])), Text(Wide(first)), &verdict), 1);
+    std::string reply = Taken(verdict);
+    ASSERT_TRUE(reply.starts_with("0|")) << reply;
+    std::ofstream(fs::path(Wide(first + "\\today.txt")), std::ios::binary) << "written on Windows\n";
+    ASSERT_EQ(Korvane_SvnAdd(Text(Wide(first + "\\today.txt")), &verdict), 1);
+    reply = Taken(verdict);
+    ASSERT_TRUE(reply.starts_with("0|")) << reply;
+    ASSERT_EQ(Korvane_SvnCommit(Text(Wide(first)), &verdict), 1);
+    reply = Taken(verdict);
+    ASSERT_TRUE(reply.starts_with("0|")) << reply;
+
+    ASSERT_EQ(Korvane_SvnCheckoutWait(Text(Wide(created[0])), Text(Wide(second)), &verdict), 1);
+    reply = Taken(verdict);
+    ASSERT_TRUE(reply.starts_with("0|")) << reply;
+    EXPECT_EQ(Slurp(second + "\\today.txt"), "written on Windows\n");
+  }
 }
 
 }  // namespace
