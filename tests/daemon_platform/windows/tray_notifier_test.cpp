@@ -202,8 +202,9 @@ TEST(TrayNotifier, CallersNeverWaitForAHungShell) {
         }
       }));
     }
+    const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
     bool allReturned = true;
-    for (auto& caller : callers) allReturned = caller.wait_for(kHangGuard) == std::future_status::ready && allReturned;
+    for (auto& caller : callers) allReturned = caller.wait_until(deadline) == std::future_status::ready && allReturned;
     EXPECT_TRUE(allReturned) << "a caller waited for the shell";
     EXPECT_LE(tray.Count(NIM_MODIFY), 1U);  // the shell has answered nothing yet
     SetEvent(shellAnswers);
@@ -234,7 +235,10 @@ TEST(TrayNotifier, MadeAndDestroyedManyTimesLeavesNoThread) {
 }
 
 // The shell of the system the tests run on, with the recorder around it.
+// Headless Wine has no tray; on a desktop (KORVANE_EXPECT_TRAY set) there
+// must be one.
 TEST(TrayNotifier, TheSystemShellTakesTheIconAndTheBalloon) {
+  const bool trayExpected = GetEnvironmentVariableW(L"KORVANE_EXPECT_TRAY", nullptr, 0) > 0;
   testing::ScratchFolder scratch;
   const DaemonLog log(scratch / "daemon.log");
   TrayRecorder tray(Shell_NotifyIconW);
@@ -243,7 +247,8 @@ TEST(TrayNotifier, TheSystemShellTakesTheIconAndTheBalloon) {
     ASSERT_EQ(tray.Count(NIM_ADD), 1U);
     if (!tray.Calls().front().answer) {
       EXPECT_EQ(Occurrences(testing::ReadFile(scratch / "daemon.log"), "no tray icon is shown"), 1U);
-      GTEST_SKIP() << "this desktop shows no tray: " << GetLastError();
+      ASSERT_FALSE(trayExpected) << "the desktop's shell refused the icon";
+      GTEST_SKIP() << "this desktop shows no tray";
     }
     notifier.Notify("Korvane kept both versions", "conflict on " + kSmile + ".txt");
     ASSERT_TRUE(tray.WaitFor(NIM_MODIFY, 1));
