@@ -141,6 +141,9 @@ bool TrayNotifier::MakeWindow() {
   window_ = CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, kTip, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, program,
                             this);
   if (window_ == nullptr) return false;
+  // Explorer runs at a lower integrity than a daemon started elevated, whose
+  // windows would otherwise not hear its broadcast.
+  ChangeWindowMessageFilterEx(window_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
   EnumResourceNamesW(program, RT_GROUP_ICON, TakeFirstIcon, reinterpret_cast<LONG_PTR>(&icon_));
   iconOwned_ = icon_ != nullptr;
   if (icon_ == nullptr) icon_ = LoadIconW(nullptr, IDI_INFORMATION);
