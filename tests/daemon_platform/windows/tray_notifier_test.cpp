@@ -39,7 +39,7 @@ class TrayRecorder {
  public:
   explicit TrayRecorder(TrayCall answer) : answer_(std::move(answer)) {}
 
-  TrayCall Call() {
+  TrayCall Tray() {
     return [this](DWORD message, NOTIFYICONDATAW* data) {
       const BOOL answer = answer_(message, data);
       std::lock_guard lock(mutex_);
@@ -49,7 +49,7 @@ class TrayRecorder {
       return answer;
     };
   }
-  std::vector<struct Call> Calls() {
+  std::vector<Call> Calls() {
     std::lock_guard lock(mutex_);
     return calls_;
   }
@@ -65,13 +65,13 @@ class TrayRecorder {
  private:
   std::size_t CountLocked(DWORD message) const {
     return static_cast<std::size_t>(
-        std::count_if(calls_.begin(), calls_.end(), [&](const struct Call& call) { return call.message == message; }));
+        std::count_if(calls_.begin(), calls_.end(), [&](const Call& call) { return call.message == message; }));
   }
 
   TrayCall answer_;
   std::mutex mutex_;
   std::condition_variable made_;
-  std::vector<struct Call> calls_;
+  std::vector<Call> calls_;
 };
 
 BOOL Shown(DWORD, NOTIFYICONDATAW*) { return TRUE; }
@@ -124,7 +124,7 @@ TEST(TrayNotifier, ShowsEachNotificationAsABalloonOfItsIcon) {
   const DaemonLog log(scratch / "daemon.log");
   TrayRecorder tray(Shown);
   {
-    TrayNotifier notifier(log, tray.Call());
+    TrayNotifier notifier(log, tray.Tray());
     for (const Case& each : cases) notifier.Notify(each.summary, each.body);
     ASSERT_TRUE(tray.WaitFor(NIM_MODIFY, cases.size()));
   }
@@ -152,7 +152,7 @@ TEST(TrayNotifier, AddsTheIconAgainWhenTheTaskbarComesBack) {
   testing::ScratchFolder scratch;
   const DaemonLog log(scratch / "daemon.log");
   TrayRecorder tray(Shown);
-  TrayNotifier notifier(log, tray.Call());
+  TrayNotifier notifier(log, tray.Tray());
   ASSERT_EQ(tray.Count(NIM_ADD), 1U);
   // As Explorer tells every top-level window when it starts again.
   ASSERT_TRUE(PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0));
@@ -167,7 +167,7 @@ TEST(TrayNotifier, WithoutATrayEveryNotificationStillReachesTheLog) {
   const DaemonLog log(scratch / "daemon.log");
   TrayRecorder tray(Refused);
   {
-    TrayNotifier notifier(log, tray.Call());
+    TrayNotifier notifier(log, tray.Tray());
     notifier.Notify("Korvane kept both versions", "conflict on a.txt");
     notifier.Notify("Korvane cannot watch every folder", "the limit is reached");
     notifier.Notify("Korvane kept both versions", "conflict on b.txt");
@@ -193,12 +193,13 @@ TEST(TrayNotifier, CallersNeverWaitForAHungShell) {
   constexpr int kThreads = 8;
   constexpr int kEach = 50;
   {
-    TrayNotifier notifier(log, tray.Call());
+    TrayNotifier notifier(log, tray.Tray());
     std::vector<std::future<void>> callers;
     for (int thread = 0; thread < kThreads; ++thread) {
       callers.push_back(std::async(std::launch::async, [&notifier, thread] {
         for (int each = 0; each < kEach; ++each) {
-          notifier.Notify("Korvane kept both versions", "caller " + std::to_string(thread) + " #" + std::to_string(each));
+          const std::string body = "caller " + std::to_string(thread) + " #" + std::to_string(each);
+          notifier.Notify("Korvane kept both versions", body);
         }
       }));
     }
@@ -226,7 +227,7 @@ TEST(TrayNotifier, MadeAndDestroyedManyTimesLeavesNoThread) {
   ASSERT_GT(before, 0U);
   TrayRecorder refused(Refused);
   for (int round = 0; round < 40; ++round) {
-    TrayNotifier notifier(log, round % 2 == 0 ? TrayCall(Shell_NotifyIconW) : refused.Call());
+    TrayNotifier notifier(log, round % 2 == 0 ? TrayCall(Shell_NotifyIconW) : refused.Tray());
     notifier.Notify("Korvane kept both versions", "round " + std::to_string(round));
   }
   EXPECT_EQ(ThreadsOfThisProcess(), before);
@@ -243,7 +244,7 @@ TEST(TrayNotifier, TheSystemShellTakesTheIconAndTheBalloon) {
   const DaemonLog log(scratch / "daemon.log");
   TrayRecorder tray(Shell_NotifyIconW);
   {
-    TrayNotifier notifier(log, tray.Call());
+    TrayNotifier notifier(log, tray.Tray());
     ASSERT_EQ(tray.Count(NIM_ADD), 1U);
     if (!tray.Calls().front().answer) {
       EXPECT_EQ(Occurrences(testing::ReadFile(scratch / "daemon.log"), "no tray icon is shown"), 1U);
