@@ -4,6 +4,7 @@
 // nobody wrote meanwhile leaves nothing behind.
 #include "conflict_keeper.h"
 #include "file_stamp.h"
+#include "svn_runtime.h"
 
 #include "support/runtime_folder.h"
 
@@ -36,7 +37,17 @@ void Install(const std::string& file, const std::string& incoming) {
   fs::rename(file + ".incoming", file);
 }
 
-TEST(LocalVersions, ASaveLandingWhileAnUpdateReplacesAFileIsKeptBesideIt) {
+class LocalVersionsTest : public ::testing::Test {
+ protected:
+  // Files are compared by Subversion's reader, as in the daemon.
+  static void SetUpTestSuite() {
+    std::string problem;
+    ASSERT_TRUE(korvane::server::StartSubversion(problem)) << problem;
+  }
+  static void TearDownTestSuite() { korvane::server::EndSubversion(); }
+};
+
+TEST_F(LocalVersionsTest, ASaveLandingWhileAnUpdateReplacesAFileIsKeptBesideIt) {
   struct Case {
     const char* name;
     bool writtenBeforeHold;         // after the update began, before Subversion named the file
