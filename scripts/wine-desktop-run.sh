@@ -25,4 +25,8 @@ if ! grep -qs '"Desktop"="Default"' "$WINEPREFIX/user.reg"; then
   "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 || true
   "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null 2>&1 || true
 fi
+# What set the prefix up ran without a display: its wineserver and shell
+# go, so that the program's shell starts on the desktop below.
+WINEPREFIX=$WINEPREFIX /usr/lib/wine/wineserver -k 2>/dev/null || true
+WINEPREFIX=$WINEPREFIX /usr/lib/wine/wineserver -w 2>/dev/null || true
 exec xvfb-run -a "$wine" "$@"
