@@ -39,8 +39,14 @@ Listener Listen(const std::string& path);
 // the path since; fd is -1 afterwards.
 void StopListening(Listener& listener);
 
-// Takes clients off a listener's queue, without waiting: only those of the
-// daemon's own effective user (or root) become connections.
+// Whether clients are accepted in the order they connected: a listen queue
+// keeps it (POSIX); pipe instances opened at once are found in turn
+// (Windows), whatever order they were opened in.
+bool AcceptsInConnectOrder();
+
+// Takes clients off a listener's queue, without waiting. Only the daemon's
+// own user (or root) is served: on Windows a client of another user is
+// refused here, on POSIX each of its packets is (ReceivePacket).
 class ClientAcceptor {
  public:
   ClientAcceptor();
@@ -50,7 +56,7 @@ class ClientAcceptor {
 
   enum class Outcome {
     Client,        // handle is the new connection
-    OtherUser,     // a client of another user was refused and closed
+    OtherUser,     // a client of another user was refused and closed (Windows)
     NoDescriptor,  // out of descriptors: a client was taken off the queue and closed
     NoneWaiting,   // nothing pending, or the client gave up while queued
   };
@@ -63,7 +69,6 @@ class ClientAcceptor {
 
  private:
   NativeHandle spare_ = kNoHandle;  // given up to accept and close a client when descriptors run out
-  unsigned self_;   // the daemon's effective user, whom clients must share
 };
 
 }  // namespace korvane::server

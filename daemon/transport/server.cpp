@@ -31,7 +31,7 @@ constexpr std::size_t kMaxRefusal = 4096;
 
 struct Peeked {
   std::optional<std::uint32_t> code;  // nothing when no whole header waits
-  bool ended = false;                 // the client has closed (or failed) and sent nothing more
+  Arrival arrival = Arrival::NotYet;
 };
 
 // The code of the next packet, without taking it.
@@ -39,9 +39,8 @@ Peeked PeekCode(NativeHandle fd) {
   char header[protocol::kFrameHeaderSize];
   std::size_t size = 0;
   const Arrival arrival = PeekPacket(fd, header, sizeof header, size);
-  if (arrival == Arrival::EndOfFile) return {std::nullopt, true};
-  if (arrival != Arrival::Packet || size < sizeof header) return {};
-  return {protocol::FrameCode(std::string_view(header, sizeof header))};
+  if (arrival != Arrival::Packet || size < sizeof header) return {std::nullopt, arrival};
+  return {protocol::FrameCode(std::string_view(header, sizeof header)), arrival};
 }
 
 }  // namespace
@@ -188,6 +187,9 @@ void Server::ReadFrom(std::uint64_t id) {
           return;
         case Arrival::EndOfFile:
           Close(id);
+          return;
+        case Arrival::OtherUser:
+          RefuseOtherUser(id);
           return;
         case Arrival::Packet:
           HandlePacket(id, std::string_view(buffer_).substr(0, std::min(size, buffer_.size())), size);
@@ -374,6 +376,14 @@ bool Server::AheadInBatch(std::uint64_t id) const {
 void Server::Settle(std::uint64_t asking) {
   bool accepting = false;
   std::vector<std::uint64_t> ids = MaybeReadable(asking, accepting);
+  if (AcceptsInConnectOrder()) {
+    // A client waits for each answer, so what it sent before asking came on
+    // connections it made earlier, and these were accepted earlier: the
+    // others can hold only calls made at the same time as this one, which
+    // nothing orders. Not looking at them spares a read of each.
+    std::erase_if(ids, [asking](std::uint64_t id) { return id > asking; });
+    accepting = false;
+  }
   if (accepting) {
     // Clients that connected and sent before this request are taken in,
     // and what they sent with them.
@@ -395,6 +405,7 @@ void Server::Settle(std::uint64_t asking) {
         std::size_t size = 0;
         const Arrival arrival = ReceivePacket(connection.fd, buffer_, size);
         if (arrival == Arrival::EndOfFile) Close(id);
+        if (arrival == Arrival::OtherUser) RefuseOtherUser(id);
         if (arrival != Arrival::Packet) break;
         const std::string_view bytes = std::string_view(buffer_).substr(0, std::min(size, buffer_.size()));
         const std::optional<std::uint32_t> code = protocol::FrameCode(bytes);
@@ -406,10 +417,14 @@ void Server::Settle(std::uint64_t asking) {
         continue;
       }
       const Peeked peeked = PeekCode(connection.fd);
-      if (peeked.ended) {
+      if (peeked.arrival == Arrival::EndOfFile) {
         // Everything it sent has been taken: it goes now, rather than be
         // looked at again by every request until the loop reaches it.
         Close(id);
+        break;
+      }
+      if (peeked.arrival == Arrival::OtherUser) {
+        RefuseOtherUser(id);
         break;
       }
       const std::optional<std::uint32_t>& code = peeked.code;
@@ -424,6 +439,11 @@ void Server::Settle(std::uint64_t asking) {
       HandlePacket(id, std::string_view(buffer_).substr(0, std::min(size, buffer_.size())), size);
     }
   }
+}
+
+void Server::RefuseOtherUser(std::uint64_t id) {
+  log_.Warning("a client of another user was refused");
+  Close(id);
 }
 
 void Server::Reply(std::uint64_t id, std::string text) {

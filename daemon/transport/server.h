@@ -112,6 +112,8 @@ class Server {
   void DeliverFinished();
   void Watch(std::uint64_t id);
   void Close(std::uint64_t id);
+  // Closes a connection whose packet another user's process sent, unanswered.
+  void RefuseOtherUser(std::uint64_t id);
   void Shutdown();
   void Submit(WorkRunner& runner, std::uint64_t id, Command command, Handling handling);
   void Deliver(std::vector<WorkRunner::Finished> finished);

@@ -11,9 +11,19 @@ namespace korvane::server {
 
 namespace {
 
-Arrival ArrivalOf(const posix::PacketArrival& arrival, std::size_t& size) {
+// The daemon's own effective user, or root, may be served. A packet that
+// came without credentials (the listener passes them, so none should) is
+// judged by the socket's peer instead.
+bool MayBeServed(int connection, const posix::PacketArrival& arrival) {
+  static const uid_t self = geteuid();
+  if (!arrival.sender) return posix::PeerIsTrusted(connection, self);
+  return *arrival.sender == self || *arrival.sender == 0;
+}
+
+Arrival ArrivalOf(int connection, const posix::PacketArrival& arrival, std::size_t& size) {
   switch (arrival.kind) {
     case posix::PacketArrival::Kind::Packet:
+      if (!MayBeServed(connection, arrival)) return Arrival::OtherUser;
       size = arrival.size;
       return Arrival::Packet;
     case posix::PacketArrival::Kind::NotYet:
@@ -28,11 +38,13 @@ Arrival ArrivalOf(const posix::PacketArrival& arrival, std::size_t& size) {
 }  // namespace
 
 Arrival ReceivePacket(NativeHandle connection, std::string& buffer, std::size_t& size) {
-  return ArrivalOf(posix::ReceivePacket(static_cast<int>(connection), buffer.data(), buffer.size()), size);
+  const int socket = static_cast<int>(connection);
+  return ArrivalOf(socket, posix::ReceivePacket(socket, buffer.data(), buffer.size()), size);
 }
 
 Arrival PeekPacket(NativeHandle connection, char* into, std::size_t capacity, std::size_t& size) {
-  return ArrivalOf(posix::ReceivePacket(static_cast<int>(connection), into, capacity, true), size);
+  const int socket = static_cast<int>(connection);
+  return ArrivalOf(socket, posix::ReceivePacket(socket, into, capacity, true), size);
 }
 
 Sending SendPacket(NativeHandle connection, std::string_view packet) {

@@ -1,7 +1,5 @@
 #include "daemon/platform/pipe_listener.h"
 
-#include "platform/posix/seqpacket.h"
-
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -46,7 +44,8 @@ Listener Listen(const std::string& path) {
   const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::system_error(errno, std::generic_category(), "socket");
   Listener listener{fd, path, 0};
-  // Inherited by every connection: end-of-file and an empty packet differ.
+  // Inherited by every connection: each packet names its sender's user, and
+  // end-of-file and an empty packet differ.
   const int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
   // Under the start lock a socket file left here belongs to a daemon that
@@ -72,9 +71,9 @@ void StopListening(Listener& listener) {
   if (stat(listener.path.c_str(), &status) == 0 && status.st_ino == listener.inode) unlink(listener.path.c_str());
 }
 
-ClientAcceptor::ClientAcceptor() : spare_(open("/dev/null", O_RDONLY | O_CLOEXEC)), self_(geteuid()) {
-  static_assert(sizeof(uid_t) == sizeof self_);
-}
+bool AcceptsInConnectOrder() { return true; }
+
+ClientAcceptor::ClientAcceptor() : spare_(open("/dev/null", O_RDONLY | O_CLOEXEC)) {}
 
 ClientAcceptor::~ClientAcceptor() {
   if (spare_ >= 0) close(static_cast<int>(spare_));
@@ -94,10 +93,7 @@ ClientAcceptor::Accepted ClientAcceptor::Accept(const Listener& listener) {
     }
     return {Outcome::NoneWaiting};
   }
-  if (!posix::PeerIsTrusted(fd, self_)) {
-    close(fd);
-    return {Outcome::OtherUser};
-  }
+  // Its user is checked with each packet it sends (ReceivePacket).
   return {Outcome::Client, fd};
 }
 

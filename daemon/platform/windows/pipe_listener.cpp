@@ -220,7 +220,9 @@ void StopListening(Listener& listener) {
 }
 
 // Nothing is spare on Windows: handles do not run out as descriptors do.
-ClientAcceptor::ClientAcceptor() : self_(0) {}
+bool AcceptsInConnectOrder() { return false; }
+
+ClientAcceptor::ClientAcceptor() = default;
 
 ClientAcceptor::~ClientAcceptor() = default;
 

@@ -1,6 +1,7 @@
 #include "seqpacket.h"
 
 #include <cerrno>
+#include <cstring>
 #include <new>
 
 #include <sys/socket.h>
@@ -18,6 +19,19 @@ bool StartPassingCredentials(int fd) {
   if (getsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, &length) != 0 || on != 0) return false;
   on = 1;
   return setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == 0;
+}
+
+// The sender's user in a received header's credentials, if it holds them.
+std::optional<uid_t> SenderOf(msghdr& header) {
+  for (cmsghdr* part = CMSG_FIRSTHDR(&header); part != nullptr; part = CMSG_NXTHDR(&header, part)) {
+    if (part->cmsg_level == SOL_SOCKET && part->cmsg_type == SCM_CREDENTIALS &&
+        part->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
+      ucred credentials;
+      std::memcpy(&credentials, CMSG_DATA(part), sizeof credentials);
+      return credentials.uid;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -50,7 +64,7 @@ PacketArrival ReceivePacket(int fd, void* buffer, std::size_t capacity, bool pee
     }
     return {PacketArrival::Kind::EndOfFile};
   }
-  return {PacketArrival::Kind::Packet, static_cast<std::size_t>(length)};
+  return {PacketArrival::Kind::Packet, static_cast<std::size_t>(length), 0, SenderOf(header)};
 }
 
 PacketArrival ReceiveWholePacket(int fd, std::string& packet, Credentials credentials) {

@@ -12,6 +12,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace korvane::posix {
@@ -26,6 +27,9 @@ struct PacketArrival {
   Kind kind = Kind::NotYet;
   std::size_t size = 0;
   int error = 0;
+  // The effective user of the process that sent the packet, when it came
+  // with credentials (on a socket that passes them, every packet does).
+  std::optional<uid_t> sender = std::nullopt;
 };
 
 // Whether a socket passes credentials: set on it from the start (a server's
