@@ -1,9 +1,11 @@
 // Activation changes made durable together: changes that arrive while a
 // batch is written go out in the next, each is on the disk before it is in
-// force or acknowledged, none is lost, and the queue stays bounded.
+// force or acknowledged, none is lost, and the queue stays bounded. Also
+// through the daemon: many clients changing activations at once.
 #include "reference_daemon.h"
 
 #include "activation_store.h"
+#include "korvane/korvane.h"
 
 #include <gtest/gtest.h>
 
@@ -181,6 +183,41 @@ TEST(ActivationBatch, ConcurrentChangesAreNeitherLostNorReordered) {
   ActivationStore reloaded(file);
   EXPECT_TRUE(reloaded.Load().empty());
   EXPECT_EQ(reloaded.Current(), expected);
+}
+
+using Batching = ReferenceDaemonTest;
+
+// Through the daemon: clients activating their folders at once each see
+// their change in the very next list, and the file holds every one.
+TEST_F(Batching, ConcurrentClientsChangingActivationsLoseNothing) {
+  auto daemon = StartServing();
+  constexpr int kClients = 12;
+  constexpr int kRounds = 10;
+  std::vector<std::string> folders;
+  for (int c = 0; c < kClients; ++c) folders.push_back(Folder("c" + std::to_string(c)));
+  std::atomic<int> wrong{0};  // acknowledgements missing, or not followed by their change in the list
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      const std::u16string path = Wide(folders[c]);
+      for (int round = 0; round < kRounds; ++round) {
+        const int mode = (c + round) % 3 + 1;
+        char* list = nullptr;
+        if (Korvane_ActivatePath(path.c_str(), mode) != 1 || Korvane_GetActivations(&list) != 1) {
+          ++wrong;
+          continue;
+        }
+        const server::Activations listed = server::ParseActivations(Take(list)).activations;
+        if (!listed.contains(folders[c]) || listed.at(folders[c]) != mode) ++wrong;
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(wrong.load(), 0);
+  server::Activations expected;
+  for (int c = 0; c < kClients; ++c) expected[folders[c]] = (c + kRounds - 1) % 3 + 1;
+  EXPECT_EQ(server::ParseActivations(Activations()).activations, expected);
+  EXPECT_EQ(OnDisk(StateFile("activations")), expected);
 }
 
 }  // namespace
