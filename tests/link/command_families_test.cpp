@@ -160,7 +160,6 @@ TEST_F(CommandFamilies, RepositoryOutcomesFillTheRecord) {
   const RecordCase cases[] = {
       {"five fields", [](auto& f) { f.daemon_.Next(Answer::Reply("0|svnAdd|done|0|x", 5ms)); }, true,
        "0|svnAdd|done|0|x|"},
-      {"four fields", [](auto& f) { f.daemon_.Next(Answer::Reply("0|svnAdd|done|0", 5ms)); }, true, ""},
       {"silent close", [](auto& f) { f.daemon_.Next(Answer::CloseWithoutReply(5ms)); }, true, ""},
       {"time-out",
        [](auto& f) {

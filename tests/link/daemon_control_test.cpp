@@ -154,7 +154,10 @@ TEST_F(DaemonControl, AutomaticStartNotTriedBelowMediumIntegrityAndRetriedAfterA
 // The pipe's name is machine-wide, and another user's daemon may hold it. A
 // daemon started then could not serve it: the call fails at once with
 // ERROR_ACCESS_DENIED and the trace says why, whether the other user's pipe
-// was there before the start or came up in its place.
+// was there before the start or came up in its place. The one-way channel
+// is refused the same way and nothing is sent. Every open asks for
+// identification only: the server learns who calls but may not act with the
+// caller's rights.
 TEST_F(DaemonControl, PipeHeldByAnotherUserStartsNothingAndFailsAtOnce) {
   calls_.serverIsCallingUser = [] { return false; };
   for (const bool heldBefore : {true, false}) {
@@ -166,22 +169,33 @@ TEST_F(DaemonControl, PipeHeldByAnotherUserStartsNothingAndFailsAtOnce) {
       otherUsersDaemon.emplace();
       return TRUE;
     };
-    testing::DebugOutputCapture trace;
-    CDaemonLink link(nullptr, calls_);
-    ::SetLastError(ERROR_SUCCESS);
-    EXPECT_FALSE(link.EnsurePipeOpenWithRetry(true));
-    EXPECT_EQ(::GetLastError(), DWORD{ERROR_ACCESS_DENIED});
-    EXPECT_TRUE(link.PipeHeldByAnotherUser());
-    // One open that found the other user's pipe, after the two attempts
-    // that found no pipe before the start.
-    EXPECT_EQ(calls_.createFileCalls, heldBefore ? 1 : 3);
-    const std::string refused =
-        "CDaemonLink::InternalEnsurePipeOpen: the daemon pipe is served by a process of another user; refused\n";
-    EXPECT_EQ(trace.Records(),
-              heldBefore ? (std::vector<std::string>{refused,
-                                                     "CDaemonLink::EnsurePipeOpenWithRetry: another user's process "
-                                                     "holds the daemon pipe; no start\n"})
-                         : std::vector<std::string>{refused});
+    {
+      testing::DebugOutputCapture trace;
+      CDaemonLink link(nullptr, calls_);
+      ::SetLastError(ERROR_SUCCESS);
+      EXPECT_FALSE(link.EnsurePipeOpenWithRetry(true));
+      EXPECT_EQ(::GetLastError(), DWORD{ERROR_ACCESS_DENIED});
+      EXPECT_TRUE(link.PipeHeldByAnotherUser());
+      const std::string refused =
+          "CDaemonLink::InternalEnsurePipeOpen: the daemon pipe is served by a process of another user; refused\n";
+      EXPECT_EQ(trace.Records(),
+                heldBefore ? (std::vector<std::string>{refused,
+                                                       "CDaemonLink::EnsurePipeOpenWithRetry: another user's process "
+                                                       "holds the daemon pipe; no start\n"})
+                           : std::vector<std::string>{refused});
+      EXPECT_FALSE(link.PostCommand("C:/A", Command::ActivateKorvaneDialogs));
+    }
+    // One open of each channel that found the other user's pipe, after the
+    // two attempts that found no pipe before the start.
+    EXPECT_EQ(calls_.createFileCalls, heldBefore ? 2 : 4);
+    for (DWORD flags : calls_.createFileFlags) {
+      EXPECT_EQ(flags, FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION);
+    }
+    ASSERT_TRUE(otherUsersDaemon->WaitUntil([](const auto& d) {
+      auto c = d.Connections();
+      return c.size() == 2 && c[0].clientClosed && c[1].clientClosed;
+    }));
+    EXPECT_TRUE(otherUsersDaemon->Frames().empty());
   }
   calls_.serverIsCallingUser = nullptr;  // the real check: this process serves the pipe
   testing::TestServer ownDaemon;

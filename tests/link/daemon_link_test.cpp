@@ -237,28 +237,6 @@ TEST_F(DaemonLinkTest, BusyPipeWaitsAfterEachBusyAttempt) {
   EXPECT_EQ(calls_.namedPipeWaits, (std::vector<DWORD>{50, 50}));
 }
 
-// The server learns who calls but may not act with the caller's rights, and
-// a pipe that another user's process serves is no daemon of ours: nothing
-// is sent, and the one-way channel is refused the same way.
-TEST_F(WithDaemon, PipeIsOpenedForIdentificationAndOnlyFromTheCallersServer) {
-  calls_.serverIsCallingUser = [] { return false; };
-  {
-    CDaemonLink link(nullptr, calls_);
-    EXPECT_EQ(link.TransactCommand(Command::GetActivations, std::nullopt, TimeLimitClass::LocalCall).end,
-              ExchangeEnd::NotConnected);
-    EXPECT_FALSE(link.PostCommand("C:/A", Command::ActivateKorvaneDialogs));
-  }
-  EXPECT_EQ(calls_.createFileCalls, 2);  // refused at once, not retried
-  for (DWORD flags : calls_.createFileFlags) {
-    EXPECT_EQ(flags, FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION);
-  }
-  ASSERT_TRUE(daemon_.WaitUntil([](const auto& d) {
-    auto c = d.Connections();
-    return c.size() == 2 && c[0].clientClosed && c[1].clientClosed;
-  }));
-  EXPECT_TRUE(daemon_.Frames().empty());
-}
-
 TEST_F(DaemonLinkTest, IntegrityLevelIsTheLabelsLastSubAuthority) {
   // A user's own process runs at medium integrity or above (Wine's at high).
   CDaemonLink medium(nullptr, calls_);
