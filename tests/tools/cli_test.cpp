@@ -98,11 +98,7 @@ TEST(KorvaneTool, ExitsWithTheOutcomeAndNamesTheFields) {
   };
   for (const AnsweredCase& c : cases) {
     SCOPED_TRACE(c.arguments);
-    if (*c.reply != '\0') {
-      daemon.On(c.code, Answer::Reply(c.reply, 1ms));
-    } else {
-      daemon.On(c.code, Answer::CloseWithoutReply(1ms));
-    }
+    daemon.On(c.code, *c.reply != '\0' ? Answer::Reply(c.reply, 1ms) : Answer::CloseWithoutReply(1ms));
     const ToolRun run = Korvane(std::string("--json ") + c.arguments, true);
     EXPECT_EQ(run.status, c.status);
     const Json object = Json::parse(run.output, nullptr, false);
