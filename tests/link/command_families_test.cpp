@@ -78,7 +78,6 @@ TEST_F(CommandFamilies, EachOperationSendsItsCommandPayloadAndLimit) {
       {[](L& l, F&) { return l.DeactivatePath(u"/work/A"); }, C::DeactivatePath, Payload("/work/A")},
       {[](L& l, F&) { return l.ShareFolder(u"/work/A"); }, C::ShareFolder, Payload("/work/A")},
       {[](L& l, F&) { return l.Checkout(u"", u"/New", 3); }, C::Checkout, Payload("|/New|3")},
-      {[](L& l, F&) { return l.Checkout(u"file:///r", u"/New", 255); }, C::Checkout, Payload("file:///r|/New|255")},
       {[](L& l, F&) { return l.ShareWithTeam(u"/work/A"); }, C::ShareWithTeam, Payload("/work/A")},
       {[](L& l, F&) { return l.CheckoutFromService(u"/"); }, C::CheckoutFromService, Payload("/")},
   };
@@ -133,13 +132,21 @@ TEST_F(CommandFamilies, StatusRepliesFillTheRecord) {
   EXPECT_FALSE(CDaemonLink(nullptr, calls_).GetStatus(u"/work/A", status_));
 }
 
-TEST_F(CommandFamilies, ActivationListIsAppended) {
-  daemon_.Next(Answer::Reply("/a|1", 5ms));
-  daemon_.Next(Answer::CloseWithoutReply(5ms));
+// The activation list is appended to the output, the error text replaces
+// it; a silent close leaves either as it was.
+TEST_F(CommandFamilies, TextRepliesChangeTheOutputOnlyOnAReply) {
+  for (const char* reply : {"/a|1", "Disk full"}) {
+    daemon_.Next(Answer::Reply(reply, 5ms));
+    daemon_.Next(Answer::CloseWithoutReply(5ms));
+  }
   std::string list = "before:";
+  std::string text = "before";
   EXPECT_TRUE(CDaemonLink(nullptr, calls_).GetActivations(list));
   EXPECT_TRUE(CDaemonLink(nullptr, calls_).GetActivations(list));
   EXPECT_EQ(list, "before:/a|1");
+  EXPECT_TRUE(CDaemonLink(nullptr, calls_).GetErrorText("E42", text));
+  EXPECT_TRUE(CDaemonLink(nullptr, calls_).GetErrorText("", text));
+  EXPECT_EQ(text, "Disk full");
 }
 
 struct RecordCase {
@@ -153,7 +160,6 @@ TEST_F(CommandFamilies, RepositoryOutcomesFillTheRecord) {
   const RecordCase cases[] = {
       {"five fields", [](auto& f) { f.daemon_.Next(Answer::Reply("0|svnAdd|done|0|x", 5ms)); }, true,
        "0|svnAdd|done|0|x|"},
-      {"four fields", [](auto& f) { f.daemon_.Next(Answer::Reply("0|svnAdd|done|0", 5ms)); }, true, ""},
       {"silent close", [](auto& f) { f.daemon_.Next(Answer::CloseWithoutReply(5ms)); }, true, ""},
       {"time-out",
        [](auto& f) {
@@ -161,8 +167,6 @@ TEST_F(CommandFamilies, RepositoryOutcomesFillTheRecord) {
          f.calls_.waitCap = 50;
        },
        false, "-15|copyToRepo|The operation failed.|258||"},
-      {"failed wait", [](auto& f) { f.calls_.wait = [] { return WAIT_FAILED; }; }, false,
-       "-15|copyToRepo|The operation failed.|997||"},
       {"transaction fails at once",
        [](auto& f) {
          f.calls_.transact = [](LPVOID, LPDWORD) {

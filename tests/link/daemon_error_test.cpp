@@ -8,14 +8,11 @@
 namespace korvane::link {
 namespace {
 
-TEST(DaemonError, SetErrorKeepsTheDetailAndRebuildsTheText) {
+TEST(DaemonError, SetErrorKeepsTheDetail) {
   DaemonError record;
   record.detail = "kept";
   record.SetError(kPipeCallFailed, "renameLDir", kPipeCallFailedMessage, 258);
   EXPECT_EQ(record.text, "-15|renameLDir|The operation failed.|258|kept|");
-  record.detail.clear();
-  record.SetError(kPipeCallFailed, "renameLDir", kPipeCallFailedMessage, 258);
-  EXPECT_EQ(record.text, "-15|renameLDir|The operation failed.|258||");
 }
 
 struct ReplyCase {

@@ -20,10 +20,8 @@ class Activation : public ServingDaemonTest {
   static void Deactivate(const std::string& path) { ASSERT_EQ(Korvane_DeactivatePath(Wide(path).c_str()), 1); }
 };
 
-struct StatusCase {
-  std::string asked;
-  std::string expected;
-};
+// A path asked about and the status record expected.
+using StatusCase = std::pair<std::string, std::string>;
 
 TEST_F(Activation, StatusNamesTheCoveringFolderAndThePathAsked) {
   const std::string outer = Folder("outer");
@@ -41,7 +39,7 @@ TEST_F(Activation, StatusNamesTheCoveringFolderAndThePathAsked) {
       {outer + "/inner-not", "2||" + outer + "|" + outer + "/inner-not|"},
       {other, "0|||" + other + "|"},
   };
-  for (const StatusCase& c : cases) EXPECT_EQ(Status(c.asked), c.expected) << c.asked;
+  for (const auto& [asked, expected] : cases) EXPECT_EQ(Status(asked), expected) << asked;
 
   Deactivate(inner);
   EXPECT_EQ(Status(inner + "/deep"), "2||" + outer + "|" + inner + "/deep|");
@@ -62,25 +60,22 @@ TEST_F(Activation, StatusInAWorkingCopyGivesItsRepositoryRoot) {
       {trunk + "/unversioned.txt", "1|" + root + "|" + trunk + "|" + trunk + "/unversioned.txt|"},
       {repository.Folder(), "0|||" + repository.Folder() + "|"},
   };
-  for (const StatusCase& c : cases) EXPECT_EQ(Status(c.asked), c.expected) << c.asked;
+  for (const auto& [asked, expected] : cases) EXPECT_EQ(Status(asked), expected) << asked;
 }
 
 // A key and its code give the same text (by code, and the key DONE, are in
 // the transport's test).
 TEST_F(Activation, ErrorTextsByKeyAndByCode) {
-  const struct {
-    const char* key;
-    std::string expected;
-  } cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       {"NOT_FOUND", "The path or repository does not exist."},
       {"-6", "The path is not in a Subversion working copy."},
       {nullptr, "No error key was given."},
       {"nonsense", "The error key \"nonsense\" is not known."},
   };
-  for (const auto& c : cases) {
+  for (const auto& [key, expected] : cases) {
     char* text = nullptr;
-    ASSERT_EQ(Korvane_GetErrorText(c.key, &text), 1);
-    EXPECT_EQ(Take(text), c.expected) << (c.key != nullptr ? c.key : "(null)");
+    ASSERT_EQ(Korvane_GetErrorText(key, &text), 1);
+    EXPECT_EQ(Take(text), expected) << (key != nullptr ? key : "(null)");
   }
 }
 

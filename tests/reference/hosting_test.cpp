@@ -9,10 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include <array>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <thread>
 
 namespace korvane::reference {
@@ -87,27 +85,21 @@ TEST_F(Hosting, SpacesAreRepositoriesWithMembers) {
 // way a name enters is checked and what a refusal hands out.
 TEST_F(Hosting, RefusalsLeaveTheFirstOutputEmptyAndNameTheKey) {
   ASSERT_EQ(Create("taken")[1], "created");
-  const struct {
-    const char* name;
-    std::function<Outputs()> run;
-    const char* key;
-  } cases[] = {
-      {"existing space", [&] { return Create("taken"); }, "ALREADY_EXISTS"},
-      {"name with a slash", [&] { return Create("a/b"); }, "BAD_ARGUMENTS"},
-      {"existing space in other case", [&] { return Create("TAKEN"); }, "ALREADY_EXISTS"},
-      {"owner named like a group", [&] { return Create("fine", "@nobody"); }, "BAD_ARGUMENTS"},
-      {"invitee named like a section", [] { return Ask(Korvane_Invite, "taken", "[x:/] y", "", ""); },
-       "BAD_ARGUMENTS"},
-      {"invitee given no known role", [] { return Ask(Korvane_Invite, "taken", "bob", "admin", ""); },
-       "BAD_ARGUMENTS"},
-      {"unknown space shown", [] { return Ask(Korvane_ShowSpace, "nothing", "", ""); }, "NOT_FOUND"},
-      {"invitation to an unknown space", [] { return Ask(Korvane_Invite, "nothing", "bob", "", ""); }, "NOT_FOUND"},
+  // Each refusal with the key it must name; the list is made in order.
+  const std::pair<Outputs, std::string> cases[] = {
+      {Create("taken"), "ALREADY_EXISTS"},
+      {Create("a/b"), "BAD_ARGUMENTS"},
+      {Create("TAKEN"), "ALREADY_EXISTS"},  // the same name in other case
+      {Create("fine", "@nobody"), "BAD_ARGUMENTS"},  // an owner named like a group
+      {Ask(Korvane_Invite, "taken", "[x:/] y", "", ""), "BAD_ARGUMENTS"},  // an invitee named like a section
+      {Ask(Korvane_Invite, "taken", "bob", "admin", ""), "BAD_ARGUMENTS"},  // no known role
+      {Ask(Korvane_ShowSpace, "nothing", "", ""), "NOT_FOUND"},
+      {Ask(Korvane_Invite, "nothing", "bob", "", ""), "NOT_FOUND"},
   };
-  for (const auto& c : cases) {
-    const Outputs outputs = c.run();
-    EXPECT_EQ(outputs[0], "") << c.name;
-    EXPECT_EQ(outputs[1], c.key) << c.name;
-    EXPECT_FALSE(outputs[2].empty()) << c.name;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto& [outputs, key] = cases[i];
+    EXPECT_EQ(outputs, (Outputs{"", key, outputs[2]})) << i;
+    EXPECT_FALSE(outputs[2].empty()) << i;
   }
   EXPECT_EQ(Ask(Korvane_ListSpaces, "", ""), (Outputs{"1", "taken\n", ""}));
 }
@@ -136,18 +128,15 @@ TEST_F(Hosting, SharedFoldersBecomeWorkingCopiesOfNewSpaces) {
 
   // A share of a folder that is shared already, lies inside one or holds
   // one does nothing and says so in the log.
-  const struct {
-    std::string folder;
-    std::string logged;
-  } ignored[] = {
+  const std::pair<std::string, std::string> ignored[] = {
       {first, "ignored, already in a working copy of " + SpaceUrl("Project")},
       {first + "/sub", "ignored, already in a working copy of " + SpaceUrl("Project")},
       {Folder("one"), "ignored, it holds the working copy " + first + ", shared already"},
       {fs::path(Folder("one")).parent_path().string(), "ignored, it holds the working copy "},
   };
-  for (const auto& each : ignored) {
-    ASSERT_TRUE(link.ShareFolder(Wide(each.folder)));
-    const std::string expected = "shareFolder " + each.folder + ": " + each.logged;
+  for (const auto& [folder, logged] : ignored) {
+    ASSERT_TRUE(link.ShareFolder(Wide(folder)));
+    const std::string expected = "shareFolder " + folder + ": " + logged;
     EXPECT_TRUE(Eventually([&] { return Log().find(expected) != std::string::npos; })) << expected;
   }
   EXPECT_EQ(Ask(Korvane_ListSpaces, "", ""), (Outputs{"2", "Project\nProject 2\n", ""}));
@@ -208,11 +197,7 @@ TEST_F(Hosting, ChangesInAnAutomaticFolderAreCommitted) {
 TEST_F(Hosting, FoldersPastTheWatchLimitAreScannedAndTheLimitToldOnce) {
   ASSERT_EQ(Korvane_StopDaemon(), 1);
   ASSERT_TRUE(daemon_->WaitForExit().has_value());
-  const char* const limits[][2] = {
-      {"KORVANE_WATCH_LIMIT", "2"}, {"KORVANE_SCAN_PERIOD_MS", "300"}, {"KORVANE_POLL_PERIOD_MS", "50"}};
-  for (const auto& limit : limits) ::setenv(limit[0], limit[1], 1);
-  daemon_ = StartServing();
-  for (const auto& limit : limits) ::unsetenv(limit[0]);
+  daemon_ = StartServing({"KORVANE_WATCH_LIMIT=2", "KORVANE_SCAN_PERIOD_MS=300", "KORVANE_POLL_PERIOD_MS=50"});
 
   const std::string workingCopy = AutomaticWorkingCopy("deep", "a/b/c");
   ASSERT_TRUE(Eventually([&] { return Youngest("deep") == "1"; })) << Log();

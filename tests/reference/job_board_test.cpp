@@ -15,38 +15,35 @@ namespace {
 
 class JobBoardFile : public ::testing::Test {
  protected:
-  // What the file holds once the board has published what it has.
-  static nlohmann::json Published(JobBoard& board, const std::string& file) {
+  // The jobs the file holds once the board has published what it has.
+  nlohmann::json Published(JobBoard& board) const {
     board.Flush();
-    return nlohmann::json::parse(std::ifstream(file));
+    return nlohmann::json::parse(std::ifstream(File()))["jobs"];
   }
   std::string File() const { return folder_.Path() + "/jobs"; }
+  // Each field of expected is in job as it is there.
+  static void ExpectFields(nlohmann::json job, const nlohmann::json& expected) {
+    for (const auto& [key, value] : expected.items()) EXPECT_EQ(job[key], value) << key;
+  }
 
   testing::ScopedRuntimeFolder folder_;
 };
 
 TEST_F(JobBoardFile, PublishesEachJobFromBeginToEnd) {
   JobBoard board(File());
-  EXPECT_EQ(Published(board, File())["jobs"], nlohmann::json::array());
+  EXPECT_EQ(Published(board), nlohmann::json::array());
   const std::optional<JobBoard::Id> id = board.Begin("shareFolder", "/home/a/site");
   ASSERT_TRUE(id);
   board.Stage(*id, "importing", 2, 300);
   board.Advance(*id, 100);
   board.Advance(*id, 200);
   board.Stage(*id, "checking out", 2, 300);  // published: a new stage always is
-  nlohmann::json job = Published(board, File())["jobs"][0];
-  EXPECT_EQ(job["state"], "running");
-  EXPECT_EQ(job["stage"], "checking out");
-  EXPECT_EQ(job["filesDone"], 0);
-  EXPECT_EQ(job["bytesTotal"], 300);
-  EXPECT_TRUE(job["ended"].is_null());
-  EXPECT_TRUE(job["code"].is_null());
+  ExpectFields(Published(board)[0], {{"state", "running"}, {"stage", "checking out"}, {"filesDone", 0},
+                                     {"bytesTotal", 300}, {"ended", nullptr}, {"code", nullptr}});
   board.End(*id, -4, "gone");
   board.End(*id, 0, "a second end is ignored");
-  job = Published(board, File())["jobs"][0];
-  EXPECT_EQ(job["state"], "failed");
-  EXPECT_EQ(job["code"], -4);
-  EXPECT_EQ(job["message"], "gone");
+  const nlohmann::json job = Published(board)[0];
+  ExpectFields(job, {{"state", "failed"}, {"code", -4}, {"message", "gone"}});
   EXPECT_TRUE(job["ended"].is_string());
   EXPECT_FALSE(std::filesystem::exists(File() + ".new"));
 }
@@ -60,7 +57,7 @@ TEST_F(JobBoardFile, RunningWorkOnAFolderIsNotBegunTwice) {
   EXPECT_TRUE(board.Begin("checkout", "/a"));
   board.End(*first, 0, "shared");
   EXPECT_TRUE(board.Begin("shareFolder", "/a"));
-  EXPECT_EQ(Published(board, File())["jobs"].size(), 4u);
+  EXPECT_EQ(Published(board).size(), 4u);
 }
 
 TEST_F(JobBoardFile, KeepsRunningWorkAndTheLastEndedAcrossRestarts) {
@@ -71,7 +68,7 @@ TEST_F(JobBoardFile, KeepsRunningWorkAndTheLastEndedAcrossRestarts) {
     for (std::size_t i = 0; i < JobBoard::kKeptEnded + 5; ++i) {
       board.Record("activatePath1", "/f" + std::to_string(i), 0, "activated in mode 1");
     }
-    const nlohmann::json jobs = Published(board, File())["jobs"];
+    const nlohmann::json jobs = Published(board);
     EXPECT_EQ(jobs.size(), JobBoard::kKeptEnded + 1);
     EXPECT_EQ(jobs[0]["id"], *running);
     last = jobs.back()["id"].get<JobBoard::Id>();
@@ -82,11 +79,9 @@ TEST_F(JobBoardFile, KeepsRunningWorkAndTheLastEndedAcrossRestarts) {
   for (int restart = 0; restart < 2; ++restart) {
     SCOPED_TRACE(restart);
     JobBoard board(File());
-    const nlohmann::json jobs = Published(board, File())["jobs"];
+    const nlohmann::json jobs = Published(board);
     ASSERT_EQ(jobs.size(), JobBoard::kKeptEnded + 1);
-    EXPECT_EQ(jobs[0]["operation"], "checkout");
-    EXPECT_EQ(jobs[0]["state"], "failed");
-    EXPECT_EQ(jobs[0]["code"], -9);
+    ExpectFields(jobs[0], {{"operation", "checkout"}, {"state", "failed"}, {"code", -9}});
     EXPECT_EQ(jobs.back()["id"].get<JobBoard::Id>(), restart == 0 ? last : last - 1);
     const JobBoard::Id next = board.Begin("checkout", "/x").value_or(0);
     EXPECT_GT(next, last);
@@ -105,7 +100,7 @@ TEST_F(JobBoardFile, FrequentWorkNeverPushesOutTheRare) {
   for (std::size_t i = 0; i < JobBoard::kKeptEnded * 3; ++i) {
     board.Record("automaticCommit", "/site", 0, "committed as revision " + std::to_string(i + 2));
   }
-  const nlohmann::json jobs = Published(board, File())["jobs"];
+  const nlohmann::json jobs = Published(board);
   ASSERT_EQ(jobs.size(), JobBoard::kKeptEnded + 1);
   EXPECT_EQ(jobs[0]["operation"], "shareFolder");
   EXPECT_EQ(jobs.back()["message"], "committed as revision " + std::to_string(JobBoard::kKeptEnded * 3 + 1));
@@ -116,7 +111,7 @@ TEST_F(JobBoardFile, ABoardThatDoesNotParseStartsAfresh) {
     SCOPED_TRACE(text);
     std::ofstream(File()) << text;
     JobBoard board(File());
-    EXPECT_EQ(Published(board, File())["jobs"].size(), 0u);
+    EXPECT_EQ(Published(board).size(), 0u);
     EXPECT_GE(board.Begin("checkout", "/x").value_or(0), 1u);
   }
 }

@@ -46,7 +46,7 @@ TEST_F(Lifecycle, EachWayOfStoppingEndsCleanlyAndKeepsTheActivations) {
 TEST_F(Lifecycle, StartsLeaveOneServing) {
   std::vector<std::unique_ptr<DaemonProcess>> daemons;
   for (int i = 0; i < 4; ++i) daemons.push_back(Start());
-  ASSERT_TRUE(WaitUntilServed());
+  ASSERT_TRUE(Eventually([this] { return Served(); }));
   const auto running = [&] {
     return std::count_if(daemons.begin(), daemons.end(), [](auto& daemon) { return daemon->Running(); });
   };
@@ -68,13 +68,9 @@ TEST_F(Lifecycle, AMalformedStateFileKeepsWhatParses) {
   const std::string good = Folder("good");
   const std::string also = Folder("also");
   Folder("state/korvane");
-  std::ofstream(StateFile("activations")) << "# comment\n"
-                                          << "1|" << good << "\n"
-                                          << "7|/bad/mode\n"
-                                          << "garbage\n"
-                                          << "2|relative/path\n"
-                                          << "3|" << also << "\n"
-                                          << "1|" << good << "\n";
+  // Lines 3, 4, 5 and 7 are wrong: a bad mode, garbage, a relative path, a repeat.
+  std::ofstream(StateFile("activations")) << "# comment\n1|" << good << "\n7|/bad/mode\ngarbage\n2|relative/path\n3|"
+                                          << also << "\n1|" << good << "\n";
   auto daemon = StartServing();
   EXPECT_EQ(Activations(), "3|" + also + "\n1|" + good + "\n");
   const std::string log = ReadAll(StateFile("daemon.log"));

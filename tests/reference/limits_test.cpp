@@ -5,14 +5,10 @@
 #include "reference_daemon.h"
 #include "work_runner.h"
 
-#include "support/runtime_folder.h"
-
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <future>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -21,7 +17,6 @@
 namespace korvane::reference {
 namespace {
 
-namespace fs = std::filesystem;
 using server::ActivationStore;
 
 TEST(Limits, TheLogRotatesWhileRunningAndShortensLongRecords) {
@@ -66,7 +61,7 @@ TEST(Limits, TheActivationListStaysWithinOnePacket) {
 }
 
 // Work that blocks until released, so that the pool fills.
-TEST(Limits, TheWorkerPoolRefusesWorkBeyondItsQueue) {
+TEST(Limits, TheWorkerPoolRefusesWorkBeyondItsQueueAndAnswersWorkThatThrows) {
   server::WorkRunner runner({1, 2});
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
@@ -88,6 +83,11 @@ TEST(Limits, TheWorkerPoolRefusesWorkBeyondItsQueue) {
   std::vector<std::string> replies;
   for (const auto& finished : runner.TakeFinished()) replies.push_back(finished.reply);
   EXPECT_EQ(replies, (std::vector<std::string>{"done 1", "done 2", "done 3"}));
+  ASSERT_TRUE(runner.Submit({4, "throws", "", []() -> std::string { throw std::runtime_error("x"); }, "failed"}));
+  ASSERT_TRUE(runner.WaitIdle(std::chrono::seconds(10)));
+  const auto thrown = runner.TakeFinished();
+  ASSERT_EQ(thrown.size(), 1u);
+  EXPECT_EQ(thrown[0].reply, "failed");
 
   // Once stopping, queued work comes back unstarted and nothing new is taken.
   std::promise<void> hold;
@@ -100,15 +100,6 @@ TEST(Limits, TheWorkerPoolRefusesWorkBeyondItsQueue) {
   EXPECT_EQ(unstarted[0].connection, 6u);
   EXPECT_FALSE(runner.Submit(job(7)));
   hold.set_value();
-}
-
-TEST(Limits, WorkThatThrowsGivesItsFailureReply) {
-  server::WorkRunner runner({2, 2});
-  ASSERT_TRUE(runner.Submit({1, "throws", "", []() -> std::string { throw std::runtime_error("x"); }, "failed"}));
-  ASSERT_TRUE(runner.WaitIdle(std::chrono::seconds(10)));
-  const auto finished = runner.TakeFinished();
-  ASSERT_EQ(finished.size(), 1u);
-  EXPECT_EQ(finished[0].reply, "failed");
 }
 
 }  // namespace

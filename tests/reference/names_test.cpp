@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
-#include <stdio.h>
 
 namespace korvane::names {
 namespace {
@@ -61,25 +61,23 @@ TEST(Names, SpacesAreNormalisedAndUniqueRegardlessOfCase) {
 }
 
 // Whether the hook, from its own code, gives the table's verdicts on its
-// names in one run: one "1" (allowed) or "0" a name.
+// names in one run: they go to it in a file, each ending in a NUL, and it
+// prints one "1" (allowed) or "0" a name.
 template <std::size_t N>
 void ExpectTheHookAgrees(const char* kind, const Case (&table)[N]) {
-  std::string hexes;
+  const std::string names = ::testing::TempDir() + "/names";
   std::string expected;
+  std::ofstream written(names, std::ios::binary);
   for (const Case& each : table) {
-    for (const char* c = each.name; *c != 0; ++c) {
-      char two[3];
-      std::snprintf(two, sizeof two, "%02x", static_cast<unsigned char>(*c));
-      hexes += two;
-    }
-    hexes += ' ';
+    written << each.name << '\0';
     expected += each.allowed ? '1' : '0';
   }
+  written.close();
   const std::string command = std::string("python3 -c \"import importlib.machinery as m, sys; ") +
                               "h = m.SourceFileLoader('hook', '" + KORVANE_SOURCE_DIR + "/scripts/korvane-hook')" +
                               ".load_module(); print(''.join('0' if h." + kind +
-                              "_problem(bytes.fromhex(x).decode('utf-8', 'surrogateescape')) else '1' " +
-                              "for x in sys.argv[1].split(' ')[:-1]))\" '" + hexes + "'";
+                              "_problem(x.decode('utf-8', 'surrogateescape')) else '1' " +
+                              "for x in open(sys.argv[1], 'rb').read().split(b'\\0')[:-1]))\" '" + names + "'";
   std::string verdicts;
   FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);

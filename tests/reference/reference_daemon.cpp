@@ -24,39 +24,20 @@ extern char** environ;
 
 namespace korvane::reference {
 
-namespace {
-
 namespace fs = std::filesystem;
 
-std::string DaemonProgram() {
-  return (fs::read_symlink("/proc/self/exe").parent_path() / ".." / "reference" / "KorvaneBkgProc").string();
-}
-
-// The daemon's folders are the test's own; automatic commits follow a
-// change after a short quiet period.
-std::vector<std::string> Environment(const std::string& stateHome, const std::string& temporary) {
-  std::vector<std::string> entries = {"XDG_STATE_HOME=" + stateHome, "TMPDIR=" + temporary,
-                                      "XDG_DATA_HOME=" + fs::path(stateHome).parent_path().string() + "/data",
-                                      "KORVANE_COMMIT_QUIET_MS=200"};
-  const auto own = static_cast<std::ptrdiff_t>(entries.size());
+DaemonProcess::DaemonProcess(std::vector<std::string> environment) {
+  const auto own = static_cast<std::ptrdiff_t>(environment.size());
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
     const auto same = [&](const std::string& set) { return text.starts_with(set.substr(0, set.find('=') + 1)); };
-    if (std::none_of(entries.begin(), entries.begin() + own, same)) entries.push_back(text);
+    if (std::none_of(environment.begin(), environment.begin() + own, same)) environment.push_back(text);
   }
-  return entries;
-}
-
-int StatusOf(int waited) { return WIFEXITED(waited) ? WEXITSTATUS(waited) : 128 + WTERMSIG(waited); }
-
-}  // namespace
-
-DaemonProcess::DaemonProcess(const std::string& stateHome, const std::string& temporary) {
-  const std::string program = DaemonProgram();
-  std::vector<std::string> environment = Environment(stateHome, temporary);
   std::vector<char*> envp;
   for (std::string& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);
+  const std::string program =
+      (fs::read_symlink("/proc/self/exe").parent_path() / ".." / "reference" / "KorvaneBkgProc").string();
   char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
   const int error = posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, envp.data());
   if (error != 0) throw std::system_error(error, std::generic_category(), "posix_spawn " + program);
@@ -68,16 +49,14 @@ DaemonProcess::~DaemonProcess() {
 }
 
 bool DaemonProcess::Running() {
-  if (status_) return false;
   int waited = 0;
-  if (waitpid(pid_, &waited, WNOHANG) != pid_) return true;
-  status_ = StatusOf(waited);
+  if (status_ || waitpid(pid_, &waited, WNOHANG) != pid_) return !status_;
+  status_ = WIFEXITED(waited) ? WEXITSTATUS(waited) : 128 + WTERMSIG(waited);
   return false;
 }
 
 std::optional<int> DaemonProcess::WaitForExit(std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (Running() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  Eventually([this] { return !Running(); }, limit);
   return status_;
 }
 
@@ -85,15 +64,10 @@ void DaemonProcess::Kill(int signal) { ::kill(pid_, signal); }
 
 // The test's folders lie apart from the runtime folder, which the daemon
 // guards as one of its own.
-static std::string FreshTopFolder() {
-  std::string name = "/tmp/korvane-reference-XXXXXX";
-  if (mkdtemp(name.data()) == nullptr) throw std::system_error(errno, std::generic_category(), "mkdtemp");
-  return name;
-}
-
-ReferenceDaemonTest::ReferenceDaemonTest() : top_(FreshTopFolder()) {
-  stateHome_ = Folder("state");
-  temporary_ = Folder("tmp");
+ReferenceDaemonTest::ReferenceDaemonTest() : top_("/tmp/korvane-reference-XXXXXX") {
+  if (mkdtemp(top_.data()) == nullptr) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  Folder("state");
+  Folder("tmp");
 }
 
 ReferenceDaemonTest::~ReferenceDaemonTest() {
@@ -103,13 +77,17 @@ ReferenceDaemonTest::~ReferenceDaemonTest() {
   fs::remove_all(top_, ignored);
 }
 
-std::unique_ptr<DaemonProcess> ReferenceDaemonTest::Start() {
-  return std::make_unique<DaemonProcess>(stateHome_, temporary_);
+// The daemon's folders are the test's own; automatic commits follow a
+// change after a short quiet period.
+std::unique_ptr<DaemonProcess> ReferenceDaemonTest::Start(std::vector<std::string> environment) {
+  environment.insert(environment.end(), {"XDG_STATE_HOME=" + top_ + "/state", "TMPDIR=" + top_ + "/tmp",
+                                         "XDG_DATA_HOME=" + top_ + "/data", "KORVANE_COMMIT_QUIET_MS=200"});
+  return std::make_unique<DaemonProcess>(std::move(environment));
 }
 
-std::unique_ptr<DaemonProcess> ReferenceDaemonTest::StartServing() {
-  auto daemon = Start();
-  EXPECT_TRUE(WaitUntilServed()) << "the daemon did not serve its pipe";
+std::unique_ptr<DaemonProcess> ReferenceDaemonTest::StartServing(std::vector<std::string> environment) {
+  auto daemon = Start(std::move(environment));
+  EXPECT_TRUE(Eventually([this] { return Served(); })) << "the daemon did not serve its pipe";
   return daemon;
 }
 
@@ -130,14 +108,6 @@ bool ReferenceDaemonTest::Served() const {
   if (probe >= 0) close(probe);
   return probe >= 0;
 }
-
-bool ReferenceDaemonTest::WaitUntilServed() const {
-  return Eventually([this] { return Served(); });
-}
-
-std::string ReferenceDaemonTest::StateFile(const std::string& name) const { return stateHome_ + "/korvane/" + name; }
-
-std::string ReferenceDaemonTest::SpacesFolder() const { return top_ + "/data/korvane/spaces/svn.halcyra.com/svn"; }
 
 std::string ReferenceDaemonTest::Folder(const std::string& name) const {
   const std::string path = top_ + "/" + name;

@@ -23,8 +23,8 @@ using namespace std::chrono_literals;
 // One daemon process; killed and reaped at the end if it still runs.
 class DaemonProcess {
  public:
-  // Starts the program with XDG_STATE_HOME and TMPDIR set as given.
-  DaemonProcess(const std::string& stateHome, const std::string& temporary);
+  // Starts the program with the environment entries given before the test's own.
+  explicit DaemonProcess(std::vector<std::string> environment);
   ~DaemonProcess();
   DaemonProcess(const DaemonProcess&) = delete;
   DaemonProcess& operator=(const DaemonProcess&) = delete;
@@ -40,28 +40,28 @@ class DaemonProcess {
   std::optional<int> status_;
 };
 
-// A test with its own runtime, state and temporary folders, and helpers
-// for the exports it calls.
+// A test with its own runtime, state, data and temporary folders, and
+// helpers for the exports it calls.
 class ReferenceDaemonTest : public ::testing::Test {
  protected:
   ReferenceDaemonTest();
   ~ReferenceDaemonTest() override;
 
-  // Starts a daemon without waiting for it.
-  std::unique_ptr<DaemonProcess> Start();
+  // Starts a daemon without waiting for it, with NAME=value entries added
+  // to its environment.
+  std::unique_ptr<DaemonProcess> Start(std::vector<std::string> environment = {});
   // Starts a daemon and waits until it serves the pipe.
-  std::unique_ptr<DaemonProcess> StartServing();
+  std::unique_ptr<DaemonProcess> StartServing(std::vector<std::string> environment = {});
   // Whether something accepts connections on the pipe's socket.
   bool Served() const;
-  bool WaitUntilServed() const;
 
   std::string SocketPath() const;
-  std::string StateFile(const std::string& name) const;
+  std::string StateFile(const std::string& name) const { return top_ + "/state/korvane/" + name; }
   // Where the daemon keeps the hosting service's spaces.
-  std::string SpacesFolder() const;
+  std::string SpacesFolder() const { return top_ + "/data/korvane/spaces/svn.halcyra.com/svn"; }
   // A fresh folder (made) under the test's own folder; absolute.
   std::string Folder(const std::string& name) const;
-  const std::string& TemporaryFolder() const { return temporary_; }
+  std::string TemporaryFolder() const { return top_ + "/tmp"; }
 
   // The activation list; "" when it is empty. Fails the test when the
   // daemon could not be asked.
@@ -73,8 +73,6 @@ class ReferenceDaemonTest : public ::testing::Test {
 
  private:
   std::string top_;
-  std::string stateHome_;
-  std::string temporary_;
 };
 
 // A test whose daemon serves from the start.

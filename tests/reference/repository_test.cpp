@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
 namespace korvane::reference {
 namespace {
@@ -81,30 +80,19 @@ TEST_F(Repository, RemovedFoldersComeBackAndRenamedOnesMoveAside) {
 TEST_F(Repository, FailuresCarryTheirCodeAndKey) {
   const std::string plain = Folder("plain");
   std::ofstream(plain + "/file.txt") << "x\n";
-  const struct {
-    const char* name;
-    std::function<std::string()> run;
-    std::string start;  // code|operation|
-    const char* key;
-  } cases[] = {
-      {"repository over a full folder", [&] { return Ask(Korvane_CreateRepo, plain); }, "-5|createRepo|",
-       "ALREADY_EXISTS"},
-      {"no repository there", [&] { return Ask(Korvane_OpenRepo, plain); }, "-4|openRepo|", "NOT_FOUND"},
-      {"checkout from no URL", [&] { return Ask(Korvane_SvnCheckoutWait, "not a url", plain); }, "-2|svnCheckoutWait|",
-       "BAD_ARGUMENTS"},
-      {"commit outside a working copy", [&] { return Ask(Korvane_SvnCommit, plain); }, "-6|svnCommit|",
-       "NOT_WORKING_COPY"},
-      {"restore of an unknown key", [&] { return Ask(Korvane_RestoreLDir, plain, "nothing"); }, "-4|restoreLDir|",
-       "NOT_FOUND"},
-      {"removal of a relative path", [&] { return Ask(Korvane_RemoveLDir, "relative", ""); }, "-2|removeLDir|",
-       "BAD_ARGUMENTS"},
-      {"temporary removal outside the temporary folder", [&] { return Ask(Korvane_RemoveTmpDir, plain); },
-       "-11|removeTmpDir|", "NOT_ALLOWED"},
+  // Each verdict with how it must begin (code|operation|) and its key.
+  const std::string cases[][3] = {
+      {Ask(Korvane_CreateRepo, plain), "-5|createRepo|", "ALREADY_EXISTS"},
+      {Ask(Korvane_OpenRepo, plain), "-4|openRepo|", "NOT_FOUND"},
+      {Ask(Korvane_SvnCheckoutWait, "not a url", plain), "-2|svnCheckoutWait|", "BAD_ARGUMENTS"},
+      {Ask(Korvane_SvnCommit, plain), "-6|svnCommit|", "NOT_WORKING_COPY"},
+      {Ask(Korvane_RestoreLDir, plain, "nothing"), "-4|restoreLDir|", "NOT_FOUND"},
+      {Ask(Korvane_RemoveLDir, "relative", ""), "-2|removeLDir|", "BAD_ARGUMENTS"},
+      {Ask(Korvane_RemoveTmpDir, plain), "-11|removeTmpDir|", "NOT_ALLOWED"},  // outside the temporary folder
   };
-  for (const auto& c : cases) {
-    const std::string verdict = c.run();
-    EXPECT_TRUE(verdict.starts_with(c.start)) << c.name << ": " << verdict;
-    EXPECT_TRUE(verdict.ends_with(std::string("|") + c.key + "|")) << c.name << ": " << verdict;
+  for (const auto& [verdict, start, key] : cases) {
+    EXPECT_TRUE(verdict.starts_with(start)) << verdict;
+    EXPECT_TRUE(verdict.ends_with("|" + key + "|")) << verdict;
   }
   EXPECT_TRUE(fs::exists(plain + "/file.txt"));
 }

@@ -152,9 +152,6 @@ TEST_F(ToolWithDaemon, FirstShareStartsTheDaemonAndWaitFollowsTheWork) {
   ASSERT_GE(jobs.size(), 3u);
   EXPECT_EQ(jobs[0]["folder"], site);
   EXPECT_EQ(jobs[1]["state"], "failed");
-  EXPECT_EQ(Run("checkout --wait file:///nowhere/repo " + folder_ + "/co").status, 1);
-  const Json after = RunJson("jobs", 0)["jobs"];
-  EXPECT_GT(after.back()["id"].get<std::uint64_t>(), jobs.back()["id"].get<std::uint64_t>());
   const ToolRun plain = Run("jobs");
   EXPECT_NE(plain.output.find("(started "), std::string::npos) << plain.output;
   EXPECT_NE(plain.output.find(", ended "), std::string::npos) << plain.output;
