@@ -104,18 +104,8 @@ TEST_F(ContextMenu, ShellFlagsDecideWhetherEntriesAreAdded) {
   }
 }
 
-TEST_F(ContextMenu, IdentifiersAreConsecutiveAndTheEntryComesLast) {
-  IContextMenu* handler = HandlerFor(plain_.WorkingCopy());
-  EXPECT_EQ(HRESULT_CODE(Query(handler, CMF_NORMAL, 0, 300)), 3u);
-  MENUITEMINFOW item{};
-  item.cbSize = sizeof item;
-  item.fMask = MIIM_ID | MIIM_SUBMENU;
-  ASSERT_TRUE(GetMenuItemInfoW(shellMenu_, 0, TRUE, &item));
-  EXPECT_EQ(item.wID, 302u);
-  EXPECT_EQ(GetMenuItemID(item.hSubMenu, 0), 300u);
-  EXPECT_EQ(GetMenuItemID(item.hSubMenu, 1), 301u);
-}
-
+// The identifiers are consecutive from the first the shell gives, the
+// product's entry last.
 TEST_F(ContextMenu, EntryGoesRightAfterTheSeparatorOpeningTortoiseSvnsGroup) {
   settings_.User("[HKEY_CURRENT_USER\\SOFTWARE\\Korvane]\n\"ContextMenuUsesTSVN\"=dword:00000001\n");
   shellMenu_ = CreatePopupMenu();
@@ -123,12 +113,16 @@ TEST_F(ContextMenu, EntryGoesRightAfterTheSeparatorOpeningTortoiseSvnsGroup) {
   AppendMenuW(shellMenu_, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(shellMenu_, MF_STRING, 20, KORVANE_TEXT("&TortoiseSVN"));
   IContextMenu* handler = HandlerFor(plain_.WorkingCopy());
-  EXPECT_EQ(HRESULT_CODE(Query(handler, CMF_NORMAL, 2)), 3u);
-  Texts texts = ShellMenuTexts();
-  ASSERT_EQ(texts.size(), 10u);
-  EXPECT_EQ(texts[7], "-");
-  EXPECT_EQ(texts[8], "Korvane");
-  EXPECT_EQ(texts[9], "&TortoiseSVN");
+  EXPECT_EQ(HRESULT_CODE(Query(handler, CMF_NORMAL, 2, 300)), 3u);
+  EXPECT_EQ(ShellMenuTexts(), (Texts{"Open", "Open", "Open", "Open", "Open", "Open", "Open", "-", "Korvane",
+                                     "&TortoiseSVN"}));
+  MENUITEMINFOW item{};
+  item.cbSize = sizeof item;
+  item.fMask = MIIM_ID | MIIM_SUBMENU;
+  ASSERT_TRUE(GetMenuItemInfoW(shellMenu_, 8, TRUE, &item));
+  EXPECT_EQ(item.wID, 302u);
+  EXPECT_EQ(GetMenuItemID(item.hSubMenu, 0), 300u);
+  EXPECT_EQ(GetMenuItemID(item.hSubMenu, 1), 301u);
 }
 
 }  // namespace
