@@ -44,20 +44,18 @@ TEST(ComServer, ClassObjectIsServedForTheHandlerAlone) {
   }
 }
 
-TEST(ComServer, ServerLocksKeepTheModuleLoaded) {
+// A server lock holds the factory and the module; the handler's two faces
+// share one count.
+TEST(ComServer, LocksAndHandlerFacesKeepTheModuleLoaded) {
   testing::ComApartment com;
+  testing::ScopedSettings settings;
   IClassFactory* factory = nullptr;
   ASSERT_EQ(DllGetClassObject(CLSID_KorvaneExt, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
   EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-  factory->Release();  // the lock holds the factory and the module
+  factory->Release();
   EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
-}
-
-TEST(ComServer, HandlerFacesShareOneCount) {
-  testing::ScopedSettings settings;
-  IClassFactory* factory = nullptr;
   ASSERT_EQ(DllGetClassObject(CLSID_KorvaneExt, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
 
   // Any outer object is refused before it is used.
