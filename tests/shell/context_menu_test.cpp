@@ -21,18 +21,16 @@ class ContextMenu : public ShellTest {
   testing::SvnRepository hosted_{"host/svn.halcyra.com/svn/space", {"docs/"}};
 };
 
-struct StatusMenuCase {
-  const char* name;
-  const char* status;  // the daemon's reply; null: it closes without one
-  bool tortoiseSvn;
-  bool hosted;
-  Texts submenu;
-};
-
 TEST_F(ContextMenu, VersionedFolderOffersWhatItsStatusAllows) {
   const std::string own = "Use Korvane dialogs", tortoise = "Use TortoiseSVN dialogs";
   const std::string automatic = "Automatic commit and update", share = "Share with team member";
-  const StatusMenuCase cases[] = {
+  const struct {
+    const char* name;
+    const char* status;  // the daemon's reply; null: it closes without one
+    bool tortoiseSvn;
+    bool hosted;
+    Texts submenu;
+  } cases[] = {
       {"not activated", "0|||", false, false, {own, automatic}},
       {"not activated, TortoiseSVN", "0|||", true, false, {own, tortoise, automatic}},
       {"not activated, hosted", "0|||", false, true, {own, automatic, "-", share}},
@@ -42,7 +40,7 @@ TEST_F(ContextMenu, VersionedFolderOffersWhatItsStatusAllows) {
       {"activated above, hosted", "1|url|/w|/w/sub", false, true, {"-", share}},
       {"no answer", nullptr, false, false, {}},
   };
-  for (const StatusMenuCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     settings_.User(c.tortoiseSvn ? kTortoiseSvnInstalled : "");
     daemon_.On(1, c.status ? Answer::Reply(c.status, 5ms) : Answer::CloseWithoutReply(5ms));
@@ -85,18 +83,16 @@ TEST_F(ContextMenu, UnversionedFolderOffersSharingAndCheckouts) {
   EXPECT_TRUE(processes_.WaitForLines("duplicate", 1));  // this test's daemon already serves
 }
 
-struct FlagsCase {
-  UINT flags;
-  bool built;
-};
-
 TEST_F(ContextMenu, ShellFlagsDecideWhetherEntriesAreAdded) {
-  const FlagsCase cases[] = {
+  const struct {
+    UINT flags;
+    bool built;
+  } cases[] = {
       {CMF_NORMAL, true},   {CMF_DEFAULTONLY, false},          {CMF_NOVERBS, false},
       {CMF_VERBSONLY, true}, {CMF_NOVERBS | CMF_EXPLORE, true}, {CMF_DEFAULTONLY | CMF_EXPLORE, false},
       {0x100, true},
   };
-  for (const FlagsCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.flags);
     NewShellMenu();
     IContextMenu* handler = HandlerFor(plain_.WorkingCopy());

@@ -37,15 +37,13 @@ int ListenAtThePipe() {
   return fd;
 }
 
-struct PathCase {
-  const char* name;
-  std::optional<std::string> path;
-};
-
 TEST(PipePath, MapsPipeNamesIntoTheRuntimeFolder) {
   korvane::testing::ScopedRuntimeFolder folder;
   const std::string base = korvane::posix::PipeFolder();
-  const PathCase cases[] = {
+  const struct {
+    const char* name;
+    std::optional<std::string> path;
+  } cases[] = {
       {R"(\\.\pipe\DalvDaemonCommand)", base + "/DalvDaemonCommand"},
       {R"(\\.\PIPE\Other)", base + "/Other"},
       {R"(\\.\pipe\)", std::nullopt},
@@ -54,7 +52,7 @@ TEST(PipePath, MapsPipeNamesIntoTheRuntimeFolder) {
       {R"(C:\file.txt)", std::nullopt},
       {"", std::nullopt},
   };
-  for (const PathCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(korvane::posix::PipeSocketPath(c.name), c.path);
   }
