@@ -62,12 +62,11 @@ TEST(PipePath, MapsPipeNamesIntoTheRuntimeFolder) {
 // $HOME when absolute, else the account's home, else none.
 TEST(UserFolders, FallBackFromTheVariableToHomeToTheAccount) {
   using korvane::posix::UserFolder;
-  struct Case {
+  const struct {
     UserFolder folder;
     const char *variable, *home, *account;
     std::optional<std::string> expected;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {UserFolder::State, "/x/state", "/h", "/a", "/x/state/korvane"},
       {UserFolder::State, "", "/h", "/a", "/h/.local/state/korvane"},
       {UserFolder::Data, "rel/data", "/h", "/a", "/h/.local/share/korvane"},
@@ -77,7 +76,7 @@ TEST(UserFolders, FallBackFromTheVariableToHomeToTheAccount) {
       {UserFolder::Runtime, "/run/user/7", nullptr, nullptr, "/run/user/7"},
       {UserFolder::Runtime, "run", "/h", "/a", "/tmp/korvane-7"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(korvane::posix::ProductFolderFrom(c.folder, c.variable, c.home, c.account, 7), c.expected)
         << korvane::posix::VariableOf(c.folder) << "=" << (c.variable ? c.variable : "(unset)")
         << " HOME=" << (c.home ? c.home : "(unset)");
