@@ -16,22 +16,20 @@ namespace {
 
 constexpr CLSID kOtherClass = {0x3F6A1C52, 0xB8E4, 0x4A7D, {0x9C, 0x31, 0xE5, 0xD2, 0x0B, 0x7F, 0x4A, 0x97}};
 
-struct ClassObjectCase {
-  const char* name;
-  CLSID clsid;
-  IID iid;
-  HRESULT result;
-};
-
 TEST(ComServer, ClassObjectIsServedForTheHandlerAlone) {
-  const ClassObjectCase cases[] = {
+  const struct {
+    const char* name;
+    CLSID clsid;
+    IID iid;
+    HRESULT result;
+  } cases[] = {
       {"other class", kOtherClass, IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE},
       {"other interface", CLSID_KorvaneExt, IID_IContextMenu, E_NOINTERFACE},
       {"factory", CLSID_KorvaneExt, IID_IClassFactory, S_OK},
       {"unknown", CLSID_KorvaneExt, IID_IUnknown, S_OK},
   };
   EXPECT_EQ(DllGetClassObject(kOtherClass, IID_IClassFactory, nullptr), E_INVALIDARG);
-  for (const ClassObjectCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     void* object = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(DllGetClassObject(c.clsid, c.iid, &object), c.result);
@@ -44,20 +42,18 @@ TEST(ComServer, ClassObjectIsServedForTheHandlerAlone) {
   }
 }
 
-TEST(ComServer, ServerLocksKeepTheModuleLoaded) {
+// A server lock holds the factory and the module; the handler's two faces
+// share one count.
+TEST(ComServer, LocksAndHandlerFacesKeepTheModuleLoaded) {
   testing::ComApartment com;
+  testing::ScopedSettings settings;
   IClassFactory* factory = nullptr;
   ASSERT_EQ(DllGetClassObject(CLSID_KorvaneExt, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
   EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-  factory->Release();  // the lock holds the factory and the module
+  factory->Release();
   EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
-}
-
-TEST(ComServer, HandlerFacesShareOneCount) {
-  testing::ScopedSettings settings;
-  IClassFactory* factory = nullptr;
   ASSERT_EQ(DllGetClassObject(CLSID_KorvaneExt, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
 
   // Any outer object is refused before it is used.

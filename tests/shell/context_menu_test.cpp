@@ -21,18 +21,16 @@ class ContextMenu : public ShellTest {
   testing::SvnRepository hosted_{"host/svn.halcyra.com/svn/space", {"docs/"}};
 };
 
-struct StatusMenuCase {
-  const char* name;
-  const char* status;  // the daemon's reply; null: it closes without one
-  bool tortoiseSvn;
-  bool hosted;
-  Texts submenu;
-};
-
 TEST_F(ContextMenu, VersionedFolderOffersWhatItsStatusAllows) {
   const std::string own = "Use Korvane dialogs", tortoise = "Use TortoiseSVN dialogs";
   const std::string automatic = "Automatic commit and update", share = "Share with team member";
-  const StatusMenuCase cases[] = {
+  const struct {
+    const char* name;
+    const char* status;  // the daemon's reply; null: it closes without one
+    bool tortoiseSvn;
+    bool hosted;
+    Texts submenu;
+  } cases[] = {
       {"not activated", "0|||", false, false, {own, automatic}},
       {"not activated, TortoiseSVN", "0|||", true, false, {own, tortoise, automatic}},
       {"not activated, hosted", "0|||", false, true, {own, automatic, "-", share}},
@@ -42,7 +40,7 @@ TEST_F(ContextMenu, VersionedFolderOffersWhatItsStatusAllows) {
       {"activated above, hosted", "1|url|/w|/w/sub", false, true, {"-", share}},
       {"no answer", nullptr, false, false, {}},
   };
-  for (const StatusMenuCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     settings_.User(c.tortoiseSvn ? kTortoiseSvnInstalled : "");
     daemon_.On(1, c.status ? Answer::Reply(c.status, 5ms) : Answer::CloseWithoutReply(5ms));
@@ -85,18 +83,16 @@ TEST_F(ContextMenu, UnversionedFolderOffersSharingAndCheckouts) {
   EXPECT_TRUE(processes_.WaitForLines("duplicate", 1));  // this test's daemon already serves
 }
 
-struct FlagsCase {
-  UINT flags;
-  bool built;
-};
-
 TEST_F(ContextMenu, ShellFlagsDecideWhetherEntriesAreAdded) {
-  const FlagsCase cases[] = {
+  const struct {
+    UINT flags;
+    bool built;
+  } cases[] = {
       {CMF_NORMAL, true},   {CMF_DEFAULTONLY, false},          {CMF_NOVERBS, false},
       {CMF_VERBSONLY, true}, {CMF_NOVERBS | CMF_EXPLORE, true}, {CMF_DEFAULTONLY | CMF_EXPLORE, false},
       {0x100, true},
   };
-  for (const FlagsCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.flags);
     NewShellMenu();
     IContextMenu* handler = HandlerFor(plain_.WorkingCopy());
@@ -104,18 +100,8 @@ TEST_F(ContextMenu, ShellFlagsDecideWhetherEntriesAreAdded) {
   }
 }
 
-TEST_F(ContextMenu, IdentifiersAreConsecutiveAndTheEntryComesLast) {
-  IContextMenu* handler = HandlerFor(plain_.WorkingCopy());
-  EXPECT_EQ(HRESULT_CODE(Query(handler, CMF_NORMAL, 0, 300)), 3u);
-  MENUITEMINFOW item{};
-  item.cbSize = sizeof item;
-  item.fMask = MIIM_ID | MIIM_SUBMENU;
-  ASSERT_TRUE(GetMenuItemInfoW(shellMenu_, 0, TRUE, &item));
-  EXPECT_EQ(item.wID, 302u);
-  EXPECT_EQ(GetMenuItemID(item.hSubMenu, 0), 300u);
-  EXPECT_EQ(GetMenuItemID(item.hSubMenu, 1), 301u);
-}
-
+// The identifiers are consecutive from the first the shell gives, the
+// product's entry last.
 TEST_F(ContextMenu, EntryGoesRightAfterTheSeparatorOpeningTortoiseSvnsGroup) {
   settings_.User("[HKEY_CURRENT_USER\\SOFTWARE\\Korvane]\n\"ContextMenuUsesTSVN\"=dword:00000001\n");
   shellMenu_ = CreatePopupMenu();
@@ -123,12 +109,16 @@ TEST_F(ContextMenu, EntryGoesRightAfterTheSeparatorOpeningTortoiseSvnsGroup) {
   AppendMenuW(shellMenu_, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(shellMenu_, MF_STRING, 20, KORVANE_TEXT("&TortoiseSVN"));
   IContextMenu* handler = HandlerFor(plain_.WorkingCopy());
-  EXPECT_EQ(HRESULT_CODE(Query(handler, CMF_NORMAL, 2)), 3u);
-  Texts texts = ShellMenuTexts();
-  ASSERT_EQ(texts.size(), 10u);
-  EXPECT_EQ(texts[7], "-");
-  EXPECT_EQ(texts[8], "Korvane");
-  EXPECT_EQ(texts[9], "&TortoiseSVN");
+  EXPECT_EQ(HRESULT_CODE(Query(handler, CMF_NORMAL, 2, 300)), 3u);
+  EXPECT_EQ(ShellMenuTexts(), (Texts{"Open", "Open", "Open", "Open", "Open", "Open", "Open", "-", "Korvane",
+                                     "&TortoiseSVN"}));
+  MENUITEMINFOW item{};
+  item.cbSize = sizeof item;
+  item.fMask = MIIM_ID | MIIM_SUBMENU;
+  ASSERT_TRUE(GetMenuItemInfoW(shellMenu_, 8, TRUE, &item));
+  EXPECT_EQ(item.wID, 302u);
+  EXPECT_EQ(GetMenuItemID(item.hSubMenu, 0), 300u);
+  EXPECT_EQ(GetMenuItemID(item.hSubMenu, 1), 301u);
 }
 
 }  // namespace

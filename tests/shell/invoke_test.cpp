@@ -90,37 +90,34 @@ TEST_F(Invoke, OffsetsNameTheEntriesOfTheBuiltMenu) {
   }
 }
 
-struct VerbCase {
-  const char* verb;
-  const char16_t* wideVerb;
-  std::uint32_t code;  // 0: nothing is sent
-};
-
 TEST_F(Invoke, VerbsNameCommandsExactly) {
-  const VerbCase cases[] = {
-      {"verb:add-dalv", nullptr, 2},
-      {"verb:add-tsvn", nullptr, 3},
-      {"", u"verb:add-auto", 4},
-      {"verb:release", nullptr, 5},
-      {"whatever", u"verb:share", 7},
-      {"verb:shareteam", u"verb:unknown", 19},  // the 8-bit verb is tried next
-      {"verb:ascheckout", nullptr, 25},
-      {"verb:checkout", nullptr, 8},  // an empty URL and mode three
-      {"VERB:SHARE", nullptr, 0},
-      {"verb:share ", nullptr, 0},
-      {"", nullptr, 0},
-  };
   const std::string path = unversioned_;
-  for (const VerbCase& c : cases) {
+  const struct {
+    const char* verb;
+    const char16_t* wideVerb;
+    std::string frame;  // empty: nothing is sent
+  } cases[] = {
+      {"verb:add-dalv", nullptr, PathFrame(2, path)},
+      {"verb:add-tsvn", nullptr, PathFrame(3, path)},
+      {"", u"verb:add-auto", PathFrame(4, path)},
+      {"verb:release", nullptr, PathFrame(5, path)},
+      {"whatever", u"verb:share", PathFrame(7, path)},
+      {"verb:shareteam", u"verb:unknown", PathFrame(19, path)},  // the 8-bit verb is tried next
+      {"verb:ascheckout", nullptr, PathFrame(25, path)},
+      {"verb:checkout", nullptr, MakeFrame(8, "|" + path + "|3" + '\0')},  // an empty URL and mode three
+      {"VERB:SHARE", nullptr, ""},
+      {"verb:share ", nullptr, ""},
+      {"", nullptr, ""},
+  };
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.verb);
     const std::size_t before = OneWayFrames().size();
-    IContextMenu* handler = HandlerFor(path);  // no menu built: verbs need none
-    EXPECT_EQ(ByVerb(handler, c.verb, c.wideVerb), S_OK);
+    EXPECT_EQ(ByVerb(HandlerFor(path), c.verb, c.wideVerb), S_OK);  // no menu built: verbs need none
     // Without a command, a marker follows: nothing may arrive before it.
-    if (c.code == 0) ByVerb(HandlerFor(path), "verb:share");
+    if (c.frame.empty()) ByVerb(HandlerFor(path), "verb:share");
     auto frames = SentFrames(before + 1);
     ASSERT_EQ(frames.size(), before + 1);
-    EXPECT_EQ(frames.back(), c.code == 8 ? MakeFrame(8, "|" + path + "|3" + '\0') : PathFrame(c.code == 0 ? 7 : c.code, path));
+    EXPECT_EQ(frames.back(), c.frame.empty() ? PathFrame(7, path) : c.frame);
   }
 }
 
@@ -131,17 +128,15 @@ TEST_F(Invoke, NothingHappensWithoutAMenu) {
   EXPECT_TRUE(SentFrames(1).empty());
 }
 
-struct StringCase {
-  UINT_PTR offset;
-  UINT type;
-  UINT capacity;
-  HRESULT result;
-  std::string text;
-};
-
 TEST_F(Invoke, CommandStringsServeVerbsAndHelpTexts) {
   IContextMenu* handler = BuiltFor(unversioned_);  // 0 Share, 1 Checkout from Halcyra, 2 Checkout, 3 Korvane
-  const StringCase cases[] = {
+  const struct {
+    UINT_PTR offset;
+    UINT type;
+    UINT capacity;
+    HRESULT result;
+    std::string text;
+  } cases[] = {
       {0, GCS_VERBW, 64, S_OK, "verb:share"},
       {0, GCS_VERBA, 64, S_OK, "verb:share"},
       {0, GCS_VERBA, 5, S_OK, ""},  // does not fit: nothing
@@ -157,7 +152,7 @@ TEST_F(Invoke, CommandStringsServeVerbsAndHelpTexts) {
       {0, 3, 64, E_FAIL, ""},
       {0, GCS_VERBW, 0, E_FAIL, ""},
   };
-  for (const StringCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.offset) + "/" + std::to_string(c.type));
     char buffer[256];
     std::memset(buffer, 'x', sizeof buffer);
@@ -180,9 +175,12 @@ TEST_F(Invoke, SecondMenuReplacesTheEntryList) {
   EXPECT_EQ(SentFrames(1), std::vector<std::string>{PathFrame(3, repository_.WorkingCopy())});
 }
 
-TEST_F(Invoke, SelectionOfSeveralItemsIsRefusedAndKeepsThePath) {
-  const std::string wc = repository_.WorkingCopy();
-  IContextMenu* handler = HandlerFor(unversioned_);
+// What Initialize refuses leaves the path it took before, cut to the
+// shell's buffer of 260 units.
+TEST_F(Invoke, RefusedSelectionsKeepThePathCutToTheShellsBuffer) {
+  const std::string wc = repository_.WorkingCopy(), longName = unversioned_ + "/" + std::string(300, 'n');
+  IContextMenu* handler = HandlerFor(longName);
+  ASSERT_NE(handler, nullptr);
   IShellExtInit* init = nullptr;
   handler->QueryInterface(IID_IShellExtInit, reinterpret_cast<void**>(&init));
   EXPECT_EQ(InitializeWith(init, {wc, wc + "/sub"}), E_INVALIDARG);
@@ -199,14 +197,6 @@ TEST_F(Invoke, SelectionOfSeveralItemsIsRefusedAndKeepsThePath) {
   EXPECT_EQ(init->Initialize(fileItem, nullptr, nullptr), E_INVALIDARG);  // a file has no background
   ILFree(fileItem);
   init->Release();
-  EXPECT_EQ(ByVerb(handler, "verb:release"), S_OK);
-  EXPECT_EQ(SentFrames(1), std::vector<std::string>{PathFrame(5, unversioned_)});
-}
-
-TEST_F(Invoke, LongNamesAreCutToTheShellsBuffer) {
-  const std::string longName = unversioned_ + "/" + std::string(300, 'n');
-  IContextMenu* handler = HandlerFor(longName);
-  ASSERT_NE(handler, nullptr);
   EXPECT_EQ(ByVerb(handler, "verb:release"), S_OK);
   EXPECT_EQ(SentFrames(1), std::vector<std::string>{PathFrame(5, longName.substr(0, 259))});
 }

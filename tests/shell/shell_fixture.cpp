@@ -58,19 +58,20 @@ void ShellTest::NewShellMenu() {
 
 namespace {
 
-std::vector<std::string> TextsOf(HMENU menu) {
+// Each entry's text, "-" for a separator; submenu, when given, gets the
+// first entry's submenu that there is.
+std::vector<std::string> TextsOf(HMENU menu, HMENU* submenu = nullptr) {
   std::vector<std::string> texts;
-  const int count = GetMenuItemCount(menu);
-  for (int index = 0; index < count; ++index) {
+  for (int index = 0; index < GetMenuItemCount(menu); ++index) {
     WCHAR text[128] = {};
     MENUITEMINFOW item{};
     item.cbSize = sizeof item;
-    item.fMask = MIIM_FTYPE | MIIM_STRING;
+    item.fMask = MIIM_FTYPE | MIIM_STRING | MIIM_SUBMENU;
     item.dwTypeData = text;
     item.cch = 128;
     GetMenuItemInfoW(menu, static_cast<UINT>(index), TRUE, &item);
-    const std::string name = testing::NarrowPath(reinterpret_cast<const char16_t*>(text));
-    texts.push_back((item.fType & MFT_SEPARATOR) != 0 ? "-" : name);
+    if (submenu != nullptr && *submenu == nullptr) *submenu = item.hSubMenu;
+    texts.push_back((item.fType & MFT_SEPARATOR) != 0 ? "-" : testing::NarrowPath(reinterpret_cast<char16_t*>(text)));
   }
   return texts;
 }
@@ -80,16 +81,9 @@ std::vector<std::string> TextsOf(HMENU menu) {
 std::vector<std::string> ShellTest::ShellMenuTexts() const { return TextsOf(shellMenu_); }
 
 std::vector<std::string> ShellTest::SubmenuTexts() const {
-  const int count = GetMenuItemCount(shellMenu_);
-  for (int index = 0; index < count; ++index) {
-    MENUITEMINFOW item{};
-    item.cbSize = sizeof item;
-    item.fMask = MIIM_SUBMENU;
-    if (GetMenuItemInfoW(shellMenu_, static_cast<UINT>(index), TRUE, &item) && item.hSubMenu != nullptr) {
-      return TextsOf(item.hSubMenu);
-    }
-  }
-  return {};
+  HMENU submenu = nullptr;
+  TextsOf(shellMenu_, &submenu);
+  return submenu != nullptr ? TextsOf(submenu) : std::vector<std::string>{};
 }
 
 std::vector<std::string> ShellTest::OneWayFrames() const {

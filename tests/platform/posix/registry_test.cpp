@@ -24,12 +24,7 @@ void PrintTo(const Stored& stored, std::ostream* out) {
 }
 
 using Outcome = std::variant<LSTATUS, Stored>;
-
-// The registry's results as LSTATUS, as callers compare them.
 constexpr LSTATUS kNotFound = ERROR_FILE_NOT_FOUND;
-constexpr LSTATUS kMoreData = ERROR_MORE_DATA;
-constexpr LSTATUS kBadHandle = ERROR_INVALID_HANDLE;
-constexpr LSTATUS kBadParameter = ERROR_INVALID_PARAMETER;
 
 // A value as the registry reports it, or the error of its key or value.
 Outcome ReadValue(HKEY root, const char16_t* subKey, const char16_t* name) {
@@ -133,7 +128,7 @@ TEST(RegistryOpen, FindsOnlyTheKeysOfItsOwnHive) {
       {HKEY_CURRENT_USER, u"SOFTWARE\\Korvane\\", kNotFound},
       {HKEY_LOCAL_MACHINE, u"SOFTWARE\\Korvane", 0},
       {HKEY_LOCAL_MACHINE, u"SOFTWARE\\Wrong", kNotFound},
-      {reinterpret_cast<HKEY>(&folders), u"SOFTWARE", kBadHandle},
+      {reinterpret_cast<HKEY>(&folders), u"SOFTWARE", ERROR_INVALID_HANDLE},
   };
   for (const auto& c : cases) {
     HKEY key = nullptr;
@@ -146,43 +141,32 @@ TEST(RegistryOpen, FindsOnlyTheKeysOfItsOwnHive) {
   EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Korvane", u"V"), Dword(2));
 }
 
-TEST(RegistryOpen, ReadsTheFileAgainEachTime) {
+// The file is read again at each open, also below a key opened before it changed.
+TEST(RegistryQuery, RereadsTheFileAndReportsSizesAsWindowsDoes) {
   korvane::testing::ScopedSettings folders;
-  HKEY missing = nullptr;
-  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"SOFTWARE\\Korvane", 0, KEY_QUERY_VALUE, &missing), kNotFound);
-  folders.User("[HKEY_CURRENT_USER\\SOFTWARE\\Korvane]\n\"V\"=dword:1\n");
-  HKEY first = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"SOFTWARE", 0, KEY_QUERY_VALUE, &first), 0);
-  folders.User("[HKEY_CURRENT_USER\\SOFTWARE\\Korvane]\n\"V\"=dword:2\n");
-  HKEY second = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(first, u"Korvane", 0, KEY_QUERY_VALUE, &second), 0);  // relative to an open key
-  DWORD value = 0, size = sizeof value;
-  EXPECT_EQ(RegQueryValueExW(second, u"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), 0);
-  EXPECT_EQ(value, 2u);
-  EXPECT_EQ(RegCloseKey(first), 0);
-  EXPECT_EQ(RegCloseKey(second), 0);
-  EXPECT_EQ(RegCloseKey(second), kBadHandle);
-}
-
-TEST(RegistryQuery, ReportsSizesAsWindowsDoes) {
-  korvane::testing::ScopedSettings folders;
+  HKEY key = nullptr, software = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"SOFTWARE\\Korvane", 0, KEY_QUERY_VALUE, &key), kNotFound);
+  folders.User("[HKEY_CURRENT_USER\\SOFTWARE\\Korvane]\n\"Dir\"=\"x\"\n");
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"SOFTWARE", 0, KEY_QUERY_VALUE, &software), 0);
   folders.User("[HKEY_CURRENT_USER\\SOFTWARE\\Korvane]\n\"Dir\"=\"abc\"\n");
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"SOFTWARE\\Korvane", 0, KEY_QUERY_VALUE, &key), 0);
+  ASSERT_EQ(RegOpenKeyExW(software, u"Korvane", 0, KEY_QUERY_VALUE, &key), 0);
+  EXPECT_EQ(RegCloseKey(software), 0);
   DWORD type = 0, size = 0;
   EXPECT_EQ(RegQueryValueExW(key, u"Dir", nullptr, &type, nullptr, &size), 0);
   EXPECT_EQ(type, REG_SZ);
   EXPECT_EQ(size, 8u);  // three characters and the NUL
   char16_t text[4] = {u'x', u'x', u'x', u'x'};
   size = 6;
-  EXPECT_EQ(RegQueryValueExW(key, u"Dir", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size), kMoreData);
+  EXPECT_EQ(RegQueryValueExW(key, u"Dir", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size), ERROR_MORE_DATA);
   EXPECT_EQ(size, 8u);
   EXPECT_EQ(RegQueryValueExW(key, u"Dir", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size), 0);
   EXPECT_EQ(std::u16string(text, 4), std::u16string(u"abc", 4));
-  EXPECT_EQ(RegQueryValueExW(key, u"Dir", nullptr, nullptr, reinterpret_cast<BYTE*>(text), nullptr), kBadParameter);
+  EXPECT_EQ(RegQueryValueExW(key, u"Dir", nullptr, nullptr, reinterpret_cast<BYTE*>(text), nullptr),
+            ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegCloseKey(key), 0);
-  EXPECT_EQ(RegQueryValueExW(key, u"Dir", nullptr, nullptr, nullptr, &size), kBadHandle);
-  EXPECT_EQ(RegQueryValueExW(nullptr, u"Dir", nullptr, nullptr, nullptr, &size), kBadHandle);
+  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegQueryValueExW(key, u"Dir", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegQueryValueExW(nullptr, u"Dir", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
 }
 
 }  // namespace

@@ -17,15 +17,13 @@ using korvane::posix::PacketArrival;
 using Kind = PacketArrival::Kind;
 using korvane::posix::Credentials;
 
-struct Case {
-  const char* name;
-  std::vector<std::string> sent;  // packets the peer sends
-  bool peerCloses;
-  std::vector<Kind> read;  // what peeking and taking, one after the other, show
-};
-
 TEST(Seqpacket, EmptyPacketsAndEndOfFileAreToldApartWithoutPassingCredentialsFirst) {
-  const Case cases[] = {
+  const struct {
+    const char* name;
+    std::vector<std::string> sent;  // packets the peer sends
+    bool peerCloses;
+    std::vector<Kind> read;  // what peeking and taking, one after the other, show
+  } cases[] = {
       {"an empty packet, then the close", {""}, true, {Kind::Packet, Kind::EndOfFile}},
       {"the close alone", {}, true, {Kind::EndOfFile}},
       {"an empty packet, the peer still there", {""}, false, {Kind::Packet, Kind::NotYet}},
@@ -33,7 +31,7 @@ TEST(Seqpacket, EmptyPacketsAndEndOfFileAreToldApartWithoutPassingCredentialsFir
        {Kind::Packet, Kind::Packet, Kind::Packet, Kind::EndOfFile}},
       {"a packet, then the close", {"reply"}, true, {Kind::Packet, Kind::EndOfFile}},
   };
-  for (const Case& each : cases) {
+  for (const auto& each : cases) {
     int ends[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
     for (const std::string& packet : each.sent) {

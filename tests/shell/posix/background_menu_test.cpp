@@ -27,23 +27,17 @@ fs::path MakeFolder(Where where, Extra extra, const fs::path& scratch, const tes
   if (where == Where::InsideTheWorkingCopy) folder = fs::path(repository.WorkingCopy()) / "docs/unversioned";
   for (int i = 0; i < 30; ++i) fs::create_directories(folder / ("plain " + std::to_string(i)));
   std::ofstream(folder / "a file.txt") << "not a folder";
-  switch (extra) {
-    case Extra::None:
-      break;
-    case Extra::LinkIntoTheWorkingCopy:
-      fs::create_directory_symlink(fs::path(repository.WorkingCopy()) / "docs", folder / "docs link");
-      break;
-    case Extra::LinkToAPlainFolder:
-      fs::create_directory_symlink(folder / "plain 0", folder / "plain link");
-      break;
-    case Extra::OlderFormatCopy:
-      fs::create_directories(folder / "old copy/.svn");
-      std::ofstream(folder / "old copy/.svn/entries") << "10\n";
-      break;
-    case Extra::LoopingAdministrativeFolder:
-      fs::create_directories(folder / "looping");
-      fs::create_symlink(".svn", folder / "looping/.svn");  // ELOOP, whoever runs the test
-      break;
+  if (extra == Extra::LinkIntoTheWorkingCopy) {
+    fs::create_directory_symlink(fs::path(repository.WorkingCopy()) / "docs", folder / "docs link");
+  }
+  if (extra == Extra::LinkToAPlainFolder) fs::create_directory_symlink(folder / "plain 0", folder / "plain link");
+  if (extra == Extra::OlderFormatCopy) {
+    fs::create_directories(folder / "old copy/.svn");
+    std::ofstream(folder / "old copy/.svn/entries") << "10\n";
+  }
+  if (extra == Extra::LoopingAdministrativeFolder) {
+    fs::create_directories(folder / "looping");
+    fs::create_symlink(".svn", folder / "looping/.svn");  // ELOOP, whoever runs the test
   }
   return folder;
 }
