@@ -77,11 +77,17 @@ class TrayRecorder {
 BOOL Shown(DWORD, NOTIFYICONDATAW*) { return TRUE; }
 BOOL Refused(DWORD, NOTIFYICONDATAW*) { return FALSE; }
 
-std::size_t Occurrences(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
+// A log in a scratch folder, and how often it says something.
+struct ScratchLog {
+  std::size_t Count(const std::string& part) const {
+    const std::string text = testing::ReadFile(scratch / "daemon.log");
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+  }
+  testing::ScratchFolder scratch;
+  const DaemonLog log{scratch / "daemon.log"};
+};
 
 std::size_t ThreadsOfThisProcess() {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -120,11 +126,10 @@ TEST(TrayNotifier, ShowsEachNotificationAsABalloonOfItsIcon) {
        std::wstring(60, L't') + kSmileWide + L"\u2026", std::wstring(252, L'b') + kSmileWide + L"\u2026", NIIF_INFO},
       {"bad \xff byte", "", L"bad \ufffd byte", L"bad \ufffd byte", NIIF_INFO},  // an empty text shows the title
   };
-  testing::ScratchFolder scratch;
-  const DaemonLog log(scratch / "daemon.log");
+  ScratchLog logged;
   TrayRecorder tray(Shown);
   {
-    TrayNotifier notifier(log, tray.Tray());
+    TrayNotifier notifier(logged.log, tray.Tray());
     for (const Case& each : cases) notifier.Notify(each.summary, each.body);
     ASSERT_TRUE(tray.WaitFor(NIM_MODIFY, cases.size()));
   }
@@ -143,16 +148,14 @@ TEST(TrayNotifier, ShowsEachNotificationAsABalloonOfItsIcon) {
     EXPECT_EQ(call.text, cases[index].text);
   }
   EXPECT_EQ(calls.back().message, static_cast<DWORD>(NIM_DELETE));
-  const std::string logged = testing::ReadFile(scratch / "daemon.log");
-  EXPECT_EQ(Occurrences(logged, " warning: notification: "), cases.size());
-  EXPECT_EQ(Occurrences(logged, "no tray icon"), 0U);
+  EXPECT_EQ(logged.Count(" warning: notification: "), cases.size());
+  EXPECT_EQ(logged.Count("no tray icon"), 0U);
 }
 
 TEST(TrayNotifier, AddsTheIconAgainWhenTheTaskbarComesBack) {
-  testing::ScratchFolder scratch;
-  const DaemonLog log(scratch / "daemon.log");
+  ScratchLog logged;
   TrayRecorder tray(Shown);
-  TrayNotifier notifier(log, tray.Tray());
+  TrayNotifier notifier(logged.log, tray.Tray());
   ASSERT_EQ(tray.Count(NIM_ADD), 1U);
   // As Explorer tells every top-level window when it starts again.
   ASSERT_TRUE(PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0));
@@ -163,11 +166,10 @@ TEST(TrayNotifier, AddsTheIconAgainWhenTheTaskbarComesBack) {
 }
 
 TEST(TrayNotifier, WithoutATrayEveryNotificationStillReachesTheLog) {
-  testing::ScratchFolder scratch;
-  const DaemonLog log(scratch / "daemon.log");
+  ScratchLog logged;
   TrayRecorder tray(Refused);
   {
-    TrayNotifier notifier(log, tray.Tray());
+    TrayNotifier notifier(logged.log, tray.Tray());
     notifier.Notify("Korvane kept both versions", "conflict on a.txt");
     notifier.Notify("Korvane cannot watch every folder", "the limit is reached");
     notifier.Notify("Korvane kept both versions", "conflict on b.txt");
@@ -176,15 +178,13 @@ TEST(TrayNotifier, WithoutATrayEveryNotificationStillReachesTheLog) {
   const std::vector<Call> calls = tray.Calls();
   ASSERT_EQ(calls.size(), 1U);
   EXPECT_EQ(calls.front().message, static_cast<DWORD>(NIM_ADD));
-  const std::string logged = testing::ReadFile(scratch / "daemon.log");
-  EXPECT_EQ(Occurrences(logged, "no tray icon is shown: the shell refused the icon"), 1U) << logged;
-  EXPECT_EQ(Occurrences(logged, " warning: notification: "), 3U);
-  EXPECT_NE(logged.find("notification: Korvane cannot watch every folder: the limit is reached\n"), std::string::npos);
+  EXPECT_EQ(logged.Count("no tray icon is shown: the shell refused the icon"), 1U);
+  EXPECT_EQ(logged.Count(" warning: notification: "), 3U);
+  EXPECT_EQ(logged.Count("notification: Korvane cannot watch every folder: the limit is reached\n"), 1U);
 }
 
 TEST(TrayNotifier, CallersNeverWaitForAHungShell) {
-  testing::ScratchFolder scratch;
-  const DaemonLog log(scratch / "daemon.log");
+  ScratchLog logged;
   HANDLE shellAnswers = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   TrayRecorder tray([shellAnswers](DWORD message, NOTIFYICONDATAW*) {
     if (message == NIM_MODIFY) WaitForSingleObject(shellAnswers, INFINITE);
@@ -193,7 +193,7 @@ TEST(TrayNotifier, CallersNeverWaitForAHungShell) {
   constexpr int kThreads = 8;
   constexpr int kEach = 50;
   {
-    TrayNotifier notifier(log, tray.Tray());
+    TrayNotifier notifier(logged.log, tray.Tray());
     std::vector<std::future<void>> callers;
     for (int thread = 0; thread < kThreads; ++thread) {
       callers.push_back(std::async(std::launch::async, [&notifier, thread] {
@@ -215,24 +215,22 @@ TEST(TrayNotifier, CallersNeverWaitForAHungShell) {
   // The queue held at most its bound beside the balloon the shell held up.
   EXPECT_GE(tray.Count(NIM_MODIFY), 1U);
   EXPECT_LE(tray.Count(NIM_MODIFY), TrayNotifier::kMaxQueued + 1);
-  EXPECT_EQ(Occurrences(testing::ReadFile(scratch / "daemon.log"), " warning: notification: "),
-            static_cast<std::size_t>(kThreads * kEach));
+  EXPECT_EQ(logged.Count(" warning: notification: "), static_cast<std::size_t>(kThreads * kEach));
 }
 
 TEST(TrayNotifier, MadeAndDestroyedManyTimesLeavesNoThread) {
-  testing::ScratchFolder scratch;
-  const DaemonLog log(scratch / "daemon.log");
-  { TrayNotifier first(log); }  // the system's own threads for windows and the shell start once
+  ScratchLog logged;
+  { TrayNotifier first(logged.log); }  // the system's own threads for windows and the shell start once
   const std::size_t before = ThreadsOfThisProcess();
   ASSERT_GT(before, 0U);
   TrayRecorder refused(Refused);
   for (int round = 0; round < 40; ++round) {
-    TrayNotifier notifier(log, round % 2 == 0 ? TrayCall(Shell_NotifyIconW) : refused.Tray());
+    TrayNotifier notifier(logged.log, round % 2 == 0 ? TrayCall(Shell_NotifyIconW) : refused.Tray());
     notifier.Notify("Korvane kept both versions", "round " + std::to_string(round));
   }
   EXPECT_EQ(ThreadsOfThisProcess(), before);
   EXPECT_EQ(refused.Count(NIM_ADD), 20U);
-  EXPECT_EQ(Occurrences(testing::ReadFile(scratch / "daemon.log"), " warning: notification: "), 40U);
+  EXPECT_EQ(logged.Count(" warning: notification: "), 40U);
 }
 
 // The shell of the system the tests run on, with the recorder around it.
@@ -240,14 +238,13 @@ TEST(TrayNotifier, MadeAndDestroyedManyTimesLeavesNoThread) {
 // must be one.
 TEST(TrayNotifier, TheSystemShellTakesTheIconAndTheBalloon) {
   const bool trayExpected = GetEnvironmentVariableW(L"KORVANE_EXPECT_TRAY", nullptr, 0) > 0;
-  testing::ScratchFolder scratch;
-  const DaemonLog log(scratch / "daemon.log");
+  ScratchLog logged;
   TrayRecorder tray(Shell_NotifyIconW);
   {
-    TrayNotifier notifier(log, tray.Tray());
+    TrayNotifier notifier(logged.log, tray.Tray());
     ASSERT_EQ(tray.Count(NIM_ADD), 1U);
     if (!tray.Calls().front().answer) {
-      EXPECT_EQ(Occurrences(testing::ReadFile(scratch / "daemon.log"), "no tray icon is shown"), 1U);
+      EXPECT_EQ(logged.Count("no tray icon is shown"), 1U);
       ASSERT_FALSE(trayExpected) << "the desktop's shell refused the icon";
       GTEST_SKIP() << "this desktop shows no tray";
     }
