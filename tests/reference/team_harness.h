@@ -147,7 +147,7 @@ class Machine {
   ~Machine() { Stop(); }
 
   // Through env(1), which then runs the daemon in its own place: the last
-  // entry of a name holds, so what Also adds overrides the defaults and the
+  // entry of a name holds, so what Restart adds overrides the defaults and the
   // test's own environment.
   void Start() {
     std::string program = kBuild + "/reference/KorvaneBkgProc";
@@ -175,7 +175,7 @@ class Machine {
   // Subversion's own credential store, as "svn info --username" leaves it.
   void StoreCredential(const TeamServer& server, const std::string& user, const std::string& password) {
     const std::string realm = server.Realm();
-    const std::string fields[] = {"passtype", "simple", "password",  password,
+    const std::string fields[] = {"passtype", "simple", "password", password,
                                   "svn:realmstring", realm, "username", user};
     std::string entry;
     for (std::size_t at = 0; at < std::size(fields); ++at) {
