@@ -9,82 +9,61 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
+#include <sstream>
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 using korvane::server::HoldsLeftOut;
-using korvane::server::IsClutter;
 using korvane::server::MakeSparse;
 using korvane::server::WhyNotVersionable;
 
 class LeftOut : public ::testing::Test {
- public:
-  std::string Make(const std::string& name) {
-    std::ofstream(folder_ + "/" + name) << "x";
-    return folder_ + "/" + name;
-  }
+ protected:
   korvane::testing::ScopedRuntimeFolder scoped_;
   const std::string folder_ = scoped_.Path();
 };
 
+void MakeFile(const std::string& path) { std::ofstream(path) << "x"; }
+
 TEST_F(LeftOut, EachEntryThatCannotBeVersionedIsNamedWithItsReason) {
-  struct Case {
-    const char* what;
-    std::function<std::string(LeftOut&)> make;
+  const struct {
+    std::string name;
+    void (*make)(const std::string& path);
     const char* reason;  // a part of the reason; "" when the entry is synced
+  } cases[] = {
+      {"notes.txt", MakeFile, ""},
+      {"main.o", MakeFile, ""},  // a developer's leftover
+      {"link", [](const std::string& path) { fs::create_symlink("nowhere", path); }, ""},
+      {"pipe", [](const std::string& path) { mkfifo(path.c_str(), 0644); }, "named pipe"},
+      {"socket", [](const std::string& path) { mknod(path.c_str(), S_IFSOCK | 0644, 0); }, "socket"},
+      {"two\nlines", MakeFile, "line break"},
+      {"bad\xff", MakeFile, "not UTF-8"},
+      {".svn", MakeFile, "Subversion's own"},
+      {"Thumbs.db", MakeFile, "clutter"},
+      {"DESKTOP.INI", MakeFile, "clutter"},  // in other case
+      {".DS_Store", MakeFile, "clutter"},
+      {"DS_Store", MakeFile, ""},
+      {"nested", [](const std::string& path) { fs::create_directories(path + "/.svn"); }, "working copy"},
+      {std::string(4100, 'p'), [](const std::string&) {}, "longer than"},
   };
-  const std::vector<Case> cases = {
-      {"a plain file", [](LeftOut& t) { return t.Make("notes.txt"); }, ""},
-      {"a developer's leftover", [](LeftOut& t) { return t.Make("main.o"); }, ""},
-      {"a link", [](LeftOut& t) { fs::create_symlink("nowhere", t.folder_ + "/link"); return t.folder_ + "/link"; }, ""},
-      {"a named pipe", [](LeftOut& t) { mkfifo((t.folder_ + "/pipe").c_str(), 0644); return t.folder_ + "/pipe"; },
-       "named pipe"},
-      {"a socket",
-       [](LeftOut& t) {
-         const int s = socket(AF_UNIX, SOCK_STREAM, 0);
-         sockaddr_un address{};
-         address.sun_family = AF_UNIX;
-         std::snprintf(address.sun_path, sizeof address.sun_path, "%s/socket", t.folder_.c_str());
-         bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-         close(s);
-         return t.folder_ + "/socket";
-       },
-       "socket"},
-      {"a line break", [](LeftOut& t) { return t.Make("two\nlines"); }, "line break"},
-      {"bytes that are not UTF-8", [](LeftOut& t) { return t.Make("bad\xff"); }, "not UTF-8"},
-      {"a file named .svn", [](LeftOut& t) { return t.Make(".svn"); }, "Subversion's own"},
-      {"clutter", [](LeftOut& t) { return t.Make("Thumbs.db"); }, "clutter"},
-      {"clutter in other case", [](LeftOut& t) { return t.Make("DESKTOP.INI"); }, "clutter"},
-      {"a working copy inside",
-       [](LeftOut& t) {
-         fs::create_directories(t.folder_ + "/nested/.svn");
-         return t.folder_ + "/nested";
-       },
-       "working copy"},
-      {"a path too long", [](LeftOut& t) { return t.folder_ + "/" + std::string(4100, 'p'); }, "longer than"},
-  };
-  for (const Case& each : cases) {
-    const std::string path = each.make(*this);
+  for (const auto& each : cases) {
+    const std::string path = folder_ + "/" + each.name;
+    each.make(path);
     const std::string why = WhyNotVersionable(path);
     if (*each.reason == '\0') {
-      EXPECT_EQ(why, "") << each.what;
+      EXPECT_EQ(why, "") << each.name;
     } else {
-      EXPECT_NE(why.find(each.reason), std::string::npos) << each.what << ": " << why;
+      EXPECT_NE(why.find(each.reason), std::string::npos) << each.name << ": " << why;
     }
   }
-  EXPECT_TRUE(IsClutter(".DS_Store"));
-  EXPECT_FALSE(IsClutter("DS_Store"));
   // A folder holds something left out however deep it lies.
   fs::create_directories(folder_ + "/a/b");
-  Make("a/b/plain.txt");
+  MakeFile(folder_ + "/a/b/plain.txt");
   EXPECT_FALSE(HoldsLeftOut(folder_ + "/a"));
   mkfifo((folder_ + "/a/b/pipe").c_str(), 0644);
   EXPECT_TRUE(HoldsLeftOut(folder_ + "/a"));
@@ -102,9 +81,9 @@ TEST_F(LeftOut, ZeroBlocksBecomeHolesAndTheContentStays) {
   MakeSparse(file);
   struct stat after {};
   ASSERT_EQ(stat(file.c_str(), &after), 0);
-  std::ifstream in(file, std::ios::binary);
-  const std::string read((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(read, content);
+  std::ostringstream read;
+  read << std::ifstream(file, std::ios::binary).rdbuf();
+  EXPECT_EQ(read.str(), content);
   EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
   EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
   // Where the file system punches holes, almost nothing is left taken.

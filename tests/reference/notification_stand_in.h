@@ -17,8 +17,6 @@
 
 namespace korvane::stand_in {
 
-// A session bus of the test's own, its address put in the environment for
-// the notifier to find.
 class PrivateBus {
  public:
   PrivateBus() {
@@ -29,22 +27,15 @@ class PrivateBus {
     address_.erase(address_.find_last_not_of("\n ") + 1);
     if (std::fgets(line, sizeof line, started) != nullptr) pid_ = std::atoi(line);
     ::pclose(started);
-    if (const char* previous = std::getenv("DBUS_SESSION_BUS_ADDRESS")) previous_ = previous;
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
   }
   ~PrivateBus() {
     if (pid_ > 0) ::kill(pid_, SIGTERM);
-    if (previous_.empty()) {
-      ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    } else {
-      ::setenv("DBUS_SESSION_BUS_ADDRESS", previous_.c_str(), 1);
-    }
   }
   bool Up() const { return pid_ > 0 && !address_.empty(); }
   const std::string& Address() const { return address_; }
 
  private:
-  std::string address_, previous_;
+  std::string address_;
   int pid_ = 0;
 };
 
@@ -57,14 +48,12 @@ struct Told {
 class StandInService {
  public:
   explicit StandInService(const std::string& address) {
-    if (sd_bus_new(&bus_) < 0 || sd_bus_set_address(bus_, address.c_str()) < 0 ||
-        sd_bus_set_bus_client(bus_, 1) < 0 || sd_bus_start(bus_) < 0 ||
-        sd_bus_add_object_vtable(bus_, nullptr, "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
-                                 kTable, this) < 0 ||
-        sd_bus_request_name(bus_, "org.freedesktop.Notifications", 0) < 0) {
-      return;
-    }
-    owns_ = true;
+    owns_ = sd_bus_new(&bus_) >= 0 && sd_bus_set_address(bus_, address.c_str()) >= 0 &&
+            sd_bus_set_bus_client(bus_, 1) >= 0 && sd_bus_start(bus_) >= 0 &&
+            sd_bus_add_object_vtable(bus_, nullptr, "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
+                                     kTable, this) >= 0 &&
+            sd_bus_request_name(bus_, "org.freedesktop.Notifications", 0) >= 0;
+    if (!owns_) return;
     thread_ = std::thread([this] {
       while (!stopping_) {
         if (sd_bus_process(bus_, nullptr) == 0) sd_bus_wait(bus_, 50'000);

@@ -1,8 +1,6 @@
-// Desktop notifications over the session bus: a private bus of the test's
-// own (dbus-daemon) with a stand-in notification service that records each
-// Notify it is sent. Each distinct notification is told once; with no
-// service, or no bus, nothing is sent and the notifier neither blocks nor
-// fails.
+// Desktop notifications over the session bus (notification_stand_in.h):
+// each distinct notification is told once; with no service, or no bus,
+// nothing is sent and the notifier neither blocks nor fails.
 #include "notifier.h"
 #include "posix/session_bus_notifier.h"
 
@@ -10,27 +8,21 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <string>
-#include <vector>
-
 namespace korvane::server {
 namespace {
 
-using stand_in::PrivateBus;
-using stand_in::StandInService;
-using stand_in::Told;
-
 TEST(SessionBusNotifier, TellsTheServiceEachThingOnceAndNothingWithoutIt) {
-  PrivateBus bus;
+  stand_in::PrivateBus bus;
   if (!bus.Up()) GTEST_SKIP() << "dbus-daemon could not start a private bus";
+  // Where a session names its bus; left naming none, so that no daemon started later tells a real desktop.
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.Address().c_str(), 1);
   {
     // A bus where nobody owns the name: nothing is started, nothing waits,
     // and nothing is kept to be told later.
     SessionBusNotifier notifier;
     notifier.Notify("Korvane kept both versions", "conflict on a.txt");
   }
-  StandInService service(bus.Address());
+  stand_in::StandInService service(bus.Address());
   ASSERT_TRUE(service.Owns());
   {
     SessionBusNotifier notifier;
@@ -41,9 +33,10 @@ TEST(SessionBusNotifier, TellsTheServiceEachThingOnceAndNothingWithoutIt) {
     notifier.Notify("Korvane kept both versions", "conflict on notes.txt");
   }  // the notifier sends what is queued before it goes
   Notify("Korvane kept both versions", "nobody installed: nobody told");
-  const std::vector<Told> expected = {{"Korvane", "Korvane kept both versions", "conflict on today.txt"},
-                                      {"Korvane", "Korvane cannot sync /site", "The server refused the credential"},
-                                      {"Korvane", "Korvane kept both versions", "conflict on notes.txt"}};
+  const std::vector<stand_in::Told> expected = {
+      {"Korvane", "Korvane kept both versions", "conflict on today.txt"},
+      {"Korvane", "Korvane cannot sync /site", "The server refused the credential"},
+      {"Korvane", "Korvane kept both versions", "conflict on notes.txt"}};
   EXPECT_EQ(service.Recorded(), expected);
 
   // No bus at all.

@@ -18,7 +18,6 @@
 #include <set>
 
 #include <fcntl.h>
-#include <sys/un.h>
 
 namespace {
 
@@ -40,6 +39,7 @@ struct Record {
 };
 
 enum Side { kAnn = 0, kBob = 1 };
+const std::string kWho[] = {"ann", "bob"};
 class SyncSafety;
 
 struct Row {
@@ -57,9 +57,9 @@ class SyncSafety : public Team, public ::testing::WithParamInterface<Row> {
   void TearDown() override {
     for (auto& step : afterwards_) step();
   }
-  std::string Folder(Side side) const { return (side == kAnn ? ann_ : bob_)->Files("plans"); }
-  Machine& Of(Side side) { return side == kAnn ? *ann_ : *bob_; }
-  bool AtBob(const std::string& path, Clock::duration limit = kArrival) {
+  Machine& Of(Side side) const { return side == kAnn ? *ann_ : *bob_; }
+  std::string Folder(Side side) const { return Of(side).Files("plans"); }
+  bool AtBob(const std::string& path, std::chrono::milliseconds limit = kArrival) {
     return Eventually([&] { return fs::exists(Folder(kBob) + "/" + path); }, limit);
   }
   using Team::WhileBobIsAway;
@@ -101,7 +101,7 @@ class SyncSafety : public Team, public ::testing::WithParamInterface<Row> {
         walk.disable_recursion_pending();
         continue;
       }
-      tree[relative] = walk->is_directory(error) ? "/" : Slurp(walk->path().string());
+      tree[relative] = walk->is_directory(error) ? "/" : ReadAll(walk->path().string());
     }
     return tree;
   }
@@ -109,22 +109,19 @@ class SyncSafety : public Team, public ::testing::WithParamInterface<Row> {
   // the trees' equality shows that nothing was left out that should not be.
   // A name that is not UTF-8 stops svn status itself; its folder is judged
   // without it.
-  bool Clean(Side side) {
+  bool Clean(Side side) const {
     const Outcome status = Of(side).Svn("status -q " + Quoted(Folder(side)));
-    if (status.status != 0) return status.output.find("to UTF-8") != std::string::npos && NotUtf8LeftOut();
-    return status.output.empty();
+    if (status.status == 0) return status.output.empty();
+    return status.output.find("to UTF-8") != std::string::npos &&
+           std::any_of(record_.leftOut.begin(), record_.leftOut.end(), [](const std::string& name) {
+             return std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0xF8; });
+           });
   }
-  bool NotUtf8LeftOut() const {
-    return std::any_of(record_.leftOut.begin(), record_.leftOut.end(), [](const std::string& name) {
-      return std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0xF8; });
-    });
-  }
-  bool Settled() { return Clean(kAnn) && Clean(kBob) && Tree(Folder(kAnn)) == Tree(Folder(kBob)); }
-  std::string Shown(Side side) {
-    const char* who = side == kAnn ? "ann" : "bob";
-    return std::string(who) + " status:\n" + Of(side).Svn("status " + Quoted(Folder(side))).output + who +
+  bool Settled() const { return Clean(kAnn) && Clean(kBob) && Tree(Folder(kAnn)) == Tree(Folder(kBob)); }
+  std::string Shown(Side side) const {
+    return kWho[side] + " status:\n" + Of(side).Svn("status " + Quoted(Folder(side))).output + kWho[side] +
            " tree:\n" + Shell("cd " + Quoted(Folder(side)) + " && find . -path ./.svn -prune -o -print").output +
-           who + " log:\n" + Of(side).Log();
+           kWho[side] + " log:\n" + Of(side).Log();
   }
 
   // The one rule every row is judged by.
@@ -134,9 +131,9 @@ class SyncSafety : public Team, public ::testing::WithParamInterface<Row> {
     EXPECT_TRUE(settled && Settled()) << "not settled\n" << Shown(kAnn) << Shown(kBob);
     for (const Side side : {kAnn, kBob}) {
       const auto tree = Tree(Folder(side));
-      const char* where = side == kAnn ? "ann's" : "bob's";
+      const std::string where = kWho[side] + "'s";
       for (const Side saver : {kAnn, kBob}) {
-        const char* who = saver == kAnn ? "ann" : "bob";
+        const std::string& who = kWho[saver];
         for (const auto& [path, content] : record_.last[saver]) {
           if (content) {
             const std::string name = fs::path(path).filename().string();
@@ -151,11 +148,9 @@ class SyncSafety : public Team, public ::testing::WithParamInterface<Row> {
           const auto other = record_.last[1 - saver].find(path);
           if (other != record_.last[1 - saver].end() && other->second) continue;
           // A path removed and made anew (a file replaced by a folder) stands.
-          const bool madeAnew = std::any_of(std::begin(record_.last), std::end(record_.last), [&](const auto& versions) {
-            return std::any_of(versions.begin(), versions.end(), [&](const auto& entry) {
-              return entry.second && entry.first.rfind(path + "/", 0) == 0;
-            });
-          });
+          const auto below = [&](const auto& entry) { return entry.second && entry.first.rfind(path + "/", 0) == 0; };
+          const bool madeAnew = std::any_of(record_.last[kAnn].begin(), record_.last[kAnn].end(), below) ||
+                                std::any_of(record_.last[kBob].begin(), record_.last[kBob].end(), below);
           if (madeAnew) continue;
           EXPECT_FALSE(tree.contains(path)) << path << ", removed by " << who << ", is back on " << where << " machine";
         }
@@ -174,9 +169,8 @@ class SyncSafety : public Team, public ::testing::WithParamInterface<Row> {
     ASSERT_NO_FATAL_FAILURE(ShareBetweenAnnAndBob());
     // Both daemons watch the folder and have made their first commit.
     for (const Side side : {kAnn, kBob}) {
-      ASSERT_TRUE(Eventually([&] {
-        return Of(side).Log().find("automatic commit and update of " + Folder(side) + " begins") != std::string::npos;
-      }));
+      const std::string begins = "automatic commit and update of " + Folder(side) + " begins";
+      ASSERT_TRUE(Eventually([&] { return Of(side).Log().find(begins) != std::string::npos; }));
     }
     std::this_thread::sleep_for(500ms);
   }
@@ -190,15 +184,6 @@ std::string Big(std::size_t bytes, char fill) {
   std::string text(bytes, fill);
   for (std::size_t at = 0; at < bytes; at += 64) text[at] = '\n';
   return text;
-}
-
-void MakeSocket(const std::string& path) {
-  const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-  ASSERT_EQ(bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << path;
-  close(socket);
 }
 
 const Row kRows[] = {
@@ -215,10 +200,8 @@ const Row kRows[] = {
        t.Save(kAnn, "branch/keep.txt", "keep\n");
        t.Save(kAnn, "old name.txt", "renamed\n");
        ASSERT_TRUE(t.AtBob("branch/sub9/f.txt") && t.AtBob("old name.txt")) << t.Shown(kAnn) << t.Shown(kBob);
-       t.Of(kBob).Stop();
-       t.Of(kBob).Also("KORVANE_COMMIT_QUIET_MS=3000");
-       t.Of(kBob).Also("KORVANE_COMMIT_QUIET_MOST_MS=6000");
-       t.Of(kBob).Start();
+       ASSERT_NO_FATAL_FAILURE(
+           t.Of(kBob).Restart({"KORVANE_COMMIT_QUIET_MS=3000", "KORVANE_COMMIT_QUIET_MOST_MS=6000"}));
        // A rename is recorded as the removal of the old name and a save of the new.
        fs::rename(t.Folder(kBob) + "/branch", t.Folder(kBob) + "/trunk");
        t.Remove(kBob, "branch");
@@ -312,11 +295,9 @@ const Row kRows[] = {
            "db = sqlite3.connect(sys.argv[1])\n"
            "for work in sys.argv[2:]: db.execute('INSERT INTO work_queue(work) VALUES (?)', (work.encode(),))\n"
            "db.commit()\n";
-       ASSERT_EQ(Shell("python3 -c " + Quoted(queue) + " " + Quoted(t.Folder(kAnn) + "/.svn/wc.db") +
-                       " \"(file-commit 17 it's recorded.txt)\" '(file-commit folder/inner.txt)'"
-                       " '(file-commit edited.txt)'")
-                     .status,
-                 0);
+       ASSERT_NO_FATAL_FAILURE(Run("python3 -c " + Quoted(queue) + " " + Quoted(t.Folder(kAnn) + "/.svn/wc.db") +
+                                   " \"(file-commit 17 it's recorded.txt)\" '(file-commit folder/inner.txt)'"
+                                   " '(file-commit edited.txt)'"));
        t.Remove(kAnn, "it's recorded.txt");
        t.Remove(kAnn, "folder");
        // The queued step records the file as it is when it runs.
@@ -355,21 +336,19 @@ const Row kRows[] = {
        close(file);
        close(at);
        std::this_thread::sleep_for(1500ms);
-       ASSERT_EQ(Shell("rm -rf " + Quoted(t.Folder(kAnn) + "/deep")).status, 0);
+       ASSERT_NO_FATAL_FAILURE(Run("rm -rf " + Quoted(t.Folder(kAnn) + "/deep")));
        t.Save(kAnn, "after.txt", "after the deep path\n");
      }},
     {"a FIFO, a socket, names Subversion refuses and a nested working copy beside saved files",
      [](SyncSafety& t) {
        const std::string a = t.Folder(kAnn);
        ASSERT_EQ(mkfifo((a + "/pipe").c_str(), 0644), 0);
-       ASSERT_NO_FATAL_FAILURE(MakeSocket(a + "/socket"));
+       ASSERT_EQ(mknod((a + "/socket").c_str(), S_IFSOCK | 0644, 0), 0);
        Write(a + "/line\nbreak.txt", "x\n");
        Write(a + "/sub/.svn", "a file named like the administrative folder\n");
-       ASSERT_EQ(Shell("svnadmin create " + Quoted(a + "/../other-repository")).status, 0);
-       ASSERT_EQ(Shell("svn checkout -q file://" + Quoted(fs::canonical(a + "/../other-repository").string()) + " " +
-                       Quoted(a + "/nested"))
-                     .status,
-                 0);
+       const std::string other = fs::path(a).parent_path().string() + "/other-repository";
+       ASSERT_NO_FATAL_FAILURE(Run("svnadmin create " + Quoted(other)));
+       ASSERT_NO_FATAL_FAILURE(Run("svn checkout -q file://" + Quoted(other) + " " + Quoted(a + "/nested")));
        t.record_.leftOut = {"pipe", "socket", "line\nbreak.txt", "sub/.svn", "nested"};
        t.Save(kAnn, "beside.txt", "beside what cannot be versioned\n");
        t.Save(kAnn, "sub/ok.txt", "fine\n");
@@ -407,7 +386,7 @@ const Row kRows[] = {
        Write(t.Folder(kAnn) + "/two steps.txt", "");
        std::this_thread::sleep_for(800ms);
        t.Save(kAnn, "two steps.txt", "the second step\n");
-       ASSERT_TRUE(Eventually([&] { return Slurp(t.Folder(kBob) + "/two steps.txt") == "the second step\n"; }));
+       ASSERT_TRUE(Eventually([&] { return ReadAll(t.Folder(kBob) + "/two steps.txt") == "the second step\n"; }));
        // One revision ("rN | user | date" below a line of dashes): the file was never committed empty.
        const std::string log = t.Of(kAnn).Svn("log -q " + Quoted(t.Folder(kAnn) + "/two steps.txt")).output;
        const std::size_t first = log.find("\nr");
@@ -416,8 +395,8 @@ const Row kRows[] = {
     {"a sparse file",
      [](SyncSafety& t) {
        const std::string file = t.Folder(kAnn) + "/sparse.img";
-       ASSERT_EQ(Shell("truncate -s 64M " + Quoted(file) + " && printf end >> " + Quoted(file)).status, 0);
-       t.Saw(kAnn, "sparse.img", Slurp(file));
+       ASSERT_NO_FATAL_FAILURE(Run("truncate -s 64M " + Quoted(file) + " && printf end >> " + Quoted(file)));
+       t.Saw(kAnn, "sparse.img", ReadAll(file));
        const std::string there = t.Folder(kBob) + "/sparse.img";
        ASSERT_TRUE(Eventually([&] { return fs::exists(there) && fs::file_size(there) > 64u << 20; }, 30s));
        struct stat status {};
@@ -429,17 +408,17 @@ const Row kRows[] = {
        if (geteuid() != 0) GTEST_SKIP() << "a small tmpfs takes root to mount";
        const std::string b = t.Folder(kBob);
        t.Of(kBob).Stop();
-       ASSERT_EQ(Shell("cp -a " + Quoted(b) + " " + Quoted(b + ".away")).status, 0);
+       ASSERT_NO_FATAL_FAILURE(Run("cp -a " + Quoted(b) + " " + Quoted(b + ".away")));
        const Outcome mounted = Shell("mount -t tmpfs -o size=24m tmpfs " + Quoted(b));
        if (mounted.status != 0) GTEST_SKIP() << "no tmpfs could be mounted: " << mounted.output;
        t.Afterwards([&t, b] {
          t.Of(kBob).Stop();
          Shell("umount -l " + Quoted(b));
        });
-       ASSERT_EQ(Shell("cp -a " + Quoted(b + ".away") + "/. " + Quoted(b) + " && rm -rf " + Quoted(b + ".away")).status,
-                 0);
+       ASSERT_NO_FATAL_FAILURE(Run("cp -a " + Quoted(b + ".away/.") + " " + Quoted(b)));
+       fs::remove_all(b + ".away");
        t.Of(kBob).Start();
-       ASSERT_EQ(Shell("dd if=/dev/zero of=" + Quoted(b + "/.svn/filler") + " bs=1M count=14 2>/dev/null").status, 0);
+       ASSERT_NO_FATAL_FAILURE(Run("dd if=/dev/zero of=" + Quoted(b + "/.svn/filler") + " bs=1M count=14 2>/dev/null"));
        t.Save(kAnn, "large.bin", Big(6 << 20, 'f'));
        const std::string full = "the disk holding " + b + " is full";
        ASSERT_TRUE(Eventually([&] { return t.Of(kBob).Log().find(full) != std::string::npos; }, 15s))

@@ -9,21 +9,14 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iostream>
-#include <sstream>
 #include <thread>
 
 #include <csignal>
 #include <netinet/in.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,13 +28,16 @@ namespace korvane::team {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using reference::ReadAll;
 
 // How long a change may take to reach the other machine.
 inline constexpr auto kArrival = 5s;
+inline const std::string kSources = KORVANE_SOURCE_DIR;
+inline const std::string kBuild = fs::read_symlink("/proc/self/exe").parent_path().parent_path().string();
 
-inline std::string BuildFolder() { return fs::read_symlink("/proc/self/exe").parent_path().parent_path().string(); }
-
-inline std::string Slurp(const std::string& file) { return reference::ReadAll(file); }
+inline bool Eventually(const std::function<bool()>& check, std::chrono::milliseconds limit = kArrival) {
+  return reference::Eventually(check, limit);
+}
 
 inline void Write(const std::string& file, const std::string& text) {
   fs::create_directories(fs::path(file).parent_path());
@@ -64,6 +60,12 @@ inline Outcome Shell(const std::string& command) {
   return run;
 }
 
+// Runs a command that must succeed.
+inline void Run(const std::string& command) {
+  const Outcome ran = Shell(command);
+  ASSERT_EQ(ran.status, 0) << command << "\n" << ran.output;
+}
+
 inline std::string Quoted(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -82,15 +84,6 @@ inline int FreePort() {
   return ntohs(address.sin_port);
 }
 
-inline bool Eventually(const std::function<bool()>& check, Clock::duration limit = kArrival) {
-  const auto deadline = Clock::now() + limit;
-  while (!check()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
-
 inline bool HasApache() {
   return fs::exists("/usr/sbin/apache2") && fs::exists("/usr/lib/apache2/modules/mod_dav_svn.so");
 }
@@ -104,24 +97,22 @@ class TeamServer {
   }
   ~TeamServer() { Stop(); }
   void Start() {
-    const Outcome run = Shell(std::string(KORVANE_SOURCE_DIR) + "/scripts/team-server.sh " + kind_ + " " +
-                              Quoted(folder_) + " " + std::to_string(port_) +
-                              " ann:ann-secret bob:bob-secret carl:carl-secret");
+    const Outcome run = Shell(kSources + "/scripts/team-server.sh " + kind_ + " " + Quoted(folder_) + " " +
+                              std::to_string(port_) + " ann:ann-secret bob:bob-secret carl:carl-secret");
     ASSERT_EQ(run.status, 0) << run.output;
     url_ = run.output.substr(run.output.rfind('\n', run.output.size() - 2) + 1);
     url_.pop_back();
   }
+  void Stop() { Shell(kSources + "/scripts/team-server.sh stop " + Quoted(folder_)); }
   // The realm that Subversion files the credentials under.
   std::string Realm() const {
     return "<" + url_.substr(0, url_.find(':')) + "://127.0.0.1:" + std::to_string(port_) + "> korvane-team";
   }
-  void Stop() { Shell(std::string(KORVANE_SOURCE_DIR) + "/scripts/team-server.sh stop " + Quoted(folder_)); }
   const std::string& Url() const { return url_; }
   const std::string& Folder() const { return folder_; }
 
  private:
-  std::string folder_;
-  std::string kind_;
+  std::string folder_, kind_;
   int port_;
   std::string url_;
 };
@@ -150,17 +141,16 @@ class Machine {
                     "TMPDIR=" + home_ + "/tmp", "KORVANE_COMMIT_QUIET_MS=150", "KORVANE_POLL_PERIOD_MS=200",
                     "KORVANE_RETRY_FIRST_MS=200", "KORVANE_RETRY_MOST_MS=1000", "KORVANE_UPDATE_PERIOD_SECONDS=30",
                     "KORVANE_COMMIT_QUIET_MOST_MS=1500", "DBUS_SESSION_BUS_ADDRESS=",
-                    "LSAN_OPTIONS=suppressions=" + std::string(KORVANE_SOURCE_DIR) +
-                        "/tests/reference/openssl-leaks.supp"};
+                    "LSAN_OPTIONS=suppressions=" + kSources + "/tests/reference/openssl-leaks.supp"};
     Start();
   }
   ~Machine() { Stop(); }
 
   // Through env(1), which then runs the daemon in its own place: the last
-  // entry of a name holds, so what Also adds overrides the defaults and the
+  // entry of a name holds, so what Restart adds overrides the defaults and the
   // test's own environment.
   void Start() {
-    std::string program = BuildFolder() + "/reference/KorvaneBkgProc";
+    std::string program = kBuild + "/reference/KorvaneBkgProc";
     std::vector<char*> argv{const_cast<char*>("env")};
     for (std::string& entry : environment_) argv.push_back(entry.data());
     argv.push_back(program.data());
@@ -175,28 +165,32 @@ class Machine {
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
+  // Stops the daemon and starts it again with these environment entries too.
+  void Restart(const std::vector<std::string>& entries) {
+    Stop();
+    environment_.insert(environment_.end(), entries.begin(), entries.end());
+    ASSERT_NO_FATAL_FAILURE(Start());
+  }
 
   // Subversion's own credential store, as "svn info --username" leaves it.
   void StoreCredential(const TeamServer& server, const std::string& user, const std::string& password) {
     const std::string realm = server.Realm();
-    const Outcome hash = Shell("printf %s " + Quoted(realm) + " | md5sum");
+    const std::string fields[] = {"passtype", "simple", "password", password,
+                                  "svn:realmstring", realm, "username", user};
     std::string entry;
-    for (const auto& [key, value] : std::array<std::pair<std::string, std::string>, 4>{
-             {{"passtype", "simple"}, {"password", password}, {"svn:realmstring", realm}, {"username", user}}}) {
-      entry += "K " + std::to_string(key.size()) + "\n" + key + "\nV " + std::to_string(value.size()) + "\n" + value +
-               "\n";
+    for (std::size_t at = 0; at < std::size(fields); ++at) {
+      entry += (at % 2 == 0 ? "K " : "V ") + std::to_string(fields[at].size()) + "\n" + fields[at] + "\n";
     }
-    Write(home_ + "/svn/auth/svn.simple/" + hash.output.substr(0, 32), entry + "END\n");
+    const std::string hash = Shell("printf %s " + Quoted(realm) + " | md5sum").output.substr(0, 32);
+    Write(home_ + "/svn/auth/svn.simple/" + hash, entry + "END\n");
   }
-  // An environment entry for the daemon's next start.
-  void Also(const std::string& entry) { environment_.push_back(entry); }
 
   // The korvane tool in this machine's environment, given input on its
   // standard input.
   Outcome Tool(const std::string& arguments, const std::string& input = "") const {
     std::string command;
     for (const std::string& entry : environment_) command += Quoted(entry) + " ";
-    return Shell("printf %s " + Quoted(input) + " | env " + command + BuildFolder() + "/bin/korvane " + arguments);
+    return Shell("printf %s " + Quoted(input) + " | env " + command + kBuild + "/bin/korvane " + arguments);
   }
   // svn in this machine's configuration.
   Outcome Svn(const std::string& arguments) const {
@@ -207,14 +201,13 @@ class Machine {
     return Eventually([&] { return Log().find("committed ", offset) != std::string::npos; }, 10s);
   }
   const std::string& User() const { return user_; }
-  std::string Home() const { return home_; }
+  const std::string& Home() const { return home_; }
   std::string Files(const std::string& name) const { return home_ + "/files/" + name; }
-  std::string Log() const { return Slurp(home_ + "/state/korvane/daemon.log"); }
-  std::string Jobs() const { return Slurp(home_ + "/state/korvane/jobs"); }
+  std::string Log() const { return ReadAll(home_ + "/state/korvane/daemon.log"); }
+  std::string Jobs() const { return ReadAll(home_ + "/state/korvane/jobs"); }
 
  private:
-  std::string user_;
-  std::string home_;
+  std::string user_, home_;
   std::vector<std::string> environment_;
   pid_t pid_ = -1;
 };
@@ -239,27 +232,27 @@ class Team : public ::testing::Test {
 
   // The owner shares a folder of theirs and invites the members, who check
   // it out through the menu's "Checkout from Halcyra"; all sync it in mode 3.
-  void Share(const std::string& space, Machine& owner, const std::vector<Machine*>& members) {
-    Outcome run = owner.Tool("share " + Quoted(owner.Files(space)) + " --wait");
-    ASSERT_EQ(run.status, 0) << run.output << owner.Log();
+  void Share(const std::string& space, Machine& owner, std::vector<Machine*> members) {
+    const auto run = [](const Machine& machine, const std::string& arguments) {
+      const Outcome ran = machine.Tool(arguments);
+      ASSERT_EQ(ran.status, 0) << arguments << ": " << ran.output << machine.Log();
+    };
+    ASSERT_NO_FATAL_FAILURE(run(owner, "share " + Quoted(owner.Files(space)) + " --wait"));
     for (Machine* member : members) {
-      run = owner.Tool("invite " + space + " " + member->User());
-      ASSERT_EQ(run.status, 0) << run.output;
+      ASSERT_NO_FATAL_FAILURE(run(owner, "invite " + space + " " + member->User()));
       fs::create_directories(member->Files(space));
-      run = member->Tool("menu " + Quoted(member->Files(space)) + " --invoke verb:ascheckout --wait");
-      ASSERT_EQ(run.status, 0) << run.output << member->Log();
+      const std::string checkout = "menu " + Quoted(member->Files(space)) + " --invoke verb:ascheckout --wait";
+      ASSERT_NO_FATAL_FAILURE(run(*member, checkout));
     }
-    std::vector<Machine*> everyone = members;
-    everyone.push_back(&owner);
-    for (Machine* machine : everyone) {
-      run = machine->Tool("activate-path " + Quoted(machine->Files(space)) + " 3 --wait");
-      ASSERT_EQ(run.status, 0) << run.output;
+    members.push_back(&owner);
+    for (Machine* machine : members) {
+      ASSERT_NO_FATAL_FAILURE(run(*machine, "activate-path " + Quoted(machine->Files(space)) + " 3 --wait"));
     }
   }
   void ShareBetweenAnnAndBob() {
     Write(ann_->Files("plans/today.txt"), "first words\n");
     ASSERT_NO_FATAL_FAILURE(Share("plans", *ann_, {bob_.get()}));
-    ASSERT_EQ(Slurp(bob_->Files("plans/today.txt")), "first words\n");
+    ASSERT_EQ(ReadAll(bob_->Files("plans/today.txt")), "first words\n");
   }
 
   // Bob's daemon is off while both change things, so that his return meets
@@ -275,14 +268,13 @@ class Team : public ::testing::Test {
   }
 
   // How long until check holds; fails the test past the arrival limit.
-  double Arrival(const std::string& what, const std::function<bool()>& check) {
+  void Arrival(const std::string& what, const std::function<bool()>& check) {
     const auto began = Clock::now();
-    const bool arrived = Eventually(check);
+    EXPECT_TRUE(Eventually(check)) << what << " did not arrive within 5 s\nann:\n" << ann_->Log() << "\nbob:\n"
+                                   << bob_->Log();
     const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
-    EXPECT_TRUE(arrived) << what << " did not arrive within 5 s\nann:\n" << ann_->Log() << "\nbob:\n" << bob_->Log();
     std::cout << "arrival of " << what << ": " << seconds << " s\n";
     RecordProperty(what, std::to_string(seconds));
-    return seconds;
   }
 
   std::string top_;

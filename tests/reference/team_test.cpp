@@ -16,15 +16,15 @@ TEST_F(Team, ChangesOnEitherSideArriveOnTheOtherWithinSeconds) {
   ASSERT_NO_FATAL_FAILURE(ShareBetweenAnnAndBob());
   const std::string a = ann_->Files("plans"), b = bob_->Files("plans");
   Write(a + "/new.txt", "made by ann\n");
-  Arrival("a file created by ann", [&] { return Slurp(b + "/new.txt") == "made by ann\n"; });
+  Arrival("a file created by ann", [&] { return ReadAll(b + "/new.txt") == "made by ann\n"; });
   Write(b + "/new.txt", "changed by bob\n");
-  Arrival("a change by bob", [&] { return Slurp(a + "/new.txt") == "changed by bob\n"; });
+  Arrival("a change by bob", [&] { return ReadAll(a + "/new.txt") == "changed by bob\n"; });
   fs::rename(a + "/new.txt", a + "/renamed.txt");
   Arrival("a rename by ann", [&] { return fs::exists(b + "/renamed.txt") && !fs::exists(b + "/new.txt"); });
   fs::remove(b + "/renamed.txt");
   Arrival("a delete by bob", [&] { return !fs::exists(a + "/renamed.txt"); });
   Write(b + "/deep/folder/notes.md", "bob's notes\n");
-  Arrival("a new folder by bob", [&] { return Slurp(a + "/deep/folder/notes.md") == "bob's notes\n"; });
+  Arrival("a new folder by bob", [&] { return ReadAll(a + "/deep/folder/notes.md") == "bob's notes\n"; });
 
   // Files the daemon writes into a person's folder carry the person's umask.
   struct stat status {};
@@ -96,9 +96,7 @@ TEST_F(Team, ConflictsKeepBothVersionsAndSyncGoesOn) {
     bobDesktop.emplace(bobBus.Address());
     ASSERT_TRUE(annDesktop->Owns() && bobDesktop->Owns());
     for (auto [machine, bus] : {std::pair{ann_.get(), &annBus}, std::pair{bob_.get(), &bobBus}}) {
-      machine->Stop();
-      machine->Also("DBUS_SESSION_BUS_ADDRESS=" + bus->Address());
-      ASSERT_NO_FATAL_FAILURE(machine->Start());
+      ASSERT_NO_FATAL_FAILURE(machine->Restart({"DBUS_SESSION_BUS_ADDRESS=" + bus->Address()}));
     }
   }
   ASSERT_NO_FATAL_FAILURE(ShareBetweenAnnAndBob());
@@ -167,13 +165,13 @@ TEST_F(Team, ConflictsKeepBothVersionsAndSyncGoesOn) {
       return false;
     }
     const std::vector<std::string> copies = ConflictCopies(path.parent_path().string(), path.filename().string());
-    const bool holds = each.holds.empty() ? !fs::exists(path) : Slurp(path.string()) == each.holds;
+    const bool holds = each.holds.empty() ? !fs::exists(path) : ReadAll(path.string()) == each.holds;
     const bool copied = each.copyHolds.empty()
                             ? copies.empty()
                             : copies.size() == 1 &&
-                                  Slurp(each.copyFile.empty() ? copies.front() : copies.front() + "/" + each.copyFile) ==
+                                  ReadAll(each.copyFile.empty() ? copies.front() : copies.front() + "/" + each.copyFile) ==
                                       each.copyHolds;
-    const bool followed = each.mayFollow && copies.empty() && Slurp(path.string()) == each.copyHolds;
+    const bool followed = each.mayFollow && copies.empty() && ReadAll(path.string()) == each.copyHolds;
     return (holds && copied) || followed;
   };
   for (const Case& each : cases) {
@@ -202,7 +200,7 @@ TEST_F(Team, ConflictsKeepBothVersionsAndSyncGoesOn) {
   // A round trip after the conflicts: each daemon has gone through its
   // updates and commits since; stopped, each sends what it has queued.
   Write(a + "/later.txt", "after the conflicts\n");
-  Arrival("a change after the conflicts", [&] { return Slurp(b + "/later.txt") == "after the conflicts\n"; });
+  Arrival("a change after the conflicts", [&] { return ReadAll(b + "/later.txt") == "after the conflicts\n"; });
   ann_->Stop();
   bob_->Stop();
   if (!annDesktop) {
@@ -231,8 +229,7 @@ TEST_F(Team, ARefusedCredentialIsLoggedAndNotTriedInALoop) {
   const std::string b = bob_->Files("plans");
   bob_->Stop();
   bob_->StoreCredential(*server_, "bob", "not-bob-secret");
-  bob_->Also("KORVANE_CREDENTIAL_WAIT_MS=600000");
-  bob_->Start();
+  ASSERT_NO_FATAL_FAILURE(bob_->Restart({"KORVANE_CREDENTIAL_WAIT_MS=600000"}));
   Write(b + "/refused.txt", "written with a stale password\n");
   const std::string refused = "the server refused the credential, or none is stored: run `korvane login`";
   const auto attempts = [&] {
@@ -246,7 +243,7 @@ TEST_F(Team, ARefusedCredentialIsLoggedAndNotTriedInALoop) {
   // 1 s, so a loop would log many more over this window.
   std::this_thread::sleep_for(3s);
   EXPECT_EQ(attempts(), 1u) << bob_->Log();
-  EXPECT_EQ(Slurp(b + "/refused.txt"), "written with a stale password\n");
+  EXPECT_EQ(ReadAll(b + "/refused.txt"), "written with a stale password\n");
 }
 
 // The team over https://, the way beyond one machine: the server's own
@@ -264,7 +261,7 @@ TEST_F(TeamOverHttps, SyncLoginAndARemovedMemberKeepsHisFilesAndOtherSpaces) {
   const std::string a = ann_->Files("plans"), b = bob_->Files("plans");
   // (Changes from Ann reach Bob over https below, in the space he keeps.)
   Write(b + "/over-https.txt", "bob over https\n");
-  Arrival("a file created by bob over https", [&] { return Slurp(a + "/over-https.txt") == "bob over https\n"; });
+  Arrival("a file created by bob over https", [&] { return ReadAll(a + "/over-https.txt") == "bob over https\n"; });
 
   // login: refused and accepted, stored where svn reads it.
   Machine carl(top_, "carl", "not-the-password", *server_);
@@ -314,12 +311,12 @@ TEST_F(TeamOverHttps, SyncLoginAndARemovedMemberKeepsHisFilesAndOtherSpaces) {
   EXPECT_TRUE(Eventually([&] { return bob_->Log().find(words) != std::string::npos; }, 10s)) << bob_->Log();
   // The board is published a moment after the log is written.
   EXPECT_TRUE(Eventually([&] { return bob_->Jobs().find(words) != std::string::npos; }, 2s)) << bob_->Jobs();
-  EXPECT_EQ(Slurp(b + "/today.txt"), "first words\n");
+  EXPECT_EQ(ReadAll(b + "/today.txt"), "first words\n");
   EXPECT_FALSE(fs::exists(b + "/after.txt"));
   EXPECT_EQ(bob_->Log().find("credential"), std::string::npos) << bob_->Log();
   Write(ann_->Files("projects/later.txt"), "still shared with bob\n");
   Arrival("a change in the space bob still shares",
-          [&] { return Slurp(bob_->Files("projects/later.txt")) == "still shared with bob\n"; });
+          [&] { return ReadAll(bob_->Files("projects/later.txt")) == "still shared with bob\n"; });
   EXPECT_EQ(bob_->Log().find("no longer a member of projects"), std::string::npos) << bob_->Log();
 }
 
