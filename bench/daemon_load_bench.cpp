@@ -3,10 +3,13 @@
 // Beside it, in the same run and with the same 32 threads: the floor, a bare
 // echo over the same socket type (connect, send a request frame, receive
 // it back, close, as the library does for each call) against a server of
-// one event loop; and a load of only the two queries answered from memory,
-// GetActivations and GetErrorText, run in pairs with the floor. Reported:
-// calls per second of each, their ratios to the floor (the queries' the
-// median of the pairs' ratios), wrong answers, and the daemon's resident memory
+// one event loop; a load of only the two queries answered from memory,
+// GetActivations and GetErrorText, run in pairs with the floor; and the
+// same queries through the library against a server of one event loop that
+// gives the daemon's stored replies (the answering floor: the daemon's side
+// at no cost but the transport's). Reported: calls per second of each,
+// their ratios to the floors (the queries' the median of the pairs'
+// ratios), wrong answers, and the daemon's resident memory
 // before the runs and after each, which shows whether the daemon keeps
 // memory it no longer needs.
 //
@@ -32,6 +35,7 @@
 #include <filesystem>
 #include <fstream>
 #include <latch>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -85,8 +89,13 @@ std::string DaemonProgram() {
   return (fs::read_symlink("/proc/self/exe").parent_path() / ".." / "reference" / "KorvaneBkgProc").string();
 }
 
+// Where the library looks for the daemon's socket.
+std::optional<std::string> DaemonSocketPath() {
+  return korvane::posix::PipeSocketPath(R"(\\.\pipe\DalvDaemonCommand)");
+}
+
 bool Served() {
-  const std::optional<std::string> path = korvane::posix::PipeSocketPath(R"(\\.\pipe\DalvDaemonCommand)");
+  const std::optional<std::string> path = DaemonSocketPath();
   if (!path || path->size() >= sizeof(sockaddr_un::sun_path)) return false;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -304,18 +313,23 @@ sockaddr_un AddressOf(const std::string& path) {
   return address;
 }
 
-// The floor's server: one event loop, as the daemon has, that sends every
-// packet back on its connection and closes a connection at its end.
-class EchoServer {
+// The floors' server: one event loop, as the daemon has. It sends every
+// packet back on its connection (the echo), or, given answers, the answer
+// stored for the request's code: the daemon's own reply, without the work
+// of making it. A connection is closed at its end.
+class FloorServer {
  public:
-  explicit EchoServer(const std::string& path) : address_(AddressOf(path)) {
+  using Answers = std::map<std::uint32_t, std::string>;
+
+  explicit FloorServer(const std::string& path, Answers answers = {})
+      : address_(AddressOf(path)), answers_(std::move(answers)) {
     listener_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
     wake_[0] = wake_[1] = -1;
     if (listener_ < 0 || epoll_ < 0 || pipe2(wake_, O_CLOEXEC) != 0 ||
         bind(listener_, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) != 0 ||
         listen(listener_, SOMAXCONN) != 0) {
-      error_ = std::string("cannot serve the echo: ") + std::strerror(errno);
+      error_ = std::string("cannot serve the floor: ") + std::strerror(errno);
       return;
     }
     for (int fd : {listener_, wake_[0]}) {
@@ -324,7 +338,7 @@ class EchoServer {
     }
     thread_ = std::thread([this] { Serve(); });
   }
-  ~EchoServer() {
+  ~FloorServer() {
     if (thread_.joinable()) {
       [[maybe_unused]] const ssize_t written = write(wake_[1], "x", 1);
       thread_.join();
@@ -334,8 +348,8 @@ class EchoServer {
     }
     unlink(address_.sun_path);
   }
-  EchoServer(const EchoServer&) = delete;
-  EchoServer& operator=(const EchoServer&) = delete;
+  FloorServer(const FloorServer&) = delete;
+  FloorServer& operator=(const FloorServer&) = delete;
 
   const std::string& Error() const { return error_; }
   const sockaddr_un& Address() const { return address_; }
@@ -358,7 +372,9 @@ class EchoServer {
         }
         const ssize_t got = recv(fd, buffer.data(), buffer.size(), 0);
         if (got > 0) {
-          send(fd, buffer.data(), static_cast<std::size_t>(got), MSG_NOSIGNAL);
+          const std::string_view packet(buffer.data(), static_cast<std::size_t>(got));
+          const std::string_view reply = AnswerTo(packet);
+          send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
         } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
           close(fd);  // leaves the epoll set with it
         }
@@ -366,7 +382,15 @@ class EchoServer {
     }
   }
 
+  std::string_view AnswerTo(std::string_view packet) const {
+    if (answers_.empty()) return packet;
+    const std::optional<std::uint32_t> code = korvane::protocol::FrameCode(packet);
+    const auto found = code ? answers_.find(*code) : answers_.end();
+    return found != answers_.end() ? std::string_view(found->second) : packet;
+  }
+
   sockaddr_un address_;
+  const Answers answers_;
   int listener_ = -1;
   int epoll_ = -1;
   int wake_[2];
@@ -374,24 +398,54 @@ class EchoServer {
   std::thread thread_;
 };
 
-// One call of the floor: what the library does for a request, on a bare
-// socket, with the answer checked.
+// One exchange on a bare socket, as the library makes it without its
+// checks: connect, send the frame, receive one packet, close. Nothing when
+// any step fails.
+std::optional<std::string> Exchange(const sockaddr_un& address, const std::string& frame) {
+  char reply[256];
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  ssize_t got = -1;
+  if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+      send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(frame.size())) {
+    got = recv(fd, reply, sizeof reply, 0);
+  }
+  if (fd >= 0) close(fd);
+  if (got < 0) return std::nullopt;
+  return std::string(reply, static_cast<std::size_t>(got));
+}
+
+// One call of the echo floor: what the library does for a request, on a
+// bare socket, with the answer checked.
 void EchoClient(const sockaddr_un& address, int calls, Verdicts& verdicts) {
   const std::string frame = *korvane::protocol::BuildRequestFrame(korvane::protocol::Command::GetErrorText, kErrorKey);
-  char reply[256];
   for (int call = 0; call < calls; ++call) {
-    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    ssize_t got = -1;
-    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(frame.size())) {
-      got = recv(fd, reply, sizeof reply, 0);
-    }
-    if (got < 0 || std::string_view(reply, static_cast<std::size_t>(got)) != frame) {
-      verdicts.Wrong("the echo did not give the frame back");
-    }
-    if (fd >= 0) close(fd);
+    if (Exchange(address, frame) != frame) verdicts.Wrong("the echo did not give the frame back");
   }
 }
+
+// Puts another server's socket file where the library looks for the
+// daemon, for the object's lifetime; the daemon's own waits aside. A
+// socket is reached by its file, so each new call reaches the server whose
+// file lies at the path then.
+class ServedInstead {
+ public:
+  ServedInstead(const std::string& daemonPath, const std::string& otherPath)
+      : daemonPath_(daemonPath), otherPath_(otherPath), aside_(daemonPath + ".aside") {
+    moved_ = rename(daemonPath_.c_str(), aside_.c_str()) == 0 && rename(otherPath_.c_str(), daemonPath_.c_str()) == 0;
+  }
+  ~ServedInstead() {
+    rename(daemonPath_.c_str(), otherPath_.c_str());
+    rename(aside_.c_str(), daemonPath_.c_str());
+  }
+  ServedInstead(const ServedInstead&) = delete;
+  ServedInstead& operator=(const ServedInstead&) = delete;
+
+  bool Moved() const { return moved_; }
+
+ private:
+  std::string daemonPath_, otherPath_, aside_;
+  bool moved_ = false;
+};
 
 struct RunResult {
   double seconds;
@@ -459,6 +513,30 @@ RunResult RunFloor(const sockaddr_un& address) {
   return RunThreads([&](int, int calls, Verdicts& verdicts) { EchoClient(address, calls, verdicts); });
 }
 
+// The daemon's own replies to the two queries, asked on a bare socket, for
+// the answering floor to give.
+std::optional<FloorServer::Answers> DaemonAnswers(const std::string& daemonPath) {
+  using korvane::protocol::Command;
+  FloorServer::Answers answers;
+  for (const auto& [command, payload] : {std::pair{Command::GetActivations, std::optional<std::string_view>()},
+                                         {Command::GetErrorText, std::optional<std::string_view>(kErrorKey)}}) {
+    const std::optional<std::string> reply =
+        Exchange(AddressOf(daemonPath), *korvane::protocol::BuildRequestFrame(command, payload));
+    if (!reply) return std::nullopt;
+    answers[korvane::protocol::CodeOf(command)] = *reply;
+  }
+  return answers;
+}
+
+// The queries through the library against the answering floor, put where
+// the daemon's socket lies for the run.
+RunResult RunAnsweredQueries(const std::string& daemonPath, const FloorServer& answering,
+                             const std::string& errorText) {
+  const ServedInstead instead(daemonPath, answering.Address().sun_path);
+  if (!instead.Moved()) return {1, 1, "the answering floor could not take the daemon's place"};
+  return RunThreads([&](int, int calls, Verdicts& verdicts) { QueryClient(calls, errorText, verdicts); });
+}
+
 void BM_LoadReferenceDaemon(benchmark::State& state) {
   korvane::testing::ScopedRuntimeFolder runtime;
   const std::string top = runtime.Path();
@@ -491,10 +569,19 @@ void BM_LoadReferenceDaemon(benchmark::State& state) {
     }
   }
 
-  EchoServer echo(top + "/echo");
-  if (!echo.Error().empty()) {
-    state.SkipWithError(echo.Error().c_str());
+  FloorServer echo(top + "/echo");
+  const std::string daemonPath = DaemonSocketPath().value_or("");
+  const std::optional<FloorServer::Answers> answers = DaemonAnswers(daemonPath);
+  if (!answers) {
+    state.SkipWithError("the daemon did not answer a bare request");
     return;
+  }
+  FloorServer answering(top + "/answering", *answers);
+  for (const FloorServer* floor : {&echo, &answering}) {
+    if (!floor->Error().empty()) {
+      state.SkipWithError(floor->Error().c_str());
+      return;
+    }
   }
 
   const double rssBefore = daemon.ResidentBytes();
@@ -502,27 +589,32 @@ void BM_LoadReferenceDaemon(benchmark::State& state) {
   std::vector<RunResult> floors;
   std::vector<RunResult> mixed;
   std::vector<RunResult> queries;
+  std::vector<RunResult> answered;
   std::vector<double> queryRatios;
+  std::vector<double> answeredRatios;
   for (auto _ : state) {
     for (int run = 0; run < 3; ++run) {
       mixed.push_back(Run(folders, errorText));
       rssAfter.push_back(daemon.ResidentBytes());
     }
-    // The queries beside the floor in pairs, each pair run back to back and
-    // in turn first: on a shared machine the rates drift between runs, and
-    // the ratio of a pair is what drifts least.
+    // The queries beside the floors, run back to back and in turn first: on
+    // a shared machine the rates drift between runs, and the ratio of runs
+    // made together is what drifts least.
     for (int pair = 0; pair < kQueryPairs; ++pair) {
       if (pair % 2 == 0) floors.push_back(RunFloor(echo.Address()));
+      if (pair % 2 == 0) answered.push_back(RunAnsweredQueries(daemonPath, answering, errorText));
       queries.push_back(RunQueries(errorText));
+      if (pair % 2 != 0) answered.push_back(RunAnsweredQueries(daemonPath, answering, errorText));
       if (pair % 2 != 0) floors.push_back(RunFloor(echo.Address()));
       queryRatios.push_back(queries.back().CallsPerSecond() / floors.back().CallsPerSecond());
+      answeredRatios.push_back(queries.back().CallsPerSecond() / answered.back().CallsPerSecond());
     }
     rssAfter.push_back(daemon.ResidentBytes());
   }
 
   long wrong = 0;
   std::string firstWrong;
-  for (const std::vector<RunResult>* runs : {&floors, &queries, &mixed}) {
+  for (const std::vector<RunResult>* runs : {&floors, &answered, &queries, &mixed}) {
     for (const RunResult& run : *runs) {
       if (wrong == 0 && run.wrong != 0) firstWrong = run.firstWrong;
       wrong += run.wrong;
@@ -538,6 +630,8 @@ void BM_LoadReferenceDaemon(benchmark::State& state) {
   const double floorRate = Median(rates(floors));
   const double queryRate = Median(rates(queries));
   const double queryRatio = Median(queryRatios);
+  const double answeredRate = Median(rates(answered));
+  const double answeredRatio = Median(answeredRatios);
   using benchmark::Counter;
   state.counters["floor_calls_per_s"] = Counter(floorRate);
   for (std::size_t run = 0; run < mixed.size(); ++run) {
@@ -546,6 +640,8 @@ void BM_LoadReferenceDaemon(benchmark::State& state) {
   state.counters["queries_calls_per_s"] = Counter(queryRate);
   state.counters["mixed_to_floor"] = Counter(mixedBest / floorRate);
   state.counters["queries_to_floor"] = Counter(queryRatio);
+  state.counters["answering_floor_calls_per_s"] = Counter(answeredRate);
+  state.counters["queries_to_answering_floor"] = Counter(answeredRatio);
   state.counters["wrong_answers"] = Counter(static_cast<double>(wrong));
   state.counters["rss_before"] = Counter(rssBefore, Counter::kDefaults, Counter::kIs1024);
   for (std::size_t run = 0; run < rssAfter.size(); ++run) {
@@ -556,15 +652,20 @@ void BM_LoadReferenceDaemon(benchmark::State& state) {
   // standard error.
   std::string rss;
   for (double bytes : rssAfter) rss += " " + std::to_string(static_cast<long>(bytes / 1024));
-  std::string ratios;
-  for (double ratio : queryRatios) ratios += " " + std::to_string(ratio).substr(0, 4);
+  const auto listed = [](const std::vector<double>& ratios) {
+    std::string list;
+    for (double ratio : ratios) list += " " + std::to_string(ratio).substr(0, 4);
+    return list;
+  };
   std::fprintf(stderr,
                "load: floor (bare echo) %.0f calls/s (median of %d); mixed %.0f, %.0f, %.0f calls/s (best %.2f of the "
                "floor); GetActivations and GetErrorText only %.0f calls/s, %.2f of the floor (median of the pairs:%s); "
-               "%ld wrong answer(s); daemon VmRSS %.0f KiB before, after each run (KiB):%s\n",
+               "the same calls through the library against a server that only answers %.0f calls/s, the daemon at "
+               "%.2f of it (median of the pairs:%s); %ld wrong answer(s); daemon VmRSS %.0f KiB before, after each "
+               "run (KiB):%s\n",
                floorRate, kQueryPairs, mixed[0].CallsPerSecond(), mixed[1].CallsPerSecond(),
-               mixed[2].CallsPerSecond(), mixedBest / floorRate, queryRate, queryRatio, ratios.c_str(), wrong,
-               rssBefore / 1024, rss.c_str());
+               mixed[2].CallsPerSecond(), mixedBest / floorRate, queryRate, queryRatio, listed(queryRatios).c_str(),
+               answeredRate, answeredRatio, listed(answeredRatios).c_str(), wrong, rssBefore / 1024, rss.c_str());
 
   // The daemon goes at the end, whatever the runs gave.
   const bool stopDelivered = Korvane_StopDaemon() == 1;
