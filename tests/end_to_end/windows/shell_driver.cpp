@@ -41,7 +41,9 @@ void Print(const std::wstring& text) { std::printf("%s\n", Narrow(text).c_str())
 class InstalledLibrary {
  public:
   explicit InstalledLibrary(const std::wstring& path) : module_(::LoadLibraryW(path.c_str())) {
-    if (module_ == nullptr) throw std::runtime_error("cannot load the library, error " + std::to_string(::GetLastError()));
+    if (module_ == nullptr) {
+      throw std::runtime_error("cannot load the library, error " + std::to_string(::GetLastError()));
+    }
   }
   ~InstalledLibrary() { ::FreeLibrary(module_); }
   InstalledLibrary(const InstalledLibrary&) = delete;
