@@ -13,6 +13,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
+#include <wrl/client.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -20,12 +21,10 @@
 
 namespace {
 
-std::string Narrow(const wchar_t* text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return {};
-  std::string narrow(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), size, nullptr, nullptr);
-  narrow.resize(static_cast<std::size_t>(size - 1));
+// UTF-8 of a path: at most three bytes for each of its MAX_PATH units.
+std::string Narrow(const wchar_t* path) {
+  char narrow[3 * MAX_PATH + 1] = {};
+  WideCharToMultiByte(CP_UTF8, 0, path, -1, narrow, sizeof narrow - 1, nullptr, nullptr);
   return narrow;
 }
 
@@ -47,22 +46,19 @@ int CreateHandler(const wchar_t* classText) {
   if (FAILED(CLSIDFromString(classText, &classId))) return 2;
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
   int status = 1;
-  IShellExtInit* init = nullptr;
-  const HRESULT created =
-      CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, reinterpret_cast<void**>(&init));
-  if (SUCCEEDED(created)) {
-    IContextMenu* menu = nullptr;
-    if (SUCCEEDED(init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu)))) {
-      std::printf("handler %s\n", Narrow(ModuleOf(init).c_str()).c_str());
-      menu->Release();
-      status = 0;
-    } else {
+  {
+    Microsoft::WRL::ComPtr<IShellExtInit> init;
+    Microsoft::WRL::ComPtr<IContextMenu> menu;
+    const HRESULT created = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, &init);
+    if (FAILED(created)) {
+      std::printf("CoCreateInstance failed: 0x%08lx\n", static_cast<unsigned long>(created));
+    } else if (FAILED(init.As(&menu))) {
       std::printf("the object has no IContextMenu\n");
+    } else {
+      std::printf("handler %s\n", Narrow(ModuleOf(init.Get()).c_str()).c_str());
+      status = 0;
     }
-    init->Release();
-  } else {
-    std::printf("CoCreateInstance failed: 0x%08lx\n", static_cast<unsigned long>(created));
-  }
+  }  // Released before COM ends.
   CoUninitialize();
   return status;
 }

@@ -5,11 +5,14 @@
 // COM from their class ids.
 #include "folder_menu.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
 namespace korvane::end_to_end {
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 // The highest command identifier the menu hands out.
 constexpr UINT kLastId = 0x7FFF;
@@ -17,15 +20,6 @@ constexpr UINT kLastId = 0x7FFF;
 // The classes whose handlers a folder item's menu gathers, in the order a
 // file manager asks them.
 constexpr const wchar_t* kFolderClasses[] = {L"Directory", L"Folder", L"AllFilesystemObjects"};
-
-std::string Narrow(const std::wstring& text) {
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return {};
-  std::string narrow(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow.data(), size, nullptr, nullptr);
-  narrow.resize(static_cast<std::size_t>(size - 1));
-  return narrow;
-}
 
 std::string Hex(HRESULT result) {
   char text[16];
@@ -43,27 +37,20 @@ std::wstring ClassIdText(const CLSID& id) {
   return text;
 }
 
+// A registry text value, or nothing.
+std::wstring TextValue(HKEY key, const std::wstring& subkey) {
+  wchar_t value[MAX_PATH] = {};
+  DWORD size = sizeof value;
+  if (::RegGetValueW(key, subkey.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) return {};
+  return value;
+}
+
 // A handler's key is named by its class id, or names it in its default
 // value; both forms are registered in the field.
 bool HandlerClassId(HKEY handlers, const std::wstring& name, CLSID* id) {
   if (!name.empty() && name.front() == L'{' && SUCCEEDED(::CLSIDFromString(name.c_str(), id))) return true;
-  wchar_t value[64] = {};
-  DWORD size = sizeof value;
-  if (::RegGetValueW(handlers, name.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
-    return false;
-  }
-  return SUCCEEDED(::CLSIDFromString(value, id));
-}
-
-// The library the class's registration names.
-std::wstring ServerLibrary(const CLSID& id) {
-  const std::wstring key = L"CLSID\\" + ClassIdText(id) + L"\\InprocServer32";
-  wchar_t value[MAX_PATH] = {};
-  DWORD size = sizeof value;
-  if (::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
-    return L"(no InprocServer32)";
-  }
-  return value;
+  const std::wstring value = TextValue(handlers, name);
+  return !value.empty() && SUCCEEDED(::CLSIDFromString(value.c_str(), id));
 }
 
 struct MenuItem {
@@ -72,8 +59,7 @@ struct MenuItem {
 };
 
 void CollectItems(HMENU menu, const std::wstring& prefix, std::vector<MenuItem>* items) {
-  const int count = ::GetMenuItemCount(menu);
-  for (int index = 0; index < count; ++index) {
+  for (int index = 0, count = ::GetMenuItemCount(menu); index < count; ++index) {
     wchar_t text[256] = {};
     MENUITEMINFOW item{};
     item.cbSize = sizeof item;
@@ -83,13 +69,27 @@ void CollectItems(HMENU menu, const std::wstring& prefix, std::vector<MenuItem>*
     if (!::GetMenuItemInfoW(menu, static_cast<UINT>(index), TRUE, &item) || (item.fType & MFT_SEPARATOR) != 0) {
       continue;
     }
-    const std::wstring path = prefix + text;
-    items->push_back({path, item.wID});
-    if (item.hSubMenu != nullptr) CollectItems(item.hSubMenu, path + L" > ", items);
+    items->push_back({prefix + text, item.wID});
+    if (item.hSubMenu != nullptr) CollectItems(item.hSubMenu, prefix + text + L" > ", items);
   }
 }
 
+std::vector<MenuItem> Items(HMENU menu) {
+  std::vector<MenuItem> items;
+  CollectItems(menu, L"", &items);
+  return items;
+}
+
 }  // namespace
+
+std::string Narrow(const std::wstring& text) {
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return {};
+  std::string narrow(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow.data(), size, nullptr, nullptr);
+  narrow.resize(static_cast<std::size_t>(size - 1));
+  return narrow;
+}
 
 FolderMenu::FolderMenu(const std::wstring& folder) {
   PIDLIST_ABSOLUTE item = nullptr;
@@ -97,25 +97,21 @@ FolderMenu::FolderMenu(const std::wstring& folder) {
   item_.reset(item);
   parentFolder_.reset(::ILClone(item));
   if (!parentFolder_ || !::ILRemoveLastID(parentFolder_.get())) throw std::runtime_error("ILRemoveLastID failed");
-  ComHolder<IShellFolder> parent;
+  ComPtr<IShellFolder> parent;
   PCUITEMID_CHILD child = nullptr;
-  Check(::SHBindToParent(item, IID_IShellFolder, parent.Out(), &child), "SHBindToParent");
+  Check(::SHBindToParent(item, IID_IShellFolder, &parent, &child), "SHBindToParent");
   menu_.reset(::CreatePopupMenu());
   if (!menu_) throw std::runtime_error("CreatePopupMenu failed");
-  AddShellEntries(parent.Get(), child);
+  ComPtr<IContextMenu> own;
+  Check(parent->GetUIObjectOf(nullptr, 1, &child, IID_IContextMenu, nullptr, &own),
+        "IShellFolder::GetUIObjectOf(IContextMenu)");
+  Add(std::move(own), L"the shell's own entries");
   AddRegisteredHandlers(parent.Get(), child);
 }
 
-void FolderMenu::AddShellEntries(IShellFolder* parent, PCUITEMID_CHILD child) {
-  ComHolder<IContextMenu> own;
-  Check(parent->GetUIObjectOf(nullptr, 1, &child, IID_IContextMenu, nullptr, own.Out()),
-        "IShellFolder::GetUIObjectOf(IContextMenu)");
-  Add(std::move(own), L"the shell's own entries");
-}
-
 void FolderMenu::AddRegisteredHandlers(IShellFolder* parent, PCUITEMID_CHILD child) {
-  ComHolder<IDataObject> data;
-  Check(parent->GetUIObjectOf(nullptr, 1, &child, IID_IDataObject, nullptr, data.Out()),
+  ComPtr<IDataObject> data;
+  Check(parent->GetUIObjectOf(nullptr, 1, &child, IID_IDataObject, nullptr, &data),
         "IShellFolder::GetUIObjectOf(IDataObject)");
   std::vector<CLSID> seen;
   for (const wchar_t* folderClass : kFolderClasses) {
@@ -124,16 +120,14 @@ void FolderMenu::AddRegisteredHandlers(IShellFolder* parent, PCUITEMID_CHILD chi
     HKEY handlers = nullptr;
     if (::RegOpenKeyExW(classKey, L"shellex\\ContextMenuHandlers", 0, KEY_READ, &handlers) == ERROR_SUCCESS) {
       wchar_t name[256];
-      for (DWORD index = 0;; ++index) {
-        DWORD length = 256;
-        if (::RegEnumKeyExW(handlers, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-          break;
-        }
+      for (DWORD index = 0, length = 256;
+           ::RegEnumKeyExW(handlers, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+           ++index, length = 256) {
         CLSID id;
         if (!HandlerClassId(handlers, name, &id)) continue;
-        bool known = false;
-        for (const CLSID& other : seen) known = known || ::IsEqualCLSID(other, id);
-        if (known) continue;
+        if (std::any_of(seen.begin(), seen.end(), [&](const CLSID& other) { return ::IsEqualCLSID(other, id); })) {
+          continue;
+        }
         seen.push_back(id);
         AddHandler(id, data.Get(), classKey);
       }
@@ -146,12 +140,13 @@ void FolderMenu::AddRegisteredHandlers(IShellFolder* parent, PCUITEMID_CHILD chi
 // A handler that cannot be loaded is left out, as a file manager leaves it
 // out, and said on the error output.
 void FolderMenu::AddHandler(const CLSID& handler, IDataObject* data, HKEY classKey) {
-  const std::wstring name = ClassIdText(handler) + L" from " + ServerLibrary(handler);
-  ComHolder<IShellExtInit> init;
-  HRESULT result = ::CoCreateInstance(handler, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, init.Out());
+  std::wstring library = TextValue(HKEY_CLASSES_ROOT, L"CLSID\\" + ClassIdText(handler) + L"\\InprocServer32");
+  const std::wstring name = ClassIdText(handler) + L" from " + (library.empty() ? L"(no InprocServer32)" : library);
+  ComPtr<IShellExtInit> init;
+  HRESULT result = ::CoCreateInstance(handler, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, &init);
   if (SUCCEEDED(result)) result = init->Initialize(parentFolder_.get(), data, classKey);
-  ComHolder<IContextMenu> menu;
-  if (SUCCEEDED(result)) result = init->QueryInterface(IID_IContextMenu, menu.Out());
+  ComPtr<IContextMenu> menu;
+  if (SUCCEEDED(result)) result = init.As(&menu);
   if (FAILED(result)) {
     std::fprintf(stderr, "handler %s not loaded: %s\n", Narrow(name).c_str(), Hex(result).c_str());
     return;
@@ -159,7 +154,7 @@ void FolderMenu::AddHandler(const CLSID& handler, IDataObject* data, HKEY classK
   Add(std::move(menu), name);
 }
 
-void FolderMenu::Add(ComHolder<IContextMenu> menu, std::wstring name) {
+void FolderMenu::Add(ComPtr<IContextMenu> menu, std::wstring name) {
   const UINT index = static_cast<UINT>(::GetMenuItemCount(menu_.get()));
   const HRESULT result = menu->QueryContextMenu(menu_.get(), index, nextId_, kLastId, CMF_NORMAL);
   Check(result, "QueryContextMenu of " + Narrow(name));
@@ -169,10 +164,8 @@ void FolderMenu::Add(ComHolder<IContextMenu> menu, std::wstring name) {
 }
 
 std::vector<std::wstring> FolderMenu::Entries() const {
-  std::vector<MenuItem> items;
-  CollectItems(menu_.get(), L"", &items);
   std::vector<std::wstring> entries;
-  for (const MenuItem& item : items) entries.push_back(item.path);
+  for (const MenuItem& item : Items(menu_.get())) entries.push_back(item.path);
   return entries;
 }
 
@@ -185,20 +178,16 @@ std::vector<std::wstring> FolderMenu::Handlers() const {
 }
 
 bool FolderMenu::Invoke(const std::wstring& entry) {
-  std::vector<MenuItem> items;
-  CollectItems(menu_.get(), L"", &items);
-  for (const MenuItem& item : items) {
+  for (const MenuItem& item : Items(menu_.get())) {
     const std::size_t cut = item.path.rfind(L" > ");
-    const std::wstring text = cut == std::wstring::npos ? item.path : item.path.substr(cut + 3);
-    if (item.path != entry && text != entry) continue;
+    if (item.path != entry && (cut == std::wstring::npos ? item.path : item.path.substr(cut + 3)) != entry) continue;
     for (const Contributor& contributor : contributors_) {
       if (item.id < contributor.firstId || item.id >= contributor.firstId + contributor.idCount) continue;
-      const UINT offset = item.id - contributor.firstId;
       CMINVOKECOMMANDINFOEX info{};
       info.cbSize = sizeof info;
       info.fMask = CMIC_MASK_UNICODE;
-      info.lpVerb = MAKEINTRESOURCEA(offset);
-      info.lpVerbW = MAKEINTRESOURCEW(offset);
+      info.lpVerb = MAKEINTRESOURCEA(item.id - contributor.firstId);
+      info.lpVerbW = MAKEINTRESOURCEW(item.id - contributor.firstId);
       info.nShow = SW_SHOWNORMAL;
       Check(contributor.menu->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info)),
             "InvokeCommand of " + Narrow(contributor.name));

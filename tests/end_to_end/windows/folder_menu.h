@@ -5,34 +5,32 @@
 // path: what is found is what the registration leads to.
 #pragma once
 
-#include "com_holder.h"
-
 #include <windows.h>
 #include <shlobj.h>
+#include <wrl/client.h>
 
 #include <memory>
-#include <type_traits>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace korvane::end_to_end {
+
+// UTF-8 of a wide text, for the driver's output.
+std::string Narrow(const std::wstring& text);
 
 class FolderMenu {
  public:
   // Builds the menu of the folder (an absolute path); throws
   // std::runtime_error naming the step that failed.
   explicit FolderMenu(const std::wstring& folder);
-  FolderMenu(const FolderMenu&) = delete;
-  FolderMenu& operator=(const FolderMenu&) = delete;
 
   // Every entry in menu order, a submenu's entries after it as
   // "Parent > Entry"; separators are left out.
   std::vector<std::wstring> Entries() const;
-
   // The handlers that added entries: the class id and the library COM
   // loaded it from.
   std::vector<std::wstring> Handlers() const;
-
   // Carries out the entry of that text (or of that "Parent > Entry" path)
   // through the handler that added it, by its command offset as a file
   // manager does; false when the menu holds no such entry.
@@ -40,16 +38,15 @@ class FolderMenu {
 
  private:
   struct Contributor {
-    ComHolder<IContextMenu> menu;
+    Microsoft::WRL::ComPtr<IContextMenu> menu;
     UINT firstId = 0;
     UINT idCount = 0;
     std::wstring name;
   };
 
-  void AddShellEntries(IShellFolder* parent, PCUITEMID_CHILD child);
   void AddRegisteredHandlers(IShellFolder* parent, PCUITEMID_CHILD child);
   void AddHandler(const CLSID& handler, IDataObject* data, HKEY classKey);
-  void Add(ComHolder<IContextMenu> menu, std::wstring name);
+  void Add(Microsoft::WRL::ComPtr<IContextMenu> menu, std::wstring name);
 
   struct ItemFree {
     void operator()(ITEMIDLIST* item) const { ::ILFree(item); }

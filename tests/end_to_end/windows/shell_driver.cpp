@@ -12,11 +12,11 @@
 // Exit status: 0 done, 1 the product said no or the entry is missing,
 // 2 wrong use, 3 the shell or the library failed.
 #include "folder_menu.h"
-#include "installed_library.h"
 
 #include <windows.h>
 #include <ole2.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <stdexcept>
@@ -25,7 +25,7 @@
 namespace {
 
 using korvane::end_to_end::FolderMenu;
-using korvane::end_to_end::InstalledLibrary;
+using korvane::end_to_end::Narrow;
 
 constexpr wchar_t kDaemonPipe[] = L"\\\\.\\pipe\\DalvDaemonCommand";
 
@@ -34,11 +34,39 @@ constexpr wchar_t kDaemonPipe[] = L"\\\\.\\pipe\\DalvDaemonCommand";
 // picked once the daemon serves, or after this long.
 constexpr DWORD kPickDelayMostMs = 20000;
 
-void Print(const std::wstring& text) {
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow.data(), size, nullptr, nullptr);
-  std::printf("%s\n", narrow.c_str());
+void Print(const std::wstring& text) { std::printf("%s\n", Narrow(text).c_str()); }
+
+// The installed korvane.dll, loaded by path as the product's own programs
+// load it, for the few exports the run calls besides the menu.
+class InstalledLibrary {
+ public:
+  explicit InstalledLibrary(const std::wstring& path) : module_(::LoadLibraryW(path.c_str())) {
+    if (module_ == nullptr) {
+      throw std::runtime_error("cannot load the library, error " + std::to_string(::GetLastError()));
+    }
+  }
+  ~InstalledLibrary() { ::FreeLibrary(module_); }
+  InstalledLibrary(const InstalledLibrary&) = delete;
+  InstalledLibrary& operator=(const InstalledLibrary&) = delete;
+
+  // The export of that name; throws std::runtime_error when it is missing.
+  template <typename Call>
+  Call Export(const char* name) const {
+    const auto address = reinterpret_cast<Call>(reinterpret_cast<void*>(::GetProcAddress(module_, name)));
+    if (address == nullptr) throw std::runtime_error(std::string("the library lacks ") + name);
+    return address;
+  }
+
+ private:
+  HMODULE module_;
+};
+
+// Takes over a buffer the library handed out (freed from the process heap).
+std::string TakeText(char* buffer) {
+  if (buffer == nullptr) return {};
+  std::string text(buffer);
+  ::HeapFree(::GetProcessHeap(), 0, buffer);
+  return text;
 }
 
 bool DaemonServesWithin(DWORD milliseconds) {
@@ -83,18 +111,21 @@ int InvokeEntry(const std::wstring& folder, const std::wstring& entry) {
   return 1;
 }
 
+// Prints the whole status record ("3|root|activated|asked|"); the call
+// starts the daemon when none runs.
 int ShowStatus(const std::wstring& library, const std::wstring& folder) {
-  const auto status = InstalledLibrary(library).Status(folder);
-  if (!status) {
+  const InstalledLibrary korvane(library);
+  char* record = nullptr;
+  if (korvane.Export<int32_t (*)(const wchar_t*, char**)>("Korvane_GetStatus")(folder.c_str(), &record) != 1) {
     std::printf("no status: the daemon could not be asked\n");
     return 1;
   }
-  std::printf("%s\n", status->c_str());
+  std::printf("%s\n", TakeText(record).c_str());
   return 0;
 }
 
 int StopDaemon(const std::wstring& library) {
-  if (!InstalledLibrary(library).StopDaemon()) {
+  if (InstalledLibrary(library).Export<int32_t (*)()>("Korvane_StopDaemon")() != 1) {
     std::printf("the stop request was not delivered\n");
     return 1;
   }
@@ -102,18 +133,27 @@ int StopDaemon(const std::wstring& library) {
   return 0;
 }
 
+// Prints the spaces the daemon lists (the second field); never starts a
+// daemon.
 int Serves(const std::wstring& library, const std::wstring& seconds) {
   const DWORD wait = static_cast<DWORD>(std::wcstoul(seconds.c_str(), nullptr, 10)) * 1000;
   if (!DaemonServesWithin(wait)) {
     std::printf("no daemon serves %ls\n", kDaemonPipe);
     return 1;
   }
-  const auto spaces = InstalledLibrary(library).Spaces();
-  if (!spaces) {
+  using ListCall = int32_t (*)(const wchar_t*, const wchar_t*, char**, char**, char**);
+  const InstalledLibrary korvane(library);
+  char* count = nullptr;
+  char* names = nullptr;
+  char* rest = nullptr;
+  const bool answered = korvane.Export<ListCall>("Korvane_ListSpaces")(L"", L"", &count, &names, &rest) == 1;
+  TakeText(rest);
+  const std::string listed = TakeText(names);
+  if (!answered || TakeText(count).empty()) {  // a refusal names no count
     std::printf("the daemon did not list its spaces\n");
     return 1;
   }
-  std::printf("%s", spaces->c_str());
+  std::printf("%s", listed.c_str());
   return 0;
 }
 
