@@ -1,35 +1,28 @@
 // The daemon processes that a test lets the library start: the scripted
 // daemon KorvaneBkgProc beside the test, told where to log through the
-// environment. Every process it logged is killed at the end.
+// environment. Every one still running is killed at the end.
 #pragma once
 
 #include "support/test_pipe_name.h"
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 namespace korvane::testing {
 
-using ProcessId = std::uint32_t;
-
 class DaemonProcesses {
  public:
-  // Files go into folder, which must outlive this object. The daemons serve
-  // the pipe name given (on POSIX always the well-known one, which the
+  // The log goes into folder, which must outlive this object. The daemons
+  // serve the pipe name given (on POSIX always the well-known one, which the
   // test's runtime folder already makes its own).
   explicit DaemonProcesses(const std::string& folder, const std::string& pipeName = TestPipeName());
   ~DaemonProcesses();
   DaemonProcesses(const DaemonProcesses&) = delete;
   DaemonProcesses& operator=(const DaemonProcesses&) = delete;
 
-  // The processes that logged "start", in order.
-  std::vector<ProcessId> Started() const;
   // Waits until the log has at least count lines beginning with word.
   bool WaitForLines(const std::string& word, std::size_t count) const;
 
  private:
-  std::vector<std::string> LogLines() const;
   std::string logPath_;
 };
 

@@ -1,5 +1,3 @@
-// The records a capture has taken in, kept the same way on both platforms;
-// how they arrive is each platform's own.
 #include "support/debug_output_capture.h"
 
 namespace korvane::testing {

@@ -1,9 +1,8 @@
-// Captures the library's debugger output in-process, as a debugger would: on
-// POSIX from the OutputDebugStringA stand-in; on Windows from the debug-output
-// buffer (DBWIN_BUFFER) that debug viewers read, keeping this process's
-// records only. That buffer is one per session, so on Windows one capture at
-// a time exists across processes; the constructor throws std::runtime_error
-// when it cannot have it.
+// Captures the library's debugger output in-process: on POSIX from the
+// OutputDebugStringA stand-in; on Windows from the debug-output buffer
+// (DBWIN_BUFFER) that debug viewers read, keeping this process's records. That
+// buffer is one per session, so on Windows the constructor throws
+// std::runtime_error when another process's capture keeps it.
 #pragma once
 
 #include <memory>

@@ -1,5 +1,3 @@
-// A private runtime folder for one test, so that each test's pipes and
-// daemons are its own.
 #pragma once
 
 #include <optional>
@@ -7,10 +5,11 @@
 
 namespace korvane::testing {
 
-// Creates a fresh folder (mode 0700; on Windows below the user's temporary
-// folder, whose access rights it inherits) and points XDG_RUNTIME_DIR at it
-// for the helper's lifetime; afterwards restores the previous value and
-// removes the folder with everything in it. Path() is UTF-8.
+// A private runtime folder for one test, so that its pipes and daemons are
+// its own: a fresh folder (mode 0700; on Windows below the user's temporary
+// folder, whose access rights it inherits) that XDG_RUNTIME_DIR points at for
+// the helper's lifetime. Removed with everything in it at the end. Path() is
+// UTF-8.
 class ScopedRuntimeFolder {
  public:
   ScopedRuntimeFolder();  // throws std::system_error when it cannot

@@ -2,13 +2,12 @@
 // a temporary folder, found through XDG_CONFIG_HOME and XDG_CONFIG_DIRS (two
 // folders, the first without a hive). The environment comes back afterwards.
 //
-// On Windows the library reads the real registry, so the hives are the keys
-// SOFTWARE\Korvane and SOFTWARE\TortoiseSVN of HKEY_CURRENT_USER and
-// HKEY_LOCAL_MACHINE: saved and emptied at the start, restored afterwards.
-// User() and Machine() write the export's sections below those keys into the
-// registry and skip every other line. The registry is shared by every test
-// process, so only one ScopedSettings exists at a time across processes; it
-// must be made and ended on one thread.
+// On Windows the hives are the real registry's keys SOFTWARE\Korvane and
+// SOFTWARE\TortoiseSVN of HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE: saved and
+// emptied at the start, restored afterwards; User() and Machine() write only
+// the export's sections below them. The registry is shared by every test
+// process, so one ScopedSettings exists at a time across processes, made and
+// ended on one thread.
 #pragma once
 
 #include <filesystem>
@@ -20,7 +19,7 @@ namespace korvane::testing {
 
 class ScopedSettings {
  public:
-  ScopedSettings();  // both hives empty
+  ScopedSettings();
   ~ScopedSettings();
   ScopedSettings(const ScopedSettings&) = delete;
   ScopedSettings& operator=(const ScopedSettings&) = delete;

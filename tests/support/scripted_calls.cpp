@@ -6,7 +6,9 @@
 namespace korvane::testing {
 
 LPCSTR ScriptedCalls::Renamed(LPCSTR name) const {
-  return name != nullptr && std::string_view(name) == kWellKnownPipeName ? pipeName.c_str() : name;
+  // The well-known name stands for this test's own pipe (see TestPipeName).
+  static const std::string own = TestPipeName();
+  return name != nullptr && std::string_view(name) == kWellKnownPipeName ? own.c_str() : name;
 }
 
 void ScriptedCalls::ReportIntegrityLevel(DWORD level) {

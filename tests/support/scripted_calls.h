@@ -29,10 +29,6 @@ class ScriptedCalls : public link::SystemCalls {
   // be called from several threads at once.
   std::function<BOOL()> createProcess;
 
-  // The pipe the link's well-known name stands for: this test's own (see
-  // TestPipeName), so that tests may run side by side.
-  std::string pipeName = TestPipeName();
-
   // Real waits are cut to this many milliseconds, so tests of a 10 s or
   // unlimited wait take a moment; the limit the link asked for is recorded.
   DWORD waitCap = INFINITE;

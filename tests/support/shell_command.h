@@ -9,7 +9,7 @@
 
 namespace korvane::testing {
 
-// Runs the command through /bin/sh; its exit status, or -1 when it could
+// The exit status of the command run through /bin/sh, or -1 when it could
 // not be started or did not end within a minute.
 int RunShellCommand(const std::string& command);
 

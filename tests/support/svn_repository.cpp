@@ -23,12 +23,10 @@ std::string ShellQuoted(const std::string& text) {
 }
 
 // A new, empty folder under the shared temporary folder, with a random
-// 64-bit name: one that exists already is taken as a failure.
+// name: one that exists already is taken as a failure.
 fs::path MakeUniqueFolder() {
   std::random_device seed;
-  std::ostringstream name;
-  name << "korvane-svn-" << std::hex << std::mt19937_64(seed())();
-  const fs::path folder = SharedTemporaryFolder() / name.str();
+  const fs::path folder = SharedTemporaryFolder() / ("korvane-svn-" + std::to_string(seed()) + std::to_string(seed()));
   if (!fs::create_directory(folder)) throw std::runtime_error(folder.string() + " exists already");
   return fs::canonical(folder);
 }

@@ -15,8 +15,7 @@ class SvnRepository {
   // checks it out into the folder's "wc". Throws std::runtime_error, with the
   // programs' output, when a step fails.
   SvnRepository(const std::string& location, const std::vector<std::string>& tree);
-  // Removes the folder with everything in it.
-  ~SvnRepository();
+  ~SvnRepository();  // removes the folder
   SvnRepository(const SvnRepository&) = delete;
   SvnRepository& operator=(const SvnRepository&) = delete;
 

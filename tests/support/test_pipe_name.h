@@ -1,6 +1,6 @@
 // The daemon pipe a test talks to. POSIX tests each have a runtime folder of
 // their own, so the well-known name is already theirs; Windows has one pipe
-// namespace, so there each test process serves and opens a name of its own.
+// namespace, so there each test process has a name of its own.
 #pragma once
 
 #include "protocol/commands.h"
@@ -11,7 +11,6 @@ namespace korvane::testing {
 
 inline constexpr const char* kWellKnownPipeName = protocol::kPipeName;
 
-// The well-known name on POSIX; a name unique to this process on Windows.
 std::string TestPipeName();
 
 }  // namespace korvane::testing

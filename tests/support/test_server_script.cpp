@@ -67,30 +67,23 @@ void ServerScript::Serve(std::size_t index, std::unique_ptr<DaemonConnection> co
     const std::optional<std::uint32_t> code = FrameCode(frame);
     if (!code) continue;
     const Answer answer = Resolve(*code);
-    switch (answer.kind) {
-      case Answer::Kind::kIgnore:
-        break;
-      case Answer::Kind::kNever:
-        if (connection->WaitForHangUp()) MarkClientClosed(index);
-        return;
-      case Answer::Kind::kClose:
-        if (connection->Sleep(answer.delay)) return;
+    if (answer.kind == Answer::Kind::kNever) {
+      if (connection->WaitForHangUp()) MarkClientClosed(index);
+      return;
+    }
+    if (answer.kind != Answer::Kind::kIgnore) {
+      if (connection->Sleep(answer.delay)) return;
+      const bool reply = answer.kind == Answer::Kind::kReply;
+      const Sent sent = reply ? connection->Send(answer.bytes) : Sent::kFailed;
+      if (sent == Sent::kStopped) return;
+      if (sent == Sent::kFailed) {
+        // Closed by script, or the client went away, or the reply cannot go
+        // out as one packet: ending the connection shows the client a broken
+        // pipe, not a hang.
         connection->Close();
-        Tell(TestServerEvent::Kind::kHandled, index, frame);
+        if (!reply) Tell(TestServerEvent::Kind::kHandled, index, frame);
         Tell(TestServerEvent::Kind::kClosed, index);
         return;
-      case Answer::Kind::kReply: {
-        if (connection->Sleep(answer.delay)) return;
-        const Sent sent = connection->Send(answer.bytes);
-        if (sent == Sent::kStopped) return;
-        if (sent == Sent::kFailed) {
-          // The client went away, or the reply cannot go out as one packet:
-          // ending the connection shows the client a broken pipe, not a hang.
-          connection->Close();
-          Tell(TestServerEvent::Kind::kClosed, index);
-          return;
-        }
-        break;
       }
     }
     Tell(TestServerEvent::Kind::kHandled, index, frame);

@@ -1,5 +1,3 @@
-// The daemon processes of a test on POSIX: the log reaches KorvaneBkgProc
-// through the environment.
 #include "support/daemon_processes.h"
 
 #include <cerrno>
@@ -20,7 +18,6 @@ DaemonProcesses::DaemonProcesses(const std::string& folder, const std::string&)
 // log path in its environment; any of them still running is ended, also one
 // that had not yet logged its start when the test finished.
 DaemonProcesses::~DaemonProcesses() {
-  for (ProcessId pid : Started()) ::kill(static_cast<pid_t>(pid), SIGKILL);
   const std::string marker = "KORVANE_TEST_DAEMON_LOG=" + logPath_;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {

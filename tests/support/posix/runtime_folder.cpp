@@ -1,4 +1,3 @@
-// A temporary XDG_RUNTIME_DIR made with mkdtemp.
 #include "support/runtime_folder.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 // The daemon processes of a test on Windows. KorvaneBkgProc gets the log and
-// the test's own pipe name (KORVANE_TEST_PIPE, see
-// test_pipe_name.h) through the environment, which CreateProcessW hands on.
+// the test's own pipe name (KORVANE_TEST_PIPE) through the environment, which
+// CreateProcessW hands on.
 #include "support/daemon_processes.h"
 
 #include "support/test_pipe_name.h"
@@ -13,9 +13,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
-#include <set>
 #include <vector>
 
 namespace korvane::testing {
@@ -34,41 +32,23 @@ std::uint64_t CreationTime(HANDLE process) {
   return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
-// Whether the path (or bare file name) names the daemon program.
-bool IsDaemonProgram(const std::wstring& path) {
-  return ::_wcsicmp(std::filesystem::path(path).filename().c_str(), kProgramName) == 0;
-}
-
-// Ends the process when it is a daemon program started after this process
-// was: a process id from a log may since have gone to another program. Waits
-// for it to be gone, so that its pipe and its open log go with it.
-void EndIfDaemon(ProcessId pid) {
-  const UniqueHandle process(
-      ::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
-  if (!process) return;
-  std::wstring image(MAX_PATH, L'\0');
-  DWORD size = static_cast<DWORD>(image.size());
-  if (!::QueryFullProcessImageNameW(process.get(), 0, image.data(), &size)) return;
-  image.resize(size);
-  if (!IsDaemonProgram(image) || CreationTime(process.get()) < CreationTime(::GetCurrentProcess())) return;
-  ::TerminateProcess(process.get(), 1);
-  ::WaitForSingleObject(process.get(), kExitWaitMs);
-}
-
-// The daemon programs this process started, from the system's process list.
-std::set<ProcessId> DaemonChildren() {
-  std::set<ProcessId> children;
+// Ends every daemon program this process started after it was itself
+// started: a parent id may be left from an earlier process of this id.
+// Waits for each to be gone, so that its pipe and its open log go with it.
+void EndDaemonChildren() {
   const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (snapshot.get() == INVALID_HANDLE_VALUE) return children;
+  if (snapshot.get() == INVALID_HANDLE_VALUE) return;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   const DWORD self = ::GetCurrentProcessId();
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (entry.th32ParentProcessID == self && IsDaemonProgram(entry.szExeFile)) {
-      children.insert(entry.th32ProcessID);
-    }
+    if (entry.th32ParentProcessID != self || ::_wcsicmp(entry.szExeFile, kProgramName) != 0) continue;
+    const UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                                             FALSE, entry.th32ProcessID));
+    if (!process || CreationTime(process.get()) < CreationTime(::GetCurrentProcess())) continue;
+    ::TerminateProcess(process.get(), 1);
+    ::WaitForSingleObject(process.get(), kExitWaitMs);
   }
-  return children;
 }
 
 // SYSTEM_HANDLE_INFORMATION_EX (SystemExtendedHandleInformation, 64), which
@@ -136,12 +116,9 @@ DaemonProcesses::DaemonProcesses(const std::string& folder, const std::string& p
   SetVariable(L"KORVANE_TEST_PIPE", pipeName);
 }
 
-// Every daemon program still running that this process started ends, also
-// one that had not yet logged its start when the test finished.
+// Also a daemon that had not yet logged its start when the test finished.
 DaemonProcesses::~DaemonProcesses() {
-  std::set<ProcessId> daemons = DaemonChildren();
-  for (ProcessId pid : Started()) daemons.insert(pid);
-  for (ProcessId pid : daemons) EndIfDaemon(pid);
+  EndDaemonChildren();
   SetVariable(L"KORVANE_TEST_DAEMON_LOG", "");
   SetVariable(L"KORVANE_TEST_PIPE", "");
 }

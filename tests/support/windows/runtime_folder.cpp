@@ -1,6 +1,4 @@
-// A fresh folder below the user's temporary folder (private to the user by
-// the access rights it inherits from there). No pipe lives in it on Windows;
-// it holds the test's files, and XDG_RUNTIME_DIR points at it as on POSIX.
+// No pipe lives in the folder on Windows; it holds the test's files.
 #include "support/runtime_folder.h"
 
 #include "support/windows/windows_helpers.h"

@@ -17,11 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path UniqueStatusFile() {
-  std::random_device seed;
-  return SharedTemporaryFolder() / ("korvane-status-" + std::to_string(seed()) + "-" + std::to_string(seed()));
-}
-
 bool StartShell(const std::string& script) {
   std::string quoted = "Z:\\bin\\sh -c \"";
   for (char c : script) {
@@ -41,7 +36,9 @@ bool StartShell(const std::string& script) {
 }  // namespace
 
 int RunShellCommand(const std::string& command) {
-  const fs::path status = UniqueStatusFile();
+  std::random_device seed;
+  const fs::path status = SharedTemporaryFolder() / ("korvane-status-" + std::to_string(seed()) + "-" +
+                                                     std::to_string(seed()));
   // The status file appears whole: written aside, then renamed. Its name is
   // letters, digits and dashes, which the shell takes as they are.
   const std::string written = ShellPath(status.generic_string()), aside = written + ".tmp";

@@ -1,6 +1,5 @@
-// Windows has one pipe namespace for every process, and ctest runs tests side
-// by side, one process each: a test process serves and opens a name of its
-// own, the well-known one with the process id after it.
+// The well-known name with the process id after it: ctest runs tests side by
+// side, one process each.
 #include "support/test_pipe_name.h"
 
 #include "platform/windows_api.h"

@@ -37,23 +37,20 @@ UniqueHandle NewEvent() { return Checked(::CreateEventW(nullptr, TRUE, FALSE, nu
 // How an overlapped operation on a pipe ended.
 enum class Outcome { kDone, kMoreData, kEnded, kStopped, kTimedOut };
 
-// Waits for the overlapped operation that a ReadFile or WriteFile call
-// (which returned `started`) began on `pipe`. When
-// `stop` is signalled or `limit` passes first, the operation is cancelled and
-// its cancellation waited for, so that its buffer and OVERLAPPED may go; one
-// that finished in the meantime counts as finished. Every failure but a
-// message longer than the buffer counts as the end of the pipe.
+// Waits for the overlapped ReadFile or WriteFile (which returned `started`).
+// When `stop` (if any) is signalled or `limit` passes first, the operation is
+// cancelled and its cancellation waited for, so that its buffer and
+// OVERLAPPED may go. Every failure but a message longer than the buffer
+// counts as the end of the pipe.
 Outcome Complete(HANDLE pipe, OVERLAPPED& overlapped, BOOL started, HANDLE stop, DWORD limit, DWORD& bytes) {
   bytes = 0;
   if (!started) {
     const DWORD error = ::GetLastError();
     if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) return Outcome::kEnded;
   }
-  const HANDLE handles[] = {stop, overlapped.hEvent};
-  const DWORD count = stop != nullptr ? 2 : 1;
-  const HANDLE* first = stop != nullptr ? handles : handles + 1;
-  const DWORD waited = ::WaitForMultipleObjects(count, first, FALSE, limit);
-  const bool finished = waited == WAIT_OBJECT_0 + count - 1;
+  const HANDLE handles[] = {overlapped.hEvent, stop};
+  const DWORD waited = ::WaitForMultipleObjects(stop != nullptr ? 2 : 1, handles, FALSE, limit);
+  const bool finished = waited == WAIT_OBJECT_0;
   if (!finished) ::CancelIoEx(pipe, &overlapped);
   if (::GetOverlappedResult(pipe, &overlapped, &bytes, TRUE)) return Outcome::kDone;
   const DWORD error = ::GetLastError();
@@ -62,10 +59,8 @@ Outcome Complete(HANDLE pipe, OVERLAPPED& overlapped, BOOL started, HANDLE stop,
   return Outcome::kEnded;
 }
 
-// Reads the next message whole, however long: a read that finds the message
-// longer than the buffer (ERROR_MORE_DATA) leaves the rest for the next read.
-// An empty message is a read that succeeds with nothing. Ends in anything but
-// kMoreData.
+// Reads the next message whole: a read that finds the message longer than
+// the buffer (ERROR_MORE_DATA) leaves the rest for the next read.
 Outcome ReadMessage(HANDLE pipe, HANDLE event, HANDLE stop, DWORD limit, std::string& message) {
   message.clear();
   std::string chunk(kReadChunk, '\0');
@@ -80,7 +75,6 @@ Outcome ReadMessage(HANDLE pipe, HANDLE event, HANDLE stop, DWORD limit, std::st
   }
 }
 
-// Writes one message, however long: it is done once the reader took it all.
 Outcome WriteMessage(HANDLE pipe, HANDLE event, HANDLE stop, std::string_view bytes) {
   OVERLAPPED overlapped{};
   overlapped.hEvent = event;
@@ -108,7 +102,6 @@ bool ClientConnected(HANDLE pipe) {
   return information.NamedPipeState == kPipeConnectedState;
 }
 
-// One pipe instance, with the event its overlapped operations signal.
 struct Instance {
   UniqueHandle pipe;
   UniqueHandle event = NewEvent();
@@ -119,8 +112,6 @@ struct Instance {
   DWORD connectError = ERROR_IO_PENDING;
 };
 
-// A connection's pipe instance. Every wait takes the daemon's stop event
-// too.
 class PipeConnection final : public DaemonConnection {
  public:
   PipeConnection(std::unique_ptr<Instance> instance, HANDLE stop) : instance_(std::move(instance)), stop_(stop) {}

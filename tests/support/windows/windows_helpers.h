@@ -15,7 +15,7 @@
 
 namespace korvane::testing {
 
-// Through the library's converter: wchar_t is UTF-16 on Windows.
+// wchar_t is UTF-16 on Windows.
 inline std::wstring Wide(std::string_view utf8) {
   const std::u16string wide = text::Utf8ToWide(utf8);
   return {wide.begin(), wide.end()};
@@ -38,24 +38,22 @@ using UniqueHandle = std::unique_ptr<void, HandleCloser>;
   throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), what);
 }
 
-// The handle a Create* call returned, owned; throws when the call failed
-// (returned NULL).
+// Owns what a Create* call returned; throws when it returned NULL.
 inline UniqueHandle Checked(HANDLE handle, const std::string& what) {
   if (handle == nullptr) ThrowLastError(what);
   return UniqueHandle(handle);
 }
 
-// A function that ntdll exports but the SDK's import libraries do not
-// offer, or nullptr.
+// A function that ntdll exports but the import libraries leave out, or
+// nullptr.
 template <typename Function>
 Function NtFunction(const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name)));
 }
 
 // A new folder below the user's temporary folder (private to the user by
-// the access rights it inherits from there), named from the prefix, the
-// process id and a counter. A name that exists (left by an earlier process
-// of that id) only costs another try. Throws std::system_error.
+// the access rights it inherits), named from the prefix, the process id and
+// a counter; a name left by an earlier process only costs another try.
 inline std::wstring MakeFreshFolder(std::wstring_view prefix) {
   static std::atomic<unsigned> counter{0};
   const std::filesystem::path temp = std::filesystem::temp_directory_path();
