@@ -684,8 +684,9 @@ void BM_LoadReferenceDaemon(benchmark::State& state) {
   // started on its own.
   if (Served()) Korvane_StopDaemon();
 }
-// One iteration is three mixed runs and five pairs of the queries and the
-// floor, 5000 calls each; the rates and ratios are the counters'.
+// One iteration is three mixed runs and five runs of the queries, each
+// beside a run of either floor, 5000 calls each; the rates and ratios are
+// the counters'.
 BENCHMARK(BM_LoadReferenceDaemon)->Name("Load/ReferenceDaemon")->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
