@@ -326,9 +326,10 @@ svn_error_t* LocallyChangedFiles(const std::string& folder, std::vector<std::str
 }
 
 std::string LocalVersions::Link(const std::string& path) {
-  // Beside the working copy's own temporary files, on the same file system.
+  // Among or beside the working copy's own temporary files, on the same
+  // file system.
   if (aside_.empty()) {
-    std::string aside = folder_ + "/.svn/tmp/korvane-local-XXXXXX";
+    std::string aside = folder_ + (across_ ? "/.svn/korvane-local-XXXXXX" : "/.svn/tmp/korvane-local-XXXXXX");
     if (MakeUniqueFolder(aside) != 0) return {};
     aside_ = aside;
   }

@@ -82,7 +82,12 @@ svn_error_t* KeepOverwritten(const std::string& path, std::vector<KeptConflict>&
 //     as a conflict copy instead of vanishing with the old file.
 class LocalVersions {
  public:
-  explicit LocalVersions(std::string folder) : folder_(std::move(folder)) {}
+  // Where the versions are held: among the working copy's temporary files,
+  // which a clean-up empties, or beside them, for holding across one.
+  enum class Aside { Temporary, AcrossCleanUp };
+
+  explicit LocalVersions(std::string folder, Aside aside = Aside::Temporary)
+      : folder_(std::move(folder)), across_(aside == Aside::AcrossCleanUp) {}
   ~LocalVersions();  // lets go of what was held aside
   LocalVersions(const LocalVersions&) = delete;
   LocalVersions& operator=(const LocalVersions&) = delete;
@@ -112,6 +117,7 @@ class LocalVersions {
   std::string Link(const std::string& path);
 
   const std::string folder_;
+  const bool across_;
   std::string aside_;
   int count_ = 0;
   std::map<std::string, Held> held_;

@@ -454,6 +454,11 @@ void AutomaticSync::Failed(const std::string& path, Folder& folder, const std::s
   folder.holdup = holdup;
 }
 
+void AutomaticSync::CommitSoon(Folder& folder) const {
+  folder.changed = true;
+  folder.firstChange = folder.lastChange = Clock::now() - periods_.quiet;
+}
+
 void AutomaticSync::Succeeded(const std::string& path, Folder& folder) {
   if (folder.failures > 0) {
     log_.Info("automatic commit and update of " + path + " go on after " + std::to_string(folder.failures) +
@@ -471,10 +476,13 @@ void AutomaticSync::Succeeded(const std::string& path, Folder& folder) {
 bool AutomaticSync::Repair(const std::string& path, Folder& folder) {
   Pool pool;
   std::optional<SvnFailure> failure;
+  std::vector<KeptConflict> kept;
   if (svn_client_ctx_t* client = SyncContext(stop_, pool, failure)) {
     // Local changes stay as they are.
-    failure = FinishUnfinishedWork(path, client, pool);
+    failure = FinishUnfinishedWork(path, who_, kept, client, pool);
   }
+  ReportConflicts(path, kept);
+  if (!kept.empty()) CommitSoon(folder);  // the copies kept aside
   if (failure) {
     if (!stop_) Failed(path, folder, "clean-up", *failure);
     return false;
@@ -606,11 +614,7 @@ AutomaticSync::Outcome AutomaticSync::Commit(const std::string& path, Folder& fo
       writes->second.first = began;  // written on while committed: its longest quiet period starts again
     }
   }
-  if (!kept.empty()) {
-    // The copies kept aside are committed at once.
-    folder.changed = true;
-    folder.firstChange = folder.lastChange = Clock::now() - periods_.quiet;
-  }
+  if (!kept.empty()) CommitSoon(folder);  // the copies kept aside
   Succeeded(path, folder);
   if (SVN_IS_VALID_REVNUM(revision)) {
     log_.Info("committed " + path + " as revision " + std::to_string(revision));

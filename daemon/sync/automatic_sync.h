@@ -195,6 +195,9 @@ class AutomaticSync {
   static void Restamp(const std::set<std::string>& files);
   // Cleans the working copy up, keeping local changes; false when it failed.
   bool Repair(const std::string& path, Folder& folder);
+  // Marks the folder's changes as due for a commit at once, without waiting
+  // for them to rest.
+  void CommitSoon(Folder& folder) const;
   void ReportLeftOut(const std::string& path, Folder& folder, std::map<std::string, std::string> found);
   Outcome Update(const std::string& path, Folder& folder, bool repaired = false);
   // Whether a folder takes the repository's next answer: it is not waiting

@@ -3,7 +3,9 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "daemon/conflicts/conflict_keeper.h"
 #include "daemon/svn/svn_runtime.h"
 
 namespace korvane::server {
@@ -25,6 +27,15 @@ namespace korvane::server {
 // the daemon was away) would pass for unchanged and never be committed.
 // The files that differ from what the working copy holds are found before
 // the clean-up and stamped anew after it, so Subversion reads them again.
-std::optional<SvnFailure> FinishUnfinishedWork(const std::string& root, svn_client_ctx_t* client, apr_pool_t* pool);
+//
+// A queued step of an update puts the version it brought in place of the
+// file, whatever the file holds then. Those of the changed files written
+// after the working copy last recorded anything (so after the interrupted
+// work queued its steps) are held aside across the clean-up; one that a
+// step replaced is kept beside it as its conflict copy, naming who, and
+// appended to kept.
+std::optional<SvnFailure> FinishUnfinishedWork(const std::string& root, const std::string& who,
+                                               std::vector<KeptConflict>& kept, svn_client_ctx_t* client,
+                                               apr_pool_t* pool);
 
 }  // namespace korvane::server

@@ -49,6 +49,17 @@ struct Row {
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
+// Queues steps in the working copy at folder, as an operation stopped half
+// way leaves them; steps are shell-quoted work items.
+void Queue(const std::string& folder, const std::string& steps) {
+  const std::string queue =
+      "import sqlite3, sys\n"
+      "db = sqlite3.connect(sys.argv[1])\n"
+      "for work in sys.argv[2:]: db.execute('INSERT INTO work_queue(work) VALUES (?)', (work.encode(),))\n"
+      "db.commit()\n";
+  Run("python3 -c " + Quoted(queue) + " " + Quoted(folder + "/.svn/wc.db") + " " + steps);
+}
+
 class SyncSafety : public Team, public ::testing::WithParamInterface<Row> {
  public:
   TeamServer& Server() { return *server_; }
@@ -290,20 +301,26 @@ const Row kRows[] = {
        // A commit stopped before it set its files' permissions leaves those
        // steps queued in the working copy, where each clean-up runs them.
        t.Of(kAnn).Stop();
-       const std::string queue =
-           "import sqlite3, sys\n"
-           "db = sqlite3.connect(sys.argv[1])\n"
-           "for work in sys.argv[2:]: db.execute('INSERT INTO work_queue(work) VALUES (?)', (work.encode(),))\n"
-           "db.commit()\n";
-       ASSERT_NO_FATAL_FAILURE(Run("python3 -c " + Quoted(queue) + " " + Quoted(t.Folder(kAnn) + "/.svn/wc.db") +
-                                   " \"(file-commit 17 it's recorded.txt)\" '(file-commit folder/inner.txt)'"
-                                   " '(file-commit edited.txt)'"));
+       ASSERT_NO_FATAL_FAILURE(Queue(t.Folder(kAnn), "\"(file-commit 17 it's recorded.txt)\""
+                                                     " '(file-commit folder/inner.txt)' '(file-commit edited.txt)'"));
        t.Remove(kAnn, "it's recorded.txt");
        t.Remove(kAnn, "folder");
        // The queued step records the file as it is when it runs.
        t.Save(kAnn, "edited.txt", "changed while the daemon was away\n");
        t.Of(kAnn).Start();
        t.Save(kAnn, "after.txt", "after the queued steps\n");
+     }},
+    {"a file saved while the daemon was away, over an update's last step still queued",
+     [](SyncSafety& t) {
+       t.Save(kAnn, "report.txt", "first\n");
+       ASSERT_TRUE(t.AtBob("report.txt"));
+       // An update stopped before it put what it brought in place leaves that
+       // step queued: the clean-up puts the recorded version over the file.
+       t.Of(kAnn).Stop();
+       // Numbers are atoms of explicit length ("1 0" is "0").
+       ASSERT_NO_FATAL_FAILURE(Queue(t.Folder(kAnn), "'(file-install report.txt 1 0 1 1)'"));
+       t.Save(kAnn, "report.txt", "saved while the daemon was away\n");
+       t.Of(kAnn).Start();
      }},
     {"a folder tree made and removed, and files saved on both sides, while the server was away",
      [](SyncSafety& t) {
