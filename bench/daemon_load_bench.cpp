@@ -601,11 +601,16 @@ void BM_LoadReferenceDaemon(benchmark::State& state) {
     // a shared machine the rates drift between runs, and the ratio of runs
     // made together is what drifts least.
     for (int pair = 0; pair < kQueryPairs; ++pair) {
-      if (pair % 2 == 0) floors.push_back(RunFloor(echo.Address()));
-      if (pair % 2 == 0) answered.push_back(RunAnsweredQueries(daemonPath, answering, errorText));
+      const bool floorsFirst = pair % 2 == 0;
+      if (floorsFirst) {
+        floors.push_back(RunFloor(echo.Address()));
+        answered.push_back(RunAnsweredQueries(daemonPath, answering, errorText));
+      }
       queries.push_back(RunQueries(errorText));
-      if (pair % 2 != 0) answered.push_back(RunAnsweredQueries(daemonPath, answering, errorText));
-      if (pair % 2 != 0) floors.push_back(RunFloor(echo.Address()));
+      if (!floorsFirst) {
+        answered.push_back(RunAnsweredQueries(daemonPath, answering, errorText));
+        floors.push_back(RunFloor(echo.Address()));
+      }
       queryRatios.push_back(queries.back().CallsPerSecond() / floors.back().CallsPerSecond());
       answeredRatios.push_back(queries.back().CallsPerSecond() / answered.back().CallsPerSecond());
     }

@@ -11,19 +11,11 @@ namespace korvane::server {
 
 namespace {
 
-// The daemon's own effective user, or root, may be served. A packet that
-// came without credentials (the listener passes them, so none should) is
-// judged by the socket's peer instead.
-bool MayBeServed(int connection, const posix::PacketArrival& arrival) {
-  static const uid_t self = geteuid();
-  if (!arrival.sender) return posix::PeerIsTrusted(connection, self);
-  return *arrival.sender == self || *arrival.sender == 0;
-}
-
 Arrival ArrivalOf(int connection, const posix::PacketArrival& arrival, std::size_t& size) {
   switch (arrival.kind) {
     case posix::PacketArrival::Kind::Packet:
-      if (!MayBeServed(connection, arrival)) return Arrival::OtherUser;
+      // Only the daemon's own effective user, or root, is served.
+      if (!posix::SenderIsTrusted(connection, arrival)) return Arrival::OtherUser;
       size = arrival.size;
       return Arrival::Packet;
     case posix::PacketArrival::Kind::NotYet:

@@ -21,6 +21,12 @@ bool StartPassingCredentials(int fd) {
   return setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == 0;
 }
 
+// This process's effective user (read once: it does not change) or root.
+bool IsTrustedUser(uid_t user) {
+  static const uid_t self = geteuid();
+  return user == self || user == 0;
+}
+
 // The sender's user in a received header's credentials, if it holds them.
 std::optional<uid_t> SenderOf(msghdr& header) {
   for (cmsghdr* part = CMSG_FIRSTHDR(&header); part != nullptr; part = CMSG_NXTHDR(&header, part)) {
@@ -81,15 +87,13 @@ PacketArrival ReceiveWholePacket(int fd, std::string& packet, Credentials creden
 }
 
 bool PeerIsTrusted(int fd) {
-  static const uid_t self = geteuid();
-  return PeerIsTrusted(fd, self);
-}
-
-bool PeerIsTrusted(int fd, uid_t self) {
   ucred peer{};
   socklen_t length = sizeof peer;
-  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return false;
-  return peer.uid == self || peer.uid == 0;
+  return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && IsTrustedUser(peer.uid);
+}
+
+bool SenderIsTrusted(int fd, const PacketArrival& arrival) {
+  return arrival.sender ? IsTrustedUser(*arrival.sender) : PeerIsTrusted(fd);
 }
 
 }  // namespace korvane::posix

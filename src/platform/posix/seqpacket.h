@@ -52,8 +52,9 @@ PacketArrival ReceiveWholePacket(int fd, std::string& packet, Credentials creden
 // must neither receive this user's requests nor send them. The effective
 // user is read once, at the first call.
 bool PeerIsTrusted(int fd);
-// The same for a process whose effective user id is self (a server asks
-// for every client it accepts, and its user does not change).
-bool PeerIsTrusted(int fd, uid_t self);
+// The same for the process that sent a packet received on fd: by the
+// credentials it carried, or by the socket's peer when it carried none
+// (a server's listener passes them, so every packet should).
+bool SenderIsTrusted(int fd, const PacketArrival& arrival);
 
 }  // namespace korvane::posix
